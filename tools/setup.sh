@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Idempotent: it asks apt only when a package is missing, and runs `apt-get update` once then.
+# Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake pkg-config clang libclang-rt-14-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # audio and MIDI files (renderer)
+  libsndfile1-dev libsmf-dev
+  # drawing (waveform pictures, editor)
+  libcairo2-dev libstb-dev libx11-dev
+  # HTTPS
+  libcurl4-openssl-dev
+  # LV2: headers, a real host library, validators and hosts the tests drive
+  lv2-dev liblilv-dev lilv-utils serdi lv2file jalv jackd2 jack-tools
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  as_root=(sudo)
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
