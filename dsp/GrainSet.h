@@ -1,0 +1,77 @@
+#pragma once
+
+#include "dsp/GrainBox.h"
+#include "dsp/Sample.h"
+
+// One grain voice: turns the user's grain and frame settings into sample counts for its two
+// grain boxes and runs the frame cycle, switching boxes every frame period and cross-fading the
+// old box's tail linearly into the new frame.
+//
+// process runs on the audio thread and allocates nothing; setSampleRate allocates the boxes'
+// buffers. The setters come from the parameter dispatch; every one writes both boxes alike.
+class GrainSet
+{
+public:
+  GrainSet() = default;
+  // The box pointers refer into this object.
+  GrainSet(const GrainSet&) = delete;
+  GrainSet& operator=(const GrainSet&) = delete;
+
+  // Hz. Rates the boxes ignore (≤ 0, beyond GrainBox::kMaxSampleRate) are ignored here too.
+  void setSampleRate(double sampleRate);
+  void setGrainLength(double milliseconds);
+  void setGrainLengthSync(int samples);
+  // fromMidi: the frequency comes from a note; in the MIDI mode it then sets only the boxes' period.
+  void setGrainFrequency(double hertz, bool fromMidi);
+  void setGrainMode(eGrainMode mode);
+  void setGrainOverlap(double percent);
+  void setGrainFadeIn(double amount);
+  void setGrainFadeOut(double amount);
+  void setGrainSkew(double skew); // -1 … 1
+  void setFrameLength(double milliseconds);
+  void setFrameLengthSync(int samples);
+  void setFrameLengthSyncEnabled(bool enabled);
+  void setFrameOverlap(double percent);
+  void setFrameFadeIn(double amount);
+  void setFrameFadeOut(double amount);
+  void setFrameSkew(double skew); // -1 … 1
+
+  // Derives the sample counts; the boxes take them over at their next frame start.
+  void setGrainSetProperties();
+  void resetGrain();
+  // The next process call starts a new frame on the other box.
+  void resetFrame();
+
+  Sample process(Sample in);
+
+  // Read-only views of the derived counts and the boxes.
+  int getFramePeriod() const { return mFramePeriod; }
+  int getFrameOverlapSamples() const { return mFrameOverlapSamples; }
+  int getFrameSpan() const { return mFrameSpan; }
+  double getFrameFadeStep() const { return mFrameFadeStep; }
+  const GrainBox& getBoxA() const { return mBoxA; }
+  const GrainBox& getBoxB() const { return mBoxB; }
+
+private:
+  GrainBox mBoxA;
+  GrainBox mBoxB;
+  GrainBox* mCurrentBox = nullptr;  // box of the running frame
+  GrainBox* mPreviousBox = nullptr; // box of the frame before, heard during the frame overlap
+  // Settings as the user gives them.
+  double mGrainSeconds = 0.0;     // s
+  double mGrainFrequency = 110.0; // Hz; kept in the MIDI mode for the return to FREQ
+  double mFrameSeconds = 0.0;     // s
+  double mFrameOverlap = 0.0;     // percent
+  int mGrainLengthSync = 0;       // samples
+  int mFrameLengthSync = 1;       // samples
+  bool mGrainSyncMode = false;
+  bool mMidiMode = false;
+  bool mFrameSyncEnabled = false;
+  double mSampleRate = 1.0; // Hz
+  // Derived counts, in samples.
+  double mFrameFadeStep = 1.0; // per-sample step of the frame cross-fade
+  int mFrameSpan = 1;          // how long each box sounds per frame
+  int mFrameOverlapSamples = 0;
+  int mFramePeriod = 0; // distance between frame starts
+  int mFrameCounter = 0; // 0: the next sample starts a frame
+};

@@ -1,0 +1,443 @@
+#include "dsp/GrainBox.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace
+{
+struct Settings
+{
+  double sampleRate = 1000.0;
+  bool frequencyMode = false;
+  int grainSamples = 4;
+  double grainPeriod = 1.0;
+  double grainOverlap = 0.0;
+  int frameSamples = 100;
+};
+
+void configure(GrainBox& box, const Settings& s)
+{
+  box.setSampleRate(s.sampleRate);
+  box.mFrequencyMode = s.frequencyMode;
+  box.mGrainSamples = s.grainSamples;
+  box.mGrainPeriod = s.grainPeriod;
+  box.mGrainOverlap = s.grainOverlap;
+  box.mFrameSamples = s.frameSamples;
+  box.resetFrame();
+}
+
+// Textbook Catmull-Rom between y1 and y2, written in its matrix form.
+double catmullRom(double y0, double y1, double y2, double y3, double t)
+{
+  return 0.5 * (2.0 * y1 + (-y0 + y2) * t + (2.0 * y0 - 5.0 * y1 + 4.0 * y2 - y3) * t * t +
+                (-y0 + 3.0 * y1 - 3.0 * y2 + y3) * t * t * t);
+}
+} // namespace
+
+TEST(GrainBox, BufferHoldsOneAndAHalfMaximumGrains)
+{
+  struct Case
+  {
+    double rate;
+    int bufferSize;
+  };
+  for (const Case& c : {Case{44100.0, 132300}, Case{48000.0, 144000}, Case{1000.0, 3000}, Case{22050.5, 66151}})
+  {
+    SCOPED_TRACE(c.rate);
+    GrainBox box;
+    box.setSampleRate(c.rate);
+    EXPECT_EQ(box.getBufferSize(), c.bufferSize);
+  }
+}
+
+TEST(GrainBox, IgnoresUnusableAndUnchangedRates)
+{
+  GrainBox box;
+  configure(box, Settings{});
+  for (int n = 0; n < 5; ++n)
+    box.process(Sample(1.0, 1.0));
+
+  for (double rate : {1000.0, 0.0, -44100.0, std::numeric_limits<double>::quiet_NaN(), 1e12})
+  {
+    SCOPED_TRACE(rate);
+    box.setSampleRate(rate);
+    EXPECT_EQ(box.getBufferSize(), 3000);
+    EXPECT_EQ(box.getFrameCounter(), 5);
+    EXPECT_EQ(box.getGrainPosition(), 1.0);
+  }
+}
+
+TEST(GrainBox, SilentBeforeFirstSampleRate)
+{
+  GrainBox box;
+  box.resetFrame();
+  for (int n = 0; n < 10; ++n)
+  {
+    const Sample out = box.process(Sample(1.0, -1.0));
+    EXPECT_EQ(out.left, 0.0);
+    EXPECT_EQ(out.right, 0.0);
+  }
+  EXPECT_EQ(box.getFrameCounter(), 0);
+}
+
+// With skew 0 only the falling side is used, with skew 1 only the rising side; at x = 0.5 both
+// give 1 - 0.5^exponent.
+TEST(GrainBox, FadeAmountSetsCurveExponent)
+{
+  struct Case
+  {
+    double amount;
+    double atHalf;
+  };
+  const Case cases[] = {
+    {0.0, 1.0},                       // side switched off
+    {1e-9, 0.9999847412099991},       // exponent just below 16
+    {0.25, 0.9375},                   // exponent 4
+    {0.5, 0.5},                       // exponent 1
+    {0.75, 0.2928932188134524},       // exponent 0.5
+    {1.0, 0.1591035847462855},        // exponent 0.25
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.amount);
+    GrainBox box;
+    box.setGrainFadeOut(c.amount);
+    box.setFrameFadeIn(c.amount);
+    box.mGrainSkew = 0.0;
+    box.mFrameSkew = 1.0;
+    EXPECT_NEAR(box.getGrainEnvelope(0.5), c.atHalf, 1e-12);
+    EXPECT_NEAR(box.getFrameEnvelope(0.5), c.atHalf, 1e-12);
+
+    box.setGrainFadeIn(c.amount);
+    box.setFrameFadeOut(c.amount);
+    box.mGrainSkew = 1.0;
+    box.mFrameSkew = 0.0;
+    EXPECT_NEAR(box.getGrainEnvelope(0.5), c.atHalf, 1e-12);
+    EXPECT_NEAR(box.getFrameEnvelope(0.5), c.atHalf, 1e-12);
+  }
+}
+
+TEST(GrainBox, EnvelopeRisesToSkewAndFalls)
+{
+  GrainBox box;
+  box.setGrainFadeIn(0.5);
+  box.setGrainFadeOut(0.5);
+  box.mGrainSkew = 0.5;
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.0), 0.0);
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.25), 0.5);
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.5), 1.0);
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.75), 0.5);
+
+  // Skew 0: no rising side, the grain starts at full level even with the fade-in on.
+  box.mGrainSkew = 0.0;
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.0), 1.0);
+
+  // Skew 1 has no falling side; its end point stays at the peak instead of 0/0.
+  box.mGrainSkew = 1.0;
+  EXPECT_DOUBLE_EQ(box.getGrainEnvelope(1.0), 1.0);
+}
+
+TEST(GrainBox, FirstGrainPassesInputAndLaterGrainsReplayIt)
+{
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 4, .frameSamples = 12});
+
+  const double expected[] = {1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4};
+  for (int n = 0; n < 12; ++n)
+  {
+    const Sample out = box.process(Sample(n + 1.0, -(n + 1.0)));
+    EXPECT_EQ(out.left, expected[n]) << "sample " << n;
+    EXPECT_EQ(out.right, -expected[n]) << "sample " << n;
+  }
+
+  // Frame over: silent and frozen.
+  for (int n = 0; n < 5; ++n)
+  {
+    const Sample out = box.process(Sample(7.0, 7.0));
+    EXPECT_EQ(out.left, 0.0);
+    EXPECT_EQ(out.right, 0.0);
+  }
+  EXPECT_EQ(box.getFrameCounter(), 12);
+}
+
+TEST(GrainBox, IntegerGrainStaysBelowTwoSeconds)
+{
+  struct Case
+  {
+    int requested;
+    int stored;
+    double length;
+  };
+  for (const Case& c : {Case{88200, 88199, 88199.0}, Case{100000, 88199, 88199.0}, Case{88199, 88199, 88199.0},
+                        Case{0, 0, 1.0}, Case{-5, -5, 1.0}})
+  {
+    SCOPED_TRACE(c.requested);
+    GrainBox box;
+    configure(box, Settings{.sampleRate = 44100.0, .grainSamples = c.requested});
+    EXPECT_EQ(box.mGrainSamples, c.stored);
+    EXPECT_EQ(box.getGrainLength(), c.length);
+  }
+}
+
+TEST(GrainBox, FrequencyModeRestartsGrainsAtFractionalPositions)
+{
+  GrainBox box;
+  const double length = 44100.0 / 110.0; // 400.909…
+  configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 110.0,
+                          .frameSamples = 5000});
+  EXPECT_NEAR(box.getGrainLength(), length, 1e-9);
+
+  // Input n at sample n: the buffer holds a ramp, and the interpolated read of a ramp is exact.
+  for (int n = 0; n < 1300; ++n)
+  {
+    const double position = box.getGrainPosition();
+    const Sample out = box.process(Sample(n, 2.0 * n));
+    // Grain k starts at sample ceil(k · length), at position k · length's fractional shortfall.
+    for (int k = 1; k <= 3; ++k)
+    {
+      if (n == static_cast<int>(std::ceil(k * length)))
+      {
+        EXPECT_NEAR(position, k / 11.0, 1e-9) << "grain " << k;
+      }
+    }
+
+    // Reads lag the position by two samples; the first three reads of a grain still see the end
+    // of the previous one.
+    const bool settled = (n >= 2 && n <= 400) || (n >= 404 && n <= 801);
+    if (settled)
+    {
+      EXPECT_NEAR(out.left, position - 2.0, 1e-9) << "sample " << n;
+      EXPECT_NEAR(out.right, 2.0 * (position - 2.0), 1e-9) << "sample " << n;
+    }
+    if (n < 2)
+    {
+      EXPECT_EQ(out.left, 0.0);
+    }
+  }
+}
+
+TEST(GrainBox, CubicReadIsCatmullRomTwoSamplesLate)
+{
+  GrainBox box;
+  configure(box, Settings{.frequencyMode = true, .grainPeriod = 0.1});
+  // Record an impulse at buffer index 2.
+  for (double x : {0.0, 0.0, 1.0, 0.0, 0.0, 0.0})
+    box.process(Sample(x, -x));
+
+  // The tail reader's history is untouched (no overlap), so it starts from zeros.
+  const double expected[] = {0.0, 0.0, -0.0625, 0.5625, 0.5625, -0.0625};
+  for (int i = 0; i < 6; ++i)
+  {
+    const Sample s = box.getSample(i + 0.5, true);
+    EXPECT_DOUBLE_EQ(s.left, expected[i]) << "position " << i + 0.5;
+    EXPECT_DOUBLE_EQ(s.right, -expected[i]) << "position " << i + 0.5;
+  }
+}
+
+// Grain 8 with 50 % overlap: cross-fade 4, span 12. Input n + 1 for the first 12 samples.
+TEST(GrainBox, GrainCrossFadeMixesTailReaderLinearly)
+{
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 8, .grainOverlap = 50.0, .frameSamples = 12});
+  EXPECT_EQ(box.getGrainSpan(), 12.0);
+
+  // First grain: the tail reads the unrecorded (zeroed) buffer 8 … 11 while the head fades in.
+  // Second grain: tail 9 … 12 fades out while the head 1 … 4 fades in, f = 0, 1/4, 2/4, 3/4.
+  const double expected[] = {0, 0.5, 1.5, 3, 5, 6, 7, 8, 9, 8, 7, 6};
+  for (int n = 0; n < 12; ++n)
+    EXPECT_DOUBLE_EQ(box.process(Sample(n + 1.0, n + 1.0)).left, expected[n]) << "sample " << n;
+
+  // Frame over: nothing is recorded, so the next frame's first cross-fade still hears 9 … 12.
+  for (int n = 0; n < 10; ++n)
+    EXPECT_EQ(box.process(Sample(5000.0, 5000.0)).left, 0.0);
+  box.resetFrame();
+  const double next[] = {9, 102 * 0.25 + 0.75 * 10, 103 * 0.5 + 0.5 * 11, 104 * 0.75 + 0.25 * 12, 105, 106};
+  for (int n = 0; n < 6; ++n)
+    EXPECT_DOUBLE_EQ(box.process(Sample(101.0 + n, 101.0 + n)).left, next[n]) << "sample " << n;
+}
+
+// 110 Hz at 44100 Hz with 50 % overlap: cross-fade floor(200.45) = 200 samples. The tail reader
+// continues the main reader's interpolation history, so on a ramp it reads exactly q - 2.
+TEST(GrainBox, FractionalCrossFadeContinuesMainHistory)
+{
+  GrainBox box;
+  const double length = 44100.0 / 110.0;
+  configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 110.0,
+                          .grainOverlap = 50.0, .frameSamples = 5000});
+  EXPECT_NEAR(box.getGrainSpan(), length + 200.0, 1e-9);
+
+  for (int n = 0; n < 700; ++n)
+  {
+    const double p = box.getGrainPosition();
+    const double out = box.process(Sample(n, n)).left;
+    const double f = p / 200.0;
+    if (n >= 2 && n < 200)
+    {
+      // First grain: the tail reads zeros from the freshly cleared buffer.
+      EXPECT_NEAR(out, (p - 2.0) * f, 1e-9) << "sample " << n;
+    }
+    else if (n == 401)
+    {
+      // Head: last three values of the previous grain and buffer[0]; tail: 398, 399, 400, 401.
+      const double q = length + p;
+      const double head = catmullRom(398, 399, 400, 0, p);
+      const double tail = catmullRom(398, 399, 400, 401, q - 401.0);
+      EXPECT_NEAR(out, head * f + (1.0 - f) * tail, 1e-9);
+    }
+    else if (n >= 404 && n < 600)
+    {
+      const double q = length + p;
+      EXPECT_NEAR(out, (p - 2.0) * f + (1.0 - f) * (q - 2.0), 1e-9) << "sample " << n;
+    }
+  }
+}
+
+TEST(GrainBox, EnvelopesShapeEachGrainAndTheFrame)
+{
+  // Grain 4, linear fade-out from the start: 1 - p / 4 in every grain.
+  GrainBox grain;
+  grain.setGrainFadeOut(0.5);
+  configure(grain, Settings{.grainSamples = 4, .frameSamples = 8});
+  const double grainExpected[] = {1, 0.75, 0.5, 0.25, 1, 0.75, 0.5, 0.25};
+  for (double e : grainExpected)
+    EXPECT_DOUBLE_EQ(grain.process(Sample(2.0, 2.0)).left, 2.0 * e);
+
+  // Frame 4, linear fade-in to the end: counter / 4.
+  GrainBox frame;
+  frame.setFrameFadeIn(0.5);
+  frame.mFrameSkew = 1.0;
+  configure(frame, Settings{.grainSamples = 100, .frameSamples = 4});
+  for (double e : {0.0, 0.25, 0.5, 0.75, 0.0})
+    EXPECT_DOUBLE_EQ(frame.process(Sample(2.0, 2.0)).left, 2.0 * e);
+}
+
+TEST(GrainBox, SilentWhenGrainDoesNotFit)
+{
+  struct Case
+  {
+    const char* name;
+    bool frequencyMode;
+    int grainSamples;
+    double grainPeriod;
+    double grainOverlap;
+    bool sounds;
+  };
+  // At 1000 Hz the buffer holds 3000 samples.
+  const Case cases[] = {
+    {"2.5 s grain fits", true, 0, 2.5, 0.0, true},
+    {"2.5 s grain plus 50 % does not", true, 0, 2.5, 50.0, false},
+    {"10 s grain", true, 0, 10.0, 0.0, false},
+    {"infinite period", true, 0, 1.0 / 1e-310, 0.0, false},
+    {"largest integer grain plus 50 %", false, 5000, 1.0, 50.0, true},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    GrainBox box;
+    configure(box, Settings{.frequencyMode = c.frequencyMode, .grainSamples = c.grainSamples,
+                            .grainPeriod = c.grainPeriod, .grainOverlap = c.grainOverlap,
+                            .frameSamples = 5000});
+    bool anySound = false;
+    for (int n = 0; n < 50; ++n)
+    {
+      const Sample out = box.process(Sample(1.0, 1.0));
+      EXPECT_FALSE(std::isnan(out.left));
+      anySound = anySound || out.left != 0.0;
+    }
+    EXPECT_EQ(anySound, c.sounds);
+    EXPECT_EQ(box.getFrameCounter(), c.sounds ? 50 : 0);
+  }
+}
+
+// floor(overlap × length × 0.01) in that order: 29 × 100 × 0.01 gives 29, while 29 × 0.01 × 100
+// would round below 29 and floor to 28.
+TEST(GrainBox, CrossFadeLengthIsAWholeNumberOfSamples)
+{
+  struct Case
+  {
+    int grain;
+    double overlap;
+    double span;
+  };
+  for (const Case& c : {Case{8, 50.0, 12.0}, Case{100, 29.0, 129.0}, Case{1999, 50.0, 2998.0}, Case{7, 50.0, 10.0},
+                        Case{7, 0.0, 7.0}})
+  {
+    SCOPED_TRACE(testing::Message() << c.grain << " samples, " << c.overlap << " %");
+    GrainBox box;
+    configure(box, Settings{.grainSamples = c.grain, .grainOverlap = c.overlap});
+    EXPECT_EQ(box.getGrainLength(), c.grain);
+    EXPECT_EQ(box.getGrainSpan(), c.span);
+  }
+}
+
+TEST(GrainBox, NegativeOverlapMeansNoCrossFade)
+{
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 4, .grainOverlap = -300.0, .frameSamples = 8});
+  EXPECT_EQ(box.getGrainSpan(), 4.0);
+  const double expected[] = {1, 2, 3, 4, 1, 2, 3, 4};
+  for (int n = 0; n < 8; ++n)
+    EXPECT_EQ(box.process(Sample(n + 1.0, n + 1.0)).left, expected[n]);
+}
+
+TEST(GrainBox, FrameOfZeroOrLessSoundsOneSample)
+{
+  for (int frameSamples : {0, -7})
+  {
+    SCOPED_TRACE(frameSamples);
+    GrainBox box;
+    configure(box, Settings{.frameSamples = frameSamples});
+    EXPECT_EQ(box.getFrameLength(), 1);
+    EXPECT_EQ(box.process(Sample(3.0, 3.0)).left, 3.0);
+    EXPECT_EQ(box.process(Sample(3.0, 3.0)).left, 0.0);
+  }
+}
+
+TEST(GrainBox, SampleRateChangeClearsRecordingAndRestartsCounting)
+{
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 8, .grainOverlap = 50.0, .frameSamples = 100});
+  for (int n = 0; n < 20; ++n)
+    box.process(Sample(n + 1.0, n + 1.0));
+
+  box.setSampleRate(2000.0);
+  EXPECT_EQ(box.getBufferSize(), 6000);
+  EXPECT_EQ(box.getFrameCounter(), 0);
+  EXPECT_EQ(box.getGrainPosition(), 0.0);
+
+  // Same settings at the new rate: the first cross-fade's tail now reads zeros.
+  box.resetFrame();
+  const double expected[] = {0, 102 * 0.25, 103 * 0.5, 104 * 0.75, 105};
+  for (int n = 0; n < 5; ++n)
+    EXPECT_DOUBLE_EQ(box.process(Sample(101.0 + n, 101.0 + n)).left, expected[n]);
+}
+
+TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
+{
+  for (double grainSkew : {0.0, 1.0})
+    for (double frameSkew : {0.0, 1.0})
+    {
+      SCOPED_TRACE(testing::Message() << "grain skew " << grainSkew << ", frame skew " << frameSkew);
+      GrainBox box;
+      box.setGrainFadeIn(0.2);
+      box.setGrainFadeOut(0.2);
+      box.setFrameFadeIn(0.2);
+      box.setFrameFadeOut(0.2);
+      box.mGrainSkew = grainSkew;
+      box.mFrameSkew = frameSkew;
+      configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 3001.0,
+                              .grainOverlap = 50.0, .frameSamples = 3000});
+      for (int frame = 0; frame < 3; ++frame)
+      {
+        for (int n = 0; n < 3000; ++n)
+        {
+          const Sample out = box.process(Sample(std::sin(n * 0.1), std::cos(n * 0.1)));
+          ASSERT_TRUE(std::isfinite(out.left) && std::isfinite(out.right)) << "sample " << n;
+        }
+        box.resetFrame();
+      }
+    }
+}

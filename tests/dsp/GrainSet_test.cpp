@@ -1,0 +1,305 @@
+#include "dsp/GrainSet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(GrainSet, DerivesFrameCountsFromSettings)
+{
+  struct Case
+  {
+    const char* name;
+    bool sync;
+    double frameMs;
+    int frameSync;
+    double overlap;
+    int period;
+    int overlapSamples;
+    int span;
+    double fadeStep;
+  };
+  const Case cases[] = {
+    {"160 ms, 50 %", false, 160.0, 0, 50.0, 7056, 3528, 10584, 1.0 / 3528.0},
+    {"160 ms, no overlap", false, 160.0, 0, 0.0, 7056, 0, 7056, 1.0},
+    {"synced 1000, one overlap sample", true, 0.0, 1000, 0.1, 1000, 1, 1001, 1.0},
+    {"synced 1000, two overlap samples", true, 0.0, 1000, 0.2, 1000, 2, 1002, 0.5},
+    {"synced 100, 29 % (product taken left to right)", true, 0.0, 100, 29.0, 100, 29, 129, 1.0 / 29.0},
+    {"synced 0", true, 0.0, 0, 50.0, 0, 0, 0, 1.0},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    GrainSet set;
+    set.setSampleRate(44100.0);
+    set.setFrameLength(c.frameMs);
+    set.setFrameLengthSync(c.frameSync);
+    set.setFrameLengthSyncEnabled(c.sync);
+    set.setFrameOverlap(c.overlap);
+    EXPECT_EQ(set.getFramePeriod(), c.period);
+    EXPECT_EQ(set.getFrameOverlapSamples(), c.overlapSamples);
+    EXPECT_EQ(set.getFrameSpan(), c.span);
+    EXPECT_DOUBLE_EQ(set.getFrameFadeStep(), c.fadeStep);
+    EXPECT_EQ(set.getBoxA().mFrameSamples, c.span);
+    EXPECT_EQ(set.getBoxB().mFrameSamples, c.span);
+  }
+}
+
+TEST(GrainSet, MillisecondLengthsFollowTheSampleRate)
+{
+  GrainSet set;
+  set.setGrainMode(kGrainModeMsec);
+  set.setGrainLength(20.0);
+  set.setFrameLength(160.0);
+  set.setFrameOverlap(50.0);
+  // Still at the construction-time rate: no millisecond length reaches a whole sample.
+  EXPECT_EQ(set.getFramePeriod(), 0);
+  EXPECT_EQ(set.getBoxA().mGrainSamples, 1);
+
+  struct Case
+  {
+    double rate;
+    int period;
+    int overlapSamples;
+    int grainSamples;
+  };
+  for (const Case& c : {Case{44100.0, 7056, 3528, 882}, Case{48000.0, 7680, 3840, 960}})
+  {
+    SCOPED_TRACE(c.rate);
+    set.setSampleRate(c.rate);
+    EXPECT_EQ(set.getFramePeriod(), c.period);
+    EXPECT_EQ(set.getFrameOverlapSamples(), c.overlapSamples);
+    EXPECT_EQ(set.getBoxA().mGrainSamples, c.grainSamples);
+    EXPECT_EQ(set.getBoxB().mGrainSamples, c.grainSamples);
+  }
+
+  // A rate the boxes refuse leaves the counts alone.
+  set.setSampleRate(0.0);
+  EXPECT_EQ(set.getFramePeriod(), 7680);
+}
+
+TEST(GrainSet, GrainModeSelectsGrainTiming)
+{
+  struct Case
+  {
+    eGrainMode mode;
+    bool frequencyMode;
+    int grainSamples;
+  };
+  for (const Case& c : {Case{kGrainModeMsec, false, 882}, Case{kGrainModeSync, false, 1234},
+                        Case{kGrainModeFreq, true, 882}, Case{kGrainModeMidi, true, 882}})
+  {
+    SCOPED_TRACE(c.mode);
+    GrainSet set;
+    set.setSampleRate(44100.0);
+    set.setGrainLength(20.0);
+    set.setGrainLengthSync(1234);
+    set.setGrainMode(c.mode);
+    EXPECT_EQ(set.getBoxA().mFrequencyMode, c.frequencyMode);
+    EXPECT_EQ(set.getBoxB().mFrequencyMode, c.frequencyMode);
+    EXPECT_EQ(set.getBoxA().mGrainSamples, c.grainSamples);
+    EXPECT_EQ(set.getBoxB().mGrainSamples, c.grainSamples);
+  }
+
+  // A grain of 0 samples or less becomes 1.
+  GrainSet set;
+  set.setGrainMode(kGrainModeSync);
+  set.setGrainLengthSync(-3);
+  EXPECT_EQ(set.getBoxA().mGrainSamples, 1);
+}
+
+TEST(GrainSet, MidiNotesSetThePeriodAndTheParameterIsKept)
+{
+  GrainSet set;
+  set.setSampleRate(44100.0);
+  set.setGrainMode(kGrainModeFreq);
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 110.0);
+
+  // Outside the MIDI mode a note's frequency acts like the parameter.
+  set.setGrainFrequency(330.0, true);
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 330.0);
+
+  set.setGrainMode(kGrainModeMidi);
+  set.setGrainFrequency(220.0, false); // parameter: stored only
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 330.0);
+  set.setGrainFrequency(440.0, true); // note
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 440.0);
+  EXPECT_DOUBLE_EQ(set.getBoxB().mGrainPeriod, 1.0 / 440.0);
+  set.setGrainFrequency(0.0, true); // no frequency: period unchanged
+  set.setGrainFrequency(-5.0, true);
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 440.0);
+
+  // Back to FREQ: the stored parameter value applies at once.
+  set.setGrainMode(kGrainModeFreq);
+  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 220.0);
+  EXPECT_DOUBLE_EQ(set.getBoxB().mGrainPeriod, 1.0 / 220.0);
+}
+
+TEST(GrainSet, SkewsMapOntoZeroToOne)
+{
+  struct Case
+  {
+    double skew;
+    double boxSkew;
+  };
+  for (const Case& c : {Case{-1.0, 0.0}, Case{0.0, 0.5}, Case{1.0, 1.0}, Case{-0.5, 0.25}})
+  {
+    SCOPED_TRACE(c.skew);
+    GrainSet set;
+    set.setGrainSkew(c.skew);
+    set.setFrameSkew(c.skew);
+    for (const GrainBox* box : {&set.getBoxA(), &set.getBoxB()})
+    {
+      EXPECT_EQ(box->mGrainSkew, c.boxSkew);
+      EXPECT_EQ(box->mFrameSkew, c.boxSkew);
+    }
+  }
+}
+
+namespace
+{
+// 1000 Hz, synced grain of 3 samples, synced frame period 10 with 50 % overlap: cross-fade 5,
+// span 15. Envelopes flat.
+void configureShortFrames(GrainSet& set, double frameOverlap)
+{
+  set.setSampleRate(1000.0);
+  set.setGrainMode(kGrainModeSync);
+  set.setGrainLengthSync(3);
+  set.setFrameLengthSyncEnabled(true);
+  set.setFrameLengthSync(10);
+  set.setFrameOverlap(frameOverlap);
+}
+} // namespace
+
+// Input n + 1 at sample n. Each box records the first 3 samples of its frame and loops them,
+// so at its frame counter k it plays input (frame start + k mod 3).
+TEST(GrainSet, BoxesAlternateWithLinearFrameCrossFade)
+{
+  GrainSet set;
+  configureShortFrames(set, 50.0);
+  ASSERT_EQ(set.getFrameSpan(), 15);
+
+  const auto input = [](int n) { return n + 1.0; };
+  for (int n = 0; n < 45; ++n)
+  {
+    const int frame = n / 10;
+    const int j = n % 10;
+    const double current = input(10 * frame + j % 3);
+    double expected = current;
+    if (j < 5)
+    {
+      double previous;
+      if (frame == 0)
+        previous = j == 0 ? input(0) : 0.0; // box A, never started: one sample, then frame over
+      else
+        previous = input(10 * (frame - 1) + (10 + j) % 3);
+      const double f = j / 5.0;
+      expected = previous * (1.0 - f) + current * f;
+    }
+    const Sample out = set.process(Sample(input(n), -input(n)));
+    EXPECT_NEAR(out.left, expected, 1e-12) << "sample " << n;
+    EXPECT_NEAR(out.right, -expected, 1e-12) << "sample " << n;
+
+    if (n == 0)
+    {
+      // The first frame went to B; A was only heard through the cross-fade.
+      EXPECT_EQ(set.getBoxB().getFrameLength(), 15);
+      EXPECT_EQ(set.getBoxA().getFrameLength(), 1);
+    }
+    if (n == 10)
+    {
+      EXPECT_EQ(set.getBoxA().getFrameLength(), 15);
+      EXPECT_EQ(set.getBoxA().getFrameCounter(), 1);
+      EXPECT_EQ(set.getBoxB().getFrameCounter(), 11);
+    }
+    if (n == 20)
+    {
+      EXPECT_EQ(set.getBoxB().getFrameCounter(), 1);
+      EXPECT_EQ(set.getBoxA().getFrameCounter(), 11);
+    }
+  }
+}
+
+TEST(GrainSet, WithoutOverlapThePreviousBoxIsLeftAlone)
+{
+  GrainSet set;
+  configureShortFrames(set, 0.0);
+  for (int n = 0; n < 10; ++n)
+    EXPECT_EQ(set.process(Sample(n + 1.0, n + 1.0)).left, n % 3 + 1.0);
+  EXPECT_EQ(set.getBoxA().getFrameCounter(), 0);
+  EXPECT_EQ(set.getBoxA().getFrameLength(), 1);
+
+  for (int n = 10; n < 20; ++n)
+    EXPECT_EQ(set.process(Sample(n + 1.0, n + 1.0)).left, 11.0 + (n - 10) % 3);
+  EXPECT_EQ(set.getBoxB().getFrameCounter(), 10);
+}
+
+TEST(GrainSet, ResetFrameStartsTheOtherBoxAtTheNextSample)
+{
+  GrainSet set;
+  configureShortFrames(set, 0.0);
+  for (int n = 0; n < 4; ++n)
+    set.process(Sample(1.0, 1.0));
+  set.resetFrame();
+  EXPECT_EQ(set.process(Sample(7.0, 7.0)).left, 7.0);
+  EXPECT_EQ(set.getBoxA().getFrameCounter(), 1);
+  EXPECT_EQ(set.getBoxA().getFrameLength(), 10);
+  EXPECT_EQ(set.getBoxB().getFrameCounter(), 4);
+}
+
+TEST(GrainSet, ResetGrainRestartsBothBoxes)
+{
+  GrainSet set;
+  configureShortFrames(set, 50.0);
+  set.setGrainLengthSync(8);
+  for (int n = 0; n < 12; ++n)
+    set.process(Sample(1.0, 1.0));
+  ASSERT_NE(set.getBoxA().getGrainPosition(), 0.0);
+  ASSERT_NE(set.getBoxB().getGrainPosition(), 0.0);
+  set.resetGrain();
+  EXPECT_EQ(set.getBoxA().getGrainPosition(), 0.0);
+  EXPECT_EQ(set.getBoxB().getGrainPosition(), 0.0);
+}
+
+TEST(GrainSet, FramePeriodBelowTwoStartsAFrameEverySample)
+{
+  for (int period : {0, 1})
+  {
+    SCOPED_TRACE(period);
+    GrainSet set;
+    configureShortFrames(set, 0.0);
+    set.setFrameLengthSync(period);
+    for (int n = 0; n < 6; ++n)
+    {
+      EXPECT_EQ(set.process(Sample(n + 1.0, n + 1.0)).left, n + 1.0);
+      // Odd samples run on B, even ones on A.
+      const GrainBox& current = n % 2 == 0 ? set.getBoxB() : set.getBoxA();
+      EXPECT_EQ(current.getFrameCounter(), 1);
+    }
+  }
+}
+
+TEST(GrainSet, RateChangeMidStreamTakesEffectAtTheNextFrame)
+{
+  GrainSet set;
+  set.setSampleRate(44100.0);
+  set.setGrainMode(kGrainModeMsec);
+  set.setGrainLength(20.0);
+  set.setFrameLength(160.0);
+  set.setFrameOverlap(50.0);
+  for (int n = 0; n < 1000; ++n)
+    set.process(Sample(0.5, 0.5));
+  EXPECT_EQ(set.getBoxB().getGrainLength(), 882.0);
+
+  set.setSampleRate(48000.0);
+  EXPECT_EQ(set.getBoxA().getBufferSize(), 144000);
+  EXPECT_EQ(set.getBoxB().getBufferSize(), 144000);
+  // The frame in progress runs to the new period; then box A starts with the new lengths.
+  for (int n = 1000; n < 7681; ++n)
+  {
+    const Sample out = set.process(Sample(0.5, 0.5));
+    ASSERT_TRUE(std::isfinite(out.left));
+  }
+  EXPECT_EQ(set.getBoxA().getGrainLength(), 960.0);
+  EXPECT_EQ(set.getBoxA().getFrameLength(), 7680 + 3840);
+  EXPECT_EQ(set.getBoxA().getFrameCounter(), 1);
+}
