@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plug::graphics {
+
+// One row of a waveform picture: a title and the audio of one file.
+struct WaveformRow
+{
+  std::string title;
+  std::vector<float> left;     // samples, full scale is -1 … 1
+  std::vector<float> right;    // empty for a mono row, otherwise exactly as long as left
+  double sampleRate = 48000.0; // Hz
+
+  // From interleaved frames as libsndfile delivers them. One channel gives a mono row; with more
+  // than two channels only the first two are taken.
+  static WaveformRow fromInterleaved(std::string title, const float* samples, long frames, int channels,
+                                     double sampleRate);
+  static WaveformRow fromInterleaved(std::string title, const double* samples, long frames, int channels,
+                                     double sampleRate);
+};
+
+constexpr int kWaveformDefaultWidth = 1600; // pixels
+constexpr int kWaveformMinWidth = 320;
+constexpr int kWaveformMaxWidth = 16384;
+constexpr int kWaveformRowHeight = 120; // pixels per row, title included
+
+// Where one channel of a row is drawn. Value v (clamped to -1 … 1) of a pixel column lands on pixel
+// row centreY() - round(v * halfHeight()): full scale touches the first and last pixel row of the
+// band, silence is the single centre row.
+struct WaveformBand
+{
+  int x = 0, y = 0, width = 0, height = 0; // pixels; height is odd
+
+  int centreY() const { return y + height / 2; }
+  int halfHeight() const { return height / 2; }
+};
+
+struct WaveformLayout
+{
+  int width = 0, height = 0;              // of the whole picture
+  std::vector<std::vector<WaveformBand>> rows; // per row: {left, right}, or {mono}
+  int axisY = 0;                          // top of the time axis under the last row
+};
+
+// The geometry writeWaveformPng() uses: picture height = 12 + rows × kWaveformRowHeight + 28.
+WaveformLayout layoutWaveformPicture(const std::vector<WaveformRow>& rows, int width);
+
+// Draws one row per entry, all on the same time scale (the longest row spans the full width), with
+// the left channel above the right, minimum to maximum per pixel column (so no peak is lost however
+// long the file) and the RMS of the column inside it, and a time axis in seconds under the last row;
+// samples beyond full scale are marked red at the edge of the band. Writes the picture as a PNG.
+// Returns false and, if error is given, a one-line reason when the rows are invalid (none, a
+// sample rate that is not positive, channels of different lengths), the width is outside
+// kWaveformMinWidth … kWaveformMaxWidth, the picture would be too tall, or the file cannot be
+// written. Never throws.
+bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& rows,
+                      int width = kWaveformDefaultWidth, std::string* error = nullptr) noexcept;
+
+} // namespace plug::graphics
