@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "framework/IMidiMsg.h"
+
+namespace plug {
+
+class IParam;
+
+// Where a parameter change comes from.
+enum EParamSource {
+  kReset = 0,
+  kHost = 1,
+  kPresetRecall = 2,
+  kUI = 3,
+  kDelegate = 4,
+};
+
+// The editor as the framework sees it; the editor library implements it. Called on the
+// user-interface thread only.
+class IEditorView {
+public:
+  virtual ~IEditorView() = default;
+  virtual bool WindowIsOpen() const = 0;
+  // Every value slot of every attached control bound to the parameter takes the normalised value
+  // without triggering an action (nothing goes back to the host or the dispatch).
+  virtual void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) = 0;
+  virtual void ForwardMidiMsg(const IMidiMsg& msg) = 0;
+  virtual void ForwardSysEx(const ISysEx& msg) = 0;
+};
+
+// The plug-in side of the editor: the hooks the editor and the framework call, and the editor
+// the plug-in currently shows.
+class IEditorDelegate {
+public:
+  IEditorDelegate();
+  virtual ~IEditorDelegate() = default;
+
+  IEditorDelegate(const IEditorDelegate&) = delete;
+  IEditorDelegate& operator=(const IEditorDelegate&) = delete;
+
+  virtual IParam* GetParam(int paramIdx) = 0;
+  virtual int NParams() const = 0;
+
+  // Shows a value on the editor's controls. Off the user-interface thread the update is queued
+  // and applied by the 20 ms timer, so controls are only ever touched on their own thread.
+  virtual void SendParameterValueFromDelegate(int paramIdx, double value, bool normalized) = 0;
+
+  // After an editor-side change; nothing to do by default.
+  virtual void OnParamChangeUI(int /*paramIdx*/, EParamSource /*source*/) {}
+  // MIDI that reached the processor, handed over on the user-interface thread.
+  virtual void OnMidiMsgUI(const IMidiMsg& /*msg*/) {}
+  virtual void OnSysexMsgUI(const ISysEx& /*msg*/) {}
+
+  // The editor attaches itself when its window opens and detaches when it closes, on the
+  // user-interface thread.
+  void AttachEditor(IEditorView* editor);
+  void DetachEditor();
+  IEditorView* GetEditor() const { return mEditor.load(std::memory_order_acquire); }
+  bool HasOpenEditor() const;
+
+  // The user-interface thread: the thread that constructed the instance, or that attached the editor.
+  bool OnUIThread() const { return std::this_thread::get_id() == mUIThread.load(std::memory_order_relaxed); }
+
+private:
+  std::atomic<IEditorView*> mEditor{nullptr};
+  std::atomic<std::thread::id> mUIThread;
+};
+
+} // namespace plug

@@ -1,0 +1,115 @@
+#include "framework/IPlugin.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace plug {
+
+IPlugin::IPlugin(const Config& config) : IPluginAPIBase(config), IPluginProcessor(config) {}
+
+void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
+{
+  RenderThreadScope scope;
+  SetSampleRate(sampleRate);
+  if (maxBlockSize > GetBlockSize())
+    SetBlockSize(maxBlockSize);
+  OnReset();
+}
+
+void IPlugin::RenderAudio(const HostBlock& block)
+{
+  RenderThreadScope scope;
+  OnRenderStart();
+
+  const bool bypassed = block.bypass;
+  const int nFrames = std::max(block.nFrames, 0);
+
+  for (int i = 0; i < block.nMidi; ++i) {
+    const HostMidiEvent& event = block.midi[i];
+    IMidiMsg msg;
+    msg.mOffset = event.frame;
+    msg.mStatus = event.status;
+    msg.mData1 = event.data1;
+    msg.mData2 = event.data2;
+    ProcessMidiMsg(msg);
+    mMidiToEditor.Push(msg);  // dropped when full
+  }
+
+  if (nFrames > GetBlockSize()) {
+    SetBlockSize(nFrames);
+    OnReset();
+  }
+
+  const int nIn = std::min(block.nInputChannels, 2);
+  const int nOut = std::min(block.nOutputChannels, 2);
+  auto input = [&](int c) -> const float* { return block.inputs && c < nIn ? block.inputs[c] : nullptr; };
+  auto output = [&](int c) -> float* { return block.outputs && c < nOut ? block.outputs[c] : nullptr; };
+
+  if (bypassed) {
+    for (int c = 0; c < nOut; ++c) {
+      float* out = output(c);
+      if (!out)
+        continue;
+      if (const float* in = input(c)) {
+        if (in != out)
+          std::memmove(out, in, sizeof(float) * static_cast<size_t>(nFrames));
+      } else {
+        std::fill(out, out + nFrames, 0.0f);
+      }
+    }
+  } else {
+    fillTransportInfo(block.transport);
+
+    IMidiMsg msg;
+    while (mMidiFromEditor.Pop(msg))
+      ProcessMidiMsg(msg);
+
+    for (int c = 0; c < 2; ++c) {
+      const float* in = input(c);
+      double* scratch = mScratchIn[c].data();
+      for (int i = 0; i < nFrames; ++i)
+        scratch[i] = in ? static_cast<double>(in[i]) : 0.0;
+    }
+    double* inputs[2] = {mScratchIn[0].data(), mScratchIn[1].data()};
+    double* outputs[2] = {mScratchOut[0].data(), mScratchOut[1].data()};
+    ProcessBlock(inputs, outputs, nFrames);
+    for (int c = 0; c < nOut; ++c) {
+      float* out = output(c);
+      if (!out)
+        continue;
+      const double* scratch = mScratchOut[c].data();
+      for (int i = 0; i < nFrames; ++i)
+        out[i] = static_cast<float>(scratch[i]);
+    }
+  }
+
+  if (block.midiOutput)
+    for (const IMidiMsg& sent : mMidiOut)
+      block.midiOutput->SendMidi(sent);
+  mMidiOut.clear();  // keeps its capacity
+}
+
+void IPlugin::fillTransportInfo(const HostTransport* transport)
+{
+  mTransportInfo = ITransportInfo{};
+  if (!transport)
+    return;
+  if (transport->hasTempo)
+    mTransportInfo.mTempo = transport->tempo;
+  mTransportInfo.mTransportIsRunning = transport->isPlaying;
+  if (transport->hasMeter) {
+    mTransportInfo.mNumerator = transport->numerator;
+    mTransportInfo.mDenominator = transport->denominator;
+  }
+  if (transport->hasTickPosition)
+    mTransportInfo.mPPQPos = static_cast<double>(transport->tickPosition) / kTicksPerQuarterNote;
+  if (transport->hasSamplePosition)
+    mTransportInfo.mSamplePos = transport->samplePosition;
+  if (transport->hasLoop) {
+    mTransportInfo.mTransportLoopEnabled = transport->loopEnabled;
+    mTransportInfo.mCycleStart = static_cast<double>(transport->loopStartTicks) / kTicksPerQuarterNote;
+    mTransportInfo.mCycleEnd = static_cast<double>(transport->loopEndTicks) / kTicksPerQuarterNote;
+  }
+}
+
+} // namespace plug

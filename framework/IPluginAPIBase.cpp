@@ -1,0 +1,147 @@
+#include "framework/IPluginAPIBase.h"
+
+#include <algorithm>
+
+namespace plug {
+
+IPluginAPIBase::IPluginAPIBase(const Config& config) : IPluginBase(config)
+{
+  mTimer = RunLoop::Main().AddTimer(kTimerIntervalMs, [this] { OnTimer(); });
+}
+
+IPluginAPIBase::~IPluginAPIBase()
+{
+  StopTimer();
+}
+
+void IPluginAPIBase::StopTimer()
+{
+  if (mTimer != 0) {
+    RunLoop::Main().RemoveTimer(mTimer);
+    mTimer = 0;
+  }
+}
+
+void IPluginAPIBase::SetParameterValue(int paramIdx, double normalizedValue)
+{
+  IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  param->SetFromNormalized(normalizedValue);
+  InformHostOfParamChange(paramIdx, normalizedValue);
+  OnParamChange(paramIdx, kUI);
+}
+
+void IPluginAPIBase::SendParameterValueFromUI(int paramIdx, double normalizedValue)
+{
+  IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  param->SetFromNormalized(normalizedValue);
+  InformHostOfParamChange(paramIdx, normalizedValue);
+  OnParamChange(paramIdx, kUI);
+  param->SetFromNormalized(normalizedValue);
+  OnParamChangeUI(paramIdx, kUI);
+}
+
+void IPluginAPIBase::BeginInformHostOfParamChangeFromUI(int paramIdx)
+{
+  if (IHostNotifications* host = mHost.load(std::memory_order_acquire); host && GetParam(paramIdx))
+    host->BeginInformHostOfParamChange(paramIdx);
+}
+
+void IPluginAPIBase::EndInformHostOfParamChangeFromUI(int paramIdx)
+{
+  if (IHostNotifications* host = mHost.load(std::memory_order_acquire); host && GetParam(paramIdx))
+    host->EndInformHostOfParamChange(paramIdx);
+}
+
+void IPluginAPIBase::SendParameterValueFromDelegate(int paramIdx, double value, bool normalized)
+{
+  IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  if (!OnUIThread()) {
+    // Controls belong to the user-interface thread: hand the update to the timer.
+    SendParameterValueFromAPI(paramIdx, value, normalized);
+    return;
+  }
+  showOnEditor(*param, paramIdx, value, normalized);
+}
+
+void IPluginAPIBase::showOnEditor(const IParam& param, int paramIdx, double value, bool normalized)
+{
+  if (IEditorView* editor = GetEditor()) {
+    const double normalizedValue = normalized ? value : std::clamp(param.NormalizedFromValue(value), 0.0, 1.0);
+    editor->SetParameterValueFromDelegate(paramIdx, normalizedValue);
+  }
+  OnParamChangeUI(paramIdx, kDelegate);
+}
+
+void IPluginAPIBase::SendParameterValueFromAPI(int paramIdx, double value, bool normalized)
+{
+  const IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  const double plain = normalized ? param->ValueFromNormalized(value) : value;
+  mParamChangeToEditor.Push({paramIdx, plain});  // dropped when full: only the editor misses it
+}
+
+void IPluginAPIBase::SetParameterFromHost(int paramIdx, double normalizedValue)
+{
+  IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  param->SetFromNormalized(normalizedValue);
+  SendParameterValueFromAPI(paramIdx, normalizedValue, true);
+  OnParamChange(paramIdx, kHost);
+}
+
+void IPluginAPIBase::SetParameterFromHostPlain(int paramIdx, double plainValue)
+{
+  IParam* param = GetParam(paramIdx);
+  if (!param)
+    return;
+  param->SetValue(plainValue);
+  SendParameterValueFromAPI(paramIdx, param->GetValue(), false);
+  OnParamChange(paramIdx, kHost);
+}
+
+void IPluginAPIBase::InformHostOfParamChange(int paramIdx, double normalizedValue)
+{
+  if (IHostNotifications* host = mHost.load(std::memory_order_acquire))
+    host->InformHostOfParamChange(paramIdx, normalizedValue);
+}
+
+void IPluginAPIBase::InformHostOfPresetChange()
+{
+  if (IHostNotifications* host = mHost.load(std::memory_order_acquire))
+    host->InformHostOfPresetChange();
+}
+
+void IPluginAPIBase::OnTimer()
+{
+  // The timer runs on the user-interface thread by definition: apply directly, never re-queue.
+  ParamChange change{};
+  while (mParamChangeToEditor.Pop(change))
+    if (const IParam* param = GetParam(change.paramIdx))
+      showOnEditor(*param, change.paramIdx, change.value, false);
+
+  IEditorView* editor = GetEditor();
+  IMidiMsg msg;
+  while (mMidiToEditor.Pop(msg)) {
+    if (editor)
+      editor->ForwardMidiMsg(msg);
+    OnMidiMsgUI(msg);
+  }
+  ISysEx sysex;
+  while (mSysExToEditor.Pop(sysex)) {
+    if (editor)
+      editor->ForwardSysEx(sysex);
+    OnSysexMsgUI(sysex);
+  }
+
+  OnIdle();
+}
+
+} // namespace plug

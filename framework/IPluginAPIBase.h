@@ -1,0 +1,81 @@
+#pragma once
+
+#include "framework/IPlugQueue.h"
+#include "framework/IPluginBase.h"
+#include "platform/RunLoop.h"
+
+namespace plug {
+
+// What a host format offers for hearing about the plug-in's own changes. The bridge that hosts
+// an instance attaches one; without it the notifications go nowhere (the offline renderer).
+class IHostNotifications {
+public:
+  virtual ~IHostNotifications() = default;
+  virtual void InformHostOfParamChange(int paramIdx, double normalizedValue) = 0;
+  virtual void BeginInformHostOfParamChange(int /*paramIdx*/) {}
+  virtual void EndInformHostOfParamChange(int /*paramIdx*/) {}
+  virtual void InformHostOfPresetChange() {}
+};
+
+// The paths by which parameter changes travel between host, editor and plug-in, and the 20 ms
+// timer that carries the processing side's updates to the editor on the user-interface thread.
+class IPluginAPIBase : public IPluginBase {
+public:
+  static constexpr double kTimerIntervalMs = 20.0;
+  static constexpr int kParamQueueCapacity = 512;
+  static constexpr int kMidiQueueCapacity = 1024;
+  static constexpr int kSysExQueueCapacity = 32;
+
+  explicit IPluginAPIBase(const Config& config);
+  ~IPluginAPIBase() override;
+
+  // The plug-in itself (a learned controller): store, tell the host, dispatch. Calling thread.
+  void SetParameterValue(int paramIdx, double normalizedValue);
+  // An editor control the user moved. User-interface thread.
+  void SendParameterValueFromUI(int paramIdx, double normalizedValue);
+  void BeginInformHostOfParamChangeFromUI(int paramIdx);
+  void EndInformHostOfParamChangeFromUI(int paramIdx);
+  void SendParameterValueFromDelegate(int paramIdx, double value, bool normalized) override;
+  // Queues an editor update of a change the host made. Any thread; never blocks.
+  void SendParameterValueFromAPI(int paramIdx, double value, bool normalized);
+
+  // A host change arriving through a bridge, on the host's thread: store, queue the editor
+  // update, dispatch. The plain form stores a value the host gives in the parameter's own unit.
+  void SetParameterFromHost(int paramIdx, double normalizedValue);
+  void SetParameterFromHostPlain(int paramIdx, double plainValue);
+
+  virtual void InformHostOfParamChange(int paramIdx, double normalizedValue);
+  virtual void InformHostOfPresetChange();
+  void SetHostNotifications(IHostNotifications* host) { mHost.store(host, std::memory_order_release); }
+
+  // Called by the timer on the user-interface thread, whether or not an editor is open.
+  virtual void OnIdle() {}
+
+  // MIDI the editor sends to the processor (user-interface thread).
+  bool SendMidiMsgFromUI(const IMidiMsg& msg) { return mMidiFromEditor.Push(msg); }
+
+  // One timer tick: editor updates, MIDI and system-exclusive messages for the editor, then OnIdle.
+  void OnTimer();
+  // Removes the timer; waits for a tick running on another thread. The most-derived destructor
+  // calls it first, so that no tick reaches a half-destroyed instance.
+  void StopTimer();
+
+protected:
+  struct ParamChange {
+    int paramIdx;
+    double value;  // plain
+  };
+
+  IPlugQueue<ParamChange> mParamChangeToEditor{kParamQueueCapacity};
+  IPlugQueue<IMidiMsg> mMidiToEditor{kMidiQueueCapacity};
+  IPlugQueue<ISysEx> mSysExToEditor{kSysExQueueCapacity};
+  IPlugQueue<IMidiMsg> mMidiFromEditor{kMidiQueueCapacity};
+
+private:
+  void showOnEditor(const IParam& param, int paramIdx, double value, bool normalized);
+
+  std::atomic<IHostNotifications*> mHost{nullptr};
+  RunLoop::TimerId mTimer = 0;
+};
+
+} // namespace plug

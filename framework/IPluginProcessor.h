@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "framework/IMidiMsg.h"
+#include "framework/IPlugConfig.h"
+#include "framework/ITransportInfo.h"
+
+namespace plug {
+
+// The audio side of a plug-in: sample rate, block size, the host's transport for the current
+// block, MIDI output, and the hooks the render call drives. Audio thread unless noted.
+class IPluginProcessor {
+public:
+  static constexpr int kMaxMidiOutPerBlock = 1024;
+
+  explicit IPluginProcessor(const Config& config);
+  virtual ~IPluginProcessor() = default;
+
+  virtual void ProcessBlock(double** inputs, double** outputs, int nFrames) = 0;
+  virtual void ProcessMidiMsg(const IMidiMsg& /*msg*/) {}
+  // Before a block longer than any before, and when the host prepares playback.
+  virtual void OnReset() {}
+
+  // Host thread, while no audio runs.
+  void SetSampleRate(double sampleRate) { mSampleRate.store(sampleRate, std::memory_order_relaxed); }
+  double GetSampleRate() const { return mSampleRate.load(std::memory_order_relaxed); }
+  int GetBlockSize() const { return mBlockSize; }
+  const ITransportInfo& GetTransportInfo() const { return mTransportInfo; }
+
+  int NInChannels() const { return mNInChannels; }
+  int NOutChannels() const { return mNOutChannels; }
+
+  // Queues a message for the host's MIDI output of this render call; false when the block's
+  // outgoing list is full.
+  bool SendMidiMsg(const IMidiMsg& msg);
+
+  // Whether the calling thread is inside a render call right now.
+  static bool OnRenderThread();
+
+protected:
+  // Grows the scratch buffers (cleared) to hold `blockSize` frames. Allocates.
+  void SetBlockSize(int blockSize);
+
+  // Marks the calling thread as the audio thread for the lifetime of the scope.
+  class RenderThreadScope {
+  public:
+    RenderThreadScope();
+    ~RenderThreadScope();
+
+  private:
+    bool mOuter;
+  };
+
+  std::vector<double> mScratchIn[2];
+  std::vector<double> mScratchOut[2];
+  ITransportInfo mTransportInfo;
+  std::vector<IMidiMsg> mMidiOut;  // capacity reserved up front; never grows on the audio thread
+
+private:
+  std::atomic<double> mSampleRate{44100.0};
+  int mBlockSize = 0;
+  int mNInChannels = 2;
+  int mNOutChannels = 2;
+};
+
+} // namespace plug
