@@ -1,0 +1,336 @@
+#include "core/quennet.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <mutex>
+#include <utility>
+
+using plug::IParam;
+
+namespace {
+// Editor refresh requests, collected for the next idle tick.
+constexpr unsigned kRefreshSliders = 1u << 0;
+constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
+constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
+
+static_assert(kNumParams <= 32, "pending parameter changes are one bit each in a 32-bit word");
+
+void designHighpass(Highpass& h, double sampleRate)
+{
+  h.sampleRate = sampleRate;
+  h.x1 = h.x2 = h.y1 = h.y2 = 0.0;
+  h.antiDenormal = 1e-13;
+  // Second-order Butterworth (Q = 1/sqrt 2) at h.cutoff.
+  const double w = sampleRate > 0.0 ? h.cutoff * 2.0 * M_PI / sampleRate : 0.0;
+  const double s = std::sin(w);
+  const double c = std::cos(w);
+  const double alpha = s / 1.4142135623730951;
+  const double g = 1.0 / (1.0 + alpha);
+  h.gain0 = g * (1.0 + c) / 2.0;
+  h.gain1 = -g * (1.0 + c);
+  h.feedback1 = 2.0 * c * g;
+  h.feedback2 = (alpha - 1.0) * g;
+}
+} // namespace
+
+const plug::Config& plug::PlugConfig()
+{
+  static const plug::Config config = [] {
+    plug::Config c;
+    c.nParams = kNumParams;
+    c.nPresets = kNumPresets;
+    c.channelIOStr = "2-2";
+    c.pluginName = "Quennet";
+    c.productName = "Quennet";
+    c.mfrName = "Tarnwell Music";
+    c.vendorVersion = 0x00010102;
+    c.uniqueID = plug::FourCharCode("twQn");
+    c.mfrID = plug::FourCharCode("Trwl");
+    c.latency = 0;
+    c.plugDoesMidiIn = true;
+    c.plugDoesMidiOut = false;
+    c.plugHasUI = true;
+    c.plugWidth = 984;
+    c.plugHeight = 432;
+    c.plugMinWidth = 328;
+    c.plugMinHeight = 144;
+    c.plugMaxWidth = 2952;
+    c.plugMaxHeight = 1296;
+    c.bundleID = "example.tarnwellmusic.aax.Quennet";
+    c.appGroupID = "group.example.tarnwellmusic.Quennet";
+    c.effectNames = "Quennet\nQnet";
+    c.midiInputNodeName = "Quennet Midi";
+    return c;
+  }();
+  return config;
+}
+
+// Instances are constructed one at a time, process-wide.
+plug::IPlugin* plug::MakePlug(const plug::InstanceInfo& info)
+{
+  static std::mutex sMutex;
+  std::lock_guard lock(sMutex);
+  try {
+    return new Quennet(info);
+  } catch (...) {
+    return nullptr;  // nothing may escape into the host
+  }
+}
+
+Quennet::Quennet(const plug::InstanceInfo&)
+  : plug::IPlugin(plug::PlugConfig())
+{
+  mVoiceNote.fill(kVoiceNoteAfterReset);
+  mVoiceAge.fill(0);
+  mHighpassLeft.sampleRate = mHighpassRight.sampleRate = 44100.0;
+  mHighpassLeft.cutoff = mHighpassRight.cutoff = 16.0;
+  mSampleRate = 0.0;
+
+  mLearn.doMidiLearn(false);
+  mLearn.locate();
+  resizeUI();
+
+  initParameters();
+  initPresets();
+  mTuningClient = MTS_RegisterClient();
+  mConstructing = false;
+}
+
+Quennet::~Quennet()
+{
+  StopTimer();
+  MTS_DeregisterClient(mTuningClient);
+}
+
+void Quennet::initParameters()
+{
+  std::array<IParam*, kNumParams> params{};
+  for (int i = 0; i < kNumParams; ++i)
+    params[static_cast<size_t>(i)] = GetParam(i);
+  initQuennetParameters(params);
+}
+
+void Quennet::OnReset()
+{
+  const double rate = GetSampleRate();
+  if (rate == mSampleRate)
+    return;
+  mSampleRate = rate;
+  mNoteCounter = 0;
+  designHighpass(mHighpassLeft, rate);
+  designHighpass(mHighpassRight, rate);
+  for (int v = 0; v < kNumVoices; ++v) {
+    mVoices[static_cast<size_t>(v)].setSampleRate(rate);
+    mEnvelopes[static_cast<size_t>(v)].setSampleRate(rate);
+    mVoiceNote[static_cast<size_t>(v)] = kVoiceNoteAfterReset;
+    mVoiceAge[static_cast<size_t>(v)] = 0;
+  }
+}
+
+bool Quennet::loadConfig()
+{
+  mLearn.loadConfig();
+  resizeUI();
+  return true;
+}
+
+void Quennet::resizeUI()
+{
+  // The editor's sizes come with the editor itself; without an open window there is nothing to do.
+}
+
+void Quennet::OnParamChange(int paramIdx)
+{
+  if (paramIdx < 0 || paramIdx >= kNumParams)
+    return;
+  if (mLearn.learnActive()) {
+    // While learn is armed a change only names the parameter to learn; the engine keeps its value.
+    mLearn.setMidiLearnParam(paramIdx);
+    return;
+  }
+  if (mConstructing || OnRenderThread())
+    applyParamChange(paramIdx);
+  else
+    mPendingParamChanges.fetch_or(1u << paramIdx, std::memory_order_acq_rel);
+}
+
+void Quennet::OnRenderStart()
+{
+  applyPendingParamChanges();
+}
+
+void Quennet::applyPendingParamChanges()
+{
+  const std::uint32_t pending = mPendingParamChanges.exchange(0, std::memory_order_acq_rel);
+  for (int i = 0; pending >> i; ++i)
+    if (pending & (1u << i))
+      applyParamChange(i);
+}
+
+void Quennet::applyParamChange(int paramIdx)
+{
+  const double x = GetParam(paramIdx)->GetValue();
+  switch (paramIdx) {
+    case kVolume: mVolume.store(x, std::memory_order_relaxed); break;
+    case kMix: mMix.store(x, std::memory_order_relaxed); break;
+    case kGrainMode: {
+      allNotesOff();
+      const int mode = static_cast<int>(x);
+      forEachVoice([&](GrainSet& v) { v.setGrainMode(static_cast<eGrainMode>(mode)); });
+      mGrainSyncMode.store(mode == kGrainModeSync, std::memory_order_relaxed);
+      mGrainFreqMode.store(mode == kGrainModeFreq, std::memory_order_relaxed);
+      mMidiMode.store(mode == kGrainModeMidi, std::memory_order_relaxed);
+      updateSliders();
+      break;
+    }
+    case kGrainLength: mVoices[0].setGrainLength(x); break;
+    case kGrainSync: mGrainSyncIndex.store(static_cast<int>(x), std::memory_order_relaxed); break;
+    case kGrainFrequency: mVoices[0].setGrainFrequency(x, false); break;
+    case kGrainOverlap: forEachVoice([&](GrainSet& v) { v.setGrainOverlap(x); }); break;
+    case kGrainFadeIn:
+      forEachVoice([&](GrainSet& v) { v.setGrainFadeIn(x); });
+      updateGrainEnvelope();
+      break;
+    case kGrainSkew:
+      forEachVoice([&](GrainSet& v) { v.setGrainSkew(x); });
+      updateGrainEnvelope();
+      break;
+    case kGrainFadeOut:
+      forEachVoice([&](GrainSet& v) { v.setGrainFadeOut(x); });
+      updateGrainEnvelope();
+      break;
+    case kFrameLength: forEachVoice([&](GrainSet& v) { v.setFrameLength(x); }); break;
+    case kFrameSync: mFrameSyncIndex.store(static_cast<int>(x), std::memory_order_relaxed); break;
+    case kFrameSyncToHost: {
+      const bool on = x >= 0.5;
+      mFrameSyncToHost.store(on, std::memory_order_relaxed);
+      forEachVoice([&](GrainSet& v) { v.setFrameLengthSyncEnabled(on); });
+      updateSliders();
+      break;
+    }
+    case kFrameOverlap: forEachVoice([&](GrainSet& v) { v.setFrameOverlap(x); }); break;
+    case kFrameFadeIn:
+      forEachVoice([&](GrainSet& v) { v.setFrameFadeIn(x); });
+      updateFrameEnvelope();
+      break;
+    case kFrameSkew:
+      forEachVoice([&](GrainSet& v) { v.setFrameSkew(x); });
+      updateFrameEnvelope();
+      break;
+    case kFrameFadeOut:
+      forEachVoice([&](GrainSet& v) { v.setFrameFadeOut(x); });
+      updateFrameEnvelope();
+      break;
+    case kMidiPolyphony:
+      allNotesOff();
+      mPolyphony.store(static_cast<int>(x), std::memory_order_relaxed);
+      break;
+    case kMidiAttack: forEachEnvelope([&](ADSR& e) { e.setAttack(x); }); break;
+    case kMidiDecay: forEachEnvelope([&](ADSR& e) { e.setDecay(x); }); break;
+    case kMidiSustain: forEachEnvelope([&](ADSR& e) { e.setSustain(x); }); break;
+    case kMidiRelease: forEachEnvelope([&](ADSR& e) { e.setRelease(x); }); break;
+    default: break;  // reserved slots
+  }
+}
+
+// Factory presets.
+
+void Quennet::initPresets()
+{
+  MakeDefaultPreset(nullptr, kNumPresets);
+  for (int i = 0; i < kNumPresets; ++i)
+    initPreset(i);
+  RestorePreset(0);
+}
+
+namespace {
+// The builder takes a double for a parameter of kind double and an int for every other slot.
+template <size_t I>
+auto builderArgument(double value)
+{
+  if constexpr (kFactoryPresetTakesDouble[I])
+    return value;
+  else
+    return static_cast<int>(value);
+}
+
+template <size_t... I>
+void buildFactoryPreset(Quennet& plugin, int index, std::index_sequence<I...>)
+{
+  const FactoryPreset& preset = kFactoryPresets[static_cast<size_t>(index)];
+  plugin.initPreset(index, preset.name, builderArgument<I>(preset.values[I])...);
+}
+} // namespace
+
+void Quennet::initPreset(int index)
+{
+  if (index < 0 || index >= kNumPresets)
+    return;
+  buildFactoryPreset(*this, index, std::make_index_sequence<kNumParams>{});
+}
+
+void Quennet::initPreset(int index, const char* name, ...)
+{
+  if (index != GetCurrentPresetIdx())
+    RestorePreset(index);
+
+  va_list args;
+  va_start(args, name);
+  for (int i = 0; i < kNumParams; ++i) {
+    IParam& param = *GetParam(i);
+    double value = param.Type() == IParam::kTypeDouble ? va_arg(args, double) : static_cast<double>(va_arg(args, int));
+    if (param.GetStepped())
+      value = std::round(value / param.GetStep()) * param.GetStep();
+    double lo = 0.0;
+    double hi = 0.0;
+    param.GetBounds(lo, hi);
+    param.SetValue(std::clamp(value, lo, hi));
+  }
+  va_end(args);
+
+  ModifyCurrentPreset(name);
+  RestorePreset(index);
+  sendValuesToEditor();
+}
+
+void Quennet::changePreset(int index)
+{
+  ModifyCurrentPreset(nullptr);
+  RestorePreset(index);
+  InformHostOfPresetChange();
+  sendValuesToEditor();
+}
+
+void Quennet::sendValuesToEditor()
+{
+  for (int i = 0; i < kNumParams; ++i)
+    SendParameterValueFromDelegate(i, std::clamp(GetParam(i)->GetNormalized(), 0.0, 1.0), true);
+}
+
+// Editor refreshes.
+
+void Quennet::requestEditorRefresh(unsigned what)
+{
+  if (GetEditor())
+    mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
+}
+
+void Quennet::updateSliders() { requestEditorRefresh(kRefreshSliders); }
+void Quennet::updateGrainEnvelope() { requestEditorRefresh(kRefreshGrainEnvelope); }
+void Quennet::updateFrameEnvelope() { requestEditorRefresh(kRefreshFrameEnvelope); }
+
+void Quennet::updateLED()
+{
+  OnIdle();
+}
+
+void Quennet::OnIdle()
+{
+  const unsigned refresh = mEditorRefresh.exchange(0, std::memory_order_relaxed);
+  const bool resetLearnSwitch = mLearn.takeSwitchResetRequest();
+  if (!HasOpenEditor())
+    return;
+  // The editor's controls (LED, sliders, envelope displays, learn switch) come with the editor itself.
+  (void)refresh;
+  (void)resetLearnSwitch;
+}

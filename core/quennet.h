@@ -1,0 +1,167 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "core/quennet.param.h"
+#include "dsp/ADSR.h"
+#include "dsp/GrainSet.h"
+#include "framework/IPlugin.h"
+#include "services/midi_learn.h"
+#include "services/tuning_client.h"
+
+// Second-order high-pass of one output channel; coefficients made for `sampleRate` by OnReset.
+struct Highpass {
+  double sampleRate = 44100.0;
+  double cutoff = 16.0;  // Hz; never changed
+  double feedback1 = 0.0;  // weight of the previous output
+  double feedback2 = 0.0;  // weight of the output before that
+  double gain0 = 0.0;  // weight of the input and of the input two samples back
+  double gain1 = 0.0;  // weight of the previous input
+  double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+  double antiDenormal = 1e-13;  // keeps the recursion off denormals; its sign alternates every sample
+};
+
+// The plug-in: eight grain voices with envelopes, the output high-pass, the parameter dispatch,
+// MIDI notes and the factory presets.
+//
+// Threads: parameter changes may arrive on any thread, but the engine (voices, envelopes, the
+// members that mirror parameters) is only ever changed on the audio thread. A change made on
+// another thread is recorded and applied at the start of the next render call, before its MIDI;
+// during construction, when no other thread can see the instance, changes apply at once.
+class Quennet final : public plug::IPlugin {
+public:
+  static constexpr int kNumVoices = 8;
+  static constexpr int kVoiceNoteAfterReset = 36;
+
+  explicit Quennet(const plug::InstanceInfo& info);
+  ~Quennet() override;
+
+
+  // Any thread.
+  void OnParamChange(int paramIdx) override;
+  // User-interface thread, every 20 ms.
+  void OnIdle() override;
+
+  // Audio thread.
+  void ProcessBlock(double** inputs, double** outputs, int nFrames) override;
+  void ProcessMidiMsg(const plug::IMidiMsg& msg) override;
+  void OnReset() override;
+
+  // Factory presets; user-interface thread.
+  void initPresets();
+  void initPreset(int index);
+  // A slot, its name, then one value per parameter slot 0 ... 28 in index order: a double for a
+  // parameter of kind double, an int for every other kind (reserved slots included).
+  void initPreset(int index, const char* name, ...);
+  void changePreset(int index);
+
+  // Configuration file and MIDI learn.
+  bool loadConfig();
+  bool saveConfig() { return mLearn.saveConfig(); }
+  void doMidiLearn(bool on) { mLearn.doMidiLearn(on); }
+  void doMidiUnlearn(bool on) { mLearn.doMidiUnlearn(on); }
+  void setMidiLearnParam(int paramIdx) { mLearn.setMidiLearnParam(paramIdx); }
+  void setMidiLearnCC(int controller) { mLearn.setMidiLearnCC(controller); }
+  void applyMidiLearn() { mLearn.applyMidiLearn(); }
+  // Resizes an open editor to the preferred scale.
+  void resizeUI();
+  MidiLearnConfig& learn() { return mLearn; }
+  const MidiLearnConfig& learn() const { return mLearn; }
+
+  // Notes; audio thread (or before the first render call).
+  void setNoteOn(int note, int velocity);
+  void setNoteOff(int note);
+  void allNotesOff();
+
+  // Editor refreshes; each does nothing while no editor is attached, and only marks what the
+  // next idle tick redraws, so they are safe on any thread.
+  void updateLED();
+  void updateSliders();
+  void updateGrainEnvelope();
+  void updateFrameEnvelope();
+
+  // Read-only views for the editor and the tests.
+  const GrainSet& voice(int v) const { return mVoices[static_cast<size_t>(v)]; }
+  const ADSR& envelope(int v) const { return mEnvelopes[static_cast<size_t>(v)]; }
+  const Highpass& highpassLeft() const { return mHighpassLeft; }
+  const Highpass& highpassRight() const { return mHighpassRight; }
+  int voiceNote(int v) const { return mVoiceNote[static_cast<size_t>(v)]; }
+  int voiceAge(int v) const { return mVoiceAge[static_cast<size_t>(v)]; }
+  int noteCounter() const { return mNoteCounter; }
+  bool noteActive() const { return mNoteActive.load(std::memory_order_relaxed); }
+  double volume() const { return mVolume.load(std::memory_order_relaxed); }
+  double mix() const { return mMix.load(std::memory_order_relaxed); }
+  bool grainSyncMode() const { return mGrainSyncMode.load(std::memory_order_relaxed); }
+  bool grainFreqMode() const { return mGrainFreqMode.load(std::memory_order_relaxed); }
+  bool midiMode() const { return mMidiMode.load(std::memory_order_relaxed); }
+  bool frameSyncToHost() const { return mFrameSyncToHost.load(std::memory_order_relaxed); }
+  int grainSyncIndex() const { return mGrainSyncIndex.load(std::memory_order_relaxed); }
+  int frameSyncIndex() const { return mFrameSyncIndex.load(std::memory_order_relaxed); }
+  int polyphony() const { return mPolyphony.load(std::memory_order_relaxed); }
+  std::int64_t grainSyncSamples() const { return mGrainSyncSamples; }
+  std::int64_t frameSyncSamples() const { return mFrameSyncSamples; }
+  std::int64_t grainSyncCounter() const { return mGrainSyncCounter; }
+  std::int64_t frameSyncCounter() const { return mFrameSyncCounter; }
+  double sampleRate() const { return mSampleRate; }
+
+protected:
+  void OnRenderStart() override;
+
+private:
+  void initParameters();
+  void applyParamChange(int paramIdx);
+  void applyPendingParamChanges();
+  void syncToHostTempo();
+  void sendValuesToEditor();
+  void requestEditorRefresh(unsigned what);
+
+  template <typename Fn>
+  void forEachVoice(Fn&& fn)
+  {
+    for (GrainSet& voice : mVoices)
+      fn(voice);
+  }
+  template <typename Fn>
+  void forEachEnvelope(Fn&& fn)
+  {
+    for (ADSR& envelope : mEnvelopes)
+      fn(envelope);
+  }
+
+  MidiLearnConfig mLearn;
+  std::array<GrainSet, kNumVoices> mVoices;
+  TuningClient* mTuningClient = nullptr;  // microtuning source of the note frequencies
+  std::array<ADSR, kNumVoices> mEnvelopes;
+  Highpass mHighpassLeft;
+  Highpass mHighpassRight;
+  std::array<std::int32_t, kNumVoices> mVoiceNote;
+  std::array<std::int32_t, kNumVoices> mVoiceAge;
+
+  // Mirrors of parameters, set by the dispatch; read by the audio path and the editor.
+  std::atomic<double> mVolume{0.0};  // linear gain
+  std::atomic<double> mMix{0.0};  // 0 dry ... 1 wet
+  std::atomic<bool> mGrainSyncMode{false};
+  std::atomic<bool> mGrainFreqMode{false};
+  std::atomic<bool> mMidiMode{false};
+  std::atomic<bool> mFrameSyncToHost{false};
+  std::atomic<int> mGrainSyncIndex{0};  // into ppqScaler
+  std::atomic<int> mFrameSyncIndex{0};  // into ppqScaler
+  std::atomic<int> mPolyphony{0};  // voices used in mode "MIDI"
+
+  // Tempo sync, audio thread: lengths in samples and samples elapsed in the current grain/frame.
+  std::int64_t mGrainSyncSamples = 0;
+  std::int64_t mFrameSyncSamples = 0;
+  std::int64_t mGrainSyncCounter = 0;
+  std::int64_t mFrameSyncCounter = 0;
+
+  std::int32_t mNoteCounter = 0;  // counts note-ons; stamps mVoiceAge
+  std::atomic<bool> mNoteActive{false};  // some voice sounds; the editor's LED
+  double mSampleRate = 0.0;  // Hz; the rate last taken over by OnReset
+
+  // Parameter changes waiting for the audio thread: bit i for parameter i.
+  std::atomic<std::uint32_t> mPendingParamChanges{0};
+  bool mConstructing = true;
+  std::atomic<unsigned> mEditorRefresh{0};
+};

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+// The per-user configuration file ("quennet.ini", shared by every instance) and the MIDI-learn
+// state machine that edits its controller map.
+//
+// Sections: "MIDI Control" holds "CC<n>" = parameter index for each assigned controller 0 ... 119;
+// "Editor" holds "Scale", the editor's draw scale.
+//
+// Threads: controllers arrive on the audio thread, parameter captures and the learn switch on the
+// user-interface or host threads. The map and the learn state are atomics; a learn completes
+// exactly once, on whichever thread supplies its last piece, and writes the file there.
+class MidiLearnConfig {
+public:
+  static constexpr int kNumControllers = 120;  // 120 ... 127 are channel-mode messages
+  static constexpr float kDefaultScale = 0.5f;
+
+  MidiLearnConfig();
+
+  // Finds (and if needed creates) the folder and the file under the user's home, and loads the
+  // file when it existed. With no home folder at all, settings live in memory only.
+  void locate();
+  // The home folder: $HOME, else the password database's; empty when there is none.
+  static std::string homeFolder();
+
+  bool loadConfig();
+  // Writes the map and the scale. Nothing is reported on failure.
+  bool saveConfig();
+
+  void doMidiLearn(bool on);
+  void doMidiUnlearn(bool on);
+  void setMidiLearnParam(int paramIdx);
+  void setMidiLearnCC(int controller);
+  // Advances the state machine; true when this call completed a learn or an unlearn.
+  bool applyMidiLearn();
+
+  bool learnActive() const { return mLearnActive.load(std::memory_order_acquire); }
+  bool unlearnMode() const { return mUnlearn.load(std::memory_order_relaxed); }
+  int learnCC() const { return mLearnCC.load(std::memory_order_relaxed); }
+  int learnParam() const { return mLearnParam.load(std::memory_order_relaxed); }
+
+  // The parameter assigned to a controller, or -1. Audio thread.
+  int controllerParam(int controller) const;
+  void setControllerParam(int controller, int paramIdx);
+
+  // The scale the editor opens at, as read from the file.
+  float preferredScale() const { return mPreferredScale.load(std::memory_order_relaxed); }
+  // The open editor's draw scale, written by saveConfig; 0 (or below) when no editor is open,
+  // and then the preferred scale is written instead.
+  void setEditorScale(float scale) { mEditorScale.store(scale, std::memory_order_relaxed); }
+
+  // Set when a learn completed; the user-interface timer turns the learn switch off and clears it.
+  bool takeSwitchResetRequest() { return mSwitchResetRequested.exchange(false, std::memory_order_acq_rel); }
+
+  const std::string& configPath() const { return mConfigPath; }
+
+private:
+  void arm(bool unlearn, bool on);
+  void completed();
+
+  std::string mConfigPath;  // empty: settings in memory only
+  std::array<std::atomic<int>, kNumControllers> mControllerMap;
+  std::atomic<bool> mLearnActive{false};
+  std::atomic<bool> mUnlearn{false};
+  std::atomic<int> mLearnCC{-1};
+  std::atomic<int> mLearnParam{-1};
+  std::atomic<float> mPreferredScale{kDefaultScale};
+  std::atomic<float> mEditorScale{0.0f};
+  std::atomic<bool> mSwitchResetRequested{false};
+};
