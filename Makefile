@@ -20,6 +20,7 @@ test: build
 	@cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 600
 
 bench: build
+	@tools/setup.sh bench
 	@cmake --build $(BUILD_DIR) --target run-benchmarks
 
 clean:

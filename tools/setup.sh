@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the benchmarks need.
-# Idempotent: it asks apt only when a package is missing, and runs `apt-get update` once then.
-# Works as root or through sudo.
+# Installs every Debian package the build and the tests need; `setup.sh bench` adds what only
+# the benchmarks use. Idempotent: it asks apt only when a package is missing, and runs
+# `apt-get update` once then. Works as root or through sudo.
 set -euo pipefail
 
 packages=(
@@ -18,6 +18,12 @@ packages=(
   # LV2: headers, a real host library, validators and hosts the tests drive
   lv2-dev liblilv-dev lilv-utils serdi lv2file jalv jackd2 jack-tools
 )
+
+# Reference plug-ins the host benchmark compares against.
+bench_packages=(zam-plugins)
+if [[ "${1:-}" == "bench" ]]; then
+  packages+=("${bench_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
