@@ -271,6 +271,8 @@ void Quennet::initPreset(int index)
 
 void Quennet::initPreset(int index, const char* name, ...)
 {
+  if (index < 0 || index >= NPresets())
+    return;
   if (index != GetCurrentPresetIdx())
     RestorePreset(index);
 

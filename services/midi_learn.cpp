@@ -1,11 +1,14 @@
 #include "services/midi_learn.h"
 
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "services/profile_ini.h"
 
@@ -17,21 +20,27 @@ constexpr const char* kEditorSection = "Editor";
 
 // Creates `path` with `mode` exactly (whatever the process's umask), without touching the umask
 // that the host process relies on.
-bool makeFolder(const std::string& path, mode_t mode)
+void makeFolder(const std::string& path, mode_t mode)
 {
-  if (mkdir(path.c_str(), mode) != 0)
-    return false;
-  chmod(path.c_str(), mode);
-  return true;
+  if (mkdir(path.c_str(), mode) == 0)
+    chmod(path.c_str(), mode);
 }
 
-// atoi's reading, with a leading "0" telling a real zero from text that is not a number.
+bool isFolder(const std::string& path)
+{
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The stored index as atoi reads it (leading blanks, sign, decimal digits), with a leading '0'
+// telling a real zero from text that is not a number. Numbers beyond int saturate instead of
+// wrapping, so that no overlong text can alias a valid index; they are ignored at use.
 bool readIndex(const char* text, int& value)
 {
-  const int parsed = std::atoi(text);
+  const long parsed = std::strtol(text, nullptr, 10);
   if (parsed == 0 && text[0] != '0')
     return false;
-  value = parsed;
+  value = parsed > INT_MAX ? INT_MAX : parsed < INT_MIN ? INT_MIN : static_cast<int>(parsed);
   return true;
 }
 } // namespace
@@ -46,40 +55,62 @@ std::string MidiLearnConfig::homeFolder()
 {
   if (const char* home = std::getenv("HOME"); home && *home)
     return home;
-  if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir && *entry->pw_dir)
-    return entry->pw_dir;
-  return {};
+  // getpwuid_r: the host may use the password database on other threads.
+  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  for (;;) {
+    passwd entry {};
+    passwd* found = nullptr;
+    const int error = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (error != 0 || !found || !found->pw_dir || !*found->pw_dir)
+      return {};
+    return found->pw_dir;
+  }
 }
 
 void MidiLearnConfig::locate()
 {
   for (auto& entry : mControllerMap)
     entry.store(-1, std::memory_order_relaxed);
+  mPreferredScale.store(kDefaultScale, std::memory_order_relaxed);
   mConfigPath.clear();
 
   const std::string home = homeFolder();
   if (home.empty())
-    return;  // no home folder: the settings live in memory only
+    return;
 
   const std::string library = home + "/Library";
   const std::string support = library + "/Application Support";
   const std::string folder = support + "/" + kFolderName;
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
-    // Hosts on other systems than the one this layout comes from may lack the parent folders.
+    // Systems other than the one this layout comes from may lack the parent folders.
     if (stat(support.c_str(), &info) != 0) {
       mkdir(library.c_str(), 0777);
       mkdir(support.c_str(), 0777);
     }
     makeFolder(folder, 0774);
   }
+  if (!isFolder(folder))
+    return;  // unusable home (not a folder, not writable): memory only
 
-  mConfigPath = folder + "/" + kFileName;
-  if (stat(mConfigPath.c_str(), &info) != 0) {
-    if (FILE* file = std::fopen(mConfigPath.c_str(), "w"))
-      std::fclose(file);
+  const std::string path = folder + "/" + kFileName;
+  if (stat(path.c_str(), &info) != 0) {
+    // "a": creates the file like "w" but never empties one that another process just made.
+    FILE* file = std::fopen(path.c_str(), "a");
+    if (!file)
+      return;  // memory only
+    std::fclose(file);
+    mConfigPath = path;
     return;
   }
+  if (!S_ISREG(info.st_mode))
+    return;  // a folder or a device where the file belongs: memory only
+  mConfigPath = path;
   loadConfig();
 }
 
@@ -99,11 +130,15 @@ bool MidiLearnConfig::loadConfig()
       mControllerMap[static_cast<size_t>(cc)].store(paramIdx, std::memory_order_relaxed);
     }
   }
-  char scale[1023];
-  if (GetPrivateProfileString(kEditorSection, "Scale", "", scale, sizeof(scale), path) > 0)
-    mPreferredScale.store(static_cast<float>(std::strtod(scale, nullptr)), std::memory_order_relaxed);
-  else
-    mPreferredScale.store(kDefaultScale, std::memory_order_relaxed);
+  char text[1023];
+  float scale = kDefaultScale;
+  if (GetPrivateProfileString(kEditorSection, "Scale", "", text, sizeof(text), path) > 0) {
+    scale = static_cast<float>(std::strtod(text, nullptr));
+    // "nan", "inf" or a number beyond float count as no number: no window can take that scale.
+    if (!std::isfinite(scale))
+      scale = 0.0f;
+  }
+  mPreferredScale.store(scale, std::memory_order_relaxed);
   return true;
 }
 
@@ -112,17 +147,23 @@ bool MidiLearnConfig::saveConfig()
   if (mConfigPath.empty())
     return true;
   const char* path = mConfigPath.c_str();
-  WritePrivateProfileSection(kMidiSection, "\0", path);
+
+  // The whole section in one write (each write rewrites and syncs the file, and a learn that a
+  // controller completes saves on the audio thread): "CC<n>=<index>" entries, each ending in a
+  // NUL, the list closed by an empty entry. The longest entry is "CC119=-2147483648".
+  char entries[kNumControllers * 24 + 1];
+  size_t used = 0;
   for (int cc = 0; cc < kNumControllers; ++cc) {
     const int paramIdx = mControllerMap[static_cast<size_t>(cc)].load(std::memory_order_relaxed);
     if (paramIdx == -1)
       continue;
-    char key[16];
-    char value[16];
-    std::snprintf(key, sizeof(key), "CC%i", cc);
-    std::snprintf(value, sizeof(value), "%i", paramIdx);
-    WritePrivateProfileString(kMidiSection, key, value, path);
+    const int length = std::snprintf(entries + used, sizeof(entries) - used, "CC%i=%i", cc, paramIdx);
+    used += static_cast<size_t>(length) + 1;
   }
+  entries[used] = '\0';
+  // Replaces an existing section; creates a missing one only when there are entries.
+  WritePrivateProfileSection(kMidiSection, entries, path);
+
   const float editorScale = mEditorScale.load(std::memory_order_relaxed);
   const float scale = editorScale > 0.0f ? editorScale : mPreferredScale.load(std::memory_order_relaxed);
   char text[64];
@@ -133,25 +174,25 @@ bool MidiLearnConfig::saveConfig()
 
 void MidiLearnConfig::arm(bool unlearn, bool on)
 {
-  mLearnCC.store(-1, std::memory_order_relaxed);
-  mLearnParam.store(-1, std::memory_order_relaxed);
-  mUnlearn.store(unlearn, std::memory_order_relaxed);
-  mLearnActive.store(on, std::memory_order_release);
+  mLearnCC.store(-1);
+  mLearnParam.store(-1);
+  mUnlearn.store(unlearn);
+  mLearnActive.store(on);
 }
 
 void MidiLearnConfig::doMidiLearn(bool on) { arm(false, on); }
 void MidiLearnConfig::doMidiUnlearn(bool on) { arm(true, on); }
 
-void MidiLearnConfig::setMidiLearnParam(int paramIdx)
+bool MidiLearnConfig::setMidiLearnParam(int paramIdx)
 {
-  mLearnParam.store(paramIdx, std::memory_order_relaxed);
-  applyMidiLearn();
+  mLearnParam.store(paramIdx);
+  return applyMidiLearn();
 }
 
-void MidiLearnConfig::setMidiLearnCC(int controller)
+bool MidiLearnConfig::setMidiLearnCC(int controller)
 {
-  mLearnCC.store(controller, std::memory_order_relaxed);
-  applyMidiLearn();
+  mLearnCC.store(controller);
+  return applyMidiLearn();
 }
 
 int MidiLearnConfig::controllerParam(int controller) const
@@ -169,19 +210,20 @@ void MidiLearnConfig::setControllerParam(int controller, int paramIdx)
 
 bool MidiLearnConfig::applyMidiLearn()
 {
-  if (!mLearnActive.load(std::memory_order_acquire))
+  if (!mLearnActive.load())
     return false;
-  const int cc = mLearnCC.load(std::memory_order_relaxed);
-  const int paramIdx = mLearnParam.load(std::memory_order_relaxed);
-  const bool unlearn = mUnlearn.load(std::memory_order_relaxed);
+  const int cc = mLearnCC.load();
+  const int paramIdx = mLearnParam.load();
+  const bool unlearn = mUnlearn.load();
 
   const bool ready = unlearn ? (cc != -1 || paramIdx != -1) : (cc != -1 && paramIdx != -1);
   if (!ready)
     return false;
   // Exactly one thread completes a learn, even if the CC and the parameter arrive together.
   bool expected = true;
-  if (!mLearnActive.compare_exchange_strong(expected, false, std::memory_order_acq_rel))
+  if (!mLearnActive.compare_exchange_strong(expected, false))
     return false;
+  mUnlearn.store(false);
 
   auto forget = [this](int param) {
     for (auto& entry : mControllerMap)
@@ -189,21 +231,16 @@ bool MidiLearnConfig::applyMidiLearn()
         entry.store(-1, std::memory_order_relaxed);
   };
   if (unlearn) {
+    // The first capture decides: a controller, else a parameter.
     if (cc != -1)
       setControllerParam(cc, -1);
     else
       forget(paramIdx);
-    mUnlearn.store(false, std::memory_order_relaxed);
   } else {
     forget(paramIdx);
     setControllerParam(cc, paramIdx);
   }
   saveConfig();
-  completed();
-  return true;
-}
-
-void MidiLearnConfig::completed()
-{
   mSwitchResetRequested.store(true, std::memory_order_release);
+  return true;
 }

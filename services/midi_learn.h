@@ -21,7 +21,9 @@ public:
   MidiLearnConfig();
 
   // Finds (and if needed creates) the folder and the file under the user's home, and loads the
-  // file when it existed. With no home folder at all, settings live in memory only.
+  // file when it existed. The folder gets mode 0774 whatever the umask (which stays untouched: it
+  // belongs to the host process). Without a home folder, or when the folder or the file cannot
+  // be made, the settings live in memory only: nothing is read or written afterwards.
   void locate();
   // The home folder: $HOME, else the password database's; empty when there is none.
   static std::string homeFolder();
@@ -32,15 +34,16 @@ public:
 
   void doMidiLearn(bool on);
   void doMidiUnlearn(bool on);
-  void setMidiLearnParam(int paramIdx);
-  void setMidiLearnCC(int controller);
+  // Capture a parameter or a controller while armed; true when this call completed the learn.
+  bool setMidiLearnParam(int paramIdx);
+  bool setMidiLearnCC(int controller);
   // Advances the state machine; true when this call completed a learn or an unlearn.
   bool applyMidiLearn();
 
-  bool learnActive() const { return mLearnActive.load(std::memory_order_acquire); }
-  bool unlearnMode() const { return mUnlearn.load(std::memory_order_relaxed); }
-  int learnCC() const { return mLearnCC.load(std::memory_order_relaxed); }
-  int learnParam() const { return mLearnParam.load(std::memory_order_relaxed); }
+  bool learnActive() const { return mLearnActive.load(); }
+  bool unlearnMode() const { return mUnlearn.load(); }
+  int learnCC() const { return mLearnCC.load(); }
+  int learnParam() const { return mLearnParam.load(); }
 
   // The parameter assigned to a controller, or -1. Audio thread.
   int controllerParam(int controller) const;
@@ -54,15 +57,18 @@ public:
 
   // Set when a learn completed; the user-interface timer turns the learn switch off and clears it.
   bool takeSwitchResetRequest() { return mSwitchResetRequested.exchange(false, std::memory_order_acq_rel); }
+  bool switchResetRequested() const { return mSwitchResetRequested.load(std::memory_order_acquire); }
 
+  // Empty while the settings live in memory only.
   const std::string& configPath() const { return mConfigPath; }
 
 private:
   void arm(bool unlearn, bool on);
-  void completed();
 
   std::string mConfigPath;  // empty: settings in memory only
   std::array<std::atomic<int>, kNumControllers> mControllerMap;
+  // Learn state. Sequentially consistent: a controller and a parameter captured on two threads at
+  // once must not both miss the other's capture, or the learn would not complete.
   std::atomic<bool> mLearnActive{false};
   std::atomic<bool> mUnlearn{false};
   std::atomic<int> mLearnCC{-1};

@@ -1,5 +1,7 @@
 #include "framework/AAX/AAX_Collection.h"
 
+#include <utility>
+
 namespace aax {
 
 AAX_Result AAX_IEffectDescriptor::AddName(const char* name)
@@ -30,7 +32,10 @@ AAX_IEffectDescriptor* AAX_ICollection::NewDescriptor()
 {
   if (refuseDescriptor)
     return nullptr;
-  descriptors.push_back(std::make_unique<AAX_IEffectDescriptor>());
+  auto descriptor = std::make_unique<AAX_IEffectDescriptor>();
+  descriptor->failingCall = failingCall;
+  descriptor->failResult = failResult;
+  descriptors.push_back(std::move(descriptor));
   return descriptors.back().get();
 }
 
@@ -39,25 +44,25 @@ AAX_Result AAX_ICollection::AddEffect(const char* effectID, AAX_IEffectDescripto
   if (!descriptor)
     return AAX_ERROR_NULL_OBJECT;
   effects[effectID] = descriptor;
-  return AAX_SUCCESS;
+  return result("AddEffect");
 }
 
 AAX_Result AAX_ICollection::SetManufacturerName(const char* name)
 {
   manufacturerName = name;
-  return AAX_SUCCESS;
+  return result("SetManufacturerName");
 }
 
 AAX_Result AAX_ICollection::AddPackageName(const char* name)
 {
   packageNames.emplace_back(name);
-  return AAX_SUCCESS;
+  return result("AddPackageName");
 }
 
 AAX_Result AAX_ICollection::SetPackageVersion(std::uint32_t version)
 {
   packageVersion = version;
-  return AAX_SUCCESS;
+  return result("SetPackageVersion");
 }
 
 } // namespace aax

@@ -49,7 +49,8 @@ public:
   std::vector<AAX_ComponentSetup> components;
   std::map<std::string, AAX_FactoryFunction> procPtrs;  // by role
 
-  // Host side: the name of a call that should fail with `failResult`.
+  // Host side: the name of a call that should fail with `failResult` (the collection hands its
+  // own setting to every descriptor it makes).
   std::string failingCall;
   AAX_Result failResult = -1;
 
@@ -69,12 +70,20 @@ public:
   void PostAssertion(const char* text) { assertions.emplace_back(text); }
 
   bool refuseDescriptor = false;
+  // Host side: the name of a call, of the collection or of a descriptor it makes ("AddName",
+  // "AddCategory", "AddComponent", "AddProcPtr", "AddEffect", "SetManufacturerName",
+  // "AddPackageName", "SetPackageVersion"), that records its arguments but answers `failResult`.
+  std::string failingCall;
+  AAX_Result failResult = -1;
   std::vector<std::unique_ptr<AAX_IEffectDescriptor>> descriptors;
   std::map<std::string, AAX_IEffectDescriptor*> effects;  // by effect identifier
   std::string manufacturerName;
   std::vector<std::string> packageNames;
   std::uint32_t packageVersion = 0;
   std::vector<std::string> assertions;
+
+private:
+  AAX_Result result(const char* call) const { return failingCall == call ? failResult : AAX_SUCCESS; }
 };
 
 } // namespace aax

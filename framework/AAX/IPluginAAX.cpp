@@ -123,6 +123,8 @@ bool IPluginAAX::IsPacketChanged(const std::string& id) const
 
 AAX_Result IPluginAAX::GetChunkIDFromIndex(std::int32_t index, AAX_CTypeID* chunkID) const
 {
+  if (!chunkID)
+    return AAX_ERROR_NULL_OBJECT;
   if (index != 0) {
     *chunkID = 0;
     return AAX_ERROR_INVALID_CHUNK_INDEX;
@@ -133,6 +135,8 @@ AAX_Result IPluginAAX::GetChunkIDFromIndex(std::int32_t index, AAX_CTypeID* chun
 
 AAX_Result IPluginAAX::GetChunkSize(AAX_CTypeID chunkID, std::uint32_t* size) const
 {
+  if (!size)
+    return AAX_ERROR_NULL_OBJECT;
   if (chunkID != static_cast<AAX_CTypeID>(mPlug->GetUniqueID())) {
     *size = 0;
     return AAX_ERROR_INVALID_CHUNK_ID;
