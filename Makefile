@@ -3,7 +3,16 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build test bench clean
+.PHONY: all setup configure build test unit-tests test-asan test-tsan test-fuzz fuzz bench clean
+
+# Sanitizer and fuzzing builds: configurations of the same project in their own folders.
+ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 45
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS ?= halt_on_error=1
 
 all: build
 
@@ -16,12 +25,36 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# Every test: the normal build, then AddressSanitizer with UndefinedBehaviorSanitizer over the
+# whole suite (bar the real-host LV2 tests, whose hosts are not instrumented), ThreadSanitizer
+# over the tests that run threads, and a bounded run of every fuzz target.
+test: unit-tests test-asan test-tsan test-fuzz
+
+unit-tests: build
 	@cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 600
+
+test-asan: setup
+	@cmake -S . -B $(ASAN_DIR) -DQUENNET_SANITIZE=address $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(ASAN_DIR) -j $(JOBS)
+	@cd $(ASAN_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 900 -LE "lv2|slow"
+
+test-tsan: setup
+	@cmake -S . -B $(TSAN_DIR) -DQUENNET_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target tests-threads
+	@cd $(TSAN_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 900 -L threads
+
+test-fuzz: setup
+	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUENNET_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+	@tools/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# Longer fuzzing sessions: make fuzz FUZZ_SECONDS=3600
+fuzz: FUZZ_SECONDS = 600
+fuzz: test-fuzz
 
 bench: build
 	@tools/setup.sh bench
 	@cmake --build $(BUILD_DIR) --target run-benchmarks
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

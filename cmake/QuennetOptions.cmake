@@ -20,3 +20,14 @@ endif()
 function(quennet_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
 endfunction()
+
+# Fuzzing build (clang only): coverage instrumentation everywhere, AddressSanitizer and
+# UndefinedBehaviorSanitizer on, the fuzz targets in tests/fuzz.
+option(QUENNET_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(QUENNET_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUENNET_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -31,11 +31,12 @@ constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::
 inline double highpass(Highpass& h, double x)
 {
   const double d = h.antiDenormal;
-  // A NaN in a memory is dropped when read, so one bad sample cannot poison the recursion.
-  const double x1 = std::isnan(h.x1) ? 0.0 : h.x1 + d;
-  const double x2 = std::isnan(h.x2) ? 0.0 : h.x2 + d;
-  const double y1 = std::isnan(h.y1) ? 0.0 : h.y1 + d;
-  const double y2 = std::isnan(h.y2) ? 0.0 : h.y2 + d;
+  // A NaN or an infinity in a memory is dropped when read, so one bad sample cannot poison the
+  // recursion.
+  const double x1 = std::isfinite(h.x1) ? h.x1 + d : 0.0;
+  const double x2 = std::isfinite(h.x2) ? h.x2 + d : 0.0;
+  const double y1 = std::isfinite(h.y1) ? h.y1 + d : 0.0;
+  const double y2 = std::isfinite(h.y2) ? h.y2 + d : 0.0;
   h.antiDenormal = -d;
   const double y = ((h.gain0 * (x2 + x) + h.gain1 * x1) + h.feedback1 * y1) + h.feedback2 * y2;
   h.x2 = x1;
@@ -45,9 +46,10 @@ inline double highpass(Highpass& h, double x)
   return y;
 }
 
+// Non-finite wet samples (a NaN or an infinity recorded from the input) become silence.
 inline double sanitise(double wet, const Highpass& h)
 {
-  return std::isnan(wet) ? 0.0 : wet + h.antiDenormal;
+  return std::isfinite(wet) ? wet + h.antiDenormal : 0.0;
 }
 } // namespace
 
