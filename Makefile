@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build test unit-tests test-asan test-tsan test-fuzz fuzz bench clean
+.PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench clean
 
 # Sanitizer and fuzzing builds: configurations of the same project in their own folders.
 ASAN_DIR ?= build-asan
@@ -24,6 +24,11 @@ configure: setup
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The main job: the bundled loop through every factory preset into out/, with an overview picture.
+demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quennet-render demo-material
+	@tools/demo.sh $(BUILD_DIR) out
 
 # Every test: the normal build, then AddressSanitizer with UndefinedBehaviorSanitizer over the
 # whole suite (bar the real-host LV2 tests, whose hosts are not instrumented), ThreadSanitizer

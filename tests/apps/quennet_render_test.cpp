@@ -1,0 +1,747 @@
+// Runs the real quennet-render executable, in a temporary HOME, on real files; compares what it
+// writes with the plug-in driven directly through the processing call, and checks its errors.
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+// smf.h includes glib.h inside extern "C", which C++ rejects; glib first makes that include a no-op.
+#include <glib.h>
+#include <smf.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TempHome.h"
+#include "TestHost.h"
+#include "core/quennet.param.h"
+#include "framework/IPlugin.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+std::string readFile(const fs::path& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& content)
+{
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// A string literal with its zero bytes, without the terminating one.
+template <size_t N>
+std::string bytes(const char (&literal)[N])
+{
+  return std::string(literal, N - 1);
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs quennet-render with `args`; its standard output and error are collected through files in
+// `scratch`. With fileSizeLimit > 0 the process cannot write files beyond that many bytes.
+RunResult runRender(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = 0)
+{
+  const fs::path outPath = scratch / "stdout.txt";
+  const fs::path errPath = scratch / "stderr.txt";
+  std::vector<std::string> all = {QUENNET_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0)
+      _exit(126);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (fileSizeLimit > 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit then fails with EFBIG instead of killing
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  RunResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  return result;
+}
+
+// Audio files.
+
+struct AudioData {
+  int channels = 0;
+  int rate = 0;
+  int format = 0;
+  std::vector<float> samples;  // interleaved
+  long frames() const { return channels ? static_cast<long>(samples.size()) / channels : 0; }
+};
+
+void writeAudio(const fs::path& path, const std::vector<float>& interleaved, int channels, int rate = kRate,
+                int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
+{
+  SF_INFO info{};
+  info.channels = channels;
+  info.samplerate = rate;
+  info.format = format;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(interleaved.size()) / channels),
+            static_cast<sf_count_t>(interleaved.size()) / channels);
+  sf_close(file);
+}
+
+AudioData readAudio(const fs::path& path)
+{
+  AudioData audio;
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (!file) {
+    ADD_FAILURE() << "cannot read " << path << ": " << sf_strerror(nullptr);
+    return audio;
+  }
+  audio.channels = info.channels;
+  audio.rate = info.samplerate;
+  audio.format = info.format;
+  audio.samples.resize(static_cast<size_t>(info.frames * info.channels));
+  EXPECT_EQ(sf_readf_float(file, audio.samples.data(), info.frames), info.frames);
+  sf_close(file);
+  return audio;
+}
+
+std::vector<float> interleave(const StereoBuffer& buffer)
+{
+  std::vector<float> samples;
+  for (size_t i = 0; i < buffer.frames(); ++i) {
+    samples.push_back(buffer.left[i]);
+    samples.push_back(buffer.right[i]);
+  }
+  return samples;
+}
+
+StereoBuffer deinterleave(const AudioData& audio)
+{
+  StereoBuffer buffer(static_cast<size_t>(audio.frames()));
+  for (size_t i = 0; i < buffer.frames(); ++i) {
+    buffer.left[i] = audio.samples[i * 2];
+    buffer.right[i] = audio.samples[i * 2 + 1];
+  }
+  return buffer;
+}
+
+// Uniform noise in ±amplitude from a fixed seed (xorshift64*), different on both channels.
+StereoBuffer noise(size_t frames, std::uint64_t seed, float amplitude = 0.5f)
+{
+  StereoBuffer buffer(frames);
+  std::uint64_t state = seed;
+  auto next = [&] {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    const std::uint64_t r = state * 0x2545F4914F6CDD1Dull;
+    return static_cast<float>(static_cast<double>(r >> 11) / 9007199254740992.0 * 2.0 - 1.0) * amplitude;
+  };
+  for (size_t i = 0; i < frames; ++i) {
+    buffer.left[i] = next();
+    buffer.right[i] = next();
+  }
+  return buffer;
+}
+
+// The first frame at which two renders differ on either channel; -1 when they are equal.
+long firstDifference(const StereoBuffer& a, const StereoBuffer& b)
+{
+  const size_t n = std::min(a.frames(), b.frames());
+  for (size_t i = 0; i < n; ++i)
+    if (a.left[i] != b.left[i] || a.right[i] != b.right[i])
+      return static_cast<long>(i);
+  return a.frames() == b.frames() ? -1 : static_cast<long>(n);
+}
+
+// MIDI files.
+
+struct MidiFileEvent {
+  int track;
+  int pulses;
+  std::vector<std::uint8_t> bytes;
+};
+
+void writeMidi(const fs::path& path, int ppqn, int tracks, const std::vector<MidiFileEvent>& events)
+{
+  smf_t* smf = smf_new();
+  ASSERT_EQ(smf_set_ppqn(smf, ppqn), 0);
+  std::vector<smf_track_t*> trackList;
+  for (int t = 0; t < tracks; ++t) {
+    trackList.push_back(smf_track_new());
+    smf_add_track(smf, trackList.back());
+  }
+  for (const MidiFileEvent& e : events) {
+    std::vector<std::uint8_t> bytes = e.bytes;
+    smf_track_add_event_pulses(trackList[static_cast<size_t>(e.track)],
+                               smf_event_new_from_pointer(bytes.data(), static_cast<int>(bytes.size())), e.pulses);
+  }
+  ASSERT_EQ(smf_save(smf, path.c_str()), 0);
+  smf_delete(smf);
+}
+
+// Two tracks at 480 pulses per quarter note: a conductor track with 120 BPM from the start and
+// 100 BPM from pulse 960, and notes. At 48 kHz a pulse is 50 frames at 120 BPM and 60 at 100 BPM.
+void writeTestMidi(const fs::path& path)
+{
+  writeMidi(path, 480, 2,
+            {
+              {0, 0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}},    // 500000 µs per quarter
+              {0, 960, {0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0}},  // 600000 µs per quarter
+              {1, 0, {0x90, 60, 100}},
+              {1, 240, {0x90, 64, 100}},
+              {1, 480, {0xC0, 5}},
+              {1, 480, {0x80, 60, 0}},
+              {1, 1200, {0x91, 67, 90}},
+              {1, 1440, {0xB0, 123, 0}},
+            });
+}
+
+// The same events at their frames, worked out by hand from the tempo map above.
+std::vector<TimedMidi> testMidiFrames()
+{
+  return {
+    {0, 0x90, 60, 100},
+    {12000, 0x90, 64, 100},        // 240 · 50
+    {24000, 0xC0, 5, 0},           // 480 · 50
+    {24000, 0x80, 60, 0},
+    {62400, 0x91, 67, 90},         // 960 · 50 + 240 · 60
+    {76800, 0xB0, 123, 0},         // 960 · 50 + 480 · 60
+  };
+}
+
+// The plug-in driven directly: a preset as the preset menu loads it, plain values as a host sets
+// them, prepared for the rate and block size, then the processing call block by block.
+StereoBuffer renderDirect(int preset, const std::vector<std::pair<int, double>>& settings, const StereoBuffer& input,
+                          const RenderOptions& options, double rate = kRate)
+{
+  std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug(plug::InstanceInfo{}));
+  if (!plugin) {
+    ADD_FAILURE() << "the plug-in could not be made";
+    return StereoBuffer();
+  }
+  plugin->RestorePreset(preset);
+  for (const auto& [index, value] : settings)
+    plugin->SetParameterFromHostPlain(index, value);
+  plugin->PrepareToPlay(rate, options.blockSize);
+  return renderThrough(*plugin, input, options);
+}
+
+StereoBuffer withTail(StereoBuffer buffer, size_t frames)
+{
+  buffer.left.resize(buffer.left.size() + frames, 0.0f);
+  buffer.right.resize(buffer.right.size() + frames, 0.0f);
+  return buffer;
+}
+
+// Every regular file in a folder with its content.
+std::map<std::string, std::string> folderContents(const fs::path& folder)
+{
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.is_regular_file())
+      contents[entry.path().filename().string()] = readFile(entry.path());
+  return contents;
+}
+
+// The names of files added, removed or changed between two snapshots of a folder.
+std::string changedFiles(const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after)
+{
+  std::string changed;
+  for (const auto& [name, content] : before) {
+    const auto it = after.find(name);
+    if (it == after.end())
+      changed += " removed:" + name;
+    else if (it->second != content)
+      changed += " changed:" + name;
+  }
+  for (const auto& [name, content] : after)
+    if (!before.count(name))
+      changed += " added:" + name;
+  return changed;
+}
+
+int lineCount(const std::string& text)
+{
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Width and height from a PNG's header.
+std::pair<int, int> pngSize(const fs::path& path)
+{
+  const std::string bytes = readFile(path);
+  if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
+    return {0, 0};
+  auto be32 = [&](size_t at) {
+    return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+           (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+  };
+  return {be32(16), be32(20)};
+}
+
+class QuennetRenderTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    work = fs::path(home.path()) / "work";
+    scratch = fs::path(home.path()) / "scratch";
+    fs::create_directories(work);
+    fs::create_directories(scratch);
+  }
+
+  RunResult run(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0)
+  {
+    return runRender(args, scratch, fileSizeLimit);
+  }
+
+  std::string path(const std::string& name) const { return (work / name).string(); }
+
+  TempHome home;
+  fs::path work;     // the renderer's files
+  fs::path scratch;  // its captured standard output and error
+};
+
+// The render through the command line equals the plug-in driven directly, sample for sample.
+
+TEST_F(QuennetRenderTest, RenderEqualsTheProcessingCallDrivenDirectly)
+{
+  const StereoBuffer input = noise(84000, 0x1234);  // 1.75 s at 48 kHz
+  writeAudio(path("in.wav"), interleave(input), 2);
+  const StereoBuffer input44 = noise(44100, 0x9876);
+  writeAudio(path("in44.wav"), interleave(input44), 2, 44100);
+  writeTestMidi(path("notes.mid"));
+
+  struct Case {
+    const char* name;
+    std::string presetArg;
+    int preset;
+    int block;
+    std::optional<double> tempo;  // none: --no-transport
+    long position;
+    bool midi;
+    double tailSeconds;
+    int rate;
+  };
+  const Case cases[] = {
+    {"default preset, 512-frame blocks", "0", 0, 512, 120.0, 0, false, 0.0, kRate},
+    {"Sync 2 Host by name, one frame per block", "sync 2 host", 1, 1, 172.0, 0, false, 0.0, kRate},
+    {"Frequency at 44.1 kHz, blocks of 100", "Frequency", 2, 100, 120.0, 0, false, 0.0, 44100},
+    {"MIDI Standard with the MIDI file, blocks of 64", "3", 3, 64, 120.0, 0, true, 0.0, kRate},
+    {"MIDI Synced with the MIDI file and a tail, blocks of 1000", "MIDI Synced", 4, 1000, 172.0, 0, true, 0.25, kRate},
+    {"Synced Reversals at a song position, blocks of 333", "6", 6, 333, 140.0, 12345, false, 0.0, kRate},
+    {"Strange Mix without transport, blocks of 4096", "Strange Mix", 9, 4096, std::nullopt, 0, false, 0.0, kRate},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--preset", c.presetArg, "--block", std::to_string(c.block), "--format", "float"};
+    if (c.tempo) {
+      args.insert(args.end(), {"--tempo", std::to_string(*c.tempo), "--position", std::to_string(c.position)});
+    } else {
+      args.push_back("--no-transport");
+    }
+    if (c.midi)
+      args.insert(args.end(), {"--midi", path("notes.mid")});
+    if (c.tailSeconds > 0.0)
+      args.insert(args.end(), {"--tail", std::to_string(c.tailSeconds)});
+    args.push_back(c.rate == kRate ? path("in.wav") : path("in44.wav"));
+    args.push_back(path("out.wav"));
+
+    const RunResult result = run(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const AudioData written = readAudio(path("out.wav"));
+    EXPECT_EQ(written.channels, 2);
+    EXPECT_EQ(written.rate, c.rate);
+    EXPECT_EQ(written.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+    RenderOptions options;
+    options.blockSize = c.block;
+    options.tempo = c.tempo;
+    options.startPosition = static_cast<double>(c.position);
+    if (c.midi)
+      options.midi = testMidiFrames();
+    const StereoBuffer source = c.rate == kRate ? input : input44;
+    const StereoBuffer expected = renderDirect(
+      c.preset, {}, withTail(source, static_cast<size_t>(c.tailSeconds * c.rate)), options, c.rate);
+    ASSERT_EQ(static_cast<size_t>(written.frames()), expected.frames());
+    EXPECT_EQ(firstDifference(deinterleave(written), expected), -1);
+  }
+  // A successful render leaves nothing but its output behind.
+  std::vector<std::string> names;
+  for (const auto& [name, content] : folderContents(work))
+    names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "in44.wav", "notes.mid", "out.wav"}));
+}
+
+TEST_F(QuennetRenderTest, MidiEventsLandOnTheFramesOfTheFilesTempoMap)
+{
+  // One frame per block: every event is delivered exactly at its frame, so an event one frame
+  // early or late changes the render.
+  const StereoBuffer input = noise(80000, 0x55);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  writeTestMidi(path("notes.mid"));
+  const RunResult result =
+    run({"-p", "3", "-b", "1", "--format", "float", "--midi", path("notes.mid"), path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const StereoBuffer rendered = deinterleave(readAudio(path("out.wav")));
+
+  RenderOptions options;
+  options.blockSize = 1;
+  options.midi = testMidiFrames();
+  EXPECT_EQ(firstDifference(renderDirect(3, {}, input, options), rendered), -1);
+  for (size_t moved : {1, 3, 4, 5}) {  // event 2, the program change, does nothing audible
+    for (int by : {-1, 1}) {
+      SCOPED_TRACE(testing::Message() << "event " << moved << " moved by " << by);
+      options.midi = testMidiFrames();
+      options.midi[moved].frame += by;
+      std::stable_sort(options.midi.begin(), options.midi.end(),
+                       [](const TimedMidi& a, const TimedMidi& b) { return a.frame < b.frame; });
+      EXPECT_NE(firstDifference(renderDirect(3, {}, input, options), rendered), -1);
+    }
+  }
+}
+
+TEST_F(QuennetRenderTest, MidiTimesRoundToTheNearestFrame)
+{
+  // At 44.1 kHz and 120 BPM a pulse of 1/480 quarter note is 45.9375 frames: pulses 1, 3 and 5
+  // fall at 45.9375, 137.8125 and 229.6875, so at frames 46, 138 and 230.
+  const StereoBuffer input = noise(4410, 0x66);
+  writeAudio(path("in.wav"), interleave(input), 2, 44100);
+  writeMidi(path("near.mid"), 480, 1, {{0, 1, {0x90, 60, 100}}, {0, 3, {0x90, 64, 100}}, {0, 5, {0x80, 60, 0}}});
+  const RunResult result =
+    run({"-p", "3", "-b", "1", "--format", "float", "--midi", path("near.mid"), path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  RenderOptions options;
+  options.blockSize = 1;
+  options.midi = {{46, 0x90, 60, 100}, {138, 0x90, 64, 100}, {230, 0x80, 60, 0}};
+  EXPECT_EQ(firstDifference(renderDirect(3, {}, input, options, 44100), deinterleave(readAudio(path("out.wav")))), -1);
+}
+
+TEST_F(QuennetRenderTest, MonoInputGivesTwoEqualChannels)
+{
+  const StereoBuffer stereo = noise(30000, 0x77);
+  writeAudio(path("mono.wav"), stereo.left, 1);
+  const RunResult result = run({"--preset", "Frequency", "--format", "float", path("mono.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const AudioData written = readAudio(path("out.wav"));
+  ASSERT_EQ(written.channels, 2);
+  const StereoBuffer out = deinterleave(written);
+  EXPECT_EQ(out.left, out.right);
+
+  StereoBuffer twice(stereo.frames());
+  twice.left = stereo.left;
+  twice.right = stereo.left;
+  EXPECT_EQ(firstDifference(out, renderDirect(2, {}, twice, RenderOptions{})), -1);
+}
+
+TEST_F(QuennetRenderTest, SongPositionAndMissingTransportMoveTheSyncedGrainRestarts)
+{
+  // "Sync 2 Host" at 120 BPM and 48 kHz: a beat is 24000 samples, a 1/16 grain 6000. From song
+  // position p the grain counter starts at p mod 6000 and the grain restarts when it reaches 6000:
+  // at frame 5999 from position 0, at 2999 from position 3000. Without transport the position is
+  // -1, so the first restart comes at frame 6000. The renders agree up to the earlier restart.
+  const StereoBuffer input = noise(30000, 0xABC);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  const std::vector<std::string> common = {"-p", "1", "--format", "float"};
+  auto render = [&](std::vector<std::string> extra, const std::string& name) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {path("in.wav"), path(name)});
+    const RunResult result = run(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    return deinterleave(readAudio(path(name)));
+  };
+  const StereoBuffer atZero = render({"--tempo", "120"}, "zero.wav");
+  const StereoBuffer at3000 = render({"--tempo", "120", "--position", "3000"}, "p3000.wav");
+  const StereoBuffer at6000 = render({"--position", "6000", "--tempo", "120"}, "p6000.wav");
+  const StereoBuffer noTransport = render({"--no-transport"}, "none.wav");
+
+  EXPECT_EQ(firstDifference(atZero, at3000), 2999);
+  EXPECT_EQ(firstDifference(atZero, noTransport), 5999);
+  // 6000 is a whole grain further: the grains restart where they do from 0, only the 1/4 frame
+  // (24000 samples, counter at 6000) restarts earlier, at frame 17999 instead of 23999.
+  EXPECT_EQ(firstDifference(atZero, at6000), 17999);
+}
+
+TEST_F(QuennetRenderTest, SetTakesDisplayTextsOfTheEnums)
+{
+  const StereoBuffer input = noise(24000, 0x31);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  struct Case {
+    const char* setting;
+    int preset;
+    int param;
+    double value;
+  };
+  const Case cases[] = {
+    {"Grain Mode=FREQ", 0, kGrainMode, 2.0},
+    {"grain MODE=freq", 0, kGrainMode, 2.0},  // names and texts in any case
+    {"Grain Sync=1/8", 1, kGrainSync, 7.0},
+    {"Frame Sync=1/8T", 1, kFrameSync, 5.0},
+    {"Frame Sync to Host=on", 0, kFrameSyncToHost, 1.0},
+    {"Frame Sync to Host=off", 1, kFrameSyncToHost, 0.0},
+    {"Grain Mode=3", 2, kGrainMode, 3.0},  // a plain number works too
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    const RunResult result =
+      run({"-p", std::to_string(c.preset), "--set", c.setting, "--format", "float", path("in.wav"), path("out.wav")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const StereoBuffer rendered = deinterleave(readAudio(path("out.wav")));
+    EXPECT_EQ(firstDifference(rendered, renderDirect(c.preset, {{c.param, c.value}}, input, RenderOptions{})), -1);
+    EXPECT_NE(firstDifference(rendered, renderDirect(c.preset, {}, input, RenderOptions{})), -1)
+      << "the setting should change the sound";
+  }
+}
+
+TEST_F(QuennetRenderTest, SetsApplyInOrderAfterThePresetAndClampWithAWarning)
+{
+  const StereoBuffer input = noise(12000, 0x42);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  const RunResult result = run({"-p", "9", "-s", "Mix=0.25", "-s", "Grain Length=33.3", "-s", "Mix=5", "-s",
+                                "Grain Length=44.44", "--format", "float", path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(lineCount(result.err), 1);
+  EXPECT_NE(result.err.find("warning: Mix=5 is outside"), std::string::npos) << result.err;
+  // Mix 5 clamps to 1. Grain Length is a double without the stepped flag: 44.44 is stored as it
+  // is, not moved by a round trip through the normalised value.
+  EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))),
+                            renderDirect(9, {{kMix, 1.0}, {kGrainLength, 44.44}}, input, RenderOptions{})),
+            -1);
+  EXPECT_NE(firstDifference(deinterleave(readAudio(path("out.wav"))),
+                            renderDirect(9, {{kMix, 1.0}, {kGrainLength, 44.4}}, input, RenderOptions{})),
+            -1);
+}
+
+// Output containers and encodings.
+
+TEST_F(QuennetRenderTest, ContainerFollowsTheExtensionAndTheFormatTheInputOrOption)
+{
+  const StereoBuffer input = noise(4800, 0x5);
+  writeAudio(path("float.wav"), interleave(input), 2);
+  writeAudio(path("pcm16.wav"), interleave(input), 2, kRate, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  struct Case {
+    const char* input;
+    const char* output;
+    std::vector<std::string> options;
+    int format;
+  };
+  const Case cases[] = {
+    {"pcm16.wav", "a.wav", {}, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {"float.wav", "b.wav", {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+    {"float.wav", "c.WAV", {"--format", "pcm24"}, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+    {"pcm16.wav", "d.aiff", {"--format", "float"}, SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+    {"float.wav", "e.aif", {"--format", "pcm16"}, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {"float.wav", "f.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},  // float input: FLAC's nearest is pcm24
+    {"pcm16.wav", "g.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {"float.wav", "h.ogg", {"--format", "pcm16"}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},  // Vorbis ignores --format
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {path(c.input), path(c.output)});
+    const RunResult result = run(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const AudioData written = readAudio(path(c.output));
+    EXPECT_EQ(written.format, c.format);
+    EXPECT_EQ(written.channels, 2);
+    EXPECT_EQ(written.frames(), 4800);
+  }
+}
+
+TEST_F(QuennetRenderTest, WholeNumberFormatsClipInsteadOfWrappingRound)
+{
+  // Dry signal at Volume 2: a constant 0.75 becomes 1.5, beyond full scale. A 16-bit file must
+  // hold the largest value there, not a wrapped-round negative one.
+  writeAudio(path("in.wav"), std::vector<float>(2 * 4800, 0.75f), 2);
+  const RunResult result =
+    run({"-s", "Mix=0", "-s", "Volume=2", "--format", "pcm16", path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const AudioData written = readAudio(path("out.wav"));
+  ASSERT_EQ(written.frames(), 4800);
+  for (float sample : written.samples)
+    ASSERT_FLOAT_EQ(sample, 32767.0f / 32768.0f);
+}
+
+// Pictures.
+
+TEST_F(QuennetRenderTest, WaveformAndOverviewPictures)
+{
+  writeAudio(path("in.wav"), interleave(noise(9600, 0x6)), 2);
+  writeAudio(path("mono.wav"), noise(4800, 0x7).left, 1);
+  RunResult result = run({"--waveform", path("render.png"), path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  // Picture height: 12 + rows · 120 + 28; the default width is 1600.
+  EXPECT_EQ(pngSize(path("render.png")), std::make_pair(1600, 12 + 2 * 120 + 28));
+
+  result = run({"--overview", path("overview.png"), path("in.wav"), path("out.wav"), path("mono.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(pngSize(path("overview.png")), std::make_pair(1600, 12 + 3 * 120 + 28));
+}
+
+// Errors.
+
+TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched)
+{
+  writeAudio(path("in.wav"), interleave(noise(4800, 0x8)), 2);
+  writeAudio(path("three.wav"), std::vector<float>(3 * 100, 0.1f), 3);
+  writeFile(path("text.wav"), "this is not audio, only text pretending to be a wave file\n");
+  // A track longer than the file; a note-on cut off after its first data byte, and no End of Track.
+  writeFile(path("broken.mid"), bytes("MThd\0\0\0\6\0\1\0\2\1\xe0MTrk\0\0\1\0\0\x90"));
+  writeFile(path("cut.mid"), bytes("MThd\0\0\0\6\0\0\0\1\1\xe0MTrk\0\0\0\3\0\x90\x3c"));
+  writeFile(path("out.wav"), "precious old render");
+  writeFile(path("out.flac"), "precious old flac");
+  writeFile(path("out.mp3"), "precious old mp3");
+  writeFile(path("pic.jpg"), "precious old picture");
+  fs::create_directories(work / "folder");
+
+  const std::string in = path("in.wav");
+  const std::string out = path("out.wav");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;  // the whole line after "quennet-render: " starts with this
+  };
+  const Case cases[] = {
+    {"missing input", {path("nope.wav"), out}, "cannot read '" + path("nope.wav") + "': no such file"},
+    {"input is a folder", {path("folder"), out}, "cannot read '" + path("folder") + "': it is a folder"},
+    {"not an audio file", {path("text.wav"), out}, "'" + path("text.wav") + "' is not in an audio format quennet-render can read"},
+    {"three channels", {path("three.wav"), out}, "'" + path("three.wav") + "' has 3 channels; quennet-render takes mono or stereo"},
+    {"unsupported output type", {in, path("out.mp3")}, "cannot write '" + path("out.mp3") + "': unsupported file type '.mp3'"},
+    {"FLAC cannot hold float", {"--format", "float", in, path("out.flac")}, "FLAC cannot hold float samples"},
+    {"unknown format", {"--format", "pcm32", in, out}, "--format must be pcm16, pcm24 or float, not 'pcm32'"},
+    {"preset index out of range", {"--preset", "10", in, out}, "unknown preset '10'"},
+    {"unknown preset name", {"-p", "Loud", in, out}, "unknown preset 'Loud'"},
+    {"unknown parameter", {"--set", "Grain Size=3", in, out}, "unknown parameter 'Grain Size'"},
+    {"set without a name", {"--set", "=3", in, out}, "--set needs NAME=VALUE, not '=3'"},
+    {"value neither number nor text", {"--set", "Mix=half", in, out}, "'half' is not a value of Mix"},
+    {"enum text unknown", {"-s", "Grain Mode=FAST", in, out}, "'FAST' is not a value of Grain Mode; one of M.SEC, SYNC, FREQ, MIDI or a number"},
+    {"set without a value", {"--set", "Mix", in, out}, "--set needs NAME=VALUE, not 'Mix'"},
+    {"block size 0", {"--block", "0", in, out}, "block size must be a whole number from 1 to 65536, not '0'"},
+    {"block size 65537", {"-b", "65537", in, out}, "block size must be a whole number from 1 to 65536, not '65537'"},
+    {"block size not a number", {"-b", "big", in, out}, "block size must be a whole number from 1 to 65536, not 'big'"},
+    {"broken MIDI file", {"--midi", path("broken.mid"), in, out}, "'" + path("broken.mid") + "' is not a valid Standard MIDI File"},
+    {"MIDI event cut off", {"--midi", path("cut.mid"), in, out}, "'" + path("cut.mid") + "' is not a valid Standard MIDI File (track 1: an event is cut off at the end of the track)"},
+    {"text as MIDI file", {"--midi", path("text.wav"), in, out}, "'" + path("text.wav") + "' is not a valid Standard MIDI File"},
+    {"missing MIDI file", {"--midi", path("nope.mid"), in, out}, "cannot read MIDI file '" + path("nope.mid") + "': no such file"},
+    {"output folder missing", {in, path("gone/out.wav")}, "cannot write '" + path("gone/out.wav") + "': No such file or directory"},
+    {"output is a folder", {in, path("folder")}, "'" + path("folder") + "' is a folder"},
+    {"tempo zero", {"--tempo", "0", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '0'"},
+    {"negative position", {"--position", "-1", in, out}, "--position must be a whole number of samples"},
+    {"tail not a number", {"--tail", "long", in, out}, "--tail must be a number of seconds from 0 to 3600, not 'long'"},
+    {"transport and no transport", {"--no-transport", "--tempo", "90", in, out}, "--no-transport cannot be combined with --tempo or --position"},
+    {"picture not a PNG", {"--waveform", path("pic.jpg"), in, out}, "the picture '" + path("pic.jpg") + "' must be a .png file"},
+    {"unknown option", {"--louder", in, out}, "unknown option '--louder'"},
+    {"missing OUTPUT", {in}, "missing OUTPUT"},
+    {"one file too many", {in, out, path("x.wav")}, "unexpected argument '" + path("x.wav") + "'"},
+  };
+
+  const auto before = folderContents(work);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult result = run(c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(lineCount(result.err), 1) << result.err;
+    EXPECT_EQ(result.err.rfind("quennet-render: " + c.message, 0), 0u) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+  }
+  EXPECT_FALSE(fs::exists(work / "gone"));
+}
+
+TEST_F(QuennetRenderTest, FailureWhileRenderingExits1AndLeavesOutputUntouched)
+{
+  // The process may write no file beyond 64 KiB; one second of stereo float is 384 kB, so a
+  // write fails part-way through the render.
+  writeAudio(path("in.wav"), interleave(noise(48000, 0x9)), 2);
+  writeFile(path("out.wav"), "precious old render");
+  const auto before = folderContents(work);
+  const RunResult result = run({"--format", "float", path("in.wav"), path("out.wav")}, 64 * 1024);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(lineCount(result.err), 1) << result.err;
+  EXPECT_EQ(result.err.rfind("quennet-render: cannot write '" + path("out.wav") + "'", 0), 0u) << result.err;
+  EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+}
+
+// Listings and the README.
+
+TEST_F(QuennetRenderTest, ListingsNameEveryParameterAndPreset)
+{
+  const RunResult params = run({"--list-params"});
+  ASSERT_EQ(params.status, 0) << params.err;
+  EXPECT_EQ(lineCount(params.out), 1 + 22);  // header and parameters 0 … 21; reserved slots have no name
+  EXPECT_NE(params.out.find("Grain Sync"), std::string::npos);
+  EXPECT_NE(params.out.find("7 1/8, "), std::string::npos);
+
+  const RunResult presets = run({"--list-presets"});
+  ASSERT_EQ(presets.status, 0) << presets.err;
+  EXPECT_EQ(lineCount(presets.out), 1 + 10);
+  EXPECT_NE(presets.out.find("Slap Back"), std::string::npos);
+  EXPECT_NE(presets.out.find("Mix 30:70"), std::string::npos);
+}
+
+// The README's tables are the program's own output; regenerate them with the command after
+// "generated by:" when this fails.
+TEST_F(QuennetRenderTest, ReadmeTablesMatchTheProgram)
+{
+  const std::string readme = readFile(QUENNET_README);
+  ASSERT_FALSE(readme.empty());
+  for (const std::string listing : {"--list-params", "--list-presets"}) {
+    SCOPED_TRACE(listing);
+    const std::string begin = "<!-- generated by: quennet-render " + listing + " --markdown -->\n";
+    const std::string end = "<!-- end of generated table -->";
+    const size_t from = readme.find(begin);
+    ASSERT_NE(from, std::string::npos) << "README has no section " << begin;
+    const size_t to = readme.find(end, from);
+    ASSERT_NE(to, std::string::npos);
+    const RunResult result = run({listing, "--markdown"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), result.out);
+  }
+}
+
+TEST_F(QuennetRenderTest, HelpPrintsUsage)
+{
+  const RunResult result = run({"--help"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.rfind("Usage: quennet-render [OPTIONS] INPUT OUTPUT\n", 0), 0u);
+  EXPECT_EQ(result.err, "");
+}
+
+} // namespace
