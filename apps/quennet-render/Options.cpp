@@ -79,16 +79,6 @@ const OptionSpec* findShort(char name)
   return nullptr;
 }
 
-// A decimal number that fills the whole text and is finite.
-bool readNumber(const std::string& text, double& value)
-{
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
-    return false;
-  errno = 0;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
-}
 
 // A whole number, optionally signed, that fills the whole text and fits 64 bits.
 bool readWholeNumber(const std::string& text, long long& value)
@@ -178,6 +168,16 @@ void applyOption(Options& options, const OptionSpec& spec, const std::string& va
 }
 
 } // namespace
+
+bool readNumber(const std::string& text, double& value)
+{
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
+    return false;
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
+}
 
 Options parseOptions(const std::vector<std::string>& args)
 {

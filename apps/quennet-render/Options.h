@@ -46,6 +46,9 @@ struct Options {
   std::vector<std::string> overviewFiles;
 };
 
+// A decimal number that fills the whole text and is finite.
+bool readNumber(const std::string& text, double& value);
+
 // Reads the arguments after the program name. Throws BadInput with a one-line reason.
 Options parseOptions(const std::vector<std::string>& args);
 

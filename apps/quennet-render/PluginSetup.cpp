@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "apps/quennet-render/Errors.h"
+#include "apps/quennet-render/Options.h"
 
 namespace render {
 
@@ -13,16 +14,6 @@ namespace {
 bool equalsIgnoringCase(const char* a, const std::string& b)
 {
   return a && strcasecmp(a, b.c_str()) == 0;
-}
-
-bool readNumber(const std::string& text, double& value)
-{
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
-    return false;
-  errno = 0;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
 }
 
 std::string formatNumber(double value)

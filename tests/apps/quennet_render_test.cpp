@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "TempHome.h"
 #include "TestHost.h"
 #include "core/quennet.param.h"
@@ -36,17 +37,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kRate = 48000;
-
-std::string readFile(const fs::path& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& content)
-{
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // A string literal with its zero bytes, without the terminating one.
 template <size_t N>

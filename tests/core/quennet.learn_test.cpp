@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "Files.h"
+#include "Recorders.h"
 #include "TempHome.h"
 #include "TestHost.h"
 #include "platform/RunLoop.h"
@@ -21,39 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-// What the host hears about the plug-in's own parameter changes.
-struct RecordingHost : plug::IHostNotifications {
-  std::vector<std::pair<int, double>> changes;
-  void InformHostOfParamChange(int paramIdx, double normalizedValue) override
-  {
-    changes.emplace_back(paramIdx, normalizedValue);
-  }
-};
-
-// An open editor window that records what the framework shows on its controls.
-struct FakeEditor : plug::IEditorView {
-  std::vector<std::pair<int, double>> shown;
-  bool WindowIsOpen() const override { return true; }
-  void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override
-  {
-    shown.emplace_back(paramIdx, normalizedValue);
-  }
-  void ForwardMidiMsg(const plug::IMidiMsg&) override {}
-  void ForwardSysEx(const plug::ISysEx&) override {}
-};
 
 plug::HostMidiEvent cc(int controller, int value, int channel = 0)
 {
@@ -227,7 +196,7 @@ TEST_F(QuennetLearn, ArmedKnobChangesTheParameterButNotTheEngine)
 TEST_F(QuennetLearn, LearnedControllerMovesItsParameterAndAnUnchangedValueSendsNothing)
 {
   create("[MIDI Control]\nCC7=0\nCC5=99\nCC6=abc\nCC8=-1\n");
-  RecordingHost host;
+  HostRecorder host;
   plugin->SetHostNotifications(&host);
 
   renderOnAudioThread({cc(7, 127)});
@@ -237,10 +206,10 @@ TEST_F(QuennetLearn, LearnedControllerMovesItsParameterAndAnUnchangedValueSendsN
   EXPECT_DOUBLE_EQ(value(kVolume), 2.0 * 64.0 / 127.0);
   EXPECT_DOUBLE_EQ(plugin->volume(), 2.0 * 64.0 / 127.0);
   ASSERT_EQ(host.changes.size(), 2u);
-  EXPECT_EQ(host.changes[0].first, kVolume);
-  EXPECT_DOUBLE_EQ(host.changes[0].second, 1.0);
-  EXPECT_EQ(host.changes[1].first, kVolume);
-  EXPECT_DOUBLE_EQ(host.changes[1].second, 64.0 / 127.0);
+  EXPECT_EQ(host.changes[0].paramIdx, kVolume);
+  EXPECT_DOUBLE_EQ(host.changes[0].normalizedValue, 1.0);
+  EXPECT_EQ(host.changes[1].paramIdx, kVolume);
+  EXPECT_DOUBLE_EQ(host.changes[1].normalizedValue, 64.0 / 127.0);
 
   // The same value again, and controllers whose entries are no parameter: nothing at all.
   renderOnAudioThread({cc(7, 64), cc(5, 10), cc(6, 10), cc(8, 10), cc(9, 10)});
@@ -252,27 +221,27 @@ TEST_F(QuennetLearn, LearnedControllerMovesItsParameterAndAnUnchangedValueSendsN
 TEST_F(QuennetLearn, EditorSeesALearnedControllerOnlyAtTheTimerTick)
 {
   create("[MIDI Control]\nCC7=0\n");
-  FakeEditor editor;
+  EditorRecorder editor;
   plugin->AttachEditor(&editor);  // this thread is the user-interface thread
   tick();
-  editor.shown.clear();
+  editor.updates.clear();
 
   renderOnAudioThread({cc(7, 127)});
-  EXPECT_TRUE(editor.shown.empty()) << "controls are touched only on the user-interface thread";
+  EXPECT_TRUE(editor.updates.empty()) << "controls are touched only on the user-interface thread";
   tick();
-  ASSERT_EQ(editor.shown.size(), 1u);
-  EXPECT_EQ(editor.shown[0].first, kVolume);
-  EXPECT_DOUBLE_EQ(editor.shown[0].second, 1.0);
+  ASSERT_EQ(editor.updates.size(), 1u);
+  EXPECT_EQ(editor.updates[0].paramIdx, kVolume);
+  EXPECT_DOUBLE_EQ(editor.updates[0].normalizedValue, 1.0);
 
   renderOnAudioThread({cc(7, 127)});  // unchanged: no update either
   tick();
-  EXPECT_EQ(editor.shown.size(), 1u);
+  EXPECT_EQ(editor.updates.size(), 1u);
 }
 
 TEST_F(QuennetLearn, LearnCompletedOnTheAudioThreadRequestsTheSwitchResetForTheTimer)
 {
   create();
-  FakeEditor editor;
+  EditorRecorder editor;
   plugin->AttachEditor(&editor);
   plugin->doMidiLearn(true);
   plugin->SendParameterValueFromUI(kGrainLength, 0.5);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
@@ -40,27 +42,6 @@ public:
 };
 const ::testing::Environment* const kReleaseFontCaches =
   ::testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
-
-class TempDir
-{
-public:
-  TempDir()
-  {
-    std::string pattern = (fs::temp_directory_path() / "quennet-waveform-XXXXXX").string();
-    if (mkdtemp(pattern.data()))
-      mPath = pattern;
-  }
-  ~TempDir()
-  {
-    std::error_code ec;
-    if (!mPath.empty())
-      fs::remove_all(mPath, ec);
-  }
-  const fs::path& path() const { return mPath; }
-
-private:
-  fs::path mPath;
-};
 
 class Png
 {
@@ -132,7 +113,7 @@ WaveformRow silentRow(double seconds)
 
 TEST(WaveformPicture, InkFollowsTheSignalOnACommonTimeScale)
 {
-  TempDir temp;
+  TempDir temp("quennet-waveform");
   ASSERT_FALSE(temp.path().empty());
   // 1 s of square wave above 2 s of silence: the time scale is 2 s, so the square fills the left
   // half of its bands. The third row is a mono 1 kHz sine at half scale, sampled at 44.1 kHz.
@@ -201,7 +182,7 @@ TEST(WaveformPicture, InkFollowsTheSignalOnACommonTimeScale)
 
 TEST(WaveformPicture, SingleSampleInALongFileIsNotLost)
 {
-  TempDir temp;
+  TempDir temp("quennet-waveform");
   ASSERT_FALSE(temp.path().empty());
   // Ten minutes of silence at 48 kHz with one full-scale sample at 370.5 s: a pixel column holds
   // some 18 600 samples, so picking samples instead of taking the extremes would miss it.
@@ -230,7 +211,7 @@ TEST(WaveformPicture, SingleSampleInALongFileIsNotLost)
 
 TEST(WaveformPicture, OverFullScaleIsMarkedRedAndOddSamplesAreDrawn)
 {
-  TempDir temp;
+  TempDir temp("quennet-waveform");
   ASSERT_FALSE(temp.path().empty());
   WaveformRow hot;
   hot.title = "too hot";
@@ -267,7 +248,7 @@ TEST(WaveformPicture, OverFullScaleIsMarkedRedAndOddSamplesAreDrawn)
 
 TEST(WaveformPicture, RefusesBadInputWithAReason)
 {
-  TempDir temp;
+  TempDir temp("quennet-waveform");
   ASSERT_FALSE(temp.path().empty());
   WaveformRow uneven = silentRow(0.1);
   uneven.right.pop_back();

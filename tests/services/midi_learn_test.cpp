@@ -17,23 +17,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Files.h"
 #include "TempHome.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 std::vector<std::string> listTree(const std::string& root)
 {

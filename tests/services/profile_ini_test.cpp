@@ -1,3 +1,5 @@
+#include "Files.h"
+#include "TempHome.h"
 #include "services/profile_ini.h"
 
 #include <gtest/gtest.h>
@@ -24,22 +26,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
-  ASSERT_EQ(std::fclose(f), 0);
-}
 
 void setMtime(const std::string& path, time_t seconds)
 {
@@ -105,33 +91,9 @@ std::string entryList(const std::vector<std::string>& entries)
 class ProfileIni : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char pattern[] = "/tmp/profile_ini_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    mDir = pattern;
-    const char* home = std::getenv("HOME");
-    mHadHome = home != nullptr;
-    if (mHadHome)
-      mOldHome = home;
-    ::setenv("HOME", mDir.c_str(), 1);
-  }
+  std::string path(const std::string& name) const { return mHome.path() + "/" + name; }
 
-  void TearDown() override
-  {
-    if (mHadHome)
-      ::setenv("HOME", mOldHome.c_str(), 1);
-    else
-      ::unsetenv("HOME");
-    std::error_code ec;
-    fs::remove_all(mDir, ec);
-  }
-
-  std::string path(const std::string& name) const { return mDir + "/" + name; }
-
-  std::string mDir;
-  std::string mOldHome;
-  bool mHadHome = false;
+  TempHome mHome;
 };
 
 // --- Parsing and reading ---
@@ -551,7 +513,7 @@ TEST_F(ProfileIni, BareNamesResolveUnderHome)
   EXPECT_EQ(getString("a", "x", "abc"), "abc");
 
   // A home path too long for the profile path is refused rather than cut short.
-  const std::string longHome = mDir + "/" + std::string(500, 'h');
+  const std::string longHome = mHome.path() + "/" + std::string(500, 'h');
   ::setenv("HOME", longHome.c_str(), 1);
   EXPECT_FALSE(WritePrivateProfileString("a", "x", "1", nullptr));
   EXPECT_EQ(getString("a", "x", "", "dflt"), "dflt");

@@ -1,17 +1,16 @@
 #pragma once
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
-// A fresh folder under the system's temporary directory that becomes HOME for the lifetime of
-// the object; the previous HOME comes back and the folder is removed afterwards.
+#include "TempDir.h"
+
+// A temporary folder that is HOME for the lifetime of the object; the previous HOME comes back
+// and the folder is removed afterwards.
 class TempHome {
 public:
-  TempHome()
+  TempHome() : mDir("quennet-home"), mPath(mDir.path().string())
   {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quennet-home-XXXXXX").string();
-    mPath = mkdtemp(pattern.data());
     if (const char* old = std::getenv("HOME")) {
       mHadHome = true;
       mOldHome = old;
@@ -25,8 +24,6 @@ public:
       setenv("HOME", mOldHome.c_str(), 1);
     else
       unsetenv("HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
   }
 
   TempHome(const TempHome&) = delete;
@@ -36,6 +33,7 @@ public:
   std::string configFile() const { return mPath + "/Library/Application Support/TarnwellMusic/quennet.ini"; }
 
 private:
+  TempDir mDir;
   std::string mPath;
   std::string mOldHome;
   bool mHadHome = false;

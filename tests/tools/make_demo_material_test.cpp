@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <sndfile.h>
 // smf.h includes glib.h inside extern "C", which C++ rejects; glib first makes that include a no-op.
 #include <glib.h>
@@ -30,27 +32,6 @@ namespace {
 constexpr double kBpm = 172.0;
 constexpr double kLoopSeconds = 6 * 4 * 60.0 / kBpm; // 8.3721 s
 constexpr int kRate = 48000;
-
-class TempDir
-{
-public:
-  TempDir()
-  {
-    std::string pattern = (fs::temp_directory_path() / "quennet-demo-XXXXXX").string();
-    if (mkdtemp(pattern.data()))
-      mPath = pattern;
-  }
-  ~TempDir()
-  {
-    std::error_code ec;
-    if (!mPath.empty())
-      fs::remove_all(mPath, ec);
-  }
-  const fs::path& path() const { return mPath; }
-
-private:
-  fs::path mPath;
-};
 
 struct Result
 {
@@ -213,7 +194,7 @@ TEST_F(MakeDemoMaterial, NotesFollowTheLoop)
 
 TEST(MakeDemoMaterialErrors, OneLineMessageAndFailureStatus)
 {
-  TempDir temp;
+  TempDir temp("quennet-demo");
   ASSERT_FALSE(temp.path().empty());
   const fs::path blocker = temp.path() / "file";
   std::ofstream(blocker) << "not a folder";
