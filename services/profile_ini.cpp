@@ -413,7 +413,10 @@ bool WriteBackFile(FileContext& ctx)
   struct stat old;
   const bool targetExists = ::stat(target.c_str(), &old) == 0;
 
-  for (int attempt = 0; attempt < 16; ++attempt)
+  // Every retry means another writer renamed its file into place meanwhile: it made progress.
+  // Under contention a writer may lose many times in a row; the bound only stops a pathological
+  // loop (something replanting the temporary name forever).
+  for (int attempt = 0; attempt < 1000; ++attempt)
   {
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
