@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench clean
+.PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench install-lv2 clean
 
 # Sanitizer and fuzzing builds: configurations of the same project in their own folders.
 ASAN_DIR ?= build-asan
@@ -60,6 +60,12 @@ fuzz: test-fuzz
 bench: build
 	@tools/setup.sh bench
 	@cmake --build $(BUILD_DIR) --target run-benchmarks
+
+# The LV2 bundle into ~/.lv2 (or LV2_INSTALL_DIR), where every LV2 host looks.
+install-lv2: build
+	@dest="$${LV2_INSTALL_DIR:-$$HOME/.lv2}"; \
+	mkdir -p "$$dest" && rm -rf "$$dest/quennet.lv2" && cp -R $(BUILD_DIR)/quennet.lv2 "$$dest/" && \
+	echo "Installed quennet.lv2 into $$dest"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

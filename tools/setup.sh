@@ -16,7 +16,7 @@ packages=(
   # HTTPS
   libcurl4-openssl-dev
   # LV2: headers, a real host library, validators and hosts the tests drive
-  lv2-dev liblilv-dev lilv-utils serdi lv2file jalv jackd2 jack-tools
+  lv2-dev liblilv-dev lilv-utils serdi sordi lv2file jalv jackd2 jack-tools
 )
 
 # Reference plug-ins the host benchmark compares against.

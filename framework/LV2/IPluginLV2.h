@@ -1,0 +1,153 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include "framework/HostBlock.h"
+#include "framework/IPlugin.h"
+
+namespace plug::lv2 {
+
+// The LV2 bridge: one LV2 instance owning one plug-in instance from MakePlug. It turns the
+// host's ports, atoms, options and state into the framework's calls and back; the plug-in never
+// sees an LV2 type. Port layout and URIs: LV2Layout.h.
+//
+// Control ports are host changes, applied by one rule: a port acts only when its value differs
+// from the last value this bridge saw on it. The first sight of a port takes the host's value when
+// it differs from the parameter's; a moved port is stored (plain value through the parameter's
+// constraint) and dispatched before the block's audio. A port that has not moved does nothing, so
+// a change the plug-in made itself (a learned controller, a preset switch) is not undone by the
+// host's stale port value, and the state the host saves holds it. After a state restore the
+// ports' values at the next run become the new baseline without being applied: the restored
+// parameter values win over the ports.
+//
+// Threads (LV2 threading classes): Create, Destroy, Restore and SetOptions are "instantiation"
+// calls, never concurrent with Run; Run is the audio thread; Save may run on any other thread,
+// also during Run (it only reads atomic parameter values).
+class IPluginLV2 final : public IHostNotifications, public HostMidiOutput {
+public:
+  // Without maxBlockLength or nominalBlockLength the scratch buffers are made for this many
+  // frames, so that a typical host's blocks never allocate on the audio thread.
+  static constexpr int kDefaultMaxBlockSize = 4096;
+  // MIDI events of one block handed to the plug-in; later events of the block are dropped.
+  static constexpr int kMaxMidiPerBlock = 1024;
+
+  // Instantiation thread. Null when the host gives no urid:map or the plug-in cannot be made.
+  static IPluginLV2* Create(double sampleRate, const LV2_Feature* const* features);
+  ~IPluginLV2() override;
+
+  IPluginLV2(const IPluginLV2&) = delete;
+  IPluginLV2& operator=(const IPluginLV2&) = delete;
+
+  // Any thread the host likes, not during Run.
+  void ConnectPort(std::uint32_t port, void* data);
+  // Audio thread.
+  void Run(std::uint32_t nFrames);
+
+  // state:interface. Save: any non-audio thread; Restore: instantiation thread.
+  LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
+  LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+
+  // options:interface; instantiation thread.
+  std::uint32_t GetOptions(LV2_Options_Option* options) const;
+  std::uint32_t SetOptions(const LV2_Options_Option* options);
+
+  // The plug-in inside, for tests acting as the host.
+  IPlugin* GetPlug() { return mPlug.get(); }
+
+  // The plug-in's own changes (learned controllers, editor gestures, preset switches): the host
+  // hears of them as a state:StateChanged event at the end of the next run. Any thread.
+  void InformHostOfParamChange(int paramIdx, double normalizedValue) override;
+  void InformHostOfPresetChange() override;
+
+  // MIDI the plug-in sends during a render call, written to the events output. Audio thread.
+  void SendMidi(const IMidiMsg& msg) override;
+
+private:
+  struct URIDs {
+    LV2_URID atomBlank;
+    LV2_URID atomChunk;
+    LV2_URID atomDouble;
+    LV2_URID atomFloat;
+    LV2_URID atomInt;
+    LV2_URID atomLong;
+    LV2_URID atomObject;
+    LV2_URID atomSequence;
+    LV2_URID midiEvent;
+    LV2_URID timePosition;
+    LV2_URID timeBeatsPerMinute;
+    LV2_URID timeFrame;
+    LV2_URID timeSpeed;
+    LV2_URID stateChanged;
+    LV2_URID stateChunk;
+    LV2_URID maxBlockLength;
+    LV2_URID nominalBlockLength;
+    LV2_URID sampleRate;
+  };
+
+  // One control input port and what this bridge last saw on it.
+  struct ControlPort {
+    int paramIdx = 0;
+    const float* data = nullptr;
+    float lastSeen = 0.0f;
+    bool seen = false;  // false until the first run that reads the port
+  };
+
+  IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate);
+
+  void applyControlPorts();
+  void readEvents(std::uint32_t nFrames);
+  void readPosition(const LV2_Atom_Object& position, std::int64_t offset);
+  bool atomNumber(const LV2_Atom* atom, double& value) const;
+  bool optionNumber(const LV2_Options_Option& option, double& value) const;
+  void beginEventsOut();
+  void endEventsOut();
+  bool reserveEventsOut(std::uint32_t bodySize);
+
+  std::unique_ptr<IPlugin> mPlug;
+  URIDs mURIDs{};
+  double mSampleRate;
+
+  const float* mAudioIn[2] = {nullptr, nullptr};
+  float* mAudioOut[2] = {nullptr, nullptr};
+  const LV2_Atom_Sequence* mEventsIn = nullptr;
+  LV2_Atom_Sequence* mEventsOut = nullptr;
+  std::vector<ControlPort> mControls;  // in port order
+  std::vector<std::int32_t> mControlOfPort;  // port index -> index into mControls, or -1
+
+  // Set by a restore: the next run takes the ports' values as its baseline.
+  std::atomic<bool> mAdoptPortValues{false};
+  // Set by the plug-in's own changes; the next run tells the host.
+  std::atomic<bool> mStateChanged{false};
+
+  // The host's transport as the last time:Position told it; the position is the one at the start
+  // of the next block, in frames, advanced by the speed after every block.
+  bool mHasTempo = false;
+  bool mHasPosition = false;
+  double mTempo = 120.0;  // beats per minute
+  double mPosition = 0.0;
+  double mSpeed = 0.0;  // 1 while rolling, 0 when stopped
+  HostTransport mTransport;
+
+  std::vector<HostMidiEvent> mMidi;  // capacity kMaxMidiPerBlock, reserved up front
+
+  LV2_Atom_Forge mForge{};
+  LV2_Atom_Forge_Frame mSequenceFrame{};
+  bool mEventsOutOpen = false;  // the output sequence is being written in this run
+  std::int64_t mLastOutFrame = 0;  // events must be written in time order
+  std::int64_t mLastFrameOfBlock = 0;
+};
+
+// The descriptor of the plug-in, as lv2_descriptor(0) returns it.
+const LV2_Descriptor* Descriptor();
+
+} // namespace plug::lv2

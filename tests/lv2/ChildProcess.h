@@ -1,0 +1,175 @@
+#pragma once
+
+// Real processes for the host tests (lv2file, jalv, a private JACK server and its clients): each
+// child runs in a process group of its own with its output in a log file, and is stopped with its
+// whole group when the object goes, so a failing test leaves nothing running. Every wait has a
+// deadline.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ChildProcess {
+public:
+  // `env` holds "NAME=value" entries added to this process's environment for the child.
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string logPath,
+               bool pipeStdin = false)
+    : mLogPath(std::move(logPath))
+  {
+    int stdinPipe[2] = {-1, -1};
+    if (pipeStdin && pipe(stdinPipe) != 0)
+      return;
+    // Everything the child needs is prepared before fork: only async-signal-safe calls after it.
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const int log = open(mLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+      environment.emplace_back(*e);
+    for (const std::string& e : env)
+      environment.push_back(e);
+    std::vector<char*> envp;
+    for (const std::string& e : environment)
+      envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    mPid = fork();
+    if (mPid == 0) {
+      setpgid(0, 0);
+      const int devNull = open("/dev/null", O_RDONLY);
+      dup2(pipeStdin ? stdinPipe[0] : devNull, 0);
+      if (log >= 0) {
+        dup2(log, 1);
+        dup2(log, 2);
+      }
+      if (pipeStdin) {
+        close(stdinPipe[0]);
+        close(stdinPipe[1]);
+      }
+      execvpe(args[0], args.data(), envp.data());
+      _exit(127);
+    }
+    if (mPid > 0)
+      setpgid(mPid, mPid);  // also here, so that a stop right after the fork reaches the group
+    if (log >= 0)
+      close(log);
+    if (pipeStdin) {
+      close(stdinPipe[0]);
+      mStdin = stdinPipe[1];
+      fcntl(mStdin, F_SETFD, FD_CLOEXEC);
+    }
+  }
+
+  ~ChildProcess() { stop(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool started() const { return mPid > 0; }
+  bool running() { return started() && !mStatus && !poll(); }
+
+  void write(const std::string& text)
+  {
+    if (mStdin >= 0) {
+      const ssize_t written = ::write(mStdin, text.data(), text.size());
+      (void)written;
+    }
+  }
+  void closeStdin()
+  {
+    if (mStdin >= 0)
+      close(mStdin);
+    mStdin = -1;
+  }
+
+  // The exit status (128 + signal when killed), or nothing when still running after `seconds`.
+  std::optional<int> waitExit(double seconds)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (started() && !mStatus && !poll()) {
+      if (std::chrono::steady_clock::now() >= deadline)
+        return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return mStatus;
+  }
+
+  // SIGTERM to the whole group; SIGKILL after three seconds.
+  void stop()
+  {
+    closeStdin();
+    if (!started() || mStatus)
+      return;
+    kill(-mPid, SIGTERM);
+    if (!waitExit(3.0)) {
+      kill(-mPid, SIGKILL);
+      waitExit(3.0);
+    }
+    kill(-mPid, SIGKILL);  // whatever the child left behind in its group
+  }
+
+  std::string log() const
+  {
+    std::ifstream file(mLogPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+private:
+  bool poll()
+  {
+    int status = 0;
+    if (waitpid(mPid, &status, WNOHANG) != mPid)
+      return false;
+    mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+  }
+
+  std::string mLogPath;
+  pid_t mPid = -1;
+  int mStdin = -1;
+  std::optional<int> mStatus;
+};
+
+struct CommandResult {
+  std::optional<int> status;  // nothing: timed out (and killed)
+  std::string output;         // standard output and error together
+};
+
+// Runs a program to its end, at most `seconds`.
+inline CommandResult runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                                const std::string& logPath, double seconds = 60.0)
+{
+  ChildProcess child(argv, env, logPath);
+  CommandResult result;
+  result.status = child.waitExit(seconds);
+  child.stop();
+  result.output = child.log();
+  return result;
+}
+
+// Polls a condition on other processes every `pollSeconds` until it holds or `seconds` pass.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds, double pollSeconds = 0.05)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
+  }
+  return true;
+}

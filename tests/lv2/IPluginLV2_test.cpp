@@ -1,0 +1,501 @@
+// The LV2 bridge driven as a host drives it, through its descriptor, linked in directly so that
+// the test can reach the plug-in inside (learned controllers, preset switches from the editor).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include "Files.h"
+#include "LV2TestHost.h"
+#include "TempHome.h"
+#include "TestHost.h"
+#include "core/quennet.h"
+#include "framework/LV2/IPluginLV2.h"
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr int kBlock = 512;
+
+// Deterministic test input: two detuned tones and a little noise, well inside full scale.
+StereoBuffer testSignal(size_t frames)
+{
+  StereoBuffer signal(frames);
+  std::uint32_t seed = 12345;
+  for (size_t i = 0; i < frames; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const double noise = (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.05;
+    const double t = static_cast<double>(i) / kRate;
+    signal.left[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 220.0 * t) + noise);
+    signal.right[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 331.0 * t) - noise);
+  }
+  return signal;
+}
+
+std::vector<float> parameterDefaults()
+{
+  std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
+  std::vector<float> defaults;
+  for (int i = 0; i < plugin->NParams(); ++i)
+    if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
+      defaults.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
+  return defaults;
+}
+
+// One bridge instance with its host-side ports, as a host that offers urid:map and the options.
+class Instance {
+public:
+  explicit Instance(bool withOptions = true, int maxBlock = kBlock)
+    : mOptions(mUrids, static_cast<float>(kRate), maxBlock)
+    , ports(mUrids, std::max(maxBlock, kBlock), parameterDefaults())
+  {
+    const LV2_Feature* withOptionsList[] = {mUrids.mapFeature(), &mOptions.feature, nullptr};
+    const LV2_Feature* mapOnly[] = {mUrids.mapFeature(), nullptr};
+    mHandle = mDescriptor->instantiate(mDescriptor, kRate, "", withOptions ? withOptionsList : mapOnly);
+    if (mHandle)
+      ports.connect(*mDescriptor, mHandle);
+  }
+  ~Instance()
+  {
+    if (mHandle)
+      mDescriptor->cleanup(mHandle);
+  }
+
+  bool valid() const { return mHandle != nullptr; }
+  plug::lv2::IPluginLV2& bridge() { return *static_cast<plug::lv2::IPluginLV2*>(mHandle); }
+  Quennet& plugin() { return *static_cast<Quennet*>(bridge().GetPlug()); }
+  double value(int paramIdx) { return plugin().GetParam(paramIdx)->GetValue(); }
+  float& control(int paramIdx) { return ports.controls[static_cast<size_t>(paramIdx)]; }
+
+  // One block of silence with the events already added to ports.eventsIn; returns the events out.
+  std::vector<OutEvent> run(int frames = kBlock)
+  {
+    ports.eventsOut.prepareOutput();
+    std::fill(ports.audio[0].begin(), ports.audio[0].end(), 0.0f);
+    std::fill(ports.audio[1].begin(), ports.audio[1].end(), 0.0f);
+    mDescriptor->run(mHandle, static_cast<std::uint32_t>(frames));
+    ports.eventsIn.clearInput();
+    return ports.eventsOut.events();
+  }
+
+  StereoBuffer render(const StereoBuffer& input, const std::vector<TimedMidi>& midi = {},
+                      std::optional<HostPosition> position = std::nullopt, std::vector<SentMidi>* midiOut = nullptr)
+  {
+    return renderLV2(*mDescriptor, mHandle, ports, mUrids, input, kBlock, midi, position, midiOut);
+  }
+
+  std::vector<double> chunk() { return savedChunk(*mDescriptor, mHandle, mUrids); }
+  LV2_State_Status restore(const std::vector<std::uint8_t>& bytes)
+  {
+    return restoreChunk(*mDescriptor, mHandle, mUrids, bytes);
+  }
+
+  UridMap& urids() { return mUrids; }
+  const LV2_Descriptor& descriptor() const { return *mDescriptor; }
+  LV2_Handle handle() const { return mHandle; }
+
+private:
+  const LV2_Descriptor* mDescriptor = plug::lv2::Descriptor();
+  UridMap mUrids;
+  HostOptions mOptions;
+  LV2_Handle mHandle = nullptr;
+
+public:
+  HostPorts ports;
+};
+
+// The plug-in as a host drives it directly: prepared like the bridge prepares it.
+std::unique_ptr<Quennet> directPlugin()
+{
+  std::unique_ptr<Quennet> plugin(static_cast<Quennet*>(plug::MakePlug({})));
+  plugin->PrepareToPlay(kRate, kBlock);
+  return plugin;
+}
+
+bool containsStateChanged(const std::vector<OutEvent>& events, UridMap& urids)
+{
+  const LV2_URID object = urids.id(LV2_ATOM__Object);
+  const LV2_URID stateChanged = urids.id(LV2_STATE__StateChanged);
+  for (const OutEvent& e : events) {
+    LV2_URID otype = 0;
+    if (e.type == object && e.body.size() >= 8)
+      std::memcpy(&otype, e.body.data() + 4, sizeof(otype));  // LV2_Atom_Object_Body: id, otype
+    if (otype == stateChanged)
+      return true;
+  }
+  return false;
+}
+
+class IPluginLV2Test : public ::testing::Test {
+protected:
+  void writeConfig(const std::string& text) { writeFile(home.configFile(), text); }
+
+  TempHome home;
+};
+
+} // namespace
+
+TEST_F(IPluginLV2Test, InstantiationNeedsTheUridMapAndPreallocatesForTheAnnouncedBlock)
+{
+  const LV2_Descriptor* descriptor = plug::lv2::Descriptor();
+  EXPECT_STREQ(descriptor->URI, "http://tarnwellmusic.example/plugins/quennet");
+  const LV2_Feature* none[] = {nullptr};
+  EXPECT_EQ(descriptor->instantiate(descriptor, kRate, "", none), nullptr) << "urid:map is required";
+
+  Instance announced(true, 8192);
+  ASSERT_TRUE(announced.valid());
+  EXPECT_EQ(announced.plugin().GetBlockSize(), 8192);
+  EXPECT_EQ(announced.plugin().GetSampleRate(), kRate);
+
+  Instance unannounced(false);
+  ASSERT_TRUE(unannounced.valid());
+  EXPECT_EQ(unannounced.plugin().GetBlockSize(), plug::lv2::IPluginLV2::kDefaultMaxBlockSize);
+}
+
+TEST_F(IPluginLV2Test, OptionsInterfaceGrowsTheBuffersAndChangesTheRate)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  const auto* options =
+    static_cast<const LV2_Options_Interface*>(instance.descriptor().extension_data(LV2_OPTIONS__interface));
+  ASSERT_NE(options, nullptr);
+  UridMap& urids = instance.urids();
+  const std::int32_t block = 16384;
+  const float rate = 96000.0f;
+  const std::int32_t bogus = 7;
+  const LV2_Options_Option set[] = {
+    {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__nominalBlockLength), sizeof(block), urids.id(LV2_ATOM__Int), &block},
+    {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_PARAMETERS__sampleRate), sizeof(rate), urids.id(LV2_ATOM__Float), &rate},
+    {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+  EXPECT_EQ(options->set(instance.handle(), set), LV2_OPTIONS_SUCCESS);
+  EXPECT_EQ(instance.plugin().GetBlockSize(), 16384);
+  EXPECT_EQ(instance.plugin().GetSampleRate(), 96000.0);
+  EXPECT_EQ(instance.plugin().sampleRate(), 96000.0) << "the engine follows at once";
+
+  const LV2_Options_Option unknown[] = {
+    {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__sequenceSize), sizeof(bogus), urids.id(LV2_ATOM__Int), &bogus},
+    {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+  EXPECT_EQ(options->set(instance.handle(), unknown), LV2_OPTIONS_ERR_BAD_KEY);
+}
+
+// A port acts only when it moved since the bridge last saw it; at first sight, only when it
+// differs from the parameter. Values arrive as the decimals the floats stand for.
+TEST_F(IPluginLV2Test, ControlPortsAreHostChangesOnlyWhenTheyMove)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.control(kMix) = 0.7f;
+  instance.control(kGrainMode) = 2.4f;  // between steps: the constraint rounds to 2
+  instance.control(kGrainLength) = 1e9f;  // clamped to the range
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.7) << "0.7f means 0.7";
+  EXPECT_EQ(instance.value(kGrainMode), 2.0);
+  EXPECT_TRUE(instance.plugin().grainFreqMode()) << "dispatched";
+  EXPECT_EQ(instance.value(kGrainLength), 2000.0);
+
+  // The plug-in changes a value itself; the unchanged port must not undo it.
+  instance.plugin().SetParameterValue(kMix, 0.25);
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.25);
+
+  // A NaN port is not a value; a port that moves again is.
+  instance.control(kMix) = std::numeric_limits<float>::quiet_NaN();
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.25);
+  instance.control(kMix) = 0.5f;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.5);
+  instance.control(kVolume) = std::numeric_limits<float>::infinity();
+  instance.run();
+  EXPECT_EQ(instance.value(kVolume), 2.0);
+}
+
+TEST_F(IPluginLV2Test, ALearnedControllerIsNotUndoneByTheStalePortAndTheStateShowsIt)
+{
+  writeConfig("[MIDI Control]\nCC7=1\n");  // controller 7 moves Mix
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.run();
+  ASSERT_EQ(instance.value(kMix), 1.0);
+
+  instance.ports.eventsIn.addMidi(10, {0xB0, 7, 0});
+  const std::vector<OutEvent> events = instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.0);
+  EXPECT_TRUE(containsStateChanged(events, instance.urids())) << "the host hears that its saved state is stale";
+
+  // Later blocks: the port still says 1.0, and must not win.
+  const StereoBuffer input = testSignal(4 * kBlock);
+  const StereoBuffer output = instance.render(input);
+  EXPECT_EQ(instance.value(kMix), 0.0);
+  EXPECT_EQ(output.left, input.left) << "Mix 0 with Volume 1 passes the input unchanged";
+  EXPECT_EQ(output.right, input.right);
+  const std::vector<double> chunk = instance.chunk();
+  ASSERT_EQ(chunk.size(), 29u);
+  EXPECT_EQ(chunk[kMix], 0.0);
+
+  // The host moves the port: now it is a change.
+  instance.control(kMix) = 0.5f;
+  EXPECT_FALSE(containsStateChanged(instance.run(), instance.urids())) << "host changes are the host's own";
+  EXPECT_EQ(instance.value(kMix), 0.5);
+}
+
+TEST_F(IPluginLV2Test, APresetSwitchInsideThePlugInOutlivesTheStalePorts)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.run();
+  instance.plugin().changePreset(8);  // "Slap Back", as the editor's preset menu does
+  const std::vector<OutEvent> events = instance.run();
+  EXPECT_TRUE(containsStateChanged(events, instance.urids()));
+  instance.run();
+  const FactoryPreset& slapBack = kFactoryPresets[8];
+  const std::vector<double> chunk = instance.chunk();
+  ASSERT_EQ(chunk.size(), 29u);
+  for (int i = 0; i < kNumParams; ++i)
+    EXPECT_EQ(chunk[static_cast<size_t>(i)], slapBack.values[static_cast<size_t>(i)]) << "parameter " << i;
+  EXPECT_TRUE(instance.plugin().grainSyncMode());
+}
+
+TEST_F(IPluginLV2Test, RestoredValuesWinOverThePortsThenPortsMoveAgain)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.control(kGrainLength) = 50.0f;
+  instance.run();
+  ASSERT_EQ(instance.value(kGrainLength), 50.0);
+
+  std::vector<double> state(kFactoryPresets[5].values.begin(), kFactoryPresets[5].values.end());
+  state[kGrainLength] = 123.456789;  // a value no float port can hold
+  state[kNumParams - 1] = 0.75;      // a reserved slot: in the state only
+  ASSERT_EQ(instance.restore(chunkBytes(state)), LV2_STATE_SUCCESS);
+  // A host may write its saved port values after the restore: still the state wins.
+  instance.control(kGrainLength) = 20.0f;
+  instance.control(kMix) = 0.1f;
+  instance.run();
+  instance.run();
+  EXPECT_EQ(instance.chunk(), state);
+
+  instance.control(kMix) = 0.3f;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.3);
+  EXPECT_EQ(instance.value(kGrainLength), 123.456789) << "unmoved ports keep the restored values";
+}
+
+TEST_F(IPluginLV2Test, RestoreHandlesMissingWrongAndShortChunks)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.run();
+  const std::vector<double> before = instance.chunk();
+
+  // A preset of port values carries no chunk: nothing changes, and the ports still act.
+  const auto* stateInterface =
+    static_cast<const LV2_State_Interface*>(instance.descriptor().extension_data(LV2_STATE__interface));
+  auto nothing = [](LV2_State_Handle, std::uint32_t, size_t*, std::uint32_t*, std::uint32_t*) -> const void* {
+    return nullptr;
+  };
+  EXPECT_EQ(stateInterface->restore(instance.handle(), nothing, nullptr, 0, nullptr), LV2_STATE_SUCCESS);
+  instance.control(kMix) = 0.4f;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.4);
+
+  // A chunk property of another type is refused untouched.
+  struct Wrong {
+    LV2_URID intType;
+    double value = 0.0;
+  } wrong{instance.urids().id(LV2_ATOM__Int)};
+  auto wrongType = [](LV2_State_Handle h, std::uint32_t, size_t* size, std::uint32_t* type,
+                      std::uint32_t*) -> const void* {
+    auto* w = static_cast<Wrong*>(h);
+    *size = sizeof(w->value);
+    *type = w->intType;
+    return &w->value;
+  };
+  EXPECT_EQ(stateInterface->restore(instance.handle(), wrongType, &wrong, 0, nullptr), LV2_STATE_ERR_BAD_TYPE);
+  EXPECT_EQ(instance.value(kMix), 0.4);
+
+  // 231 bytes: parameters 0 ... 27 restored, 28 read as 0, as the state chunk's rules say.
+  std::vector<double> state(29, 0.0);
+  for (int i = 0; i < 22; ++i)
+    state[static_cast<size_t>(i)] = instance.plugin().GetParam(i)->GetMax();
+  for (int i = 22; i < 29; ++i)
+    state[static_cast<size_t>(i)] = 0.5;
+  std::vector<std::uint8_t> bytes = chunkBytes(state);
+  bytes.pop_back();
+  EXPECT_EQ(instance.restore(bytes), LV2_STATE_SUCCESS);
+  instance.run();
+  const std::vector<double> after = instance.chunk();
+  for (int i = 0; i < 28; ++i)
+    EXPECT_EQ(after[static_cast<size_t>(i)], state[static_cast<size_t>(i)]) << "parameter " << i;
+  EXPECT_EQ(after[28], 0.0);
+  EXPECT_NE(before, after);
+}
+
+TEST_F(IPluginLV2Test, PortChangesReachTheSameBlocksAudio)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.render(testSignal(kBlock));
+  instance.control(kVolume) = 0.0f;
+  const StereoBuffer silent = instance.render(testSignal(kBlock));
+  EXPECT_EQ(silent.left, std::vector<float>(kBlock, 0.0f));
+  EXPECT_EQ(silent.right, std::vector<float>(kBlock, 0.0f));
+}
+
+TEST_F(IPluginLV2Test, EveryShortMidiMessageIsPassedOnInOrder)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.control(kGrainMode) = 3.0f;
+  struct Case {
+    std::int64_t frame;
+    std::vector<std::uint8_t> bytes;
+    bool passed;
+  };
+  const std::vector<Case> cases = {
+    {0, {0x90, 60, 100}, true},          // note on
+    {5, {0xB3, 1, 64}, true},            // controller on channel 4
+    {5, {0xC0, 12}, true},               // program change: two bytes
+    {9, {0xF0, 0x7E, 0x01, 0xF7}, false},  // system exclusive: not a short message
+    {9, {0xF8}, true},                   // clock
+    {20, {0x90, 61}, false},             // cut short: not a message
+    {511, {0x80, 60, 0}, true},          // note off in the last frame
+  };
+  for (const Case& c : cases)
+    instance.ports.eventsIn.addMidi(c.frame, c.bytes);
+  const std::vector<OutEvent> events = instance.run();
+  const LV2_URID midiType = instance.urids().id(LV2_MIDI__MidiEvent);
+  std::vector<OutEvent> midi;
+  for (const OutEvent& e : events)
+    if (e.type == midiType)
+      midi.push_back(e);
+  std::vector<Case> expected;
+  for (const Case& c : cases)
+    if (c.passed)
+      expected.push_back(c);
+  ASSERT_EQ(midi.size(), expected.size());
+  for (size_t i = 0; i < midi.size(); ++i) {
+    EXPECT_EQ(midi[i].frame, expected[i].frame) << "message " << i;
+    EXPECT_EQ(midi[i].body, expected[i].bytes) << "message " << i;
+  }
+  EXPECT_EQ(instance.plugin().voiceNote(0), 60) << "the note reached the voices";
+}
+
+TEST_F(IPluginLV2Test, AnOutputTooSmallForTheMessagesStaysAValidSequence)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  for (int i = 0; i < 100; ++i)
+    instance.ports.eventsIn.addMidi(i, {0xB0, 100, static_cast<std::uint8_t>(i)});
+  instance.ports.eventsOut.prepareOutput();
+  LV2_Atom_Sequence* out = instance.ports.eventsOut.data();
+  out->atom.size = sizeof(LV2_Atom_Sequence) + 10 * 24;  // room for ten MIDI events
+  instance.descriptor().run(instance.handle(), kBlock);
+  instance.ports.eventsIn.clearInput();
+  EXPECT_EQ(out->atom.type, instance.urids().id(LV2_ATOM__Sequence));
+  EXPECT_EQ(instance.ports.eventsOut.events().size(), 10u);
+}
+
+namespace {
+// The same transport sequence through the bridge (as time:Position atoms) and directly (as the
+// processing call's HostTransport per block).
+struct TransportCase {
+  const char* name;
+  std::optional<HostPosition> position;  // sent at frame `offset` of the first block
+  int offset;
+  bool hasTransport;
+  double tempo;
+  double firstBlockPosition;
+  bool playing;
+};
+} // namespace
+
+TEST_F(IPluginLV2Test, TimePositionGivesTheBlocksTempoAndPosition)
+{
+  const std::vector<TransportCase> cases = {
+    {"no position ever: the processing call's defaults", std::nullopt, 0, false, 120.0, 0.0, false},
+    {"rolling from frame 1000", HostPosition{140.0f, 1000, 1.0f}, 0, true, 140.0, 1000.0, true},
+    {"stopped: the position stays", HostPosition{90.0f, 30000, 0.0f}, 0, true, 90.0, 30000.0, false},
+    {"sent inside the block: the block starts earlier", HostPosition{100.0f, 5000, 1.0f}, 100, true, 100.0, 4900.0,
+     true},
+  };
+  const StereoBuffer input = testSignal(6 * kBlock);
+  for (const TransportCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Instance instance;
+    ASSERT_TRUE(instance.valid());
+    instance.control(kGrainMode) = 1.0f;  // "SYNC"
+    instance.control(kGrainSync) = 4.0f;  // 1/16
+    instance.control(kFrameSyncToHost) = 1.0f;
+    instance.control(kFrameSync) = 7.0f;  // 1/8
+
+    StereoBuffer viaBridge(input.frames());
+    for (size_t start = 0; start < input.frames(); start += kBlock) {
+      if (c.position && start == 0)
+        instance.ports.eventsIn.addPosition(c.offset, c.position->beatsPerMinute, c.position->frame,
+                                            c.position->speed);
+      std::copy_n(input.left.begin() + static_cast<long>(start), kBlock, instance.ports.audio[0].begin());
+      std::copy_n(input.right.begin() + static_cast<long>(start), kBlock, instance.ports.audio[1].begin());
+      instance.ports.eventsOut.prepareOutput();
+      instance.descriptor().run(instance.handle(), kBlock);
+      instance.ports.eventsIn.clearInput();
+      std::copy_n(instance.ports.audio[2].begin(), kBlock, viaBridge.left.begin() + static_cast<long>(start));
+      std::copy_n(instance.ports.audio[3].begin(), kBlock, viaBridge.right.begin() + static_cast<long>(start));
+    }
+
+    auto direct = directPlugin();
+    direct->SetParameterFromHostPlain(kGrainMode, 1.0);
+    direct->SetParameterFromHostPlain(kGrainSync, 4.0);
+    direct->SetParameterFromHostPlain(kFrameSyncToHost, 1.0);
+    direct->SetParameterFromHostPlain(kFrameSync, 7.0);
+    StereoBuffer viaCall(input.frames());
+    for (size_t start = 0; start < input.frames(); start += kBlock) {
+      plug::HostTransport transport;
+      transport.hasTempo = true;
+      transport.tempo = c.tempo;
+      transport.hasSamplePosition = true;
+      transport.samplePosition = c.firstBlockPosition + (c.playing ? static_cast<double>(start) : 0.0);
+      transport.isPlaying = c.playing;
+      const float* in[2] = {input.left.data() + start, input.right.data() + start};
+      float* out[2] = {viaCall.left.data() + start, viaCall.right.data() + start};
+      plug::HostBlock block;
+      block.inputs = in;
+      block.outputs = out;
+      block.nFrames = kBlock;
+      block.transport = c.hasTransport ? &transport : nullptr;
+      direct->RenderAudio(block);
+    }
+    EXPECT_EQ(viaBridge.left, viaCall.left);
+    EXPECT_EQ(viaBridge.right, viaCall.right);
+  }
+}
+
+TEST_F(IPluginLV2Test, InPlaceBuffersGiveTheSameOutput)
+{
+  const StereoBuffer input = testSignal(3 * kBlock);
+  Instance separate;
+  ASSERT_TRUE(separate.valid());
+  const StereoBuffer expected = separate.render(input);
+
+  Instance inPlace;
+  ASSERT_TRUE(inPlace.valid());
+  std::vector<float> left(kBlock);
+  std::vector<float> right(kBlock);
+  const LV2_Descriptor& d = inPlace.descriptor();
+  d.connect_port(inPlace.handle(), plug::lv2::kAudioInLeft, left.data());
+  d.connect_port(inPlace.handle(), plug::lv2::kAudioOutLeft, left.data());
+  d.connect_port(inPlace.handle(), plug::lv2::kAudioInRight, right.data());
+  d.connect_port(inPlace.handle(), plug::lv2::kAudioOutRight, right.data());
+  StereoBuffer output(input.frames());
+  for (size_t start = 0; start < input.frames(); start += kBlock) {
+    std::copy_n(input.left.begin() + static_cast<long>(start), kBlock, left.begin());
+    std::copy_n(input.right.begin() + static_cast<long>(start), kBlock, right.begin());
+    inPlace.ports.eventsOut.prepareOutput();
+    d.run(inPlace.handle(), kBlock);
+    std::copy_n(left.begin(), kBlock, output.left.begin() + static_cast<long>(start));
+    std::copy_n(right.begin(), kBlock, output.right.begin() + static_cast<long>(start));
+  }
+  EXPECT_EQ(output.left, expected.left);
+  EXPECT_EQ(output.right, expected.right);
+}
