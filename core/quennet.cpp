@@ -80,11 +80,9 @@ plug::IPlugin* plug::MakePlug(const plug::InstanceInfo& info)
 Quennet::Quennet(const plug::InstanceInfo&)
   : plug::IPlugin(plug::PlugConfig())
 {
+  // The filters start at 44.1 kHz and 16 Hz, and mSampleRate at 0 so that the first reset acts.
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);
-  mHighpassLeft.sampleRate = mHighpassRight.sampleRate = 44100.0;
-  mHighpassLeft.cutoff = mHighpassRight.cutoff = 16.0;
-  mSampleRate = 0.0;
 
   mLearn.doMidiLearn(false);
   mLearn.locate();

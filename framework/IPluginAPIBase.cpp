@@ -37,9 +37,7 @@ void IPluginAPIBase::SendParameterValueFromUI(int paramIdx, double normalizedVal
   IParam* param = GetParam(paramIdx);
   if (!param)
     return;
-  param->SetFromNormalized(normalizedValue);
-  InformHostOfParamChange(paramIdx, normalizedValue);
-  OnParamChange(paramIdx, kUI);
+  SetParameterValue(paramIdx, normalizedValue);
   param->SetFromNormalized(normalizedValue);
   OnParamChangeUI(paramIdx, kUI);
 }
