@@ -2,6 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench install-lv2 clean
 
