@@ -152,6 +152,19 @@ R guarded(R onFailure, F&& body) noexcept
   }
 }
 
+// The body of an operation that works on the store: guarded, with the store's lock held.
+template <typename R, typename F>
+R locked(R onFailure, F&& body) noexcept
+{
+  return guarded(onFailure, [&]() -> R {
+    Store* s = theStore();
+    if (s == nullptr)
+      return onFailure;
+    std::lock_guard<std::recursive_mutex> lock(s->mutex);
+    return body(*s);
+  });
+}
+
 bool isLineBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -597,12 +610,8 @@ int hexDigit(char c)
 int GetPrivateProfileString(const char* section, const char* key, const char* def, char* out, int outSize,
                             const char* fn)
 {
-  const int n = guarded(-1, [&] {
-    Store* s = theStore();
-    if (s == nullptr)
-      return -1;
-    std::lock_guard<std::recursive_mutex> lock(s->mutex);
-    return static_cast<int>(readString(*s, section, key, def, out, outSize > 0 ? static_cast<std::size_t>(outSize) : 0, fn));
+  const int n = locked(-1, [&](Store& s) {
+    return static_cast<int>(readString(s, section, key, def, out, outSize > 0 ? static_cast<std::size_t>(outSize) : 0, fn));
   });
   if (n >= 0)
     return n;
@@ -630,16 +639,11 @@ bool GetPrivateProfileStruct(const char* section, const char* key, void* data, i
   if (section == nullptr || key == nullptr || size < 0 || (data == nullptr && size > 0))
     return false;
   return guarded(false, [&] {
-    Store* s = theStore();
-    if (s == nullptr)
-      return false;
     const std::size_t count = static_cast<std::size_t>(size);
     std::vector<char> text(2 * count + 17);
-    std::size_t length;
-    {
-      std::lock_guard<std::recursive_mutex> lock(s->mutex);
-      length = readString(*s, section, key, "", text.data(), text.size(), fn);
-    }
+    const std::size_t length = locked(std::size_t{0}, [&](Store& s) {
+      return readString(s, section, key, "", text.data(), text.size(), fn);
+    });
     if (length != 2 * (count + 1))
       return false;
     auto* bytes = static_cast<unsigned char*>(data);
@@ -670,12 +674,8 @@ unsigned int GetPrivateProfileSection(const char* section, char* out, unsigned i
     return 0;
   }
   out[0] = out[1] = '\0';
-  return guarded(0u, [&] {
-    Store* s = theStore();
-    if (s == nullptr)
-      return 0u;
-    std::lock_guard<std::recursive_mutex> lock(s->mutex);
-    FileContext* ctx = GetFileContext(*s, fn);
+  return locked(0u, [&](Store& s) {
+    FileContext* ctx = GetFileContext(s, fn);
     const KeyMap* keys = (ctx != nullptr && section != nullptr) ? ctx->sections.find(section) : nullptr;
     std::string list;
     if (keys != nullptr)
@@ -709,12 +709,8 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   if (key != nullptr && value != nullptr
       && (!storableSection(section) || !storableKey(key) || !storableValue(value)))
     return false;
-  return guarded(false, [&] {
-    Store* s = theStore();
-    if (s == nullptr)
-      return false;
-    std::lock_guard<std::recursive_mutex> lock(s->mutex);
-    FileContext* ctx = GetFileContext(*s, fn);
+  return locked(false, [&](Store& s) {
+    FileContext* ctx = GetFileContext(s, fn);
     if (ctx == nullptr)
       return false;
     KeyMap* keys = ctx->sections.find(section);
@@ -778,34 +774,28 @@ bool WritePrivateProfileSection(const char* section, const char* entries, const 
     if (!pairs.empty() && !storableSection(section))
       return false;
 
-    Store* s = theStore();
-    if (s == nullptr)
-      return false;
-    std::lock_guard<std::recursive_mutex> lock(s->mutex);
-    FileContext* ctx = GetFileContext(*s, fn);
-    if (ctx == nullptr)
-      return false;
-    KeyMap* keys = ctx->sections.find(section);
-    if (keys != nullptr)
-      keys->clear();
-    else if (pairs.empty())
-      return commit(*ctx, false);
-    else
-      keys = &ctx->sections.set(section, KeyMap{});
-    for (const auto& [key, value] : pairs)
-      keys->set(key.c_str(), value);
-    return commit(*ctx, true);
+    return locked(false, [&](Store& s) {
+      FileContext* ctx = GetFileContext(s, fn);
+      if (ctx == nullptr)
+        return false;
+      KeyMap* keys = ctx->sections.find(section);
+      if (keys != nullptr)
+        keys->clear();
+      else if (pairs.empty())
+        return commit(*ctx, false);
+      else
+        keys = &ctx->sections.set(section, KeyMap{});
+      for (const auto& [key, value] : pairs)
+        keys->set(key.c_str(), value);
+      return commit(*ctx, true);
+    });
   });
 }
 
 void SetPrivateProfileDefaultPath(const char* path)
 {
-  guarded(false, [&] {
-    Store* s = theStore();
-    if (s == nullptr)
-      return false;
-    std::lock_guard<std::recursive_mutex> lock(s->mutex);
-    s->defaultPath = path != nullptr ? path : "";
+  locked(false, [&](Store& s) {
+    s.defaultPath = path != nullptr ? path : "";
     return true;
   });
 }
