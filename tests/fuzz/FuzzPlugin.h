@@ -4,18 +4,20 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/quennet.h"
 
 inline void useScratchHome()
 {
-  static const bool done = [] {
+  static const std::string home = [] {
     char pattern[] = "/tmp/quennet-fuzz-home-XXXXXX";
-    setenv("HOME", mkdtemp(pattern), 1);
-    return true;
+    std::string path = mkdtemp(pattern);
+    setenv("HOME", path.c_str(), 1);
+    std::atexit([] { std::filesystem::remove_all(std::getenv("HOME")); });
+    return path;
   }();
-  (void)done;
 }
 
 // Every parameter within its range and finite.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -16,6 +17,9 @@ const std::string& scratchFolder()
     char pattern[] = "/tmp/quennet-fuzz-ini-XXXXXX";
     return std::string(mkdtemp(pattern));
   }();
+  // Registered after the folder's name exists, so it runs before that name is destroyed.
+  static const bool removedAtExit = std::atexit([] { std::filesystem::remove_all(scratchFolder()); }) == 0;
+  (void)removedAtExit;
   return folder;
 }
 
