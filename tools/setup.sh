@@ -13,8 +13,8 @@ packages=(
   libsndfile1-dev libsmf-dev
   # drawing (waveform pictures, editor)
   libcairo2-dev libstb-dev libx11-dev
-  # HTTPS
-  libcurl4-openssl-dev
+  # HTTPS: the client, and for the tests a loopback server with certificates made at test time
+  libcurl4-openssl-dev openssl libssl-dev
   # LV2: headers, a real host library, validators and hosts the tests drive
   lv2-dev liblilv-dev lilv-utils serdi sordi lv2file jalv jackd2 jack-tools
 )
