@@ -128,7 +128,7 @@ HttpsResponse HttpsClient::Get(const std::string& url) const
   if (!mSettings.caFile.empty()) {
     // Exactly this bundle: not the system's certificate folder besides.
     ok = ok && curl_easy_setopt(c, CURLOPT_CAINFO, mSettings.caFile.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_CAPATH, static_cast<const char*>(nullptr)) == CURLE_OK;
   }
   if (!ok)
     return response;
