@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framework/IPlugQueue.h"
 #include "framework/IPluginBase.h"
+#include "framework/LockFreeQueue.h"
 #include "platform/RunLoop.h"
 
 namespace plug {
@@ -66,10 +66,10 @@ protected:
     double value;  // plain
   };
 
-  IPlugQueue<ParamChange> mParamChangeToEditor{kParamQueueCapacity};
-  IPlugQueue<IMidiMsg> mMidiToEditor{kMidiQueueCapacity};
-  IPlugQueue<ISysEx> mSysExToEditor{kSysExQueueCapacity};
-  IPlugQueue<IMidiMsg> mMidiFromEditor{kMidiQueueCapacity};
+  LockFreeQueue<ParamChange> mParamChangeToEditor{kParamQueueCapacity};
+  LockFreeQueue<IMidiMsg> mMidiToEditor{kMidiQueueCapacity};
+  LockFreeQueue<ISysEx> mSysExToEditor{kSysExQueueCapacity};
+  LockFreeQueue<IMidiMsg> mMidiFromEditor{kMidiQueueCapacity};
 
 private:
   void showOnEditor(const IParam& param, int paramIdx, double value, bool normalized);

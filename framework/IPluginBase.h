@@ -6,8 +6,8 @@
 #include "framework/IByteChunk.h"
 #include "framework/IEditorDelegate.h"
 #include "framework/IParam.h"
-#include "framework/IPlugConfig.h"
 #include "framework/IPreset.h"
+#include "framework/PluginConfig.h"
 
 namespace plug {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "framework/IMidiMsg.h"
-#include "framework/IPlugConfig.h"
 #include "framework/ITransportInfo.h"
+#include "framework/PluginConfig.h"
 
 namespace plug {
 

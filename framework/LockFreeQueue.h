@@ -13,9 +13,9 @@ namespace plug {
 // An entry is published only after it is fully written (release) and the reader acquires it.
 // Bounded ring with a sequence number per cell (Vyukov's design). Allocates only in the constructor.
 template <typename T>
-class IPlugQueue {
+class LockFreeQueue {
 public:
-  explicit IPlugQueue(std::size_t capacity)
+  explicit LockFreeQueue(std::size_t capacity)
     : mCapacity(roundUpToPowerOfTwo(capacity))
     , mMask(mCapacity - 1)
     , mCells(new Cell[mCapacity])
@@ -24,8 +24,8 @@ public:
       mCells[i].sequence.store(i, std::memory_order_relaxed);
   }
 
-  IPlugQueue(const IPlugQueue&) = delete;
-  IPlugQueue& operator=(const IPlugQueue&) = delete;
+  LockFreeQueue(const LockFreeQueue&) = delete;
+  LockFreeQueue& operator=(const LockFreeQueue&) = delete;
 
   bool Push(const T& value)
   {

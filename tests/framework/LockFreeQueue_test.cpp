@@ -3,11 +3,11 @@
 #include <thread>
 #include <vector>
 
-#include "framework/IPlugQueue.h"
+#include "framework/LockFreeQueue.h"
 
-TEST(IPlugQueue, KeepsOrderAndDropsWhenFull)
+TEST(LockFreeQueue, KeepsOrderAndDropsWhenFull)
 {
-  plug::IPlugQueue<int> queue(4);
+  plug::LockFreeQueue<int> queue(4);
   ASSERT_EQ(queue.Capacity(), 4u);
   for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(queue.Push(i));
@@ -28,13 +28,13 @@ TEST(IPlugQueue, KeepsOrderAndDropsWhenFull)
   }
 }
 
-TEST(IPlugQueue, TwoProducersOneConsumerLoseNothingThatWasAccepted)
+TEST(LockFreeQueue, TwoProducersOneConsumerLoseNothingThatWasAccepted)
 {
   struct Entry {
     int producer;
     int sequence;
   };
-  plug::IPlugQueue<Entry> queue(64);
+  plug::LockFreeQueue<Entry> queue(64);
   constexpr int kPerProducer = 20000;
   std::vector<int> accepted(2, 0);
 
