@@ -88,6 +88,11 @@ Quennet::Quennet(const plug::InstanceInfo&)
   mLearn.locate();
   resizeUI();
 
+  SetChannelLabel(plug::kInput, 0, "Quennet Left");
+  SetChannelLabel(plug::kInput, 1, "Quennet Right");
+  SetChannelLabel(plug::kOutput, 0, "Quennet Left");
+  SetChannelLabel(plug::kOutput, 1, "Quennet Right");
+
   initParameters();
   initPresets();
   mTuningClient = MTS_RegisterClient();

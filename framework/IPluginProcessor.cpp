@@ -23,6 +23,27 @@ IPluginProcessor::IPluginProcessor(const Config& config)
 {
   parseChannelIO(config.channelIOStr, mNInChannels, mNOutChannels);
   mMidiOut.reserve(kMaxMidiOutPerBlock);
+  for (int c = 0; c < mNInChannels; ++c)
+    mChannelLabels[kInput].emplace_back().SetFormatted(32, "Input %d", c + 1);
+  for (int c = 0; c < mNOutChannels; ++c)
+    mChannelLabels[kOutput].emplace_back().SetFormatted(32, "Output %d", c + 1);
+}
+
+void IPluginProcessor::SetChannelLabel(ERoute direction, int channel, const char* label)
+{
+  if ((direction != kInput && direction != kOutput) || channel < 0)
+    return;
+  std::vector<TextString>& labels = mChannelLabels[direction];
+  if (static_cast<size_t>(channel) < labels.size())
+    labels[static_cast<size_t>(channel)].Set(label);
+}
+
+const char* IPluginProcessor::GetChannelLabel(ERoute direction, int channel) const
+{
+  if ((direction != kInput && direction != kOutput) || channel < 0)
+    return "";
+  const std::vector<TextString>& labels = mChannelLabels[direction];
+  return static_cast<size_t>(channel) < labels.size() ? labels[static_cast<size_t>(channel)].Get() : "";
 }
 
 bool IPluginProcessor::SendMidiMsg(const IMidiMsg& msg)

@@ -6,8 +6,12 @@
 #include "framework/IMidiMsg.h"
 #include "framework/ITransportInfo.h"
 #include "framework/PluginConfig.h"
+#include "framework/TextString.h"
 
 namespace plug {
+
+// The direction of a channel: what the host feeds in or takes out.
+enum ERoute : int { kInput = 0, kOutput = 1 };
 
 // The audio side of a plug-in: sample rate, block size, the host's transport for the current
 // block, MIDI output, and the hooks the render call drives. Audio thread unless noted.
@@ -31,6 +35,13 @@ public:
 
   int NInChannels() const { return mNInChannels; }
   int NOutChannels() const { return mNOutChannels; }
+
+  // The name a host shows for a channel ("Quennet Left"). Set during construction, read by the
+  // host bridges on the host's threads afterwards. A channel the configuration does not have is
+  // ignored; a null label is the empty name.
+  void SetChannelLabel(ERoute direction, int channel, const char* label);
+  // The name given, else "Input 1", "Output 2" (counted from 1); empty for a channel that does not exist.
+  const char* GetChannelLabel(ERoute direction, int channel) const;
 
   // Queues a message for the host's MIDI output of this render call; false when the block's
   // outgoing list is full.
@@ -63,6 +74,7 @@ private:
   int mBlockSize = 0;
   int mNInChannels = 2;
   int mNOutChannels = 2;
+  std::vector<TextString> mChannelLabels[2];  // by ERoute, then channel
 };
 
 } // namespace plug

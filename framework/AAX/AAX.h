@@ -4,6 +4,7 @@
 // bridge exchanges with an AAX host. Only what the bridge relies on is modelled; tests act as the host.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace aax {
@@ -22,6 +23,13 @@ struct AAX_SPlugInChunk {
   AAX_CTypeID fChunkID = 0;
   std::int32_t fSize = 0;  // bytes used in fData
   std::vector<std::uint8_t> fData;  // the host sizes it from GetChunkSize before GetChunk
+};
+
+// The names an effect gives the channels of its input and output stems, in channel order; the
+// host shows them in its routing and meters.
+struct AAX_StemChannelNames {
+  std::vector<std::string> input;
+  std::vector<std::string> output;
 };
 
 // What the host knows about its transport for one block.

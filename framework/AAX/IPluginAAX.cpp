@@ -199,6 +199,19 @@ AAX_Result IPluginAAX::CompareActiveChunk(const AAX_SPlugInChunk* chunk, bool* i
   return AAX_SUCCESS;
 }
 
+AAX_Result IPluginAAX::GetStemChannelNames(AAX_StemChannelNames* names) const
+{
+  if (!names || !mPlug)
+    return AAX_ERROR_NULL_OBJECT;
+  names->input.clear();
+  names->output.clear();
+  for (int c = 0; c < mPlug->NInChannels(); ++c)
+    names->input.emplace_back(mPlug->GetChannelLabel(plug::kInput, c));
+  for (int c = 0; c < mPlug->NOutChannels(); ++c)
+    names->output.emplace_back(mPlug->GetChannelLabel(plug::kOutput, c));
+  return AAX_SUCCESS;
+}
+
 void IPluginAAX::RenderAudio(const AAX_RenderContext& context)
 {
   // The host gives at most a block's worth of packets; anything beyond is dropped rather than allocated.

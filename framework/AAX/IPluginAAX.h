@@ -43,6 +43,9 @@ public:
   AAX_Result SetChunk(AAX_CTypeID chunkID, const AAX_SPlugInChunk* chunk);
   AAX_Result CompareActiveChunk(const AAX_SPlugInChunk* chunk, bool* isEqual) const;
 
+  // The names the plug-in gave its channels. Host thread.
+  AAX_Result GetStemChannelNames(AAX_StemChannelNames* names) const;
+
   // The algorithm's render entry, on the audio thread.
   void RenderAudio(const AAX_RenderContext& context);
 

@@ -300,6 +300,16 @@ TEST(QuennetDescription, FailingCallIsAssertedAndTheDescriptionGoesOn)
   }
 }
 
+TEST_F(QuennetAAX, NamesItsChannelsQuennetLeftAndRight)
+{
+  AAX_StemChannelNames names;
+  names.input = {"stale"};
+  ASSERT_EQ(effect->GetStemChannelNames(&names), AAX_SUCCESS);
+  EXPECT_EQ(names.input, (std::vector<std::string>{"Quennet Left", "Quennet Right"}));
+  EXPECT_EQ(names.output, (std::vector<std::string>{"Quennet Left", "Quennet Right"}));
+  EXPECT_EQ(effect->GetStemChannelNames(nullptr), AAX_ERROR_NULL_OBJECT);
+}
+
 // Parameters and host changes --------------------------------------------------------------------
 
 TEST_F(QuennetAAX, RegistersTheParametersUnderOneToTwentyNine)
