@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sstream>
 
 #include "framework/IByteChunk.h"
@@ -39,7 +40,8 @@ int paramIndexFromHostID(const char* id, int nParams)
 
 void* IPluginAAX::Create()
 {
-  return new IPluginAAX();
+  // Nothing may throw into the host.
+  return new (std::nothrow) IPluginAAX();
 }
 
 IPluginAAX::IPluginAAX() : mPlug(plug::MakePlug(plug::InstanceInfo{}))
@@ -90,6 +92,8 @@ AAX_Result IPluginAAX::Initialize(AAX_ParameterManager* parameterManager)
 
 AAX_Result IPluginAAX::UpdateParameterNormalizedValue(const char* id, double normalizedValue)
 {
+  if (!mPlug)
+    return AAX_ERROR_NULL_OBJECT;
   if (!mParameterManager || !id || !mParameterManager->Contains(id))
     return AAX_ERROR_INVALID_PARAMETER_ID;
   mParameterManager->SetParameterNormalizedValue(id, normalizedValue);
@@ -110,6 +114,10 @@ AAX_Result IPluginAAX::GetNumberOfChanges(std::int32_t* numChanges) const
 {
   if (!numChanges)
     return AAX_ERROR_NULL_OBJECT;
+  if (!mPlug) {
+    *numChanges = 0;
+    return AAX_ERROR_NULL_OBJECT;
+  }
   *numChanges = mNumChanges.load(std::memory_order_relaxed);
   return AAX_SUCCESS;
 }
@@ -125,6 +133,10 @@ AAX_Result IPluginAAX::GetChunkIDFromIndex(std::int32_t index, AAX_CTypeID* chun
 {
   if (!chunkID)
     return AAX_ERROR_NULL_OBJECT;
+  if (!mPlug) {
+    *chunkID = 0;
+    return AAX_ERROR_NULL_OBJECT;
+  }
   if (index != 0) {
     *chunkID = 0;
     return AAX_ERROR_INVALID_CHUNK_INDEX;
@@ -137,6 +149,10 @@ AAX_Result IPluginAAX::GetChunkSize(AAX_CTypeID chunkID, std::uint32_t* size) co
 {
   if (!size)
     return AAX_ERROR_NULL_OBJECT;
+  if (!mPlug) {
+    *size = 0;
+    return AAX_ERROR_NULL_OBJECT;
+  }
   if (chunkID != static_cast<AAX_CTypeID>(mPlug->GetUniqueID())) {
     *size = 0;
     return AAX_ERROR_INVALID_CHUNK_ID;
@@ -149,7 +165,7 @@ AAX_Result IPluginAAX::GetChunkSize(AAX_CTypeID chunkID, std::uint32_t* size) co
 
 AAX_Result IPluginAAX::GetChunk(AAX_CTypeID chunkID, AAX_SPlugInChunk* chunk) const
 {
-  if (!chunk)
+  if (!chunk || !mPlug)
     return AAX_ERROR_NULL_OBJECT;
   if (chunkID != static_cast<AAX_CTypeID>(mPlug->GetUniqueID()))
     return AAX_ERROR_INVALID_CHUNK_ID;
@@ -164,7 +180,7 @@ AAX_Result IPluginAAX::GetChunk(AAX_CTypeID chunkID, AAX_SPlugInChunk* chunk) co
 
 AAX_Result IPluginAAX::SetChunk(AAX_CTypeID chunkID, const AAX_SPlugInChunk* chunk)
 {
-  if (!chunk)
+  if (!chunk || !mPlug)
     return AAX_ERROR_NULL_OBJECT;
   if (chunkID != static_cast<AAX_CTypeID>(mPlug->GetUniqueID()))
     return AAX_ERROR_INVALID_CHUNK_ID;
@@ -185,6 +201,10 @@ AAX_Result IPluginAAX::CompareActiveChunk(const AAX_SPlugInChunk* chunk, bool* i
 {
   if (!chunk || !isEqual)
     return AAX_ERROR_NULL_OBJECT;
+  if (!mPlug) {
+    *isEqual = false;
+    return AAX_ERROR_NULL_OBJECT;
+  }
   if (chunk->fChunkID != static_cast<AAX_CTypeID>(mPlug->GetUniqueID())) {
     *isEqual = true;
     return AAX_SUCCESS;
@@ -214,10 +234,19 @@ AAX_Result IPluginAAX::GetStemChannelNames(AAX_StemChannelNames* names) const
 
 void IPluginAAX::RenderAudio(const AAX_RenderContext& context)
 {
+  if (!mPlug) {
+    // No plug-in: silence, whatever the host passes.
+    if (context.outputs)
+      for (int c = 0; c < 2; ++c)
+        if (float* out = context.outputs[c])
+          std::fill(out, out + std::max(context.bufferSize, 0), 0.0f);
+    return;
+  }
+
   // The host gives at most a block's worth of packets; anything beyond is dropped rather than allocated.
   constexpr int kMaxMidiPerBlock = 1024;
   plug::HostMidiEvent midi[kMaxMidiPerBlock];
-  const int nMidi = std::clamp<int>(context.numMidiPackets, 0, kMaxMidiPerBlock);
+  const int nMidi = context.midiPackets ? std::clamp<int>(context.numMidiPackets, 0, kMaxMidiPerBlock) : 0;
   for (int i = 0; i < nMidi; ++i) {
     const AAX_MidiPacket& packet = context.midiPackets[i];
     midi[i] = {static_cast<int>(packet.timestamp), packet.data[0], packet.data[1], packet.data[2]};
@@ -274,7 +303,7 @@ void IPluginAAX::EndInformHostOfParamChange(int paramIdx)
 
 void* AAX_CEffectGUI_Plugin::Create()
 {
-  return new AAX_CEffectGUI_Plugin();
+  return new (std::nothrow) AAX_CEffectGUI_Plugin();
 }
 
 } // namespace aax

@@ -16,11 +16,15 @@ namespace aax {
 // instance, registers its parameters with the host under the ids "1", "2", ... (index + 1),
 // turns host changes, chunks and render calls into the framework's calls, and reports the
 // plug-in's own changes to the host's parameter manager.
+//
+// When the plug-in could not be constructed the object stays usable for a host that carries on:
+// every call answers AAX_ERROR_NULL_OBJECT and the render entry writes silence.
 class IPluginAAX final : public plug::IHostNotifications {
 public:
   static constexpr const char* kMasterBypassID = "MasterBypass";
 
-  // The factory the description registers for the effect's parameter object.
+  // The factory the description registers for the effect's parameter object; null when even
+  // that object cannot be allocated.
   static void* Create();
 
   IPluginAAX();

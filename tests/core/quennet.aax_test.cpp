@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FailingAllocations.h"
 #include "Recorders.h"
 #include "TempHome.h"
 #include "core/quennet.h"
@@ -672,4 +673,159 @@ TEST_F(QuennetAAX, RenderEntryPassesTransportMidiAndBypass)
   render(64, {noteOn});
   EXPECT_TRUE(plugin().midiMode());
   EXPECT_TRUE(plugin().noteActive());
+}
+
+TEST_F(QuennetAAX, RenderEntryReadsNoPacketsWhereTheHostGivesACountButNoList)
+{
+  effect->UpdateParameterNormalizedValue("3", 1.0);  // mode "MIDI"
+  inL.assign(16, 0.0f);
+  outL.assign(16, 9.0f);
+  outR.assign(16, 9.0f);
+  const float* in[2] = {inL.data(), inL.data()};
+  float* out[2] = {outL.data(), outR.data()};
+  AAX_RenderContext context;
+  context.inputs = in;
+  context.outputs = out;
+  context.bufferSize = 16;
+  context.midiPackets = nullptr;
+  context.numMidiPackets = 3;
+  effect->RenderAudio(context);
+  EXPECT_FALSE(plugin().noteActive());
+}
+
+// Failed construction ----------------------------------------------------------------------------
+
+namespace {
+
+// The host's factory call with the `failAt`-th allocation it makes failing for lack of memory
+// (1: the effect object itself, 2: the plug-in instance, later: inside its constructor).
+std::unique_ptr<IPluginAAX> createWithFailingAllocation(long failAt, bool* failed = nullptr)
+{
+  alloc_fail::FailingAllocations failing(failAt);
+  std::unique_ptr<IPluginAAX> effect(static_cast<IPluginAAX*>(IPluginAAX::Create()));
+  if (failed)
+    *failed = failing.failed();
+  return effect;
+}
+
+// A host that carries on with an effect whose plug-in could not be made: every call answers
+// AAX_ERROR_NULL_OBJECT with neutral results, the render entry gives silence.
+void expectNullObjectEverywhere(IPluginAAX& effect)
+{
+  ASSERT_EQ(effect.GetPlug(), nullptr);
+  AAX_ParameterManager manager;
+  EXPECT_EQ(effect.Initialize(&manager), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(manager.NumParameters(), 0);
+  EXPECT_EQ(effect.UpdateParameterNormalizedValue("1", 0.5), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(effect.UpdateParameterNormalizedValue(IPluginAAX::kMasterBypassID, 1.0), AAX_ERROR_NULL_OBJECT);
+  EXPECT_FALSE(effect.IsPacketChanged("1"));
+  std::int32_t numChanges = 7;
+  EXPECT_EQ(effect.GetNumberOfChanges(&numChanges), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(numChanges, 0);
+
+  AAX_CTypeID id = 123;
+  EXPECT_EQ(effect.GetChunkIDFromIndex(0, &id), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(id, 0u);
+  std::uint32_t size = 1;
+  EXPECT_EQ(effect.GetChunkSize(kTwQn, &size), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(size, 0u);
+  AAX_SPlugInChunk chunk;
+  EXPECT_EQ(effect.GetChunk(kTwQn, &chunk), AAX_ERROR_NULL_OBJECT);
+  EXPECT_EQ(chunk.fSize, 0);
+  const AAX_SPlugInChunk stored = chunkOf(kStored);
+  EXPECT_EQ(effect.SetChunk(kTwQn, &stored), AAX_ERROR_NULL_OBJECT);
+  bool equal = true;
+  EXPECT_EQ(effect.CompareActiveChunk(&stored, &equal), AAX_ERROR_NULL_OBJECT);
+  EXPECT_FALSE(equal);
+  AAX_StemChannelNames names;
+  EXPECT_EQ(effect.GetStemChannelNames(&names), AAX_ERROR_NULL_OBJECT);
+
+  // Render calls of every kind: silence over the whole block, nothing read from the inputs.
+  constexpr int kFrames = 64;
+  std::vector<float> inL(kFrames, 0.5f), inR(kFrames, -0.5f);
+  const float* in[2] = {inL.data(), inR.data()};
+  AAX_MidiPacket noteOn;
+  noteOn.data[0] = 0x90;
+  noteOn.data[1] = 60;
+  noteOn.data[2] = 100;
+  const AAX_Transport transport;
+  for (const bool bypass : {false, true}) {
+    SCOPED_TRACE(bypass ? "bypassed" : "processing");
+    std::vector<float> outL(kFrames, 9.0f), outR(kFrames, 9.0f);
+    float* out[2] = {outL.data(), outR.data()};
+    AAX_RenderContext context;
+    context.inputs = in;
+    context.outputs = out;
+    context.bufferSize = kFrames;
+    context.midiPackets = &noteOn;
+    context.numMidiPackets = 1;
+    context.transport = &transport;
+    context.bypass = bypass;
+    effect.RenderAudio(context);
+    EXPECT_EQ(outL, std::vector<float>(kFrames, 0.0f));
+    EXPECT_EQ(outR, std::vector<float>(kFrames, 0.0f));
+  }
+  // Outputs the host left out are skipped.
+  std::vector<float> outR(kFrames, 9.0f);
+  float* onlyRight[2] = {nullptr, outR.data()};
+  AAX_RenderContext context;
+  context.outputs = onlyRight;
+  context.bufferSize = kFrames;
+  effect.RenderAudio(context);
+  EXPECT_EQ(outR, std::vector<float>(kFrames, 0.0f));
+}
+
+} // namespace
+
+TEST(QuennetAAXFailedConstruction, NoMemoryForThePluginLeavesAnEffectThatAnswersNullObject)
+{
+  TempHome home;
+  bool failed = false;
+  std::unique_ptr<IPluginAAX> effect = createWithFailingAllocation(2, &failed);
+  ASSERT_TRUE(failed);
+  ASSERT_NE(effect, nullptr);
+  expectNullObjectEverywhere(*effect);
+  EXPECT_EQ(AAX_ERROR_NULL_OBJECT, -20004);
+}
+
+TEST(QuennetAAXFailedConstruction, NoMemoryForTheEffectObjectGivesTheHostNone)
+{
+  TempHome home;
+  bool failed = false;
+  EXPECT_EQ(createWithFailingAllocation(1, &failed), nullptr);
+  EXPECT_TRUE(failed);
+  std::unique_ptr<AAX_CEffectGUI_Plugin> gui;
+  {
+    alloc_fail::FailingAllocations failing(1);
+    gui.reset(static_cast<AAX_CEffectGUI_Plugin*>(AAX_CEffectGUI_Plugin::Create()));
+  }
+  EXPECT_EQ(gui, nullptr);
+}
+
+// Out of memory at each allocation of the constructor in turn: the partly built plug-in is
+// unwound (the sanitizer build checks that nothing leaks) and the effect either has a whole
+// plug-in or answers AAX_ERROR_NULL_OBJECT to everything.
+TEST(QuennetAAXFailedConstruction, NoMemoryAnywhereInTheConstructor)
+{
+  TempHome home;
+  createWithFailingAllocation(0);  // the process-wide parts (INI store, run loop) exist from here on
+
+  int failedConstructions = 0;
+  long failAt = 2;
+  for (;; ++failAt) {
+    SCOPED_TRACE(failAt);
+    bool failed = false;
+    std::unique_ptr<IPluginAAX> effect = createWithFailingAllocation(failAt, &failed);
+    ASSERT_NE(effect, nullptr);
+    if (!failed) {
+      ASSERT_NE(effect->GetPlug(), nullptr);  // the construction needs fewer allocations
+      break;
+    }
+    if (effect->GetPlug())
+      continue;  // that allocation's failure was absorbed (a preset or the tuning client less)
+    ++failedConstructions;
+    expectNullObjectEverywhere(*effect);
+  }
+  EXPECT_GT(failAt, 100) << "the constructor allocates its parameters, presets and queues";
+  EXPECT_GT(failedConstructions, 0);
 }
