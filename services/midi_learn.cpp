@@ -26,6 +26,25 @@ void makeFolder(const std::string& path, mode_t mode)
     chmod(path.c_str(), mode);
 }
 
+// Makes every missing level of the absolute `path` with `mode` exactly.
+void makeFolders(const std::string& path, mode_t mode)
+{
+  struct stat info {};
+  for (size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
+    const std::string level = path.substr(0, end);
+    if (stat(level.c_str(), &info) != 0)
+      makeFolder(level, mode);
+    if (end == std::string::npos)
+      return;
+  }
+}
+
+// "/a/b" and "name" -> "/a/b/name"; "/" and "name" -> "/name".
+std::string inFolder(const std::string& folder, const char* name)
+{
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 bool isFolder(const std::string& path)
 {
   struct stat info {};
@@ -72,6 +91,19 @@ std::string MidiLearnConfig::homeFolder()
   }
 }
 
+std::string MidiLearnConfig::configHome()
+{
+  // A relative or empty value is to be ignored, as if it were unset.
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+    std::string folder = xdg;
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.pop_back();
+    return folder;
+  }
+  const std::string home = homeFolder();
+  return home.empty() ? std::string() : inFolder(home, ".config");
+}
+
 void MidiLearnConfig::locate()
 {
   for (auto& entry : mControllerMap)
@@ -79,26 +111,21 @@ void MidiLearnConfig::locate()
   mPreferredScale.store(kDefaultScale, std::memory_order_relaxed);
   mConfigPath.clear();
 
-  const std::string home = homeFolder();
-  if (home.empty())
+  const std::string base = configHome();
+  if (base.empty())
     return;
 
-  const std::string library = home + "/Library";
-  const std::string support = library + "/Application Support";
-  const std::string folder = support + "/" + kFolderName;
+  const std::string folder = inFolder(base, kFolderName);
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
-    // Systems other than the one this layout comes from may lack the parent folders.
-    if (stat(support.c_str(), &info) != 0) {
-      mkdir(library.c_str(), 0777);
-      mkdir(support.c_str(), 0777);
-    }
+    // A fresh account may not have its configuration folder yet.
+    makeFolders(base, 0700);
     makeFolder(folder, 0774);
   }
   if (!isFolder(folder))
-    return;  // unusable home (not a folder, not writable): memory only
+    return;  // unusable configuration folder (not a folder, not writable): memory only
 
-  const std::string path = folder + "/" + kFileName;
+  const std::string path = inFolder(folder, kFileName);
   if (stat(path.c_str(), &info) != 0) {
     // "a": creates the file like "w" but never empties one that another process just made.
     FILE* file = std::fopen(path.c_str(), "a");

@@ -5,7 +5,8 @@
 #include <string>
 
 // The per-user configuration file ("quennet.ini", shared by every instance) and the MIDI-learn
-// state machine that edits its controller map.
+// state machine that edits its controller map. The file lives in the folder "TarnwellMusic" of
+// the user's configuration folder: $XDG_CONFIG_HOME, or ~/.config (the XDG base directory rules).
 //
 // Sections: "MIDI Control" holds "CC<n>" = parameter index for each assigned controller 0 ... 119;
 // "Editor" holds "Scale", the editor's draw scale.
@@ -20,13 +21,17 @@ public:
 
   MidiLearnConfig();
 
-  // Finds (and if needed creates) the folder and the file under the user's home, and loads the
-  // file when it existed. The folder gets mode 0774 whatever the umask (which stays untouched: it
-  // belongs to the host process). Without a home folder, or when the folder or the file cannot
-  // be made, the settings live in memory only: nothing is read or written afterwards.
+  // Finds (and if needed creates) the folder and the file in the user's configuration folder,
+  // and loads the file when it existed. The folder gets mode 0774 whatever the umask (which stays
+  // untouched: it belongs to the host process); missing levels of the configuration folder itself
+  // are made private (0700). Without a configuration folder, or when the folder or the file
+  // cannot be made, the settings live in memory only: nothing is read or written afterwards.
   void locate();
   // The home folder: $HOME, else the password database's; empty when there is none.
   static std::string homeFolder();
+  // The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else ".config"
+  // in the home folder; no trailing slash; empty when there is neither.
+  static std::string configHome();
 
   bool loadConfig();
   // Writes the map and the scale. Nothing is reported on failure.
@@ -59,7 +64,8 @@ public:
   bool takeSwitchResetRequest() { return mSwitchResetRequested.exchange(false, std::memory_order_acq_rel); }
   bool switchResetRequested() const { return mSwitchResetRequested.load(std::memory_order_acquire); }
 
-  // Empty while the settings live in memory only.
+  // The file's full path (what the editor names after saving the window size); empty while the
+  // settings live in memory only.
   const std::string& configPath() const { return mConfigPath; }
 
 private:

@@ -304,7 +304,7 @@ struct Row {
 
 int main()
 {
-  // A plug-in instance writes its settings file under $HOME: give it a home of its own.
+  // A plug-in instance writes its settings file under $HOME/.config: give it a home of its own.
   std::string home = (std::filesystem::path(QUENNET_BENCH_DIR) / "home-XXXXXX").string();
   std::string lv2Path = (std::filesystem::path(QUENNET_BENCH_DIR) / "lv2-XXXXXX").string();
   if (!mkdtemp(home.data()) || !mkdtemp(lv2Path.data())) {
@@ -312,6 +312,7 @@ int main()
     return 1;
   }
   setenv("HOME", home.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");  // the settings go to that home's .config
   // The build's bundle (never an installed one) and the system's plug-ins.
   std::filesystem::create_directory_symlink(QUENNET_LV2_BUNDLE, lv2Path + "/quennet.lv2");
   setenv("LV2_PATH", (lv2Path + ":/usr/lib/lv2").c_str(), 1);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 
 #include "Files.h"
 #include "Recorders.h"
+#include "TempDir.h"
 #include "TempHome.h"
 #include "TestHost.h"
 #include "platform/RunLoop.h"
@@ -100,6 +102,44 @@ TEST_F(QuennetLearn, KnobThenControllerAssignsAndRemovesTheParametersOldControll
   EXPECT_EQ(plugin->learn().controllerParam(3), -1);
   EXPECT_EQ(configFile(), "[Editor]\nScale=0.500000\n\n[MIDI Control]\nCC20=7\n\n");
   EXPECT_DOUBLE_EQ(value(kGrainFadeIn), 0.25) << "the CC that completes a learn moves nothing";
+}
+
+// The constructor puts the settings file in the XDG configuration folder and nowhere else in the
+// home folder; the path the plug-in gives (the one "Save Window Size" names) is the file's full path.
+TEST_F(QuennetLearn, SettingsFileLivesInTheXdgConfigurationFolder)
+{
+  const TempDir xdg("quennet-xdg");
+  struct Case {
+    const char* name;
+    const char* configHome;  // XDG_CONFIG_HOME; null: unset
+    std::string expectedFile;
+    std::vector<std::string> homeTree;  // what the home folder holds afterwards
+  };
+  const std::vector<Case> cases = {
+    {"XDG_CONFIG_HOME unset", nullptr, home.path() + "/.config/TarnwellMusic/quennet.ini",
+     {".config", ".config/TarnwellMusic", ".config/TarnwellMusic/quennet.ini"}},
+    {"XDG_CONFIG_HOME elsewhere", xdg.path().c_str(), xdg.path().string() + "/TarnwellMusic/quennet.ini", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home.path() + "/.config");
+    if (c.configHome)
+      setenv("XDG_CONFIG_HOME", c.configHome, 1);
+    create();
+    EXPECT_EQ(plugin->learn().configPath(), c.expectedFile);
+
+    plugin->doMidiLearn(true);
+    plugin->SendParameterValueFromUI(kMix, 0.5);
+    renderOnAudioThread({cc(9, 1)});
+    EXPECT_EQ(readFile(c.expectedFile), "[Editor]\nScale=0.500000\n\n[MIDI Control]\nCC9=1\n\n");
+
+    std::vector<std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(home.path()))
+      tree.push_back(fs::relative(entry.path(), home.path()).string());
+    std::sort(tree.begin(), tree.end());
+    EXPECT_EQ(tree, c.homeTree);
+    plugin.reset();
+  }
 }
 
 TEST_F(QuennetLearn, TwoControllersThenAKnobAssignOnlyTheSecond)

@@ -15,6 +15,7 @@ inline void useScratchHome()
     char pattern[] = "/tmp/quennet-fuzz-home-XXXXXX";
     std::string path = mkdtemp(pattern);
     setenv("HOME", path.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");  // the settings go to the scratch home's .config
     std::atexit([] { std::filesystem::remove_all(std::getenv("HOME")); });
     return path;
   }();

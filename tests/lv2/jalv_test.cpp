@@ -60,7 +60,7 @@ public:
   {
     mServer = "quennet-test-" + std::to_string(getpid()) + "-" + std::to_string(serial);
     mEnvironment = {"JACK_DEFAULT_SERVER=" + mServer, "JACK_NO_START_SERVER=1", "JACK_NO_AUDIO_RESERVATION=1",
-                    "LV2_PATH=" + bundlePath, "HOME=" + files.path().string()};
+                    "LV2_PATH=" + bundlePath, "HOME=" + files.path().string(), "XDG_CONFIG_HOME="};
     mJackd = std::make_unique<ChildProcess>(
       std::vector<std::string>{"jackd", "-n", mServer, "-d", "dummy", "-r", "48000", "-p", "512"}, mEnvironment,
       files.file("jackd.log"));

@@ -47,8 +47,15 @@ struct Located {
   std::string file() const { return readFile(home.configFile()); }
 };
 
-// Sets HOME to `value` for the lifetime of the object (restored by the enclosing TempHome).
+// Set HOME or XDG_CONFIG_HOME until the enclosing TempHome restores them.
 void setHome(const std::string& value) { setenv("HOME", value.c_str(), 1); }
+void setConfigHome(const std::string& value) { setenv("XDG_CONFIG_HOME", value.c_str(), 1); }
+
+mode_t modeOf(const std::string& path)
+{
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
 
 } // namespace
 
@@ -63,15 +70,20 @@ TEST(MidiLearnConfigLocation, FreshInstallCreatesFolderWithMode0774AndEmptyFileK
   const mode_t during = umask(previous);
 
   EXPECT_EQ(during, 022u) << "the host's umask must stay untouched";
-  const std::string folder = home.path() + "/Library/Application Support/TarnwellMusic";
+  const std::string folder = home.path() + "/.config/TarnwellMusic";
+  EXPECT_EQ(home.configFolder(), folder);
   struct stat info {};
   ASSERT_EQ(stat(folder.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(info.st_mode & 07777, 0774u);
+  EXPECT_EQ(modeOf(home.path() + "/.config"), 0700u) << "a configuration folder made here is private";
 
-  EXPECT_EQ(config.configPath(), home.configFile());
+  EXPECT_EQ(config.configPath(), folder + "/quennet.ini");
   ASSERT_TRUE(fs::is_regular_file(home.configFile()));
   EXPECT_EQ(fs::file_size(home.configFile()), 0u);
+  EXPECT_EQ(listTree(home.path()),
+            (std::vector<std::string>{".config", ".config/TarnwellMusic", ".config/TarnwellMusic/quennet.ini"}))
+    << "nothing else appears in the home folder";
 
   for (int cc = 0; cc < MidiLearnConfig::kNumControllers; ++cc)
     EXPECT_EQ(config.controllerParam(cc), -1) << "CC " << cc;
@@ -86,18 +98,80 @@ TEST(MidiLearnConfigLocation, FreshInstallCreatesFolderWithMode0774AndEmptyFileK
   EXPECT_EQ(second.preferredScale(), 0.5f);
 }
 
-TEST(MidiLearnConfigLocation, ExistingFolderKeepsItsMode)
+TEST(MidiLearnConfigLocation, ExistingFoldersKeepTheirModes)
 {
   TempHome home;
-  const std::string folder = home.path() + "/Library/Application Support/TarnwellMusic";
-  fs::create_directories(folder);
-  chmod(folder.c_str(), 0700);
+  fs::create_directories(home.configFolder());
+  chmod((home.path() + "/.config").c_str(), 0755);
+  chmod(home.configFolder().c_str(), 0700);
   MidiLearnConfig config;
   config.locate();
-  struct stat info {};
-  ASSERT_EQ(stat(folder.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  EXPECT_EQ(modeOf(home.path() + "/.config"), 0755u);
+  EXPECT_EQ(modeOf(home.configFolder()), 0700u);
   EXPECT_TRUE(fs::is_regular_file(home.configFile()));
+}
+
+// The file's place follows XDG_CONFIG_HOME when that is an absolute path; otherwise (unset, empty,
+// relative) it is ~/.config. Missing levels of the configuration folder are made with mode 0700.
+TEST(MidiLearnConfigLocation, ConfigurationFolderFollowsXdgConfigHome)
+{
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& root)> prepare;  // sets the environment below `root`
+    const char* expectedFolder;  // relative to `root`
+    std::vector<const char*> madePrivate;  // folders made on the way, relative to `root`
+  };
+  const std::vector<Case> cases = {
+    {"unset", [](const std::string&) {}, "home/.config", {"home/.config"}},
+    {"empty", [](const std::string&) { setConfigHome(""); }, "home/.config", {"home/.config"}},
+    {"relative", [](const std::string&) { setConfigHome("quennet-relative-config"); }, "home/.config",
+     {"home/.config"}},
+    {"absolute and present",
+     [](const std::string& root) {
+       fs::create_directories(root + "/xdg");
+       setConfigHome(root + "/xdg");
+     },
+     "xdg", {}},
+    {"absolute with trailing slashes",
+     [](const std::string& root) {
+       fs::create_directories(root + "/xdg");
+       setConfigHome(root + "/xdg//");
+     },
+     "xdg", {}},
+    {"absolute and missing two levels",
+     [](const std::string& root) { setConfigHome(root + "/new/config"); }, "new/config", {"new", "new/config"}},
+    {"absolute, with HOME unset",
+     [](const std::string& root) {
+       unsetenv("HOME");
+       fs::create_directories(root + "/xdg");
+       setConfigHome(root + "/xdg");
+     },
+     "xdg", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempHome root;
+    fs::create_directories(root.path() + "/home");
+    setHome(root.path() + "/home");
+    c.prepare(root.path());
+
+    const std::string folder = root.path() + "/" + c.expectedFolder;
+    EXPECT_EQ(MidiLearnConfig::configHome(), folder);
+    MidiLearnConfig config;
+    config.locate();
+    EXPECT_EQ(config.configPath(), folder + "/TarnwellMusic/quennet.ini");
+    EXPECT_TRUE(fs::is_regular_file(folder + "/TarnwellMusic/quennet.ini"));
+    EXPECT_EQ(modeOf(folder + "/TarnwellMusic"), 0774u);
+    for (const char* made : c.madePrivate)
+      EXPECT_EQ(modeOf(root.path() + "/" + made), 0700u) << made;
+    EXPECT_FALSE(fs::exists(root.path() + "/home/Library"));
+    EXPECT_FALSE(fs::exists("quennet-relative-config")) << "nothing is made relative to the working folder";
+
+    // The path is the one the file is written to.
+    config.setControllerParam(4, 9);
+    config.saveConfig();
+    EXPECT_EQ(readFile(config.configPath()), "[Editor]\nScale=0.500000\n\n[MIDI Control]\nCC4=9\n\n");
+  }
 }
 
 TEST(MidiLearnConfigLocation, HomeUnsetOrEmptyFallsBackToThePasswordDatabase)
@@ -111,8 +185,11 @@ TEST(MidiLearnConfigLocation, HomeUnsetOrEmptyFallsBackToThePasswordDatabase)
   EXPECT_EQ(MidiLearnConfig::homeFolder(), home.path());
   unsetenv("HOME");
   EXPECT_EQ(MidiLearnConfig::homeFolder(), expected);
+  EXPECT_EQ(MidiLearnConfig::configHome(), expected + "/.config");
   setHome("");
   EXPECT_EQ(MidiLearnConfig::homeFolder(), expected);
+  setConfigHome("relative");
+  EXPECT_EQ(MidiLearnConfig::configHome(), expected + "/.config");
 }
 
 // A home where the folder or the file cannot exist: the settings stay in memory, nothing is
@@ -134,14 +211,26 @@ TEST(MidiLearnConfigLocation, UnusableHomeKeepsSettingsInMemoryOnly)
        writeFile(root + "/notadir", "x");
        return root + "/notadir/home";
      }},
+    {".config is a regular file",
+     [](const std::string& root) {
+       writeFile(root + "/home/.config", "x");
+       return root + "/home";
+     }},
+    {"XDG_CONFIG_HOME lies below a regular file",
+     [](const std::string& root) {
+       writeFile(root + "/notadir", "x");
+       setConfigHome(root + "/notadir/config");
+       fs::create_directories(root + "/home");
+       return root + "/home";
+     }},
     {"the TarnwellMusic folder is a regular file",
      [](const std::string& root) {
-       writeFile(root + "/home/Library/Application Support/TarnwellMusic", "x");
+       writeFile(root + "/home/.config/TarnwellMusic", "x");
        return root + "/home";
      }},
     {"quennet.ini is a folder",
      [](const std::string& root) {
-       fs::create_directories(root + "/home/Library/Application Support/TarnwellMusic/quennet.ini");
+       fs::create_directories(root + "/home/.config/TarnwellMusic/quennet.ini");
        return root + "/home";
      }},
   };
@@ -184,6 +273,7 @@ TEST(MidiLearnConfigLocation, NoHomeAtAllKeepsSettingsInMemoryOnly)
   if (child == 0) {
     // Exit codes say which check failed; no test framework calls in the child.
     unsetenv("HOME");
+    unsetenv("XDG_CONFIG_HOME");
     if (setgid(unmapped) != 0 || setuid(unmapped) != 0)
       _exit(10);
     if (!MidiLearnConfig::homeFolder().empty())
