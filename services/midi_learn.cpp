@@ -39,6 +39,14 @@ void makeFolders(const std::string& path, mode_t mode)
   }
 }
 
+// XDG_CONFIG_HOME when it names a folder; a relative or empty value is to be ignored, as if it
+// were unset.
+const char* absoluteXdgConfigHome()
+{
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  return xdg && xdg[0] == '/' ? xdg : nullptr;
+}
+
 // "/a/b" and "name" -> "/a/b/name"; "/" and "name" -> "/name".
 std::string inFolder(const std::string& folder, const char* name)
 {
@@ -93,8 +101,7 @@ std::string MidiLearnConfig::homeFolder()
 
 std::string MidiLearnConfig::configHome()
 {
-  // A relative or empty value is to be ignored, as if it were unset.
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+  if (const char* xdg = absoluteXdgConfigHome()) {
     std::string folder = xdg;
     while (folder.size() > 1 && folder.back() == '/')
       folder.pop_back();
@@ -111,6 +118,7 @@ void MidiLearnConfig::locate()
   mPreferredScale.store(kDefaultScale, std::memory_order_relaxed);
   mConfigPath.clear();
 
+  const bool named = absoluteXdgConfigHome() != nullptr;
   const std::string base = configHome();
   if (base.empty())
     return;
@@ -118,8 +126,12 @@ void MidiLearnConfig::locate()
   const std::string folder = inFolder(base, kFolderName);
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
-    // A fresh account may not have its configuration folder yet.
-    makeFolders(base, 0700);
+    // A fresh account may not have its configuration folder yet: it is made private, a named one
+    // with any missing parents, ~/.config only inside an existing home folder.
+    if (named)
+      makeFolders(base, 0700);
+    else
+      makeFolder(base, 0700);
     makeFolder(folder, 0774);
   }
   if (!isFolder(folder))

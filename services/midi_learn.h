@@ -23,9 +23,10 @@ public:
 
   // Finds (and if needed creates) the folder and the file in the user's configuration folder,
   // and loads the file when it existed. The folder gets mode 0774 whatever the umask (which stays
-  // untouched: it belongs to the host process); missing levels of the configuration folder itself
-  // are made private (0700). Without a configuration folder, or when the folder or the file
-  // cannot be made, the settings live in memory only: nothing is read or written afterwards.
+  // untouched: it belongs to the host process); a missing configuration folder is made private
+  // (0700), with its missing parents when XDG_CONFIG_HOME names it, while ~/.config needs an
+  // existing home folder. Without a configuration folder, or when the folder or the file cannot
+  // be made, the settings live in memory only: nothing is read or written afterwards.
   void locate();
   // The home folder: $HOME, else the password database's; empty when there is none.
   static std::string homeFolder();

@@ -211,6 +211,8 @@ TEST(MidiLearnConfigLocation, UnusableHomeKeepsSettingsInMemoryOnly)
        writeFile(root + "/notadir", "x");
        return root + "/notadir/home";
      }},
+    {"HOME does not exist",
+     [](const std::string& root) { return root + "/missing/home"; }},
     {".config is a regular file",
      [](const std::string& root) {
        writeFile(root + "/home/.config", "x");
