@@ -11,8 +11,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # audio and MIDI files (renderer)
   libsndfile1-dev libsmf-dev
-  # drawing (waveform pictures, editor)
-  libcairo2-dev libstb-dev libx11-dev
+  # drawing (waveform pictures, editor); the editor's font and its rasteriser for the artwork tool
+  libcairo2-dev libstb-dev libx11-dev libfreetype-dev fonts-roboto-unhinted
   # HTTPS: the client, and for the tests a loopback server with certificates made at test time
   libcurl4-openssl-dev openssl libssl-dev
   # LV2: headers, a real host library, validators and hosts the tests drive
