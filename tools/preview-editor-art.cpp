@@ -32,7 +32,20 @@ struct Image
   int frameHeight = 0;
 };
 
-std::map<std::string, Image> gImages;
+// The loaded assets by file name; they own their surfaces.
+struct Images : std::map<std::string, Image>
+{
+  Images() = default;
+  Images(const Images&) = delete;
+  Images& operator=(const Images&) = delete;
+  ~Images()
+  {
+    for (auto& entry : *this)
+      cairo_surface_destroy(entry.second.surface);
+  }
+};
+
+Images gImages;
 
 bool loadImages(const std::filesystem::path& folder, std::string& error)
 {
@@ -59,6 +72,8 @@ bool loadImages(const std::filesystem::path& folder, std::string& error)
       }
     }
     if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+      if (surface)
+        cairo_surface_destroy(surface);
       error = "cannot read " + path;
       return false;
     }

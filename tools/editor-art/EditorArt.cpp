@@ -2,14 +2,15 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
-#include <memory>
+#include <map>
 #include <vector>
 
 #include "framework/IPlugin.h"
+#include "framework/TextString.h"
 #include "tools/editor-art/ArtCanvas.h"
 #include "tools/editor-art/ArtLayout.h"
 #include "tools/editor-art/ArtNames.h"
@@ -64,10 +65,18 @@ constexpr double kKnobLabelGap = 26;       // from a knob's bottom edge to its l
 constexpr double kTopRowLabelBaseline = 284; // labels of the menus and the switch
 constexpr double kBottomRowLabelBaseline = kKnobs[1].y + kKnobSize + kKnobLabelGap; // lowest row of knobs
 
-// The light displays behind the slider readouts and the menu values, centred on the text bands.
-// Wide enough for the longest value ("5000.0") at the editor's readout size.
-constexpr double kDisplayWidth = 148;
+// The light displays behind the slider readouts and the menu values, centred on the text bands:
+// at least as wide as the widest band, and wider where a value's text needs it.
+constexpr double kDisplayMinWidth = kGrainModeMenu.bounds.w() + 20;
+constexpr double kDisplayPadding = 12; // on each side of the widest text
 constexpr double kDisplayHeight = 48;
+
+// The panels behind the controls: the output column under the logo, the grain and the frame
+// engines side by side, the MIDI voices on the right.
+constexpr Rect kOutputPanel{32, 284, 216, 744};
+constexpr Rect kGrainPanel{248, 120, 864, 744};
+constexpr Rect kFramePanel{920, 120, 1536, 744};
+constexpr Rect kMidiPanel{1592, 120, 1928, 744};
 
 struct Section
 {
@@ -76,17 +85,16 @@ struct Section
   std::vector<int> params;
 };
 
-// The panels behind the controls: the output column under the logo, the grain and the frame
-// engines side by side, the MIDI voices on the right.
+// Each panel's title comes from the words its parameters' names share.
 const std::array<Section, 4>& sections()
 {
   static const std::array<Section, 4> list = {{
-    {"Output", {32, 288, 216, 744}, {kVolume, kMix}},
-    {"Grain", {248, 120, 864, 744},
+    {"Output", kOutputPanel, {kVolume, kMix}},
+    {"Grain", kGrainPanel,
      {kGrainMode, kGrainLength, kGrainSync, kGrainFrequency, kGrainOverlap, kGrainFadeIn, kGrainSkew, kGrainFadeOut}},
-    {"Frame", {920, 120, 1536, 744},
+    {"Frame", kFramePanel,
      {kFrameLength, kFrameSync, kFrameSyncToHost, kFrameOverlap, kFrameFadeIn, kFrameSkew, kFrameFadeOut}},
-    {"MIDI", {1592, 120, 1928, 744}, {kMidiPolyphony, kMidiAttack, kMidiDecay, kMidiSustain, kMidiRelease}},
+    {"MIDI", kMidiPanel, {kMidiPolyphony, kMidiAttack, kMidiDecay, kMidiSustain, kMidiRelease}},
   }};
   return list;
 }
@@ -169,7 +177,7 @@ void panel(cairo_t* cr, const Section& s, const std::string& title)
   strokeRounded(cr, r, 14, 1.5, kPanelEdge);
   line(cr, r.l + 14, r.t + 1.5, r.r - 14, r.t + 1.5, 1.5, kPanelHighlight);
 
-  const double x = r.l + 24, baseline = r.t + 44;
+  const double x = r.l + 24, baseline = r.t + 40;
   drawText(cr, upper(title), x, baseline, kTitleSize, kAccent, Align::Left, kTitleTracking);
   // A rule from the title to the panel's right edge, where there is room for one.
   const double start = x + textWidth(cr, upper(title), kTitleSize, kTitleTracking) + 18, end = r.r - 24;
@@ -197,18 +205,45 @@ void sliderTrack(cairo_t* cr, const Slider& s)
   }
 }
 
-void readoutBox(cairo_t* cr, const Slider& s)
+// The widest text a readout or menu can show, at the editor's readout size: the ends of each
+// slider parameter's range, every display text, and the menus' entries.
+double widestValueText(cairo_t* cr, const ParamTable& params)
 {
-  const Rect band = s.readoutBand();
-  displayBox(cr, {band.cx() - kDisplayWidth / 2, band.cy() - kDisplayHeight / 2, band.cx() + kDisplayWidth / 2,
-                  band.cy() + kDisplayHeight / 2});
+  std::vector<std::string> texts;
+  for (const SliderPlace* place : {&kGrainSlider, &kFrameSlider})
+    for (int p : place->params) {
+      if (p < 0)
+        continue;
+      for (double value : {params[p].GetMin(), params[p].GetMax()}) {
+        plug::TextString text;
+        params[p].GetDisplay(value, false, text, true);
+        texts.emplace_back(text.Get());
+      }
+      for (int i = 0; i < params[p].NDisplayTexts(); ++i)
+        texts.emplace_back(params[p].GetDisplayTextAtIdx(i));
+    }
+  for (int i = 0; i < params[kGrainMode].NDisplayTexts(); ++i)
+    texts.emplace_back(params[kGrainMode].GetDisplayTextAtIdx(i));
+  texts.push_back(std::to_string(static_cast<int>(params[kMidiPolyphony].GetMax())));
+  double widest = 0;
+  for (const std::string& text : texts)
+    widest = std::max(widest, textWidth(cr, text, kReadoutTextSize));
+  return widest;
 }
 
-void menuBox(cairo_t* cr, const MenuPlace& m)
+Rect displayAround(Rect band, double width)
 {
-  const Rect text = m.textBounds();
-  const Rect box{text.cx() - kDisplayWidth / 2, text.cy() - kDisplayHeight / 2, text.cx() + kDisplayWidth / 2,
-                 text.cy() + kDisplayHeight / 2};
+  return {band.cx() - width / 2, band.cy() - kDisplayHeight / 2, band.cx() + width / 2, band.cy() + kDisplayHeight / 2};
+}
+
+void readoutBox(cairo_t* cr, const Slider& s, double width)
+{
+  displayBox(cr, displayAround(s.readoutBand(), width));
+}
+
+void menuBox(cairo_t* cr, const MenuPlace& m, double width)
+{
+  const Rect box = displayAround(m.textBounds(), width);
   displayBox(cr, box);
   // A small mark beside the box: it opens a list.
   downTriangle(cr, box.r + 16, box.cy(), 7, 9, kHint);
@@ -253,9 +288,9 @@ void logo(cairo_t* cr)
   }
   // The tail of the Q: three grains leaving the ring towards the lower right.
   for (int k = 0; k < 3; ++k) {
-    const double d = radius + 4 + 13 * k;
+    const double d = radius + 5 + 13 * k;
     const double a = M_PI / 4;
-    circle(cr, cx + d * std::cos(a), cy + d * std::sin(a), 7 - 1.5 * k, kAccentDark);
+    circle(cr, cx + d * std::cos(a), cy + d * std::sin(a), 6.5 - 1.4 * k, kAccentDark);
   }
 
   const std::string name = upper(plug::PlugConfig().pluginName);
@@ -309,17 +344,19 @@ void drawBackground(cairo_t* cr, const ParamTable& params)
   for (const KnobPlace& k : kKnobs)
     labelUnder(cr, labelOf(params, k.param), k.bounds(), kKnobLabelGap);
 
+  const double displayWidth = std::max(kDisplayMinWidth, widestValueText(cr, params) + 2 * kDisplayPadding);
+
   // One slider of several shows at a time at each place; the area is named after the length the
   // alternatives all set, and the readout above the handle shows the current one's value.
   for (const SliderPlace* place : {&kGrainSlider, &kFrameSlider}) {
     sliderTrack(cr, place->slider);
-    readoutBox(cr, place->slider);
+    readoutBox(cr, place->slider, displayWidth);
     labelUnder(cr, labelOf(params, place->params[0]), place->slider.bounds(),
                kBottomRowLabelBaseline - place->slider.bounds().b);
   }
 
   for (const MenuPlace* menu : {&kGrainModeMenu, &kPolyphonyMenu}) {
-    menuBox(cr, *menu);
+    menuBox(cr, *menu, displayWidth);
     labelUnder(cr, labelOf(params, menu->param), menu->bounds, kTopRowLabelBaseline - menu->bounds.b);
   }
   labelUnder(cr, labelOf(params, kFrameSyncToHost), kSwitchBounds, kTopRowLabelBaseline - kSwitchBounds.b);
@@ -332,7 +369,9 @@ void drawBackground(cairo_t* cr, const ParamTable& params)
   ledSocket(cr);
   learnLabel(cr);
 
-  drawText(cr, plug::PlugConfig().mfrName, kDesignWidth - 56, 812, kHintSize, kHint, Align::Right, 1);
+  // The maker, on the footer line, right-aligned with the MIDI panel and clear of the corner
+  // handle even at the smallest size (where the handle covers the last 104 units).
+  drawText(cr, plug::PlugConfig().mfrName, kMidiPanel.r, kLearn.cy() - 2, kHintSize, kHint, Align::Right, 1);
 }
 
 // One knob frame, 120 units square: a ring with the value arc over 270 degrees, and a cap
@@ -491,7 +530,7 @@ bool writeEditorArt(const std::string& folder, const std::string& fontPath, std:
   const std::string off = upper(params[kFrameSyncToHost].GetDisplayTextAtIdx(0));
   const std::string on = upper(params[kFrameSyncToHost].GetDisplayTextAtIdx(1));
 
-  const std::vector<std::pair<const char*, Painter>> painters = {
+  const std::map<std::string, Painter> painters = {
     {"back.jpg", [&](cairo_t* cr, int) { drawBackground(cr, params); }},
     {"knob.png", [](cairo_t* cr, int f) { drawKnob(cr, f / (kKnobFrames - 1.0)); }},
     {"switch.png", [&](cairo_t* cr, int f) { drawSwitch(cr, f == 1, off, on); }},
@@ -501,13 +540,9 @@ bool writeEditorArt(const std::string& folder, const std::string& fontPath, std:
     {"led.png", [](cairo_t* cr, int f) { drawLed(cr, f == 1); }},
     {"triangle.png", [](cairo_t* cr, int) { drawTriangle(cr); }},
   };
-  for (const Asset& asset : kAssets) {
-    for (const auto& [file, paint] : painters) {
-      if (std::string(file) == asset.file
-          && !writeFrames(dir / asset.file, asset.width, asset.height, asset.frames, paint, error))
-        return false;
-    }
-  }
+  for (const Asset& asset : kAssets)
+    if (!writeFrames(dir / asset.file, asset.width, asset.height, asset.frames, painters.at(asset.file), error))
+      return false;
   return true;
 }
 
