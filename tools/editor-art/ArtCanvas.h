@@ -57,7 +57,8 @@ double textWidth(cairo_t* cr, const std::string& text, double size, double track
 // Draws on the baseline y.
 void drawText(cairo_t* cr, const std::string& text, double x, double y, double size, Colour c,
               Align align = Align::Left, double tracking = 0);
-// Centred horizontally and vertically in a rectangle, the way the editor centres its texts.
+// Centred in a rectangle: horizontally by its advance, vertically by the font's line box
+// (ascent over descent), which puts capitals and digits on the rectangle's middle.
 void drawTextCentred(cairo_t* cr, const std::string& text, Rect r, double size, Colour c);
 
 // False (with the reason in `error`) when the file cannot be written.

@@ -115,7 +115,7 @@ std::string labelOf(const ParamTable& params, int param)
 }
 
 // A label centred under a control, `gap` units below its bottom edge (to the baseline).
-void labelUnder(cairo_t* cr, const std::string& text, Rect control, double gap = 30)
+void labelUnder(cairo_t* cr, const std::string& text, Rect control, double gap)
 {
   drawText(cr, text, control.cx(), control.b + gap, kLabelSize, kLabel, Align::Centre);
 }
