@@ -34,37 +34,49 @@ void initQuennetParameters(std::span<IParam* const, kNumParams> params)
   const IParam::ShapeLinear linear{};
   const IParam::ShapePowCurve power4(4.0);
 
+  // Each parameter's symbol is what hosts store it under in sessions and presets (the LV2 port
+  // symbol): written out here, never derived from the name, so that renaming a parameter cannot
+  // break a saved session.
+
   // Doubles: flags 0, no group, custom unit; display functions installed afterwards.
-  const auto initDouble = [&](int index, const char* name, double defaultVal, double minVal, double maxVal,
-                              double step, const IParam::Shape& shape, const char* label = "") {
+  const auto initDouble = [&](int index, const char* name, const char* symbol, double defaultVal, double minVal,
+                              double maxVal, double step, const IParam::Shape& shape, const char* label = "") {
     params[index]->InitDouble(name, defaultVal, minVal, maxVal, step, label, 0, "", shape, IParam::kUnitCustom,
                               nullptr);
+    params[index]->SetSymbol(symbol);
+  };
+  const auto initEnum = [&](int index, const char* name, const char* symbol, int defaultVal,
+                            std::initializer_list<const char*> texts) {
+    params[index]->InitEnum(name, defaultVal, texts, 0, "");
+    params[index]->SetSymbol(symbol);
   };
 
-  initDouble(kVolume, "Volume", 1.0, 0.0, 2.0, 0.1, linear);
+  initDouble(kVolume, "Volume", "volume", 1.0, 0.0, 2.0, 0.1, linear);
   params[kVolume]->SetDisplayFunc(setDisplayTextForDB);
-  initDouble(kMix, "Mix", 1.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kMix, "Mix", "mix", 1.0, 0.0, 1.0, 0.01, linear);
   params[kMix]->SetDisplayFunc(setDisplayTextForMix);
-  params[kGrainMode]->InitEnum("Grain Mode", 0, labelGrainMode, 0, "");
-  initDouble(kGrainLength, "Grain Length", 20.0, 0.2, 2000.0, 0.1, power4);
-  params[kGrainSync]->InitEnum("Grain Sync", 10, labelSyncRate, 0, "");
-  initDouble(kGrainFrequency, "Grain Frequency", 110.0, 16.0, 5000.0, 0.1, power4, "Hz");
-  initDouble(kGrainOverlap, "Grain Overlap", 0.0, 0.0, 50.0, 1.0, linear);
-  initDouble(kGrainFadeIn, "Grain Fade-In", 0.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kGrainSkew, "Grain Skew", 0.0, -1.0, 1.0, 0.01, linear);
-  initDouble(kGrainFadeOut, "Grain Fade-Out", 0.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kFrameLength, "Frame Length", 160.0, 0.2, 5000.0, 0.1, power4);
-  params[kFrameSync]->InitEnum("Frame Sync", 10, labelSyncRate, 0, "");
+  initEnum(kGrainMode, "Grain Mode", "grain_mode", 0, labelGrainMode);
+  initDouble(kGrainLength, "Grain Length", "grain_length", 20.0, 0.2, 2000.0, 0.1, power4);
+  initEnum(kGrainSync, "Grain Sync", "grain_sync", 10, labelSyncRate);
+  initDouble(kGrainFrequency, "Grain Frequency", "grain_frequency", 110.0, 16.0, 5000.0, 0.1, power4, "Hz");
+  initDouble(kGrainOverlap, "Grain Overlap", "grain_overlap", 0.0, 0.0, 50.0, 1.0, linear);
+  initDouble(kGrainFadeIn, "Grain Fade-In", "grain_fade_in", 0.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kGrainSkew, "Grain Skew", "grain_skew", 0.0, -1.0, 1.0, 0.01, linear);
+  initDouble(kGrainFadeOut, "Grain Fade-Out", "grain_fade_out", 0.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kFrameLength, "Frame Length", "frame_length", 160.0, 0.2, 5000.0, 0.1, power4);
+  initEnum(kFrameSync, "Frame Sync", "frame_sync", 10, labelSyncRate);
   params[kFrameSyncToHost]->InitBool("Frame Sync to Host", false, "", 0, "", "off", "on");
-  initDouble(kFrameOverlap, "Frame Overlap", 0.0, 0.0, 50.0, 1.0, linear);
-  initDouble(kFrameFadeIn, "Frame Fade-In", 0.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kFrameSkew, "Frame Skew", 0.0, -1.0, 1.0, 0.01, linear);
-  initDouble(kFrameFadeOut, "Frame Fade-Out", 0.0, 0.0, 1.0, 0.01, linear);
+  params[kFrameSyncToHost]->SetSymbol("frame_sync_to_host");
+  initDouble(kFrameOverlap, "Frame Overlap", "frame_overlap", 0.0, 0.0, 50.0, 1.0, linear);
+  initDouble(kFrameFadeIn, "Frame Fade-In", "frame_fade_in", 0.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kFrameSkew, "Frame Skew", "frame_skew", 0.0, -1.0, 1.0, 0.01, linear);
+  initDouble(kFrameFadeOut, "Frame Fade-Out", "frame_fade_out", 0.0, 0.0, 1.0, 0.01, linear);
   params[kMidiPolyphony]->InitInt("MIDI Polyphony", 4, 1, 8, "", 0, "");
-  initDouble(kMidiAttack, "MIDI Attack", 0.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kMidiDecay, "MIDI Decay", 0.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kMidiSustain, "MIDI Sustain", 1.0, 0.0, 1.0, 0.01, linear);
-  initDouble(kMidiRelease, "MIDI Release", 0.05, 0.0, 1.0, 0.01, linear);
+  params[kMidiPolyphony]->SetSymbol("midi_polyphony");
+  initDouble(kMidiAttack, "MIDI Attack", "midi_attack", 0.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kMidiDecay, "MIDI Decay", "midi_decay", 0.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kMidiSustain, "MIDI Sustain", "midi_sustain", 1.0, 0.0, 1.0, 0.01, linear);
+  initDouble(kMidiRelease, "MIDI Release", "midi_release", 0.05, 0.0, 1.0, 0.01, linear);
 }
 
 // Columns: Volume, Mix, Grain Mode, Grain Length, Grain Sync, Grain Frequency, Grain Overlap,

@@ -75,7 +75,7 @@ void setDisplayTextForDB(double value, plug::TextString& text);
 // Display function of Mix: "Dry", "Wet", or the dry and wet percentages as "dry:wet".
 void setDisplayTextForMix(double value, plug::TextString& text);
 
-// Makes parameters 0 … 21 in index order; slots 22 … 28 are left untouched. Every entry from
+// Makes parameters 0 … 21 in index order, each with its symbol; slots 22 … 28 are left untouched. Every entry from
 // kVolume to kMidiRelease must point at a parameter that no initialiser has been called on.
 // Called once, while the plug-in is constructed.
 void initQuennetParameters(std::span<plug::IParam* const, kNumParams> params);

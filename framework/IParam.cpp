@@ -286,6 +286,11 @@ void IParam::SetDisplayFunc(DisplayFunc func)
   mDisplayFunc = std::move(func);
 }
 
+void IParam::SetSymbol(const char* symbol)
+{
+  copyText(mSymbol, symbol);
+}
+
 // Values ---------------------------------------------------------------------------------------
 
 double IParam::Snap(double value) const

@@ -140,6 +140,10 @@ public:
   void SetDisplayPrecision(int precision) { mDisplayPrecision = precision; }
   // When set, replaces all other display rules.
   void SetDisplayFunc(DisplayFunc func);
+  // The name under which hosts store the value in sessions and presets (an LV2 port symbol):
+  // letters, digits and '_', not starting with a digit. It is a contract with every saved session,
+  // so it is given explicitly and never derived from the display name. "" until set.
+  void SetSymbol(const char* symbol);
 
   // Value access; safe from any thread.
 
@@ -161,6 +165,7 @@ public:
 
   // Accessors.
   const char* GetName() const { return mName; }
+  const char* GetSymbol() const { return mSymbol; }
   // Empty while the current value (truncated to a whole number) has a non-empty display text.
   const char* GetLabel() const;
   const char* GetGroup() const { return mGroup; }
@@ -221,6 +226,7 @@ private:
   char mName[32] = {};
   char mLabel[32] = {};
   char mGroup[32] = {};
+  char mSymbol[32] = {};
   std::unique_ptr<Shape> mShape;
   DisplayFunc mDisplayFunc;
   std::vector<DisplayText> mDisplayTexts;

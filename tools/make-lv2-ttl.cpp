@@ -69,8 +69,9 @@ std::string quoted(const std::string& text)
   return result + "\"";
 }
 
-// "Grain Fade-In" -> "grain_fade_in": lower case, every run of other characters one underscore.
-std::string symbolFromName(const std::string& name)
+// A preset name as part of its URI: "Sync 2 Host" -> "sync_2_host": lower case, every run of other
+// characters one underscore. Preset URIs are stored by hosts too: the rule must not change.
+std::string fragmentFromName(const std::string& name)
 {
   std::string symbol;
   bool pendingUnderscore = false;
@@ -93,7 +94,7 @@ std::string symbolFromName(const std::string& name)
 // The preset's URI fragment: "Sync 2 Host" -> "preset-sync_2_host".
 std::string presetURI(const std::string& name)
 {
-  return std::string(lv2::kPluginURI) + "#preset-" + symbolFromName(name);
+  return std::string(lv2::kPluginURI) + "#preset-" + fragmentFromName(name);
 }
 
 struct ControlPortInfo {
@@ -101,6 +102,18 @@ struct ControlPortInfo {
   std::string symbol;
 };
 
+// A valid LV2 symbol: a letter or '_', then letters, digits and '_'.
+bool isSymbol(const std::string& symbol)
+{
+  if (symbol.empty() || (symbol[0] >= '0' && symbol[0] <= '9'))
+    return false;
+  for (char c : symbol)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+      return false;
+  return true;
+}
+
+// Every control port takes its parameter's own symbol: hosts store sessions and presets under it.
 std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
 {
   std::vector<ControlPortInfo> ports;
@@ -109,7 +122,9 @@ std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
     const IParam& param = *plugin.GetParam(i);
     if (!lv2::HasControlPort(param))
       continue;
-    std::string symbol = symbolFromName(param.GetName());
+    const std::string symbol = param.GetSymbol();
+    if (!isSymbol(symbol))
+      throw Failure{std::string("parameter ") + param.GetName() + " has no valid symbol: \"" + symbol + "\""};
     if (!symbols.insert(symbol).second)
       throw Failure{"two ports have the symbol " + symbol};
     ports.push_back({i, symbol});

@@ -53,6 +53,7 @@ TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
   {
     int index;
     const char* name;
+    const char* symbol;  // what hosts store sessions and presets under: never changes
     IParam::EParamType type;
     double defaultValue, min, max, step;
     int shape;
@@ -60,28 +61,28 @@ TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
     int precision;
   };
   const Case cases[] = {
-    {kVolume, "Volume", IParam::kTypeDouble, 1.0, 0.0, 2.0, 0.1, kLinear, "", 1},
-    {kMix, "Mix", IParam::kTypeDouble, 1.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kGrainMode, "Grain Mode", IParam::kTypeEnum, 0.0, 0.0, 3.0, 1.0, kLinear, "", 0},
-    {kGrainLength, "Grain Length", IParam::kTypeDouble, 20.0, 0.2, 2000.0, 0.1, kPower4, "", 1},
-    {kGrainSync, "Grain Sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
-    {kGrainFrequency, "Grain Frequency", IParam::kTypeDouble, 110.0, 16.0, 5000.0, 0.1, kPower4, "Hz", 1},
-    {kGrainOverlap, "Grain Overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
-    {kGrainFadeIn, "Grain Fade-In", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kGrainSkew, "Grain Skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
-    {kGrainFadeOut, "Grain Fade-Out", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kFrameLength, "Frame Length", IParam::kTypeDouble, 160.0, 0.2, 5000.0, 0.1, kPower4, "", 1},
-    {kFrameSync, "Frame Sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
-    {kFrameSyncToHost, "Frame Sync to Host", IParam::kTypeBool, 0.0, 0.0, 1.0, 1.0, kLinear, "", 0},
-    {kFrameOverlap, "Frame Overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
-    {kFrameFadeIn, "Frame Fade-In", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kFrameSkew, "Frame Skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
-    {kFrameFadeOut, "Frame Fade-Out", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kMidiPolyphony, "MIDI Polyphony", IParam::kTypeInt, 4.0, 1.0, 8.0, 1.0, kLinear, "", 0},
-    {kMidiAttack, "MIDI Attack", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kMidiDecay, "MIDI Decay", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kMidiSustain, "MIDI Sustain", IParam::kTypeDouble, 1.0, 0.0, 1.0, 0.01, kLinear, "", 2},
-    {kMidiRelease, "MIDI Release", IParam::kTypeDouble, 0.05, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kVolume, "Volume", "volume", IParam::kTypeDouble, 1.0, 0.0, 2.0, 0.1, kLinear, "", 1},
+    {kMix, "Mix", "mix", IParam::kTypeDouble, 1.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kGrainMode, "Grain Mode", "grain_mode", IParam::kTypeEnum, 0.0, 0.0, 3.0, 1.0, kLinear, "", 0},
+    {kGrainLength, "Grain Length", "grain_length", IParam::kTypeDouble, 20.0, 0.2, 2000.0, 0.1, kPower4, "", 1},
+    {kGrainSync, "Grain Sync", "grain_sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
+    {kGrainFrequency, "Grain Frequency", "grain_frequency", IParam::kTypeDouble, 110.0, 16.0, 5000.0, 0.1, kPower4, "Hz", 1},
+    {kGrainOverlap, "Grain Overlap", "grain_overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
+    {kGrainFadeIn, "Grain Fade-In", "grain_fade_in", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kGrainSkew, "Grain Skew", "grain_skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
+    {kGrainFadeOut, "Grain Fade-Out", "grain_fade_out", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kFrameLength, "Frame Length", "frame_length", IParam::kTypeDouble, 160.0, 0.2, 5000.0, 0.1, kPower4, "", 1},
+    {kFrameSync, "Frame Sync", "frame_sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
+    {kFrameSyncToHost, "Frame Sync to Host", "frame_sync_to_host", IParam::kTypeBool, 0.0, 0.0, 1.0, 1.0, kLinear, "", 0},
+    {kFrameOverlap, "Frame Overlap", "frame_overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
+    {kFrameFadeIn, "Frame Fade-In", "frame_fade_in", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kFrameSkew, "Frame Skew", "frame_skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
+    {kFrameFadeOut, "Frame Fade-Out", "frame_fade_out", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kMidiPolyphony, "MIDI Polyphony", "midi_polyphony", IParam::kTypeInt, 4.0, 1.0, 8.0, 1.0, kLinear, "", 0},
+    {kMidiAttack, "MIDI Attack", "midi_attack", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kMidiDecay, "MIDI Decay", "midi_decay", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kMidiSustain, "MIDI Sustain", "midi_sustain", IParam::kTypeDouble, 1.0, 0.0, 1.0, 0.01, kLinear, "", 2},
+    {kMidiRelease, "MIDI Release", "midi_release", IParam::kTypeDouble, 0.05, 0.0, 1.0, 0.01, kLinear, "", 2},
   };
   static_assert(std::size(cases) == 22);
 
@@ -93,6 +94,7 @@ TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
     EXPECT_EQ(c.index, expectedIndex++); // the table follows the index order
     const IParam& p = params[c.index];
     EXPECT_STREQ(p.GetName(), c.name);
+    EXPECT_STREQ(p.GetSymbol(), c.symbol);
     EXPECT_EQ(p.Type(), c.type);
     EXPECT_EQ(p.GetDefault(), c.defaultValue);
     EXPECT_EQ(p.GetValue(), c.defaultValue);
@@ -123,6 +125,7 @@ TEST(QuennetParams, ReservedSlotsStayUninitialised)
     const IParam& p = params[i];
     EXPECT_EQ(p.Type(), IParam::kTypeNone);
     EXPECT_STREQ(p.GetName(), "");
+    EXPECT_STREQ(p.GetSymbol(), "") << "no port, nothing a host stores by name";
     EXPECT_EQ(p.GetMin(), 0.0);
     EXPECT_EQ(p.GetMax(), 1.0);
     EXPECT_EQ(p.GetValue(), i == 25 ? 0.75 : 0.0);
