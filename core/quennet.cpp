@@ -15,11 +15,17 @@ constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
 
 static_assert(kNumParams <= 32, "pending parameter changes are one bit each in a 32-bit word");
 
+// The filter as it starts: no input or output remembered.
+void clearHighpass(Highpass& h)
+{
+  h.x1 = h.x2 = h.y1 = h.y2 = 0.0;
+  h.antiDenormal = 1e-13;
+}
+
 void designHighpass(Highpass& h, double sampleRate)
 {
   h.sampleRate = sampleRate;
-  h.x1 = h.x2 = h.y1 = h.y2 = 0.0;
-  h.antiDenormal = 1e-13;
+  clearHighpass(h);
   // Second-order Butterworth (Q = 1/sqrt 2) at h.cutoff.
   const double w = sampleRate > 0.0 ? h.cutoff * 2.0 * M_PI / sampleRate : 0.0;
   const double s = std::sin(w);
@@ -86,6 +92,8 @@ Quennet::Quennet(const plug::InstanceInfo&)
 
   mLearn.doMidiLearn(false);
   mLearn.locate();
+  // A learn that the audio thread completes leaves its write to the host's background thread, if any.
+  mLearn.setSaveDeferral([](void* self) { return static_cast<Quennet*>(self)->ScheduleBackgroundWork(); }, this);
   resizeUI();
 
   SetChannelLabel(plug::kInput, 0, "Quennet Left");
@@ -128,6 +136,25 @@ void Quennet::OnReset()
     mVoiceNote[static_cast<size_t>(v)] = kVoiceNoteAfterReset;
     mVoiceAge[static_cast<size_t>(v)] = 0;
   }
+}
+
+void Quennet::OnActivate()
+{
+  allNotesOff();
+  forEachVoice([](GrainSet& v) {
+    v.resetFrame();
+    v.resetGrain();
+  });
+  mNoteCounter = 0;
+  mVoiceNote.fill(kVoiceNoteAfterReset);
+  mVoiceAge.fill(0);
+  clearHighpass(mHighpassLeft);
+  clearHighpass(mHighpassRight);
+}
+
+void Quennet::OnBackgroundWork()
+{
+  mLearn.saveConfig();
 }
 
 bool Quennet::loadConfig()

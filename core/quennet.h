@@ -48,6 +48,12 @@ public:
   void ProcessBlock(double** inputs, double** outputs, int nFrames) override;
   void ProcessMidiMsg(const plug::IMidiMsg& msg) override;
   void OnReset() override;
+  // Host thread, while no audio runs: every note ends, every voice restarts its frame and grain,
+  // the high-pass memories clear; parameters and presets stay.
+  void OnActivate() override;
+
+  // The host's background thread: the configuration write of a learn the audio thread completed.
+  void OnBackgroundWork() override;
 
   // Factory presets; user-interface thread.
   void initPresets();

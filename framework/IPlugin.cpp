@@ -16,6 +16,13 @@ void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
   OnReset();
 }
 
+void IPlugin::Activate()
+{
+  // Not concurrent with a render call: the plug-in may change its engine as the audio thread does.
+  RenderThreadScope scope;
+  OnActivate();
+}
+
 void IPlugin::RenderAudio(const HostBlock& block)
 {
   RenderThreadScope scope;

@@ -22,6 +22,9 @@ public:
   // that the audio thread allocates nothing later. Host thread, while no audio runs.
   void PrepareToPlay(double sampleRate, int maxBlockSize);
 
+  // The host (re)starts processing: OnActivate. Host thread, while no audio runs.
+  void Activate();
+
 protected:
   // First thing in every render call, before any MIDI; for work the plug-in defers to the audio thread.
   virtual void OnRenderStart() {}

@@ -117,6 +117,12 @@ void IPluginAPIBase::InformHostOfPresetChange()
     host->InformHostOfPresetChange();
 }
 
+bool IPluginAPIBase::ScheduleBackgroundWork()
+{
+  IHostNotifications* host = mHost.load(std::memory_order_acquire);
+  return host && host->ScheduleBackgroundWork();
+}
+
 void IPluginAPIBase::OnTimer()
 {
   // The timer runs on the user-interface thread by definition: apply directly, never re-queue.

@@ -15,6 +15,10 @@ public:
   virtual void BeginInformHostOfParamChange(int /*paramIdx*/) {}
   virtual void EndInformHostOfParamChange(int /*paramIdx*/) {}
   virtual void InformHostOfPresetChange() {}
+  // Asks the host to call the plug-in's OnBackgroundWork() soon, on a thread of the host's that
+  // may block (LV2's worker). False when the host has no such thread or cannot take the request
+  // now: the caller then does the work itself. Audio thread.
+  virtual bool ScheduleBackgroundWork() { return false; }
 };
 
 // The paths by which parameter changes travel between host, editor and plug-in, and the 20 ms
@@ -50,6 +54,12 @@ public:
 
   // Called by the timer on the user-interface thread, whether or not an editor is open.
   virtual void OnIdle() {}
+
+  // Work that must stay off the audio thread (a file write): true when the host took it over and
+  // will call OnBackgroundWork() on a thread of its own; false: the caller does it now.
+  bool ScheduleBackgroundWork();
+  // The host's background thread, once for every ScheduleBackgroundWork() that returned true.
+  virtual void OnBackgroundWork() {}
 
   // MIDI the editor sends to the processor (user-interface thread).
   bool SendMidiMsgFromUI(const IMidiMsg& msg) { return mMidiFromEditor.Push(msg); }

@@ -26,6 +26,10 @@ public:
   virtual void ProcessMidiMsg(const IMidiMsg& /*msg*/) {}
   // Before a block longer than any before, and when the host prepares playback.
   virtual void OnReset() {}
+  // The host starts processing anew after a pause (LV2's activate): the plug-in forgets what it
+  // heard before (notes, recordings, filter memories); parameters and presets stay. Host thread,
+  // while no audio runs.
+  virtual void OnActivate() {}
 
   // Host thread, while no audio runs.
   void SetSampleRate(double sampleRate) { mSampleRate.store(sampleRate, std::memory_order_relaxed); }

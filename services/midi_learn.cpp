@@ -279,7 +279,8 @@ bool MidiLearnConfig::applyMidiLearn()
     forget(paramIdx);
     setControllerParam(cc, paramIdx);
   }
-  saveConfig();
+  if (!mSaveDeferral || !mSaveDeferral(mSaveDeferralContext))
+    saveConfig();
   mSwitchResetRequested.store(true, std::memory_order_release);
   return true;
 }

@@ -13,7 +13,8 @@
 //
 // Threads: controllers arrive on the audio thread, parameter captures and the learn switch on the
 // user-interface or host threads. The map and the learn state are atomics; a learn completes
-// exactly once, on whichever thread supplies its last piece, and writes the file there.
+// exactly once, on whichever thread supplies its last piece, and writes the file there unless a
+// save deferral takes the write over.
 class MidiLearnConfig {
 public:
   static constexpr int kNumControllers = 120;  // 120 ... 127 are channel-mode messages
@@ -37,6 +38,16 @@ public:
   bool loadConfig();
   // Writes the map and the scale. Nothing is reported on failure.
   bool saveConfig();
+
+  // Lets a completed learn hand its file write elsewhere (off the audio thread): `defer(context)`
+  // returns true when it took the write over and will call saveConfig() later, false to have the
+  // learn write at once. Set while no other thread uses the instance.
+  using SaveDeferral = bool (*)(void* context);
+  void setSaveDeferral(SaveDeferral defer, void* context)
+  {
+    mSaveDeferral = defer;
+    mSaveDeferralContext = context;
+  }
 
   void doMidiLearn(bool on);
   void doMidiUnlearn(bool on);
@@ -83,4 +94,6 @@ private:
   std::atomic<float> mPreferredScale{kDefaultScale};
   std::atomic<float> mEditorScale{0.0f};
   std::atomic<bool> mSwitchResetRequested{false};
+  SaveDeferral mSaveDeferral = nullptr;
+  void* mSaveDeferralContext = nullptr;
 };
