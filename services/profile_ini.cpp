@@ -107,10 +107,14 @@ struct Store
 };
 
 // The store is never destroyed, so a call from any static destructor stays safe; the object
-// below frees its contents at exit, and a later call simply starts filling it again.
+// below frees its contents at exit, and a later call simply starts filling it again. It lives in
+// this module's own static storage, not on the heap: a host that unloads the plug-in module
+// (hosts that scan plug-ins load and unload it many times) takes the store with the module
+// instead of leaving it behind.
 Store* theStore() noexcept
 {
-  static Store* const store = new (std::nothrow) Store;
+  alignas(Store) static unsigned char storage[sizeof(Store)];
+  static Store* const store = new (storage) Store;
   return store;
 }
 
