@@ -3,6 +3,7 @@
 // presets from its preset slots as the constructor built them. The bundle cannot drift from the
 // code. Run at build time: make-lv2-ttl BUNDLE_DIR. Constructing the instance creates its
 // settings file under $HOME, so the build runs it with a home of its own.
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -38,7 +39,8 @@ const char* const kPrefixes =
   "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
   "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
   "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-  "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n\n";
+  "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
+  "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 struct Failure {
   std::string message;
@@ -117,7 +119,7 @@ bool isSymbol(const std::string& symbol)
 std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
 {
   std::vector<ControlPortInfo> ports;
-  std::set<std::string> symbols = {"in_left", "in_right", "out_left", "out_right", "events_in", "events_out"};
+  std::set<std::string> symbols = {"in_left", "in_right", "out_left", "out_right", "events_in", "events_out", "time_in"};
   for (int i = 0; i < plugin.NParams(); ++i) {
     const IParam& param = *plugin.GetParam(i);
     if (!lv2::HasControlPort(param))
@@ -130,6 +132,23 @@ std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
     ports.push_back({i, symbol});
   }
   return ports;
+}
+
+// A display text as a host's menu entry. Some hosts (Ardour) merge menu entries that differ only
+// by trailing punctuation, so "1/4." (dotted) would vanish behind "1/4": the dot is spelt out.
+// The plug-in's own display texts keep the dot.
+std::string scalePointLabel(const std::string& text)
+{
+  if (text.size() > 1 && text.back() == '.')
+    return text.substr(0, text.size() - 1) + " dotted";
+  return text;
+}
+
+std::string withoutTrailingPunctuation(std::string text)
+{
+  while (!text.empty() && std::ispunct(static_cast<unsigned char>(text.back())))
+    text.pop_back();
+  return text;
 }
 
 // What the parameter table says about units beyond the labels: lengths in milliseconds and
@@ -164,10 +183,13 @@ std::string controlPort(const IParam& param, int paramIdx, const std::string& sy
     case IParam::kTypeInt: ttl << " ;\n        lv2:portProperty lv2:integer"; break;
     case IParam::kTypeEnum: {
       ttl << " ;\n        lv2:portProperty lv2:integer , lv2:enumeration ;\n        lv2:scalePoint ";
+      std::set<std::string> distinct;
       for (int t = 0; t < param.NDisplayTexts(); ++t) {
         double value = 0.0;
-        const char* text = param.GetDisplayTextAtIdx(t, &value);
-        ttl << (t ? " , " : "") << "[ rdfs:label " << quoted(text) << " ; rdf:value "
+        const std::string label = scalePointLabel(param.GetDisplayTextAtIdx(t, &value));
+        if (!distinct.insert(withoutTrailingPunctuation(label)).second)
+          throw Failure{what + ": scale point \"" + label + "\" differs from another only by punctuation"};
+        ttl << (t ? " , " : "") << "[ rdfs:label " << quoted(label) << " ; rdf:value "
             << number(value, what + " scale point") << " ]";
       }
       break;
@@ -213,8 +235,8 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
       << "    lv2:minorVersion " << ((config.vendorVersion >> 8) & 0xFF) << " ;\n"
       << "    lv2:microVersion " << (config.vendorVersion & 0xFF) << " ;\n"
       << "    lv2:requiredFeature urid:map ;\n"
-      << "    lv2:optionalFeature lv2:hardRTCapable , opts:options , bufsz:boundedBlockLength ;\n"
-      << "    lv2:extensionData state:interface , opts:interface ;\n"
+      << "    lv2:optionalFeature lv2:hardRTCapable , opts:options , bufsz:boundedBlockLength , work:schedule ;\n"
+      << "    lv2:extensionData state:interface , opts:interface , work:interface ;\n"
       << "    opts:supportedOption param:sampleRate , bufsz:maxBlockLength , bufsz:nominalBlockLength ;\n"
       << "    pg:mainInput " << input << " ;\n"
       << "    pg:mainOutput " << output << " ;\n"
@@ -233,12 +255,12 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
   audio(lv2::kAudioOutRight, false, "out_right", "Right Out", output, "right");
   ttl << "[\n        a atom:AtomPort , lv2:InputPort ;\n"
       << "        atom:bufferType atom:Sequence ;\n"
-      << "        atom:supports midi:MidiEvent , time:Position ;\n"
+      << "        atom:supports midi:MidiEvent ;\n"
       << "        lv2:designation lv2:control ;\n"
       << "        lv2:index " << lv2::kEventsIn << " ;\n"
       << "        lv2:symbol \"events_in\" ;\n"
       << "        lv2:name \"Events In\" ;\n"
-      << "        rdfs:comment \"MIDI notes and controllers, and the host's tempo and position.\"\n    ] , ";
+      << "        rdfs:comment \"MIDI notes and controllers.\"\n    ] , ";
   ttl << "[\n        a atom:AtomPort , lv2:OutputPort ;\n"
       << "        atom:bufferType atom:Sequence ;\n"
       << "        atom:supports midi:MidiEvent ;\n"
@@ -250,6 +272,14 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
   std::uint32_t portIndex = lv2::kFirstControlPort;
   for (const ControlPortInfo& control : controls)
     ttl << " , " << controlPort(*plugin.GetParam(control.paramIdx), control.paramIdx, control.symbol, portIndex++);
+  // Time messages only: hosts send the transport to such a port on every cycle.
+  ttl << " , [\n        a atom:AtomPort , lv2:InputPort ;\n"
+      << "        atom:bufferType atom:Sequence ;\n"
+      << "        atom:supports time:Position ;\n"
+      << "        lv2:index " << lv2::TimeInPort(static_cast<std::uint32_t>(controls.size())) << " ;\n"
+      << "        lv2:symbol \"time_in\" ;\n"
+      << "        lv2:name \"Time In\" ;\n"
+      << "        rdfs:comment \"The host's tempo and position.\"\n    ]";
   ttl << " .\n";
   return ttl.str();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -12,31 +13,63 @@
 #include <lv2/time/time.h>
 
 #include "framework/IByteChunk.h"
+#include "framework/LV2/AtomReader.h"
 #include "framework/LV2/LV2Layout.h"
 
 namespace plug::lv2 {
 
 namespace {
-// Bytes of a MIDI message by its status byte; 0 for data bytes and system exclusive, which the
-// framework's short messages cannot carry.
-std::uint32_t midiMessageSize(std::uint8_t status)
+// The length of the short MIDI message that `bytes` (`size` of them) start with, or 0 when they
+// do not start with a well-formed one: a channel message, or a system common or real-time message,
+// with every data byte below 0x80. System exclusive (F0 ... F7) is no short message, and a lone
+// end of exclusive (F7) or an undefined status (F4, F5, F9, FD) is no message at all.
+std::uint32_t shortMessageSize(const std::uint8_t* bytes, std::uint32_t size)
 {
-  if (status < 0x80)
+  if (size == 0)
     return 0;
-  if (status < 0xC0)
-    return 3;  // note off/on, poly pressure, controller
-  if (status < 0xE0)
-    return 2;  // program change, channel pressure
-  if (status < 0xF0)
-    return 3;  // pitch bend
-  switch (status) {
-    case 0xF0: return 0;
-    case 0xF1:
-    case 0xF3: return 2;
-    case 0xF2: return 3;
-    default: return 1;  // tune request, end of exclusive, real-time messages
-  }
+  const std::uint8_t status = bytes[0];
+  std::uint32_t length = 0;
+  if (status < 0x80)
+    return 0;  // a data byte
+  if (status < 0xC0 || (status >= 0xE0 && status < 0xF0))
+    length = 3;  // note off/on, poly pressure, controller, pitch bend
+  else if (status < 0xE0)
+    length = 2;  // program change, channel pressure
+  else
+    switch (status) {
+      case 0xF1:  // time code quarter frame
+      case 0xF3: length = 2; break;  // song select
+      case 0xF2: length = 3; break;  // song position
+      case 0xF6:  // tune request
+      case 0xF8: case 0xFA: case 0xFB: case 0xFC: case 0xFE: case 0xFF: length = 1; break;  // real time
+      default: return 0;  // F0, F4, F5, F7, F9, FD
+    }
+  if (size < length)
+    return 0;
+  for (std::uint32_t i = 1; i < length; ++i)
+    if (bytes[i] >= 0x80)
+      return 0;
+  return length;
 }
+
+bool acceptedRate(double rate)
+{
+  return rate >= IPluginLV2::kMinSampleRate && rate <= IPluginLV2::kMaxSampleRate;
+}
+
+// Marks the thread inside a bridge's Run: LV2 lets a plug-in schedule work only from there.
+thread_local const IPluginLV2* tRunningBridge = nullptr;
+
+class RunScope {
+public:
+  explicit RunScope(const IPluginLV2* bridge) : mOuter(tRunningBridge) { tRunningBridge = bridge; }
+  ~RunScope() { tRunningBridge = mOuter; }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+private:
+  const IPluginLV2* mOuter;
+};
 
 const void* featureData(const LV2_Feature* const* features, const char* uri)
 {
@@ -50,12 +83,15 @@ const void* featureData(const LV2_Feature* const* features, const char* uri)
 IPluginLV2* IPluginLV2::Create(double sampleRate, const LV2_Feature* const* features)
 {
   const auto* map = static_cast<const LV2_URID_Map*>(featureData(features, LV2_URID__map));
-  if (!map || !map->map)
+  if (!map || !map->map || !acceptedRate(sampleRate))
     return nullptr;
   std::unique_ptr<IPlugin> plug(MakePlug(InstanceInfo{}));
   if (!plug)
     return nullptr;
   std::unique_ptr<IPluginLV2> bridge(new IPluginLV2(*map, std::move(plug), sampleRate));
+  const auto* schedule = static_cast<const LV2_Worker_Schedule*>(featureData(features, LV2_WORKER__schedule));
+  if (schedule && schedule->schedule_work)
+    bridge->mWorkSchedule = schedule;
 
   // Preallocate for the largest block the host announces; the processing call then never grows.
   double rate = sampleRate;
@@ -68,7 +104,7 @@ IPluginLV2* IPluginLV2::Create(double sampleRate, const LV2_Feature* const* feat
     if (o->key == bridge->mURIDs.maxBlockLength || o->key == bridge->mURIDs.nominalBlockLength) {
       if (value >= 1.0 && value <= 1048576.0)
         maxBlock = std::max(maxBlock, static_cast<int>(value));
-    } else if (o->key == bridge->mURIDs.sampleRate && value > 0.0 && std::isfinite(value)) {
+    } else if (o->key == bridge->mURIDs.sampleRate && acceptedRate(value)) {
       rate = value;
     }
   }
@@ -112,8 +148,10 @@ IPluginLV2::IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, d
   mControlOfPort.assign(kFirstControlPort + mControls.size(), -1);
   for (size_t c = 0; c < mControls.size(); ++c)
     mControlOfPort[kFirstControlPort + c] = static_cast<std::int32_t>(c);
+  mTimeInPort = TimeInPort(static_cast<std::uint32_t>(mControls.size()));
 
   mMidi.reserve(kMaxMidiPerBlock);
+  mPieceMidi.reserve(kMaxMidiPerBlock);
   mPlug->SetHostNotifications(this);
 }
 
@@ -132,45 +170,81 @@ void IPluginLV2::ConnectPort(std::uint32_t port, void* data)
     case kEventsIn: mEventsIn = static_cast<const LV2_Atom_Sequence*>(data); return;
     case kEventsOut: mEventsOut = static_cast<LV2_Atom_Sequence*>(data); return;
     default:
-      if (port < mControlOfPort.size() && mControlOfPort[port] >= 0)
+      if (port == mTimeInPort)
+        mTimeIn = static_cast<const LV2_Atom_Sequence*>(data);
+      else if (port < mControlOfPort.size() && mControlOfPort[port] >= 0)
         mControls[static_cast<size_t>(mControlOfPort[port])].data = static_cast<const float*>(data);
       return;
   }
 }
 
+void IPluginLV2::Activate()
+{
+  mPlug->Activate();
+}
+
 void IPluginLV2::Run(std::uint32_t nFrames)
 {
+  const RunScope running(this);
   applyControlPorts();
-  readEvents(nFrames);
+  mMidi.clear();
+  readEvents(mEventsIn, nFrames, true);
+  readEvents(mTimeIn, nFrames, false);
   beginEventsOut();
   mLastFrameOfBlock = nFrames > 0 ? static_cast<std::int64_t>(nFrames) - 1 : 0;
 
+  // The scratch buffers hold the prepared block length: a longer block goes in pieces of it. A
+  // block of 0 frames is one piece, which still delivers the MIDI.
+  const std::uint32_t piece = static_cast<std::uint32_t>(std::max(mPlug->GetBlockSize(), 1));
+  std::uint32_t start = 0;
+  do {
+    const std::uint32_t n = std::min(nFrames - start, piece);
+    renderPiece(start, n, start + n == nFrames);
+    start += n;
+  } while (start < nFrames);
+
+  endEventsOut();
+  if (mHasPosition)
+    mPosition += static_cast<double>(nFrames) * mSpeed;
+}
+
+void IPluginLV2::renderPiece(std::uint32_t start, std::uint32_t nFrames, bool last)
+{
   const HostTransport* transport = nullptr;
   if (mHasTempo || mHasPosition) {
     mTransport = HostTransport{};
     mTransport.hasTempo = mHasTempo;
     mTransport.tempo = mTempo;
     mTransport.hasSamplePosition = mHasPosition;
-    mTransport.samplePosition = mPosition;
+    mTransport.samplePosition = mPosition + static_cast<double>(start) * mSpeed;
     mTransport.isPlaying = mSpeed != 0.0;
     transport = &mTransport;
   }
 
-  const float* inputs[2] = {mAudioIn[0], mAudioIn[1]};
-  float* outputs[2] = {mAudioOut[0], mAudioOut[1]};
+  // The block's events in this piece, in the order they came, with frames in the piece. The last
+  // piece also takes what lies beyond it (a block of 0 frames has its events at frame 0).
+  const std::int64_t end = static_cast<std::int64_t>(start) + nFrames;
+  mPieceMidi.clear();
+  for (const HostMidiEvent& event : mMidi)
+    if (event.frame >= static_cast<std::int64_t>(start) && (event.frame < end || last)) {
+      HostMidiEvent local = event;
+      local.frame -= static_cast<int>(start);
+      mPieceMidi.push_back(local);
+    }
+
+  auto at = [start](auto* channel) { return channel ? channel + start : channel; };
+  const float* inputs[2] = {at(mAudioIn[0]), at(mAudioIn[1])};
+  float* outputs[2] = {at(mAudioOut[0]), at(mAudioOut[1])};
   HostBlock block;
   block.inputs = inputs;
   block.outputs = outputs;
-  block.nFrames = static_cast<int>(std::min<std::uint32_t>(nFrames, 1u << 30));
-  block.midi = mMidi.data();
-  block.nMidi = static_cast<int>(mMidi.size());
+  block.nFrames = static_cast<int>(nFrames);
+  block.midi = mPieceMidi.data();
+  block.nMidi = static_cast<int>(mPieceMidi.size());
   block.transport = transport;
   block.midiOutput = mEventsOutOpen ? this : nullptr;
+  mPieceStart = start;
   mPlug->RenderAudio(block);
-
-  endEventsOut();
-  if (mHasPosition)
-    mPosition += static_cast<double>(nFrames) * mSpeed;
 }
 
 void IPluginLV2::applyControlPorts()
@@ -197,48 +271,60 @@ void IPluginLV2::applyControlPorts()
   }
 }
 
-void IPluginLV2::readEvents(std::uint32_t nFrames)
+void IPluginLV2::readEvents(const LV2_Atom_Sequence* sequence, std::uint32_t nFrames, bool withMidi)
 {
-  mMidi.clear();
-  if (!mEventsIn || mEventsIn->atom.type != mURIDs.atomSequence)
+  if (!sequence || sequence->atom.type != mURIDs.atomSequence)
     return;
-  const std::int64_t lastFrame = nFrames > 0 ? static_cast<std::int64_t>(nFrames) - 1 : 0;
-  LV2_ATOM_SEQUENCE_FOREACH (mEventsIn, event) {
-    const std::int64_t frame = std::clamp<std::int64_t>(event->time.frames, 0, lastFrame);
-    if (event->body.type == mURIDs.midiEvent) {
-      const auto* bytes = static_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
-      const std::uint32_t size = event->body.size > 0 ? midiMessageSize(bytes[0]) : 0;
-      if (size == 0 || event->body.size < size || mMidi.size() >= kMaxMidiPerBlock)
-        continue;
-      HostMidiEvent midi;
-      midi.frame = static_cast<int>(frame);
-      midi.status = bytes[0];
-      midi.data1 = size > 1 ? bytes[1] : 0;
-      midi.data2 = size > 2 ? bytes[2] : 0;
-      mMidi.push_back(midi);
-    } else if (event->body.type == mURIDs.atomObject || event->body.type == mURIDs.atomBlank) {
-      const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
-      if (object->body.otype == mURIDs.timePosition)
-        readPosition(*object, frame);
+  const std::int64_t lastFrame = std::min<std::int64_t>(nFrames > 0 ? nFrames - 1 : 0, INT_MAX);
+  ForEachEvent(*sequence, [&](const LV2_Atom_Event& event) {
+    const std::int64_t frame = std::clamp<std::int64_t>(event.time.frames, 0, lastFrame);
+    if (event.body.type == mURIDs.midiEvent) {
+      if (withMidi)
+        readMidi(event.body, frame);
+    } else if (event.body.type == mURIDs.atomObject || event.body.type == mURIDs.atomBlank) {
+      if (ObjectType(event.body) == mURIDs.timePosition)
+        readPosition(event.body, frame);
     }
-  }
+  });
 }
 
-void IPluginLV2::readPosition(const LV2_Atom_Object& position, std::int64_t offset)
+void IPluginLV2::readMidi(const LV2_Atom& event, std::int64_t frame)
 {
+  // The event reader has checked that event.size bytes follow the atom header.
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&event + 1);
+  const std::uint32_t size = shortMessageSize(bytes, event.size);
+  if (size == 0 || mMidi.size() >= kMaxMidiPerBlock)
+    return;
+  HostMidiEvent midi;
+  midi.frame = static_cast<int>(frame);
+  midi.status = bytes[0];
+  midi.data1 = size > 1 ? bytes[1] : 0;
+  midi.data2 = size > 2 ? bytes[2] : 0;
+  mMidi.push_back(midi);
+}
+
+void IPluginLV2::readPosition(const LV2_Atom& position, std::int64_t offset)
+{
+  // The last value of each property counts, as for the header helpers.
   const LV2_Atom* bpm = nullptr;
   const LV2_Atom* frame = nullptr;
   const LV2_Atom* speed = nullptr;
-  lv2_atom_object_get(&position, mURIDs.timeBeatsPerMinute, &bpm, mURIDs.timeFrame, &frame, mURIDs.timeSpeed,
-                      &speed, 0);
+  ForEachProperty(position, [&](const LV2_Atom_Property_Body& property) {
+    if (property.key == mURIDs.timeBeatsPerMinute)
+      bpm = &property.value;
+    else if (property.key == mURIDs.timeFrame)
+      frame = &property.value;
+    else if (property.key == mURIDs.timeSpeed)
+      speed = &property.value;
+  });
   double value = 0.0;
-  if (atomNumber(bpm, value)) {
+  if (bpm && atomNumber(*bpm, value)) {
     mHasTempo = true;
     mTempo = value;
   }
-  if (atomNumber(speed, value))
+  if (speed && atomNumber(*speed, value))
     mSpeed = value;
-  if (atomNumber(frame, value)) {
+  if (frame && atomNumber(*frame, value)) {
     // The frame is the position at the event; the block starts `offset` frames earlier. A stopped
     // transport (speed 0) still has a position.
     mHasPosition = true;
@@ -246,20 +332,23 @@ void IPluginLV2::readPosition(const LV2_Atom_Object& position, std::int64_t offs
   }
 }
 
-bool IPluginLV2::atomNumber(const LV2_Atom* atom, double& value) const
+// `atom` is whole: atom.size bytes follow its header (the readers above and optionNumber make sure).
+bool IPluginLV2::atomNumber(const LV2_Atom& atom, double& value) const
 {
-  if (!atom)
-    return false;
-  const void* body = LV2_ATOM_BODY_CONST(atom);
+  const auto* body = reinterpret_cast<const std::uint8_t*>(&atom + 1);
   double number = 0.0;
-  if (atom->type == mURIDs.atomFloat && atom->size >= sizeof(float))
-    number = static_cast<double>(*static_cast<const float*>(body));
-  else if (atom->type == mURIDs.atomDouble && atom->size >= sizeof(double))
-    number = *static_cast<const double*>(body);
-  else if (atom->type == mURIDs.atomInt && atom->size >= sizeof(std::int32_t))
-    number = static_cast<double>(*static_cast<const std::int32_t*>(body));
-  else if (atom->type == mURIDs.atomLong && atom->size >= sizeof(std::int64_t))
-    number = static_cast<double>(*static_cast<const std::int64_t*>(body));
+  auto read = [&](auto typed) {
+    std::memcpy(&typed, body, sizeof(typed));  // property values need not be aligned for doubles
+    number = static_cast<double>(typed);
+  };
+  if (atom.type == mURIDs.atomFloat && atom.size >= sizeof(float))
+    read(float{});
+  else if (atom.type == mURIDs.atomDouble && atom.size >= sizeof(double))
+    read(double{});
+  else if (atom.type == mURIDs.atomInt && atom.size >= sizeof(std::int32_t))
+    read(std::int32_t{});
+  else if (atom.type == mURIDs.atomLong && atom.size >= sizeof(std::int64_t))
+    read(std::int64_t{});
   else
     return false;
   if (!std::isfinite(number))
@@ -270,16 +359,14 @@ bool IPluginLV2::atomNumber(const LV2_Atom* atom, double& value) const
 
 bool IPluginLV2::optionNumber(const LV2_Options_Option& option, double& value) const
 {
-  LV2_Atom atom{option.size, option.type};
-  if (!option.value)
+  if (!option.value || option.size > sizeof(double))
     return false;
-  // Options carry the body alone; rebuild the atom the helper reads.
+  // Options carry the body alone; rebuild a whole atom for the reader.
   alignas(8) unsigned char buffer[sizeof(LV2_Atom) + sizeof(double)] = {};
-  if (option.size > sizeof(double))
-    return false;
+  const LV2_Atom atom{option.size, option.type};
   std::memcpy(buffer, &atom, sizeof(atom));
   std::memcpy(buffer + sizeof(atom), option.value, option.size);
-  return atomNumber(reinterpret_cast<const LV2_Atom*>(buffer), value);
+  return atomNumber(*reinterpret_cast<const LV2_Atom*>(buffer), value);
 }
 
 // Events output.
@@ -307,12 +394,13 @@ bool IPluginLV2::reserveEventsOut(std::uint32_t bodySize)
 
 void IPluginLV2::SendMidi(const IMidiMsg& msg)
 {
-  const std::uint32_t size = midiMessageSize(msg.mStatus);
+  const std::uint8_t bytes[3] = {msg.mStatus, msg.mData1, msg.mData2};
+  const std::uint32_t size = shortMessageSize(bytes, sizeof(bytes));
   if (size == 0 || !reserveEventsOut(size))
     return;
-  // Messages from the editor carry no time: keep the sequence in order and inside the block.
-  mLastOutFrame = std::clamp<std::int64_t>(msg.mOffset, mLastOutFrame, mLastFrameOfBlock);
-  const std::uint8_t bytes[3] = {msg.mStatus, msg.mData1, msg.mData2};
+  // The offset counts from the piece being rendered. Messages from the editor carry no time:
+  // keep the sequence in order and inside the block.
+  mLastOutFrame = std::clamp<std::int64_t>(mPieceStart + msg.mOffset, mLastOutFrame, mLastFrameOfBlock);
   lv2_atom_forge_frame_time(&mForge, mLastOutFrame);
   lv2_atom_forge_atom(&mForge, size, mURIDs.midiEvent);
   lv2_atom_forge_write(&mForge, bytes, size);
@@ -342,6 +430,21 @@ void IPluginLV2::InformHostOfPresetChange()
   mStateChanged.store(true, std::memory_order_release);
 }
 
+bool IPluginLV2::ScheduleBackgroundWork()
+{
+  if (!mWorkSchedule || tRunningBridge != this)
+    return false;
+  // The request carries nothing: the plug-in knows what its background work is.
+  const std::uint32_t request = 0;
+  return mWorkSchedule->schedule_work(mWorkSchedule->handle, sizeof(request), &request) == LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status IPluginLV2::Work(std::uint32_t, const void*)
+{
+  mPlug->OnBackgroundWork();
+  return LV2_WORKER_SUCCESS;
+}
+
 // State.
 
 LV2_State_Status IPluginLV2::Save(LV2_State_Store_Function store, LV2_State_Handle handle)
@@ -365,10 +468,14 @@ LV2_State_Status IPluginLV2::Restore(LV2_State_Retrieve_Function retrieve, LV2_S
     return LV2_STATE_SUCCESS;
   if (type != mURIDs.atomChunk)
     return LV2_STATE_ERR_BAD_TYPE;
-  IByteChunk chunk;
-  if (size > 0 && chunk.PutBytes(data, static_cast<int>(std::min<size_t>(size, 1u << 30))) == 0)
+  // Every chunk this plug-in saves has the same size; another size is no state of ours, and
+  // reading what there is would set the missing values to 0. Refused, nothing changed.
+  IByteChunk current;
+  if (!mPlug->SerializeState(current) || size != static_cast<size_t>(current.Size()))
     return LV2_STATE_ERR_UNKNOWN;
-  // A short or damaged chunk is the framework's to handle, as for every host.
+  IByteChunk chunk;
+  if (chunk.PutBytes(data, static_cast<int>(size)) == 0)
+    return LV2_STATE_ERR_UNKNOWN;
   mPlug->UnserializeState(chunk, 0);
   mPlug->OnRestoreState();
   mAdoptPortValues.store(true, std::memory_order_release);
@@ -406,6 +513,8 @@ std::uint32_t IPluginLV2::SetOptions(const LV2_Options_Option* options)
       }
       // Grows the scratch buffers now, off the audio thread.
       mPlug->PrepareToPlay(mSampleRate, static_cast<int>(value));
+    } else if (!acceptedRate(value)) {
+      status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the plug-in keeps its rate
     } else {
       mSampleRate = value;
       mPlug->PrepareToPlay(mSampleRate, 0);
@@ -434,6 +543,11 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, co
 void connectPort(LV2_Handle instance, std::uint32_t port, void* data)
 {
   bridge(instance)->ConnectPort(port, data);
+}
+
+void activate(LV2_Handle instance)
+{
+  bridge(instance)->Activate();
 }
 
 void run(LV2_Handle instance, std::uint32_t nFrames)
@@ -480,19 +594,37 @@ std::uint32_t setOptions(LV2_Handle instance, const LV2_Options_Option* options)
   }
 }
 
+LV2_Worker_Status work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle,
+                       std::uint32_t size, const void* data)
+{
+  try {
+    return bridge(instance)->Work(size, data);
+  } catch (...) {
+    return LV2_WORKER_ERR_UNKNOWN;
+  }
+}
+
+LV2_Worker_Status workResponse(LV2_Handle, std::uint32_t, const void*)
+{
+  return LV2_WORKER_SUCCESS;  // the work sends no response
+}
+
 const void* extensionData(const char* uri)
 {
   static const LV2_State_Interface state = {saveState, restoreState};
   static const LV2_Options_Interface options = {getOptions, setOptions};
+  static const LV2_Worker_Interface worker = {work, workResponse, nullptr};
   if (std::strcmp(uri, LV2_STATE__interface) == 0)
     return &state;
   if (std::strcmp(uri, LV2_OPTIONS__interface) == 0)
     return &options;
+  if (std::strcmp(uri, LV2_WORKER__interface) == 0)
+    return &worker;
   return nullptr;
 }
 
 const LV2_Descriptor kDescriptor = {
-  kPluginURI, instantiate, connectPort, nullptr /* activate */, run, nullptr /* deactivate */, cleanup, extensionData,
+  kPluginURI, instantiate, connectPort, activate, run, nullptr /* deactivate */, cleanup, extensionData,
 };
 } // namespace
 

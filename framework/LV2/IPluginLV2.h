@@ -11,6 +11,7 @@
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
@@ -30,18 +31,29 @@ namespace plug::lv2 {
 // ports' values at the next run become the new baseline without being applied: the restored
 // parameter values win over the ports.
 //
-// Threads (LV2 threading classes): Create, Destroy, Restore and SetOptions are "instantiation"
-// calls, never concurrent with Run; Run is the audio thread; Save may run on any other thread,
-// also during Run (it only reads atomic parameter values).
+// A host block longer than the plug-in was prepared for is rendered in pieces of the prepared
+// length, each MIDI event in the piece that holds its frame, so that nothing grows on the audio
+// thread. Everything the host writes (sequences, objects, properties, MIDI bytes, state chunks,
+// options) is checked before it is read; what does not fit is ignored or refused.
+//
+// Threads (LV2 threading classes): Create, Destroy, Activate, Restore and SetOptions are
+// "instantiation" calls, never concurrent with Run; Run is the audio thread; Save may run on any
+// other thread, also during Run (it only reads atomic parameter values); Work is the host's
+// worker thread, concurrent with Run.
 class IPluginLV2 final : public IHostNotifications, public HostMidiOutput {
 public:
   // Without maxBlockLength or nominalBlockLength the scratch buffers are made for this many
-  // frames, so that a typical host's blocks never allocate on the audio thread.
+  // frames; a longer host block is rendered in pieces of this length.
   static constexpr int kDefaultMaxBlockSize = 4096;
   // MIDI events of one block handed to the plug-in; later events of the block are dropped.
   static constexpr int kMaxMidiPerBlock = 1024;
+  // Sample rates the plug-in runs at, in Hz. Far below, its 16 Hz high-pass lies at or above the
+  // Nyquist frequency and turns unstable; far above, its frame buffers would take gigabytes.
+  static constexpr double kMinSampleRate = 1000.0;
+  static constexpr double kMaxSampleRate = 768000.0;
 
-  // Instantiation thread. Null when the host gives no urid:map or the plug-in cannot be made.
+  // Instantiation thread. Null when the host gives no urid:map, the sample rate lies outside
+  // kMinSampleRate ... kMaxSampleRate, or the plug-in cannot be made.
   static IPluginLV2* Create(double sampleRate, const LV2_Feature* const* features);
   ~IPluginLV2() override;
 
@@ -50,6 +62,8 @@ public:
 
   // Any thread the host likes, not during Run.
   void ConnectPort(std::uint32_t port, void* data);
+  // Instantiation thread: the host (re)starts processing; the plug-in forgets what it heard.
+  void Activate();
   // Audio thread.
   void Run(std::uint32_t nFrames);
 
@@ -61,6 +75,9 @@ public:
   std::uint32_t GetOptions(LV2_Options_Option* options) const;
   std::uint32_t SetOptions(const LV2_Options_Option* options);
 
+  // worker:interface; the host's worker thread: the plug-in's background work.
+  LV2_Worker_Status Work(std::uint32_t size, const void* data);
+
   // The plug-in inside, for tests acting as the host.
   IPlugin* GetPlug() { return mPlug.get(); }
 
@@ -68,6 +85,9 @@ public:
   // hears of them as a state:StateChanged event at the end of the next run. Any thread.
   void InformHostOfParamChange(int paramIdx, double normalizedValue) override;
   void InformHostOfPresetChange() override;
+  // The host's worker, when it offers one and the call comes from inside Run (where LV2 allows
+  // scheduling); false otherwise, and the plug-in does the work itself.
+  bool ScheduleBackgroundWork() override;
 
   // MIDI the plug-in sends during a render call, written to the events output. Audio thread.
   void SendMidi(const IMidiMsg& msg) override;
@@ -105,9 +125,12 @@ private:
   IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate);
 
   void applyControlPorts();
-  void readEvents(std::uint32_t nFrames);
-  void readPosition(const LV2_Atom_Object& position, std::int64_t offset);
-  bool atomNumber(const LV2_Atom* atom, double& value) const;
+  void readEvents(const LV2_Atom_Sequence* sequence, std::uint32_t nFrames, bool withMidi);
+  void readMidi(const LV2_Atom& event, std::int64_t frame);
+  void readPosition(const LV2_Atom& position, std::int64_t offset);
+  // `last`: the piece that ends the host block.
+  void renderPiece(std::uint32_t start, std::uint32_t nFrames, bool last);
+  bool atomNumber(const LV2_Atom& atom, double& value) const;
   bool optionNumber(const LV2_Options_Option& option, double& value) const;
   void beginEventsOut();
   void endEventsOut();
@@ -121,8 +144,12 @@ private:
   float* mAudioOut[2] = {nullptr, nullptr};
   const LV2_Atom_Sequence* mEventsIn = nullptr;
   LV2_Atom_Sequence* mEventsOut = nullptr;
+  const LV2_Atom_Sequence* mTimeIn = nullptr;
   std::vector<ControlPort> mControls;  // in port order
   std::vector<std::int32_t> mControlOfPort;  // port index -> index into mControls, or -1
+  std::uint32_t mTimeInPort = 0;  // after the control ports
+
+  const LV2_Worker_Schedule* mWorkSchedule = nullptr;  // null: the host offers no worker
 
   // Set by a restore: the next run takes the ports' values as its baseline.
   std::atomic<bool> mAdoptPortValues{false};
@@ -138,13 +165,15 @@ private:
   double mSpeed = 0.0;  // 1 while rolling, 0 when stopped
   HostTransport mTransport;
 
-  std::vector<HostMidiEvent> mMidi;  // capacity kMaxMidiPerBlock, reserved up front
+  std::vector<HostMidiEvent> mMidi;  // the host block's, frames in the block; capacity kMaxMidiPerBlock
+  std::vector<HostMidiEvent> mPieceMidi;  // one piece's, frames in the piece; same capacity
 
   LV2_Atom_Forge mForge{};
   LV2_Atom_Forge_Frame mSequenceFrame{};
   bool mEventsOutOpen = false;  // the output sequence is being written in this run
   std::int64_t mLastOutFrame = 0;  // events must be written in time order
   std::int64_t mLastFrameOfBlock = 0;
+  std::int64_t mPieceStart = 0;  // frame of the host block where the piece being rendered starts
 };
 
 // The descriptor of the plug-in, as lv2_descriptor(0) returns it.

@@ -23,15 +23,25 @@ inline constexpr const char* kPresetsTurtle = "presets.ttl";
 
 // Port indices. The control ports follow, one per parameter that has a kind (see HasControlPort),
 // in parameter index order: for Quennet port kFirstControlPort + i is parameter i, i = 0 ... 21.
+// The time input comes last (TimeInPort), so that the ports older versions had keep their
+// indices.
 enum Port : std::uint32_t {
   kAudioInLeft = 0,
   kAudioInRight = 1,
   kAudioOutLeft = 2,
   kAudioOutRight = 3,
-  kEventsIn = 4,   // MIDI and time:Position
+  kEventsIn = 4,   // MIDI (a time:Position here is read too)
   kEventsOut = 5,  // MIDI through, state:StateChanged
   kFirstControlPort = 6,
 };
+
+// The time input: a sequence that supports time:Position and nothing else. Hosts such as Ardour
+// send the transport on every cycle to such a port, but to a port that also takes MIDI only while
+// a MIDI source is connected to it. Quennet's is port 28.
+inline constexpr std::uint32_t TimeInPort(std::uint32_t numControlPorts)
+{
+  return kFirstControlPort + numControlPorts;
+}
 
 // The reserved parameter slots (never initialised) have no port; they live in the state only.
 inline bool HasControlPort(const IParam& param)

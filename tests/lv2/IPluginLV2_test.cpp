@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "AllocationCounter.h"
 #include "Files.h"
 #include "LV2TestHost.h"
 #include "TempHome.h"
@@ -43,18 +44,26 @@ std::vector<float> parameterDefaults()
   return defaults;
 }
 
-// One bridge instance with its host-side ports, as a host that offers urid:map and the options.
+// One bridge instance with its host-side ports, as a host that offers urid:map, the options and,
+// when given, a worker. The host's buffers hold `bufferFrames` frames (at least kBlock).
 class Instance {
 public:
-  explicit Instance(bool withOptions = true, int maxBlock = kBlock)
+  explicit Instance(bool withOptions = true, int maxBlock = kBlock, HostWorker* worker = nullptr,
+                    int bufferFrames = kBlock)
     : mOptions(mUrids, static_cast<float>(kRate), maxBlock)
-    , ports(mUrids, std::max(maxBlock, kBlock), parameterDefaults())
+    , ports(mUrids, std::max({maxBlock, kBlock, bufferFrames}), parameterDefaults())
   {
-    const LV2_Feature* withOptionsList[] = {mUrids.mapFeature(), &mOptions.feature, nullptr};
-    const LV2_Feature* mapOnly[] = {mUrids.mapFeature(), nullptr};
-    mHandle = mDescriptor->instantiate(mDescriptor, kRate, "", withOptions ? withOptionsList : mapOnly);
-    if (mHandle)
+    std::vector<const LV2_Feature*> features = {mUrids.mapFeature()};
+    if (withOptions)
+      features.push_back(&mOptions.feature);
+    if (worker)
+      features.push_back(worker->feature());
+    features.push_back(nullptr);
+    mHandle = mDescriptor->instantiate(mDescriptor, kRate, "", features.data());
+    if (mHandle) {
       ports.connect(*mDescriptor, mHandle);
+      mDescriptor->activate(mHandle);
+    }
   }
   ~Instance()
   {
@@ -282,12 +291,11 @@ TEST_F(IPluginLV2Test, RestoredValuesWinOverThePortsThenPortsMoveAgain)
   EXPECT_EQ(instance.value(kGrainLength), 123.456789) << "unmoved ports keep the restored values";
 }
 
-TEST_F(IPluginLV2Test, RestoreHandlesMissingWrongAndShortChunks)
+TEST_F(IPluginLV2Test, RestoreHandlesMissingAndWrongTypedChunks)
 {
   Instance instance;
   ASSERT_TRUE(instance.valid());
   instance.run();
-  const std::vector<double> before = instance.chunk();
 
   // A preset of port values carries no chunk: nothing changes, and the ports still act.
   const auto* stateInterface =
@@ -314,22 +322,39 @@ TEST_F(IPluginLV2Test, RestoreHandlesMissingWrongAndShortChunks)
   };
   EXPECT_EQ(stateInterface->restore(instance.handle(), wrongType, &wrong, 0, nullptr), LV2_STATE_ERR_BAD_TYPE);
   EXPECT_EQ(instance.value(kMix), 0.4);
+}
 
-  // 231 bytes: parameters 0 ... 27 restored, 28 read as 0, as the state chunk's rules say.
+// A chunk of any size but the saved one is no state of Quennet's: refused, nothing changed (read
+// as far as it goes, it would set the missing values to 0: Volume 0 for an empty chunk).
+TEST_F(IPluginLV2Test, RestoreRefusesChunksOfAnotherSize)
+{
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  instance.control(kMix) = 0.4f;
+  instance.run();
+  const std::vector<double> before = instance.chunk();
+  ASSERT_EQ(before.size(), 29u);
+
   std::vector<double> state(29, 0.0);
   for (int i = 0; i < 22; ++i)
     state[static_cast<size_t>(i)] = instance.plugin().GetParam(i)->GetMax();
-  for (int i = 22; i < 29; ++i)
-    state[static_cast<size_t>(i)] = 0.5;
-  std::vector<std::uint8_t> bytes = chunkBytes(state);
-  bytes.pop_back();
-  EXPECT_EQ(instance.restore(bytes), LV2_STATE_SUCCESS);
+  const std::vector<std::uint8_t> whole = chunkBytes(state);
+  for (size_t size : {size_t{0}, size_t{1}, size_t{8}, size_t{15}, size_t{231}, size_t{233}, size_t{240}, size_t{464}}) {
+    SCOPED_TRACE(size);
+    std::vector<std::uint8_t> bytes = whole;
+    bytes.resize(size, 0x40);
+    EXPECT_EQ(instance.restore(bytes), LV2_STATE_ERR_UNKNOWN);
+    instance.run();
+    EXPECT_EQ(instance.chunk(), before);
+  }
+  // The ports were not told to stand still by a refused restore: a moved port still acts.
+  instance.control(kMix) = 0.6f;
   instance.run();
-  const std::vector<double> after = instance.chunk();
-  for (int i = 0; i < 28; ++i)
-    EXPECT_EQ(after[static_cast<size_t>(i)], state[static_cast<size_t>(i)]) << "parameter " << i;
-  EXPECT_EQ(after[28], 0.0);
-  EXPECT_NE(before, after);
+  EXPECT_EQ(instance.value(kMix), 0.6);
+
+  EXPECT_EQ(instance.restore(whole), LV2_STATE_SUCCESS);
+  instance.run();
+  EXPECT_EQ(instance.chunk(), state);
 }
 
 TEST_F(IPluginLV2Test, PortChangesReachTheSameBlocksAudio)
@@ -359,6 +384,18 @@ TEST_F(IPluginLV2Test, EveryShortMidiMessageIsPassedOnInOrder)
     {5, {0xC0, 12}, true},               // program change: two bytes
     {9, {0xF0, 0x7E, 0x01, 0xF7}, false},  // system exclusive: not a short message
     {9, {0xF8}, true},                   // clock
+    {9, {0xF7}, false},                  // a lone end of exclusive
+    {9, {0xF4}, false},                  // undefined system common
+    {9, {0xF5, 1}, false},               // undefined system common
+    {9, {0xF9}, false},                  // undefined real time
+    {9, {0xFD}, false},                  // undefined real time
+    {10, {0x90, 0x80 | 62, 100}, false},  // a status byte where the note belongs
+    {10, {0xB0, 7, 0xFF}, false},        // a status byte where the value belongs
+    {10, {0x3C, 100}, false},            // data without status
+    {11, {0xF2, 0x10, 0x02}, true},      // song position
+    {11, {0xF1, 0x7F}, true},            // time code quarter frame
+    {11, {0xF6}, true},                  // tune request
+    {11, {0xFE}, true},                  // active sensing
     {20, {0x90, 61}, false},             // cut short: not a message
     {511, {0x80, 60, 0}, true},          // note off in the last frame
   };
@@ -380,6 +417,21 @@ TEST_F(IPluginLV2Test, EveryShortMidiMessageIsPassedOnInOrder)
     EXPECT_EQ(midi[i].body, expected[i].bytes) << "message " << i;
   }
   EXPECT_EQ(instance.plugin().voiceNote(0), 60) << "the note reached the voices";
+
+  // What the editor sends goes through the same gate.
+  for (std::uint8_t status : {0xF4, 0xF7, 0x90, 0xB1}) {
+    plug::IMidiMsg msg;
+    msg.mStatus = status;
+    msg.mData1 = status == 0x90 ? 0xC0 : 64;
+    msg.mData2 = 100;
+    instance.plugin().SendMidiMsgFromUI(msg);
+  }
+  const std::vector<OutEvent> fromEditor = instance.run();
+  std::vector<std::vector<std::uint8_t>> passed;
+  for (const OutEvent& e : fromEditor)
+    if (e.type == midiType)
+      passed.push_back(e.body);
+  EXPECT_EQ(passed, (std::vector<std::vector<std::uint8_t>>{{0xB1, 64, 100}}));
 }
 
 TEST_F(IPluginLV2Test, AnOutputTooSmallForTheMessagesStaysAValidSequence)
@@ -421,8 +473,10 @@ TEST_F(IPluginLV2Test, TimePositionGivesTheBlocksTempoAndPosition)
      true},
   };
   const StereoBuffer input = testSignal(6 * kBlock);
-  for (const TransportCase& c : cases) {
+  for (const TransportCase& c : cases)
+  for (const bool viaTimeIn : {false, true}) {
     SCOPED_TRACE(c.name);
+    SCOPED_TRACE(viaTimeIn ? "on the time input" : "on the events input");
     Instance instance;
     ASSERT_TRUE(instance.valid());
     instance.control(kGrainMode) = 1.0f;  // "SYNC"
@@ -433,13 +487,14 @@ TEST_F(IPluginLV2Test, TimePositionGivesTheBlocksTempoAndPosition)
     StereoBuffer viaBridge(input.frames());
     for (size_t start = 0; start < input.frames(); start += kBlock) {
       if (c.position && start == 0)
-        instance.ports.eventsIn.addPosition(c.offset, c.position->beatsPerMinute, c.position->frame,
-                                            c.position->speed);
+        (viaTimeIn ? instance.ports.timeIn : instance.ports.eventsIn)
+          .addPosition(c.offset, c.position->beatsPerMinute, c.position->frame, c.position->speed);
       std::copy_n(input.left.begin() + static_cast<long>(start), kBlock, instance.ports.audio[0].begin());
       std::copy_n(input.right.begin() + static_cast<long>(start), kBlock, instance.ports.audio[1].begin());
       instance.ports.eventsOut.prepareOutput();
       instance.descriptor().run(instance.handle(), kBlock);
       instance.ports.eventsIn.clearInput();
+      instance.ports.timeIn.clearInput();
       std::copy_n(instance.ports.audio[2].begin(), kBlock, viaBridge.left.begin() + static_cast<long>(start));
       std::copy_n(instance.ports.audio[3].begin(), kBlock, viaBridge.right.begin() + static_cast<long>(start));
     }
@@ -498,4 +553,250 @@ TEST_F(IPluginLV2Test, InPlaceBuffersGiveTheSameOutput)
   }
   EXPECT_EQ(output.left, expected.left);
   EXPECT_EQ(output.right, expected.right);
+}
+
+namespace {
+// What a fresh instance with these controls and this MIDI makes of `input`, and what one that
+// heard `before` first makes of it, with or without an activation in between.
+struct ActivateCase {
+  const char* name;
+  std::vector<std::pair<int, float>> controls;
+  std::vector<TimedMidi> midiBefore;  // never released: the notes still sound at the activation
+};
+} // namespace
+
+TEST_F(IPluginLV2Test, AnActivatedInstanceStartsFromSilenceLikeAFreshOne)
+{
+  const std::vector<ActivateCase> cases = {
+    {"M.SEC", {}, {}},
+    {"M.SEC with grain and frame fades", {{kGrainFadeIn, 0.3f}, {kGrainFadeOut, 0.3f}, {kFrameFadeIn, 0.5f}}, {}},
+    {"MIDI with held notes", {{kGrainMode, 3.0f}, {kMidiRelease, 0.5f}}, {{100, 0x90, 50, 100}, {900, 0x90, 62, 90}}},
+  };
+  const StereoBuffer before = testSignal(7 * kBlock);
+  const StereoBuffer input = testSignal(9 * kBlock);  // starts like `before`: recordings would match
+  StereoBuffer after(input.frames());
+  for (size_t i = 0; i < input.frames(); ++i) {  // so that only what is remembered tells them apart
+    after.left[i] = -input.right[i];
+    after.right[i] = input.left[i] * 0.5f;
+  }
+  for (const ActivateCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Instance fresh;
+    Instance reactivated;
+    Instance carriedOn;
+    for (Instance* instance : {&fresh, &reactivated, &carriedOn}) {
+      ASSERT_TRUE(instance->valid());
+      for (const auto& [paramIdx, value] : c.controls)
+        instance->control(paramIdx) = value;
+    }
+    reactivated.render(before, c.midiBefore);
+    carriedOn.render(before, c.midiBefore);
+    const std::vector<double> parameters = reactivated.chunk();
+    ASSERT_TRUE(reactivated.plugin().noteActive() == !c.midiBefore.empty());
+
+    reactivated.descriptor().activate(reactivated.handle());
+    EXPECT_FALSE(reactivated.plugin().noteActive()) << "every note ended";
+    EXPECT_EQ(reactivated.plugin().highpassLeft().y1, 0.0);
+    EXPECT_EQ(reactivated.plugin().highpassRight().x1, 0.0);
+    EXPECT_EQ(reactivated.chunk(), parameters) << "parameters stay";
+
+    const StereoBuffer expected = fresh.render(after);
+    const StereoBuffer output = reactivated.render(after);
+    EXPECT_EQ(output.left, expected.left);
+    EXPECT_EQ(output.right, expected.right);
+    EXPECT_NE(carriedOn.render(after).left, expected.left) << "without the activation the past is heard";
+  }
+}
+
+namespace {
+struct LearnCase {
+  const char* name;
+  bool offerWorker;
+  bool parameterLast;  // the parameter completes the learn, else the controller
+  bool parameterFromEditor;  // the parameter comes from an editor gesture, outside run()
+  bool writtenInRun;
+};
+} // namespace
+
+// A learn completed on the audio thread leaves the file write to the host's worker when there is
+// one; without a worker, or when the learn completes outside run(), the write happens at once.
+TEST_F(IPluginLV2Test, ALearnCompletedInRunLeavesTheFileWriteToTheHostsWorker)
+{
+  const std::vector<LearnCase> cases = {
+    {"controller last, worker", true, false, false, false},
+    {"parameter last from a port, worker", true, true, false, false},
+    {"parameter last from the editor, worker", true, true, true, true},
+    {"controller last, no worker", false, false, false, true},
+  };
+  for (const LearnCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeConfig("[MIDI Control]\nCC3=1\n");
+    HostWorker worker;
+    Instance instance(true, kBlock, c.offerWorker ? &worker : nullptr);
+    ASSERT_TRUE(instance.valid());
+    instance.run();
+    const std::string original = readFile(home.configFile());
+
+    instance.plugin().doMidiLearn(true);
+    auto captureParameter = [&] {
+      if (c.parameterFromEditor) {
+        instance.plugin().SendParameterValueFromUI(kGrainSkew, 0.5);
+      } else {
+        instance.control(kGrainSkew) = 0.5f;
+        instance.run();
+      }
+    };
+    auto captureController = [&] {
+      instance.ports.eventsIn.addMidi(7, {0xB0, 20, 64});
+      instance.run();
+    };
+    if (c.parameterLast) {
+      captureController();
+      EXPECT_EQ(readFile(home.configFile()), original) << "not complete yet";
+      captureParameter();
+    } else {
+      captureParameter();
+      EXPECT_EQ(readFile(home.configFile()), original) << "not complete yet";
+      captureController();
+    }
+    EXPECT_FALSE(instance.plugin().learn().learnActive());
+    EXPECT_EQ(instance.plugin().learn().controllerParam(20), kGrainSkew) << "the map changed at once";
+
+    const std::string afterLearn = readFile(home.configFile());
+    const std::string learned = "CC20=8";
+    EXPECT_EQ(afterLearn.find(learned) != std::string::npos, c.writtenInRun) << afterLearn;
+    EXPECT_EQ(worker.pending(), c.writtenInRun ? 0u : 1u);
+    EXPECT_EQ(worker.runWork(instance.descriptor(), instance.handle()), c.writtenInRun ? 0 : 1);
+    const std::string written = readFile(home.configFile());
+    EXPECT_NE(written.find(learned), std::string::npos) << written;
+    EXPECT_EQ(written.find("CC3=1") != std::string::npos, true) << "the earlier assignment stays";
+
+    // The learned controller acts at once, whoever wrote the file.
+    instance.ports.eventsIn.addMidi(0, {0xB0, 20, 127});
+    instance.run();
+    EXPECT_EQ(instance.value(kGrainSkew), 1.0);
+  }
+}
+
+TEST_F(IPluginLV2Test, SampleRatesOutsideTheRangeAreRefusedAtInstantiationAndIgnoredAsOptions)
+{
+  const LV2_Descriptor* descriptor = plug::lv2::Descriptor();
+  UridMap urids;
+  const LV2_Feature* features[] = {urids.mapFeature(), nullptr};
+  struct Case {
+    double rate;
+    bool accepted;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case& c : {Case{0.0, false}, Case{-48000.0, false}, Case{10.0, false}, Case{31.0, false},
+                        Case{999.0, false}, Case{1000.0, true}, Case{44100.0, true}, Case{768000.0, true},
+                        Case{768001.0, false}, Case{1e8, false}, Case{inf, false},
+                        Case{std::numeric_limits<double>::quiet_NaN(), false}}) {
+    SCOPED_TRACE(c.rate);
+    LV2_Handle handle = descriptor->instantiate(descriptor, c.rate, "", features);
+    EXPECT_EQ(handle != nullptr, c.accepted);
+    if (handle)
+      descriptor->cleanup(handle);
+  }
+
+  Instance instance;
+  ASSERT_TRUE(instance.valid());
+  const auto* options =
+    static_cast<const LV2_Options_Interface*>(instance.descriptor().extension_data(LV2_OPTIONS__interface));
+  for (const float rate : {20.0f, 999.0f, 1e8f}) {
+    SCOPED_TRACE(rate);
+    const LV2_Options_Option set[] = {{LV2_OPTIONS_INSTANCE, 0, instance.urids().id(LV2_PARAMETERS__sampleRate),
+                                       sizeof(rate), instance.urids().id(LV2_ATOM__Float), &rate},
+                                      {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    EXPECT_EQ(options->set(instance.handle(), set), LV2_OPTIONS_ERR_BAD_VALUE);
+    EXPECT_EQ(instance.plugin().GetSampleRate(), kRate);
+    EXPECT_EQ(instance.plugin().sampleRate(), kRate);
+  }
+}
+
+// A host block longer than the prepared maximum: rendered in pieces of that maximum, each MIDI
+// event in the piece holding its frame, the transport advanced piece by piece, nothing allocated.
+TEST_F(IPluginLV2Test, ABlockLongerThanPreparedIsRenderedInPiecesWithoutAllocating)
+{
+  constexpr int kPrepared = 256;
+  constexpr int kLong = 3 * kPrepared + 17;
+  Instance instance(true, kPrepared, nullptr, kLong);
+  ASSERT_TRUE(instance.valid());
+  instance.control(kGrainMode) = 3.0f;  // "MIDI": what a note does shows where it landed
+  instance.control(kFrameSyncToHost) = 1.0f;
+  instance.control(kFrameSync) = 4.0f;  // 1/16: frames restart on the transport's grid
+  instance.run(kPrepared);  // the ports' first sight, before counting
+
+  const StereoBuffer input = testSignal(kLong);
+  const std::vector<TimedMidi> notes = {{0, 0x90, 60, 100}, {255, 0x90, 64, 100}, {256, 0x80, 60, 0},
+                                        {600, 0x90, 67, 80}, {kLong - 1, 0x80, 64, 0}};
+  std::copy(input.left.begin(), input.left.end(), instance.ports.audio[0].begin());
+  std::copy(input.right.begin(), input.right.end(), instance.ports.audio[1].begin());
+  for (const TimedMidi& n : notes)
+    instance.ports.eventsIn.addMidi(n.frame, {n.status, n.data1, n.data2});
+  instance.ports.timeIn.addPosition(0, 133.0f, 96000, 1.0f);
+  instance.ports.eventsOut.prepareOutput();
+  alloc_count::Counts counts;
+  {
+    alloc_count::CountingScope counting;
+    instance.descriptor().run(instance.handle(), kLong);
+    counts = counting.counts();
+  }
+  instance.ports.eventsIn.clearInput();
+  instance.ports.timeIn.clearInput();
+  if (alloc_count::available()) {
+    EXPECT_EQ(counts.allocations, 0);
+  }
+  EXPECT_EQ(instance.plugin().GetBlockSize(), kPrepared) << "nothing grew";
+
+  // The same through the processing call in pieces of 256.
+  std::unique_ptr<Quennet> direct(static_cast<Quennet*>(plug::MakePlug({})));
+  direct->PrepareToPlay(kRate, kPrepared);
+  direct->SetParameterFromHostPlain(kGrainMode, 3.0);
+  direct->SetParameterFromHostPlain(kFrameSyncToHost, 1.0);
+  direct->SetParameterFromHostPlain(kFrameSync, 4.0);
+  StereoBuffer warmUp(kPrepared);
+  const float* warmIn[2] = {warmUp.left.data(), warmUp.right.data()};
+  StereoBuffer warmOut(kPrepared);
+  float* warmOuts[2] = {warmOut.left.data(), warmOut.right.data()};
+  plug::HostBlock first;
+  first.inputs = warmIn;
+  first.outputs = warmOuts;
+  first.nFrames = kPrepared;
+  direct->RenderAudio(first);
+  StereoBuffer expected(kLong);
+  for (int start = 0; start < kLong; start += kPrepared) {
+    const int n = std::min(kPrepared, kLong - start);
+    std::vector<plug::HostMidiEvent> midi;
+    for (const TimedMidi& note : notes)
+      if (note.frame >= start && note.frame < start + n)
+        midi.push_back({static_cast<int>(note.frame) - start, note.status, note.data1, note.data2});
+    plug::HostTransport transport;
+    transport.hasTempo = true;
+    transport.tempo = 133.0;
+    transport.hasSamplePosition = true;
+    transport.samplePosition = 96000.0 + start;
+    transport.isPlaying = true;
+    const float* in[2] = {input.left.data() + start, input.right.data() + start};
+    float* out[2] = {expected.left.data() + start, expected.right.data() + start};
+    plug::HostBlock block;
+    block.inputs = in;
+    block.outputs = out;
+    block.nFrames = n;
+    block.midi = midi.data();
+    block.nMidi = static_cast<int>(midi.size());
+    block.transport = &transport;
+    direct->RenderAudio(block);
+  }
+  const std::vector<float> left(instance.ports.audio[2].begin(), instance.ports.audio[2].begin() + kLong);
+  const std::vector<float> right(instance.ports.audio[3].begin(), instance.ports.audio[3].begin() + kLong);
+  EXPECT_EQ(left, expected.left);
+  EXPECT_EQ(right, expected.right);
+
+  // The MIDI passed on keeps the frames of the host block.
+  std::vector<std::int64_t> frames;
+  for (const OutEvent& e : instance.ports.eventsOut.events())
+    if (e.type == instance.urids().id(LV2_MIDI__MidiEvent))
+      frames.push_back(e.frame);
+  EXPECT_EQ(frames, (std::vector<std::int64_t>{0, 255, 256, 600, kLong - 1}));
 }

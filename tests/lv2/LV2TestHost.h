@@ -22,6 +22,7 @@
 #include <lv2/state/state.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "TestHost.h"
 #include "framework/LV2/LV2Layout.h"
@@ -171,13 +172,14 @@ private:
   LV2_Atom_Forge_Frame mFrame{};
 };
 
-// The ports of one instance, from the host's side: audio, events, and one float per control port
-// (parameter i for Quennet). Control values start at the parameters' defaults.
+// The ports of one instance, from the host's side: audio, events, one float per control port
+// (parameter i for Quennet) and the time input. Control values start at the parameters' defaults.
 class HostPorts {
 public:
   HostPorts(UridMap& urids, int maxBlock, const std::vector<float>& defaults)
     : eventsIn(urids)
     , eventsOut(urids)
+    , timeIn(urids)
     , controls(defaults)
   {
     for (auto& channel : audio)
@@ -192,19 +194,72 @@ public:
     descriptor.connect_port(handle, plug::lv2::kEventsOut, eventsOut.data());
     for (size_t c = 0; c < controls.size(); ++c)
       descriptor.connect_port(handle, plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(c), &controls[c]);
+    descriptor.connect_port(handle, timeInPort(), timeIn.data());
   }
+
+  std::uint32_t timeInPort() const { return plug::lv2::TimeInPort(static_cast<std::uint32_t>(controls.size())); }
 
   std::vector<float> audio[4];  // in left, in right, out left, out right
   EventBuffer eventsIn;
   EventBuffer eventsOut;
+  EventBuffer timeIn;  // stays an empty sequence unless a test adds positions
   std::vector<float> controls;
 };
 
-// A position sent before the first frame of the stream.
+// A host's worker (work:schedule): every request is kept, and runWork hands them to the
+// instance's worker interface on the calling thread, as the host's worker thread would.
+class HostWorker {
+public:
+  HostWorker()
+  {
+    mSchedule.handle = this;
+    mSchedule.schedule_work = [](LV2_Worker_Schedule_Handle self, std::uint32_t size,
+                                 const void* data) -> LV2_Worker_Status {
+      auto* worker = static_cast<HostWorker*>(self);
+      const auto* bytes = static_cast<const std::uint8_t*>(data);
+      worker->mRequests.emplace_back(bytes, bytes + size);
+      ++worker->scheduled;
+      return LV2_WORKER_SUCCESS;
+    };
+    mFeature = {LV2_WORKER__schedule, &mSchedule};
+  }
+  HostWorker(const HostWorker&) = delete;
+  HostWorker& operator=(const HostWorker&) = delete;
+
+  const LV2_Feature* feature() const { return &mFeature; }
+  size_t pending() const { return mRequests.size(); }
+
+  // Runs every pending request through the instance's work(); the number run, or -1 when the
+  // instance has no worker interface.
+  int runWork(const LV2_Descriptor& descriptor, LV2_Handle handle)
+  {
+    const auto* worker = static_cast<const LV2_Worker_Interface*>(descriptor.extension_data(LV2_WORKER__interface));
+    if (!worker || !worker->work)
+      return -1;
+    int n = 0;
+    for (const std::vector<std::uint8_t>& request : mRequests) {
+      auto respond = [](LV2_Worker_Respond_Handle, std::uint32_t, const void*) { return LV2_WORKER_SUCCESS; };
+      worker->work(handle, respond, nullptr, static_cast<std::uint32_t>(request.size()), request.data());
+      ++n;
+    }
+    mRequests.clear();
+    return n;
+  }
+
+  int scheduled = 0;  // requests ever made
+
+private:
+  LV2_Worker_Schedule mSchedule{};
+  LV2_Feature mFeature{};
+  std::vector<std::vector<std::uint8_t>> mRequests;
+};
+
+// A position sent before the first frame of the stream, on the events input or the time input.
 struct HostPosition {
   float beatsPerMinute;
   std::int64_t frame;
   float speed;
+  bool onTimeIn = false;
 };
 
 // Runs `input` through an instance in blocks of `blockSize` (the last may be shorter); each MIDI
@@ -227,8 +282,10 @@ inline StereoBuffer renderLV2(const LV2_Descriptor& descriptor, LV2_Handle handl
   for (long start = 0; start < total; start += blockSize) {
     const int n = static_cast<int>(std::min<long>(blockSize, total - start));
     ports.eventsIn.clearInput();
+    ports.timeIn.clearInput();
     if (position && start == 0)
-      ports.eventsIn.addPosition(0, position->beatsPerMinute, position->frame, position->speed);
+      (position->onTimeIn ? ports.timeIn : ports.eventsIn)
+        .addPosition(0, position->beatsPerMinute, position->frame, position->speed);
     while (nextEvent < midi.size() && midi[nextEvent].frame < start + n) {
       const TimedMidi& e = midi[nextEvent++];
       ports.eventsIn.addMidi(e.frame - start, {e.status, e.data1, e.data2});

@@ -69,8 +69,10 @@ TEST_F(BundleTest, Lv2infoListsThePortsPresetsAndFeatures)
     << "urid:map and nothing else is required";
   for (const char* optional : {"http://lv2plug.in/ns/lv2core#hardRTCapable", "http://lv2plug.in/ns/ext/options#options",
                                "http://lv2plug.in/ns/ext/buf-size#boundedBlockLength",
+                               "http://lv2plug.in/ns/ext/worker#schedule",
                                "http://lv2plug.in/ns/ext/state#interface",
-                               "http://lv2plug.in/ns/ext/options#interface"})
+                               "http://lv2plug.in/ns/ext/options#interface",
+                               "http://lv2plug.in/ns/ext/worker#interface"})
     EXPECT_TRUE(contains(info, optional)) << optional;
 
   for (const FactoryPreset& preset : kFactoryPresets)
@@ -81,7 +83,7 @@ TEST_F(BundleTest, Lv2infoListsThePortsPresetsAndFeatures)
     "volume", "mix", "grain_mode", "grain_length", "grain_sync", "grain_frequency", "grain_overlap",
     "grain_fade_in", "grain_skew", "grain_fade_out", "frame_length", "frame_sync", "frame_sync_to_host",
     "frame_overlap", "frame_fade_in", "frame_skew", "frame_fade_out", "midi_polyphony", "midi_attack",
-    "midi_decay", "midi_sustain", "midi_release"};
+    "midi_decay", "midi_sustain", "midi_release", "time_in"};
   for (size_t p = 0; p < symbols.size(); ++p) {
     const std::string port = "Port " + std::to_string(p) + ":";
     const size_t at = info.find(port);
@@ -89,7 +91,7 @@ TEST_F(BundleTest, Lv2infoListsThePortsPresetsAndFeatures)
     const size_t symbolAt = info.find("Symbol:", at);
     EXPECT_EQ(info.substr(symbolAt, 13 + symbols[p].size() + 1), "Symbol:      " + symbols[p] + "\n") << port;
   }
-  EXPECT_FALSE(contains(info, "Port 28:"));
+  EXPECT_FALSE(contains(info, "Port 29:"));
   EXPECT_TRUE(contains(info, "Group:       http://tarnwellmusic.example/plugins/quennet#input"));
   EXPECT_TRUE(contains(info, "Designation: http://lv2plug.in/ns/ext/port-groups#right"));
 }

@@ -6,6 +6,7 @@
 
 #include <lilv/lilv.h>
 #include <lv2/presets/presets.h>
+#include <lv2/time/time.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "TempHome.h"
 #include "TestHost.h"
 #include "core/quennet.h"
+#include "framework/LV2/IPluginLV2.h"
 
 namespace {
 
@@ -87,19 +89,28 @@ protected:
     const std::uint32_t n = lilv_plugin_get_num_ports(sPlugin);
     std::vector<float> mins(n), maxs(n), defaults(n);
     lilv_plugin_get_port_ranges_float(sPlugin, mins.data(), maxs.data(), defaults.data());
-    return {defaults.begin() + plug::lv2::kFirstControlPort, defaults.end()};
+    LilvNode* controlClass = lilv_new_uri(sWorld, LV2_CORE__ControlPort);
+    std::vector<float> controls;
+    for (std::uint32_t p = 0; p < n; ++p)
+      if (lilv_port_is_a(sPlugin, lilv_plugin_get_port_by_index(sPlugin, p), controlClass))
+        controls.push_back(defaults[p]);
+    lilv_node_free(controlClass);
+    return controls;
   }
 
-  // One instance of the bundle with the host's buffers connected.
+  // One instance of the bundle with the host's buffers connected; with a worker when given.
   class Instance {
   public:
-    explicit Instance(UridMap& urids)
+    explicit Instance(UridMap& urids, HostWorker* worker = nullptr)
       : mUrids(urids)
       , mOptions(urids, static_cast<float>(kRate), kBlock)
       , ports(urids, kBlock, declaredDefaults())
     {
-      const LV2_Feature* features[] = {urids.mapFeature(), urids.unmapFeature(), &mOptions.feature, nullptr};
-      mInstance = lilv_plugin_instantiate(sPlugin, kRate, features);
+      std::vector<const LV2_Feature*> features = {urids.mapFeature(), urids.unmapFeature(), &mOptions.feature};
+      if (worker)
+        features.push_back(worker->feature());
+      features.push_back(nullptr);
+      mInstance = lilv_plugin_instantiate(sPlugin, kRate, features.data());
       if (!mInstance)
         return;
       ports.connect(descriptor(), handle());
@@ -186,9 +197,26 @@ const LilvPlugin* LilvHostTest::sPlugin = nullptr;
 TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
 {
   EXPECT_TRUE(lilv_plugin_verify(sPlugin));
-  EXPECT_EQ(lilv_plugin_get_num_ports(sPlugin), plug::lv2::kFirstControlPort + 22u);
+  EXPECT_EQ(lilv_plugin_get_num_ports(sPlugin), plug::lv2::kFirstControlPort + 22u + 1u);
   EXPECT_EQ(portIndex("grain_length"), plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kGrainLength));
   EXPECT_EQ(portIndex("midi_release"), plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kMidiRelease));
+  EXPECT_EQ(portIndex("time_in"), 28u) << "after the ports older versions had";
+  EXPECT_EQ(plug::lv2::TimeInPort(22), 28u);
+
+  // The time input takes time messages only (hosts then send the transport on every cycle); the
+  // events input takes MIDI.
+  LilvNode* supports = lilv_new_uri(sWorld, LV2_ATOM__supports);
+  auto supported = [&](const char* symbol) {
+    LilvNodes* nodes = lilv_port_get_value(sPlugin, lilv_plugin_get_port_by_index(sPlugin, portIndex(symbol)), supports);
+    std::set<std::string> uris;
+    LILV_FOREACH (nodes, i, nodes)
+      uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
+    lilv_nodes_free(nodes);
+    return uris;
+  };
+  EXPECT_EQ(supported("time_in"), std::set<std::string>{LV2_TIME__Position});
+  EXPECT_EQ(supported("events_in"), std::set<std::string>{LV2_MIDI__MidiEvent});
+  lilv_node_free(supports);
   LilvNodes* required = lilv_plugin_get_required_features(sPlugin);
   ASSERT_EQ(lilv_nodes_size(required), 1u);
   EXPECT_STREQ(lilv_node_as_uri(lilv_nodes_get(required, lilv_nodes_begin(required))), LV2_URID__map);
@@ -213,10 +241,14 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
     const char* symbol;
     std::vector<std::string> texts;
   };
+  // Dotted values are spelt out: hosts such as Ardour show "1/4" and "1/4." as one menu entry.
+  const std::vector<std::string> noteValues = {
+    "1/64", "1/32", "1/16T", "1/32 dotted", "1/16", "1/8T", "1/16 dotted", "1/8", "1/4T", "1/8 dotted",
+    "1/4", "1/2T", "1/4 dotted", "1/2", "1/2 dotted", "1/1", "1/1 dotted", "2/1", "2/1 dotted", "4/1"};
   const std::vector<EnumCase> enums = {
     {"grain_mode", {labelGrainMode.begin(), labelGrainMode.end()}},
-    {"grain_sync", {labelSyncRate.begin(), labelSyncRate.end()}},
-    {"frame_sync", {labelSyncRate.begin(), labelSyncRate.end()}},
+    {"grain_sync", noteValues},
+    {"frame_sync", noteValues},
   };
   LilvNode* enumeration = uri(LV2_CORE__enumeration);
   for (const EnumCase& c : enums) {
@@ -312,6 +344,14 @@ TEST_F(LilvHostTest, SyncModeFollowsTheTimePosition)
 
   const StereoBuffer input = testSignal(20 * kBlock);
   const StereoBuffer viaHost = instance.render(input, {}, HostPosition{150.0f, 48000, 1.0f});
+  // The same position on the time input, in an instance of its own.
+  Instance onTimeIn(urids);
+  ASSERT_TRUE(onTimeIn.valid());
+  onTimeIn.control("grain_mode") = 1.0f;
+  onTimeIn.control("grain_sync") = 4.0f;
+  onTimeIn.control("frame_sync_to_host") = 1.0f;
+  onTimeIn.control("frame_sync") = 7.0f;
+  const StereoBuffer viaTimeIn = onTimeIn.render(input, {}, HostPosition{150.0f, 48000, 1.0f, true});
 
   auto direct = directPlugin();
   direct->SetParameterFromHostPlain(kGrainMode, 1.0);
@@ -325,6 +365,8 @@ TEST_F(LilvHostTest, SyncModeFollowsTheTimePosition)
   const StereoBuffer viaCall = renderThrough(*direct, input, options);
   EXPECT_EQ(viaHost.left, viaCall.left);
   EXPECT_EQ(viaHost.right, viaCall.right);
+  EXPECT_EQ(viaTimeIn.left, viaCall.left);
+  EXPECT_EQ(viaTimeIn.right, viaCall.right);
 
   // The tempo and the position matter: the processing call's defaults give other audio.
   options.tempo = std::nullopt;
@@ -420,4 +462,33 @@ TEST_F(LilvHostTest, EachPresetLoadsTheFactoryValues)
   }
   lilv_nodes_free(presets);
   EXPECT_EQ(seen.size(), static_cast<size_t>(kNumPresets));
+}
+
+// The host offers a worker: a learn that a controller completes inside run() changes the map at
+// once but leaves the file alone; the write happens when the host runs the worker.
+TEST_F(LilvHostTest, ALearnedControllerIsWrittenByTheHostsWorkerNotInRun)
+{
+  writeConfig("[MIDI Control]\nCC3=1\n");
+  HostWorker worker;
+  Instance instance(urids, &worker);
+  ASSERT_TRUE(instance.valid());
+  instance.runSilence();
+  const std::string before = readFile(home.configFile());
+
+  // The learn switch is the editor's, which reaches the plug-in through instance-access: the
+  // instance handle is the bridge.
+  auto& bridge = *static_cast<plug::lv2::IPluginLV2*>(instance.handle());
+  auto& plugin = static_cast<Quennet&>(*bridge.GetPlug());
+  plugin.doMidiLearn(true);
+  instance.control("grain_skew") = 0.5f;  // the parameter to learn, from the host's port
+  instance.runSilence();
+  instance.render(StereoBuffer(kBlock), {{30, 0xB0, 20, 64}});  // the controller completes the learn
+  EXPECT_EQ(plugin.learn().controllerParam(20), kGrainSkew);
+  EXPECT_EQ(readFile(home.configFile()), before) << "no file write inside run()";
+  ASSERT_EQ(worker.pending(), 1u);
+
+  EXPECT_EQ(worker.runWork(instance.descriptor(), instance.handle()), 1);
+  const std::string written = readFile(home.configFile());
+  EXPECT_NE(written.find("CC20=8"), std::string::npos) << written;
+  EXPECT_NE(written.find("CC3=1"), std::string::npos) << written;
 }
