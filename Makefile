@@ -62,10 +62,13 @@ bench: build
 	@tools/setup.sh bench
 	@cmake --build $(BUILD_DIR) --target run-benchmarks
 
-# The LV2 bundle into ~/.lv2 (or LV2_INSTALL_DIR), where every LV2 host looks.
-install-lv2: build
+# The LV2 bundle into ~/.lv2 (or LV2_INSTALL_DIR), where every LV2 host looks. Builds only what the
+# bundle needs (optimised: the build's default type), and installs the module without its debug data.
+install-lv2: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quennet_lv2_bundle
 	@dest="$${LV2_INSTALL_DIR:-$$HOME/.lv2}"; \
 	mkdir -p "$$dest" && rm -rf "$$dest/quennet.lv2" && cp -R $(BUILD_DIR)/quennet.lv2 "$$dest/" && \
+	strip --strip-unneeded "$$dest/quennet.lv2/quennet.so" && \
 	echo "Installed quennet.lv2 into $$dest"
 
 clean:
