@@ -305,17 +305,17 @@ void IPluginLV2::readMidi(const LV2_Atom& event, std::int64_t frame)
 
 void IPluginLV2::readPosition(const LV2_Atom& position, std::int64_t offset)
 {
-  // The last value of each property counts, as for the header helpers.
+  // The first value of each property counts.
   const LV2_Atom* bpm = nullptr;
   const LV2_Atom* frame = nullptr;
   const LV2_Atom* speed = nullptr;
   ForEachProperty(position, [&](const LV2_Atom_Property_Body& property) {
-    if (property.key == mURIDs.timeBeatsPerMinute)
-      bpm = &property.value;
-    else if (property.key == mURIDs.timeFrame)
-      frame = &property.value;
-    else if (property.key == mURIDs.timeSpeed)
-      speed = &property.value;
+    const LV2_Atom** wanted = property.key == mURIDs.timeBeatsPerMinute ? &bpm
+                              : property.key == mURIDs.timeFrame        ? &frame
+                              : property.key == mURIDs.timeSpeed        ? &speed
+                                                                        : nullptr;
+    if (wanted && !*wanted)
+      *wanted = &property.value;
   });
   double value = 0.0;
   if (bpm && atomNumber(*bpm, value)) {
