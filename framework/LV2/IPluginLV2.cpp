@@ -71,9 +71,10 @@ private:
   const IPluginLV2* mOuter;
 };
 
+// Some hosts (lv2file) put a feature with a null URI where the list should end.
 const void* featureData(const LV2_Feature* const* features, const char* uri)
 {
-  for (const LV2_Feature* const* f = features; f && *f; ++f)
+  for (const LV2_Feature* const* f = features; f && *f && (*f)->URI; ++f)
     if (std::strcmp((*f)->URI, uri) == 0)
       return (*f)->data;
   return nullptr;

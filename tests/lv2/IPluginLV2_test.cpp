@@ -160,6 +160,15 @@ TEST_F(IPluginLV2Test, InstantiationNeedsTheUridMapAndPreallocatesForTheAnnounce
   Instance unannounced(false);
   ASSERT_TRUE(unannounced.valid());
   EXPECT_EQ(unannounced.plugin().GetBlockSize(), plug::lv2::IPluginLV2::kDefaultMaxBlockSize);
+
+  // lv2file ends its list with a feature whose URI is null instead of a null pointer.
+  UridMap urids;
+  const LV2_Feature endsWithNullUri = {nullptr, nullptr};
+  const LV2_Feature* sloppy[] = {urids.mapFeature(), &endsWithNullUri, nullptr};
+  LV2_Handle handle = descriptor->instantiate(descriptor, kRate, "", sloppy);
+  EXPECT_NE(handle, nullptr);
+  if (handle)
+    descriptor->cleanup(handle);
 }
 
 TEST_F(IPluginLV2Test, OptionsInterfaceGrowsTheBuffersAndChangesTheRate)

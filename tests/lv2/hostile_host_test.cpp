@@ -451,5 +451,7 @@ TEST_F(HostileHostTest, LoadingAndUnloadingTheModuleLeavesNothingBehind)
   for (int i = 0; i < kCycles; ++i)
     cycle();
   const size_t after = mallinfo2().uordblks;
-  EXPECT_LT(after, before + kCycles * 256) << "heap in use grew by " << (after - before) << " bytes";
+  // The host side (lilv) keeps a few hundred bytes per instance here; the store's cache took
+  // about 3 KB per load.
+  EXPECT_LT(after, before + kCycles * 1024) << "heap in use grew by " << (after - before) << " bytes";
 }
