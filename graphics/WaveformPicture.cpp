@@ -3,8 +3,10 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -62,7 +64,7 @@ struct ContextDeleter
 
 double rowSeconds(const WaveformRow& row)
 {
-  return static_cast<double>(row.left.size()) / row.sampleRate;
+  return static_cast<double>(row.left.samples()) / row.sampleRate;
 }
 
 // Tick spacing in seconds: 1, 2 or 5 times a power of ten, at least minPixels apart.
@@ -111,15 +113,15 @@ std::string fitText(cairo_t* cr, const std::string& text, double maxWidth)
 std::string rowInfo(const WaveformRow& row)
 {
   float peak = 0.0f;
-  auto scan = [&peak](const std::vector<float>& v) {
-    for (float s : v)
-      if (std::fabs(s) > peak) // NaN compares false and is skipped
-        peak = std::fabs(s);
+  auto scan = [&peak](const WaveformPeaks& peaks) {
+    for (const WaveformPeaks::Stretch& s : peaks.stretches())
+      if (s.lo <= s.hi) // not NaN only
+        peak = std::max({peak, std::fabs(s.lo), std::fabs(s.hi)});
   };
   scan(row.left);
   scan(row.right);
   char text[128];
-  const char* channels = row.right.empty() ? "mono" : "stereo";
+  const char* channels = row.right.samples() == 0 ? "mono" : "stereo";
   if (peak > 0.0f) {
     const double db = 20.0 * std::log10(static_cast<double>(peak));
     // U+2212 minus sign and U+00B7 middle dot; a sign only where the rounded figure is not 0.0.
@@ -133,11 +135,15 @@ std::string rowInfo(const WaveformRow& row)
 }
 
 // Pixel columns of one channel: min/max (with the first sample of the next column, so that
-// neighbouring columns join up when a column holds few samples) and the RMS of the column.
-void drawChannel(cairo_t* cr, const WaveformBand& band, const std::vector<float>& samples, double sampleRate,
+// neighbouring columns join up when a column holds few samples) and the RMS of the column. A column
+// takes every stretch that holds one of its samples; while stretches are single samples this is
+// exact, later a column's edges move by less than a stretch.
+void drawChannel(cairo_t* cr, const WaveformBand& band, const WaveformPeaks& peaks, double sampleRate,
                  double totalSeconds, int channel)
 {
-  const long n = static_cast<long>(samples.size());
+  const std::int64_t n = peaks.samples();
+  const std::int64_t length = peaks.stretchLength();
+  const std::vector<WaveformPeaks::Stretch>& stretches = peaks.stretches();
   const double samplesPerPixel = totalSeconds * sampleRate / band.width;
   const int centre = band.centreY();
   const int half = band.halfHeight();
@@ -147,23 +153,24 @@ void drawChannel(cairo_t* cr, const WaveformBand& band, const std::vector<float>
   std::vector<int> rmsTop(static_cast<std::size_t>(band.width), 0), rmsBottom(static_cast<std::size_t>(band.width), -1);
   std::vector<int> clipTop, clipBottom;
   for (int x = 0; x < band.width; ++x) {
-    const long s0 = static_cast<long>(std::floor(x * samplesPerPixel));
+    const auto s0 = static_cast<std::int64_t>(std::floor(x * samplesPerPixel));
     if (s0 >= n)
       break;
-    const long s1 = std::min(n, std::max(s0 + 1, static_cast<long>(std::floor((x + 1) * samplesPerPixel))));
+    const std::int64_t s1 =
+      std::min(n, std::max(s0 + 1, static_cast<std::int64_t>(std::floor((x + 1) * samplesPerPixel))));
+    const std::int64_t lastForPeaks = std::min(n, s1 + 1) - 1;
+    const std::int64_t lastForRms = s1 - 1;
     double lo = std::numeric_limits<double>::infinity();
     double hi = -std::numeric_limits<double>::infinity();
     double sum = 0.0;
-    long counted = 0;
-    for (long i = s0; i < std::min(n, s1 + 1); ++i) {
-      const double v = samples[static_cast<std::size_t>(i)];
-      if (std::isnan(v))
-        continue;
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-      if (i < s1 && std::isfinite(v)) {
-        sum += v * v;
-        ++counted;
+    std::uint64_t counted = 0;
+    for (std::int64_t i = s0 / length; i <= lastForPeaks / length; ++i) {
+      const WaveformPeaks::Stretch& stretch = stretches[static_cast<std::size_t>(i)];
+      lo = std::min(lo, static_cast<double>(stretch.lo));
+      hi = std::max(hi, static_cast<double>(stretch.hi));
+      if (i <= lastForRms / length) {
+        sum += stretch.squares;
+        counted += stretch.finite;
       }
     }
     if (lo > hi) // only NaN here
@@ -176,7 +183,7 @@ void drawChannel(cairo_t* cr, const WaveformBand& band, const std::vector<float>
     const int bottom = pixelRow(lo);
     cairo_rectangle(cr, band.x + x, top, 1, bottom - top + 1);
     if (counted > 0) {
-      const double rms = std::sqrt(sum / counted);
+      const double rms = std::sqrt(sum / static_cast<double>(counted));
       rmsTop[static_cast<std::size_t>(x)] = std::max(top, pixelRow(rms));
       rmsBottom[static_cast<std::size_t>(x)] = std::min(bottom, pixelRow(-rms));
     }
@@ -207,8 +214,17 @@ bool fail(std::string* error, const std::string& message)
   return false;
 }
 
-bool writePicture(const std::string& path, const std::vector<WaveformRow>& rows, int width, std::string* error)
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length)
 {
+  auto& png = *static_cast<std::vector<unsigned char>*>(closure);
+  png.insert(png.end(), data, data + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+bool encodePicture(const std::vector<WaveformRow>& rows, int width, std::vector<unsigned char>& png,
+                   std::string* error)
+{
+  png.clear();
   if (rows.empty())
     return fail(error, "no waveforms to draw");
   if (width < kWaveformMinWidth || width > kWaveformMaxWidth)
@@ -219,7 +235,7 @@ bool writePicture(const std::string& path, const std::vector<WaveformRow>& rows,
   for (const WaveformRow& row : rows) {
     if (!(row.sampleRate > 0.0) || !std::isfinite(row.sampleRate))
       return fail(error, "\"" + row.title + "\": the sample rate must be positive");
-    if (!row.right.empty() && row.right.size() != row.left.size())
+    if (row.right.samples() != 0 && row.right.samples() != row.left.samples())
       return fail(error, "\"" + row.title + "\": the left and right channels differ in length");
   }
 
@@ -337,9 +353,26 @@ bool writePicture(const std::string& path, const std::vector<WaveformRow>& rows,
   cairo_surface_flush(surface.get());
   if (cairo_status(cr) != CAIRO_STATUS_SUCCESS)
     return fail(error, std::string("cannot draw the picture: ") + cairo_status_to_string(cairo_status(cr)));
-  const cairo_status_t written = cairo_surface_write_to_png(surface.get(), path.c_str());
+  const cairo_status_t written = cairo_surface_write_to_png_stream(surface.get(), &appendBytes, &png);
   if (written != CAIRO_STATUS_SUCCESS)
-    return fail(error, "cannot write " + path + ": " + cairo_status_to_string(written));
+    return fail(error, std::string("cannot encode the picture: ") + cairo_status_to_string(written));
+  return true;
+}
+
+bool writePicture(const std::string& path, const std::vector<WaveformRow>& rows, int width, std::string* error)
+{
+  std::vector<unsigned char> png;
+  if (!encodePicture(rows, width, png, error))
+    return false;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file)
+    return fail(error, "cannot write " + path + ": " + std::strerror(errno));
+  const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+  const int writeError = errno;
+  if (std::fclose(file) != 0 || !written) {
+    std::remove(path.c_str());
+    return fail(error, "cannot write " + path + ": " + std::strerror(written ? errno : writeError));
+  }
   return true;
 }
 
@@ -353,18 +386,65 @@ WaveformRow rowFromInterleaved(std::string title, const T* samples, long frames,
     return row;
   const auto count = static_cast<std::size_t>(frames);
   const auto stride = static_cast<std::size_t>(channels);
-  row.left.resize(count);
-  if (channels >= 2)
-    row.right.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    row.left[i] = static_cast<float>(samples[i * stride]);
+    row.left.add(static_cast<float>(samples[i * stride]));
     if (channels >= 2)
-      row.right[i] = static_cast<float>(samples[i * stride + 1]);
+      row.right.add(static_cast<float>(samples[i * stride + 1]));
   }
   return row;
 }
 
 } // namespace
+
+void WaveformPeaks::add(float sample)
+{
+  if (mInLast == mStretchLength || mStretches.empty()) {
+    if (static_cast<long>(mStretches.size()) == kMaxStretches)
+      mergePairs();
+    if (mInLast == mStretchLength || mStretches.empty()) {
+      mStretches.emplace_back();
+      mInLast = 0;
+    }
+  }
+  Stretch& last = mStretches.back();
+  if (!std::isnan(sample)) {
+    last.lo = std::min(last.lo, sample);
+    last.hi = std::max(last.hi, sample);
+    if (std::isfinite(sample)) {
+      const double v = sample;
+      last.squares += v * v;
+      ++last.finite;
+    }
+  }
+  ++mInLast;
+  ++mSamples;
+}
+
+void WaveformPeaks::add(const float* samples, long count)
+{
+  for (long i = 0; i < count; ++i)
+    add(samples[i]);
+}
+
+// Every stretch is full when this runs (kMaxStretches of them), so pairs merge into full
+// stretches of twice the length and the last one has room again.
+void WaveformPeaks::mergePairs()
+{
+  const std::size_t half = mStretches.size() / 2;
+  for (std::size_t i = 0; i < half; ++i) {
+    const Stretch& a = mStretches[2 * i];
+    const Stretch& b = mStretches[2 * i + 1];
+    Stretch merged;
+    merged.lo = std::min(a.lo, b.lo);
+    merged.hi = std::max(a.hi, b.hi);
+    merged.squares = a.squares + b.squares;
+    merged.finite = a.finite + b.finite;
+    mStretches[i] = merged;
+  }
+  mStretches.resize(half);
+  mStretchLength *= 2;
+  mInLast = mStretchLength;
+}
 
 WaveformRow WaveformRow::fromInterleaved(std::string title, const float* samples, long frames, int channels,
                                          double sampleRate)
@@ -387,7 +467,7 @@ WaveformLayout layoutWaveformPicture(const std::vector<WaveformRow>& rows, int w
   int y = kTopMargin;
   for (const WaveformRow& row : rows) {
     const int bandsTop = y + kTitleHeight;
-    if (row.right.empty()) {
+    if (row.right.samples() == 0) {
       layout.rows.push_back({WaveformBand{bandX, bandsTop, bandWidth, kMonoBand - 1}});
     } else {
       layout.rows.push_back({WaveformBand{bandX, bandsTop, bandWidth, kStereoBand},
@@ -401,6 +481,21 @@ WaveformLayout layoutWaveformPicture(const std::vector<WaveformRow>& rows, int w
   }
   layout.height = y + kAxisHeight;
   return layout;
+}
+
+bool encodeWaveformPng(const std::vector<WaveformRow>& rows, std::vector<unsigned char>& png, int width,
+                       std::string* error) noexcept
+{
+  try {
+    return encodePicture(rows, width, png, error);
+  } catch (...) {
+    try {
+      if (error)
+        *error = "cannot draw the picture: out of memory";
+    } catch (...) {
+    }
+    return false;
+  }
 }
 
 bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& rows, int width,

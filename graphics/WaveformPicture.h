@@ -1,16 +1,54 @@
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 namespace plug::graphics {
 
+// What a picture needs of one channel, gathered sample by sample in bounded memory: the samples
+// are cut into stretches of equal length (a power of two), each keeping its minimum, maximum and
+// sum of squares. Up to kMaxStretches samples every stretch is one sample, so the picture is
+// exact; beyond, neighbouring stretches merge pairwise whenever they would outgrow the limit, so a
+// pixel column of a long file still spans many stretches and no peak is ever lost.
+class WaveformPeaks
+{
+public:
+  static constexpr long kMaxStretches = 1L << 16;
+
+  struct Stretch
+  {
+    float lo = std::numeric_limits<float>::infinity();   // over the samples that are not NaN;
+    float hi = -std::numeric_limits<float>::infinity();  // lo > hi: NaN only
+    double squares = 0.0;  // sum over the finite samples
+    std::uint64_t finite = 0;
+  };
+
+  void add(float sample);
+  void add(const float* samples, long count);
+  void add(const std::vector<float>& samples) { add(samples.data(), static_cast<long>(samples.size())); }
+
+  std::int64_t samples() const { return mSamples; }
+  // Samples per stretch; stretch i holds samples [i · stretchLength, (i + 1) · stretchLength).
+  std::int64_t stretchLength() const { return mStretchLength; }
+  const std::vector<Stretch>& stretches() const { return mStretches; }
+
+private:
+  void mergePairs();
+
+  std::vector<Stretch> mStretches;
+  std::int64_t mStretchLength = 1;
+  std::int64_t mSamples = 0;
+  std::int64_t mInLast = 0;  // samples in the last stretch
+};
+
 // One row of a waveform picture: a title and the audio of one file.
 struct WaveformRow
 {
   std::string title;
-  std::vector<float> left;     // samples, full scale is -1 … 1
-  std::vector<float> right;    // empty for a mono row, otherwise exactly as long as left
+  WaveformPeaks left;          // full scale is -1 … 1
+  WaveformPeaks right;         // no samples for a mono row, otherwise exactly as many as left
   double sampleRate = 48000.0; // Hz
 
   // From interleaved frames as libsndfile delivers them. One channel gives a mono row; with more
@@ -57,5 +95,9 @@ WaveformLayout layoutWaveformPicture(const std::vector<WaveformRow>& rows, int w
 // written. Never throws.
 bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& rows,
                       int width = kWaveformDefaultWidth, std::string* error = nullptr) noexcept;
+
+// The same picture as PNG bytes in `png`, for a caller that writes the file itself.
+bool encodeWaveformPng(const std::vector<WaveformRow>& rows, std::vector<unsigned char>& png,
+                       int width = kWaveformDefaultWidth, std::string* error = nullptr) noexcept;
 
 } // namespace plug::graphics

@@ -27,9 +27,9 @@ plug::graphics::WaveformRow rowOf(const std::string& title, const InputAudio& au
 {
   plug::graphics::WaveformRow row;
   row.title = title;
-  row.left = audio.left;
+  row.left.add(audio.left);
   if (audio.channels == 2)
-    row.right = audio.right;
+    row.right.add(audio.right);
   row.sampleRate = audio.sampleRate;
   return row;
 }

@@ -10,6 +10,7 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -106,7 +107,7 @@ WaveformRow silentRow(double seconds)
 {
   WaveformRow row;
   row.title = "silence";
-  row.left.assign(static_cast<std::size_t>(std::lround(seconds * 48000.0)), 0.0f);
+  row.left.add(std::vector<float>(static_cast<std::size_t>(std::lround(seconds * 48000.0)), 0.0f));
   row.right = row.left;
   return row;
 }
@@ -121,7 +122,7 @@ TEST(WaveformPicture, InkFollowsTheSignalOnACommonTimeScale)
   sine.title = "sine";
   sine.sampleRate = 44100.0;
   for (int i = 0; i < 88200; ++i)
-    sine.left.push_back(static_cast<float>(0.5 * std::sin(2.0 * kPi * 1000.0 * i / 44100.0)));
+    sine.left.add(static_cast<float>(0.5 * std::sin(2.0 * kPi * 1000.0 * i / 44100.0)));
   const std::vector<WaveformRow> rows = {squareRow(1.0), silentRow(2.0), sine};
   const fs::path path = temp.path() / "wave.png";
   std::string error;
@@ -188,9 +189,11 @@ TEST(WaveformPicture, SingleSampleInALongFileIsNotLost)
   // some 18 600 samples, so picking samples instead of taking the extremes would miss it.
   WaveformRow row;
   row.title = "long";
-  row.left.assign(600 * 48000, 0.0f);
   const double spikeSeconds = 370.5;
-  row.left[static_cast<std::size_t>(spikeSeconds * 48000)] = 1.0f;
+  const long spike = static_cast<long>(spikeSeconds * 48000);
+  row.left.add(std::vector<float>(static_cast<std::size_t>(spike), 0.0f));
+  row.left.add(1.0f);
+  row.left.add(std::vector<float>(static_cast<std::size_t>(600 * 48000 - spike - 1), 0.0f));
   const std::vector<WaveformRow> rows = {row};
   const fs::path path = temp.path() / "long.png";
   std::string error;
@@ -215,12 +218,12 @@ TEST(WaveformPicture, OverFullScaleIsMarkedRedAndOddSamplesAreDrawn)
   ASSERT_FALSE(temp.path().empty());
   WaveformRow hot;
   hot.title = "too hot";
-  hot.left.assign(48000, 1.5f);
-  hot.right.assign(48000, -0.25f);
+  hot.left.add(std::vector<float>(48000, 1.5f));
+  hot.right.add(std::vector<float>(48000, -0.25f));
   WaveformRow odd;
   odd.title = "odd samples";
-  odd.left.assign(48000, std::numeric_limits<float>::quiet_NaN());
-  odd.right.assign(48000, std::numeric_limits<float>::infinity());
+  odd.left.add(std::vector<float>(48000, std::numeric_limits<float>::quiet_NaN()));
+  odd.right.add(std::vector<float>(48000, std::numeric_limits<float>::infinity()));
   WaveformRow empty;
   empty.title = "empty";
   const std::vector<WaveformRow> rows = {hot, odd, empty};
@@ -246,12 +249,81 @@ TEST(WaveformPicture, OverFullScaleIsMarkedRedAndOddSamplesAreDrawn)
   EXPECT_TRUE(png.red(infBand.x + 10, infBand.y));
 }
 
+TEST(WaveformPicture, PeaksKeepEveryExtremeInBoundedMemory)
+{
+  // 10 million samples of 0.5 with a NaN every 1000 and single extremes: the stretches merge,
+  // yet their totals are exactly those of the samples.
+  plug::graphics::WaveformPeaks peaks;
+  const long n = 10000000;
+  for (long i = 0; i < n; ++i) {
+    float v = 0.5f;
+    if (i % 1000 == 999)
+      v = std::numeric_limits<float>::quiet_NaN();
+    else if (i == 1234567)
+      v = -3.0f;
+    else if (i == 7654321)
+      v = 2.0f;
+    peaks.add(v);
+  }
+  EXPECT_EQ(peaks.samples(), n);
+  EXPECT_LE(static_cast<long>(peaks.stretches().size()), plug::graphics::WaveformPeaks::kMaxStretches);
+  EXPECT_GT(static_cast<long>(peaks.stretches().size()), plug::graphics::WaveformPeaks::kMaxStretches / 2);
+  EXPECT_EQ(peaks.stretchLength(), 256);  // 10^7 / 2^16 = 152.6, rounded up to a power of two
+  float lo = 0.0f, hi = 0.0f;
+  double squares = 0.0;
+  std::uint64_t finite = 0;
+  for (const auto& s : peaks.stretches()) {
+    lo = std::min(lo, s.lo);
+    hi = std::max(hi, s.hi);
+    squares += s.squares;
+    finite += s.finite;
+  }
+  EXPECT_EQ(lo, -3.0f);
+  EXPECT_EQ(hi, 2.0f);
+  EXPECT_EQ(finite, static_cast<std::uint64_t>(n - n / 1000));
+  EXPECT_DOUBLE_EQ(squares, (n - n / 1000 - 2) * 0.25 + 9.0 + 4.0);
+  // The extremes sit in the stretches that hold them.
+  EXPECT_EQ(peaks.stretches()[1234567 / 256].lo, -3.0f);
+  EXPECT_EQ(peaks.stretches()[7654321 / 256].hi, 2.0f);
+}
+
+TEST(WaveformPicture, RowsGatheredPieceByPieceDrawTheSamePicture)
+{
+  // 5 s of a swept sine at 48 kHz, beyond the stretch limit: whole, in odd pieces, and sample by
+  // sample, the picture's bytes are the same.
+  const long frames = 5 * 48000;
+  std::vector<float> left(static_cast<std::size_t>(frames)), right(static_cast<std::size_t>(frames));
+  for (long i = 0; i < frames; ++i) {
+    const double t = i / 48000.0;
+    left[static_cast<std::size_t>(i)] = static_cast<float>(std::sin(2.0 * kPi * (50.0 + 40.0 * t) * t) * t / 5.0);
+    right[static_cast<std::size_t>(i)] = static_cast<float>(std::cos(2.0 * kPi * 3.0 * t));
+  }
+  WaveformRow whole;
+  whole.title = "sweep";
+  whole.left.add(left);
+  whole.right.add(right);
+  WaveformRow pieces;
+  pieces.title = "sweep";
+  for (long at = 0, piece = 1; at < frames; at += piece, piece = piece * 3 % 1009 + 1) {
+    const long n = std::min(piece, frames - at);
+    pieces.left.add(left.data() + at, n);
+    pieces.right.add(right.data() + at, n);
+  }
+  std::vector<unsigned char> a, b;
+  std::string error;
+  ASSERT_TRUE(plug::graphics::encodeWaveformPng({whole}, a, 900, &error)) << error;
+  ASSERT_TRUE(plug::graphics::encodeWaveformPng({pieces}, b, 900, &error)) << error;
+  EXPECT_TRUE(a == b);
+  EXPECT_GT(a.size(), 1000u);
+}
+
 TEST(WaveformPicture, RefusesBadInputWithAReason)
 {
   TempDir temp("quennet-waveform");
   ASSERT_FALSE(temp.path().empty());
-  WaveformRow uneven = silentRow(0.1);
-  uneven.right.pop_back();
+  WaveformRow uneven;
+  uneven.left.add(std::vector<float>(4800, 0.0f));
+  uneven.right.add(std::vector<float>(4799, 0.0f));
   WaveformRow noRate = silentRow(0.1);
   noRate.sampleRate = 0.0;
   WaveformRow nanRate = silentRow(0.1);
