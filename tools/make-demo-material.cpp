@@ -8,9 +8,6 @@
 // every run writes the same bytes.
 
 #include <sndfile.h>
-// smf.h includes glib.h inside extern "C", which C++ rejects; glib first makes that include a no-op.
-#include <glib.h>
-#include <smf.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -592,6 +591,55 @@ struct MidiEvent
   unsigned char bytes[3];
 };
 
+// A Standard MIDI File written byte by byte: chunks with big-endian lengths, event times as
+// variable-length deltas, every event with its full status byte (no running status).
+class SmfTrack
+{
+public:
+  void add(int pulses, std::initializer_list<unsigned char> bytes)
+  {
+    delta(pulses);
+    mBytes.insert(mBytes.end(), bytes);
+  }
+  void addText(int pulses, const std::string& text) // meta event 03: sequence or track name
+  {
+    delta(pulses);
+    mBytes.insert(mBytes.end(), {0xFF, 0x03, static_cast<unsigned char>(text.size())});
+    mBytes.insert(mBytes.end(), text.begin(), text.end());
+  }
+  void end(int pulses) { add(pulses, {0xFF, 0x2F, 0x00}); }
+
+  const std::vector<unsigned char>& bytes() const { return mBytes; }
+
+private:
+  void delta(int pulses)
+  {
+    unsigned value = static_cast<unsigned>(pulses - mLastPulses);
+    mLastPulses = pulses;
+    unsigned char groups[4];
+    int n = 0;
+    do {
+      groups[n++] = value & 0x7F;
+      value >>= 7;
+    } while (value != 0 && n < 4);
+    while (n > 1)
+      mBytes.push_back(static_cast<unsigned char>(groups[--n] | 0x80));
+    mBytes.push_back(groups[0]);
+  }
+
+  std::vector<unsigned char> mBytes;
+  int mLastPulses = 0;
+};
+
+void appendChunk(std::vector<unsigned char>& file, const char* tag, const std::vector<unsigned char>& body)
+{
+  file.insert(file.end(), tag, tag + 4);
+  const auto length = static_cast<std::uint32_t>(body.size());
+  file.insert(file.end(), {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+                           static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)});
+  file.insert(file.end(), body.begin(), body.end());
+}
+
 bool writeMidi(const std::string& path, std::string& error)
 {
   std::vector<MidiEvent> events;
@@ -618,60 +666,36 @@ bool writeMidi(const std::string& path, std::string& error)
     return a.pulses != b.pulses ? a.pulses < b.pulses : a.order < b.order;
   });
 
-  smf_t* smf = smf_new();
-  if (!smf) {
-    error = "cannot write " + path + ": out of memory";
-    return false;
-  }
-  bool ok = smf_set_ppqn(smf, kPpqn) == 0;
-  smf_track_t* conductor = smf_track_new();
-  smf_track_t* notes = smf_track_new();
-  ok = ok && conductor && notes;
-  if (ok) {
-    smf_add_track(smf, conductor);
-    smf_add_track(smf, notes);
-    ok = smf_set_format(smf, 1) == 0;
-  } else {
-    if (conductor)
-      smf_track_delete(conductor);
-    if (notes)
-      smf_track_delete(notes);
-  }
-
-  // libsmf owns an event once it is added to a track.
-  auto add = [&](smf_track_t* track, smf_event_t* event, int pulses) {
-    if (!event) {
-      ok = false;
-      return;
-    }
-    smf_track_add_event_pulses(track, event, pulses);
-  };
-  if (ok) {
-    unsigned char tempo[6] = {0xFF, 0x51, 0x03, static_cast<unsigned char>(kMicrosPerQuarter >> 16),
-                              static_cast<unsigned char>((kMicrosPerQuarter >> 8) & 0xFF),
-                              static_cast<unsigned char>(kMicrosPerQuarter & 0xFF)};
-    unsigned char timeSignature[7] = {0xFF, 0x58, 0x04, 4, 2, 24, 8}; // 4/4
-    add(conductor, smf_event_new_textual(0x03, "Quennet demo"), 0);
-    add(conductor, smf_event_new_from_pointer(timeSignature, sizeof timeSignature), 0);
-    add(conductor, smf_event_new_from_pointer(tempo, sizeof tempo), 0);
-    add(notes, smf_event_new_textual(0x03, "Chords and melody"), 0);
-    for (MidiEvent& e : events)
-      add(notes, smf_event_new_from_pointer(e.bytes, 3), e.pulses);
-  }
+  // Format 1: a conductor track with the name, 4/4 and the tempo, then the notes.
   const int length = kSteps * kPulsesPerStep;
-  ok = ok && smf_track_add_eot_pulses(conductor, length) == 0 && smf_track_add_eot_pulses(notes, length) == 0;
+  SmfTrack conductor;
+  conductor.addText(0, "Quennet demo");
+  conductor.add(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8}); // 4/4, 24 clocks per click, 8 32nds per quarter
+  conductor.add(0, {0xFF, 0x51, 0x03, static_cast<unsigned char>(kMicrosPerQuarter >> 16),
+                    static_cast<unsigned char>((kMicrosPerQuarter >> 8) & 0xFF),
+                    static_cast<unsigned char>(kMicrosPerQuarter & 0xFF)});
+  conductor.end(length);
+  SmfTrack notes;
+  notes.addText(0, "Chords and melody");
+  for (const MidiEvent& e : events)
+    notes.add(e.pulses, {e.bytes[0], e.bytes[1], e.bytes[2]});
+  notes.end(length);
+
+  std::vector<unsigned char> file;
+  appendChunk(file, "MThd", {0, 1, 0, 2, static_cast<unsigned char>(kPpqn >> 8), static_cast<unsigned char>(kPpqn & 0xFF)});
+  appendChunk(file, "MTrk", conductor.bytes());
+  appendChunk(file, "MTrk", notes.bytes());
 
   const std::string temp = path + ".part";
-  if (ok && smf_save(smf, temp.c_str()) != 0) {
-    std::remove(temp.c_str());
-    smf_delete(smf);
-    error = "cannot write " + path;
-    return false;
-  }
-  smf_delete(smf);
-  if (!ok) {
-    error = "cannot write " + path + ": cannot build the MIDI sequence";
-    return false;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.close();
+    if (!out) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      std::remove(temp.c_str());
+      return false;
+    }
   }
   return finish(temp, path, error);
 }

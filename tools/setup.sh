@@ -9,8 +9,8 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # audio and MIDI files (renderer)
-  libsndfile1-dev libsmf-dev
+  # audio files (renderer; it reads MIDI files itself)
+  libsndfile1-dev
   # drawing (waveform pictures, editor); the editor's font and its rasteriser for the artwork tool
   libcairo2-dev libstb-dev libx11-dev libfreetype-dev fonts-roboto-unhinted
   # HTTPS: the client, and for the tests a loopback server with certificates made at test time

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <strings.h>
 
@@ -18,6 +21,8 @@ namespace {
 // (about 0.8 kB per Hz for the whole plug-in), so absurd rates are refused rather than allocated.
 constexpr int kMinSampleRate = 1000;
 constexpr int kMaxSampleRate = 384000;
+
+constexpr long kReadChunkFrames = 4096;
 
 SampleFormat nearestSampleFormat(int sndfileFormat)
 {
@@ -66,104 +71,165 @@ int pcmSubtype(SampleFormat format)
   return SF_FORMAT_FLOAT;
 }
 
+// A file that takes whatever is written and forgets it, for trying an encoder.
+struct NullFile {
+  sf_count_t length = 0;
+  sf_count_t position = 0;
+
+  static NullFile& of(void* self) { return *static_cast<NullFile*>(self); }
+  static sf_count_t fileLength(void* self) { return of(self).length; }
+  static sf_count_t seek(sf_count_t offset, int whence, void* self)
+  {
+    NullFile& file = of(self);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file.position : file.length;
+    if (base + offset < 0)
+      return -1;
+    file.position = base + offset;
+    return file.position;
+  }
+  static sf_count_t read(void*, sf_count_t, void*) { return 0; }
+  static sf_count_t write(const void*, sf_count_t count, void* self)
+  {
+    NullFile& file = of(self);
+    file.position += count;
+    file.length = std::max(file.length, file.position);
+    return count;
+  }
+  static sf_count_t tell(void* self) { return of(self).position; }
+};
+
+// Whether libsndfile can encode this format at this rate: a frame of silence through the encoder.
+// Some encoders (Vorbis above 200 kHz) fail only when the first samples arrive.
+bool canEncode(int sndfileFormat, int sampleRate)
+{
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = 2;
+  info.format = sndfileFormat;
+  if (!sf_format_check(&info))
+    return false;
+  NullFile sink;
+  SF_VIRTUAL_IO io{&NullFile::fileLength, &NullFile::seek, &NullFile::read, &NullFile::write, &NullFile::tell};
+  SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+  if (!file)
+    return false;
+  const float silence[2] = {0.0f, 0.0f};
+  const bool wrote = sf_writef_float(file, silence, 1) == 1;
+  return sf_close(file) == 0 && wrote;
+}
+
 } // namespace
 
-InputAudio readAudioFile(const std::string& path)
+AudioReader::AudioReader(const std::string& path) : mPath(path)
 {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (!fs::exists(path, ec))
-    throw BadInput("cannot read " + inQuotes(path) + ": no such file");
-  if (fs::is_directory(path, ec))
-    throw BadInput("cannot read " + inQuotes(path) + ": it is a folder");
-  const int probe = ::open(path.c_str(), O_RDONLY);
-  if (probe < 0)
-    throw BadInput("cannot read " + inQuotes(path) + ": " + systemError());
-  ::close(probe);
-
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (!file)
-    throw BadInput(inQuotes(path) + " is not in an audio format quennet-render can read (" + sf_strerror(nullptr) + ")");
-  std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> closer(file, sf_close);
-
-  if (info.channels < 1 || info.channels > 2)
-    throw BadInput(inQuotes(path) + " has " + std::to_string(info.channels) +
-                   " channels; quennet-render takes mono or stereo");
-  if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate)
-    throw BadInput(inQuotes(path) + " has a sample rate of " + std::to_string(info.samplerate) +
-                   " Hz; quennet-render takes 1000 to 384000 Hz");
-
-  InputAudio audio;
-  audio.sampleRate = info.samplerate;
-  audio.channels = info.channels;
-  audio.format = nearestSampleFormat(info.format);
-  if (info.frames > 0 && info.frames < SF_COUNT_MAX) {
-    audio.left.reserve(static_cast<size_t>(info.frames));
-    audio.right.reserve(static_cast<size_t>(info.frames));
+  const std::string cannot = "cannot read " + inQuotes(path) + ": ";
+  mFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (mFd < 0)
+    throw BadInput(cannot + (errno == ENOENT ? std::string("no such file") : systemError()));
+  struct stat status {};
+  if (::fstat(mFd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    const std::string reason = S_ISDIR(status.st_mode) ? std::string("it is a folder") : systemError();
+    ::close(mFd);
+    throw BadInput(cannot + reason);
   }
 
-  // The frame count in a header may be wrong (a truncated file); read until the data ends.
-  constexpr sf_count_t kChunkFrames = 16384;
-  std::vector<float> chunk(static_cast<size_t>(kChunkFrames * info.channels));
-  for (;;) {
-    const sf_count_t got = sf_readf_float(file, chunk.data(), kChunkFrames);
+  SF_INFO info{};
+  mFile = sf_open_fd(mFd, SFM_READ, &info, SF_FALSE);
+  if (!mFile) {
+    ::close(mFd);
+    throw BadInput(inQuotes(path) + " is not in an audio format quennet-render can read (" + sf_strerror(nullptr) + ")");
+  }
+  if (info.channels < 1 || info.channels > 2) {
+    sf_close(mFile);
+    ::close(mFd);
+    throw BadInput(inQuotes(path) + " has " + std::to_string(info.channels) +
+                   " channels; quennet-render takes mono or stereo");
+  }
+  if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
+    sf_close(mFile);
+    ::close(mFd);
+    throw BadInput(inQuotes(path) + " has a sample rate of " + std::to_string(info.samplerate) +
+                   " Hz; quennet-render takes 1000 to 384000 Hz");
+  }
+  mSampleRate = info.samplerate;
+  mChannels = info.channels;
+  mFormat = nearestSampleFormat(info.format);
+  mAnnouncedFrames = info.frames > 0 && info.frames < (std::int64_t{1} << 48) ? info.frames : 0;  // else a lie
+  mInterleaved.resize(static_cast<size_t>(kReadChunkFrames * mChannels));
+}
+
+AudioReader::~AudioReader()
+{
+  sf_close(mFile);
+  ::close(mFd);
+}
+
+long AudioReader::read(float* left, float* right, long frames)
+{
+  long done = 0;
+  while (done < frames) {
+    const sf_count_t want = std::min(kReadChunkFrames, frames - done);
+    const sf_count_t got = sf_readf_float(mFile, mInterleaved.data(), want);
     if (got <= 0)
       break;
     for (sf_count_t i = 0; i < got; ++i) {
-      const float l = chunk[static_cast<size_t>(i * info.channels)];
-      const float r = info.channels == 2 ? chunk[static_cast<size_t>(i * 2 + 1)] : l;
-      audio.left.push_back(l);
-      audio.right.push_back(r);
+      const float l = mInterleaved[static_cast<size_t>(i * mChannels)];
+      left[done + i] = l;
+      right[done + i] = mChannels == 2 ? mInterleaved[static_cast<size_t>(i * 2 + 1)] : l;
     }
+    done += static_cast<long>(got);
   }
-  if (sf_error(file) != SF_ERR_NO_ERROR)
-    throw BadInput("cannot read " + inQuotes(path) + ": " + sf_strerror(file));
-  return audio;
+  if (sf_error(mFile) != SF_ERR_NO_ERROR)
+    throw BadInput("cannot read " + inQuotes(mPath) + ": " + sf_strerror(mFile));
+  return done;
 }
 
 OutputEncoding chooseOutputEncoding(const std::string& outputPath, std::optional<SampleFormat> requested,
-                                    SampleFormat inputFormat)
+                                    SampleFormat inputFormat, int sampleRate)
 {
   std::error_code ec;
   if (std::filesystem::is_directory(outputPath, ec))
     throw BadInput(inQuotes(outputPath) + " is a folder");
   const std::string ext = lowerExtension(outputPath);
   const SampleFormat format = requested.value_or(inputFormat);
+  OutputEncoding encoding;
   if (ext == ".wav" || ext == ".aiff" || ext == ".aif") {
     const bool wav = ext == ".wav";
     static const char* const kWav[] = {"WAV pcm16", "WAV pcm24", "WAV float"};
     static const char* const kAiff[] = {"AIFF pcm16", "AIFF pcm24", "AIFF float"};
     const int index = static_cast<int>(format);
-    return {(wav ? SF_FORMAT_WAV : SF_FORMAT_AIFF) | pcmSubtype(format), wav ? kWav[index] : kAiff[index]};
-  }
-  if (ext == ".flac") {
+    encoding = {(wav ? SF_FORMAT_WAV : SF_FORMAT_AIFF) | pcmSubtype(format), wav ? kWav[index] : kAiff[index],
+                format == SampleFormat::Float};
+  } else if (ext == ".flac") {
     if (requested == SampleFormat::Float)
       throw BadInput("FLAC cannot hold float samples; use --format pcm16 or pcm24 for " + inQuotes(outputPath));
-    if (format == SampleFormat::Pcm16)
-      return {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC pcm16"};
-    return {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "FLAC pcm24"};
+    encoding = format == SampleFormat::Pcm16 ? OutputEncoding{SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC pcm16", false}
+                                             : OutputEncoding{SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "FLAC pcm24", false};
+  } else if (ext == ".ogg") {
+    encoding = {SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis", false};
+  } else {
+    throw BadInput("cannot write " + inQuotes(outputPath) + ": unsupported file type " +
+                   (ext.empty() ? std::string("(no extension)") : inQuotes(ext)) + "; use .wav, .aiff, .aif, .flac or .ogg");
   }
-  if (ext == ".ogg")
-    return {SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis"};
-  throw BadInput("cannot write " + inQuotes(outputPath) + ": unsupported file type " +
-                 (ext.empty() ? std::string("(no extension)") : inQuotes(ext)) + "; use .wav, .aiff, .aif, .flac or .ogg");
+  if (!canEncode(encoding.sndfileFormat, sampleRate))
+    throw BadInput("cannot write " + inQuotes(outputPath) + ": libsndfile cannot write " + encoding.description +
+                   " at " + std::to_string(sampleRate) + " Hz");
+  return encoding;
 }
 
 OutputAudioFile::OutputAudioFile(const std::string& path, const OutputEncoding& encoding, int sampleRate)
-  : mFile(path)
+  : mFile(path), mKeepsNonFinite(encoding.keepsNonFinite)
 {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
   info.format = encoding.sndfileFormat;
-  if (!sf_format_check(&info))
-    throw BadInput(std::string("libsndfile cannot write ") + encoding.description + " at " +
-                   std::to_string(sampleRate) + " Hz");
-  // The descriptor stays ours: PendingFile flushes and closes it.
-  mSndfile = sf_open_fd(mFile.descriptor(), SFM_WRITE, &info, SF_FALSE);
+  SF_VIRTUAL_IO io{&OutputAudioFile::fileLength, &OutputAudioFile::seek, &OutputAudioFile::readBytes,
+                   &OutputAudioFile::writeBytes, &OutputAudioFile::tell};
+  mSndfile = sf_open_virtual(&io, SFM_WRITE, &info, this);
   if (!mSndfile)
-    throw BadInput("cannot write " + inQuotes(path) + " as " + encoding.description + ": " + sf_strerror(nullptr));
+    throw BadInput("cannot write " + inQuotes(path) + " as " + encoding.description + ": " +
+                   (mError != 0 ? writeError(mError) : std::string(sf_strerror(nullptr))));
   // Whole-number formats clip at full scale instead of wrapping round.
   sf_command(mSndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   // The PEAK chunk of float files carries a time stamp; without it the same render gives the same bytes.
@@ -176,21 +242,106 @@ OutputAudioFile::~OutputAudioFile()
     sf_close(mSndfile);
 }
 
-void OutputAudioFile::write(const float* interleaved, long frames)
+// libsndfile's calls on the temporary file's descriptor; the first failure's errno is kept.
+
+std::int64_t OutputAudioFile::fileLength(void* self)
+{
+  auto& file = *static_cast<OutputAudioFile*>(self);
+  struct stat status {};
+  if (::fstat(file.mFile.descriptor(), &status) != 0) {
+    file.mError = file.mError ? file.mError : errno;
+    return -1;
+  }
+  return status.st_size;
+}
+
+std::int64_t OutputAudioFile::seek(std::int64_t offset, int whence, void* self)
+{
+  auto& file = *static_cast<OutputAudioFile*>(self);
+  const off_t position = ::lseek(file.mFile.descriptor(), offset, whence);
+  if (position < 0)
+    file.mError = file.mError ? file.mError : errno;
+  return position;
+}
+
+std::int64_t OutputAudioFile::readBytes(void* data, std::int64_t count, void* self)
+{
+  auto& file = *static_cast<OutputAudioFile*>(self);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(file.mFile.descriptor(), static_cast<char*>(data) + done, static_cast<size_t>(count - done));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    done += got;
+  }
+  return done;
+}
+
+std::int64_t OutputAudioFile::writeBytes(const void* data, std::int64_t count, void* self)
+{
+  auto& file = *static_cast<OutputAudioFile*>(self);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t written =
+      ::write(file.mFile.descriptor(), static_cast<const char*>(data) + done, static_cast<size_t>(count - done));
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0) {
+      file.mError = file.mError ? file.mError : (written < 0 ? errno : ENOSPC);
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
+std::int64_t OutputAudioFile::tell(void* self)
+{
+  auto& file = *static_cast<OutputAudioFile*>(self);
+  return ::lseek(file.mFile.descriptor(), 0, SEEK_CUR);
+}
+
+std::string OutputAudioFile::failure() const
+{
+  return "cannot write " + inQuotes(mFile.target()) + ": " +
+         (mError != 0 ? writeError(mError) : std::string(sf_strerror(mSndfile)));
+}
+
+void OutputAudioFile::write(float* interleaved, long frames)
 {
   if (frames <= 0)
     return;
-  if (sf_writef_float(mSndfile, interleaved, frames) != frames)
-    throw RenderFailure("cannot write " + inQuotes(mFile.target()) + ": " + sf_strerror(mSndfile));
+  if (!mKeepsNonFinite) {
+    for (long i = 0; i < 2 * frames; ++i)
+      if (!std::isfinite(interleaved[i])) {
+        interleaved[i] = 0.0f;
+        ++mReplaced;
+      }
+  }
+  if (sf_writef_float(mSndfile, interleaved, frames) != frames || mError != 0)
+    throw RenderFailure(failure());
+}
+
+void OutputAudioFile::finish()
+{
+  if (!mSndfile)
+    return;
+  sf_write_sync(mSndfile);
+  const int error = sf_close(mSndfile);
+  mSndfile = nullptr;
+  if (mError != 0 || error != 0)
+    throw RenderFailure("cannot write " + inQuotes(mFile.target()) + ": " +
+                        (mError != 0 ? writeError(mError)
+                         : error > 0 ? std::string(sf_error_number(error))
+                                     : std::string("the encoder could not finish the file")));
+  mFile.closeDescriptor();
 }
 
 void OutputAudioFile::commit()
 {
-  sf_write_sync(mSndfile);
-  const int error = sf_close(mSndfile);
-  mSndfile = nullptr;
-  if (error != 0)
-    throw RenderFailure("cannot write " + inQuotes(mFile.target()) + ": " + sf_error_number(error));
+  finish();
   mFile.commit();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,36 +12,58 @@ typedef struct sf_private_tag SNDFILE;
 
 namespace render {
 
-// An audio file read whole into memory, as two planar float channels (a mono file gives two
-// equal channels).
-struct InputAudio {
-  std::vector<float> left;   // full scale is -1 … 1
-  std::vector<float> right;
-  int sampleRate = 0;      // Hz
-  int channels = 0;        // in the file: 1 or 2
-  SampleFormat format = SampleFormat::Float;  // the nearest of ours to the file's encoding
+// An audio file read block by block as two planar float channels (a mono file gives two equal
+// channels); memory stays the same whatever the file's length. Only the frames actually read
+// count: the frame count in a header may be wrong (a truncated file, or a lie).
+class AudioReader {
+public:
+  // Opens a file libsndfile understands (a FIFO too; open() waits for its writer). Throws
+  // BadInput for a missing or unreadable file, a format libsndfile does not know, more than two
+  // channels or a sample rate outside 1000 … 384000 Hz.
+  explicit AudioReader(const std::string& path);
+  ~AudioReader();
+  AudioReader(const AudioReader&) = delete;
+  AudioReader& operator=(const AudioReader&) = delete;
 
-  long frames() const { return static_cast<long>(left.size()); }
+  int sampleRate() const { return mSampleRate; }  // Hz
+  int channels() const { return mChannels; }      // in the file: 1 or 2
+  SampleFormat format() const { return mFormat; }  // the nearest of ours to the file's encoding
+  // What the header announces, for a progress estimate only; 0 when it does not say.
+  std::int64_t announcedFrames() const { return mAnnouncedFrames; }
+
+  // Up to `frames` frames (full scale -1 … 1); fewer only at the end of the data, then 0.
+  // Throws BadInput when the file turns out broken.
+  long read(float* left, float* right, long frames);
+
+private:
+  std::string mPath;
+  int mFd = -1;
+  SNDFILE* mFile = nullptr;
+  int mSampleRate = 0;
+  int mChannels = 0;
+  SampleFormat mFormat = SampleFormat::Float;
+  std::int64_t mAnnouncedFrames = 0;
+  std::vector<float> mInterleaved;
 };
-
-// Reads a file libsndfile understands. Throws BadInput for a missing or unreadable file, a format
-// libsndfile does not know, more than two channels or a broken file.
-InputAudio readAudioFile(const std::string& path);
 
 // What goes into OUTPUT: libsndfile's major format (from the extension) and encoding.
 struct OutputEncoding {
   int sndfileFormat = 0;
   const char* description = "";  // e.g. "WAV float"
+  bool keepsNonFinite = false;   // float files hold NaN and infinity; the others get 0 instead
 };
 
 // Picks the container from OUTPUT's extension (.wav, .aiff, .aif, .flac, .ogg, any case) and the
 // encoding from `requested`, or from the input's format when nothing is requested:
 // Ogg Vorbis has its own encoding and ignores the format; FLAC holds whole numbers only, so an
-// explicit float is refused and a float input becomes pcm24. Throws BadInput.
+// explicit float is refused and a float input becomes pcm24. Tries the encoder at `sampleRate`
+// (Vorbis goes only up to 200 kHz). Throws BadInput.
 OutputEncoding chooseOutputEncoding(const std::string& outputPath, std::optional<SampleFormat> requested,
-                                    SampleFormat inputFormat);
+                                    SampleFormat inputFormat, int sampleRate);
 
 // Stereo output written block by block into a PendingFile, which becomes OUTPUT on commit().
+// libsndfile writes through our own calls on the file's descriptor, so a failed write is
+// reported with the system's reason ("disk full").
 class OutputAudioFile {
 public:
   // Throws BadInput when the file cannot be created with this format and rate.
@@ -50,14 +72,30 @@ public:
   OutputAudioFile(const OutputAudioFile&) = delete;
   OutputAudioFile& operator=(const OutputAudioFile&) = delete;
 
-  // Interleaved left/right frames. Allocates nothing. Throws RenderFailure.
-  void write(const float* interleaved, long frames);
-  // Finishes the file and puts it in OUTPUT's place. Throws RenderFailure.
+  // Interleaved left/right frames. Where the encoding cannot hold NaN or infinity, such samples
+  // are written as 0 (in place). Allocates nothing. Throws RenderFailure.
+  void write(float* interleaved, long frames);
+  // Samples written as 0 because they were NaN or infinite.
+  std::int64_t replacedSamples() const { return mReplaced; }
+
+  // Completes the file on disk under its temporary name. Throws RenderFailure.
+  void finish();
+  // Puts the file in OUTPUT's place (finishing it first if need be). Throws RenderFailure.
   void commit();
 
 private:
+  static std::int64_t fileLength(void* self);
+  static std::int64_t seek(std::int64_t offset, int whence, void* self);
+  static std::int64_t readBytes(void* data, std::int64_t count, void* self);
+  static std::int64_t writeBytes(const void* data, std::int64_t count, void* self);
+  static std::int64_t tell(void* self);
+  std::string failure() const;
+
   PendingFile mFile;
   SNDFILE* mSndfile = nullptr;
+  bool mKeepsNonFinite = false;
+  int mError = 0;  // errno of the first failed system call on the file
+  std::int64_t mReplaced = 0;
 };
 
 } // namespace render

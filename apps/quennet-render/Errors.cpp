@@ -50,4 +50,9 @@ std::string systemError()
   return std::strerror(errno);
 }
 
+std::string writeError(int error)
+{
+  return error == ENOSPC ? "disk full" : std::strerror(error);
+}
+
 } // namespace render

@@ -31,5 +31,7 @@ void printWarning(const std::string& message);
 
 // strerror of errno at the time of the call.
 std::string systemError();
+// Why writing failed, for a user: "disk full" for ENOSPC, otherwise strerror of `error`.
+std::string writeError(int error);
 
 } // namespace render

@@ -6,13 +6,16 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "apps/quennet-render/AudioFile.h"
 #include "apps/quennet-render/Errors.h"
-#include "graphics/WaveformPicture.h"
+#include "apps/quennet-render/Interruption.h"
 
 namespace render {
 
 namespace {
 bool drewAnything = false;
+
+constexpr long kOverviewBlockFrames = 16384;
 
 std::string checkedPngPath(const std::string& path)
 {
@@ -23,53 +26,71 @@ std::string checkedPngPath(const std::string& path)
   return path;
 }
 
-plug::graphics::WaveformRow rowOf(const std::string& title, const InputAudio& audio)
-{
-  plug::graphics::WaveformRow row;
-  row.title = title;
-  row.left.add(audio.left);
-  if (audio.channels == 2)
-    row.right.add(audio.right);
-  row.sampleRate = audio.sampleRate;
-  return row;
-}
-
 std::string fileName(const std::string& path)
 {
   return std::filesystem::path(path).filename().string();
+}
+
+plug::graphics::WaveformRow emptyRow(const std::string& title, int sampleRate)
+{
+  plug::graphics::WaveformRow row;
+  row.title = title;
+  row.sampleRate = sampleRate;
+  return row;
 }
 } // namespace
 
 PendingPicture::PendingPicture(const std::string& path) : mFile(checkedPngPath(path), ".png") {}
 
-void PendingPicture::draw(const std::vector<std::pair<std::string, const InputAudio*>>& rows)
+void PendingPicture::draw(const std::vector<plug::graphics::WaveformRow>& rows)
 {
-  std::vector<plug::graphics::WaveformRow> waveformRows;
-  for (const auto& [title, audio] : rows)
-    waveformRows.push_back(rowOf(title, *audio));
   drewAnything = true;
+  std::vector<unsigned char> png;
   std::string error;
-  if (!plug::graphics::writeWaveformPng(mFile.path(), waveformRows, plug::graphics::kWaveformDefaultWidth, &error))
+  if (!plug::graphics::encodeWaveformPng(rows, png, plug::graphics::kWaveformDefaultWidth, &error))
     throw RenderFailure("cannot draw " + inQuotes(mFile.target()) + ": " + error);
+  mFile.write(png.data(), png.size());
 }
 
-void drawRenderPicture(PendingPicture& picture, const std::string& inputName, const InputAudio& input,
-                       const std::string& outputName, const InputAudio& output)
+RenderPicture::RenderPicture(const std::string& picturePath, const std::string& inputPath, bool stereoInput,
+                             const std::string& outputPath, int sampleRate)
+  : mPicture(picturePath), mStereoInput(stereoInput)
 {
-  picture.draw({{"input: " + fileName(inputName), &input}, {"output: " + fileName(outputName), &output}});
+  mRows.push_back(emptyRow("input: " + fileName(inputPath), sampleRate));
+  mRows.push_back(emptyRow("output: " + fileName(outputPath), sampleRate));
+}
+
+void RenderPicture::addInput(const float* left, const float* right, long frames)
+{
+  mRows[0].left.add(left, frames);
+  if (mStereoInput)
+    mRows[0].right.add(right, frames);
+}
+
+void RenderPicture::addOutput(const float* left, const float* right, long frames)
+{
+  mRows[1].left.add(left, frames);
+  mRows[1].right.add(right, frames);
 }
 
 void writeOverview(const std::string& picturePath, const std::vector<std::string>& files)
 {
+  setInterruptNote(inQuotes(picturePath) + " is left as it was");
   PendingPicture picture(picturePath);
-  std::vector<InputAudio> audio;
-  audio.reserve(files.size());
-  for (const std::string& file : files)
-    audio.push_back(readAudioFile(file));
-  std::vector<std::pair<std::string, const InputAudio*>> rows;
-  for (size_t i = 0; i < files.size(); ++i)
-    rows.emplace_back(fileName(files[i]), &audio[i]);
+  std::vector<plug::graphics::WaveformRow> rows;
+  std::vector<float> left(kOverviewBlockFrames), right(kOverviewBlockFrames);
+  for (const std::string& file : files) {
+    AudioReader reader(file);
+    plug::graphics::WaveformRow row = emptyRow(fileName(file), reader.sampleRate());
+    while (const long frames = reader.read(left.data(), right.data(), kOverviewBlockFrames)) {
+      row.left.add(left.data(), frames);
+      if (reader.channels() == 2)
+        row.right.add(right.data(), frames);
+    }
+    rows.push_back(std::move(row));
+  }
   picture.draw(rows);
+  holdInterruptsUntilExit();
   picture.commit();
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "apps/quennet-render/AudioFile.h"
 #include "apps/quennet-render/PendingFile.h"
+#include "graphics/WaveformPicture.h"
 
 namespace render {
 
@@ -16,21 +15,37 @@ public:
   // Checks the target (a .png name in a folder that can take a new file). Throws BadInput.
   explicit PendingPicture(const std::string& path);
 
-  // Draws one row per audio. Throws RenderFailure.
-  void draw(const std::vector<std::pair<std::string, const InputAudio*>>& rows);
+  // Draws one row per entry. Throws RenderFailure.
+  void draw(const std::vector<plug::graphics::WaveformRow>& rows);
   void commit() { mFile.commit(); }
 
 private:
   PendingFile mFile;
 };
 
-// Rows for the input and output of a render: the input as it is in its file (mono stays mono),
-// the output as rendered.
-void drawRenderPicture(PendingPicture& picture, const std::string& inputName, const InputAudio& input,
-                       const std::string& outputName, const InputAudio& output);
+// The picture of a render: the input as it is in its file (mono stays mono) above the output,
+// both gathered block by block while the render runs.
+class RenderPicture {
+public:
+  // Throws BadInput as PendingPicture does.
+  RenderPicture(const std::string& picturePath, const std::string& inputPath, bool stereoInput,
+                const std::string& outputPath, int sampleRate);
+
+  void addInput(const float* left, const float* right, long frames);
+  void addOutput(const float* left, const float* right, long frames);
+  // Throws RenderFailure.
+  void draw() { mPicture.draw(mRows); }
+  void commit() { mPicture.commit(); }
+
+private:
+  PendingPicture mPicture;
+  std::vector<plug::graphics::WaveformRow> mRows;  // input, output
+  bool mStereoInput;
+};
 
 // One picture of several audio files, one row each titled with the file's name, all on the same
-// time scale. Throws BadInput for an unreadable file, RenderFailure when drawing fails.
+// time scale; each file is read block by block. Throws BadInput for an unreadable file,
+// RenderFailure when drawing fails.
 void writeOverview(const std::string& picturePath, const std::vector<std::string>& files);
 
 // Releases what the drawing libraries keep until the process ends (font caches), so leak checkers

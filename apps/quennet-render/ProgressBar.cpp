@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "apps/quennet-render/Interruption.h"
+
 namespace render {
 
 namespace {
@@ -51,19 +53,27 @@ void ProgressBar::update(std::int64_t framesDone)
 
 void ProgressBar::draw(std::int64_t framesDone)
 {
-  const double fraction = mFrames > 0 ? std::clamp(static_cast<double>(framesDone) / static_cast<double>(mFrames), 0.0, 1.0) : 1.0;
-  const int filled = static_cast<int>(fraction * kBarWidth);
-  char bar[kBarWidth + 1];
-  for (int i = 0; i < kBarWidth; ++i)
-    bar[i] = i < filled ? '#' : '.';
-  bar[kBarWidth] = '\0';
   char line[160];
-  const int length = std::snprintf(line, sizeof line, "\rquennet-render [%s] %3d%%  %.1f of %.1f s", bar,
-                                   static_cast<int>(fraction * 100.0), static_cast<double>(framesDone) / mSampleRate,
-                                   static_cast<double>(mFrames) / mSampleRate);
+  int length = 0;
+  const double done = static_cast<double>(framesDone) / mSampleRate;
+  if (mFrames > 0) {
+    // A header may promise less than the file holds; the bar then stays full.
+    const std::int64_t total = std::max(mFrames, framesDone);
+    const double fraction = std::clamp(static_cast<double>(framesDone) / static_cast<double>(total), 0.0, 1.0);
+    const int filled = static_cast<int>(fraction * kBarWidth);
+    char bar[kBarWidth + 1];
+    for (int i = 0; i < kBarWidth; ++i)
+      bar[i] = i < filled ? '#' : '.';
+    bar[kBarWidth] = '\0';
+    length = std::snprintf(line, sizeof line, "\rquennet-render [%s] %3d%%  %.1f of %.1f s", bar,
+                           static_cast<int>(fraction * 100.0), done, static_cast<double>(total) / mSampleRate);
+  } else {
+    length = std::snprintf(line, sizeof line, "\rquennet-render  %.1f s rendered", done);
+  }
   if (length > 0)
     writeAll(line, std::min(static_cast<size_t>(length), sizeof line - 1));
   mDrawn = true;
+  setProgressLineShown(true);
 }
 
 void ProgressBar::finish()
@@ -73,6 +83,7 @@ void ProgressBar::finish()
   mDrawn = false;
   static const char kClear[] = "\r\033[K";
   writeAll(kClear, sizeof kClear - 1);
+  setProgressLineShown(false);
 }
 
 } // namespace render

@@ -10,8 +10,9 @@ namespace render {
 // block: it redraws at most ten times a second and allocates nothing.
 class ProgressBar {
 public:
-  // `enabled` false (--quiet) never draws. Frames counts the whole stream.
-  ProgressBar(bool enabled, std::int64_t frames, double sampleRate);
+  // `enabled` false (--quiet) never draws. `expectedFrames` is what the stream should hold as far
+  // as the input's header tells; 0 when unknown (a pipe): then only the seconds done are shown.
+  ProgressBar(bool enabled, std::int64_t expectedFrames, double sampleRate);
   ~ProgressBar();
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;

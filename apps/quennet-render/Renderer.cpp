@@ -5,33 +5,35 @@
 
 namespace render {
 
-Renderer::Renderer(plug::IPlugin& plugin, const HostSettings& settings, const std::vector<TimedMidiEvent>& midi,
-                   std::int64_t frames)
-  : mPlugin(plugin), mSettings(settings), mFrames(frames)
+Renderer::Renderer(plug::IPlugin& plugin, const HostSettings& settings, MidiFile* midi)
+  : mPlugin(plugin), mSettings(settings), mMidi(midi)
 {
-  // Every block starts at a multiple of the block size, so an event's block and offset follow
-  // from its frame alone and can be worked out before the render. The sort keeps file order
-  // among events of the same frame.
-  std::vector<TimedMidiEvent> sorted(midi);
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const TimedMidiEvent& a, const TimedMidiEvent& b) { return a.frame < b.frame; });
-  mEvents.reserve(sorted.size());
-  mEventBlock.reserve(sorted.size());
-  for (const TimedMidiEvent& event : sorted) {
-    if (event.frame < 0 || event.frame >= frames)
-      continue;
-    const std::int64_t blockStart = event.frame - event.frame % settings.blockSize;
-    mEvents.push_back({static_cast<int>(event.frame - blockStart), event.status, event.data1, event.data2});
-    mEventBlock.push_back(blockStart);
+  if (!mMidi)
+    return;
+  // Every block starts at a multiple of the block size, so an event's block follows from its
+  // frame alone. Frames never decrease along the file, so one pass finds the busiest block.
+  std::size_t most = 0;
+  std::size_t inBlock = 0;
+  std::int64_t block = -1;
+  TimedMidiEvent event;
+  mMidi->rewind();
+  while (mMidi->next(event)) {
+    const std::int64_t eventBlock = event.frame / settings.blockSize;
+    inBlock = eventBlock == block ? inBlock + 1 : 1;
+    block = eventBlock;
+    most = std::max(most, inBlock);
   }
+  mBlockEvents.resize(most);
+  mMidi->rewind();
+  mHasNextEvent = mMidi->next(mNextEvent);
 }
 
-void Renderer::fillTransport(std::int64_t start)
+void Renderer::fillTransport()
 {
   mTransport = plug::HostTransport{};
   if (!mSettings.transport)
     return;
-  const double position = static_cast<double>(mSettings.position + start);
+  const double position = static_cast<double>(mSettings.position + mStart);
   mTransport.hasTempo = true;
   mTransport.tempo = mSettings.tempo;
   mTransport.hasSamplePosition = true;
@@ -46,37 +48,42 @@ void Renderer::fillTransport(std::int64_t start)
   mTransport.isPlaying = true;
 }
 
-void Renderer::run(const float* inputLeft, const float* inputRight, float* outputLeft, float* outputRight,
-                   const BlockDone& blockDone)
+void Renderer::prepare()
 {
   mPlugin.PrepareToPlay(mSettings.sampleRate, mSettings.blockSize);
+}
 
-  size_t nextEvent = 0;
-  for (std::int64_t start = 0; start < mFrames; start += mSettings.blockSize) {
-    const int n = static_cast<int>(std::min<std::int64_t>(mSettings.blockSize, mFrames - start));
-    const size_t firstEvent = nextEvent;
-    while (nextEvent < mEvents.size() && mEventBlock[nextEvent] == start)
-      ++nextEvent;
-
-    fillTransport(start);
-    const float* inputs[2] = {inputLeft + start, inputRight + start};
-    float* outputs[2] = {outputLeft + start, outputRight + start};
-    plug::HostBlock block;
-    block.inputs = inputs;
-    block.outputs = outputs;
-    block.nInputChannels = 2;
-    block.nOutputChannels = 2;
-    block.nFrames = n;
-    block.midi = nextEvent > firstEvent ? mEvents.data() + firstEvent : nullptr;
-    block.nMidi = static_cast<int>(nextEvent - firstEvent);
-    block.transport = mSettings.transport ? &mTransport : nullptr;
-    block.bypass = false;
-    block.midiOutput = nullptr;  // the renderer records no MIDI
-    mPlugin.RenderAudio(block);
-
-    if (blockDone)
-      blockDone(start, n);
+void Renderer::process(const float* inputLeft, const float* inputRight, float* outputLeft, float* outputRight,
+                       int frames)
+{
+  std::size_t events = 0;
+  while (mHasNextEvent && mNextEvent.frame < mStart + frames) {
+    const plug::HostMidiEvent event{static_cast<int>(mNextEvent.frame - mStart), mNextEvent.status,
+                                    mNextEvent.data1, mNextEvent.data2};
+    if (events < mBlockEvents.size())
+      mBlockEvents[events] = event;
+    else
+      mBlockEvents.push_back(event);  // only when a caller cuts blocks other than it should
+    ++events;
+    mHasNextEvent = mMidi->next(mNextEvent);
   }
+
+  fillTransport();
+  const float* inputs[2] = {inputLeft, inputRight};
+  float* outputs[2] = {outputLeft, outputRight};
+  plug::HostBlock block;
+  block.inputs = inputs;
+  block.outputs = outputs;
+  block.nInputChannels = 2;
+  block.nOutputChannels = 2;
+  block.nFrames = frames;
+  block.midi = events > 0 ? mBlockEvents.data() : nullptr;
+  block.nMidi = static_cast<int>(events);
+  block.transport = mSettings.transport ? &mTransport : nullptr;
+  block.bypass = false;
+  block.midiOutput = nullptr;  // the renderer records no MIDI
+  mPlugin.RenderAudio(block);
+  mStart += frames;
 }
 
 } // namespace render

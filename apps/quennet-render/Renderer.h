@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "apps/quennet-render/MidiFile.h"
@@ -19,34 +18,36 @@ struct HostSettings {
   std::int64_t position = 0;    // song position of the first frame, in samples
 };
 
-// Drives a plug-in through its processing call as a host does: the stream is cut into blocks of
-// blockSize frames (only the last may be shorter); each MIDI event goes to the block that holds
-// its frame, at its offset within that block, in the given order; with a transport the song
-// position advances with the stream and the transport is playing.
+// Drives a plug-in through its processing call as a host does, one block after the other: the
+// caller cuts the stream into blocks of blockSize frames (only the last may be shorter); each MIDI
+// event goes to the block that holds its frame, at its offset within that block, in file order;
+// with a transport the song position advances with the stream and the transport is playing.
 //
-// Everything is allocated by the constructor; run() allocates nothing of its own.
+// Everything is allocated by the constructor; prepare() and process() allocate nothing of their
+// own (the plug-in sizes its buffers in prepare()).
 class Renderer {
 public:
-  // Called after every block with its first frame and length; may throw to stop the render.
-  using BlockDone = std::function<void(std::int64_t start, int frames)>;
+  // `midi` may be null; it is read from its start and must outlive the renderer.
+  Renderer(plug::IPlugin& plugin, const HostSettings& settings, MidiFile* midi);
 
-  // `frames`: length of the whole stream. Events at or beyond it are never delivered.
-  Renderer(plug::IPlugin& plugin, const HostSettings& settings, const std::vector<TimedMidiEvent>& midi,
-           std::int64_t frames);
+  // Prepares the plug-in for the sample rate and block size (it resets and allocates here).
+  void prepare();
+  // The stream's next block: `frames` (1 … blockSize) frames of input into output (which may be
+  // the same buffers).
+  void process(const float* inputLeft, const float* inputRight, float* outputLeft, float* outputRight, int frames);
 
-  // Prepares the plug-in for the sample rate and block size (it resets and allocates here), then
-  // renders input into output (each `frames` long; they may be the same buffers).
-  void run(const float* inputLeft, const float* inputRight, float* outputLeft, float* outputRight,
-           const BlockDone& blockDone);
+  std::int64_t framesDone() const { return mStart; }
 
 private:
-  void fillTransport(std::int64_t start);
+  void fillTransport();
 
   plug::IPlugin& mPlugin;
   HostSettings mSettings;
-  std::int64_t mFrames;
-  std::vector<plug::HostMidiEvent> mEvents;  // block-relative frames, in delivery order
-  std::vector<std::int64_t> mEventBlock;     // the first frame of the block each event goes to
+  MidiFile* mMidi;
+  TimedMidiEvent mNextEvent;  // the first event not yet delivered
+  bool mHasNextEvent = false;
+  std::vector<plug::HostMidiEvent> mBlockEvents;  // sized for the busiest block of the file
+  std::int64_t mStart = 0;  // first frame of the next block
   plug::HostTransport mTransport;
 };
 

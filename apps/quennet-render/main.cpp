@@ -2,9 +2,9 @@
 // through the framework's processing call with float buffers, MIDI and transport.
 // See usageText() in Options.cpp for the command line.
 
-#include <atomic>
+#include <algorithm>
 #include <cmath>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -13,6 +13,7 @@
 
 #include "apps/quennet-render/AudioFile.h"
 #include "apps/quennet-render/Errors.h"
+#include "apps/quennet-render/Interruption.h"
 #include "apps/quennet-render/Listing.h"
 #include "apps/quennet-render/MidiFile.h"
 #include "apps/quennet-render/Options.h"
@@ -23,32 +24,6 @@
 
 namespace render {
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-// Ctrl-C or a kill during the render stops it cleanly, so the pending output is removed.
-class InterruptHandlers {
-public:
-  InterruptHandlers()
-  {
-    mPreviousInt = std::signal(SIGINT, &InterruptHandlers::handle);
-    mPreviousTerm = std::signal(SIGTERM, &InterruptHandlers::handle);
-  }
-  ~InterruptHandlers()
-  {
-    std::signal(SIGINT, mPreviousInt);
-    std::signal(SIGTERM, mPreviousTerm);
-  }
-  InterruptHandlers(const InterruptHandlers&) = delete;
-  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
-
-private:
-  static void handle(int) { gInterrupted.store(true); }
-
-  void (*mPreviousInt)(int) = SIG_DFL;
-  void (*mPreviousTerm)(int) = SIG_DFL;
-};
 
 std::string number(double value)
 {
@@ -63,19 +38,31 @@ void printToStdout(const std::string& text)
     throw RenderFailure("cannot write to standard output");
 }
 
+// The stream's next block: input frames until the input ends, then the tail's silence. Returns
+// the frames of the block and, in `fromInput`, how many of them came from the input.
+long nextBlock(AudioReader& input, bool& inputEnded, std::int64_t& tailLeft, float* left, float* right, long size,
+               long& fromInput)
+{
+  fromInput = inputEnded ? 0 : input.read(left, right, size);
+  inputEnded = inputEnded || fromInput < size;
+  const long silence = static_cast<long>(std::min<std::int64_t>(size - fromInput, tailLeft));
+  std::fill(left + fromInput, left + fromInput + silence, 0.0f);
+  std::fill(right + fromInput, right + fromInput + silence, 0.0f);
+  tailLeft -= silence;
+  return fromInput + silence;
+}
+
 int render(const Options& options)
 {
-  // From here on Ctrl-C stops at the next block instead of killing the process, so no pending
-  // file is left behind.
-  InterruptHandlers interruptHandlers;
+  setInterruptNote(inQuotes(options.output) + " is left as it was");
 
   // Everything the command line names is checked before anything is rendered or written.
-  InputAudio input = readAudioFile(options.input);
-  const int rate = input.sampleRate;
-  std::vector<TimedMidiEvent> midi;
+  AudioReader input(options.input);
+  const int rate = input.sampleRate();
+  std::unique_ptr<MidiFile> midi;
   if (!options.midiFile.empty())
-    midi = readMidiFile(options.midiFile, rate);
-  const OutputEncoding encoding = chooseOutputEncoding(options.output, options.format, input.format);
+    midi = std::make_unique<MidiFile>(options.midiFile, rate);
+  const OutputEncoding encoding = chooseOutputEncoding(options.output, options.format, input.format(), rate);
 
   std::unique_ptr<plug::IPlugin> plugin = makePlugin();
   const int preset = findPreset(*plugin, options.preset);
@@ -83,9 +70,10 @@ int render(const Options& options)
   for (const auto& [name, value] : options.settings)
     settings.push_back(resolveSetting(*plugin, name, value));
 
-  std::unique_ptr<PendingPicture> picture;
+  std::unique_ptr<RenderPicture> picture;
   if (!options.waveform.empty())
-    picture = std::make_unique<PendingPicture>(options.waveform);
+    picture = std::make_unique<RenderPicture>(options.waveform, options.input, input.channels() == 2,
+                                              options.output, rate);
   OutputAudioFile output(options.output, encoding, rate);
 
   applyPreset(*plugin, preset);
@@ -97,16 +85,13 @@ int render(const Options& options)
     applySetting(*plugin, settings[i]);
   }
 
-  // The stream: the input, then the tail's silence. All buffers are made before the render.
-  const std::int64_t frames = input.frames() + std::llround(options.tailSeconds * rate);
-  input.left.resize(static_cast<size_t>(frames), 0.0f);
-  input.right.resize(static_cast<size_t>(frames), 0.0f);
-  InputAudio rendered;
-  rendered.left.resize(static_cast<size_t>(frames));
-  rendered.right.resize(static_cast<size_t>(frames));
-  rendered.sampleRate = rate;
-  rendered.channels = 2;
-  std::vector<float> interleaved(2 * static_cast<size_t>(options.blockSize));
+  // The stream: the input, then the tail's silence, read, rendered and written a block at a
+  // time, so memory stays the same whatever the length. All buffers are made before the render.
+  const long blockSize = options.blockSize;
+  std::vector<float> inLeft(static_cast<size_t>(blockSize)), inRight(static_cast<size_t>(blockSize));
+  std::vector<float> outLeft(static_cast<size_t>(blockSize)), outRight(static_cast<size_t>(blockSize));
+  std::vector<float> interleaved(2 * static_cast<size_t>(blockSize));
+  std::int64_t tailLeft = std::llround(options.tailSeconds * rate);
 
   HostSettings host;
   host.sampleRate = rate;
@@ -114,31 +99,41 @@ int render(const Options& options)
   host.transport = options.transport;
   host.tempo = options.tempo;
   host.position = options.position;
-  Renderer renderer(*plugin, host, midi, frames);
+  Renderer renderer(*plugin, host, midi.get());
 
-  ProgressBar progress(!options.quiet, frames, rate);
-  renderer.run(input.left.data(), input.right.data(), rendered.left.data(), rendered.right.data(),
-               [&](std::int64_t start, int n) {
-                 const float* left = rendered.left.data() + start;
-                 const float* right = rendered.right.data() + start;
-                 for (int i = 0; i < n; ++i) {
-                   interleaved[2 * static_cast<size_t>(i)] = left[i];
-                   interleaved[2 * static_cast<size_t>(i) + 1] = right[i];
-                 }
-                 output.write(interleaved.data(), n);
-                 progress.update(start + n);
-                 if (gInterrupted.load())
-                   throw RenderFailure("interrupted; " + inQuotes(options.output) + " is left as it was");
-               });
+  ProgressBar progress(!options.quiet, input.announcedFrames() > 0 ? input.announcedFrames() + tailLeft : 0, rate);
+  renderer.prepare();
+  bool inputEnded = false;
+  for (;;) {
+    long fromInput = 0;
+    const long n = nextBlock(input, inputEnded, tailLeft, inLeft.data(), inRight.data(), blockSize, fromInput);
+    if (n == 0)
+      break;
+    if (picture)
+      picture->addInput(inLeft.data(), inRight.data(), fromInput);
+    renderer.process(inLeft.data(), inRight.data(), outLeft.data(), outRight.data(), static_cast<int>(n));
+    if (picture)
+      picture->addOutput(outLeft.data(), outRight.data(), n);
+    for (long i = 0; i < n; ++i) {
+      interleaved[2 * static_cast<size_t>(i)] = outLeft[static_cast<size_t>(i)];
+      interleaved[2 * static_cast<size_t>(i) + 1] = outRight[static_cast<size_t>(i)];
+    }
+    output.write(interleaved.data(), n);
+    progress.update(renderer.framesDone());
+  }
   progress.finish();
-  if (gInterrupted.load())
-    throw RenderFailure("interrupted; " + inQuotes(options.output) + " is left as it was");
 
   if (picture)
-    drawRenderPicture(*picture, options.input, input, options.output, rendered);
+    picture->draw();
+  output.finish();
+  // Both files are complete; they take their places together or not at all.
+  holdInterruptsUntilExit();
   output.commit();
   if (picture)
     picture->commit();
+  if (output.replacedSamples() > 0)
+    printWarning(std::to_string(output.replacedSamples()) + " output samples were NaN or infinite; " +
+                 encoding.description + " cannot hold them, so they are written as 0");
   return kExitSuccess;
 }
 
@@ -161,6 +156,8 @@ int run(const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
   using namespace render;
+  // From the first moment, Ctrl-C ends the program cleanly, wherever it waits.
+  installInterruptHandlers();
   int status = kExitSuccess;
   try {
     status = run(std::vector<std::string>(argv + 1, argv + argc));

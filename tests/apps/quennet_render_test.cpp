@@ -3,22 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <sndfile.h>
-// smf.h includes glib.h inside extern "C", which C++ rejects; glib first makes that include a no-op.
-#include <glib.h>
-#include <smf.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,16 +31,31 @@
 #include <vector>
 
 #include "Files.h"
+#include "SmfBytes.h"
 #include "TempHome.h"
 #include "TestHost.h"
 #include "core/quennet.param.h"
+#include "lv2/ChildProcess.h"
 #include "framework/IPlugin.h"
+#include "graphics/WaveformPicture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kRate = 48000;
+
+// Cairo and fontconfig keep font caches for the life of the process; releasing them at the end
+// keeps LeakSanitizer builds quiet.
+class ReleaseFontCaches : public ::testing::Environment {
+public:
+  void TearDown() override
+  {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+const ::testing::Environment* const kReleaseFontCaches = ::testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
 
 // A string literal with its zero bytes, without the terminating one.
 template <size_t N>
@@ -190,20 +209,10 @@ struct MidiFileEvent {
 
 void writeMidi(const fs::path& path, int ppqn, int tracks, const std::vector<MidiFileEvent>& events)
 {
-  smf_t* smf = smf_new();
-  ASSERT_EQ(smf_set_ppqn(smf, ppqn), 0);
-  std::vector<smf_track_t*> trackList;
-  for (int t = 0; t < tracks; ++t) {
-    trackList.push_back(smf_track_new());
-    smf_add_track(smf, trackList.back());
-  }
-  for (const MidiFileEvent& e : events) {
-    std::vector<std::uint8_t> bytes = e.bytes;
-    smf_track_add_event_pulses(trackList[static_cast<size_t>(e.track)],
-                               smf_event_new_from_pointer(bytes.data(), static_cast<int>(bytes.size())), e.pulses);
-  }
-  ASSERT_EQ(smf_save(smf, path.c_str()), 0);
-  smf_delete(smf);
+  std::vector<SmfTimedEvent> timed;
+  for (const MidiFileEvent& e : events)
+    timed.push_back({e.track, static_cast<std::uint32_t>(e.pulses), std::string(e.bytes.begin(), e.bytes.end())});
+  writeFile(path, smfFile(tracks == 1 ? 0 : 1, ppqn, tracks, timed));
 }
 
 // Two tracks at 480 pulses per quarter note: a conductor track with 120 BPM from the start and
@@ -305,6 +314,30 @@ std::pair<int, int> pngSize(const fs::path& path)
   return {be32(16), be32(20)};
 }
 
+// The writing end of a FIFO once a reader has opened the other end; -1 when none has within
+// `seconds`. Writes to a reader that went away fail with EPIPE rather than kill the test.
+int openFifoForWriting(const fs::path& fifo, double seconds)
+{
+  signal(SIGPIPE, SIG_IGN);
+  int fd = -1;
+  waitUntil([&] { return (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, seconds, 0.01);
+  if (fd >= 0)
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+bool writeAll(int fd, const std::string& bytes)
+{
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+    if (written <= 0)
+      return false;
+    done += static_cast<size_t>(written);
+  }
+  return true;
+}
+
 class QuennetRenderTest : public ::testing::Test {
 protected:
   void SetUp() override
@@ -356,6 +389,8 @@ TEST_F(QuennetRenderTest, RenderEqualsTheProcessingCallDrivenDirectly)
     {"MIDI Synced with the MIDI file and a tail, blocks of 1000", "MIDI Synced", 4, 1000, 172.0, 0, true, 0.25, kRate},
     {"Synced Reversals at a song position, blocks of 333", "6", 6, 333, 140.0, 12345, false, 0.0, kRate},
     {"Strange Mix without transport, blocks of 4096", "Strange Mix", 9, 4096, std::nullopt, 0, false, 0.0, kRate},
+    // 84000 = 108 · 777 + 84: the input ends inside a block, which the tail's silence completes.
+    {"MIDI Standard with a tail, blocks of 777", "3", 3, 777, 120.0, 0, true, 0.1, kRate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -441,6 +476,114 @@ TEST_F(QuennetRenderTest, MidiTimesRoundToTheNearestFrame)
   options.blockSize = 1;
   options.midi = {{46, 0x90, 60, 100}, {138, 0x90, 64, 100}, {230, 0x80, 60, 0}};
   EXPECT_EQ(firstDifference(renderDirect(3, {}, input, options, 44100), deinterleave(readAudio(path("out.wav")))), -1);
+}
+
+// Files some programs write, and files a careless or hostile user might hand over: every one is
+// read whole (not cut short, not a byte outside it), and every event lands on its exact frame.
+TEST_F(QuennetRenderTest, LargeAndUnusualMidiFilesPlayExactly)
+{
+  const std::string noteOn = bytes("\x90\x3C\x64");
+  const std::string noteOff = bytes("\x80\x3C\x00");
+  struct Case {
+    const char* name;
+    std::string file;
+    size_t inputFrames;
+    std::vector<TimedMidi> expected;
+  };
+  std::vector<Case> cases;
+
+  // Format 1 with chunks of other kinds before, between and after the tracks: the test tempo map
+  // and notes, so the frames are those worked out by hand.
+  {
+    const std::string plain = smfFile(1, 480, 2, {
+                                                   {0, 0, smfTempo(500000)},
+                                                   {0, 960, smfTempo(600000)},
+                                                   {1, 0, bytes("\x90\x3C\x64")},
+                                                   {1, 240, bytes("\x90\x40\x64")},
+                                                   {1, 480, bytes("\xC0\x05")},
+                                                   {1, 480, bytes("\x80\x3C\x00")},
+                                                   {1, 1200, bytes("\x91\x43\x5A")},
+                                                   {1, 1440, bytes("\xB0\x7B\x00")},
+                                                 });
+    // The header (14 bytes), the conductor track (8 bytes and the length at 18 … 21), the notes.
+    const size_t conductorEnd = 14 + 8 + static_cast<unsigned char>(plain[21]);
+    const std::string file = plain.substr(0, 14) + smfChunk("XFIH", "made by a notation program") +
+                             plain.substr(14, conductorEnd - 14) + smfChunk("MTxt", "") + plain.substr(conductorEnd) +
+                             smfChunk("XFKM", "end");
+    cases.push_back({"chunks of other kinds", file, 80000, testMidiFrames()});
+  }
+  // 65 535 tracks, the most a header can declare; only the last one holds notes.
+  {
+    std::vector<SmfTimedEvent> events = {{65534, 0, noteOn}, {65534, 480, noteOff}};
+    cases.push_back({"65 535 tracks", smfFile(1, 480, 65535, events), 30000, {{0, 0x90, 60, 100}, {24000, 0x80, 60, 0}}});
+  }
+  // 800 000 note events, 2.4 MB: a note-on at every even pulse and its end (a note-on of velocity
+  // 0, in running status) at the odd pulse after it. At 120 BPM a pulse is 50 frames; the 24000
+  // frames of input hold the first 480 events.
+  {
+    std::string track = smfVarLength(0) + bytes("\x90\x3C\x64");
+    for (int i = 1; i < 800000; ++i)
+      track += smfVarLength(1) + (i % 2 == 0 ? std::string(bytes("\x3C\x64")) : std::string(bytes("\x3C\x00")));
+    track += smfVarLength(0) + kSmfEndOfTrack;
+    std::vector<TimedMidi> expected;
+    for (int i = 0; i < 480; ++i)
+      expected.push_back({50L * i, 0x90, 60, static_cast<std::uint8_t>(i % 2 == 0 ? 100 : 0)});
+    cases.push_back({"800 000 note events", smfHeader(0, 1, 480) + smfChunk("MTrk", track), 24000, expected});
+  }
+  // 100 000 tempo events, one per pulse: 500000 µs per quarter note at even pulses (50 frames per
+  // pulse), 250000 at odd ones (25 frames), so an even pulse p lies at frame 75 · p / 2. Notes at
+  // pulses 100 k (on) and 100 k + 50 (off).
+  {
+    std::vector<SmfTimedEvent> events;
+    for (std::uint32_t p = 0; p < 100000; ++p)
+      events.push_back({0, p, smfTempo(p % 2 == 0 ? 500000 : 250000)});
+    std::vector<TimedMidi> expected;
+    for (std::uint32_t k = 0; k <= 12; ++k) {
+      events.push_back({1, 100 * k, noteOn});
+      events.push_back({1, 100 * k + 50, noteOff});
+      expected.push_back({3750L * k, 0x90, 60, 100});
+      expected.push_back({3750L * k + 1875, 0x80, 60, 0});
+    }
+    cases.push_back({"100 000 tempo events", smfFile(1, 480, 2, events), 48000, expected});
+  }
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const StereoBuffer input = noise(c.inputFrames, 0x3131);
+    writeAudio(path("in.wav"), interleave(input), 2);
+    writeFile(path("notes.mid"), c.file);
+    const RunResult result =
+      run({"-p", "3", "--format", "float", "--midi", path("notes.mid"), path("in.wav"), path("out.wav")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    RenderOptions options;
+    options.midi = c.expected;
+    EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))), renderDirect(3, {}, input, options)), -1);
+  }
+}
+
+TEST_F(QuennetRenderTest, MidiFilesBeyondTheCapAreRefusedBeforeTheyAreRead)
+{
+  writeAudio(path("in.wav"), interleave(noise(4800, 0x11)), 2);
+  // 64 MB and one byte, sparse: refused from its size, nothing read.
+  {
+    std::ofstream(path("huge.mid"), std::ios::binary).put('M');
+    fs::resize_file(path("huge.mid"), (64u << 20) + 1);
+  }
+  const struct {
+    const char* name;
+    std::string midi;
+  } cases[] = {
+    {"a file of 64 MB and one byte", path("huge.mid")},
+    {"an endless device", "/dev/zero"},  // read only up to the cap and one byte more
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult result = run({"--midi", c.midi, path("in.wav"), path("out.wav")});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "quennet-render: '" + c.midi + "' is too large for a MIDI file (more than 64 MB)\n");
+    EXPECT_FALSE(fs::exists(path("out.wav")));
+  }
 }
 
 TEST_F(QuennetRenderTest, MonoInputGivesTwoEqualChannels)
@@ -589,20 +732,116 @@ TEST_F(QuennetRenderTest, WholeNumberFormatsClipInsteadOfWrappingRound)
     ASSERT_FLOAT_EQ(sample, 32767.0f / 32768.0f);
 }
 
+TEST_F(QuennetRenderTest, NonFiniteSamplesBecomeZeroWhereTheFormatCannotHoldThem)
+{
+  // Dry signal only: the output is the input, so NaN and infinities pass straight through (an
+  // infinity becomes NaN on the way), at frames 100 (left), 200 (right) and 300 (both).
+  std::vector<float> samples = interleave(noise(4800, 0x21));
+  samples[2 * 100] = std::numeric_limits<float>::quiet_NaN();
+  samples[2 * 200 + 1] = std::numeric_limits<float>::infinity();
+  samples[2 * 300] = -std::numeric_limits<float>::infinity();
+  samples[2 * 300 + 1] = std::numeric_limits<float>::quiet_NaN();
+  writeAudio(path("in.wav"), samples, 2);
+  const std::vector<size_t> bad = {2 * 100, 2 * 200 + 1, 2 * 300, 2 * 300 + 1};
+
+  struct Case {
+    const char* output;
+    std::vector<std::string> format;
+    bool keeps;     // float: NaN stays, no warning
+    bool lossless;  // the other samples come back exactly as far as the encoding holds them
+  };
+  const Case cases[] = {
+    {"float.wav", {"--format", "float"}, true, true},
+    {"pcm16.wav", {"--format", "pcm16"}, false, true},
+    {"pcm24.aiff", {"--format", "pcm24"}, false, true},
+    {"pcm16.flac", {"--format", "pcm16"}, false, true},
+    {"pcm24.flac", {}, false, true},
+    {"vorbis.ogg", {}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = {"-s", "Mix=0"};
+    args.insert(args.end(), c.format.begin(), c.format.end());
+    args.insert(args.end(), {path("in.wav"), path(c.output)});
+    const RunResult result = run(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    if (c.keeps) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_EQ(lineCount(result.err), 1) << result.err;
+      EXPECT_EQ(result.err.rfind("quennet-render: warning: 4 output samples were NaN or infinite;", 0), 0u) << result.err;
+    }
+    const AudioData written = readAudio(path(c.output));
+    ASSERT_EQ(written.frames(), 4800);
+    for (size_t i : bad) {
+      if (c.keeps) {
+        EXPECT_TRUE(std::isnan(written.samples[i])) << "sample " << i;
+      } else if (c.lossless) {
+        EXPECT_EQ(written.samples[i], 0.0f) << "sample " << i;
+      }
+    }
+    if (!c.keeps) {
+      for (size_t i = 0; i < written.samples.size(); ++i)
+        ASSERT_TRUE(std::isfinite(written.samples[i])) << "sample " << i;
+    }
+    if (c.lossless) {
+      EXPECT_NEAR(written.samples[2 * 150], samples[2 * 150], 1.0 / 32768.0);
+    }
+  }
+}
+
+TEST_F(QuennetRenderTest, EncodersAreTriedBeforeTheRender)
+{
+  // Vorbis encodes up to 200 kHz; beyond, the output is refused before anything is rendered.
+  writeAudio(path("in200.wav"), interleave(noise(2000, 0x22)), 2, 200000);
+  writeAudio(path("in384.wav"), interleave(noise(3840, 0x23)), 2, 384000);
+  writeFile(path("out.ogg"), "precious old render");
+  RunResult result = run({path("in200.wav"), path("ok.ogg")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readAudio(path("ok.ogg")).rate, 200000);
+
+  const auto before = folderContents(work);
+  result = run({path("in384.wav"), path("out.ogg")});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "quennet-render: cannot write '" + path("out.ogg") +
+                          "': libsndfile cannot write Ogg Vorbis at 384000 Hz\n");
+  EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+  result = run({path("in384.wav"), path("out.wav")});
+  EXPECT_EQ(result.status, 0) << result.err;
+}
+
 // Pictures.
 
-TEST_F(QuennetRenderTest, WaveformAndOverviewPictures)
+// The pictures are gathered block by block on the way; they show what the whole files show.
+TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
 {
-  writeAudio(path("in.wav"), interleave(noise(9600, 0x6)), 2);
-  writeAudio(path("mono.wav"), noise(4800, 0x7).left, 1);
-  RunResult result = run({"--waveform", path("render.png"), path("in.wav"), path("out.wav")});
+  writeAudio(path("in.wav"), interleave(noise(96000, 0x6)), 2);
+  writeAudio(path("mono.wav"), noise(72000, 0x7).left, 1);
+  auto rowOf = [&](const std::string& title, const std::string& name) {
+    const AudioData audio = readAudio(path(name));
+    return plug::graphics::WaveformRow::fromInterleaved(title, audio.samples.data(), audio.frames(), audio.channels,
+                                                         audio.rate);
+  };
+  auto expectedPicture = [](const std::vector<plug::graphics::WaveformRow>& rows) {
+    std::vector<unsigned char> png;
+    std::string error;
+    EXPECT_TRUE(plug::graphics::encodeWaveformPng(rows, png, 1600, &error)) << error;
+    return std::string(png.begin(), png.end());
+  };
+
+  RunResult result = run({"--waveform", path("render.png"), "--tail", "0.5", "-b", "1000", path("mono.wav"),
+                          path("out.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   // Picture height: 12 + rows · 120 + 28; the default width is 1600.
   EXPECT_EQ(pngSize(path("render.png")), std::make_pair(1600, 12 + 2 * 120 + 28));
+  EXPECT_TRUE(readFile(path("render.png")) ==
+              expectedPicture({rowOf("input: mono.wav", "mono.wav"), rowOf("output: out.wav", "out.wav")}));
 
   result = run({"--overview", path("overview.png"), path("in.wav"), path("out.wav"), path("mono.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(pngSize(path("overview.png")), std::make_pair(1600, 12 + 3 * 120 + 28));
+  EXPECT_TRUE(readFile(path("overview.png")) == expectedPicture({rowOf("in.wav", "in.wav"), rowOf("out.wav", "out.wav"),
+                                                                  rowOf("mono.wav", "mono.wav")}));
 }
 
 // Errors.
@@ -615,6 +854,9 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
   // A track longer than the file; a note-on cut off after its first data byte, and no End of Track.
   writeFile(path("broken.mid"), bytes("MThd\0\0\0\6\0\1\0\2\1\xe0MTrk\0\0\1\0\0\x90"));
   writeFile(path("cut.mid"), bytes("MThd\0\0\0\6\0\0\0\1\1\xe0MTrk\0\0\0\3\0\x90\x3c"));
+  // A FLAC file cut off in the middle: found broken only while the render reads it.
+  writeAudio(path("cut.flac"), interleave(noise(48000, 0x80)), 2, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  writeFile(path("cut.flac"), readFile(path("cut.flac")).substr(0, 100001));
   writeFile(path("out.wav"), "precious old render");
   writeFile(path("out.flac"), "precious old flac");
   writeFile(path("out.mp3"), "precious old mp3");
@@ -633,6 +875,7 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"input is a folder", {path("folder"), out}, "cannot read '" + path("folder") + "': it is a folder"},
     {"not an audio file", {path("text.wav"), out}, "'" + path("text.wav") + "' is not in an audio format quennet-render can read"},
     {"three channels", {path("three.wav"), out}, "'" + path("three.wav") + "' has 3 channels; quennet-render takes mono or stereo"},
+    {"input broken in the middle", {path("cut.flac"), out}, "cannot read '" + path("cut.flac") + "': "},
     {"unsupported output type", {in, path("out.mp3")}, "cannot write '" + path("out.mp3") + "': unsupported file type '.mp3'"},
     {"FLAC cannot hold float", {"--format", "float", in, path("out.flac")}, "FLAC cannot hold float samples"},
     {"unknown format", {"--format", "pcm32", in, out}, "--format must be pcm16, pcm24 or float, not 'pcm32'"},
@@ -686,6 +929,287 @@ TEST_F(QuennetRenderTest, FailureWhileRenderingExits1AndLeavesOutputUntouched)
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(lineCount(result.err), 1) << result.err;
   EXPECT_EQ(result.err.rfind("quennet-render: cannot write '" + path("out.wav") + "'", 0), 0u) << result.err;
+  EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+}
+
+// Files and folders.
+
+TEST_F(QuennetRenderTest, OnlyTheFramesActuallyReadCount)
+{
+  // A FLAC file of 2000 frames whose header claims 8 G: no buffer is sized by the claim.
+  const StereoBuffer input = noise(2000, 0x41);
+  writeAudio(path("in.flac"), interleave(input), 2, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+  std::string flac = readFile(path("in.flac"));
+  ASSERT_EQ(flac.compare(0, 4, "fLaC"), 0);
+  // STREAMINFO starts at byte 8; its 36-bit sample count at bit 108 of it: the low nibble of byte
+  // 21 and bytes 22 … 25 of the file.
+  flac[21] = static_cast<char>((flac[21] & 0xF0) | 0x2);  // 2^33 frames
+  for (int i = 22; i < 26; ++i)
+    flac[i] = 0;
+  writeFile(path("liar.flac"), flac);
+
+  const RunResult result = run({"--format", "float", path("liar.flac"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const AudioData written = readAudio(path("out.wav"));
+  ASSERT_EQ(written.frames(), 2000);
+  // 24-bit input: the render of the file's own samples.
+  const StereoBuffer decoded = deinterleave(readAudio(path("in.flac")));
+  EXPECT_EQ(firstDifference(deinterleave(written), renderDirect(0, {}, decoded, RenderOptions{})), -1);
+}
+
+TEST_F(QuennetRenderTest, InputFromAFifoRendersAsFromAFile)
+{
+  const StereoBuffer input = noise(30000, 0x42);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  ChildProcess render({QUENNET_RENDER, "--format", "float", "--tail", "0.1", path("in.fifo"), path("out.wav")}, {},
+                      (scratch / "log.txt").string());
+  const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+  ASSERT_GE(fifo, 0) << render.log();
+  EXPECT_TRUE(writeAll(fifo, readFile(path("in.wav"))));
+  close(fifo);
+  ASSERT_EQ(render.waitExit(60.0), 0) << render.log();
+  EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))),
+                            renderDirect(0, {}, withTail(input, 4800), RenderOptions{})),
+            -1);
+}
+
+TEST_F(QuennetRenderTest, NamesUpToTheLimitOfTheFileSystem)
+{
+  writeAudio(path("in.wav"), interleave(noise(4800, 0x43)), 2);
+  for (size_t length : {243u, 244u, 250u, 255u}) {
+    SCOPED_TRACE(length);
+    const std::string name = std::string(length - 4, 'n') + ".wav";
+    const std::string picture = std::string(length - 4, 'p') + ".png";
+    const RunResult result = run({"--waveform", path(picture), path("in.wav"), path(name)});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readAudio(path(name)).frames(), 4800);
+    EXPECT_EQ(pngSize(path(picture)).first, 1600);
+    fs::remove(path(name));
+    fs::remove(path(picture));
+  }
+  // Nothing else is left behind.
+  EXPECT_EQ(folderContents(work).size(), 1u);
+}
+
+TEST_F(QuennetRenderTest, SymbolicLinksKeepPointingAtTheRenderedFile)
+{
+  writeAudio(path("in.wav"), interleave(noise(4800, 0x44)), 2);
+  fs::create_directories(work / "sub");
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct Case {
+    const char* name;
+    std::string old;  // what the file at the end of the links holds before; empty: nothing
+    mode_t mode;      // of the old file
+    std::vector<std::pair<std::string, std::string>> links;  // name, what it points to
+    std::string output;
+    std::string rendered;  // where the audio lands
+    mode_t expectedMode;
+  };
+  const Case cases[] = {
+    {"a link to a file", "old", 0640, {{"link.wav", path("sub/target.wav")}}, "link.wav", "sub/target.wav", 0640},
+    {"a relative link", "old", 0604, {{"rel.wav", "sub/relative.wav"}}, "rel.wav", "sub/relative.wav", 0604},
+    {"two links in a row", "old", 0600, {{"first.wav", "second.wav"}, {"second.wav", "sub/end.wav"}}, "first.wav",
+     "sub/end.wav", 0600},
+    {"a dangling link", "", 0, {{"dangling.wav", "sub/new.wav"}}, "dangling.wav", "sub/new.wav", 0666 & ~mask},
+    {"no link", "", 0, {}, "plain.wav", "plain.wav", 0666 & ~mask},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.old.empty()) {
+      writeFile(path(c.rendered), c.old);
+      fs::permissions(path(c.rendered), static_cast<fs::perms>(c.mode));
+    }
+    for (const auto& [name, target] : c.links)
+      fs::create_symlink(target, work / name);
+    const RunResult result = run({path("in.wav"), path(c.output)});
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const auto& [name, target] : c.links) {
+      EXPECT_TRUE(fs::is_symlink(work / name)) << name;
+      EXPECT_EQ(fs::read_symlink(work / name), target);
+    }
+    EXPECT_FALSE(fs::is_symlink(path(c.rendered)));
+    EXPECT_EQ(readAudio(path(c.rendered)).frames(), 4800);
+    struct stat info {};
+    ASSERT_EQ(stat(path(c.rendered).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.expectedMode);
+  }
+  // No temporary file anywhere.
+  for (const auto& entry : fs::recursive_directory_iterator(work))
+    EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+
+  // What cannot be replaced by a file is refused: a FIFO behind a link, a loop of links.
+  ASSERT_EQ(mkfifo(path("sub/pipe.wav").c_str(), 0600), 0);
+  fs::create_symlink("sub/pipe.wav", work / "to-pipe.wav");
+  fs::create_symlink("loop-b.wav", work / "loop-a.wav");
+  fs::create_symlink("loop-a.wav", work / "loop-b.wav");
+  const struct {
+    std::string output;
+    std::string message;
+  } refused[] = {
+    {path("to-pipe.wav"), "cannot write '" + path("to-pipe.wav") + "': it is not a regular file"},
+    {path("sub/pipe.wav"), "cannot write '" + path("sub/pipe.wav") + "': it is not a regular file"},
+    {path("loop-a.wav"), "cannot write '" + path("loop-a.wav") + "': too many levels of symbolic links"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.output);
+    const RunResult result = run({path("in.wav"), r.output});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "quennet-render: " + r.message + "\n");
+  }
+  EXPECT_TRUE(fs::is_fifo(path("sub/pipe.wav")));
+}
+
+// Runs quennet-render in a mount namespace of its own, in which `folder` is a tmpfs of `bytes`
+// holding only `files`; `listing` gets what the folder holds afterwards, one "name size" a line.
+// Status -1 when no such namespace can be made here (it takes root).
+RunResult runOnSmallDisk(const std::vector<std::string>& args, const fs::path& folder, size_t bytes,
+                         const std::map<std::string, std::string>& files, const fs::path& scratch, std::string& listing)
+{
+  const fs::path listPath = scratch / "listing.txt";
+  const fs::path outPath = scratch / "stdout.txt";
+  const fs::path errPath = scratch / "stderr.txt";
+  std::vector<std::string> all = {QUENNET_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string options = "size=" + std::to_string(bytes);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+      _exit(200);
+    for (const auto& [name, content] : files)
+      writeFile(folder / name, content);
+    const pid_t render = fork();
+    if (render == 0) {
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(render, &wstatus, 0);
+    std::string list;
+    for (const auto& entry : fs::directory_iterator(folder))
+      list += entry.path().filename().string() + " " + std::to_string(fs::file_size(entry.path())) + "\n";
+    writeFile(listPath, list);
+    _exit(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus));
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  RunResult result;
+  result.status = WIFEXITED(wstatus) && WEXITSTATUS(wstatus) != 200 ? WEXITSTATUS(wstatus) : -1;
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  listing = readFile(listPath);
+  return result;
+}
+
+TEST_F(QuennetRenderTest, FullDiskSaysSoAndLeavesOutputUntouched)
+{
+  // Two seconds of noise: far more than 32 kB in every format.
+  writeAudio(path("in.wav"), interleave(noise(96000, 0x45)), 2);
+  fs::create_directories(work / "small");
+  for (const char* output : {"out.wav", "out.aiff", "out.flac", "out.ogg"}) {
+    SCOPED_TRACE(output);
+    const std::string target = path(std::string("small/") + output);
+    std::string listing;
+    const RunResult result = runOnSmallDisk({"--waveform", path("small/pic.png"), path("in.wav"), target},
+                                            work / "small", 32 * 1024, {{output, "precious old render"}}, scratch,
+                                            listing);
+    if (result.status == -1)
+      GTEST_SKIP() << "no private tmpfs here (needs root)";
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "quennet-render: cannot write '" + target + "': disk full\n");
+    EXPECT_EQ(listing, std::string(output) + " 19\n");  // the old file, nothing beside it
+  }
+}
+
+// Interrupts.
+
+// Whether the process has its interrupt handler in place and sleeps (in quennet-render before
+// the render: blocked opening or reading a FIFO).
+bool sleepsWithHandlers(pid_t pid)
+{
+  const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t caught = status.find("SigCgt:\t");
+  const size_t state = status.find("State:\t");
+  if (caught == std::string::npos || state == std::string::npos)
+    return false;
+  const unsigned long long mask = std::stoull(status.substr(caught + 8, 16), nullptr, 16);
+  return (mask & (1ull << (SIGINT - 1))) && (mask & (1ull << (SIGTERM - 1))) && status[state + 7] == 'S';
+}
+
+TEST_F(QuennetRenderTest, InterruptEndsTheProgramWhileItWaitsForAFifo)
+{
+  writeAudio(path("in.wav"), interleave(noise(4800, 0x51)), 2);
+  writeFile(path("out.wav"), "precious old render");
+  ASSERT_EQ(mkfifo(path("nobody.fifo").c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int signal;
+  } cases[] = {
+    {"input FIFO, Ctrl-C", {path("nobody.fifo"), path("out.wav")}, SIGINT},
+    {"input FIFO, SIGTERM", {path("nobody.fifo"), path("out.wav")}, SIGTERM},
+    {"MIDI FIFO, Ctrl-C", {"--midi", path("nobody.fifo"), path("in.wav"), path("out.wav")}, SIGINT},
+    {"overview of a FIFO, Ctrl-C", {"--overview", path("pic.png"), path("in.wav"), path("nobody.fifo")}, SIGINT},
+  };
+  const auto before = folderContents(work);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {QUENNET_RENDER};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ChildProcess render(argv, {}, (scratch / "log.txt").string());
+    ASSERT_TRUE(waitUntil([&] { return sleepsWithHandlers(render.pid()); }, 10.0));
+    kill(render.pid(), c.signal);
+    // It ends at once; a few seconds of grace for a busy machine.
+    const std::optional<int> status = render.waitExit(5.0);
+    ASSERT_TRUE(status.has_value()) << "still running after the interrupt";
+    EXPECT_EQ(*status, 1);
+    EXPECT_EQ(lineCount(render.log()), 1) << render.log();
+    EXPECT_EQ(render.log().rfind("quennet-render: interrupted; '", 0), 0u) << render.log();
+    EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+  }
+}
+
+TEST_F(QuennetRenderTest, InterruptDuringTheRenderRemovesTheTemporaryFiles)
+{
+  // The input comes through a FIFO whose writer stops after a second of audio: the render is
+  // under way, its temporary files made, when Ctrl-C comes.
+  writeAudio(path("in.wav"), interleave(noise(10 * 48000, 0x52)), 2);
+  const std::string wav = readFile(path("in.wav"));
+  writeFile(path("out.wav"), "precious old render");
+  writeFile(path("pic.png"), "precious old picture");
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  const auto before = folderContents(work);
+
+  ChildProcess render({QUENNET_RENDER, "--waveform", path("pic.png"), path("in.fifo"), path("out.wav")}, {},
+                      (scratch / "log.txt").string());
+  const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+  ASSERT_GE(fifo, 0) << render.log();
+  EXPECT_TRUE(writeAll(fifo, wav.substr(0, 400000)));  // about a second
+  auto temporaries = [&] {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(work))
+      count += entry.path().filename().string().find(".part-") != std::string::npos;
+    return count;
+  };
+  EXPECT_TRUE(waitUntil([&] { return temporaries() == 2 && sleepsWithHandlers(render.pid()); }, 10.0));
+  kill(render.pid(), SIGINT);
+  const std::optional<int> status = render.waitExit(5.0);
+  close(fifo);
+  ASSERT_TRUE(status.has_value()) << "still running after the interrupt";
+  EXPECT_EQ(*status, 1);
+  EXPECT_EQ(render.log(), "quennet-render: interrupted; '" + path("out.wav") + "' is left as it was\n");
+  EXPECT_EQ(temporaries(), 0);
   EXPECT_EQ(changedFiles(before, folderContents(work)), "");
 }
 

@@ -79,6 +79,7 @@ public:
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return mPid > 0; }
+  pid_t pid() const { return mPid; }
   bool running() { return started() && !mStatus && !poll(); }
 
   void write(const std::string& text)

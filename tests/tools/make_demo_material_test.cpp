@@ -1,14 +1,13 @@
 // Runs the real make-demo-material binary into temporary folders and reads what it wrote with
-// libsndfile and libsmf.
+// libsndfile and the renderer's MIDI file reader.
 
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
 
 #include <sndfile.h>
-// smf.h includes glib.h inside extern "C", which C++ rejects; glib first makes that include a no-op.
-#include <glib.h>
-#include <smf.h>
+
+#include "apps/quennet-render/SmfReader.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -145,27 +144,35 @@ TEST_F(MakeDemoMaterial, LoopIsSixBarsOfStereo24BitAtMinusOneDbfs)
 
 TEST_F(MakeDemoMaterial, NotesFollowTheLoop)
 {
-  smf_t* smf = smf_load((out / "demo-notes.mid").c_str());
-  ASSERT_NE(smf, nullptr);
-  ASSERT_GE(smf->number_of_tracks, 1);
+  const std::vector<char> bytes = readBytes(out / "demo-notes.mid");
+  render::SmfReader reader;
+  std::string problem;
+  ASSERT_TRUE(reader.open(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), problem)) << problem;
+  EXPECT_EQ(reader.format(), 1);
+  EXPECT_EQ(reader.tracks(), 2);
 
-  const smf_tempo_t* tempo = smf_get_tempo_by_pulses(smf, 0);
-  ASSERT_NE(tempo, nullptr);
-  EXPECT_NEAR(60e6 / tempo->microseconds_per_quarter_note, kBpm, 0.01);
-  EXPECT_EQ(smf_get_tempo_by_number(smf, 1), nullptr); // one tempo for the whole file
-
+  // One tempo for the whole file, at its start; times in seconds follow from it.
+  int tempos = 0;
+  double secondsPerPulse = 0.0;
   // Six bars of three-note chords (18) and a melody of 27 notes above them.
   int notes = 0, offsByVelocityZero = 0, offsByNoteOff = 0, sounding = 0, maxSounding = 0;
   double first = 1e9, last = -1.0;
   std::map<int, int> held;
-  while (smf_event_t* event = smf_get_next_event(smf)) {
-    if (smf_event_is_metadata(event))
+  render::SmfEvent event;
+  while (reader.next(event)) {
+    if (event.kind == render::SmfEvent::Kind::Tempo) {
+      ++tempos;
+      EXPECT_EQ(event.pulses, 0u);
+      EXPECT_NEAR(60e6 / event.microsPerQuarter, kBpm, 0.01);
+      secondsPerPulse = event.microsPerQuarter * 1e-6 / reader.ppqn();
       continue;
-    ASSERT_GE(event->midi_buffer_length, 3);
-    const int status = event->midi_buffer[0] & 0xF0;
-    const int channel = event->midi_buffer[0] & 0x0F;
-    const int pitch = event->midi_buffer[1];
-    const int velocity = event->midi_buffer[2];
+    }
+    ASSERT_EQ(tempos, 1) << "notes before the tempo";
+    const int status = event.status & 0xF0;
+    const int channel = event.status & 0x0F;
+    const int pitch = event.data1;
+    const int velocity = event.data2;
+    const double seconds = static_cast<double>(event.pulses) * secondsPerPulse;
     ASSERT_TRUE(status == 0x90 || status == 0x80) << "status " << status;
     EXPECT_EQ(channel, 0);
     EXPECT_GE(pitch, 36);
@@ -174,14 +181,15 @@ TEST_F(MakeDemoMaterial, NotesFollowTheLoop)
       ++notes;
       EXPECT_EQ(held[pitch]++, 0) << "pitch " << pitch << " struck again while held";
       maxSounding = std::max(maxSounding, ++sounding);
-      first = std::min(first, event->time_seconds);
+      first = std::min(first, seconds);
     } else {
       (status == 0x80 ? offsByNoteOff : offsByVelocityZero)++;
       EXPECT_EQ(held[pitch]--, 1) << "pitch " << pitch << " released but not held";
       --sounding;
-      last = std::max(last, event->time_seconds);
+      last = std::max(last, seconds);
     }
   }
+  EXPECT_EQ(tempos, 1);
   EXPECT_EQ(notes, 45);
   EXPECT_EQ(sounding, 0);
   EXPECT_EQ(maxSounding, 4);
@@ -189,7 +197,6 @@ TEST_F(MakeDemoMaterial, NotesFollowTheLoop)
   EXPECT_GT(offsByVelocityZero, 0);
   EXPECT_DOUBLE_EQ(first, 0.0);
   EXPECT_NEAR(last, kLoopSeconds, 0.001);
-  smf_delete(smf);
 }
 
 TEST(MakeDemoMaterialErrors, OneLineMessageAndFailureStatus)
