@@ -3,20 +3,33 @@
 // table, then a summary: real-time factor and nanoseconds per frame for each factory preset and
 // for mode "MIDI" with eight held notes, the time to make an instance, and the memory of one.
 //
+// Then the quennet-render program itself: wall time and peak resident memory for a long input
+// (1 and 20 minutes of 48 kHz stereo, generated on the fly into a FIFO, with and without a
+// waveform picture), and for MIDI files of the sizes hostile users hand over.
+//
 // Instances read and write their settings file under HOME; the benchmark gives them a temporary one.
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "SmfBytes.h"
+#include "TempDir.h"
 #include "TempHome.h"
 #include "core/quennet.param.h"
 #include "framework/HostBlock.h"
@@ -174,6 +187,159 @@ public:
   std::vector<Figure> figures;
 };
 
+// What one run of the quennet-render program took.
+struct ProcessFigures {
+  int status = -1;
+  double seconds = 0.0;
+  double peakResidentMiB = 0.0;
+};
+
+// Runs quennet-render with `args` (stdout and stderr to /dev/null). With `fifoFrames` > 0 the
+// benchmark writes a 16-bit stereo WAV of that many frames of noise into the FIFO `fifo` while the
+// program reads it, so no input file of that size is needed.
+ProcessFigures runRender(const std::vector<std::string>& args, const std::string& fifo = "", std::int64_t fifoFrames = 0)
+{
+  std::vector<std::string> all = {QUENNET_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    dup2(devNull, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (fifoFrames > 0) {
+    signal(SIGPIPE, SIG_IGN);
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    auto put32 = [](std::string& s, std::uint32_t v) {
+      for (int i = 0; i < 4; ++i)
+        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    auto put16 = [](std::string& s, std::uint16_t v) {
+      s.push_back(static_cast<char>(v & 0xFF));
+      s.push_back(static_cast<char>(v >> 8));
+    };
+    const auto dataBytes = static_cast<std::uint32_t>(fifoFrames * 4);
+    std::string header = "RIFF";
+    put32(header, 36 + dataBytes);
+    header += "WAVEfmt ";
+    put32(header, 16);
+    put16(header, 1);   // PCM
+    put16(header, 2);   // stereo
+    put32(header, 48000);
+    put32(header, 48000 * 4);
+    put16(header, 4);
+    put16(header, 16);
+    header += "data";
+    put32(header, dataBytes);
+    bool ok = write(fd, header.data(), header.size()) == static_cast<ssize_t>(header.size());
+    std::vector<std::int16_t> block(2 * 4800);
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (std::int64_t done = 0; ok && done < fifoFrames; done += 4800) {
+      const std::int64_t n = std::min<std::int64_t>(4800, fifoFrames - done);
+      for (std::int64_t i = 0; i < 2 * n; ++i) {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        block[static_cast<size_t>(i)] = static_cast<std::int16_t>((state * 0x2545F4914F6CDD1Dull) >> 50) - 8192;
+      }
+      const auto bytes = static_cast<size_t>(4 * n);
+      ok = write(fd, block.data(), bytes) == static_cast<ssize_t>(bytes);
+    }
+    close(fd);
+  }
+  int wstatus = 0;
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
+  ProcessFigures figures;
+  figures.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  figures.peakResidentMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+  return figures;
+}
+
+void printProcess(const char* what, const ProcessFigures& figures, double audioSeconds = 0.0)
+{
+  if (figures.status != 0) {
+    std::printf("%-52s failed (exit status %d)\n", what, figures.status);
+    return;
+  }
+  std::printf("%-52s %8.2f s %9.1f MiB", what, figures.seconds, figures.peakResidentMiB);
+  if (audioSeconds > 0.0)
+    std::printf(" %9.0f x real time", audioSeconds / figures.seconds);
+  std::printf("\n");
+}
+
+// quennet-render as a user runs it: long inputs and hostile MIDI files.
+void measureTheProgram()
+{
+  TempDir temp("quennet-render-bench");
+  const std::filesystem::path dir = temp.path();
+  const std::string fifo = (dir / "in.wav").string();
+  mkfifo(fifo.c_str(), 0600);
+
+  std::printf("\nquennet-render, the program: wall time and peak resident memory\n");
+  std::printf("%-52s %10s %13s\n", "", "time", "peak RSS");
+  for (int minutes : {1, 20}) {
+    const std::int64_t frames = std::int64_t{minutes} * 60 * 48000;
+    const std::string out = (dir / "out.wav").string();
+    char what[80];
+    std::snprintf(what, sizeof what, "%d min of 48 kHz stereo, pcm16 WAV out", minutes);
+    printProcess(what, runRender({"-q", fifo, out}, fifo, frames), minutes * 60.0);
+    std::filesystem::remove(out);
+    std::snprintf(what, sizeof what, "%d min, with --waveform and --tail 60", minutes);
+    printProcess(what, runRender({"-q", "--tail", "60", "--waveform", (dir / "out.png").string(), fifo, out}, fifo, frames),
+                 minutes * 60.0 + 60.0);
+    std::filesystem::remove(out);
+  }
+
+  // A second of input (a render of a second of noise) and MIDI files that once took minutes.
+  const std::string input = (dir / "second.wav").string();
+  const std::string out = (dir / "out.wav").string();
+  if (runRender({"-q", fifo, input}, fifo, 48000).status != 0)
+    return;
+  const std::string noteOn("\x90\x3C\x64", 3), noteOff("\x80\x3C\x00", 3);
+  struct MidiCase {
+    const char* name;
+    std::string file;
+  };
+  std::vector<MidiCase> cases;
+  {
+    std::string track = smfVarLength(0) + noteOn;
+    for (int i = 1; i < 800000; ++i)
+      track += smfVarLength(1) + (i % 2 == 0 ? std::string("\x3C\x64", 2) : std::string("\x3C\x00", 2));
+    track += smfVarLength(0) + kSmfEndOfTrack;
+    cases.push_back({"MIDI: 800 000 note events (2.4 MB)", smfHeader(0, 1, 480) + smfChunk("MTrk", track)});
+  }
+  {
+    std::vector<SmfTimedEvent> events;
+    for (int t = 0; t < 65535; ++t)
+      events.push_back({t, static_cast<std::uint32_t>(t), noteOff});
+    cases.push_back({"MIDI: 65 535 tracks", smfFile(1, 480, 65535, events)});
+  }
+  {
+    std::vector<SmfTimedEvent> events;
+    for (std::uint32_t p = 0; p < 100000; ++p)
+      events.push_back({0, p, smfTempo(p % 2 == 0 ? 500000 : 250000)});
+    for (std::uint32_t p = 0; p < 100000; p += 100)
+      events.push_back({1, p, noteOn});
+    cases.push_back({"MIDI: 100 000 tempo events", smfFile(1, 480, 2, events)});
+  }
+  const std::string midi = (dir / "notes.mid").string();
+  for (const MidiCase& c : cases) {
+    std::ofstream(midi, std::ios::binary) << c.file;
+    printProcess(c.name, runRender({"-q", "-p", "3", "--midi", midi, input, out}));
+  }
+  printProcess("no MIDI file, for comparison", runRender({"-q", "-p", "3", input, out}));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -215,5 +381,7 @@ int main(int argc, char** argv)
       std::printf("%-40s %14.1f µs\n", figure.name.c_str(), figure.secondsPerIteration * 1e6);
   std::printf("%-40s %14.1f MiB heap, %.1f MiB resident\n", "one instance after 1 s of audio",
               memory.heapBytes / 1048576.0, memory.residentBytes / 1048576.0);
+
+  measureTheProgram();
   return 0;
 }
