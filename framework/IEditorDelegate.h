@@ -1,9 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "framework/IMidiMsg.h"
+
+namespace plug::graphics {
+class IGraphics;
+}
 
 namespace plug {
 
@@ -54,6 +60,38 @@ public:
   virtual void OnMidiMsgUI(const IMidiMsg& /*msg*/) {}
   virtual void OnSysexMsgUI(const ISysEx& /*msg*/) {}
 
+  // Edits made in the editor (user-interface thread): a control's new normalised value, and the
+  // start and end of a gesture on a parameter. The plug-in base passes them on to the host and the
+  // dispatch; a delegate without a host ignores them.
+  virtual void SendParameterValueFromUI(int /*paramIdx*/, double /*normalizedValue*/) {}
+  virtual void BeginInformHostOfParamChangeFromUI(int /*paramIdx*/) {}
+  virtual void EndInformHostOfParamChangeFromUI(int /*paramIdx*/) {}
+
+  // How an editor is built (user-interface thread). The factory makes the graphics context of a new
+  // editor; the layout function fills it once it is shown. The graphics library's editor window
+  // calls both, so this layer needs no graphics header. Either may be replaced at any time; the next
+  // editor opened uses what is installed then.
+  using MakeGraphicsFunc = std::function<std::unique_ptr<graphics::IGraphics>()>;
+  using LayoutFunc = std::function<void(graphics::IGraphics*)>;
+  void SetMakeGraphicsFunc(MakeGraphicsFunc func) { mMakeGraphicsFunc = std::move(func); }
+  void SetLayoutFunc(LayoutFunc func) { mLayoutFunc = std::move(func); }
+  const MakeGraphicsFunc& GetMakeGraphicsFunc() const { return mMakeGraphicsFunc; }
+  const LayoutFunc& GetLayoutFunc() const { return mLayoutFunc; }
+
+  // The editor is closing (user-interface thread): it is already detached and no longer open, its
+  // controls still exist and are destroyed right after. The place to drop references to them.
+  virtual void OnEditorClose() {}
+
+  // Size (design units) and scale of the last editor that closed, given to the next one before its
+  // layout runs. A scale of 0 means no editor has closed yet.
+  struct EditorSize {
+    int width = 0;
+    int height = 0;
+    float scale = 0.0f;
+  };
+  void SetLastEditorSize(const EditorSize& size) { mLastEditorSize = size; }
+  const EditorSize& GetLastEditorSize() const { return mLastEditorSize; }
+
   // The editor attaches itself when its window opens and detaches when it closes, on the
   // user-interface thread.
   void AttachEditor(IEditorView* editor);
@@ -67,6 +105,9 @@ public:
 private:
   std::atomic<IEditorView*> mEditor{nullptr};
   std::atomic<std::thread::id> mUIThread;
+  MakeGraphicsFunc mMakeGraphicsFunc;
+  LayoutFunc mLayoutFunc;
+  EditorSize mLastEditorSize;
 };
 
 } // namespace plug

@@ -36,9 +36,9 @@ public:
   // The plug-in itself (a learned controller): store, tell the host, dispatch. Calling thread.
   void SetParameterValue(int paramIdx, double normalizedValue);
   // An editor control the user moved. User-interface thread.
-  void SendParameterValueFromUI(int paramIdx, double normalizedValue);
-  void BeginInformHostOfParamChangeFromUI(int paramIdx);
-  void EndInformHostOfParamChangeFromUI(int paramIdx);
+  void SendParameterValueFromUI(int paramIdx, double normalizedValue) override;
+  void BeginInformHostOfParamChangeFromUI(int paramIdx) override;
+  void EndInformHostOfParamChangeFromUI(int paramIdx) override;
   void SendParameterValueFromDelegate(int paramIdx, double value, bool normalized) override;
   // Queues an editor update of a change the host made. Any thread; never blocks.
   void SendParameterValueFromAPI(int paramIdx, double value, bool normalized);
