@@ -1,0 +1,39 @@
+#include "graphics/EditorWindow.h"
+
+namespace plug::graphics {
+
+EditorWindow::EditorWindow(IEditorDelegate& delegate, std::unique_ptr<IGraphics> graphics)
+  : mDelegate(delegate), mGraphics(std::move(graphics))
+{
+}
+
+std::unique_ptr<EditorWindow> EditorWindow::Open(IEditorDelegate& delegate, IPlatformView& view)
+{
+  if (!delegate.GetMakeGraphicsFunc())
+    return nullptr;
+  std::unique_ptr<IGraphics> graphics = delegate.GetMakeGraphicsFunc()();
+  if (!graphics)
+    return nullptr;
+
+  const IEditorDelegate::EditorSize& last = delegate.GetLastEditorSize();
+  if (last.scale > 0.0f)
+    graphics->Resize(last.width, last.height, last.scale, false);
+  graphics->OpenWindow(view);
+  // The factory may install the layout function: read it only now.
+  if (const IEditorDelegate::LayoutFunc& layout = delegate.GetLayoutFunc())
+    layout(graphics.get());
+  delegate.AttachEditor(graphics.get());
+  graphics->UpdateFrame();
+  return std::unique_ptr<EditorWindow>(new EditorWindow(delegate, std::move(graphics)));
+}
+
+EditorWindow::~EditorWindow()
+{
+  mDelegate.DetachEditor();
+  mDelegate.SetLastEditorSize({mGraphics->Width(), mGraphics->Height(), mGraphics->GetDrawScale()});
+  mGraphics->CloseWindow();
+  mDelegate.OnEditorClose();
+  mGraphics.reset();
+}
+
+} // namespace plug::graphics
