@@ -299,12 +299,13 @@ bool Font::init(std::string* error)
   } else {
     TrueTypeCheck check(mData.data(), size);
     if (check.run(reason)) {
+      const bool gposUsable = check.gposUsable();  // before the data moves
       mData.resize(size + kMargin, 0);
       mInfo = std::make_unique<stbtt_fontinfo>();
       if (!stbtt_InitFont(mInfo.get(), mData.data(), 0)) {
         reason = "no usable character map";
       } else {
-        if (!check.gposUsable())
+        if (!gposUsable)
           mInfo->gpos = 0;  // damaged kerning: draw without it
         int lineGap = 0;
         stbtt_GetFontVMetrics(mInfo.get(), &mAscent, &mDescent, &lineGap);

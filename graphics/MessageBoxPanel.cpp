@@ -142,7 +142,7 @@ void MessageBoxPanel::Layout(const Font* font, float textPx, int windowW, int wi
         y += captionLineH;
         mLines.push_back({{{0.0f, text}}, y - 0.3f * captionLineH, true});
       }
-      y += std::round(0.5f * p * spacing);
+      y += std::round(0.7f * p * spacing);
     }
     const float lineH = std::round(p * 1.45f * std::max(spacing, 0.85f));
     const float blankH = std::round(p * 0.75f * spacing);
@@ -254,6 +254,11 @@ std::vector<std::string> MessageBoxPanel::Lines() const
   return out;
 }
 
+bool MessageBoxPanel::AllLinesShown() const
+{
+  return mLines.empty() || mBounds.T + mLines.back().baseline + 0.3f * mTextPx <= mTextArea.B;
+}
+
 void MessageBoxPanel::Draw(cairo_t* cr, const Font* font, int windowW, int windowH) const
 {
   cairo_save(cr);
@@ -270,7 +275,7 @@ void MessageBoxPanel::Draw(cairo_t* cr, const Font* font, int windowW, int windo
 
   for (const Line& line : mLines) {
     const float px = line.caption ? mCaptionPx : mTextPx;
-    if (line.baseline + b.T + descent(font, px) > mTextArea.B)
+    if (b.T + line.baseline + 0.3f * px > mTextArea.B)
       break;
     setSourceColor(cr, line.caption ? panel::kCaption : panel::kBodyText);
     for (const Piece& piece : line.pieces)

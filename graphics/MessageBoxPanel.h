@@ -43,6 +43,8 @@ public:
 
   // The laid-out text lines, as drawn (for tests): tab-separated pieces joined by '\t'.
   std::vector<std::string> Lines() const;
+  // False when the window is too small for all lines (the lowest are left out).
+  bool AllLinesShown() const;
   float TextPx() const { return mTextPx; }
 
   // Dims the whole window, then draws the panel.
