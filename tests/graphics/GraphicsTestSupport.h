@@ -26,7 +26,7 @@ using namespace plug::graphics;
 
 // Parameters: 0 "Level" 0 … 10 continuous; 1 "Mode" five stepped entries; 2 "Switch" on/off.
 // Records its dispatch and tells a recording host about edits.
-class TestPlugin final : public plug::IPlugin {
+class TestPlugin : public plug::IPlugin {
 public:
   enum { kLevel = 0, kMode = 1, kSwitch = 2 };
 
