@@ -311,8 +311,9 @@ bool Font::init(std::string* error)
         stbtt_GetFontVMetrics(mInfo.get(), &mAscent, &mDescent, &lineGap);
         mDescent = -mDescent;
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        mCapHeight = stbtt_GetCodepointBox(mInfo.get(), 'H', &x0, &y0, &x1, &y1) ? y1 : mAscent * 7 / 10;
-        mEllipsisGlyph = stbtt_FindGlyphIndex(mInfo.get(), 0x2026);
+        const int h = glyphFor('H');
+        mCapHeight = h && stbtt_GetGlyphBox(mInfo.get(), h, &x0, &y0, &x1, &y1) ? y1 : mAscent * 7 / 10;
+        mEllipsisGlyph = glyphFor(0x2026);
         if (mAscent > 0)
           return true;
         reason = "damaged vertical metrics";
@@ -333,12 +334,18 @@ float Font::Ascent(float px) const { return static_cast<float>(mAscent) * scaleF
 float Font::Descent(float px) const { return static_cast<float>(mDescent) * scaleFor(px); }
 float Font::CapHeight(float px) const { return static_cast<float>(mCapHeight) * scaleFor(px); }
 
+// A damaged character map may name glyphs the font does not have (even negative ones): those
+// become glyph 0, the font's "missing character" box.
+int Font::glyphFor(char32_t codepoint) const
+{
+  const int glyph = stbtt_FindGlyphIndex(mInfo.get(), static_cast<int>(codepoint));
+  return glyph > 0 && glyph < mInfo->numGlyphs ? glyph : 0;
+}
+
 std::vector<int> Font::glyphsOf(std::string_view text) const
 {
   std::vector<int> glyphs;
-  forEachCodepoint(text, [&](char32_t c, std::size_t) {
-    glyphs.push_back(stbtt_FindGlyphIndex(mInfo.get(), static_cast<int>(c)));
-  });
+  forEachCodepoint(text, [&](char32_t c, std::size_t) { glyphs.push_back(glyphFor(c)); });
   return glyphs;
 }
 

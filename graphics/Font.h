@@ -57,6 +57,7 @@ private:
   bool init(std::string* error);
   float scaleFor(float px) const;
   const Glyph& glyphImage(int glyph, float px, int quarter) const;
+  int glyphFor(char32_t codepoint) const;
   std::vector<int> glyphsOf(std::string_view text) const;
 
   std::vector<unsigned char> mData;  // the file, then the zeroed margin
