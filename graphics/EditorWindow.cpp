@@ -29,7 +29,9 @@ std::unique_ptr<EditorWindow> EditorWindow::Open(IEditorDelegate& delegate, IPla
 
 EditorWindow::~EditorWindow()
 {
-  mDelegate.DetachEditor();
+  // A host that opened a second window meanwhile has the plug-in attached to that one.
+  if (mDelegate.GetEditor() == mGraphics.get())
+    mDelegate.DetachEditor();
   mDelegate.SetLastEditorSize({mGraphics->Width(), mGraphics->Height(), mGraphics->GetDrawScale()});
   mGraphics->CloseWindow();
   mDelegate.OnEditorClose();

@@ -25,7 +25,13 @@ struct StbiDeleter {
 // Every frame in a surface of its own: filtering a scaled frame then never reaches into its
 // neighbours, however the frame is scaled.
 struct IBitmap::Frames {
+  struct Scaled {
+    cairo_surface_t* surface = nullptr;
+    int w = 0;
+    int h = 0;
+  };
   std::vector<cairo_surface_t*> surfaces;
+  mutable std::vector<Scaled> scaled;  // per frame, the last size drawn
 
   Frames() = default;
   Frames(const Frames&) = delete;
@@ -34,6 +40,9 @@ struct IBitmap::Frames {
   {
     for (cairo_surface_t* s : surfaces)
       cairo_surface_destroy(s);
+    for (const Scaled& s : scaled)
+      if (s.surface)
+        cairo_surface_destroy(s.surface);
   }
 };
 
@@ -43,6 +52,32 @@ cairo_surface_t* IBitmap::GetFrameSurface(int frame) const
     return nullptr;
   const int idx = std::clamp(frame, 1, static_cast<int>(mFrames->surfaces.size())) - 1;
   return mFrames->surfaces[static_cast<std::size_t>(idx)];
+}
+
+cairo_surface_t* IBitmap::GetScaledFrameSurface(int frame, int w, int h) const
+{
+  cairo_surface_t* source = GetFrameSurface(frame);
+  if (!source || w < 1 || h < 1 || (w == FW() && h == FH()))
+    return source;
+  const std::size_t idx = static_cast<std::size_t>(std::clamp(frame, 1, mN) - 1);
+  if (mFrames->scaled.size() < mFrames->surfaces.size())
+    mFrames->scaled.resize(mFrames->surfaces.size());
+  Frames::Scaled& cached = mFrames->scaled[idx];
+  if (cached.surface && cached.w == w && cached.h == h)
+    return cached.surface;
+  if (cached.surface)
+    cairo_surface_destroy(cached.surface);
+  cached = {cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h), w, h};
+  cairo_t* cr = cairo_create(cached.surface);
+  cairo_scale(cr, static_cast<double>(w) / FW(), static_cast<double>(h) / FH());
+  cairo_set_source_surface(cr, source, 0, 0);
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(cached.surface);
+  return cached.surface;
 }
 
 IBitmap IBitmap::Placeholder(const std::string& name, int nFrames, bool framesAreHorizontal)

@@ -41,6 +41,10 @@ public:
   bool IsValid() const { return mFrames != nullptr; }
   // Frame `frame` (1 … N, clamped) as an image surface of FW × FH pixels, or null when not valid.
   cairo_surface_t* GetFrameSurface(int frame) const;
+  // The same frame scaled to w × h pixels with good filtering (a box filter when shrinking a lot).
+  // The last size asked for is kept per frame, so a picture drawn at a steady scale is filtered
+  // only once. User-interface thread.
+  cairo_surface_t* GetScaledFrameSurface(int frame, int w, int h) const;
 
 private:
   struct Frames;

@@ -705,37 +705,31 @@ void IGraphics::drawPlaceholder(double x0, double y0, double x1, double y1)
   cairo_restore(mCr);
 }
 
-// Frame `frame` stretched over the pixel rectangle (x0, y0) … (x1, y1), with the current operator.
+// Frame `frame` stretched over the pixel rectangle (x0, y0) … (x1, y1), whose corners are whole
+// pixels, with the current operator.
 void IGraphics::drawBitmapInto(const IBitmap& bitmap, int frame, double x0, double y0, double x1, double y1,
                                float weight)
 {
   if (x1 <= x0 || y1 <= y0)
     return;
-  cairo_surface_t* surface = bitmap.GetFrameSurface(frame);
+  const int w = static_cast<int>(x1 - x0);
+  const int h = static_cast<int>(y1 - y0);
+  cairo_surface_t* surface = bitmap.GetScaledFrameSurface(frame, w, h);
   if (!surface) {
     drawPlaceholder(x0, y0, x1, y1);
     return;
   }
-  const double sx = (x1 - x0) / bitmap.FW();
-  const double sy = (y1 - y0) / bitmap.FH();
-  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(surface);
-  cairo_matrix_t m;
-  cairo_matrix_init_scale(&m, 1.0 / sx, 1.0 / sy);
-  cairo_matrix_translate(&m, -x0, -y0);
-  cairo_pattern_set_matrix(pattern, &m);
-  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-  const bool exact = sx == 1.0 && sy == 1.0 && x0 == std::floor(x0) && y0 == std::floor(y0);
-  cairo_pattern_set_filter(pattern, exact ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+  // Already at its size: copied pixel for pixel.
   cairo_save(mCr);
-  cairo_rectangle(mCr, x0, y0, x1 - x0, y1 - y0);
+  cairo_rectangle(mCr, x0, y0, w, h);
   cairo_clip(mCr);
-  cairo_set_source(mCr, pattern);
+  cairo_set_source_surface(mCr, surface, x0, y0);
+  cairo_pattern_set_filter(cairo_get_source(mCr), CAIRO_FILTER_NEAREST);
   if (weight >= 1.0f)
     cairo_paint(mCr);
   else
     cairo_paint_with_alpha(mCr, weight);
   cairo_restore(mCr);
-  cairo_pattern_destroy(pattern);
 }
 
 void IGraphics::DrawBitmap(const IBitmap& bitmap, const IRECT& bounds, int frame, const IBlend* blend)

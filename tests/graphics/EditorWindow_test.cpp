@@ -169,3 +169,15 @@ TEST(EditorWindow, TheNextEditorGetsTheLastSizeAndScaleBeforeItsLayout)
   EXPECT_FLOAT_EQ(window->Graphics().GetDrawScale(), 0.5f) << "then the layout sets the preferred scale";
   EXPECT_EQ(view.Width(), 984);
 }
+
+TEST(EditorWindow, ClosingAnOlderWindowLeavesTheNewerOneAttached)
+{
+  TestPlugin plugin;
+  EditorPlugin editor(plugin);
+  plug::OffscreenView first;
+  plug::OffscreenView second;
+  auto older = EditorWindow::Open(plugin, first);
+  auto newer = EditorWindow::Open(plugin, second);
+  older.reset();
+  EXPECT_EQ(plugin.GetEditor(), &newer->Graphics());
+}

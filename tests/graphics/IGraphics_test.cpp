@@ -153,6 +153,21 @@ TEST(IGraphicsDrawing, TextIsCentredInItsRectangle)
   }
 }
 
+TEST(IGraphicsDrawing, TheBackgroundFillsTheWholeDesignUnderTheControls)
+{
+  TempDir dir;
+  // 40 × 20 pixels for a 400 × 200 design: stretched to fit.
+  ASSERT_TRUE(writeFramesPng(dir.file("back.png"), 40, 20, {0x3050A0}));
+  Screen s(400, 200, 0.5f);
+  s.g.SetAssetFolder(dir.path().string());
+  s.g.AttachBackground("back.png");
+  s.attach(new RecordingControl(IRECT(100, 100, 140, 140)));
+  s.frame();
+  for (const auto& [x, y] : {std::pair{0, 0}, {199, 99}, {100, 10}, {10, 90}})
+    EXPECT_EQ(s.at(x, y), IColor(255, 0x30, 0x50, 0xA0)) << x << ", " << y;
+  EXPECT_EQ(s.at(60, 60), kRed);
+}
+
 TEST(IGraphicsDrawing, AHiddenControlDrawsNothing)
 {
   Screen s;
