@@ -210,6 +210,15 @@ TEST(IGraphicsRedraw, OnlyWhatChangedIsRedrawnAndPresented)
   ASSERT_EQ(s.view.Presented().size(), 1u);
   EXPECT_EQ(s.view.Presented()[0], (PixelRect{9, 9, 22, 22}));
 
+  // Everything dirty: one frame redraws and presents the whole picture.
+  s.view.ClearPresented();
+  s.g.SetAllControlsDirty();
+  s.frame();
+  EXPECT_EQ(a->draws, 3);
+  EXPECT_EQ(b->draws, 2);
+  ASSERT_EQ(s.view.Presented().size(), 1u);
+  EXPECT_EQ(s.view.Presented()[0], (PixelRect{0, 0, 200, 150}));
+
   // A control that moves clears where it was.
   s.view.ClearPresented();
   b->SetRECT(IRECT(300, 20, 360, 80));
