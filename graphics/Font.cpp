@@ -314,9 +314,15 @@ bool Font::init(std::string* error)
         const int h = glyphFor('H');
         mCapHeight = h && stbtt_GetGlyphBox(mInfo.get(), h, &x0, &y0, &x1, &y1) ? y1 : mAscent * 7 / 10;
         mEllipsisGlyph = glyphFor(0x2026);
-        if (mAscent > 0)
+        // Units per em outside what fonts may declare (16 ... 16384) make the scale so large that
+        // glyph boxes no longer fit an int.
+        const float perEm = stbtt_ScaleForMappingEmToPixels(mInfo.get(), 1.0f);
+        if (!(perEm >= 1.0f / 16384.0f && perEm <= 1.0f / 16.0f))
+          reason = "damaged units per em";
+        else if (mAscent > 0)
           return true;
-        reason = "damaged vertical metrics";
+        else
+          reason = "damaged vertical metrics";
       }
     }
   }

@@ -172,6 +172,8 @@ TEST(Font, DamagedFilesAreRefusedWithAReason)
          ++g;
        f.put16(f.glyphOffset(g) + 12, 0xFFF0);
      }},
+    {"no units per em", [](Ttf& f) { f.put16(f.table("head") + 18, 0); }},
+    {"one unit per em", [](Ttf& f) { f.put16(f.table("head") + 18, 1); }},
     {"a character map subtable beyond its table",
      [](Ttf& f) { f.put32(f.table("cmap") + 4 + 4, 0x7FFFFFF0u); }},
   };
