@@ -120,6 +120,12 @@ private:
   void applyParamChange(int paramIdx);
   void applyPendingParamChanges();
   void syncToHostTempo();
+  // Audio path, in passes of at most a few hundred samples (see quennet.process.cpp).
+  int advanceTempoSync(bool grainSync, bool frameSync, int wanted);
+  void renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,
+                    int polyphony);
+  void renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR, double* outL,
+                    double* outR, int n, double mix, double volume);
   void sendValuesToEditor();
   void requestEditorRefresh(unsigned what);
 

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -27,6 +29,9 @@ constexpr double Note2Hz[128] = {
 // Synced lengths outside 1 ... this many samples (a tempo near 0) skip the sync for a block.
 constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::int32_t>::max());
 
+// Frames per pass of the audio path: the wet signal of a pass waits in arrays of this size.
+constexpr int kPass = 256;
+
 // One sample through a channel's high-pass. `x` already carries this sample's offset.
 inline double highpass(Highpass& h, double x)
 {
@@ -50,6 +55,61 @@ inline double highpass(Highpass& h, double x)
 inline double sanitise(double wet, const Highpass& h)
 {
   return std::isfinite(wet) ? wet + h.antiDenormal : 0.0;
+}
+
+bool memoriesFinite(const Highpass& h)
+{
+  return std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2);
+}
+
+// Sanitise and high-pass both channels for n samples, the channels side by side so that their
+// recursions overlap. The same steps as sanitise() and highpass(), without the memory checks: as
+// long as the memories are finite those checks change nothing. Returns false when an output (and
+// so a memory) became NaN or infinite; the caller then redoes the pass sample by sample.
+bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const double* wetRight, double* yLeft,
+                  double* yRight, int n)
+{
+  Highpass l = left;
+  Highpass r = right;
+  bool finite = true;
+  for (int i = 0; i < n; ++i) {
+    const double dl = l.antiDenormal;
+    const double xl = std::isfinite(wetLeft[i]) ? wetLeft[i] + dl : 0.0;
+    const double xl1 = l.x1 + dl, xl2 = l.x2 + dl, yl1 = l.y1 + dl, yl2 = l.y2 + dl;
+    const double yl = ((l.gain0 * (xl2 + xl) + l.gain1 * xl1) + l.feedback1 * yl1) + l.feedback2 * yl2;
+    l.x2 = xl1;
+    l.x1 = xl;
+    l.y2 = yl1;
+    l.y1 = yl;
+    l.antiDenormal = -dl;
+
+    const double dr = r.antiDenormal;
+    const double xr = std::isfinite(wetRight[i]) ? wetRight[i] + dr : 0.0;
+    const double xr1 = r.x1 + dr, xr2 = r.x2 + dr, yr1 = r.y1 + dr, yr2 = r.y2 + dr;
+    const double yr = ((r.gain0 * (xr2 + xr) + r.gain1 * xr1) + r.feedback1 * yr1) + r.feedback2 * yr2;
+    r.x2 = xr1;
+    r.x1 = xr;
+    r.y2 = yr1;
+    r.y1 = yr;
+    r.antiDenormal = -dr;
+
+    yLeft[i] = yl;
+    yRight[i] = yr;
+    finite &= std::isfinite(yl) & std::isfinite(yr);
+  }
+  left = l;
+  right = r;
+  return finite;
+}
+
+// Whether every input value is one that the grain boxes record as a finite float.
+bool recordsFinite(const double* left, const double* right, int n)
+{
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  bool finite = true;
+  for (int i = 0; i < n; ++i)
+    finite &= (std::fabs(left[i]) <= kFloatMax) & (std::fabs(right[i]) <= kFloatMax);
+  return finite;
 }
 } // namespace
 
@@ -83,6 +143,104 @@ void Quennet::syncToHostTempo()
     forEachVoice([&](GrainSet& v) { v.setFrameLengthSync(static_cast<int>(mFrameSyncSamples)); });
 }
 
+int Quennet::advanceTempoSync(bool grainSync, bool frameSync, int wanted)
+{
+  // The restarts due at this sample: each counter counts the sample before it is processed, and
+  // restarts fire only once a valid length is known.
+  if (grainSync && ++mGrainSyncCounter >= mGrainSyncSamples && mGrainSyncSamples >= 1) {
+    mVoices[0].resetGrain();
+    mGrainSyncCounter = 0;
+  }
+  if (frameSync && ++mFrameSyncCounter >= mFrameSyncSamples && mFrameSyncSamples >= 1) {
+    forEachVoice([](GrainSet& v) { v.resetFrame(); });
+    mFrameSyncCounter = 0;
+  }
+
+  // This sample and the ones after it that restart nothing: a counter at c restarts again after
+  // length - c more samples.
+  std::int64_t n = wanted;
+  if (grainSync && mGrainSyncSamples >= 1)
+    n = std::min(n, mGrainSyncSamples - mGrainSyncCounter);
+  if (frameSync && mFrameSyncSamples >= 1)
+    n = std::min(n, mFrameSyncSamples - mFrameSyncCounter);
+  if (grainSync)
+    mGrainSyncCounter += n - 1;
+  if (frameSync)
+    mFrameSyncCounter += n - 1;
+  return static_cast<int>(n);
+}
+
+void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,
+                           int polyphony)
+{
+  if (!midiMode) {
+    mVoices[0].process(inL, inR, wetL, wetR, n);
+    return;
+  }
+
+  // The sum of the voices weighted by their envelope levels, each level the one before that
+  // sample's update; voice by voice, which adds in the same order as sample by sample.
+  std::fill(wetL, wetL + n, 0.0);
+  std::fill(wetR, wetR + n, 0.0);
+  const bool inputFinite = recordsFinite(inL, inR, n);
+  std::array<int, kNumVoices> sounding{};
+  std::array<ADSR*, kNumVoices> envelopes{};
+  double levels[kNumVoices][kPass];
+  std::array<double*, kNumVoices> levelsOf{};
+  int count = 0;
+  for (int v = 0; v < polyphony; ++v) {
+    GrainSet& voice = mVoices[static_cast<size_t>(v)];
+    ADSR& envelope = mEnvelopes[static_cast<size_t>(v)];
+    if (envelope.mStage == ADSR::kStageIdle && envelope.mLevel == 0.0 && inputFinite && voice.holdsOnlyFinite()) {
+      // An idle voice weighs 0 times a finite output, which adds nothing (a sum of zeros stays
+      // +0): it only records, for its next note. Its envelope does not move while idle.
+      voice.record(inL, inR, n);
+      continue;
+    }
+    sounding[static_cast<size_t>(count)] = v;
+    envelopes[static_cast<size_t>(count)] = &envelope;
+    levelsOf[static_cast<size_t>(count)] = levels[count];
+    ++count;
+  }
+  ADSR::render(envelopes.data(), levelsOf.data(), count, n);
+  for (int k = 0; k < count; ++k) {
+    double voiceL[kPass];
+    double voiceR[kPass];
+    mVoices[static_cast<size_t>(sounding[static_cast<size_t>(k)])].process(inL, inR, voiceL, voiceR, n);
+    const double* level = levels[k];
+    for (int i = 0; i < n; ++i) {
+      wetL[i] += level[i] * voiceL[i];
+      wetR[i] += level[i] * voiceR[i];
+    }
+  }
+}
+
+void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
+                           double* outL, double* outR, int n, double mix, double volume)
+{
+  double yL[kPass];
+  double yR[kPass];
+  const Highpass savedLeft = mHighpassLeft;
+  const Highpass savedRight = mHighpassRight;
+  if (!memoriesFinite(savedLeft) || !memoriesFinite(savedRight) ||
+      !highpassPass(mHighpassLeft, mHighpassRight, wetL, wetR, yL, yR, n)) {
+    // Something is not finite: sample by sample, dropping bad memories where they are read.
+    mHighpassLeft = savedLeft;
+    mHighpassRight = savedRight;
+    for (int i = 0; i < n; ++i) {
+      yL[i] = highpass(mHighpassLeft, sanitise(wetL[i], mHighpassLeft));
+      yR[i] = highpass(mHighpassRight, sanitise(wetR[i], mHighpassRight));
+    }
+  }
+  // Input sample i is read before output sample i is written: the host may pass the same arrays.
+  for (int i = 0; i < n; ++i) {
+    const double l = inL[i];
+    const double r = inR[i];
+    outL[i] = ((yL[i] - l) * mix + l) * volume;
+    outR[i] = ((yR[i] - r) * mix + r) * volume;
+  }
+}
+
 void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames <= 0)
@@ -98,44 +256,21 @@ void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
   const double mix = mMix.load(std::memory_order_relaxed);
   const double volume = mVolume.load(std::memory_order_relaxed);
 
-  for (int i = 0; i < nFrames; ++i) {
-    // Restarts fire only once a valid length is known.
-    if (grainSync && ++mGrainSyncCounter >= mGrainSyncSamples && mGrainSyncSamples >= 1) {
-      mVoices[0].resetGrain();
-      mGrainSyncCounter = 0;
+  // A pass at a time: the voices between tempo-sync restarts, then the output stage. Nothing in
+  // the engine changes within a block except through the restarts, so this gives the samples of
+  // the per-sample order.
+  for (int start = 0; start < nFrames; start += kPass) {
+    const int n = std::min(kPass, nFrames - start);
+    const double* inL = inputs[0] + start;
+    const double* inR = inputs[1] + start;
+    double wetL[kPass];
+    double wetR[kPass];
+    for (int i = 0; i < n;) {
+      const int run = grainSync || frameSync ? advanceTempoSync(grainSync, frameSync, n - i) : n - i;
+      renderVoices(inL + i, inR + i, wetL + i, wetR + i, run, midiMode, polyphony);
+      i += run;
     }
-    if (frameSync && ++mFrameSyncCounter >= mFrameSyncSamples && mFrameSyncSamples >= 1) {
-      forEachVoice([](GrainSet& v) { v.resetFrame(); });
-      mFrameSyncCounter = 0;
-    }
-
-    const double inL = inputs[0][i];
-    const double inR = inputs[1][i];
-
-    double wetL = 0.0;
-    double wetR = 0.0;
-    if (midiMode) {
-      for (int v = 0; v < polyphony; ++v) {
-        const Sample out = mVoices[static_cast<size_t>(v)].process(Sample(inL, inR));
-        ADSR& envelope = mEnvelopes[static_cast<size_t>(v)];
-        const double level = envelope.mLevel;  // before this sample's update
-        wetL += level * out.left;
-        wetR += level * out.right;
-        envelope.update();
-      }
-    } else {
-      const Sample out = mVoices[0].process(Sample(inL, inR));
-      wetL = out.left;
-      wetR = out.right;
-    }
-
-    wetL = sanitise(wetL, mHighpassLeft);
-    wetR = sanitise(wetR, mHighpassRight);
-    const double yL = highpass(mHighpassLeft, wetL);
-    const double yR = highpass(mHighpassRight, wetR);
-
-    outputs[0][i] = ((yL - inL) * mix + inL) * volume;
-    outputs[1][i] = ((yR - inR) * mix + inR) * volume;
+    renderOutput(inL, inR, wetL, wetR, outputs[0] + start, outputs[1] + start, n, mix, volume);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "dsp/ADSR.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -59,7 +60,7 @@ void ADSR::stop(bool immediately)
     mStage = kStageIdle;
 }
 
-void ADSR::update()
+inline void ADSR::advance()
 {
   if (mStage <= kStageIdle)
     return;
@@ -90,6 +91,64 @@ void ADSR::update()
       mCoefficient = coefficientFor(mDecay);
       mTarget = mSustain;
     }
+  }
+}
+
+void ADSR::update()
+{
+  advance();
+}
+
+bool ADSR::isSteady() const
+{
+  switch (mStage)
+  {
+    case kStageIdle:
+      return true;
+    case kStageDecaySustain:
+    case kStageRelease:
+      if (mRelease == 1.0)
+        return mLevel == 1.0;
+      // At the target the step is 0 · coefficient = 0, and level + 0 = level.
+      return mStage == kStageDecaySustain && mLevel == mTarget && mLevel >= kSmallestNormal &&
+             std::isfinite(mCoefficient);
+    default:
+      return false;
+  }
+}
+
+void ADSR::render(double* levels, int n)
+{
+  ADSR* self = this;
+  render(&self, &levels, 1, n);
+}
+
+void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int n)
+{
+  constexpr int kSideBySide = 8;
+  for (int first = 0; first < count; first += kSideBySide)
+  {
+    // A steady envelope's levels are all the same; the others step side by side.
+    ADSR* moving[kSideBySide];
+    double* movingLevels[kSideBySide];
+    int m = 0;
+    for (int k = first; k < count && k < first + kSideBySide; ++k)
+    {
+      if (envelopes[k]->isSteady())
+      {
+        std::fill(levels[k], levels[k] + n, envelopes[k]->mLevel);
+        continue;
+      }
+      moving[m] = envelopes[k];
+      movingLevels[m] = levels[k];
+      ++m;
+    }
+    for (int i = 0; i < n; ++i)
+      for (int k = 0; k < m; ++k)
+      {
+        movingLevels[k][i] = moving[k]->mLevel;
+        moving[k]->advance();
+      }
   }
 }
 

@@ -25,6 +25,16 @@ public:
   void start();
   void stop(bool immediately);
   void update();
+  // n samples: levels[i] = mLevel before the i-th update, then update(), as the owner's
+  // per-sample weighting uses them.
+  void render(double* levels, int n);
+  // render() for `count` envelopes side by side (levels[k] for envelopes[k]): each one's
+  // recursion waits on its previous sample, so interleaving them lets the CPU overlap them.
+  static void render(ADSR* const* envelopes, double* const* levels, int count, int n);
+
+  // update() would change nothing: idle, or holding its level (a sustain reached, or the release
+  // at 1.0 holding full level).
+  bool isSteady() const;
 
   void setAttack(double value);  // clamped to 0 … 1
   void setDecay(double value);   // stored as 0.8 × value + 0.2
@@ -36,6 +46,7 @@ public:
 
 private:
   double coefficientFor(double setting) const;
+  void advance(); // update's step, inlined into the block loops
 
   double mAttack = 0.0;
   double mDecay = 0.0;

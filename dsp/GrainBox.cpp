@@ -1,17 +1,61 @@
 #include "dsp/GrainBox.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
 namespace
 {
-// Exponent of one envelope side for a fade amount 0 … 1: 2^(4t) falls from 16 (amount near 0)
-// through 4 (0.25) and 1 (0.5, a straight line) to 0.5 (0.75) and 0.25 (1). The two halves
-// have different slopes in the power of two (-8 and -4) and meet at 0.5.
-double fadeExponent(double amount)
+template <typename History>
+bool finite(const History& h)
 {
-  const double t = amount <= 0.5 ? 1.0 - 2.0 * amount : 0.5 - amount;
-  return std::pow(2.0, 4.0 * t);
+  for (const auto& pair : h.y)
+    if (!std::isfinite(pair[0]) || !std::isfinite(pair[1]))
+      return false;
+  return true;
+}
+// The arithmetic of one channel for a pass, across the samples, so that the compiler can use the
+// widest vector unit: one copy per unit, chosen when the library loads. Every copy does the same
+// operations in the same order, so all give the same numbers.
+// value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
+// when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
+// window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
+// a null factor stands for 1 (and a null fade for no cross-fade: fade 1, tail -0).
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+shapeChannel(const double* __restrict window, const double* __restrict position, bool interpolate,
+             const double* __restrict head, const double* __restrict fade, const double* __restrict tail,
+             const double* __restrict frame, double* __restrict out, int n)
+{
+  if (interpolate)
+  {
+    for (int i = 0; i < n; ++i)
+    {
+      const double y0 = window[i];
+      const double y1 = window[i + 1];
+      const double y2 = window[i + 2];
+      const double y3 = window[i + 3];
+      const double t = position[i] - static_cast<int>(position[i]);
+      // Catmull-Rom between y1 and y2: the output lags the read position by two samples.
+      const double c1 = 0.5 * (y2 - y0);
+      const double c2 = y0 - 2.5 * y1 + 2.0 * y2 - 0.5 * y3;
+      const double c3 = 0.5 * (y3 - y0) + 1.5 * (y1 - y2);
+      out[i] = y1 + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+    }
+  }
+  else
+  {
+    for (int i = 0; i < n; ++i)
+      out[i] = window[i + 3];
+  }
+  if (head)
+    for (int i = 0; i < n; ++i)
+      out[i] = out[i] * head[i];
+  if (fade)
+    for (int i = 0; i < n; ++i)
+      out[i] = out[i] * fade[i] + tail[i];
+  if (frame)
+    for (int i = 0; i < n; ++i)
+      out[i] = out[i] * frame[i];
 }
 } // namespace
 
@@ -30,66 +74,15 @@ void GrainBox::setSampleRate(double sampleRate)
   mBuffer.reset();
   // Called from the audio thread's reset: a failed allocation must not throw into the host.
   // Without a buffer the box reports size 0, and every grain "does not fit": silence.
-  mBuffer.reset(new (std::nothrow) Sample[static_cast<std::size_t>(mBufferSize)]());
+  // The zeros are written here, so every page is in memory before the audio thread records.
+  mBuffer.reset(new (std::nothrow) StoredSample[static_cast<std::size_t>(mBufferSize)]());
   if (!mBuffer)
     mBufferSize = 0;
+  // The recording is clear; what the readers fetched last stays in their histories.
+  mMayHoldNonFinite = !finite(mMainHistory) || !finite(mTailHistory);
 
   mGrainPosition = 0.0;
   mFrameCounter = 0;
-}
-
-void GrainBox::setGrainFadeIn(double amount)
-{
-  mGrainFadeInOn = amount > 0.0;
-  mGrainFadeInExponent = fadeExponent(amount);
-}
-
-void GrainBox::setGrainFadeOut(double amount)
-{
-  mGrainFadeOutOn = amount > 0.0;
-  mGrainFadeOutExponent = fadeExponent(amount);
-}
-
-void GrainBox::setFrameFadeIn(double amount)
-{
-  mFrameFadeInOn = amount > 0.0;
-  mFrameFadeInExponent = fadeExponent(amount);
-}
-
-void GrainBox::setFrameFadeOut(double amount)
-{
-  mFrameFadeOutOn = amount > 0.0;
-  mFrameFadeOutExponent = fadeExponent(amount);
-}
-
-double GrainBox::getEnvelope(double x, double skew, bool fadeInOn, double fadeInExponent,
-                             bool fadeOutOn, double fadeOutExponent) const
-{
-  if (skew > x)
-  {
-    if (!fadeInOn)
-      return 1.0;
-    return 1.0 - std::pow(1.0 - x / skew, fadeInExponent);
-  }
-  if (!fadeOutOn)
-    return 1.0;
-  // A peak at the very end leaves no falling side: stay at the peak instead of dividing 0 by 0
-  // (reachable only from x >= 1, which process never asks for).
-  if (!(skew < 1.0))
-    return 1.0;
-  return 1.0 - std::pow((x - skew) / (1.0 - skew), fadeOutExponent);
-}
-
-double GrainBox::getGrainEnvelope(double x) const
-{
-  return getEnvelope(x, mGrainSkew, mGrainFadeInOn, mGrainFadeInExponent, mGrainFadeOutOn,
-                     mGrainFadeOutExponent);
-}
-
-double GrainBox::getFrameEnvelope(double x) const
-{
-  return getEnvelope(x, mFrameSkew, mFrameFadeInOn, mFrameFadeInExponent, mFrameFadeOutOn,
-                     mFrameFadeOutExponent);
 }
 
 void GrainBox::setGrainBoxProperties()
@@ -131,90 +124,336 @@ void GrainBox::resetFrame()
   mFrameCounter = 0;
 }
 
-Sample GrainBox::getSample(double position, bool tail)
+inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
 {
   // Beyond the grain's stretch, or outside the buffer, there is nothing recorded to read.
   if (!(position < mGrainSpan) || !(position >= 0.0) || !(position < mBufferSize))
-    return Sample();
+    return Pair{0.0, 0.0};
 
-  const int i = static_cast<int>(std::floor(position));
+  const int i = static_cast<int>(position); // the floor: position ≥ 0
+  const Pair fetched = {mBuffer[i].left, mBuffer[i].right};
   if (!mFrequencyMode)
-    return mBuffer[i];
+    return fetched;
 
   const double t = position - i;
-  History& h = tail ? mTailHistory : mMainHistory;
-  double* const channels[2] = {h.left, h.right};
-  const double fetched[2] = {mBuffer[i].left, mBuffer[i].right};
-  double result[2];
-  for (int c = 0; c < 2; ++c)
-  {
-    double* y = channels[c];
-    y[0] = y[1];
-    y[1] = y[2];
-    y[2] = y[3];
-    y[3] = fetched[c];
-    // Catmull-Rom between y1 and y2: the output lags the read position by two samples.
-    const double c1 = 0.5 * (y[2] - y[0]);
-    const double c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
-    const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
-    result[c] = y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
-  }
-  return Sample(result[0], result[1]);
+  Pair* const y = h.y;
+  y[0] = y[1];
+  y[1] = y[2];
+  y[2] = y[3];
+  y[3] = fetched;
+  // Catmull-Rom between y1 and y2: the output lags the read position by two samples.
+  const Pair c1 = 0.5 * (y[2] - y[0]);
+  const Pair c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
+  const Pair c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
+  return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+}
+
+// What fetch does to the history, without the interpolation: for reads that nobody hears.
+inline void GrainBox::follow(double position, History& h) const
+{
+  if (!mFrequencyMode || !(position < mGrainSpan) || !(position >= 0.0) || !(position < mBufferSize))
+    return;
+  const int i = static_cast<int>(position);
+  h.y[0] = h.y[1];
+  h.y[1] = h.y[2];
+  h.y[2] = h.y[3];
+  h.y[3] = Pair{mBuffer[i].left, mBuffer[i].right};
+}
+
+Sample GrainBox::getSample(double position, bool tail)
+{
+  const Pair value = fetch(position, tail ? mTailHistory : mMainHistory);
+  return Sample(value[0], value[1]);
 }
 
 Sample GrainBox::process(Sample in)
 {
-  // Frame over: silent and frozen until the next resetFrame.
-  if (mFrameCounter >= mFrameLength)
-    return Sample();
-  // The grain does not fit the buffer (also catches a NaN span from a NaN period).
-  if (!(mGrainSpan <= mBufferSize))
-    return Sample();
-
-  if (mFrameCounter < mGrainSpan)
-    mBuffer[mFrameCounter] = in;
-
-  const double p = mGrainPosition;
   Sample out;
-  if (p < mOverlapLength)
+  process(&in.left, &in.right, &out.left, &out.right, 1);
+  return out;
+}
+
+// How many of the next samples form one pass: as many as wanted, but no more than fit the
+// arrays and the running frame. 0 when the box is silent and frozen: the frame is over, or the
+// grain does not fit the buffer (which also catches a NaN span from a NaN period).
+int GrainBox::runLength(int wanted) const
+{
+  if (mFrameCounter >= mFrameLength || !(mGrainSpan <= mBufferSize))
+    return 0;
+  int n = wanted < kPass ? wanted : kPass;
+  if (mFrameLength - mFrameCounter < n)
+    n = mFrameLength - mFrameCounter;
+  return n;
+}
+
+void GrainBox::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
+{
+  int done = 0;
+  while (done < n)
   {
-    // First sample of a grain: the tail reader carries on from where the main reader stopped.
-    if (p < 1.0)
-      mTailHistory = mMainHistory;
-
-    const Sample head = getSample(p, false);
-    const double headEnvelope = getGrainEnvelope(p / mGrainSpan);
-    out = Sample(head.left * headEnvelope, head.right * headEnvelope);
-
-    // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
-    // into the new grain.
-    const double q = mGrainLength + p;
-    if (q < mGrainSpan)
+    const int m = runLength(n - done);
+    if (m == 0)
     {
-      const double f = p * mOverlapStep;
-      const Sample tail = getSample(q, true);
-      const double tailEnvelope = getGrainEnvelope(q / mGrainSpan);
-      out.left = out.left * f + (1.0 - f) * tail.left * tailEnvelope;
-      out.right = out.right * f + (1.0 - f) * tail.right * tailEnvelope;
+      for (int i = done; i < n; ++i)
+        outLeft[i] = outRight[i] = 0.0;
+      return;
     }
+    run<true>(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
+    done += m;
   }
-  else
+}
+
+void GrainBox::record(const double* inLeft, const double* inRight, int n)
+{
+  int done = 0;
+  while (done < n)
   {
-    const Sample head = getSample(p, false);
-    const double headEnvelope = getGrainEnvelope(p / mGrainSpan);
-    out = Sample(head.left * headEnvelope, head.right * headEnvelope);
+    const int m = runLength(n - done);
+    if (m == 0)
+      return;
+    run<false>(inLeft + done, inRight + done, nullptr, nullptr, m);
+    done += m;
+  }
+}
+
+// n samples inside one frame (n ≤ kPass, the frame does not end before them). The positions of
+// both readers and of the frame depend only on the counters, never on the audio, so they are
+// worked out first and the envelopes' powers are taken for the whole pass at once. Then the audio:
+// recording and reads in the documented order, sample by sample, and the arithmetic on what was
+// read across the whole pass.
+template <bool kAudible>
+void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
+{
+  if (n <= 0)
+    return;
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+
+  // Main reader positions, and whether they all lie in the recorded stretch (they do unless the
+  // lengths were changed without a frame start).
+  Pass pass;
+  bool regular = true;
+  double p = mGrainPosition;
+  for (int i = 0; i < n;)
+  {
+    pass.position[i++] = p;
+    regular &= p >= 0.0 && p < span;
+    // Shortcut: adding 1 to a position of 1 or more is exact until the sum reaches the next
+    // power of two, so below that and below the wrap the next positions are p + 1, p + 2, …
+    // (all in the recorded stretch, as they stay below the grain length).
+    if (p >= 1.0 && i < n)
+    {
+      int exponent = 0;
+      std::frexp(p, &exponent); // 2^(exponent - 1) ≤ p < 2^exponent
+      const double bound = std::min(length, std::ldexp(1.0, exponent));
+      // bound - p is exact (the two lie within a factor of 2); p + k < bound for k < that.
+      const int steps = std::min(n - i, static_cast<int>(std::ceil(bound - p)) - 1);
+      for (int k = 1; k <= steps; ++k)
+        pass.position[i + k - 1] = p + k;
+      i += steps;
+      p += steps;
+    }
+    // The fractional remainder carries over, so fractional grains repeat at the exact period on average.
+    double next = p + 1.0;
+    if (next >= length)
+      next -= length;
+    p = next;
+  }
+  mGrainPosition = p;
+
+  // The tail reader's envelope positions, for each cross-fade sample that has a tail.
+  if (kAudible && overlap > 0.0)
+    for (int i = 0; i < n; ++i)
+    {
+      const double at = pass.position[i];
+      if (at < overlap && length + at < span)
+        pass.tailAt[pass.tails++] = (length + at) / span;
+    }
+
+  if constexpr (kAudible)
+  {
+    evaluateEnvelopes(pass, n);
+    if (regular)
+    {
+      readPass(pass, inLeft, inRight, n);
+      const double* head = pass.grainShaped ? pass.headEnvelope : nullptr;
+      const double* fade = pass.tails > 0 ? pass.fade : nullptr;
+      const double* frame = pass.frameShaped ? pass.frameEnvelope : nullptr;
+      shapeChannel(pass.fetchedLeft + 1, pass.position, mFrequencyMode, head, fade, pass.tailLeft, frame, outLeft, n);
+      shapeChannel(pass.fetchedRight + 1, pass.position, mFrequencyMode, head, fade, pass.tailRight, frame, outRight,
+                   n);
+      return;
+    }
+    // The sample-by-sample pass multiplies by every envelope.
+    if (!pass.grainShaped)
+    {
+      std::fill(pass.headEnvelope, pass.headEnvelope + n, 1.0);
+      std::fill(pass.tailEnvelope, pass.tailEnvelope + pass.tails, 1.0);
+    }
+    if (!pass.frameShaped)
+      std::fill(pass.frameEnvelope, pass.frameEnvelope + n, 1.0);
+  }
+  samplePass<kAudible>(pass, inLeft, inRight, outLeft, outRight, n);
+}
+
+// An envelope whose fades are off (or unused at this skew) is 1 everywhere: multiplying by it
+// changes nothing, so it is neither evaluated nor applied.
+void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
+{
+  pass.grainShaped = !mGrainCurve.isFlat(mGrainSkew);
+  pass.frameShaped = !mFrameCurve.isFlat(mFrameSkew);
+  if (pass.grainShaped)
+  {
+    double headAt[kPass];
+    for (int i = 0; i < n; ++i)
+      headAt[i] = pass.position[i] / mGrainSpan;
+    mGrainCurve.values(headAt, pass.headEnvelope, n, mGrainSkew);
+    mGrainCurve.values(pass.tailAt, pass.tailEnvelope, pass.tails, mGrainSkew);
+  }
+  if (pass.frameShaped)
+  {
+    double frameAt[kPass];
+    for (int i = 0; i < n; ++i)
+      frameAt[i] = static_cast<double>(mFrameCounter + i) / static_cast<double>(mFrameLength);
+    mFrameCurve.values(frameAt, pass.frameEnvelope, n, mFrameSkew);
+  }
+}
+
+// Records the pass and makes every read in order, as the samples come: the main reader's values
+// go to pass.fetched (after the four its history held), the cross-fade's tail share (the
+// previous grain's continuation, already faded) to pass.tail. Only for passes whose main reads
+// all lie in the recorded stretch.
+void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight, int n)
+{
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+  const bool interpolate = mFrequencyMode;
+  const bool crossFades = pass.tails > 0;
+  // The readers' histories stay in registers for the pass.
+  History main = mMainHistory;
+  History tail = mTailHistory;
+  for (int k = 0; k < 4; ++k)
+  {
+    pass.fetchedLeft[k] = main.y[k][0];
+    pass.fetchedRight[k] = main.y[k][1];
   }
 
-  const double frameEnvelope =
-    getFrameEnvelope(static_cast<double>(mFrameCounter) / static_cast<double>(mFrameLength));
+  bool recordedNonFinite = false;
+  int tailIndex = 0;
+  for (int i = 0; i < n; ++i)
+  {
+    // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter).
+    if (mFrameCounter < span)
+    {
+      StoredSample& stored = mBuffer[mFrameCounter];
+      stored.left = static_cast<float>(inLeft[i]);
+      stored.right = static_cast<float>(inRight[i]);
+      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
+    }
 
-  // The fractional remainder carries over, so fractional grains repeat at the exact period on average.
-  double next = p + 1.0;
-  if (next >= mGrainLength)
-    next -= mGrainLength;
-  mGrainPosition = next;
+    const double at = pass.position[i];
+    // First sample of a grain: the tail reader carries on from where the main reader stopped.
+    if (at < overlap && at < 1.0)
+      tail = main;
 
-  ++mFrameCounter;
+    const StoredSample& stored = mBuffer[static_cast<int>(at)]; // the floor: at ≥ 0
+    const Pair fetched = {stored.left, stored.right};
+    if (interpolate)
+    {
+      main.y[0] = main.y[1];
+      main.y[1] = main.y[2];
+      main.y[2] = main.y[3];
+      main.y[3] = fetched;
+    }
+    pass.fetchedLeft[4 + i] = fetched[0];
+    pass.fetchedRight[4 + i] = fetched[1];
 
-  return Sample(out.left * frameEnvelope, out.right * frameEnvelope);
+    if (crossFades)
+    {
+      // Without a tail: out · 1 + (-0) = out, whatever out is.
+      pass.fade[i] = 1.0;
+      pass.tailLeft[i] = -0.0;
+      pass.tailRight[i] = -0.0;
+    }
+    if (at < overlap)
+    {
+      // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
+      // into the new grain.
+      const double q = length + at;
+      if (q < span)
+      {
+        const double f = at * mOverlapStep;
+        Pair previous = (1.0 - f) * fetch(q, tail);
+        if (pass.grainShaped)
+          previous = previous * pass.tailEnvelope[tailIndex++];
+        pass.fade[i] = f;
+        pass.tailLeft[i] = previous[0];
+        pass.tailRight[i] = previous[1];
+      }
+    }
+    ++mFrameCounter;
+  }
+  mMainHistory = main;
+  mTailHistory = tail;
+  if (recordedNonFinite)
+    mMayHoldNonFinite = true;
+}
+
+// The pass one sample at a time, every read and its arithmetic together: for passes with reads
+// outside the recorded stretch, and for passes that nobody hears (kAudible false: no output).
+template <bool kAudible>
+void GrainBox::samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
+                          double* outRight, int n)
+{
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+  History main = mMainHistory;
+  History tail = mTailHistory;
+  bool recordedNonFinite = false;
+  int tailIndex = 0;
+  for (int i = 0; i < n; ++i)
+  {
+    if (mFrameCounter < span)
+    {
+      StoredSample& stored = mBuffer[mFrameCounter];
+      stored.left = static_cast<float>(inLeft[i]);
+      stored.right = static_cast<float>(inRight[i]);
+      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
+    }
+
+    const double at = pass.position[i];
+    if (at < overlap && at < 1.0)
+      tail = main;
+
+    if constexpr (!kAudible)
+    {
+      follow(at, main);
+      if (at < overlap)
+        follow(length + at, tail);
+    }
+    else
+    {
+      Pair out = fetch(at, main) * pass.headEnvelope[i];
+      if (at < overlap)
+      {
+        const double q = length + at;
+        if (q < span)
+        {
+          const double f = at * mOverlapStep;
+          out = out * f + (1.0 - f) * fetch(q, tail) * pass.tailEnvelope[tailIndex++];
+        }
+      }
+      out = out * pass.frameEnvelope[i];
+      outLeft[i] = out[0];
+      outRight[i] = out[1];
+    }
+    ++mFrameCounter;
+  }
+  mMainHistory = main;
+  mTailHistory = tail;
+  if (recordedNonFinite)
+    mMayHoldNonFinite = true;
 }

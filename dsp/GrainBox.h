@@ -3,13 +3,14 @@
 #include <limits>
 #include <memory>
 
+#include "dsp/EnvelopeCurve.h"
 #include "dsp/Sample.h"
 
 // Records the beginning of one frame of audio and replays it as a train of enveloped,
 // cross-faded grains until the frame runs out. Owned by a GrainSet, which alternates two
 // boxes from frame to frame.
 //
-// Runs sample by sample on the audio thread. Only setSampleRate allocates.
+// Runs on the audio thread, a block of samples at a time (or one). Only setSampleRate allocates.
 // Lengths and positions are in samples at the current rate unless stated otherwise.
 class GrainBox
 {
@@ -23,14 +24,14 @@ public:
   void setSampleRate(double sampleRate);
 
   // Fade amounts 0 … 1; 0 switches that side of the envelope off (flat at 1).
-  void setGrainFadeIn(double amount);
-  void setGrainFadeOut(double amount);
-  void setFrameFadeIn(double amount);
-  void setFrameFadeOut(double amount);
+  void setGrainFadeIn(double amount) { mGrainCurve.setFadeIn(amount); }
+  void setGrainFadeOut(double amount) { mGrainCurve.setFadeOut(amount); }
+  void setFrameFadeIn(double amount) { mFrameCurve.setFadeIn(amount); }
+  void setFrameFadeOut(double amount) { mFrameCurve.setFadeOut(amount); }
 
   // Envelope value 0 … 1 at relative position x, 0 ≤ x < 1, within the grain or the frame.
-  double getGrainEnvelope(double x) const;
-  double getFrameEnvelope(double x) const;
+  double getGrainEnvelope(double x) const { return mGrainCurve.value(x, mGrainSkew); }
+  double getFrameEnvelope(double x) const { return mFrameCurve.value(x, mFrameSkew); }
 
   // Takes over the owner's settings as the effective lengths of the next frame.
   void setGrainBoxProperties();
@@ -40,7 +41,16 @@ public:
   // Buffer read at position; tail selects the interpolation history of the cross-fade reader.
   Sample getSample(double position, bool tail);
 
+  // One sample: records `in` and returns this sample period's output.
   Sample process(Sample in);
+  // n samples, exactly as n calls of process(Sample) would give them.
+  void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
+  // n samples that nobody hears: records and advances exactly like process, computes no output.
+  void record(const double* inLeft, const double* inRight, int n);
+
+  // False once a NaN or an infinity has been recorded (until the next sample-rate change clears
+  // the recording): only while this is true is every output certain to be finite.
+  bool holdsOnlyFinite() const { return !mMayHoldNonFinite; }
 
   // Read-only views of the effective state.
   int getBufferSize() const { return mBufferSize; }
@@ -51,17 +61,56 @@ public:
   int getFrameCounter() const { return mFrameCounter; }
 
 private:
-  // Four most recent values fetched by one reader, oldest first.
-  struct History
+  // Samples per pass of the block loop: the positions and envelopes of a pass are worked out
+  // into arrays of this size on the stack.
+  static constexpr int kPass = 128;
+
+  // The recording holds input samples, which arrive as floats from every host: floats lose nothing.
+  struct StoredSample
   {
-    double left[4] = {0.0, 0.0, 0.0, 0.0};
-    double right[4] = {0.0, 0.0, 0.0, 0.0};
+    float left = 0.0f;
+    float right = 0.0f;
   };
 
-  double getEnvelope(double x, double skew, bool fadeInOn, double fadeInExponent, bool fadeOutOn,
-                     double fadeOutExponent) const;
+  // A (left, right) pair in one SSE2 register: both channels take the same steps at once.
+  using Pair = double __attribute__((vector_size(16)));
 
-  std::unique_ptr<Sample[]> mBuffer;
+  // Four most recent (left, right) values fetched by one reader, oldest first.
+  struct History
+  {
+    Pair y[4] = {};
+  };
+
+  // What one pass works out before and while it reads.
+  struct Pass
+  {
+    double position[kPass];      // main reader
+    double tailAt[kPass];        // tail reader's envelope positions, for the cross-fade samples with a tail
+    int tails = 0;
+    bool grainShaped = false;
+    bool frameShaped = false;
+    double headEnvelope[kPass];  // grain envelope at the main reader
+    double tailEnvelope[kPass];  // grain envelope at the tail reader
+    double frameEnvelope[kPass];
+    double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
+    double fetchedRight[kPass + 4];
+    double fade[kPass];          // the new grain's share in the grain cross-fade (1 outside it)
+    double tailLeft[kPass];      // the previous grain's faded share (-0 outside the cross-fade)
+    double tailRight[kPass];
+  };
+
+  template <bool kAudible>
+  void run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
+  void evaluateEnvelopes(Pass& pass, int n) const;
+  void readPass(Pass& pass, const double* inLeft, const double* inRight, int n);
+  template <bool kAudible>
+  void samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
+                  double* outRight, int n);
+  int runLength(int wanted) const;
+  Pair fetch(double position, History& history) const;
+  void follow(double position, History& history) const;
+
+  std::unique_ptr<StoredSample[]> mBuffer;
   History mMainHistory;
   History mTailHistory;
 
@@ -77,10 +126,10 @@ public:
   bool mFrequencyMode = false; // grain length from mGrainPeriod, interpolated reads
 
 private:
-  bool mGrainFadeInOn = false;
-  bool mGrainFadeOutOn = false;
-  bool mFrameFadeInOn = false;
-  bool mFrameFadeOutOn = false;
+  // Fades and curve exponents, computed by the fade setters so that processing only takes powers.
+  EnvelopeCurve mGrainCurve;
+  EnvelopeCurve mFrameCurve;
+  bool mMayHoldNonFinite = false;
   double mSampleRate = -1.0; // Hz; -1 until the first real rate
   // Effective lengths, fixed at each frame start.
   double mGrainLength = 1.0;
@@ -88,11 +137,6 @@ private:
   double mGrainPosition = 0.0;
   double mOverlapLength = 0.0; // whole samples
   double mOverlapStep = std::numeric_limits<double>::infinity();
-  // Curve exponents, computed by the fade setters so that process only calls pow.
-  double mGrainFadeInExponent = 0.0;
-  double mGrainFadeOutExponent = 0.0;
-  double mFrameFadeInExponent = 0.0;
-  double mFrameFadeOutExponent = 0.0;
   int mBufferSize = 0;
   int mMaxGrainSamples = 1; // integer grain lengths stay below this
   int mFrameLength = 1;

@@ -177,39 +177,95 @@ void GrainSet::resetFrame()
   mFrameCounter = 0;
 }
 
-Sample GrainSet::process(Sample in)
+void GrainSet::startFrame()
 {
-  if (mFrameCounter == 0)
+  // Before the first frame no box is current, and the first frame goes to box B.
+  if (mCurrentBox == &mBoxB)
   {
-    // Before the first frame no box is current, and the first frame goes to box B.
-    if (mCurrentBox == &mBoxB)
-    {
-      mCurrentBox = &mBoxA;
-      mPreviousBox = &mBoxB;
-    }
-    else
-    {
-      mCurrentBox = &mBoxB;
-      mPreviousBox = &mBoxA;
-    }
-    mCurrentBox->resetFrame();
-  }
-
-  Sample out;
-  if (mFrameCounter < mFrameOverlapSamples)
-  {
-    // The previous box is processed first; f runs 0, 1/b, … (b - 1)/b.
-    const double f = mFrameCounter * mFrameFadeStep;
-    const Sample previous = mPreviousBox->process(in);
-    const Sample current = mCurrentBox->process(in);
-    out.left = previous.left * (1.0 - f) + current.left * f;
-    out.right = previous.right * (1.0 - f) + current.right * f;
+    mCurrentBox = &mBoxA;
+    mPreviousBox = &mBoxB;
   }
   else
   {
-    out = mCurrentBox->process(in);
+    mCurrentBox = &mBoxB;
+    mPreviousBox = &mBoxA;
   }
+  mCurrentBox->resetFrame();
+}
 
-  mFrameCounter = mFrameCounter + 1 < mFramePeriod ? mFrameCounter + 1 : 0;
+// The next samples up to `wanted` that belong to one stretch of the frame: the cross-fade (at
+// most kPass at a time) or the rest of the frame, never past the frame's end.
+int GrainSet::runLength(int wanted, bool crossFade) const
+{
+  // A counter at or past the period (the period shrank) ends the frame after one sample.
+  const int untilNextFrame = mFramePeriod - mFrameCounter > 1 ? mFramePeriod - mFrameCounter : 1;
+  int n = wanted < untilNextFrame ? wanted : untilNextFrame;
+  if (crossFade)
+  {
+    if (mFrameOverlapSamples - mFrameCounter < n)
+      n = mFrameOverlapSamples - mFrameCounter;
+    if (kPass < n)
+      n = kPass;
+  }
+  return n;
+}
+
+void GrainSet::advanceFrameCounter(int n)
+{
+  // Counts to the period, then 0: the next sample starts a new frame.
+  mFrameCounter = mFrameCounter + n < mFramePeriod ? mFrameCounter + n : 0;
+}
+
+Sample GrainSet::process(Sample in)
+{
+  Sample out;
+  process(&in.left, &in.right, &out.left, &out.right, 1);
   return out;
+}
+
+void GrainSet::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
+{
+  for (int i = 0; i < n;)
+  {
+    if (mFrameCounter == 0)
+      startFrame();
+    const bool crossFade = mFrameCounter < mFrameOverlapSamples;
+    const int m = runLength(n - i, crossFade);
+    if (crossFade)
+    {
+      // The previous box is processed first; f runs 0, 1/b, … (b - 1)/b.
+      double previousLeft[kPass];
+      double previousRight[kPass];
+      mPreviousBox->process(inLeft + i, inRight + i, previousLeft, previousRight, m);
+      mCurrentBox->process(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
+      for (int j = 0; j < m; ++j)
+      {
+        const double f = (mFrameCounter + j) * mFrameFadeStep;
+        outLeft[i + j] = previousLeft[j] * (1.0 - f) + outLeft[i + j] * f;
+        outRight[i + j] = previousRight[j] * (1.0 - f) + outRight[i + j] * f;
+      }
+    }
+    else
+    {
+      mCurrentBox->process(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
+    }
+    advanceFrameCounter(m);
+    i += m;
+  }
+}
+
+void GrainSet::record(const double* inLeft, const double* inRight, int n)
+{
+  for (int i = 0; i < n;)
+  {
+    if (mFrameCounter == 0)
+      startFrame();
+    const bool crossFade = mFrameCounter < mFrameOverlapSamples;
+    const int m = runLength(n - i, crossFade);
+    if (crossFade)
+      mPreviousBox->record(inLeft + i, inRight + i, m);
+    mCurrentBox->record(inLeft + i, inRight + i, m);
+    advanceFrameCounter(m);
+    i += m;
+  }
 }

@@ -7,8 +7,9 @@
 // grain boxes and runs the frame cycle, switching boxes every frame period and cross-fading the
 // old box's tail linearly into the new frame.
 //
-// process runs on the audio thread and allocates nothing; setSampleRate allocates the boxes'
-// buffers. The setters come from the parameter dispatch; every one writes both boxes alike.
+// process runs on the audio thread, a block of samples at a time (or one), and allocates nothing;
+// setSampleRate allocates the boxes' buffers. The setters come from the parameter dispatch; every
+// one writes both boxes alike.
 class GrainSet
 {
 public:
@@ -43,6 +44,14 @@ public:
   void resetFrame();
 
   Sample process(Sample in);
+  // n samples, exactly as n calls of process(Sample) would give them.
+  void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
+  // n samples that nobody hears (a voice whose envelope is idle): the boxes record and advance
+  // exactly as process would make them, and no output is computed.
+  void record(const double* inLeft, const double* inRight, int n);
+
+  // False once a box may hold a recorded NaN or infinity; see GrainBox::holdsOnlyFinite.
+  bool holdsOnlyFinite() const { return mBoxA.holdsOnlyFinite() && mBoxB.holdsOnlyFinite(); }
 
   // Read-only views of the derived counts and the boxes.
   int getFramePeriod() const { return mFramePeriod; }
@@ -53,6 +62,13 @@ public:
   const GrainBox& getBoxB() const { return mBoxB; }
 
 private:
+  // Samples per frame cross-fade pass: the previous box's output waits in arrays of this size.
+  static constexpr int kPass = 128;
+
+  void startFrame();
+  int runLength(int wanted, bool crossFade) const;
+  void advanceFrameCounter(int n);
+
   GrainBox mBoxA;
   GrainBox mBoxB;
   GrainBox* mCurrentBox = nullptr;  // box of the running frame

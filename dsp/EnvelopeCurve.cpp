@@ -1,0 +1,153 @@
+#include "dsp/EnvelopeCurve.h"
+
+#include <cmath>
+
+#include "dsp/PowerBlock.h"
+
+namespace
+{
+constexpr int kExponentBlock = 256; // exponents per powBlock call when the two sides differ
+
+bool isPowerOfTwo(double value)
+{
+  int exponent = 0;
+  return std::frexp(value, &exponent) == 0.5;
+}
+} // namespace
+
+void EnvelopeCurve::Side::set(double amount)
+{
+  on = amount > 0.0;
+  // 2^(4t) falls from 16 (amount near 0) through 4 (0.25) and 1 (0.5, a straight line) to 0.5
+  // (0.75) and 0.25 (1). The two halves have different slopes in the power of two (-8 and -4) and
+  // meet at 0.5.
+  const double t = amount <= 0.5 ? 1.0 - 2.0 * amount : 0.5 - amount;
+  exponent = std::pow(2.0, 4.0 * t);
+
+  power = Power::kGeneral;
+  squarings = 0;
+  int k = 0;
+  const double mantissa = std::frexp(exponent, &k); // exponent = mantissa × 2^k, mantissa 0.5 … 1
+  if (mantissa == 0.5 && k >= -1 && k <= 5)
+  {
+    // exponent = 2^(k - 1)
+    if (k == 1)
+      power = Power::kLinear;
+    else if (k > 1)
+    {
+      power = Power::kSquarings;
+      squarings = k - 1;
+    }
+    else
+    {
+      power = Power::kSquareRoots;
+      squarings = 1 - k;
+    }
+  }
+}
+
+void EnvelopeCurve::setFadeIn(double amount)
+{
+  mIn.set(amount);
+}
+
+void EnvelopeCurve::setFadeOut(double amount)
+{
+  mOut.set(amount);
+}
+
+double EnvelopeCurve::value(double x, double skew) const
+{
+  if (skew > x)
+  {
+    if (!mIn.on)
+      return 1.0;
+    return 1.0 - std::pow(1.0 - x / skew, mIn.exponent);
+  }
+  if (!mOut.on)
+    return 1.0;
+  // A peak at the very end leaves no falling side: stay at the peak instead of dividing 0 by 0
+  // (reachable only from x >= 1, which the grain box never asks for).
+  if (!(skew < 1.0))
+    return 1.0;
+  return 1.0 - std::pow((x - skew) / (1.0 - skew), mOut.exponent);
+}
+
+void EnvelopeCurve::values(const double* x, double* out, int n, double skew) const
+{
+  const bool rising = risingSideUsed(skew);
+  const bool falling = fallingSideUsed(skew);
+  if (!rising && !falling)
+  {
+    for (int i = 0; i < n; ++i)
+      out[i] = 1.0;
+    return;
+  }
+
+  // The bases exactly as value() forms them. A side that is off gets base 0, whose power is 0 for
+  // every exponent here: its value comes out as 1 - 0 = 1, as value() gives.
+  const double fallingSpan = 1.0 - skew;
+  if ((!rising || isPowerOfTwo(skew)) && (!falling || isPowerOfTwo(fallingSpan)))
+  {
+    // Dividing by a power of two only scales: the reciprocal is exact and so is the product (a
+    // peak in the middle, the default, is such a case, and so is a peak at 0 with x / 1).
+    const double upScale = rising ? 1.0 / skew : 0.0;
+    const double downScale = falling ? 1.0 / fallingSpan : 0.0;
+    for (int i = 0; i < n; ++i)
+    {
+      const double up = rising ? 1.0 - x[i] * upScale : 0.0;
+      const double down = (x[i] - skew) * downScale;
+      out[i] = skew > x[i] ? up : down;
+    }
+  }
+  else
+  {
+    for (int i = 0; i < n; ++i)
+    {
+      const double up = rising ? 1.0 - x[i] / skew : 0.0;
+      const double down = falling ? (x[i] - skew) / fallingSpan : 0.0;
+      out[i] = skew > x[i] ? up : down;
+    }
+  }
+
+  // One exponent for the block when only one side is shaped, or both alike.
+  const bool mixed = rising && falling &&
+                     (mIn.exponent != mOut.exponent || mIn.power != mOut.power);
+  if (mixed)
+  {
+    double exponents[kExponentBlock];
+    for (int start = 0; start < n; start += kExponentBlock)
+    {
+      const int m = n - start < kExponentBlock ? n - start : kExponentBlock;
+      for (int i = 0; i < m; ++i)
+        exponents[i] = skew > x[start + i] ? mIn.exponent : mOut.exponent;
+      powBlock(out + start, exponents, out + start, m);
+    }
+  }
+  else
+  {
+    const Side& side = rising ? mIn : mOut;
+    switch (side.power)
+    {
+      case Power::kLinear:
+        break; // b^1 = b exactly
+      case Power::kSquarings:
+        // Within a few units in the last place of std::pow.
+        for (int s = 0; s < side.squarings; ++s)
+          for (int i = 0; i < n; ++i)
+            out[i] = out[i] * out[i];
+        break;
+      case Power::kSquareRoots:
+        for (int s = 0; s < side.squarings; ++s)
+          for (int i = 0; i < n; ++i)
+            out[i] = std::sqrt(out[i]);
+        break;
+      case Power::kGeneral:
+        powBlock(out, side.exponent, out, n);
+        break;
+    }
+  }
+
+  for (int i = 0; i < n; ++i)
+    out[i] = 1.0 - out[i];
+}

@@ -1,0 +1,149 @@
+#include "dsp/PowerBlock.h"
+
+#include <immintrin.h>
+#include <sleef.h>
+
+namespace
+{
+// sleef.h declares its 256- and 512-bit functions only to code compiled for those units; the
+// functions below are compiled for them one by one and called only when the CPU has the unit.
+extern "C"
+{
+  __m256d Sleef_exp2d4_u10(__m256d);
+  __m256d Sleef_log2d4_u35(__m256d);
+  __m256d Sleef_powd4_u10(__m256d, __m256d);
+  __m512d Sleef_exp2d8_u10(__m512d);
+  __m512d Sleef_log2d8_u35(__m512d);
+  __m512d Sleef_powd8_u10(__m512d, __m512d);
+}
+
+#ifndef QUENNET_POW_DIRECT
+#define QUENNET_POW_DIRECT 0
+#endif
+
+// b^e as 2^(e log2 b): for bases 0 … 1 and exponents up to 16 the product stays within about
+// 70 of 0, so 1-ULP logarithm and exponential give b^e to about 1e-14 relative (0^e: 2^-inf = 0).
+__m128d pow2(__m128d b, __m128d e)
+{
+#if QUENNET_POW_DIRECT
+  return Sleef_powd2_u10(b, e);
+#else
+  return Sleef_exp2d2_u10(_mm_mul_pd(e, Sleef_log2d2_u35(b)));
+#endif
+}
+
+__attribute__((target("avx"))) __m256d pow4(__m256d b, __m256d e)
+{
+#if QUENNET_POW_DIRECT
+  return Sleef_powd4_u10(b, e);
+#else
+  return Sleef_exp2d4_u10(_mm256_mul_pd(e, Sleef_log2d4_u35(b)));
+#endif
+}
+
+__attribute__((target("avx512f"))) __m512d pow8(__m512d b, __m512d e)
+{
+#if QUENNET_POW_DIRECT
+  return Sleef_powd8_u10(b, e);
+#else
+  return Sleef_exp2d8_u10(_mm512_mul_pd(e, Sleef_log2d8_u35(b)));
+#endif
+}
+
+// One kernel per vector unit; `stride` 0 repeats exponent[0] for every base.
+using Kernel = void (*)(const double* base, const double* exponent, int stride, double* out, int n);
+
+void kernelSse2(const double* base, const double* exponent, int stride, double* out, int n)
+{
+  int i = 0;
+  for (; i + 2 <= n; i += 2)
+    _mm_storeu_pd(out + i, pow2(_mm_loadu_pd(base + i),
+                                stride ? _mm_loadu_pd(exponent + i) : _mm_set1_pd(exponent[0])));
+  if (i < n)
+  {
+    // The last odd value: pad with 1^1.
+    alignas(16) double b[2] = {base[i], 1.0};
+    alignas(16) double e[2] = {exponent[stride ? i : 0], 1.0};
+    _mm_store_pd(b, pow2(_mm_load_pd(b), _mm_load_pd(e)));
+    out[i] = b[0];
+  }
+}
+
+__attribute__((target("avx"))) void kernelAvx(const double* base, const double* exponent, int stride,
+                                              double* out, int n)
+{
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+    _mm256_storeu_pd(out + i, pow4(_mm256_loadu_pd(base + i),
+                                   stride ? _mm256_loadu_pd(exponent + i) : _mm256_set1_pd(exponent[0])));
+  if (i < n)
+  {
+    alignas(32) double b[4] = {1.0, 1.0, 1.0, 1.0};
+    alignas(32) double e[4] = {1.0, 1.0, 1.0, 1.0};
+    for (int k = 0; i + k < n; ++k)
+    {
+      b[k] = base[i + k];
+      e[k] = exponent[stride ? i + k : 0];
+    }
+    _mm256_store_pd(b, pow4(_mm256_load_pd(b), _mm256_load_pd(e)));
+    for (int k = 0; i + k < n; ++k)
+      out[i + k] = b[k];
+  }
+}
+
+__attribute__((target("avx512f"))) void kernelAvx512(const double* base, const double* exponent, int stride,
+                                                     double* out, int n)
+{
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    _mm512_storeu_pd(out + i, pow8(_mm512_loadu_pd(base + i),
+                                   stride ? _mm512_loadu_pd(exponent + i) : _mm512_set1_pd(exponent[0])));
+  if (i < n)
+  {
+    alignas(64) double b[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    alignas(64) double e[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    for (int k = 0; i + k < n; ++k)
+    {
+      b[k] = base[i + k];
+      e[k] = exponent[stride ? i + k : 0];
+    }
+    _mm512_store_pd(b, pow8(_mm512_load_pd(b), _mm512_load_pd(e)));
+    for (int k = 0; i + k < n; ++k)
+      out[i + k] = b[k];
+  }
+}
+
+struct Unit
+{
+  Kernel kernel;
+  const char* name;
+};
+
+Unit chooseUnit()
+{
+  // Runs while the library loads, before any audio thread exists.
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f"))
+    return {kernelAvx512, "AVX-512"};
+  if (__builtin_cpu_supports("avx"))
+    return {kernelAvx, "AVX"};
+  return {kernelSse2, "SSE2"};
+}
+
+const Unit kUnit = chooseUnit();
+} // namespace
+
+void powBlock(const double* base, double exponent, double* out, int n)
+{
+  kUnit.kernel(base, &exponent, 0, out, n);
+}
+
+void powBlock(const double* base, const double* exponent, double* out, int n)
+{
+  kUnit.kernel(base, exponent, 1, out, n);
+}
+
+const char* powBlockUnit()
+{
+  return kUnit.name;
+}
