@@ -13,6 +13,23 @@ bool isPowerOfTwo(double value)
   int exponent = 0;
   return std::frexp(value, &exponent) == 0.5;
 }
+
+// The power bases of a block of positions: below the peak the rising side's 1 - x/s, from the
+// peak on the falling side's (x - s)/(1 - s). Each side divides by its divisor or multiplies by
+// `by` (an exact reciprocal, or 0 for a side that is off, which with risingOne 0 gives base ±0).
+// Both sides for every position, then the one that applies: a loop the compiler vectorises.
+template <bool kRisingDivides, bool kFallingDivides>
+void powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne,
+                double risingBy, double fallingBy)
+{
+  const double fallingSpan = 1.0 - skew;
+  for (int i = 0; i < n; ++i)
+  {
+    const double up = kRisingDivides ? 1.0 - x[i] / skew : risingOne - x[i] * risingBy;
+    const double down = kFallingDivides ? (x[i] - skew) / fallingSpan : (x[i] - skew) * fallingBy;
+    base[i] = skew > x[i] ? up : down;
+  }
+}
 } // namespace
 
 void EnvelopeCurve::Side::set(double amount)
@@ -84,31 +101,24 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
     return;
   }
 
-  // The bases exactly as value() forms them. A side that is off gets base 0, whose power is 0 for
-  // every exponent here: its value comes out as 1 - 0 = 1, as value() gives.
+  // The bases exactly as value() forms them. A side that is off gets base ±0, whose power is ±0
+  // for every exponent here: its value comes out as 1 - (±0) = 1, as value() gives. Dividing by a
+  // power of two only scales, so such a divisor becomes an exact multiplication by its reciprocal
+  // (a peak in the middle, the default, is such a case, and so is a peak at 0 with x / 1).
   const double fallingSpan = 1.0 - skew;
-  if ((!rising || isPowerOfTwo(skew)) && (!falling || isPowerOfTwo(fallingSpan)))
-  {
-    // Dividing by a power of two only scales: the reciprocal is exact and so is the product (a
-    // peak in the middle, the default, is such a case, and so is a peak at 0 with x / 1).
-    const double upScale = rising ? 1.0 / skew : 0.0;
-    const double downScale = falling ? 1.0 / fallingSpan : 0.0;
-    for (int i = 0; i < n; ++i)
-    {
-      const double up = rising ? 1.0 - x[i] * upScale : 0.0;
-      const double down = (x[i] - skew) * downScale;
-      out[i] = skew > x[i] ? up : down;
-    }
-  }
+  const bool risingDivides = rising && !isPowerOfTwo(skew);
+  const bool fallingDivides = falling && !isPowerOfTwo(fallingSpan);
+  const double risingOne = rising ? 1.0 : 0.0;
+  const double risingBy = rising && !risingDivides ? 1.0 / skew : 0.0;
+  const double fallingBy = falling && !fallingDivides ? 1.0 / fallingSpan : 0.0;
+  if (risingDivides && fallingDivides)
+    powerBases<true, true>(x, out, n, skew, risingOne, risingBy, fallingBy);
+  else if (risingDivides)
+    powerBases<true, false>(x, out, n, skew, risingOne, risingBy, fallingBy);
+  else if (fallingDivides)
+    powerBases<false, true>(x, out, n, skew, risingOne, risingBy, fallingBy);
   else
-  {
-    for (int i = 0; i < n; ++i)
-    {
-      const double up = rising ? 1.0 - x[i] / skew : 0.0;
-      const double down = falling ? (x[i] - skew) / fallingSpan : 0.0;
-      out[i] = skew > x[i] ? up : down;
-    }
-  }
+    powerBases<false, false>(x, out, n, skew, risingOne, risingBy, fallingBy);
 
   // One exponent for the block when only one side is shaped, or both alike.
   const bool mixed = rising && falling &&
@@ -119,8 +129,10 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
     for (int start = 0; start < n; start += kExponentBlock)
     {
       const int m = n - start < kExponentBlock ? n - start : kExponentBlock;
+      const double risingExponent = mIn.exponent;
+      const double fallingExponent = mOut.exponent;
       for (int i = 0; i < m; ++i)
-        exponents[i] = skew > x[start + i] ? mIn.exponent : mOut.exponent;
+        exponents[i] = skew > x[start + i] ? risingExponent : fallingExponent;
       powBlock(out + start, exponents, out + start, m);
     }
   }

@@ -1,7 +1,9 @@
 #include "dsp/GrainBox.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 namespace
@@ -242,13 +244,16 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     // Shortcut: adding 1 to a position of 1 or more is exact until the sum reaches the next
     // power of two, so below that and below the wrap the next positions are p + 1, p + 2, …
     // (all in the recorded stretch, as they stay below the grain length).
-    if (p >= 1.0 && i < n)
+    if (p >= 1.0 && p < length && i < n)
     {
-      int exponent = 0;
-      std::frexp(p, &exponent); // 2^(exponent - 1) ≤ p < 2^exponent
-      const double bound = std::min(length, std::ldexp(1.0, exponent));
-      // bound - p is exact (the two lie within a factor of 2); p + k < bound for k < that.
-      const int steps = std::min(n - i, static_cast<int>(std::ceil(bound - p)) - 1);
+      // p's exponent bits alone: the power of two at or below p.
+      const double below = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & 0xFFF0000000000000ull);
+      const double bound = std::min(length, 2.0 * below);
+      const double gap = bound - p; // exact: the two lie within a factor of 2
+      int steps = static_cast<int>(gap);
+      if (steps == gap)
+        --steps; // p + k < bound for k < gap
+      steps = std::min(n - i, steps);
       for (int k = 1; k <= steps; ++k)
         pass.position[i + k - 1] = p + k;
       i += steps;
@@ -320,84 +325,127 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
   }
 }
 
-// Records the pass and makes every read in order, as the samples come: the main reader's values
-// go to pass.fetched (after the four its history held), the cross-fade's tail share (the
-// previous grain's continuation, already faded) to pass.tail. Only for passes whose main reads
-// all lie in the recorded stretch.
+// Records the pass and makes its reads as the samples would, in order: the main reader's values go
+// to pass.fetched (after the four its history held), the cross-fade's tail share (the previous
+// grain's continuation, already faded) to pass.tail. Only for passes whose main reads all lie in
+// the recorded stretch.
 void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight, int n)
 {
   const double length = mGrainLength;
   const double span = mGrainSpan;
   const double overlap = mOverlapLength;
   const bool interpolate = mFrequencyMode;
-  const bool crossFades = pass.tails > 0;
-  // The readers' histories stay in registers for the pass.
-  History main = mMainHistory;
-  History tail = mTailHistory;
   for (int k = 0; k < 4; ++k)
   {
-    pass.fetchedLeft[k] = main.y[k][0];
-    pass.fetchedRight[k] = main.y[k][1];
+    pass.fetchedLeft[k] = mMainHistory.y[k][0];
+    pass.fetchedRight[k] = mMainHistory.y[k][1];
   }
+  // The main reader's history just before its i-th read: the last four values it read (it reads
+  // every sample), or, without interpolation, the history as it was (reads do not touch it then).
+  auto mainHistoryAt = [&](int i) {
+    const int first = interpolate ? i : 0;
+    History h;
+    for (int k = 0; k < 4; ++k)
+      h.y[k] = Pair{pass.fetchedLeft[first + k], pass.fetchedRight[first + k]};
+    return h;
+  };
 
-  bool recordedNonFinite = false;
-  int tailIndex = 0;
-  for (int i = 0; i < n; ++i)
+  // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter):
+  // here the first `recorded` of the pass. (span ≤ buffer size, an int.)
+  const int recordEnd = static_cast<int>(std::ceil(span));
+  const int recorded = std::clamp(recordEnd - mFrameCounter, 0, n);
+
+  if (pass.tails == 0)
   {
-    // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter).
-    if (mFrameCounter < span)
+    // Without tail reads nothing reads ahead of the recording: the main reader reads at or below
+    // the frame counter, so recording the pass first gives every read the same value.
+    storeInput(inLeft, inRight, recorded);
+    for (int i = 0; i < n; ++i)
     {
-      StoredSample& stored = mBuffer[mFrameCounter];
-      stored.left = static_cast<float>(inLeft[i]);
-      stored.right = static_cast<float>(inRight[i]);
-      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
+      const StoredSample& stored = mBuffer[static_cast<int>(pass.position[i])]; // the floor: ≥ 0
+      pass.fetchedLeft[4 + i] = stored.left;
+      pass.fetchedRight[4 + i] = stored.right;
     }
-
-    const double at = pass.position[i];
-    // First sample of a grain: the tail reader carries on from where the main reader stopped.
-    if (at < overlap && at < 1.0)
-      tail = main;
-
-    const StoredSample& stored = mBuffer[static_cast<int>(at)]; // the floor: at ≥ 0
-    const Pair fetched = {stored.left, stored.right};
-    if (interpolate)
+    // First samples of grains: the tail reader carries on from where the main reader stopped.
+    if (overlap > 0.0)
+      for (int i = n - 1; i >= 0; --i)
+        if (pass.position[i] < overlap && pass.position[i] < 1.0)
+        {
+          mTailHistory = mainHistoryAt(i);
+          break;
+        }
+  }
+  else
+  {
+    // The tail reader reads the previous frame's recording ahead of this one's: in order.
+    History tail = mTailHistory;
+    StoredSample* const recording = mBuffer.get() + mFrameCounter;
+    bool finite = true;
+    int tailIndex = 0;
+    for (int i = 0; i < n; ++i)
     {
-      main.y[0] = main.y[1];
-      main.y[1] = main.y[2];
-      main.y[2] = main.y[3];
-      main.y[3] = fetched;
-    }
-    pass.fetchedLeft[4 + i] = fetched[0];
-    pass.fetchedRight[4 + i] = fetched[1];
+      if (i < recorded)
+      {
+        const float left = static_cast<float>(inLeft[i]);
+        const float right = static_cast<float>(inRight[i]);
+        recording[i].left = left;
+        recording[i].right = right;
+        finite &= std::isfinite(left) & std::isfinite(right);
+      }
+      const double at = pass.position[i];
+      if (at < overlap && at < 1.0)
+        tail = mainHistoryAt(i);
 
-    if (crossFades)
-    {
+      const StoredSample& stored = mBuffer[static_cast<int>(at)];
+      pass.fetchedLeft[4 + i] = stored.left;
+      pass.fetchedRight[4 + i] = stored.right;
+
       // Without a tail: out · 1 + (-0) = out, whatever out is.
       pass.fade[i] = 1.0;
       pass.tailLeft[i] = -0.0;
       pass.tailRight[i] = -0.0;
-    }
-    if (at < overlap)
-    {
-      // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
-      // into the new grain.
-      const double q = length + at;
-      if (q < span)
+      if (at < overlap)
       {
-        const double f = at * mOverlapStep;
-        Pair previous = (1.0 - f) * fetch(q, tail);
-        if (pass.grainShaped)
-          previous = previous * pass.tailEnvelope[tailIndex++];
-        pass.fade[i] = f;
-        pass.tailLeft[i] = previous[0];
-        pass.tailRight[i] = previous[1];
+        // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
+        // into the new grain.
+        const double q = length + at;
+        if (q < span)
+        {
+          const double f = at * mOverlapStep;
+          Pair previous = (1.0 - f) * fetch(q, tail);
+          if (pass.grainShaped)
+            previous = previous * pass.tailEnvelope[tailIndex++];
+          pass.fade[i] = f;
+          pass.tailLeft[i] = previous[0];
+          pass.tailRight[i] = previous[1];
+        }
       }
     }
-    ++mFrameCounter;
+    mTailHistory = tail;
+    mFrameCounter += recorded;
+    if (!finite)
+      mMayHoldNonFinite = true;
   }
-  mMainHistory = main;
-  mTailHistory = tail;
-  if (recordedNonFinite)
+  if (interpolate)
+    mMainHistory = mainHistoryAt(n);
+  mFrameCounter += n - recorded; // the recorded ones are counted already
+}
+
+// Records `count` input samples from the frame counter on and counts them.
+void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
+{
+  StoredSample* to = mBuffer.get() + mFrameCounter;
+  bool finite = true;
+  for (int i = 0; i < count; ++i)
+  {
+    const float left = static_cast<float>(inLeft[i]);
+    const float right = static_cast<float>(inRight[i]);
+    to[i].left = left;
+    to[i].right = right;
+    finite &= std::isfinite(left) & std::isfinite(right);
+  }
+  mFrameCounter += count;
+  if (!finite)
     mMayHoldNonFinite = true;
 }
 

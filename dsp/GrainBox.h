@@ -103,6 +103,7 @@ private:
   void run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
   void evaluateEnvelopes(Pass& pass, int n) const;
   void readPass(Pass& pass, const double* inLeft, const double* inRight, int n);
+  void storeInput(const double* inLeft, const double* inRight, int count);
   template <bool kAudible>
   void samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
                   double* outRight, int n);

@@ -15,6 +15,8 @@ packages=(
   libcairo2-dev libstb-dev libx11-dev libfreetype-dev fonts-roboto-unhinted
   # HTTPS: the client, and for the tests a loopback server with certificates made at test time
   libcurl4-openssl-dev openssl libssl-dev
+  # vectorised logarithm and exponential with run-time CPU dispatch (grain envelopes)
+  libsleef-dev
   # LV2: headers, a real host library, validators and hosts the tests drive (Ardour headless
   # through ardour7-lua)
   lv2-dev liblilv-dev lilv-utils serdi sordi lv2file jalv jackd2 jack-tools ardour

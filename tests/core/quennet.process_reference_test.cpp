@@ -26,7 +26,8 @@ namespace {
 
 constexpr double kTolerance = 1e-9;
 
-// Float-valued stereo material in doubles: noise and two tones.
+// Stereo material that floats hold exactly, as every host delivers it (the grain buffers store
+// floats): noise and two tones, in multiples of 2^-20.
 struct Material {
   std::vector<double> left, right;
 
@@ -37,10 +38,11 @@ struct Material {
       state = state * 1664525u + 1013904223u;
       return static_cast<double>(state >> 8) * (1.0 / 16777216.0) - 0.5;
     };
+    auto quantise = [](double x) { return std::ldexp(std::round(std::ldexp(x, 20)), -20); };
     for (size_t n = 0; n < frames; ++n) {
       const double t = static_cast<double>(n) / 48000.0;
-      left[n] = static_cast<float>(0.4 * std::sin(2.0 * M_PI * 110.0 * t) + 0.2 * noise());
-      right[n] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 233.0 * t + 1.0) + 0.2 * noise());
+      left[n] = quantise(0.4 * std::sin(2.0 * M_PI * 110.0 * t) + 0.2 * noise());
+      right[n] = quantise(0.3 * std::sin(2.0 * M_PI * 233.0 * t + 1.0) + 0.2 * noise());
     }
   }
 };

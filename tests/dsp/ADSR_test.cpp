@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace
 {
@@ -252,4 +253,100 @@ TEST(ADSR, UnusableRatesKeepTheEnvelopeFinite)
   slow.update();
   EXPECT_EQ(slow.mStage, ADSR::kStageIdle);
   EXPECT_EQ(slow.mLevel, 0.0);
+}
+
+// A block of levels is the level before each update, update after update, through every stage:
+// checked against single updates, one envelope at a time and eight side by side.
+TEST(ADSR, RenderGivesTheLevelsOfSingleUpdates)
+{
+  struct Case
+  {
+    const char* name;
+    double attack, decay, sustain, release;
+    int noteOffAt; // samples after the start; -1: never
+  };
+  const Case cases[] = {
+    {"fast attack, sustain 1 held", 0.0, 0.0, 1.0, 0.05, -1},
+    {"decay to a sustain, then release", 0.1, 0.3, 0.6, 0.2, 3000},
+    {"sustain 0: the decay frees the voice", 0.0, 0.0, 0.0, 0.3, -1},
+    {"release held at 1", 0.05, 0.2, 0.5, 1.0, 1000},
+    {"released during the attack", 0.4, 0.1, 0.8, 0.0, 100},
+    {"idle", 0.0, 0.0, 1.0, 0.05, -2},
+  };
+  for (int blockSize : {1, 37, 256})
+  {
+    SCOPED_TRACE(testing::Message() << "blocks of " << blockSize);
+    ADSR single[6];
+    ADSR alone[6];
+    ADSR sideBySide[6];
+    for (int k = 0; k < 6; ++k)
+    {
+      const Case& c = cases[k];
+      for (ADSR* e : {&single[k], &alone[k], &sideBySide[k]})
+      {
+        *e = makeEnvelope(c.attack, c.decay, c.sustain, c.release, 8000.0);
+        if (c.noteOffAt != -2)
+          e->start();
+      }
+    }
+    for (int start = 0; start < 12000; start += blockSize)
+    {
+      for (int k = 0; k < 6; ++k)
+        if (cases[k].noteOffAt >= start && cases[k].noteOffAt < start + blockSize)
+          for (ADSR* e : {&single[k], &alone[k], &sideBySide[k]})
+            e->stop(false);
+      std::vector<std::vector<double>> levelsAlone(6, std::vector<double>(static_cast<size_t>(blockSize)));
+      std::vector<std::vector<double>> levelsSide(6, std::vector<double>(static_cast<size_t>(blockSize)));
+      ADSR* envelopes[6];
+      double* levels[6];
+      for (int k = 0; k < 6; ++k)
+      {
+        alone[k].render(levelsAlone[static_cast<size_t>(k)].data(), blockSize);
+        envelopes[k] = &sideBySide[k];
+        levels[k] = levelsSide[static_cast<size_t>(k)].data();
+      }
+      ADSR::render(envelopes, levels, 6, blockSize);
+      for (int k = 0; k < 6; ++k)
+      {
+        SCOPED_TRACE(cases[k].name);
+        for (int i = 0; i < blockSize; ++i)
+        {
+          const double expected = single[k].mLevel;
+          single[k].update();
+          ASSERT_EQ(levelsAlone[static_cast<size_t>(k)][static_cast<size_t>(i)], expected) << "sample " << start + i;
+          ASSERT_EQ(levelsSide[static_cast<size_t>(k)][static_cast<size_t>(i)], expected) << "sample " << start + i;
+        }
+        ASSERT_EQ(alone[k].mLevel, single[k].mLevel);
+        ASSERT_EQ(alone[k].mStage, single[k].mStage);
+        ASSERT_EQ(sideBySide[k].mStage, single[k].mStage);
+      }
+    }
+  }
+}
+
+TEST(ADSR, SteadyWhenAnUpdateWouldChangeNothing)
+{
+  ADSR env = makeEnvelope(0.0, 0.0, 1.0, 0.05);
+  EXPECT_TRUE(env.isSteady()) << "idle";
+  env.start();
+  EXPECT_FALSE(env.isSteady()) << "attack";
+  while (env.mStage == ADSR::kStageAttack)
+    env.update();
+  EXPECT_TRUE(env.isSteady()) << "at the sustain level 1";
+  env.stop(false);
+  EXPECT_FALSE(env.isSteady()) << "release";
+
+  ADSR decaying = makeEnvelope(0.0, 0.5, 0.5, 0.05);
+  decaying.start();
+  while (decaying.mStage == ADSR::kStageAttack)
+    decaying.update();
+  EXPECT_FALSE(decaying.isSteady()) << "still above the sustain level";
+
+  ADSR held = makeEnvelope(0.0, 0.5, 0.5, 1.0);
+  held.start();
+  while (held.mStage == ADSR::kStageAttack)
+    held.update();
+  EXPECT_TRUE(held.isSteady()) << "release 1 holds full level in the decay";
+  held.stop(false);
+  EXPECT_TRUE(held.isSteady()) << "and in the release";
 }

@@ -1,7 +1,10 @@
 #include "dsp/GrainBox.h"
 
+#include "ReferenceGrainEngine.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -440,4 +443,243 @@ TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
         box.resetFrame();
       }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Blocks against the per-sample box as it first shipped (tests/support/ReferenceGrainEngine.h)
+
+namespace
+{
+// Stereo input that floats hold exactly (the recording holds floats), as every host delivers it:
+// multiples of 2^-20 below 2 in magnitude.
+std::vector<Sample> floatMaterial(int frames, unsigned seed)
+{
+  auto quantise = [](double x) { return std::ldexp(std::round(std::ldexp(x, 20)), -20); };
+  std::vector<Sample> in(static_cast<size_t>(frames));
+  unsigned state = seed;
+  for (int n = 0; n < frames; ++n)
+  {
+    state = state * 1664525u + 1013904223u;
+    const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
+    in[static_cast<size_t>(n)] =
+      Sample(quantise(std::sin(0.031 * n) + 0.3 * noise), quantise(0.5 * std::cos(0.017 * n) - 0.2 * noise));
+  }
+  return in;
+}
+
+struct BoxCase
+{
+  const char* name;
+  double rate;
+  bool frequencyMode;
+  int grainSamples;
+  double grainPeriod;
+  double grainOverlap;
+  int frameSamples;
+  double grainFadeIn, grainFadeOut, grainSkew;
+  double frameFadeIn, frameFadeOut, frameSkew;
+  bool exact; // no power other than exponent 1 (or none): the same numbers to the bit
+};
+
+template <typename Box>
+void configureBox(Box& box, const BoxCase& c)
+{
+  box.setSampleRate(c.rate);
+  box.mFrequencyMode = c.frequencyMode;
+  box.mGrainSamples = c.grainSamples;
+  box.mGrainPeriod = c.grainPeriod;
+  box.mGrainOverlap = c.grainOverlap;
+  box.mFrameSamples = c.frameSamples;
+  box.setGrainFadeIn(c.grainFadeIn);
+  box.setGrainFadeOut(c.grainFadeOut);
+  box.mGrainSkew = c.grainSkew;
+  box.setFrameFadeIn(c.frameFadeIn);
+  box.setFrameFadeOut(c.frameFadeOut);
+  box.mFrameSkew = c.frameSkew;
+  box.resetFrame();
+}
+
+// Both boxes through the same input, the block one in blocks of `blockSize`; every `restartEvery`
+// samples a grain restart and every `frameEvery` a frame restart, at block edges as the owner
+// makes them. Compares every output sample, and the positions after every block.
+void compareWithReference(const BoxCase& c, int blockSize, int restartEvery, int frameEvery)
+{
+  SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
+  reference::GrainBox ref;
+  GrainBox box;
+  configureBox(ref, c);
+  configureBox(box, c);
+  const std::vector<Sample> in = floatMaterial(6000, 17u);
+  std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
+  for (size_t i = 0; i < in.size(); ++i)
+  {
+    inL[i] = in[i].left;
+    inR[i] = in[i].right;
+  }
+  const double tolerance = c.exact ? 0.0 : 1e-13;
+  for (int start = 0; start < static_cast<int>(in.size()); start += blockSize)
+  {
+    if (restartEvery > 0 && start > 0 && start % restartEvery < blockSize)
+    {
+      ref.resetGrain();
+      box.resetGrain();
+    }
+    if (frameEvery > 0 && start > 0 && start % frameEvery < blockSize)
+    {
+      ref.resetFrame();
+      box.resetFrame();
+    }
+    const int n = std::min(blockSize, static_cast<int>(in.size()) - start);
+    box.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+    for (int i = start; i < start + n; ++i)
+    {
+      const Sample expected = ref.process(in[static_cast<size_t>(i)]);
+      ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, tolerance) << "sample " << i;
+      ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, tolerance) << "sample " << i;
+    }
+    ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition()) << "after sample " << start + n;
+    ASSERT_EQ(box.getFrameCounter(), ref.getFrameCounter());
+  }
+}
+
+const BoxCase kBoxCases[] = {
+  {"integer grains, no fades", 48000.0, false, 960, 1.0, 0.0, 4000, 0, 0, 0.5, 0, 0, 0.5, true},
+  {"integer grains, linear fades, cross-fades", 48000.0, false, 300, 1.0, 50.0, 2500, 0.5, 0.5, 0.3, 0.5, 0.0, 0.7,
+   true},
+  {"integer grains longer than the frame", 1000.0, false, 1500, 1.0, 33.0, 700, 0.2, 0.2, 0.5, 0.75, 1.0, 0.5, false},
+  {"fractional grains at 110 Hz", 48000.0, true, 0, 1.0 / 110.0, 0.0, 2400, 0, 0, 0.5, 0, 0, 0.5, true},
+  {"fractional grains, general fades, cross-fades", 44100.0, true, 0, 1.0 / 441.7, 40.0, 3001, 0.2, 0.3, 0.5, 0.1,
+   0.8, 0.25, false},
+  {"short fractional grains (shorter than a pass)", 8000.0, true, 0, 1.0 / 730.0, 50.0, 1000, 0.25, 0.0, 0.0, 0.0,
+   0.0, 0.5, false},
+  {"fractional grains below one sample", 1000.0, true, 0, 1.0 / 1500.0, 20.0, 500, 0.5, 0.5, 0.5, 0, 0, 0.5, true},
+  {"peak at the end, fades 0.75 and 1", 48000.0, true, 0, 1.0 / 97.3, 10.0, 5000, 0.75, 1.0, 1.0, 1.0, 0.75, 0.0,
+   false},
+};
+} // namespace
+
+TEST(GrainBox, BlocksGiveThePerSampleNumbers)
+{
+  for (const BoxCase& c : kBoxCases)
+    for (int blockSize : {1, 7, 128, 301})
+      compareWithReference(c, blockSize, 0, 0);
+}
+
+TEST(GrainBox, BlocksGiveThePerSampleNumbersAcrossGrainAndFrameRestarts)
+{
+  for (const BoxCase& c : kBoxCases)
+    for (int blockSize : {13, 256})
+      compareWithReference(c, blockSize, 1111, 2222);
+}
+
+TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
+{
+  // The owner may take over new lengths without restarting the frame: the position may then lie
+  // beyond the new grain, and reads fall outside the recorded stretch for a while.
+  for (bool frequencyMode : {false, true})
+    for (int blockSize : {1, 50, 128})
+    {
+      SCOPED_TRACE(testing::Message() << "frequency mode " << frequencyMode << ", blocks of " << blockSize);
+      const BoxCase c{"", 1000.0, frequencyMode, 400, 0.4, 25.0, 3000, 0.5, 0.5, 0.5, 0, 0, 0.5, true};
+      reference::GrainBox ref;
+      GrainBox box;
+      configureBox(ref, c);
+      configureBox(box, c);
+      const std::vector<Sample> in = floatMaterial(2000, 5u);
+      for (int start = 0; start < 2000; start += blockSize)
+      {
+        if (start >= 330 && start < 330 + blockSize)
+        {
+          ref.mGrainSamples = box.mGrainSamples = 100;
+          ref.mGrainPeriod = box.mGrainPeriod = 0.1;
+          ref.setGrainBoxProperties();
+          box.setGrainBoxProperties();
+        }
+        const int n = std::min(blockSize, 2000 - start);
+        double inL[128], inR[128], outL[128], outR[128];
+        for (int i = 0; i < n; ++i)
+        {
+          inL[i] = in[static_cast<size_t>(start + i)].left;
+          inR[i] = in[static_cast<size_t>(start + i)].right;
+        }
+        box.process(inL, inR, outL, outR, n);
+        for (int i = 0; i < n; ++i)
+        {
+          const Sample expected = ref.process(in[static_cast<size_t>(start + i)]);
+          ASSERT_EQ(outL[i], expected.left) << "sample " << start + i;
+          ASSERT_EQ(outR[i], expected.right) << "sample " << start + i;
+        }
+        ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition());
+      }
+    }
+}
+
+TEST(GrainBox, RecordingWithoutOutputLeavesTheSameState)
+{
+  // A stretch recorded without output, then heard: the same numbers as heard all along.
+  for (const BoxCase& c : kBoxCases)
+  {
+    SCOPED_TRACE(c.name);
+    reference::GrainBox ref;
+    GrainBox box;
+    configureBox(ref, c);
+    configureBox(box, c);
+    const std::vector<Sample> in = floatMaterial(3000, 9u);
+    for (int start = 0; start < 3000; start += 100)
+    {
+      double inL[100], inR[100], outL[100], outR[100];
+      for (int i = 0; i < 100; ++i)
+      {
+        inL[i] = in[static_cast<size_t>(start + i)].left;
+        inR[i] = in[static_cast<size_t>(start + i)].right;
+      }
+      const bool heard = (start / 100) % 3 == 2;
+      if (heard)
+        box.process(inL, inR, outL, outR, 100);
+      else
+        box.record(inL, inR, 100);
+      for (int i = 0; i < 100; ++i)
+      {
+        const Sample expected = ref.process(in[static_cast<size_t>(start + i)]);
+        if (heard)
+        {
+          ASSERT_NEAR(outL[i], expected.left, c.exact ? 0.0 : 1e-13) << "sample " << start + i;
+          ASSERT_NEAR(outR[i], expected.right, c.exact ? 0.0 : 1e-13) << "sample " << start + i;
+        }
+      }
+      ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition());
+      ASSERT_EQ(box.getFrameCounter(), ref.getFrameCounter());
+      if (start == 1500)
+      {
+        ref.resetFrame();
+        box.resetFrame();
+      }
+    }
+  }
+}
+
+TEST(GrainBox, RecordingANaNIsReported)
+{
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 10, .frameSamples = 100});
+  double in[4] = {0.5, 0.25, 1e300, 0.0}; // 1e300 is infinite as a float
+  double out[4];
+  box.process(in, in, out, out, 2);
+  EXPECT_TRUE(box.holdsOnlyFinite());
+  box.record(in + 2, in + 2, 2);
+  EXPECT_FALSE(box.holdsOnlyFinite());
+  // A new rate clears the recording.
+  box.setSampleRate(2000.0);
+  EXPECT_TRUE(box.holdsOnlyFinite());
+}
+
+TEST(GrainBox, RecordingHoldsFloats)
+{
+  // Input samples arrive as floats from every host; the recording keeps them as floats.
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 4, .frameSamples = 10});
+  const Sample out = box.process(Sample(0.1, -1e-50));
+  EXPECT_EQ(out.left, static_cast<double>(0.1f));
+  EXPECT_EQ(out.right, 0.0);
+  EXPECT_TRUE(std::signbit(out.right));
 }

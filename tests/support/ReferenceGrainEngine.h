@@ -159,6 +159,10 @@ public:
     return Sample(out.left * frameEnvelope, out.right * frameEnvelope);
   }
 
+  // Read-only views, for the comparisons.
+  double getGrainPosition() const { return mGrainPosition; }
+  int getFrameCounter() const { return mFrameCounter; }
+
   int mGrainSamples = 0;
   int mFrameSamples = 1;
   double mGrainPeriod = 1.0;
