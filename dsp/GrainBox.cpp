@@ -126,18 +126,9 @@ void GrainBox::resetFrame()
   mFrameCounter = 0;
 }
 
-inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
+// Takes a value the reader fetched into its history and interpolates between the middle two.
+inline GrainBox::Pair GrainBox::interpolate(History& h, Pair fetched, double t)
 {
-  // Beyond the grain's stretch, or outside the buffer, there is nothing recorded to read.
-  if (!(position < mGrainSpan) || !(position >= 0.0) || !(position < mBufferSize))
-    return Pair{0.0, 0.0};
-
-  const int i = static_cast<int>(position); // the floor: position ≥ 0
-  const Pair fetched = {mBuffer[i].left, mBuffer[i].right};
-  if (!mFrequencyMode)
-    return fetched;
-
-  const double t = position - i;
   Pair* const y = h.y;
   y[0] = y[1];
   y[1] = y[2];
@@ -148,6 +139,19 @@ inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
   const Pair c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
   const Pair c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
   return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+}
+
+inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
+{
+  // Beyond the grain's stretch, or outside the buffer, there is nothing recorded to read.
+  if (!(position < mGrainSpan) || !(position >= 0.0) || !(position < mBufferSize))
+    return Pair{0.0, 0.0};
+
+  const int i = static_cast<int>(position); // the floor: position ≥ 0
+  const Pair fetched = {mBuffer[i].left, mBuffer[i].right};
+  if (!mFrequencyMode)
+    return fetched;
+  return interpolate(h, fetched, position - i);
 }
 
 // What fetch does to the history, without the interpolation: for reads that nobody hears.
@@ -335,6 +339,7 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   const double span = mGrainSpan;
   const double overlap = mOverlapLength;
   const bool interpolate = mFrequencyMode;
+  const bool crossFades = pass.tails > 0;
   for (int k = 0; k < 4; ++k)
   {
     pass.fetchedLeft[k] = mMainHistory.y[k][0];
@@ -351,21 +356,27 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   };
 
   // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter):
-  // here the first `recorded` of the pass. (span ≤ buffer size, an int.)
-  const int recordEnd = static_cast<int>(std::ceil(span));
-  const int recorded = std::clamp(recordEnd - mFrameCounter, 0, n);
+  // here the first `recorded` of the pass, from `start` on. (span ≤ buffer size, an int.)
+  const int start = mFrameCounter;
+  const int recorded = std::clamp(static_cast<int>(std::ceil(span)) - start, 0, n);
+  // The tail reader may read ahead of the recording, where the previous frame's samples still
+  // are until this pass records over them: keep those.
+  StoredSample before[kPass];
+  if (crossFades)
+    std::copy(mBuffer.get() + start, mBuffer.get() + start + recorded, before);
+  storeInput(inLeft, inRight, recorded);
 
-  if (pass.tails == 0)
+  // The main reader reads at or below the frame counter, never ahead: after the recording it
+  // gets what it got sample by sample.
+  for (int i = 0; i < n; ++i)
   {
-    // Without tail reads nothing reads ahead of the recording: the main reader reads at or below
-    // the frame counter, so recording the pass first gives every read the same value.
-    storeInput(inLeft, inRight, recorded);
-    for (int i = 0; i < n; ++i)
-    {
-      const StoredSample& stored = mBuffer[static_cast<int>(pass.position[i])]; // the floor: ≥ 0
-      pass.fetchedLeft[4 + i] = stored.left;
-      pass.fetchedRight[4 + i] = stored.right;
-    }
+    const StoredSample& stored = mBuffer[static_cast<int>(pass.position[i])]; // the floor: ≥ 0
+    pass.fetchedLeft[4 + i] = stored.left;
+    pass.fetchedRight[4 + i] = stored.right;
+  }
+
+  if (!crossFades)
+  {
     // First samples of grains: the tail reader carries on from where the main reader stopped.
     if (overlap > 0.0)
       for (int i = n - 1; i >= 0; --i)
@@ -377,58 +388,42 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   }
   else
   {
-    // The tail reader reads the previous frame's recording ahead of this one's: in order.
+    // Without a tail: out · 1 + (-0) = out, whatever out is.
+    std::fill(pass.fade, pass.fade + n, 1.0);
+    std::fill(pass.tailLeft, pass.tailLeft + n, -0.0);
+    std::fill(pass.tailRight, pass.tailRight + n, -0.0);
     History tail = mTailHistory;
-    StoredSample* const recording = mBuffer.get() + mFrameCounter;
-    bool finite = true;
     int tailIndex = 0;
     for (int i = 0; i < n; ++i)
     {
-      if (i < recorded)
-      {
-        const float left = static_cast<float>(inLeft[i]);
-        const float right = static_cast<float>(inRight[i]);
-        recording[i].left = left;
-        recording[i].right = right;
-        finite &= std::isfinite(left) & std::isfinite(right);
-      }
       const double at = pass.position[i];
-      if (at < overlap && at < 1.0)
+      if (!(at < overlap))
+        continue;
+      // First sample of a grain: the tail reader carries on from where the main reader stopped.
+      if (at < 1.0)
         tail = mainHistoryAt(i);
-
-      const StoredSample& stored = mBuffer[static_cast<int>(at)];
-      pass.fetchedLeft[4 + i] = stored.left;
-      pass.fetchedRight[4 + i] = stored.right;
-
-      // Without a tail: out · 1 + (-0) = out, whatever out is.
-      pass.fade[i] = 1.0;
-      pass.tailLeft[i] = -0.0;
-      pass.tailRight[i] = -0.0;
-      if (at < overlap)
-      {
-        // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
-        // into the new grain.
-        const double q = length + at;
-        if (q < span)
-        {
-          const double f = at * mOverlapStep;
-          Pair previous = (1.0 - f) * fetch(q, tail);
-          if (pass.grainShaped)
-            previous = previous * pass.tailEnvelope[tailIndex++];
-          pass.fade[i] = f;
-          pass.tailLeft[i] = previous[0];
-          pass.tailRight[i] = previous[1];
-        }
-      }
+      // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
+      // into the new grain. The tail position lies in the recorded stretch (q < span ≤ buffer).
+      const double q = length + at;
+      if (!(q < span))
+        continue;
+      const int k = static_cast<int>(q);
+      const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
+      const StoredSample& stored = ahead > i && ahead < recorded ? before[ahead] : mBuffer[k];
+      const Pair fetched = {stored.left, stored.right};
+      const double f = at * mOverlapStep;
+      Pair previous = (1.0 - f) * (interpolate ? GrainBox::interpolate(tail, fetched, q - k) : fetched);
+      if (pass.grainShaped)
+        previous = previous * pass.tailEnvelope[tailIndex++];
+      pass.fade[i] = f;
+      pass.tailLeft[i] = previous[0];
+      pass.tailRight[i] = previous[1];
     }
     mTailHistory = tail;
-    mFrameCounter += recorded;
-    if (!finite)
-      mMayHoldNonFinite = true;
   }
   if (interpolate)
     mMainHistory = mainHistoryAt(n);
-  mFrameCounter += n - recorded; // the recorded ones are counted already
+  mFrameCounter += n - recorded; // storeInput counted the recorded ones
 }
 
 // Records `count` input samples from the frame counter on and counts them.

@@ -68,8 +68,8 @@ private:
   // The recording holds input samples, which arrive as floats from every host: floats lose nothing.
   struct StoredSample
   {
-    float left = 0.0f;
-    float right = 0.0f;
+    float left;
+    float right;
   };
 
   // A (left, right) pair in one SSE2 register: both channels take the same steps at once.
@@ -108,6 +108,7 @@ private:
   void samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
                   double* outRight, int n);
   int runLength(int wanted) const;
+  static Pair interpolate(History& history, Pair fetched, double t);
   Pair fetch(double position, History& history) const;
   void follow(double position, History& history) const;
 
