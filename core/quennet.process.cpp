@@ -62,44 +62,54 @@ bool memoriesFinite(const Highpass& h)
   return std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2);
 }
 
-// Sanitise and high-pass both channels for n samples, the channels side by side so that their
-// recursions overlap. The same steps as sanitise() and highpass(), without the memory checks: as
-// long as the memories are finite those checks change nothing. Returns false when an output (and
-// so a memory) became NaN or infinite; the caller then redoes the pass sample by sample.
+// Sanitise and high-pass both channels for n samples: the same steps as sanitise() and
+// highpass(), left and right in the two lanes of one SSE2 register, without the memory checks:
+// as long as the memories are finite those checks change nothing. Returns false when an output
+// (and so a memory) became NaN or infinite; the caller then redoes the pass sample by sample.
 bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const double* wetRight, double* yLeft,
                   double* yRight, int n)
 {
-  Highpass l = left;
-  Highpass r = right;
-  bool finite = true;
+  using Pair = double __attribute__((vector_size(16)));
+  using Mask = long long __attribute__((vector_size(16)));
+  const Pair gain0 = {left.gain0, right.gain0};
+  const Pair gain1 = {left.gain1, right.gain1};
+  const Pair feedback1 = {left.feedback1, right.feedback1};
+  const Pair feedback2 = {left.feedback2, right.feedback2};
+  Pair x1 = {left.x1, right.x1};
+  Pair x2 = {left.x2, right.x2};
+  Pair y1 = {left.y1, right.y1};
+  Pair y2 = {left.y2, right.y2};
+  Pair d = {left.antiDenormal, right.antiDenormal};
+  Mask finite = {-1, -1};
   for (int i = 0; i < n; ++i) {
-    const double dl = l.antiDenormal;
-    const double xl = std::isfinite(wetLeft[i]) ? wetLeft[i] + dl : 0.0;
-    const double xl1 = l.x1 + dl, xl2 = l.x2 + dl, yl1 = l.y1 + dl, yl2 = l.y2 + dl;
-    const double yl = ((l.gain0 * (xl2 + xl) + l.gain1 * xl1) + l.feedback1 * yl1) + l.feedback2 * yl2;
-    l.x2 = xl1;
-    l.x1 = xl;
-    l.y2 = yl1;
-    l.y1 = yl;
-    l.antiDenormal = -dl;
-
-    const double dr = r.antiDenormal;
-    const double xr = std::isfinite(wetRight[i]) ? wetRight[i] + dr : 0.0;
-    const double xr1 = r.x1 + dr, xr2 = r.x2 + dr, yr1 = r.y1 + dr, yr2 = r.y2 + dr;
-    const double yr = ((r.gain0 * (xr2 + xr) + r.gain1 * xr1) + r.feedback1 * yr1) + r.feedback2 * yr2;
-    r.x2 = xr1;
-    r.x1 = xr;
-    r.y2 = yr1;
-    r.y1 = yr;
-    r.antiDenormal = -dr;
-
-    yLeft[i] = yl;
-    yRight[i] = yr;
-    finite &= std::isfinite(yl) & std::isfinite(yr);
+    const Pair wet = {wetLeft[i], wetRight[i]};
+    // wet - wet is 0 exactly when wet is finite.
+    const Pair x = (wet - wet == 0.0) ? wet + d : Pair{0.0, 0.0};
+    const Pair m1 = x1 + d;
+    const Pair m2 = x2 + d;
+    const Pair n1 = y1 + d;
+    const Pair n2 = y2 + d;
+    const Pair y = ((gain0 * (m2 + x) + gain1 * m1) + feedback1 * n1) + feedback2 * n2;
+    x2 = m1;
+    x1 = x;
+    y2 = n1;
+    y1 = y;
+    d = -d;
+    yLeft[i] = y[0];
+    yRight[i] = y[1];
+    finite &= (y - y == 0.0);
   }
-  left = l;
-  right = r;
-  return finite;
+  left.x1 = x1[0];
+  left.x2 = x2[0];
+  left.y1 = y1[0];
+  left.y2 = y2[0];
+  left.antiDenormal = d[0];
+  right.x1 = x1[1];
+  right.x2 = x2[1];
+  right.y1 = y1[1];
+  right.y2 = y2[1];
+  right.antiDenormal = d[1];
+  return finite[0] && finite[1];
 }
 
 // Whether every input value is one that the grain boxes record as a finite float.

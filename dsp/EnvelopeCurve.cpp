@@ -17,9 +17,10 @@ bool isPowerOfTwo(double value)
 // The power bases of a block of positions: below the peak the rising side's 1 - x/s, from the
 // peak on the falling side's (x - s)/(1 - s). Each side divides by its divisor or multiplies by
 // `by` (an exact reciprocal, or 0 for a side that is off, which with risingOne 0 gives base ±0).
-// Both sides for every position, then the one that applies: a loop the compiler vectorises.
+// Both sides for every position, then the one that applies: a loop the compiler vectorises, with
+// a copy per vector unit chosen when the library loads (the same operations in each).
 template <bool kRisingDivides, bool kFallingDivides>
-void powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne,
                 double risingBy, double fallingBy)
 {
   const double fallingSpan = 1.0 - skew;

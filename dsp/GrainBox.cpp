@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 
 namespace
@@ -58,6 +59,24 @@ shapeChannel(const double* __restrict window, const double* __restrict position,
   if (frame)
     for (int i = 0; i < n; ++i)
       out[i] = out[i] * frame[i];
+}
+// out[i] = x[i] / by; a copy per vector unit, like shapeChannel.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void divide(const double* x, double by, double* out,
+                                                                          int n)
+{
+  for (int i = 0; i < n; ++i)
+    out[i] = x[i] / by;
+}
+
+// left[i], right[i] = stored[i] for i < n: one stretch of the recording.
+template <typename Stored>
+void readStretch(const Stored* __restrict stored, double* __restrict left, double* __restrict right, int n)
+{
+  for (int i = 0; i < n; ++i)
+  {
+    left[i] = stored[i].left;
+    right[i] = stored[i].right;
+  }
 }
 } // namespace
 
@@ -238,13 +257,30 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
 
   // Main reader positions, and whether they all lie in the recorded stretch (they do unless the
   // lengths were changed without a frame start).
+  // Runs of positions whose floors follow one another (read as one stretch of the buffer).
   Pass pass;
   bool regular = true;
+  int lastIndex = -2;
   double p = mGrainPosition;
   for (int i = 0; i < n;)
   {
+    if (p < 1.0)
+      pass.lastGrainStart = i;
+    if (p >= 0.0 && p < span)
+    {
+      const int index = static_cast<int>(p);
+      if (index != lastIndex + 1)
+      {
+        pass.runStart[pass.runs] = i;
+        pass.runIndex[pass.runs++] = index;
+      }
+      lastIndex = index;
+    }
+    else
+    {
+      regular = false;
+    }
     pass.position[i++] = p;
-    regular &= p >= 0.0 && p < span;
     // Shortcut: adding 1 to a position of 1 or more is exact until the sum reaches the next
     // power of two, so below that and below the wrap the next positions are p + 1, p + 2, …
     // (all in the recorded stretch, as they stay below the grain length).
@@ -262,6 +298,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
         pass.position[i + k - 1] = p + k;
       i += steps;
       p += steps;
+      lastIndex += steps; // the floors of p + 1, p + 2, …
     }
     // The fractional remainder carries over, so fractional grains repeat at the exact period on average.
     double next = p + 1.0;
@@ -315,8 +352,7 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
   if (pass.grainShaped)
   {
     double headAt[kPass];
-    for (int i = 0; i < n; ++i)
-      headAt[i] = pass.position[i] / mGrainSpan;
+    divide(pass.position, mGrainSpan, headAt, n);
     mGrainCurve.values(headAt, pass.headEnvelope, n, mGrainSkew);
     mGrainCurve.values(pass.tailAt, pass.tailEnvelope, pass.tails, mGrainSkew);
   }
@@ -324,7 +360,8 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
   {
     double frameAt[kPass];
     for (int i = 0; i < n; ++i)
-      frameAt[i] = static_cast<double>(mFrameCounter + i) / static_cast<double>(mFrameLength);
+      frameAt[i] = static_cast<double>(mFrameCounter + i);
+    divide(frameAt, static_cast<double>(mFrameLength), frameAt, n);
     mFrameCurve.values(frameAt, pass.frameEnvelope, n, mFrameSkew);
   }
 }
@@ -368,23 +405,21 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
 
   // The main reader reads at or below the frame counter, never ahead: after the recording it
   // gets what it got sample by sample.
-  for (int i = 0; i < n; ++i)
+  pass.runStart[pass.runs] = n;
+  for (int r = 0; r < pass.runs; ++r)
   {
-    const StoredSample& stored = mBuffer[static_cast<int>(pass.position[i])]; // the floor: ≥ 0
-    pass.fetchedLeft[4 + i] = stored.left;
-    pass.fetchedRight[4 + i] = stored.right;
+    const int first = pass.runStart[r];
+    readStretch(mBuffer.get() + pass.runIndex[r], pass.fetchedLeft + 4 + first, pass.fetchedRight + 4 + first,
+                pass.runStart[r + 1] - first);
   }
 
   if (!crossFades)
   {
-    // First samples of grains: the tail reader carries on from where the main reader stopped.
-    if (overlap > 0.0)
-      for (int i = n - 1; i >= 0; --i)
-        if (pass.position[i] < overlap && pass.position[i] < 1.0)
-        {
-          mTailHistory = mainHistoryAt(i);
-          break;
-        }
+    // First sample of a grain: the tail reader carries on from where the main reader stopped
+    // (when the grain has a cross-fade); only the last one counts, as none reads in between.
+    const int i = pass.lastGrainStart;
+    if (i >= 0 && pass.position[i] < overlap)
+      mTailHistory = mainHistoryAt(i);
   }
   else
   {
@@ -429,18 +464,18 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
 // Records `count` input samples from the frame counter on and counts them.
 void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
 {
-  StoredSample* to = mBuffer.get() + mFrameCounter;
-  bool finite = true;
+  StoredSample* const to = mBuffer.get() + mFrameCounter;
   for (int i = 0; i < count; ++i)
   {
-    const float left = static_cast<float>(inLeft[i]);
-    const float right = static_cast<float>(inRight[i]);
-    to[i].left = left;
-    to[i].right = right;
-    finite &= std::isfinite(left) & std::isfinite(right);
+    to[i].left = static_cast<float>(inLeft[i]);
+    to[i].right = static_cast<float>(inRight[i]);
   }
   mFrameCounter += count;
-  if (!finite)
+  constexpr float kFloatMax = std::numeric_limits<float>::max();
+  int nonFinite = 0;
+  for (int i = 0; i < count; ++i)
+    nonFinite |= !(std::fabs(to[i].left) <= kFloatMax) | !(std::fabs(to[i].right) <= kFloatMax);
+  if (nonFinite)
     mMayHoldNonFinite = true;
 }
 

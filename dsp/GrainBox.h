@@ -87,6 +87,12 @@ private:
     double position[kPass];      // main reader
     double tailAt[kPass];        // tail reader's envelope positions, for the cross-fade samples with a tail
     int tails = 0;
+    int lastGrainStart = -1; // the last sample whose main position is below 1, or -1
+    // Stretches of samples whose main reads follow one another in the buffer: run r starts at
+    // sample runStart[r] and reads from buffer index runIndex[r] on; runStart[runs] = n.
+    int runs = 0;
+    int runStart[kPass + 1];
+    int runIndex[kPass];
     bool grainShaped = false;
     bool frameShaped = false;
     double headEnvelope[kPass];  // grain envelope at the main reader
