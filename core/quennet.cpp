@@ -89,6 +89,9 @@ Quennet::Quennet(const plug::InstanceInfo&)
   // The filters start at 44.1 kHz and 16 Hz, and mSampleRate at 0 so that the first reset acts.
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);
+  mGrainEnvelopeTable.reserve(kEnvelopeTableLength);
+  mFrameEnvelopeTable.reserve(kEnvelopeTableLength);
+  forEachVoice([&](GrainSet& v) { v.shareEnvelopeTables(&mGrainEnvelopeTable, &mFrameEnvelopeTable); });
 
   mLearn.doMidiLearn(false);
   mLearn.locate();

@@ -144,6 +144,11 @@ private:
 
   MidiLearnConfig mLearn;
   std::array<GrainSet, kNumVoices> mVoices;
+  // Envelope values at whole positions, shared by all voices: the grain envelope in the integer
+  // grain modes (only voice 0 plays then) and the frame envelope (every voice has the same frames).
+  static constexpr int kEnvelopeTableLength = 32768;
+  EnvelopeTable mGrainEnvelopeTable;
+  EnvelopeTable mFrameEnvelopeTable;
   TuningClient* mTuningClient = nullptr;  // microtuning source of the note frequencies
   std::array<ADSR, kNumVoices> mEnvelopes;
   Highpass mHighpassLeft;

@@ -195,7 +195,7 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   const bool inputFinite = recordsFinite(inL, inR, n);
   std::array<int, kNumVoices> sounding{};
   std::array<ADSR*, kNumVoices> envelopes{};
-  double levels[kNumVoices][kPass];
+  alignas(64) double levels[kNumVoices][kPass];
   std::array<double*, kNumVoices> levelsOf{};
   int count = 0;
   for (int v = 0; v < polyphony; ++v) {
@@ -214,8 +214,8 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   }
   ADSR::render(envelopes.data(), levelsOf.data(), count, n);
   for (int k = 0; k < count; ++k) {
-    double voiceL[kPass];
-    double voiceR[kPass];
+    alignas(64) double voiceL[kPass];
+    alignas(64) double voiceR[kPass];
     mVoices[static_cast<size_t>(sounding[static_cast<size_t>(k)])].process(inL, inR, voiceL, voiceR, n);
     const double* level = levels[k];
     for (int i = 0; i < n; ++i) {
@@ -228,8 +228,8 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
 void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
                            double* outL, double* outR, int n, double mix, double volume)
 {
-  double yL[kPass];
-  double yR[kPass];
+  alignas(64) double yL[kPass];
+  alignas(64) double yR[kPass];
   const Highpass savedLeft = mHighpassLeft;
   const Highpass savedRight = mHighpassRight;
   if (!memoriesFinite(savedLeft) || !memoriesFinite(savedRight) ||
@@ -273,8 +273,8 @@ void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
     const int n = std::min(kPass, nFrames - start);
     const double* inL = inputs[0] + start;
     const double* inR = inputs[1] + start;
-    double wetL[kPass];
-    double wetR[kPass];
+    alignas(64) double wetL[kPass];
+    alignas(64) double wetR[kPass];
     for (int i = 0; i < n;) {
       const int run = grainSync || frameSync ? advanceTempoSync(grainSync, frameSync, n - i) : n - i;
       renderVoices(inL + i, inR + i, wetL + i, wetR + i, run, midiMode, polyphony);

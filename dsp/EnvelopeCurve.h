@@ -23,6 +23,8 @@ public:
   // Every position gives exactly 1: neither side is shaped at this skew.
   bool isFlat(double skew) const { return !risingSideUsed(skew) && !fallingSideUsed(skew); }
 
+  bool operator==(const EnvelopeCurve&) const = default;
+
   bool fadeInOn() const { return mIn.on; }
   bool fadeOutOn() const { return mOut.on; }
   double fadeInExponent() const { return mIn.exponent; }
@@ -46,6 +48,7 @@ private:
     int squarings = 0;
 
     void set(double amount);
+    bool operator==(const Side&) const = default;
   };
 
   // A side is shaped only where its positions exist: the rising side needs a peak above 0, and a

@@ -286,10 +286,11 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     // (all in the recorded stretch, as they stay below the grain length).
     if (p >= 1.0 && p < length && i < n)
     {
-      // p's exponent bits alone: the power of two at or below p.
+      // p's exponent bits alone: the power of two at or below p. A whole p (the integer modes)
+      // stays exact up to the wrap.
       const double below = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & 0xFFF0000000000000ull);
-      const double bound = std::min(length, 2.0 * below);
-      const double gap = bound - p; // exact: the two lie within a factor of 2
+      const double bound = p == std::trunc(p) ? length : std::min(length, 2.0 * below);
+      const double gap = bound - p; // exact: the two lie within a factor of 2, or are whole
       int steps = static_cast<int>(gap);
       if (steps == gap)
         --steps; // p + k < bound for k < gap
@@ -307,15 +308,41 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     p = next;
   }
   mGrainPosition = p;
+  pass.regular = regular;
 
-  // The tail reader's envelope positions, for each cross-fade sample that has a tail.
+  // The tail reader's positions, for each cross-fade sample that has a tail, and whether one
+  // reads ahead of the recording (beyond the frame counter of its sample).
   if (kAudible && overlap > 0.0)
-    for (int i = 0; i < n; ++i)
-    {
+  {
+    pass.runStart[pass.runs] = n;
+    const auto tailAt = [&](int i) {
       const double at = pass.position[i];
-      if (at < overlap && length + at < span)
-        pass.tailAt[pass.tails++] = (length + at) / span;
+      const double q = length + at;
+      if (!(at < overlap))
+        return false;
+      if (q < span)
+      {
+        pass.grainAt[n + pass.tails++] = q;
+        pass.readsAhead |= q >= mFrameCounter + i + 1;
+      }
+      return true;
+    };
+    if (regular)
+    {
+      // Positions rise within a run: the cross-fade samples are where each run begins.
+      for (int r = 0; r < pass.runs; ++r)
+      {
+        int i = pass.runStart[r];
+        while (i < pass.runStart[r + 1] && tailAt(i))
+          ++i;
+      }
     }
+    else
+    {
+      for (int i = 0; i < n; ++i)
+        tailAt(i);
+    }
+  }
 
   if constexpr (kAudible)
   {
@@ -323,7 +350,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     if (regular)
     {
       readPass(pass, inLeft, inRight, n);
-      const double* head = pass.grainShaped ? pass.headEnvelope : nullptr;
+      const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
       const double* fade = pass.tails > 0 ? pass.fade : nullptr;
       const double* frame = pass.frameShaped ? pass.frameEnvelope : nullptr;
       shapeChannel(pass.fetchedLeft + 1, pass.position, mFrequencyMode, head, fade, pass.tailLeft, frame, outLeft, n);
@@ -334,8 +361,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     // The sample-by-sample pass multiplies by every envelope.
     if (!pass.grainShaped)
     {
-      std::fill(pass.headEnvelope, pass.headEnvelope + n, 1.0);
-      std::fill(pass.tailEnvelope, pass.tailEnvelope + pass.tails, 1.0);
+      std::fill(pass.grainEnvelope, pass.grainEnvelope + n + pass.tails, 1.0);
     }
     if (!pass.frameShaped)
       std::fill(pass.frameEnvelope, pass.frameEnvelope + n, 1.0);
@@ -351,14 +377,35 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
   pass.frameShaped = !mFrameCurve.isFlat(mFrameSkew);
   if (pass.grainShaped)
   {
-    double headAt[kPass];
-    divide(pass.position, mGrainSpan, headAt, n);
-    mGrainCurve.values(headAt, pass.headEnvelope, n, mGrainSkew);
-    mGrainCurve.values(pass.tailAt, pass.tailEnvelope, pass.tails, mGrainSkew);
+    // Whole positions (the integer grain modes: a whole length, and whole positions from the start
+    // of the grain) come back in every grain: their values are in the shared table.
+    const bool whole = pass.regular && mGrainLength == std::trunc(mGrainLength) &&
+                       pass.position[0] == std::trunc(pass.position[0]);
+    const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
+    if (table)
+    {
+      for (int i = 0; i < n; ++i)
+        pass.grainEnvelope[i] = table[static_cast<int>(pass.position[i])];
+      for (int i = n; i < n + pass.tails; ++i)
+        pass.grainEnvelope[i] = table[static_cast<int>(pass.grainAt[i])];
+    }
+    else
+    {
+      divide(pass.position, mGrainSpan, pass.grainAt, n);
+      divide(pass.grainAt + n, mGrainSpan, pass.grainAt + n, pass.tails);
+      mGrainCurve.values(pass.grainAt, pass.grainEnvelope, n + pass.tails, mGrainSkew);
+    }
   }
-  if (pass.frameShaped)
+  // The frame counter runs through whole positions in every frame.
+  const double* frameTable =
+    pass.frameShaped && mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr;
+  if (frameTable)
   {
-    double frameAt[kPass];
+    std::copy(frameTable + mFrameCounter, frameTable + mFrameCounter + n, pass.frameEnvelope);
+  }
+  else if (pass.frameShaped)
+  {
+    alignas(64) double frameAt[kPass];
     for (int i = 0; i < n; ++i)
       frameAt[i] = static_cast<double>(mFrameCounter + i);
     divide(frameAt, static_cast<double>(mFrameLength), frameAt, n);
@@ -399,7 +446,7 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   // The tail reader may read ahead of the recording, where the previous frame's samples still
   // are until this pass records over them: keep those.
   StoredSample before[kPass];
-  if (crossFades)
+  if (pass.readsAhead)
     std::copy(mBuffer.get() + start, mBuffer.get() + start + recorded, before);
   storeInput(inLeft, inRight, recorded);
 
@@ -449,7 +496,7 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
       const double f = at * mOverlapStep;
       Pair previous = (1.0 - f) * (interpolate ? GrainBox::interpolate(tail, fetched, q - k) : fetched);
       if (pass.grainShaped)
-        previous = previous * pass.tailEnvelope[tailIndex++];
+        previous = previous * pass.grainEnvelope[n + tailIndex++];
       pass.fade[i] = f;
       pass.tailLeft[i] = previous[0];
       pass.tailRight[i] = previous[1];
@@ -514,14 +561,14 @@ void GrainBox::samplePass(const Pass& pass, const double* inLeft, const double* 
     }
     else
     {
-      Pair out = fetch(at, main) * pass.headEnvelope[i];
+      Pair out = fetch(at, main) * pass.grainEnvelope[i];
       if (at < overlap)
       {
         const double q = length + at;
         if (q < span)
         {
           const double f = at * mOverlapStep;
-          out = out * f + (1.0 - f) * fetch(q, tail) * pass.tailEnvelope[tailIndex++];
+          out = out * f + (1.0 - f) * fetch(q, tail) * pass.grainEnvelope[n + tailIndex++];
         }
       }
       out = out * pass.frameEnvelope[i];

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "dsp/EnvelopeCurve.h"
+#include "dsp/EnvelopeTable.h"
 #include "dsp/Sample.h"
 
 // Records the beginning of one frame of audio and replays it as a train of enveloped,
@@ -32,6 +33,14 @@ public:
   // Envelope value 0 … 1 at relative position x, 0 ≤ x < 1, within the grain or the frame.
   double getGrainEnvelope(double x) const { return mGrainCurve.value(x, mGrainSkew); }
   double getFrameEnvelope(double x) const { return mFrameCurve.value(x, mFrameSkew); }
+
+  // Tables of envelope values at whole positions that the owner shares among its boxes (either
+  // may be null): the grain envelope in the integer grain modes, the frame envelope always.
+  void shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
+  {
+    mGrainTable = grain;
+    mFrameTable = frame;
+  }
 
   // Takes over the owner's settings as the effective lengths of the next frame.
   void setGrainBoxProperties();
@@ -84,9 +93,14 @@ private:
   // What one pass works out before and while it reads.
   struct Pass
   {
-    double position[kPass];      // main reader
-    double tailAt[kPass];        // tail reader's envelope positions, for the cross-fade samples with a tail
+    alignas(64) double position[kPass];      // main reader
+    // Grain envelope positions: the main reader's for samples 0 … n - 1, then the tail reader's for
+    // each cross-fade sample with a tail, in order; then the envelope at each.
+    alignas(64) double grainAt[2 * kPass];
+    alignas(64) double grainEnvelope[2 * kPass];
     int tails = 0;
+    bool regular = true;     // every main position lies in the recorded stretch
+    bool readsAhead = false; // a tail read lies ahead of the recording
     int lastGrainStart = -1; // the last sample whose main position is below 1, or -1
     // Stretches of samples whose main reads follow one another in the buffer: run r starts at
     // sample runStart[r] and reads from buffer index runIndex[r] on; runStart[runs] = n.
@@ -95,14 +109,12 @@ private:
     int runIndex[kPass];
     bool grainShaped = false;
     bool frameShaped = false;
-    double headEnvelope[kPass];  // grain envelope at the main reader
-    double tailEnvelope[kPass];  // grain envelope at the tail reader
-    double frameEnvelope[kPass];
-    double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
-    double fetchedRight[kPass + 4];
-    double fade[kPass];          // the new grain's share in the grain cross-fade (1 outside it)
-    double tailLeft[kPass];      // the previous grain's faded share (-0 outside the cross-fade)
-    double tailRight[kPass];
+    alignas(64) double frameEnvelope[kPass];
+    alignas(64) double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
+    alignas(64) double fetchedRight[kPass + 4];
+    alignas(64) double fade[kPass];          // the new grain's share in the grain cross-fade (1 outside it)
+    alignas(64) double tailLeft[kPass];      // the previous grain's faded share (-0 outside the cross-fade)
+    alignas(64) double tailRight[kPass];
   };
 
   template <bool kAudible>
@@ -137,6 +149,8 @@ private:
   // Fades and curve exponents, computed by the fade setters so that processing only takes powers.
   EnvelopeCurve mGrainCurve;
   EnvelopeCurve mFrameCurve;
+  EnvelopeTable* mGrainTable = nullptr; // shared, not owned
+  EnvelopeTable* mFrameTable = nullptr;
   bool mMayHoldNonFinite = false;
   double mSampleRate = -1.0; // Hz; -1 until the first real rate
   // Effective lengths, fixed at each frame start.

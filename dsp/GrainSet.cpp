@@ -234,8 +234,8 @@ void GrainSet::process(const double* inLeft, const double* inRight, double* outL
     if (crossFade)
     {
       // The previous box is processed first; f runs 0, 1/b, … (b - 1)/b.
-      double previousLeft[kPass];
-      double previousRight[kPass];
+      alignas(64) double previousLeft[kPass];
+      alignas(64) double previousRight[kPass];
       mPreviousBox->process(inLeft + i, inRight + i, previousLeft, previousRight, m);
       mCurrentBox->process(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
       for (int j = 0; j < m; ++j)

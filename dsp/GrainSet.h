@@ -37,6 +37,13 @@ public:
   void setFrameFadeOut(double amount);
   void setFrameSkew(double skew); // -1 … 1
 
+  // Envelope tables the owner shares among voices (see GrainBox::shareEnvelopeTables).
+  void shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
+  {
+    mBoxA.shareEnvelopeTables(grain, frame);
+    mBoxB.shareEnvelopeTables(grain, frame);
+  }
+
   // Derives the sample counts; the boxes take them over at their next frame start.
   void setGrainSetProperties();
   void resetGrain();

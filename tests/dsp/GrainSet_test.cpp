@@ -429,3 +429,52 @@ TEST(GrainSet, RecordingWithoutOutputLeavesTheSameState)
     for (int blockSize : {100, 512})
       compareSetWithReference(c, blockSize, true);
 }
+
+TEST(GrainSet, SharedEnvelopeTablesGiveThePerSampleNumbers)
+{
+  // Two voices sharing tables, as the plug-in's voices do: the values at whole positions come
+  // from the tables (refilled whenever the voices' lengths or curves differ).
+  EnvelopeTable grainTable;
+  EnvelopeTable frameTable;
+  grainTable.reserve(4096);
+  frameTable.reserve(4096);
+  const SetCase cases[] = {
+    {"M.SEC, general fades, table-sized frames", kGrainModeMsec, 15.0, 110.0, 30.0, 40.0, 50.0, 0.2, 0.7, false},
+    {"SYNC, linear fades", kGrainModeSync, 20.0, 110.0, 33.0, 31.0, 40.0, 0.5, 0.5, true},
+    {"M.SEC, frames beyond the table", kGrainModeMsec, 10.0, 110.0, 50.0, 300.0, 10.0, 0.3, 0.2, false},
+  };
+  for (const SetCase& c : cases)
+    for (int blockSize : {64, 512})
+    {
+      SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
+      reference::GrainSet ref[2];
+      GrainSet sets[2];
+      for (int v = 0; v < 2; ++v)
+      {
+        configureSet(ref[v], c);
+        configureSet(sets[v], c);
+        sets[v].shareEnvelopeTables(&grainTable, &frameTable);
+      }
+      // The second voice with other lengths, so that the tables change hands.
+      ref[1].setGrainLength(c.grainMs * 0.7);
+      sets[1].setGrainLength(c.grainMs * 0.7);
+      ref[1].setFrameLength(c.frameMs * 0.8);
+      sets[1].setFrameLength(c.frameMs * 0.8);
+      std::vector<double> inL, inR;
+      material(inL, inR, 8000);
+      std::vector<double> outL(inL.size()), outR(inL.size());
+      const double tolerance = c.exact ? 0.0 : 1e-13;
+      for (int start = 0; start < 8000; start += blockSize)
+        for (int v = 0; v < 2; ++v)
+        {
+          const int n = std::min(blockSize, 8000 - start);
+          sets[v].process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+          for (int i = start; i < start + n; ++i)
+          {
+            const Sample expected = ref[v].process(Sample(inL[static_cast<size_t>(i)], inR[static_cast<size_t>(i)]));
+            ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, tolerance) << "voice " << v << ", sample " << i;
+            ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, tolerance) << "voice " << v << ", sample " << i;
+          }
+        }
+    }
+}
