@@ -112,14 +112,24 @@ bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const 
   return finite[0] && finite[1];
 }
 
-// Whether every input value is one that the grain boxes record as a finite float.
-bool recordsFinite(const double* left, const double* right, int n)
+// Whether every input value is one that the grain boxes record as a finite float. A copy per
+// vector unit, chosen when the library loads, as in the grain engine.
+__attribute__((target_clones("avx512f", "avx2", "default"))) bool recordsFinite(const double* __restrict left,
+                                                                                const double* __restrict right, int n)
 {
   constexpr double kFloatMax = std::numeric_limits<float>::max();
-  bool finite = true;
+  int nonFinite = 0;
   for (int i = 0; i < n; ++i)
-    finite &= (std::fabs(left[i]) <= kFloatMax) & (std::fabs(right[i]) <= kFloatMax);
-  return finite;
+    nonFinite |= !(std::fabs(left[i]) <= kFloatMax) | !(std::fabs(right[i]) <= kFloatMax);
+  return !nonFinite;
+}
+
+// wet[i] += level[i] · voice[i]
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+addWeighted(double* __restrict wet, const double* __restrict level, const double* __restrict voice, int n)
+{
+  for (int i = 0; i < n; ++i)
+    wet[i] += level[i] * voice[i];
 }
 } // namespace
 
@@ -217,11 +227,8 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
     alignas(64) double voiceL[kPass];
     alignas(64) double voiceR[kPass];
     mVoices[static_cast<size_t>(sounding[static_cast<size_t>(k)])].process(inL, inR, voiceL, voiceR, n);
-    const double* level = levels[k];
-    for (int i = 0; i < n; ++i) {
-      wetL[i] += level[i] * voiceL[i];
-      wetR[i] += level[i] * voiceR[i];
-    }
+    addWeighted(wetL, levels[k], voiceL, n);
+    addWeighted(wetR, levels[k], voiceR, n);
   }
 }
 

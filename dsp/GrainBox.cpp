@@ -17,49 +17,77 @@ bool finite(const History& h)
       return false;
   return true;
 }
-// The arithmetic of one channel for a pass, across the samples, so that the compiler can use the
+// The arithmetic of a pass on what was read, across the samples, so that the compiler can use the
 // widest vector unit: one copy per unit, chosen when the library loads. Every copy does the same
 // operations in the same order, so all give the same numbers.
 // value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
 // when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
 // window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
-// a null factor stands for 1 (and a null fade for no cross-fade: fade 1, tail -0).
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-shapeChannel(const double* __restrict window, const double* __restrict position, bool interpolate,
-             const double* __restrict head, const double* __restrict fade, const double* __restrict tail,
-             const double* __restrict frame, double* __restrict out, int n)
+// a null factor stands for 1 (and a null fade for no cross-fade: fade 1, tail -0). Both channels.
+struct Channels
 {
+  const double* window[2];
+  const double* tail[2];
+  double* out[2];
+};
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+shapeChannels(const Channels& channels, const double* __restrict position, bool interpolate,
+              const double* __restrict head, const double* __restrict fade, const double* __restrict frame, int n)
+{
+  const double* __restrict wl = channels.window[0];
+  const double* __restrict wr = channels.window[1];
+  double* __restrict outL = channels.out[0];
+  double* __restrict outR = channels.out[1];
+  // Catmull-Rom between y1 and y2 at the fraction t: the output lags the read position by two
+  // samples.
+  const auto catmullRom = [](const double* y, double t) {
+    const double c1 = 0.5 * (y[2] - y[0]);
+    const double c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
+    const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
+    return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+  };
   if (interpolate)
   {
     for (int i = 0; i < n; ++i)
     {
-      const double y0 = window[i];
-      const double y1 = window[i + 1];
-      const double y2 = window[i + 2];
-      const double y3 = window[i + 3];
       const double t = position[i] - static_cast<int>(position[i]);
-      // Catmull-Rom between y1 and y2: the output lags the read position by two samples.
-      const double c1 = 0.5 * (y2 - y0);
-      const double c2 = y0 - 2.5 * y1 + 2.0 * y2 - 0.5 * y3;
-      const double c3 = 0.5 * (y3 - y0) + 1.5 * (y1 - y2);
-      out[i] = y1 + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+      outL[i] = catmullRom(wl + i, t);
+      outR[i] = catmullRom(wr + i, t);
     }
   }
   else
   {
     for (int i = 0; i < n; ++i)
-      out[i] = window[i + 3];
+    {
+      outL[i] = wl[i + 3];
+      outR[i] = wr[i + 3];
+    }
   }
   if (head)
     for (int i = 0; i < n; ++i)
-      out[i] = out[i] * head[i];
+    {
+      outL[i] = outL[i] * head[i];
+      outR[i] = outR[i] * head[i];
+    }
   if (fade)
+  {
+    const double* __restrict tl = channels.tail[0];
+    const double* __restrict tr = channels.tail[1];
     for (int i = 0; i < n; ++i)
-      out[i] = out[i] * fade[i] + tail[i];
+    {
+      outL[i] = outL[i] * fade[i] + tl[i];
+      outR[i] = outR[i] * fade[i] + tr[i];
+    }
+  }
   if (frame)
     for (int i = 0; i < n; ++i)
-      out[i] = out[i] * frame[i];
+    {
+      outL[i] = outL[i] * frame[i];
+      outR[i] = outR[i] * frame[i];
+    }
 }
+
 // out[i] = x[i] / by; a copy per vector unit, like shapeChannel.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void divide(const double* x, double by, double* out,
                                                                           int n)
@@ -353,9 +381,9 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
       const double* fade = pass.tails > 0 ? pass.fade : nullptr;
       const double* frame = pass.frameShaped ? pass.frameEnvelope : nullptr;
-      shapeChannel(pass.fetchedLeft + 1, pass.position, mFrequencyMode, head, fade, pass.tailLeft, frame, outLeft, n);
-      shapeChannel(pass.fetchedRight + 1, pass.position, mFrequencyMode, head, fade, pass.tailRight, frame, outRight,
-                   n);
+      const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
+                              {outLeft, outRight}};
+      shapeChannels(channels, pass.position, mFrequencyMode, head, fade, frame, n);
       return;
     }
     // The sample-by-sample pass multiplies by every envelope.

@@ -360,7 +360,13 @@ int main()
                   "minimum of %d alternating repetitions of %.1f s after %.1f s warm-up; MIDI presets hold a\n"
                   "four-note chord; Quennet gets a time:Position, rolling at 120 BPM.\n\n",
                   kRate, kBlock, kRepetitions, kTimedBlocks * kBlock / kRate, kWarmupBlocks * kBlock / kRate);
-      std::printf("%-18s %22s %24s %8s\n", "Quennet preset", "Quennet (2 ch) ns", "ZamGrains (1 ch) ns", "ratio");
+      std::printf("%-18s %22s %24s %8s %8s\n", "Quennet preset", "Quennet (2 ch) ns", "ZamGrains (1 ch) ns", "ratio",
+                  "target");
+      // The highest ratio to ZamGrains each factory preset may have.
+      const std::map<std::string, double> targets = {
+        {"default", 0.35},       {"Sync 2 Host", 0.35},      {"Frequency", 0.5},      {"Ring Modulator", 0.5},
+        {"Synced Reversals", 0.5}, {"Sequenced", 0.5},      {"Slap Back", 0.5},      {"Strange Mix", 0.5},
+        {"MIDI Standard", 1.5},  {"MIDI Synced", 1.5}};
 
       for (const auto& [name, preset] : ordered) {
         HostedPlugin q(world, quennet, urids);
@@ -390,7 +396,11 @@ int main()
           if (z)
             row.zam = std::min(row.zam, z->run(material, kTimedBlocks) * 1e9 / (samples * z->channels()));
         }
-        if (z)
+        const auto target = targets.find(name);
+        if (z && target != targets.end())
+          std::printf("%-18s %22.2f %24.2f %8.2f %8.2f  %s\n", row.preset.c_str(), row.quennet, row.zam,
+                      row.quennet / row.zam, target->second, row.quennet / row.zam <= target->second ? "met" : "NOT MET");
+        else if (z)
           std::printf("%-18s %22.2f %24.2f %8.2f\n", row.preset.c_str(), row.quennet, row.zam, row.quennet / row.zam);
         else
           std::printf("%-18s %22.2f %24s %8s\n", row.preset.c_str(), row.quennet, "-", "-");
