@@ -23,7 +23,17 @@ bool finite(const History& h)
 // value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
 // when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
 // window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
-// a null factor stands for 1 (and a null fade for no cross-fade: fade 1, tail -0). Both channels.
+// a null factor stands for 1 and fade and tail apply in the cross-fade runs only. Both channels.
+// Catmull-Rom between y[1] and y[2] at the fraction t: the output lags the read position by two
+// samples.
+inline double catmullRom(const double* y, double t)
+{
+  const double c1 = 0.5 * (y[2] - y[0]);
+  const double c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
+  const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
+  return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+}
+
 struct Channels
 {
   const double* window[2];
@@ -31,22 +41,23 @@ struct Channels
   double* out[2];
 };
 
+// Stretches of samples: run r covers start[r] … start[r] + length[r] - 1.
+struct Runs
+{
+  const int* start;
+  const int* length;
+  int count;
+};
+
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
 shapeChannels(const Channels& channels, const double* __restrict position, bool interpolate,
-              const double* __restrict head, const double* __restrict fade, const double* __restrict frame, int n)
+              const double* __restrict head, const double* __restrict fade, const Runs& crossFades,
+              const double* __restrict frame, int n)
 {
   const double* __restrict wl = channels.window[0];
   const double* __restrict wr = channels.window[1];
   double* __restrict outL = channels.out[0];
   double* __restrict outR = channels.out[1];
-  // Catmull-Rom between y1 and y2 at the fraction t: the output lags the read position by two
-  // samples.
-  const auto catmullRom = [](const double* y, double t) {
-    const double c1 = 0.5 * (y[2] - y[0]);
-    const double c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
-    const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
-    return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
-  };
   if (interpolate)
   {
     for (int i = 0; i < n; ++i)
@@ -70,22 +81,43 @@ shapeChannels(const Channels& channels, const double* __restrict position, bool 
       outL[i] = outL[i] * head[i];
       outR[i] = outR[i] * head[i];
     }
-  if (fade)
-  {
-    const double* __restrict tl = channels.tail[0];
-    const double* __restrict tr = channels.tail[1];
-    for (int i = 0; i < n; ++i)
+  const double* __restrict tl = channels.tail[0];
+  const double* __restrict tr = channels.tail[1];
+  for (int r = 0; r < crossFades.count; ++r)
+    for (int i = crossFades.start[r]; i < crossFades.start[r] + crossFades.length[r]; ++i)
     {
       outL[i] = outL[i] * fade[i] + tl[i];
       outR[i] = outR[i] * fade[i] + tr[i];
     }
-  }
   if (frame)
     for (int i = 0; i < n; ++i)
     {
       outL[i] = outL[i] * frame[i];
       outR[i] = outR[i] * frame[i];
     }
+}
+
+// The previous grain's share in the grain cross-fade, for a run of tail reads: the value read
+// (interpolated as in shapeChannels, with fraction[i]), times (1 - fade[i]), times the grain
+// envelope (null: 1), in the tail reader's order of operations.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+fadeOutTails(const Channels& channels, const double* __restrict fraction, bool interpolate,
+             const double* __restrict fade, const double* __restrict envelope, int n)
+{
+  for (int c = 0; c < 2; ++c)
+  {
+    const double* __restrict w = channels.window[c];
+    double* __restrict out = channels.out[c];
+    if (interpolate)
+      for (int i = 0; i < n; ++i)
+        out[i] = (1.0 - fade[i]) * catmullRom(w + i, fraction[i]);
+    else
+      for (int i = 0; i < n; ++i)
+        out[i] = (1.0 - fade[i]) * w[i + 3];
+    if (envelope)
+      for (int i = 0; i < n; ++i)
+        out[i] = out[i] * envelope[i];
+  }
 }
 
 // out[i] = x[i] / by; a copy per vector unit, like shapeChannel.
@@ -379,11 +411,11 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     {
       readPass(pass, inLeft, inRight, n);
       const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
-      const double* fade = pass.tails > 0 ? pass.fade : nullptr;
+      const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
       const double* frame = pass.frameShaped ? pass.frameEnvelope : nullptr;
       const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
                               {outLeft, outRight}};
-      shapeChannels(channels, pass.position, mFrequencyMode, head, fade, frame, n);
+      shapeChannels(channels, pass.position, mFrequencyMode, head, pass.fade, crossFades, frame, n);
       return;
     }
     // The sample-by-sample pass multiplies by every envelope.
@@ -498,36 +530,65 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   }
   else
   {
-    // Without a tail: out · 1 + (-0) = out, whatever out is.
-    std::fill(pass.fade, pass.fade + n, 1.0);
-    std::fill(pass.tailLeft, pass.tailLeft + n, -0.0);
-    std::fill(pass.tailRight, pass.tailRight + n, -0.0);
+    // The tail reader reads on the cross-fade samples, which come in runs (the start of each
+    // grain). Within a run it reads one value per sample after the four its history holds, like
+    // the main reader, so a run's values are read in order first and its arithmetic is done across
+    // the run; a grain start begins a run with the main reader's history.
     History tail = mTailHistory;
-    int tailIndex = 0;
-    for (int i = 0; i < n; ++i)
+    int tailIndex = 0; // into the tail envelopes, pass.grainEnvelope + n
+    for (int i = 0; i < n;)
     {
       const double at = pass.position[i];
       if (!(at < overlap))
+      {
+        ++i;
         continue;
+      }
       // First sample of a grain: the tail reader carries on from where the main reader stopped.
       if (at < 1.0)
         tail = mainHistoryAt(i);
       // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
       // into the new grain. The tail position lies in the recorded stretch (q < span ≤ buffer).
-      const double q = length + at;
-      if (!(q < span))
+      if (!(length + at < span))
+      {
+        ++i;
         continue;
-      const int k = static_cast<int>(q);
-      const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
-      const StoredSample& stored = ahead > i && ahead < recorded ? before[ahead] : mBuffer[k];
-      const Pair fetched = {stored.left, stored.right};
-      const double f = at * mOverlapStep;
-      Pair previous = (1.0 - f) * (interpolate ? GrainBox::interpolate(tail, fetched, q - k) : fetched);
-      if (pass.grainShaped)
-        previous = previous * pass.grainEnvelope[n + tailIndex++];
-      pass.fade[i] = f;
-      pass.tailLeft[i] = previous[0];
-      pass.tailRight[i] = previous[1];
+      }
+      int end = i + 1;
+      while (end < n && pass.position[end] < overlap && !(pass.position[end] < 1.0) && length + pass.position[end] < span)
+        ++end;
+      const int m = end - i;
+
+      alignas(64) double windowLeft[kPass + 4];
+      alignas(64) double windowRight[kPass + 4];
+      alignas(64) double fraction[kPass];
+      for (int k = 0; k < 4; ++k)
+      {
+        windowLeft[k] = tail.y[k][0];
+        windowRight[k] = tail.y[k][1];
+      }
+      for (int j = 0; j < m; ++j)
+      {
+        const double q = length + pass.position[i + j];
+        const int k = static_cast<int>(q);
+        const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
+        const StoredSample& stored = ahead > i + j && ahead < recorded ? before[ahead] : mBuffer[k];
+        windowLeft[4 + j] = stored.left;
+        windowRight[4 + j] = stored.right;
+        fraction[j] = q - k;
+        pass.fade[i + j] = pass.position[i + j] * mOverlapStep;
+      }
+      const Channels channels{{windowLeft + 1, windowRight + 1}, {nullptr, nullptr},
+                              {pass.tailLeft + i, pass.tailRight + i}};
+      fadeOutTails(channels, fraction, interpolate, pass.fade + i,
+                   pass.grainShaped ? pass.grainEnvelope + n + tailIndex : nullptr, m);
+      if (interpolate)
+        for (int k = 0; k < 4; ++k)
+          tail.y[k] = Pair{windowLeft[m + k], windowRight[m + k]};
+      pass.crossFadeStart[pass.crossFades] = i;
+      pass.crossFadeLength[pass.crossFades++] = m;
+      tailIndex += m;
+      i = end;
     }
     mTailHistory = tail;
   }

@@ -112,8 +112,13 @@ private:
     alignas(64) double frameEnvelope[kPass];
     alignas(64) double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
     alignas(64) double fetchedRight[kPass + 4];
-    alignas(64) double fade[kPass];          // the new grain's share in the grain cross-fade (1 outside it)
-    alignas(64) double tailLeft[kPass];      // the previous grain's faded share (-0 outside the cross-fade)
+    // The grain cross-fade: runs of samples with a tail read, each sample's share of the new grain
+    // and the previous grain's faded share.
+    int crossFades = 0;
+    int crossFadeStart[kPass];
+    int crossFadeLength[kPass];
+    alignas(64) double fade[kPass];
+    alignas(64) double tailLeft[kPass];
     alignas(64) double tailRight[kPass];
   };
 
