@@ -124,6 +124,15 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) bool recordsFinite(
   return !nonFinite;
 }
 
+// out[i] = ((y[i] - in[i]) · mix + in[i]) · volume: the wet share replaces the dry one.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+mixOutput(const double* __restrict y, const double* __restrict in, double* __restrict out, int n, double mix,
+          double volume)
+{
+  for (int i = 0; i < n; ++i)
+    out[i] = ((y[i] - in[i]) * mix + in[i]) * volume;
+}
+
 // wet[i] += level[i] · voice[i]
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
 addWeighted(double* __restrict wet, const double* __restrict level, const double* __restrict voice, int n)
@@ -249,7 +258,14 @@ void Quennet::renderOutput(const double* inL, const double* inR, const double* w
       yR[i] = highpass(mHighpassRight, sanitise(wetR[i], mHighpassRight));
     }
   }
-  // Input sample i is read before output sample i is written: the host may pass the same arrays.
+  // Input sample i is read before output sample i is written: the host may pass the same arrays
+  // (or even cross them), so the loop across the pass is only for arrays apart.
+  const auto apart = [n](const double* a, const double* b) { return a + n <= b || b + n <= a; };
+  if (apart(inL, outL) && apart(inL, outR) && apart(inR, outL) && apart(inR, outR)) {
+    mixOutput(yL, inL, outL, n, mix, volume);
+    mixOutput(yR, inR, outR, n, mix, volume);
+    return;
+  }
   for (int i = 0; i < n; ++i) {
     const double l = inL[i];
     const double r = inR[i];

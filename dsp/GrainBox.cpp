@@ -375,6 +375,9 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   if (kAudible && overlap > 0.0)
   {
     pass.runStart[pass.runs] = n;
+    int tails = 0;
+    bool readsAhead = false;
+    const double firstAfterRecording = mFrameCounter + 1.0; // the frame counter of sample 0, plus 1
     const auto tailAt = [&](int i) {
       const double at = pass.position[i];
       const double q = length + at;
@@ -382,8 +385,8 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
         return false;
       if (q < span)
       {
-        pass.grainAt[n + pass.tails++] = q;
-        pass.readsAhead |= q >= mFrameCounter + i + 1;
+        pass.grainAt[n + tails++] = q;
+        readsAhead |= q >= firstAfterRecording + i;
       }
       return true;
     };
@@ -402,6 +405,8 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       for (int i = 0; i < n; ++i)
         tailAt(i);
     }
+    pass.tails = tails;
+    pass.readsAhead = readsAhead;
   }
 
   if constexpr (kAudible)
@@ -412,7 +417,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       readPass(pass, inLeft, inRight, n);
       const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
       const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
-      const double* frame = pass.frameShaped ? pass.frameEnvelope : nullptr;
+      const double* frame = pass.frameShaped ? pass.frame : nullptr;
       const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
                               {outLeft, outRight}};
       shapeChannels(channels, pass.position, mFrequencyMode, head, pass.fade, crossFades, frame, n);
@@ -425,6 +430,8 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     }
     if (!pass.frameShaped)
       std::fill(pass.frameEnvelope, pass.frameEnvelope + n, 1.0);
+    else if (pass.frame != pass.frameEnvelope)
+      std::copy(pass.frame, pass.frame + n, pass.frameEnvelope);
   }
   samplePass<kAudible>(pass, inLeft, inRight, outLeft, outRight, n);
 }
@@ -461,7 +468,7 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
     pass.frameShaped && mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr;
   if (frameTable)
   {
-    std::copy(frameTable + mFrameCounter, frameTable + mFrameCounter + n, pass.frameEnvelope);
+    pass.frame = frameTable + mFrameCounter;
   }
   else if (pass.frameShaped)
   {
@@ -470,6 +477,7 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
       frameAt[i] = static_cast<double>(mFrameCounter + i);
     divide(frameAt, static_cast<double>(mFrameLength), frameAt, n);
     mFrameCurve.values(frameAt, pass.frameEnvelope, n, mFrameSkew);
+    pass.frame = pass.frameEnvelope;
   }
 }
 

@@ -110,6 +110,7 @@ private:
     bool grainShaped = false;
     bool frameShaped = false;
     alignas(64) double frameEnvelope[kPass];
+    const double* frame = nullptr; // the frame envelope for the pass: frameEnvelope, or a stretch of a table
     alignas(64) double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
     alignas(64) double fetchedRight[kPass + 4];
     // The grain cross-fade: runs of samples with a tail read, each sample's share of the new grain

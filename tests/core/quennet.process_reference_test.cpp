@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -70,8 +71,13 @@ struct Transport {
   double newTempo = 120.0;
 };
 
+// How the plug-in's audio path gets its arrays: apart, the same for input and output, or crossed
+// (left output over right input and the other way round).
+enum class Buffers { kApart, kInPlace, kCrossed };
+
 struct Scenario {
   std::string name;
+  Buffers buffers = Buffers::kApart;
   int blockSize = 512;
   size_t frames = 48000;
   std::vector<Change> changes;
@@ -141,7 +147,17 @@ public:
       mPlugin->RenderAudio(block);
       double* inputs[2] = {const_cast<double*>(in.left.data()) + start, const_cast<double*>(in.right.data()) + start};
       double* outputs[2] = {out[0].data(), out[1].data()};
-      mPlugin->ProcessBlock(inputs, outputs, n);
+      if (s.buffers == Buffers::kApart) {
+        mPlugin->ProcessBlock(inputs, outputs, n);
+      } else {
+        // The input copied into the output arrays, which then serve as both.
+        const int into = s.buffers == Buffers::kCrossed ? 1 : 0;
+        std::copy_n(inputs[0], n, out[into].data());
+        std::copy_n(inputs[1], n, out[1 - into].data());
+        double* shared[2] = {out[into].data(), out[1 - into].data()};
+        double* written[2] = {out[0].data(), out[1].data()};
+        mPlugin->ProcessBlock(shared, written, n);
+      }
 
       for (int i = 0; i < kNumParams; ++i)
         if (pending & (1u << i))
@@ -338,6 +354,20 @@ TEST(QuennetProcessReference, NonFiniteInputReachesTheSameSamples)
     s.frames = in.left.size();
     s.changes = {{0, -1, static_cast<double>(preset)}, {0, kMidiPolyphony, 8.0}};
     s.midi = {noteOn(0, 60), noteOn(3000, 67), noteOff(9000, 60), noteOn(30000, 62)};
+    expectMatches(s, in);
+  }
+}
+
+TEST(QuennetProcessReference, InputAndOutputMayShareArrays)
+{
+  const Material in(20000, 3u);
+  for (Buffers buffers : {Buffers::kInPlace, Buffers::kCrossed}) {
+    Scenario s;
+    s.name = buffers == Buffers::kInPlace ? "in place" : "crossed";
+    s.buffers = buffers;
+    s.blockSize = 300;
+    s.frames = in.left.size();
+    s.changes = {{0, -1, 9.0}};  // "Strange Mix": wet and dry both heard
     expectMatches(s, in);
   }
 }
