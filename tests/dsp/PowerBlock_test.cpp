@@ -1,0 +1,77 @@
+#include "dsp/PowerBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace
+{
+// The envelope exponents: 2^(4t) for fade amounts 0 … 1.
+const double kExponents[] = {16.0, 9.18958683997628, 5.278031643091577, 4.0, 1.7411011265922482, 1.0,
+                             0.574349177498517, 0.5, 0.378929141627599, 0.25};
+} // namespace
+
+TEST(PowerBlock, PowersAgreeWithStdPow)
+{
+  // Bases over 0 … 1, dense near 0 and near 1 where envelopes start and peak.
+  std::vector<double> bases;
+  for (int k = 0; k <= 2000; ++k)
+    bases.push_back(k / 2000.0);
+  for (int k = 1; k <= 300; ++k)
+    bases.push_back(std::ldexp(1.0, -k));
+  for (int k = 1; k <= 50; ++k)
+    bases.push_back(1.0 - std::ldexp(1.0, -k));
+  bases.push_back(std::numeric_limits<double>::denorm_min());
+
+  SCOPED_TRACE(powBlockUnit());
+  for (double e : kExponents)
+  {
+    SCOPED_TRACE(e);
+    // Every length, so that the vector tails are covered too.
+    for (int n : {1, 2, 3, 7, 8, 9, static_cast<int>(bases.size())})
+    {
+      std::vector<double> out(static_cast<size_t>(n));
+      powBlock(bases.data(), e, out.data(), n);
+      for (int i = 0; i < n; ++i)
+      {
+        const double exact = std::pow(bases[static_cast<size_t>(i)], e);
+        ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30) << "base " << bases[static_cast<size_t>(i)];
+      }
+    }
+    EXPECT_EQ(std::pow(0.0, e), 0.0);
+    double zero = 0.0, out = -1.0;
+    powBlock(&zero, e, &out, 1);
+    EXPECT_EQ(out, 0.0);
+    double one = 1.0;
+    powBlock(&one, e, &out, 1);
+    EXPECT_EQ(out, 1.0);
+  }
+}
+
+TEST(PowerBlock, ExponentPerElementAndIndependentOfNeighbours)
+{
+  std::vector<double> bases, exponents;
+  for (int k = 0; k < 37; ++k)
+  {
+    bases.push_back((k + 0.5) / 37.0);
+    exponents.push_back(kExponents[k % 10]);
+  }
+  std::vector<double> together(bases.size());
+  powBlock(bases.data(), exponents.data(), together.data(), static_cast<int>(bases.size()));
+  for (size_t i = 0; i < bases.size(); ++i)
+  {
+    double alone = 0.0;
+    powBlock(&bases[i], exponents[i], &alone, 1);
+    EXPECT_EQ(together[i], alone) << i;
+    EXPECT_NEAR(alone, std::pow(bases[i], exponents[i]), 2e-14 * alone);
+  }
+}
+
+TEST(PowerBlock, UnitIsOneOfTheKnown)
+{
+  const std::string unit = powBlockUnit();
+  EXPECT_TRUE(unit == "AVX-512" || unit == "AVX" || unit == "SSE2") << unit;
+}
