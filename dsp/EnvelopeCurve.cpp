@@ -20,8 +20,9 @@ bool isPowerOfTwo(double value)
 // Both sides for every position, then the one that applies: a loop the compiler vectorises, with
 // a copy per vector unit chosen when the library loads (the same operations in each).
 template <bool kRisingDivides, bool kFallingDivides>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne,
-                double risingBy, double fallingBy)
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne, double risingBy,
+           double fallingBy)
 {
   const double fallingSpan = 1.0 - skew;
   for (int i = 0; i < n; ++i)

@@ -17,13 +17,7 @@ bool finite(const History& h)
       return false;
   return true;
 }
-// The arithmetic of a pass on what was read, across the samples, so that the compiler can use the
-// widest vector unit: one copy per unit, chosen when the library loads. Every copy does the same
-// operations in the same order, so all give the same numbers.
-// value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
-// when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
-// window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
-// a null factor stands for 1 and fade and tail apply in the cross-fade runs only. Both channels.
+
 // Catmull-Rom between y[1] and y[2] at the fraction t: the output lags the read position by two
 // samples.
 inline double catmullRom(const double* y, double t)
@@ -34,6 +28,7 @@ inline double catmullRom(const double* y, double t)
   return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
 }
 
+// Left and right arrays of a pass.
 struct Channels
 {
   const double* window[2];
@@ -49,6 +44,13 @@ struct Runs
   int count;
 };
 
+// The arithmetic of a pass on what was read, across the samples, so that the compiler can use the
+// widest vector unit: one copy per unit, chosen when the library loads. Every copy does the same
+// operations in the same order, so all give the same numbers.
+// value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
+// when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
+// window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
+// a null factor stands for 1 and fade and tail apply in the cross-fade runs only. Both channels.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void
 shapeChannels(const Channels& channels, const double* __restrict position, bool interpolate,
               const double* __restrict head, const double* __restrict fade, const Runs& crossFades,
@@ -120,7 +122,7 @@ fadeOutTails(const Channels& channels, const double* __restrict fraction, bool i
   }
 }
 
-// out[i] = x[i] / by; a copy per vector unit, like shapeChannel.
+// out[i] = x[i] / by; a copy per vector unit, like shapeChannels.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void divide(const double* x, double by, double* out,
                                                                           int n)
 {
@@ -315,9 +317,9 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   const double span = mGrainSpan;
   const double overlap = mOverlapLength;
 
-  // Main reader positions, and whether they all lie in the recorded stretch (they do unless the
-  // lengths were changed without a frame start).
-  // Runs of positions whose floors follow one another (read as one stretch of the buffer).
+  // Main reader positions; whether they all lie in the recorded stretch (they do unless the lengths
+  // were changed without a frame start); runs of positions whose floors follow one another (read
+  // as one stretch of the buffer).
   Pass pass;
   bool regular = true;
   int lastIndex = -2;
@@ -563,7 +565,8 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
         continue;
       }
       int end = i + 1;
-      while (end < n && pass.position[end] < overlap && !(pass.position[end] < 1.0) && length + pass.position[end] < span)
+      while (end < n && pass.position[end] < overlap && !(pass.position[end] < 1.0) &&
+             length + pass.position[end] < span)
         ++end;
       const int m = end - i;
 

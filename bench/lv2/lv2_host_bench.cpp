@@ -399,7 +399,8 @@ int main()
         const auto target = targets.find(name);
         if (z && target != targets.end())
           std::printf("%-18s %22.2f %24.2f %8.2f %8.2f  %s\n", row.preset.c_str(), row.quennet, row.zam,
-                      row.quennet / row.zam, target->second, row.quennet / row.zam <= target->second ? "met" : "NOT MET");
+                      row.quennet / row.zam, target->second,
+                      row.quennet / row.zam <= target->second ? "met" : "NOT MET");
         else if (z)
           std::printf("%-18s %22.2f %24.2f %8.2f\n", row.preset.c_str(), row.quennet, row.zam, row.quennet / row.zam);
         else

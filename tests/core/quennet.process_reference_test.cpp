@@ -131,8 +131,8 @@ public:
 
       const Transport& t = s.transport;
       const double tempo = t.tempoChangeAt >= 0 && start >= t.tempoChangeAt ? t.newTempo : t.tempo;
-      const double position =
-        t.jumpAt >= 0 && start >= t.jumpAt ? t.jumpTo + static_cast<double>(start - t.jumpAt) : t.startPosition + static_cast<double>(start);
+      const double position = t.jumpAt >= 0 && start >= t.jumpAt ? t.jumpTo + static_cast<double>(start - t.jumpAt)
+                                                                  : t.startPosition + static_cast<double>(start);
       plug::HostTransport transport;
       transport.hasTempo = transport.hasSamplePosition = transport.isPlaying = true;
       transport.tempo = tempo;
@@ -173,7 +173,8 @@ public:
           const double b = ref[c][static_cast<size_t>(i)];
           if (std::isnan(a) && std::isnan(b))
             continue;
-          const double diff = std::isnan(a) || std::isnan(b) ? std::numeric_limits<double>::infinity() : std::fabs(a - b);
+          const double diff =
+            std::isnan(a) || std::isnan(b) ? std::numeric_limits<double>::infinity() : std::fabs(a - b);
           if (a != b || std::signbit(a) != std::signbit(b))
             ++d.differing;
           if (diff > d.max)

@@ -38,7 +38,8 @@ TEST(PowerBlock, PowersAgreeWithStdPow)
       for (int i = 0; i < n; ++i)
       {
         const double exact = std::pow(bases[static_cast<size_t>(i)], e);
-        ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30) << "base " << bases[static_cast<size_t>(i)];
+        ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30)
+          << "base " << bases[static_cast<size_t>(i)];
       }
     }
     EXPECT_EQ(std::pow(0.0, e), 0.0);
