@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/quennet.h"
+#include "dsp/VectorClones.h"
 
 namespace {
 // Twelve-tone equal temperament, note 69 at 440 Hz, in hertz.
@@ -113,19 +114,19 @@ bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const 
 }
 
 // Whether every input value is one that the grain boxes record as a finite float. A copy per
-// vector unit, chosen when the library loads, as in the grain engine.
-__attribute__((target_clones("avx512f", "avx2", "default"))) bool recordsFinite(const double* __restrict left,
+// vector unit (VectorClones.h), like the loops below.
+QUENNET_VECTOR_CLONES bool recordsFinite(const double* __restrict left,
                                                                                 const double* __restrict right, int n)
 {
   constexpr double kFloatMax = std::numeric_limits<float>::max();
   int nonFinite = 0;
   for (int i = 0; i < n; ++i)
-    nonFinite |= !(std::fabs(left[i]) <= kFloatMax) | !(std::fabs(right[i]) <= kFloatMax);
+    nonFinite |= !(std::fabs(left[i]) <= kFloatMax) + !(std::fabs(right[i]) <= kFloatMax);
   return !nonFinite;
 }
 
 // out[i] = ((y[i] - in[i]) · mix + in[i]) · volume: the wet share replaces the dry one.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
+QUENNET_VECTOR_CLONES void
 mixOutput(const double* __restrict y, const double* __restrict in, double* __restrict out, int n, double mix,
           double volume)
 {
@@ -134,7 +135,7 @@ mixOutput(const double* __restrict y, const double* __restrict in, double* __res
 }
 
 // wet[i] += level[i] · voice[i]
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
+QUENNET_VECTOR_CLONES void
 addWeighted(double* __restrict wet, const double* __restrict level, const double* __restrict voice, int n)
 {
   for (int i = 0; i < n; ++i)

@@ -1,8 +1,10 @@
 #include "dsp/EnvelopeCurve.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "dsp/PowerBlock.h"
+#include "dsp/VectorClones.h"
 
 namespace
 {
@@ -17,20 +19,29 @@ bool isPowerOfTwo(double value)
 // The power bases of a block of positions: below the peak the rising side's 1 - x/s, from the
 // peak on the falling side's (x - s)/(1 - s). Each side divides by its divisor or multiplies by
 // `by` (an exact reciprocal, or 0 for a side that is off, which with risingOne 0 gives base ±0).
-// Both sides for every position, then the one that applies: a loop the compiler vectorises, with
-// a copy per vector unit chosen when the library loads (the same operations in each).
-template <bool kRisingDivides, bool kFallingDivides>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-powerBases(const double* __restrict x, double* __restrict base, int n, double skew, double risingOne, double risingBy,
-           double fallingBy)
+// Both sides for every position, then the one that applies: loops the compiler vectorises, a copy
+// per vector unit (VectorClones.h).
+QUENNET_VECTOR_CLONES void powerBases(const double* __restrict x, double* __restrict base, int n, double skew,
+                                      bool risingDivides, bool fallingDivides, double risingOne, double risingBy,
+                                      double fallingBy)
 {
   const double fallingSpan = 1.0 - skew;
-  for (int i = 0; i < n; ++i)
-  {
-    const double up = kRisingDivides ? 1.0 - x[i] / skew : risingOne - x[i] * risingBy;
-    const double down = kFallingDivides ? (x[i] - skew) / fallingSpan : (x[i] - skew) * fallingBy;
-    base[i] = skew > x[i] ? up : down;
-  }
+  const auto loop = [&](auto risingDivision, auto fallingDivision) {
+    for (int i = 0; i < n; ++i)
+    {
+      const double up = decltype(risingDivision)::value ? 1.0 - x[i] / skew : risingOne - x[i] * risingBy;
+      const double down = decltype(fallingDivision)::value ? (x[i] - skew) / fallingSpan : (x[i] - skew) * fallingBy;
+      base[i] = skew > x[i] ? up : down;
+    }
+  };
+  if (risingDivides && fallingDivides)
+    loop(std::true_type{}, std::true_type{});
+  else if (risingDivides)
+    loop(std::true_type{}, std::false_type{});
+  else if (fallingDivides)
+    loop(std::false_type{}, std::true_type{});
+  else
+    loop(std::false_type{}, std::false_type{});
 }
 } // namespace
 
@@ -113,14 +124,7 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
   const double risingOne = rising ? 1.0 : 0.0;
   const double risingBy = rising && !risingDivides ? 1.0 / skew : 0.0;
   const double fallingBy = falling && !fallingDivides ? 1.0 / fallingSpan : 0.0;
-  if (risingDivides && fallingDivides)
-    powerBases<true, true>(x, out, n, skew, risingOne, risingBy, fallingBy);
-  else if (risingDivides)
-    powerBases<true, false>(x, out, n, skew, risingOne, risingBy, fallingBy);
-  else if (fallingDivides)
-    powerBases<false, true>(x, out, n, skew, risingOne, risingBy, fallingBy);
-  else
-    powerBases<false, false>(x, out, n, skew, risingOne, risingBy, fallingBy);
+  powerBases(x, out, n, skew, risingDivides, fallingDivides, risingOne, risingBy, fallingBy);
 
   // One exponent for the block when only one side is shaped, or both alike.
   const bool mixed = rising && falling &&

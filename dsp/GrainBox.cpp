@@ -7,6 +7,8 @@
 #include <limits>
 #include <new>
 
+#include "dsp/VectorClones.h"
+
 namespace
 {
 template <typename History>
@@ -45,13 +47,12 @@ struct Runs
 };
 
 // The arithmetic of a pass on what was read, across the samples, so that the compiler can use the
-// widest vector unit: one copy per unit, chosen when the library loads. Every copy does the same
-// operations in the same order, so all give the same numbers.
+// widest vector unit (VectorClones.h).
 // value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
 // when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
 // window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
 // a null factor stands for 1 and fade and tail apply in the cross-fade runs only. Both channels.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
+QUENNET_VECTOR_CLONES void
 shapeChannels(const Channels& channels, const double* __restrict position, bool interpolate,
               const double* __restrict head, const double* __restrict fade, const Runs& crossFades,
               const double* __restrict frame, int n)
@@ -102,7 +103,7 @@ shapeChannels(const Channels& channels, const double* __restrict position, bool 
 // The previous grain's share in the grain cross-fade, for a run of tail reads: the value read
 // (interpolated as in shapeChannels, with fraction[i]), times (1 - fade[i]), times the grain
 // envelope (null: 1), in the tail reader's order of operations.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
+QUENNET_VECTOR_CLONES void
 fadeOutTails(const Channels& channels, const double* __restrict fraction, bool interpolate,
              const double* __restrict fade, const double* __restrict envelope, int n)
 {
@@ -123,7 +124,7 @@ fadeOutTails(const Channels& channels, const double* __restrict fraction, bool i
 }
 
 // out[i] = x[i] / by; a copy per vector unit, like shapeChannels.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void divide(const double* x, double by, double* out,
+QUENNET_VECTOR_CLONES void divide(const double* x, double by, double* out,
                                                                           int n)
 {
   for (int i = 0; i < n; ++i)
@@ -621,7 +622,7 @@ void GrainBox::storeInput(const double* inLeft, const double* inRight, int count
   constexpr float kFloatMax = std::numeric_limits<float>::max();
   int nonFinite = 0;
   for (int i = 0; i < count; ++i)
-    nonFinite |= !(std::fabs(to[i].left) <= kFloatMax) | !(std::fabs(to[i].right) <= kFloatMax);
+    nonFinite |= !(std::fabs(to[i].left) <= kFloatMax) + !(std::fabs(to[i].right) <= kFloatMax);
   if (nonFinite)
     mMayHoldNonFinite = true;
 }

@@ -11,10 +11,10 @@ namespace
 // multiply-add where there is one).
 extern "C"
 {
-  __m256d Sleef_exp2d4_u10(__m256d);
-  __m256d Sleef_log2d4_u35(__m256d);
-  __m512d Sleef_exp2d8_u10(__m512d);
-  __m512d Sleef_log2d8_u35(__m512d);
+  __attribute__((target("avx"))) __m256d Sleef_exp2d4_u10(__m256d);
+  __attribute__((target("avx"))) __m256d Sleef_log2d4_u35(__m256d);
+  __attribute__((target("avx512f"))) __m512d Sleef_exp2d8_u10(__m512d);
+  __attribute__((target("avx512f"))) __m512d Sleef_log2d8_u35(__m512d);
 }
 
 // b^e as 2^(e log2 b), with a logarithm within 3.5 ULP and an exponential within 1 ULP: the

@@ -1,0 +1,19 @@
+#pragma once
+
+// Marks a block loop to be compiled once per vector unit (AVX-512, AVX2, and plain x86-64 for any
+// other CPU); the copy for the CPU at hand is chosen when the library loads. Every copy performs
+// the same operations in the same order (no fused multiply-add: the build contracts nothing), so
+// all give the same numbers; wider units only do more samples at a time.
+//
+// ThreadSanitizer cannot run the chooser (it runs while the library is being loaded, before the
+// sanitizer has started), so its builds use the plain copy alone.
+#if defined(__SANITIZE_THREAD__)
+#define QUENNET_VECTOR_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUENNET_VECTOR_CLONES
+#endif
+#endif
+#ifndef QUENNET_VECTOR_CLONES
+#define QUENNET_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
