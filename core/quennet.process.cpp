@@ -63,15 +63,15 @@ bool memoriesFinite(const Highpass& h)
   return std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2);
 }
 
-// Sanitise and high-pass both channels for n samples: the same steps as sanitise() and
-// highpass(), left and right in the two lanes of one SSE2 register, without the memory checks:
-// as long as the memories are finite those checks change nothing. Returns false when an output
-// (and so a memory) became NaN or infinite; the caller then redoes the pass sample by sample.
-bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const double* wetRight, double* yLeft,
-                  double* yRight, int n)
+// The output stage for up to n samples: sanitise and high-pass both channels (the same steps as
+// sanitise() and highpass(), left and right in the two lanes of one SSE2 register, without the
+// memory checks: as long as the memories are finite those checks change nothing), then mix with
+// the dry input. Stops after the first sample whose output (and so a memory) is NaN or infinite
+// and returns how many it did; the caller goes on sample by sample from there.
+int highpassPass(Highpass& left, Highpass& right, const double* inL, const double* inR, const double* wetLeft,
+                 const double* wetRight, double* outL, double* outR, int n, double mix, double volume)
 {
   using Pair = double __attribute__((vector_size(16)));
-  using Mask = long long __attribute__((vector_size(16)));
   const Pair gain0 = {left.gain0, right.gain0};
   const Pair gain1 = {left.gain1, right.gain1};
   const Pair feedback1 = {left.feedback1, right.feedback1};
@@ -81,8 +81,8 @@ bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const 
   Pair y1 = {left.y1, right.y1};
   Pair y2 = {left.y2, right.y2};
   Pair d = {left.antiDenormal, right.antiDenormal};
-  Mask finite = {-1, -1};
-  for (int i = 0; i < n; ++i) {
+  int i = 0;
+  while (i < n) {
     const Pair wet = {wetLeft[i], wetRight[i]};
     // wet - wet is 0 exactly when wet is finite.
     const Pair x = (wet - wet == 0.0) ? wet + d : Pair{0.0, 0.0};
@@ -96,9 +96,14 @@ bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const 
     y2 = n1;
     y1 = y;
     d = -d;
-    yLeft[i] = y[0];
-    yRight[i] = y[1];
-    finite &= (y - y == 0.0);
+    // Both inputs are read before either output is written: the arrays may be shared, even crossed.
+    const Pair dry = {inL[i], inR[i]};
+    const Pair out = ((y - dry) * mix + dry) * volume;
+    outL[i] = out[0];
+    outR[i] = out[1];
+    ++i;
+    if (!(y[0] - y[0] == 0.0 && y[1] - y[1] == 0.0))
+      break;
   }
   left.x1 = x1[0];
   left.x2 = x2[0];
@@ -110,7 +115,7 @@ bool highpassPass(Highpass& left, Highpass& right, const double* wetLeft, const 
   right.y1 = y1[1];
   right.y2 = y2[1];
   right.antiDenormal = d[1];
-  return finite[0] && finite[1];
+  return i;
 }
 
 // Whether every input value is one that the grain boxes record as a finite float. A copy per
@@ -123,15 +128,6 @@ QUENNET_VECTOR_CLONES bool recordsFinite(const double* __restrict left,
   for (int i = 0; i < n; ++i)
     nonFinite |= !(std::fabs(left[i]) <= kFloatMax) + !(std::fabs(right[i]) <= kFloatMax);
   return !nonFinite;
-}
-
-// out[i] = ((y[i] - in[i]) · mix + in[i]) · volume: the wet share replaces the dry one.
-QUENNET_VECTOR_CLONES void
-mixOutput(const double* __restrict y, const double* __restrict in, double* __restrict out, int n, double mix,
-          double volume)
-{
-  for (int i = 0; i < n; ++i)
-    out[i] = ((y[i] - in[i]) * mix + in[i]) * volume;
 }
 
 // wet[i] += level[i] · voice[i]
@@ -245,33 +241,17 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
 void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
                            double* outL, double* outR, int n, double mix, double volume)
 {
-  alignas(64) double yL[kPass];
-  alignas(64) double yR[kPass];
-  const Highpass savedLeft = mHighpassLeft;
-  const Highpass savedRight = mHighpassRight;
-  if (!memoriesFinite(savedLeft) || !memoriesFinite(savedRight) ||
-      !highpassPass(mHighpassLeft, mHighpassRight, wetL, wetR, yL, yR, n)) {
-    // Something is not finite: sample by sample, dropping bad memories where they are read.
-    mHighpassLeft = savedLeft;
-    mHighpassRight = savedRight;
-    for (int i = 0; i < n; ++i) {
-      yL[i] = highpass(mHighpassLeft, sanitise(wetL[i], mHighpassLeft));
-      yR[i] = highpass(mHighpassRight, sanitise(wetR[i], mHighpassRight));
-    }
-  }
-  // Input sample i is read before output sample i is written: the host may pass the same arrays
-  // (or even cross them), so the loop across the pass is only for arrays apart.
-  const auto apart = [n](const double* a, const double* b) { return a + n <= b || b + n <= a; };
-  if (apart(inL, outL) && apart(inL, outR) && apart(inR, outL) && apart(inR, outR)) {
-    mixOutput(yL, inL, outL, n, mix, volume);
-    mixOutput(yR, inR, outR, n, mix, volume);
-    return;
-  }
-  for (int i = 0; i < n; ++i) {
+  int i = memoriesFinite(mHighpassLeft) && memoriesFinite(mHighpassRight)
+            ? highpassPass(mHighpassLeft, mHighpassRight, inL, inR, wetL, wetR, outL, outR, n, mix, volume)
+            : 0;
+  // Something is not finite: sample by sample, dropping bad memories where they are read.
+  for (; i < n; ++i) {
     const double l = inL[i];
     const double r = inR[i];
-    outL[i] = ((yL[i] - l) * mix + l) * volume;
-    outR[i] = ((yR[i] - r) * mix + r) * volume;
+    const double yL = highpass(mHighpassLeft, sanitise(wetL[i], mHighpassLeft));
+    const double yR = highpass(mHighpassRight, sanitise(wetR[i], mHighpassRight));
+    outL[i] = ((yL - l) * mix + l) * volume;
+    outR[i] = ((yR - r) * mix + r) * volume;
   }
 }
 

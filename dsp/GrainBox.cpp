@@ -1,6 +1,7 @@
 #include "dsp/GrainBox.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +30,15 @@ inline double catmullRom(const double* y, double t)
   const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
   return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
 }
+
+// A stand-in for a factor that is not there, as long as any pass.
+constexpr int kOnesLength = 256;
+constexpr std::array<double, kOnesLength> kOnesArray = [] {
+  std::array<double, kOnesLength> ones{};
+  ones.fill(1.0);
+  return ones;
+}();
+const double* const kOnes = kOnesArray.data();
 
 // Left and right arrays of a pass.
 struct Channels
@@ -61,29 +71,30 @@ shapeChannels(const Channels& channels, const double* __restrict position, bool 
   const double* __restrict wr = channels.window[1];
   double* __restrict outL = channels.out[0];
   double* __restrict outR = channels.out[1];
+  // Without a cross-fade in the pass the factors follow one another in one loop; a missing factor
+  // is a 1, and multiplying by 1 changes nothing.
+  const bool together = crossFades.count == 0;
+  const double* __restrict h = head ? head : kOnes;
+  const double* __restrict f = together && frame ? frame : kOnes;
   if (interpolate)
   {
     for (int i = 0; i < n; ++i)
     {
       const double t = position[i] - static_cast<int>(position[i]);
-      outL[i] = catmullRom(wl + i, t);
-      outR[i] = catmullRom(wr + i, t);
+      outL[i] = (catmullRom(wl + i, t) * h[i]) * f[i];
+      outR[i] = (catmullRom(wr + i, t) * h[i]) * f[i];
     }
   }
   else
   {
     for (int i = 0; i < n; ++i)
     {
-      outL[i] = wl[i + 3];
-      outR[i] = wr[i + 3];
+      outL[i] = (wl[i + 3] * h[i]) * f[i];
+      outR[i] = (wr[i + 3] * h[i]) * f[i];
     }
   }
-  if (head)
-    for (int i = 0; i < n; ++i)
-    {
-      outL[i] = outL[i] * head[i];
-      outR[i] = outR[i] * head[i];
-    }
+  if (together)
+    return;
   const double* __restrict tl = channels.tail[0];
   const double* __restrict tr = channels.tail[1];
   for (int r = 0; r < crossFades.count; ++r)
@@ -312,6 +323,7 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
 template <bool kAudible>
 void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
+  static_assert(kPass <= kOnesLength);
   if (n <= 0)
     return;
   const double length = mGrainLength;
@@ -372,6 +384,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   }
   mGrainPosition = p;
   pass.regular = regular;
+  pass.frameStart = mFrameCounter;
 
   // The tail reader's positions, for each cross-fade sample that has a tail, and whether one
   // reads ahead of the recording (beyond the frame counter of its sample).
@@ -414,10 +427,12 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
 
   if constexpr (kAudible)
   {
-    evaluateEnvelopes(pass, n);
     if (regular)
     {
-      readPass(pass, inLeft, inRight, n);
+      // The main reads first: their stores settle while the envelopes are worked out.
+      readMain(pass, inLeft, inRight, n);
+      evaluateEnvelopes(pass, n);
+      readTails(pass, n);
       const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
       const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
       const double* frame = pass.frameShaped ? pass.frame : nullptr;
@@ -427,6 +442,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       return;
     }
     // The sample-by-sample pass multiplies by every envelope.
+    evaluateEnvelopes(pass, n);
     if (!pass.grainShaped)
     {
       std::fill(pass.grainEnvelope, pass.grainEnvelope + n + pass.tails, 1.0);
@@ -471,55 +487,38 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
     pass.frameShaped && mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr;
   if (frameTable)
   {
-    pass.frame = frameTable + mFrameCounter;
+    pass.frame = frameTable + pass.frameStart;
   }
   else if (pass.frameShaped)
   {
     alignas(64) double frameAt[kPass];
     for (int i = 0; i < n; ++i)
-      frameAt[i] = static_cast<double>(mFrameCounter + i);
+      frameAt[i] = static_cast<double>(pass.frameStart + i);
     divide(frameAt, static_cast<double>(mFrameLength), frameAt, n);
     mFrameCurve.values(frameAt, pass.frameEnvelope, n, mFrameSkew);
     pass.frame = pass.frameEnvelope;
   }
 }
 
-// Records the pass and makes its reads as the samples would, in order: the main reader's values go
-// to pass.fetched (after the four its history held), the cross-fade's tail share (the previous
-// grain's continuation, already faded) to pass.tail. Only for passes whose main reads all lie in
-// the recorded stretch.
-void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight, int n)
+// Records the pass and makes the main reader's reads as the samples would: its values go to
+// pass.fetched (after the four its history held). Only for passes whose main reads all lie in the
+// recorded stretch.
+void GrainBox::readMain(Pass& pass, const double* inLeft, const double* inRight, int n)
 {
-  const double length = mGrainLength;
-  const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
-  const bool interpolate = mFrequencyMode;
-  const bool crossFades = pass.tails > 0;
   for (int k = 0; k < 4; ++k)
   {
     pass.fetchedLeft[k] = mMainHistory.y[k][0];
     pass.fetchedRight[k] = mMainHistory.y[k][1];
   }
-  // The main reader's history just before its i-th read: the last four values it read (it reads
-  // every sample), or, without interpolation, the history as it was (reads do not touch it then).
-  auto mainHistoryAt = [&](int i) {
-    const int first = interpolate ? i : 0;
-    History h;
-    for (int k = 0; k < 4; ++k)
-      h.y[k] = Pair{pass.fetchedLeft[first + k], pass.fetchedRight[first + k]};
-    return h;
-  };
-
   // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter):
-  // here the first `recorded` of the pass, from `start` on. (span ≤ buffer size, an int.)
-  const int start = mFrameCounter;
-  const int recorded = std::clamp(static_cast<int>(std::ceil(span)) - start, 0, n);
+  // here the first `recorded` of the pass. (span ≤ buffer size, an int.)
+  pass.recorded = std::clamp(static_cast<int>(std::ceil(mGrainSpan)) - mFrameCounter, 0, n);
   // The tail reader may read ahead of the recording, where the previous frame's samples still
   // are until this pass records over them: keep those.
-  StoredSample before[kPass];
   if (pass.readsAhead)
-    std::copy(mBuffer.get() + start, mBuffer.get() + start + recorded, before);
-  storeInput(inLeft, inRight, recorded);
+    std::copy(mBuffer.get() + pass.frameStart, mBuffer.get() + pass.frameStart + pass.recorded, pass.before);
+  storeInput(inLeft, inRight, pass.recorded);
+  mFrameCounter += n - pass.recorded; // storeInput counted the recorded ones
 
   // The main reader reads at or below the frame counter, never ahead: after the recording it
   // gets what it got sample by sample.
@@ -530,8 +529,29 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
     readStretch(mBuffer.get() + pass.runIndex[r], pass.fetchedLeft + 4 + first, pass.fetchedRight + 4 + first,
                 pass.runStart[r + 1] - first);
   }
+}
 
-  if (!crossFades)
+// The tail reader's reads as the samples would make them, after readMain: the cross-fade's tail
+// share (the previous grain's continuation, already faded) goes to pass.tail.
+void GrainBox::readTails(Pass& pass, int n)
+{
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+  const bool interpolate = mFrequencyMode;
+  const int start = pass.frameStart;
+  const int recorded = pass.recorded;
+  // The main reader's history just before its i-th read: the last four values it read (it reads
+  // every sample), or, without interpolation, the history as it was (reads do not touch it then).
+  auto mainHistoryAt = [&](int i) {
+    const int first = interpolate ? i : 0;
+    History h;
+    for (int k = 0; k < 4; ++k)
+      h.y[k] = Pair{pass.fetchedLeft[first + k], pass.fetchedRight[first + k]};
+    return h;
+  };
+
+  if (pass.tails == 0)
   {
     // First sample of a grain: the tail reader carries on from where the main reader stopped
     // (when the grain has a cross-fade); only the last one counts, as none reads in between.
@@ -584,7 +604,7 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
         const double q = length + pass.position[i + j];
         const int k = static_cast<int>(q);
         const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
-        const StoredSample& stored = ahead > i + j && ahead < recorded ? before[ahead] : mBuffer[k];
+        const StoredSample& stored = ahead > i + j && ahead < recorded ? pass.before[ahead] : mBuffer[k];
         windowLeft[4 + j] = stored.left;
         windowRight[4 + j] = stored.right;
         fraction[j] = q - k;
@@ -606,7 +626,6 @@ void GrainBox::readPass(Pass& pass, const double* inLeft, const double* inRight,
   }
   if (interpolate)
     mMainHistory = mainHistoryAt(n);
-  mFrameCounter += n - recorded; // storeInput counted the recorded ones
 }
 
 // Records `count` input samples from the frame counter on and counts them.

@@ -101,6 +101,9 @@ private:
     int tails = 0;
     bool regular = true;     // every main position lies in the recorded stretch
     bool readsAhead = false; // a tail read lies ahead of the recording
+    int frameStart = 0;      // frame counter of the first sample of the pass
+    int recorded = 0;        // samples of the pass that are recorded, from the first
+    StoredSample before[kPass]; // what the recording replaced, when a tail read lies ahead
     int lastGrainStart = -1; // the last sample whose main position is below 1, or -1
     // Stretches of samples whose main reads follow one another in the buffer: run r starts at
     // sample runStart[r] and reads from buffer index runIndex[r] on; runStart[runs] = n.
@@ -126,7 +129,8 @@ private:
   template <bool kAudible>
   void run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
   void evaluateEnvelopes(Pass& pass, int n) const;
-  void readPass(Pass& pass, const double* inLeft, const double* inRight, int n);
+  void readMain(Pass& pass, const double* inLeft, const double* inRight, int n);
+  void readTails(Pass& pass, int n);
   void storeInput(const double* inLeft, const double* inRight, int count);
   template <bool kAudible>
   void samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
