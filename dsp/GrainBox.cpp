@@ -339,8 +339,6 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   double p = mGrainPosition;
   for (int i = 0; i < n;)
   {
-    if (p < 1.0)
-      pass.lastGrainStart = i;
     if (p >= 0.0 && p < span)
     {
       const int index = static_cast<int>(p);
@@ -386,23 +384,36 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   pass.regular = regular;
   pass.frameStart = mFrameCounter;
 
-  // The tail reader's positions, for each cross-fade sample that has a tail, and whether one
-  // reads ahead of the recording (beyond the frame counter of its sample).
+  // The tail reader over the cross-fade samples: its positions, for each one that has a tail; the
+  // runs it reads in (consecutive samples, each run beginning a new grain or carrying on), with
+  // the grain starts where it takes over the main reader's history; whether a read lies ahead of
+  // the recording (beyond the frame counter of its sample).
   if (kAudible && overlap > 0.0)
   {
     pass.runStart[pass.runs] = n;
     int tails = 0;
     bool readsAhead = false;
+    int previous = -2; // the last sample with a tail read
     const double firstAfterRecording = mFrameCounter + 1.0; // the frame counter of sample 0, plus 1
     const auto tailAt = [&](int i) {
       const double at = pass.position[i];
-      const double q = length + at;
       if (!(at < overlap))
         return false;
-      if (q < span)
+      const bool grainStart = at < 1.0;
+      const double q = length + at;
+      const bool reads = q < span;
+      if (grainStart || (reads && i != previous + 1))
       {
-        pass.grainAt[n + tails++] = q;
+        pass.crossFadeStart[pass.crossFades] = i;
+        pass.crossFadeLength[pass.crossFades] = 0;
+        pass.crossFadeCopies[pass.crossFades++] = grainStart;
+      }
+      if (reads)
+      {
+        pass.tailPosition[tails++] = q;
+        ++pass.crossFadeLength[pass.crossFades - 1];
         readsAhead |= q >= firstAfterRecording + i;
+        previous = i;
       }
       return true;
     };
@@ -472,13 +483,13 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
     {
       for (int i = 0; i < n; ++i)
         pass.grainEnvelope[i] = table[static_cast<int>(pass.position[i])];
-      for (int i = n; i < n + pass.tails; ++i)
-        pass.grainEnvelope[i] = table[static_cast<int>(pass.grainAt[i])];
+      for (int i = 0; i < pass.tails; ++i)
+        pass.grainEnvelope[n + i] = table[static_cast<int>(pass.tailPosition[i])];
     }
     else
     {
       divide(pass.position, mGrainSpan, pass.grainAt, n);
-      divide(pass.grainAt + n, mGrainSpan, pass.grainAt + n, pass.tails);
+      divide(pass.tailPosition, mGrainSpan, pass.grainAt + n, pass.tails);
       mGrainCurve.values(pass.grainAt, pass.grainEnvelope, n + pass.tails, mGrainSkew);
     }
   }
@@ -535,9 +546,6 @@ void GrainBox::readMain(Pass& pass, const double* inLeft, const double* inRight,
 // share (the previous grain's continuation, already faded) goes to pass.tail.
 void GrainBox::readTails(Pass& pass, int n)
 {
-  const double length = mGrainLength;
-  const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
   const bool interpolate = mFrequencyMode;
   const int start = pass.frameStart;
   const int recorded = pass.recorded;
@@ -551,79 +559,50 @@ void GrainBox::readTails(Pass& pass, int n)
     return h;
   };
 
-  if (pass.tails == 0)
+  // Within a run the tail reader reads one value per sample after the four its history holds,
+  // like the main reader, so a run's values are read in order first and its arithmetic is done
+  // across the run. At a grain start it carries on from where the main reader stopped.
+  History tail = mTailHistory;
+  int tailIndex = 0; // into the tail envelopes, pass.grainEnvelope + n
+  for (int r = 0; r < pass.crossFades; ++r)
   {
-    // First sample of a grain: the tail reader carries on from where the main reader stopped
-    // (when the grain has a cross-fade); only the last one counts, as none reads in between.
-    const int i = pass.lastGrainStart;
-    if (i >= 0 && pass.position[i] < overlap)
-      mTailHistory = mainHistoryAt(i);
-  }
-  else
-  {
-    // The tail reader reads on the cross-fade samples, which come in runs (the start of each
-    // grain). Within a run it reads one value per sample after the four its history holds, like
-    // the main reader, so a run's values are read in order first and its arithmetic is done across
-    // the run; a grain start begins a run with the main reader's history.
-    History tail = mTailHistory;
-    int tailIndex = 0; // into the tail envelopes, pass.grainEnvelope + n
-    for (int i = 0; i < n;)
+    const int i = pass.crossFadeStart[r];
+    const int m = pass.crossFadeLength[r];
+    if (pass.crossFadeCopies[r])
+      tail = mainHistoryAt(i);
+    if (m == 0)
+      continue;
+    // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
+    // into the new grain. The tail positions lie in the recorded stretch (q < span ≤ buffer).
+    alignas(64) double windowLeft[kPass + 4];
+    alignas(64) double windowRight[kPass + 4];
+    alignas(64) double fraction[kPass];
+    for (int k = 0; k < 4; ++k)
     {
-      const double at = pass.position[i];
-      if (!(at < overlap))
-      {
-        ++i;
-        continue;
-      }
-      // First sample of a grain: the tail reader carries on from where the main reader stopped.
-      if (at < 1.0)
-        tail = mainHistoryAt(i);
-      // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
-      // into the new grain. The tail position lies in the recorded stretch (q < span ≤ buffer).
-      if (!(length + at < span))
-      {
-        ++i;
-        continue;
-      }
-      int end = i + 1;
-      while (end < n && pass.position[end] < overlap && !(pass.position[end] < 1.0) &&
-             length + pass.position[end] < span)
-        ++end;
-      const int m = end - i;
-
-      alignas(64) double windowLeft[kPass + 4];
-      alignas(64) double windowRight[kPass + 4];
-      alignas(64) double fraction[kPass];
-      for (int k = 0; k < 4; ++k)
-      {
-        windowLeft[k] = tail.y[k][0];
-        windowRight[k] = tail.y[k][1];
-      }
-      for (int j = 0; j < m; ++j)
-      {
-        const double q = length + pass.position[i + j];
-        const int k = static_cast<int>(q);
-        const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
-        const StoredSample& stored = ahead > i + j && ahead < recorded ? pass.before[ahead] : mBuffer[k];
-        windowLeft[4 + j] = stored.left;
-        windowRight[4 + j] = stored.right;
-        fraction[j] = q - k;
-        pass.fade[i + j] = pass.position[i + j] * mOverlapStep;
-      }
-      const Channels channels{{windowLeft + 1, windowRight + 1}, {nullptr, nullptr},
-                              {pass.tailLeft + i, pass.tailRight + i}};
-      fadeOutTails(channels, fraction, interpolate, pass.fade + i,
-                   pass.grainShaped ? pass.grainEnvelope + n + tailIndex : nullptr, m);
-      if (interpolate)
-        for (int k = 0; k < 4; ++k)
-          tail.y[k] = Pair{windowLeft[m + k], windowRight[m + k]};
-      pass.crossFadeStart[pass.crossFades] = i;
-      pass.crossFadeLength[pass.crossFades++] = m;
-      tailIndex += m;
-      i = end;
+      windowLeft[k] = tail.y[k][0];
+      windowRight[k] = tail.y[k][1];
     }
-    mTailHistory = tail;
+    for (int j = 0; j < m; ++j)
+    {
+      const double q = pass.tailPosition[tailIndex + j];
+      const int k = static_cast<int>(q);
+      const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
+      const StoredSample& stored = ahead > i + j && ahead < recorded ? pass.before[ahead] : mBuffer[k];
+      windowLeft[4 + j] = stored.left;
+      windowRight[4 + j] = stored.right;
+      fraction[j] = q - k;
+      pass.fade[i + j] = pass.position[i + j] * mOverlapStep;
+    }
+    const Channels channels{{windowLeft + 1, windowRight + 1}, {nullptr, nullptr},
+                            {pass.tailLeft + i, pass.tailRight + i}};
+    fadeOutTails(channels, fraction, interpolate, pass.fade + i,
+                 pass.grainShaped ? pass.grainEnvelope + n + tailIndex : nullptr, m);
+    if (interpolate)
+      for (int k = 0; k < 4; ++k)
+        tail.y[k] = Pair{windowLeft[m + k], windowRight[m + k]};
+    tailIndex += m;
   }
+  mTailHistory = tail;
   if (interpolate)
     mMainHistory = mainHistoryAt(n);
 }

@@ -94,6 +94,7 @@ private:
   struct Pass
   {
     alignas(64) double position[kPass];      // main reader
+    alignas(64) double tailPosition[kPass]; // tail reader, for each cross-fade sample with a tail
     // Grain envelope positions: the main reader's for samples 0 … n - 1, then the tail reader's for
     // each cross-fade sample with a tail, in order; then the envelope at each.
     alignas(64) double grainAt[2 * kPass];
@@ -104,7 +105,6 @@ private:
     int frameStart = 0;      // frame counter of the first sample of the pass
     int recorded = 0;        // samples of the pass that are recorded, from the first
     StoredSample before[kPass]; // what the recording replaced, when a tail read lies ahead
-    int lastGrainStart = -1; // the last sample whose main position is below 1, or -1
     // Stretches of samples whose main reads follow one another in the buffer: run r starts at
     // sample runStart[r] and reads from buffer index runIndex[r] on; runStart[runs] = n.
     int runs = 0;
@@ -116,11 +116,13 @@ private:
     const double* frame = nullptr; // the frame envelope for the pass: frameEnvelope, or a stretch of a table
     alignas(64) double fetchedLeft[kPass + 4]; // the main reader's history before the pass, then each value it reads
     alignas(64) double fetchedRight[kPass + 4];
-    // The grain cross-fade: runs of samples with a tail read, each sample's share of the new grain
-    // and the previous grain's faded share.
+    // The grain cross-fade: runs of samples with a tail read (a run at a grain start may have no
+    // read, just the start), each sample's share of the new grain and the previous grain's faded
+    // share.
     int crossFades = 0;
     int crossFadeStart[kPass];
     int crossFadeLength[kPass];
+    bool crossFadeCopies[kPass]; // the run begins a grain: the tail reader takes the main history
     alignas(64) double fade[kPass];
     alignas(64) double tailLeft[kPass];
     alignas(64) double tailRight[kPass];
