@@ -194,7 +194,8 @@ public:
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)
       if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-        figures.push_back({run.benchmark_name(), run.real_accumulated_time / static_cast<double>(run.iterations)});
+        // CPU time: what the plug-in costs, however busy the machine is with other work.
+        figures.push_back({run.benchmark_name(), run.cpu_accumulated_time / static_cast<double>(run.iterations)});
   }
 
   std::vector<Figure> figures;
