@@ -8,11 +8,6 @@
 using plug::IParam;
 
 namespace {
-// Editor refresh requests, collected for the next idle tick.
-constexpr unsigned kRefreshSliders = 1u << 0;
-constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
-constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
-
 static_assert(kNumParams <= 32, "pending parameter changes are one bit each in a 32-bit word");
 
 // The filter as it starts: no input or output remembered.
@@ -105,6 +100,7 @@ Quennet::Quennet(const plug::InstanceInfo&)
   SetChannelLabel(plug::kOutput, 1, "Quennet Right");
 
   initParameters();
+  installEditorFactory();
   initPresets();
   mTuningClient = MTS_RegisterClient();
   mConstructing = false;
@@ -165,11 +161,6 @@ bool Quennet::loadConfig()
   mLearn.loadConfig();
   resizeUI();
   return true;
-}
-
-void Quennet::resizeUI()
-{
-  // The editor's sizes come with the editor itself; without an open window there is nothing to do.
 }
 
 void Quennet::OnParamChange(int paramIdx)
@@ -340,32 +331,4 @@ void Quennet::sendValuesToEditor()
 {
   for (int i = 0; i < kNumParams; ++i)
     SendParameterValueFromDelegate(i, std::clamp(GetParam(i)->GetNormalized(), 0.0, 1.0), true);
-}
-
-// Editor refreshes.
-
-void Quennet::requestEditorRefresh(unsigned what)
-{
-  if (GetEditor())
-    mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
-}
-
-void Quennet::updateSliders() { requestEditorRefresh(kRefreshSliders); }
-void Quennet::updateGrainEnvelope() { requestEditorRefresh(kRefreshGrainEnvelope); }
-void Quennet::updateFrameEnvelope() { requestEditorRefresh(kRefreshFrameEnvelope); }
-
-void Quennet::updateLED()
-{
-  OnIdle();
-}
-
-void Quennet::OnIdle()
-{
-  const unsigned refresh = mEditorRefresh.exchange(0, std::memory_order_relaxed);
-  const bool resetLearnSwitch = mLearn.takeSwitchResetRequest();
-  if (!HasOpenEditor())
-    return;
-  // The editor's controls (LED, sliders, envelope displays, learn switch) come with the editor itself.
-  (void)refresh;
-  (void)resetLearnSwitch;
 }

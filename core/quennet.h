@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "core/quennet.param.h"
 #include "dsp/ADSR.h"
@@ -10,6 +11,20 @@
 #include "framework/IPlugin.h"
 #include "services/midi_learn.h"
 #include "services/tuning_client.h"
+
+// The editor's types, defined in editor/: the plug-in keeps references to a few of its controls
+// and its size table, and needs no graphics header for that.
+namespace plug::graphics {
+class IBitmapControl;
+class IGraphics;
+}
+class ITWEnvelopeControl;
+class ITWSliderControl;
+class ITWSwitchMidiLearn;
+class VersionCheck;
+namespace GUI {
+enum GUISize : int;
+}
 
 // Second-order high-pass of one output channel; coefficients made for `sampleRate` by OnReset.
 struct Highpass {
@@ -71,18 +86,48 @@ public:
   void setMidiLearnParam(int paramIdx) { mLearn.setMidiLearnParam(paramIdx); }
   void setMidiLearnCC(int controller) { mLearn.setMidiLearnCC(controller); }
   void applyMidiLearn() { mLearn.applyMidiLearn(); }
-  // Resizes an open editor to the preferred scale.
-  void resizeUI();
   MidiLearnConfig& learn() { return mLearn; }
   const MidiLearnConfig& learn() const { return mLearn; }
+
+  // The editor (editor/quennet.editor.cpp); user-interface thread.
+  // Installs the layout function that fills each new editor.
+  void createGraphics();
+  // Resizes an open editor to the preferred scale; does nothing without one.
+  void resizeUI();
+  // Makes a size of the size menu the preferred scale and resizes an open editor to it.
+  void resizeUI(GUI::GUISize size);
+  // Asks the maker's version service for the newest release and answers in the open editor's
+  // message boxes; the result is VersionCheck's status. Without an open editor nothing is asked
+  // (VersionCheck::kEmptyAnswer).
+  int checkVersionAgainstWeb();
+  // The service the version check asks (tests: a local server); null: the maker's.
+  void setVersionCheck(std::shared_ptr<const VersionCheck> check) { mVersionCheck = std::move(check); }
+  void OnEditorClose() override;
+
+  // The editor controls the plug-in updates. Valid only while the editor they belong to
+  // (`graphics`) exists: set by its layout, cleared when it closes. User-interface thread.
+  struct EditorReferences {
+    plug::graphics::IGraphics* graphics = nullptr;
+    ITWSwitchMidiLearn* midiLearnSwitch = nullptr;
+    ITWSliderControl* grainLengthSlider = nullptr;
+    ITWSliderControl* grainSyncSlider = nullptr;
+    ITWSliderControl* grainFrequencySlider = nullptr;
+    ITWSliderControl* frameLengthSlider = nullptr;
+    ITWSliderControl* frameSyncSlider = nullptr;
+    ITWEnvelopeControl* grainEnvelope = nullptr;
+    ITWEnvelopeControl* frameEnvelope = nullptr;
+    plug::graphics::IBitmapControl* midiLed = nullptr;
+  };
+  const EditorReferences& editorReferences() const { return mEditor; }
 
   // Notes; audio thread (or before the first render call).
   void setNoteOn(int note, int velocity);
   void setNoteOff(int note);
   void allNotesOff();
 
-  // Editor refreshes; each does nothing while no editor is attached, and only marks what the
-  // next idle tick redraws, so they are safe on any thread.
+  // Editor refreshes. The three update... requests may come from any thread (they follow parameter
+  // changes): they only mark what the next idle tick applies on the user-interface thread, and
+  // touch no control. updateLED() is the idle tick's LED rule; user-interface thread.
   void updateLED();
   void updateSliders();
   void updateGrainEnvelope();
@@ -128,6 +173,13 @@ private:
                     double* outR, int n, double mix, double volume);
   void sendValuesToEditor();
   void requestEditorRefresh(unsigned what);
+
+  // Editor (editor/quennet.editor.cpp).
+  void installEditorFactory();
+  void layoutEditor(plug::graphics::IGraphics& g);
+  // The editor the references belong to while it is attached and open, else null.
+  plug::graphics::IGraphics* openEditor() const;
+  void applySliderRule();
 
   template <typename Fn>
   void forEachVoice(Fn&& fn)
@@ -180,5 +232,8 @@ private:
   // Parameter changes waiting for the audio thread: bit i for parameter i.
   std::atomic<std::uint32_t> mPendingParamChanges{0};
   bool mConstructing = true;
+  // Editor refreshes asked for since the last idle tick, one bit each (any thread).
   std::atomic<unsigned> mEditorRefresh{0};
+  EditorReferences mEditor;
+  std::shared_ptr<const VersionCheck> mVersionCheck;
 };

@@ -66,8 +66,9 @@ public:
   int controllerParam(int controller) const;
   void setControllerParam(int controller, int paramIdx);
 
-  // The scale the editor opens at, as read from the file.
+  // The scale the editor opens at: as read from the file, or as the editor's size menu last set it.
   float preferredScale() const { return mPreferredScale.load(std::memory_order_relaxed); }
+  void setPreferredScale(float scale) { mPreferredScale.store(scale, std::memory_order_relaxed); }
   // The open editor's draw scale, written by saveConfig; 0 (or below) when no editor is open,
   // and then the preferred scale is written instead.
   void setEditorScale(float scale) { mEditorScale.store(scale, std::memory_order_relaxed); }

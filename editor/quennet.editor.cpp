@@ -1,0 +1,261 @@
+// The plug-in's editor side: the factory and layout, the idle updates, the window sizes and the
+// version check's message boxes. Members of Quennet; the plug-in's other files know nothing of
+// graphics.
+
+#include "editor/quennet.editor.h"
+
+#include <memory>
+#include <string>
+
+#include "core/quennet.h"
+#include "editor/asset_folder.h"
+#include "editor/quennet.controls.h"
+#include "graphics/IGraphics.h"
+#include "graphics/ITextControl.h"
+#include "services/version_check.h"
+
+using namespace plug::graphics;
+
+namespace {
+
+// Editor refreshes asked for since the last idle tick (Quennet::mEditorRefresh).
+constexpr unsigned kRefreshSliders = 1u << 0;
+constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
+constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
+
+constexpr const char* kVersionLabel = "v.1.1.2";
+
+// The version check's message boxes and browser on an editor's graphics context. Each box's
+// completion holds the adapter, so the check's completions find it alive for as long as the box
+// exists; boxes are dropped unanswered when the editor closes, and their completions never run.
+class GraphicsVersionCheckUI final : public VersionCheckUI, public std::enable_shared_from_this<GraphicsVersionCheckUI> {
+public:
+  explicit GraphicsVersionCheckUI(IGraphics& g) : mG(g) {}
+
+  void showMessageBox(const std::string& text, const std::string& caption, BoxType type,
+                      Completion completion) override
+  {
+    IMsgBoxCompletion done;
+    if (completion)
+      done = [self = shared_from_this(), completion = std::move(completion)](EMsgBoxResult result) {
+        completion(result == EMsgBoxResult::kYes  ? Answer::kYes
+                   : result == EMsgBoxResult::kNo ? Answer::kNo
+                                                  : Answer::kOK);
+      };
+    mG.ShowMessageBox(text.c_str(), caption.c_str(), type == BoxType::kYesNo ? EMsgBoxType::kYesNo : EMsgBoxType::kOK,
+                      std::move(done));
+  }
+
+  void openUrl(const std::string& url) override { mG.OpenURL(url.c_str()); }
+
+private:
+  IGraphics& mG;
+};
+
+} // namespace
+
+// ---- Factory and layout ----
+
+void Quennet::installEditorFactory()
+{
+  SetMakeGraphicsFunc([this] {
+    std::unique_ptr<IGraphics> g = MakeGraphics(*this, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
+    g->SetAssetFolder(editorAssetFolder());
+    createGraphics();
+    return g;
+  });
+}
+
+void Quennet::createGraphics()
+{
+  SetLayoutFunc([this](IGraphics* g) {
+    if (g)
+      layoutEditor(*g);
+  });
+}
+
+// Runs once the new editor's window is open, before the editor is attached to the plug-in (so the
+// slider rule at the end works on `g` itself).
+void Quennet::layoutEditor(IGraphics& g)
+{
+  const IBitmap knob = g.LoadBitmap("knob.png", 65);
+  const IBitmap switchBitmap = g.LoadBitmap("switch.png", 2);
+  const IBitmap handle = g.LoadBitmap("handle.png", 1);
+  const IBitmap learn = g.LoadBitmap("learn.png", 2);
+  const IBitmap led = g.LoadBitmap("led.png", 2);
+  const IBitmap triangle = g.LoadBitmap("triangle.png", 1);
+  g.LoadFont("Roboto-Bold.ttf", "Roboto-Bold.ttf");
+  g.EnableMouseOver(true);
+  g.EnableMultiTouch(IGraphics::PlatformSupportsMultiTouch());
+  g.AttachBackground("back.jpg");
+
+  g.AttachControl(new ITWSizeContextControl(IRECT(0, 0, kEditorWidth, kEditorHeight)), kNoTag, "");
+  g.SetScaleConstraints(kEditorMinScale, kEditorMaxScale);
+  g.Resize(kEditorWidth, kEditorHeight, mLearn.preferredScale(), true);
+  g.AttachControl(new ITWOnlineMenu(IRECT(32, 48, 216, 272)), kNoTag, "");
+  g.AttachCornerResizer(new ITWCornerResizer(IRECT(0, 0, static_cast<float>(g.Width()), static_cast<float>(g.Height())),
+                                             kCornerResizerSize),
+                        EUIResizerMode::kScale, false);
+  // The version text lies in the logo area: it lets the mouse through to the online menu.
+  IControl* version = g.AttachControl(
+    new ITextControl(IRECT(32, 240, 212, 268), kVersionLabel, versionLabelText(), IColor(0, 0, 0, 0)), kNoTag, "");
+  version->SetIgnoreMouse(true);
+  g.AttachControl(new ITWPresetMenu(IRECT(274, 52, 326, 96), triangle), kNoTag, "");
+
+  // A new editor starts with learn disarmed.
+  mLearn.doMidiLearn(false);
+
+  EditorReferences refs;
+  refs.graphics = &g;
+  auto attach = [&g](auto* control) {
+    g.AttachControl(control, kNoTag, "");
+    return control;
+  };
+  auto attachHidden = [&g](auto* control) {
+    g.AttachControl(control, kNoTag, "");
+    control->Hide(true);
+    return control;
+  };
+  refs.midiLearnSwitch = attach(new ITWSwitchMidiLearn(58, 774, learn));
+  attach(new ITWKnobControl(60, 332, knob, kVolume));
+  attach(new ITWKnobControl(60, 572, knob, kMix));
+  refs.grainLengthSlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainLength));
+  refs.grainSyncSlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainSync));
+  refs.grainFrequencySlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainFrequency));
+  attach(new ITWMenuControl(IRECT(488, 192, 616, 256), kGrainMode));
+  attach(new ITWKnobControl(676, 204, knob, kGrainOverlap));
+  refs.grainEnvelope = attach(new ITWEnvelopeControl(IRECT(500, 378, 784, 542), kGrainEnvelopeId));
+  attach(new ITWKnobControl(436, 572, knob, kGrainFadeIn));
+  attach(new ITWKnobControl(580, 572, knob, kGrainSkew));
+  attach(new ITWKnobControl(724, 572, knob, kGrainFadeOut));
+  refs.frameLengthSlider = attachHidden(new ITWSliderControl(976, 272, handle, kFrameLength));
+  refs.frameSyncSlider = attachHidden(new ITWSliderControl(976, 272, handle, kFrameSync));
+  attach(new ITWSwitchControl(1156, 204, switchBitmap, kFrameSyncToHost));
+  attach(new ITWKnobControl(1348, 204, knob, kFrameOverlap));
+  refs.frameEnvelope = attach(new ITWEnvelopeControl(IRECT(1172, 378, 1456, 542), kFrameEnvelopeId));
+  attach(new ITWKnobControl(1108, 572, knob, kFrameFadeIn));
+  attach(new ITWKnobControl(1252, 572, knob, kFrameSkew));
+  attach(new ITWKnobControl(1396, 572, knob, kFrameFadeOut));
+  refs.midiLed = attachHidden(new IBitmapControl(1632, 56, led, kMidiLedId));
+  attach(new ITWMenuControl(IRECT(1700, 192, 1828, 256), kMidiPolyphony));
+  attach(new ITWKnobControl(1612, 332, knob, kMidiAttack));
+  attach(new ITWKnobControl(1788, 332, knob, kMidiDecay));
+  attach(new ITWKnobControl(1612, 572, knob, kMidiSustain));
+  attach(new ITWKnobControl(1788, 572, knob, kMidiRelease));
+  mEditor = refs;
+
+  mLearn.setEditorScale(g.GetDrawScale());
+  if (g.WindowIsOpen())
+    applySliderRule();
+}
+
+void Quennet::OnEditorClose()
+{
+  // A second editor that a host opened meanwhile stays attached when an older one closes; the
+  // references are that editor's then and stay.
+  if (GetEditor() != nullptr && GetEditor() == mEditor.graphics)
+    return;
+  mEditor = EditorReferences{};
+  mLearn.setEditorScale(0.0f);
+}
+
+IGraphics* Quennet::openEditor() const
+{
+  return mEditor.graphics && HasOpenEditor() && GetEditor() == mEditor.graphics ? mEditor.graphics : nullptr;
+}
+
+// ---- Idle updates ----
+
+void Quennet::requestEditorRefresh(unsigned what)
+{
+  // Also without an editor: a request made while one is being built is applied at its first tick.
+  mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
+}
+
+void Quennet::updateSliders() { requestEditorRefresh(kRefreshSliders); }
+void Quennet::updateGrainEnvelope() { requestEditorRefresh(kRefreshGrainEnvelope); }
+void Quennet::updateFrameEnvelope() { requestEditorRefresh(kRefreshFrameEnvelope); }
+
+void Quennet::applySliderRule()
+{
+  const bool sync = mGrainSyncMode.load(std::memory_order_relaxed);
+  const bool freq = mGrainFreqMode.load(std::memory_order_relaxed);
+  const bool midi = mMidiMode.load(std::memory_order_relaxed);
+  const bool frameSync = mFrameSyncToHost.load(std::memory_order_relaxed);
+  mEditor.grainLengthSlider->Hide(sync || freq || midi);
+  mEditor.grainSyncSlider->Hide(!sync);
+  mEditor.grainFrequencySlider->Hide(!freq);
+  mEditor.frameLengthSlider->Hide(frameSync);
+  mEditor.frameSyncSlider->Hide(!frameSync);
+}
+
+void Quennet::updateLED()
+{
+  if (!openEditor())
+    return;
+  if (!mMidiMode.load(std::memory_order_relaxed)) {
+    mEditor.midiLed->Hide(true);
+    return;
+  }
+  mEditor.midiLed->Hide(false);
+  mEditor.midiLed->SetValueFromDelegate(mNoteActive.load(std::memory_order_relaxed) ? 1.0 : 0.0, 0);
+}
+
+void Quennet::OnIdle()
+{
+  // Taken whether or not an editor is open: what was asked for while none was needs no applying.
+  const unsigned refresh = mEditorRefresh.exchange(0, std::memory_order_relaxed);
+  const bool resetLearnSwitch = mLearn.takeSwitchResetRequest();
+  IGraphics* g = openEditor();
+  if (!g)
+    return;
+  mLearn.setEditorScale(g->GetDrawScale());
+  // A learn completed (on whichever thread): the switch shows off again, unless it was armed anew.
+  if (resetLearnSwitch && !mLearn.learnActive()) {
+    mEditor.midiLearnSwitch->SetValueFromDelegate(0.0, 0);
+    mEditor.midiLearnSwitch->SetDirty(true, -1);
+  }
+  if (refresh & kRefreshSliders)
+    applySliderRule();
+  if (refresh & kRefreshGrainEnvelope)
+    mEditor.grainEnvelope->SetDirty(true, -1);
+  if (refresh & kRefreshFrameEnvelope)
+    mEditor.frameEnvelope->SetDirty(true, -1);
+  updateLED();
+}
+
+// ---- Sizes ----
+
+void Quennet::resizeUI()
+{
+  IGraphics* g = openEditor();
+  const float scale = mLearn.preferredScale();
+  if (!g || !(scale > 0.0f))
+    return;
+  g->Resize(kEditorWidth, kEditorHeight, scale, true);
+  mLearn.setEditorScale(g->GetDrawScale());
+}
+
+void Quennet::resizeUI(GUI::GUISize size)
+{
+  if (!openEditor())
+    return;
+  const float scale = GUI::scaleOf(size);
+  if (scale > 0.0f) {
+    mLearn.setPreferredScale(scale);
+    resizeUI();
+  }
+}
+
+// ---- Version check ----
+
+int Quennet::checkVersionAgainstWeb()
+{
+  IGraphics* g = openEditor();
+  if (!g)
+    return VersionCheck::kEmptyAnswer;
+  const auto ui = std::make_shared<GraphicsVersionCheckUI>(*g);
+  if (mVersionCheck)
+    return mVersionCheck->checkVersionAgainstWeb(*ui);
+  return VersionCheck().checkVersionAgainstWeb(*ui);
+}
