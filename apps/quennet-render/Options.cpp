@@ -14,6 +14,7 @@ const char* usageText()
   return R"(Usage: quennet-render [OPTIONS] INPUT OUTPUT
        quennet-render --list-presets | --list-params [--markdown]
        quennet-render --overview PICTURE.png FILE...
+       quennet-render --editor-picture PICTURE.png [--scale S] [-p N|NAME] [-s NAME=VALUE]...
 
 Renders an audio file through the Quennet plug-in exactly as a host plays it: float buffers,
 MIDI and transport go through the plug-in's processing call block by block.
@@ -35,6 +36,8 @@ MIDI and transport go through the plug-in's processing call block by block.
       --list-presets, --list-params   print the presets, or every parameter with range, default and display texts
       --markdown          print those lists as Markdown tables
       --overview PICTURE.png FILE...  one picture of the waveforms of several audio files
+      --editor-picture PICTURE.png    the plug-in's editor as it shows the preset and the --set values
+      --scale S           the editor picture's scale, 0.25-4 (default 0.5: 984 x 432 pixels)
   -q, --quiet             no progress bar
   -h, --help
 
@@ -60,7 +63,7 @@ constexpr OptionSpec kOptionSpecs[] = {
   {"midi", 0, true},            {"tail", 0, true},         {"format", 0, true},
   {"waveform", 0, true},        {"list-presets", 0, false}, {"list-params", 0, false},
   {"markdown", 0, false},       {"overview", 0, true},     {"quiet", 'q', false},
-  {"help", 'h', false},
+  {"help", 'h', false},         {"editor-picture", 0, true}, {"scale", 0, true},
 };
 
 const OptionSpec* findLong(const std::string& name)
@@ -92,7 +95,7 @@ bool readWholeNumber(const std::string& text, long long& value)
 }
 
 void applyOption(Options& options, const OptionSpec& spec, const std::string& value, bool& tempoOrPositionGiven,
-                 int& listModes)
+                 int& listModes, bool& scaleGiven)
 {
   const std::string name = spec.longName;
   if (name == "preset") {
@@ -160,6 +163,18 @@ void applyOption(Options& options, const OptionSpec& spec, const std::string& va
     options.mode = Options::Mode::Overview;
     options.overviewPicture = value;
     ++listModes;
+  } else if (name == "editor-picture") {
+    if (value.empty())
+      throw BadInput("--editor-picture needs a picture file name");
+    options.mode = Options::Mode::EditorPicture;
+    options.editorPicture = value;
+    ++listModes;
+  } else if (name == "scale") {
+    double scale = 0.0;
+    if (!readNumber(value, scale) || scale < kMinEditorScale || scale > kMaxEditorScale)
+      throw BadInput("--scale must be a number from 0.25 to 4, not " + inQuotes(value));
+    options.editorScale = scale;
+    scaleGiven = true;
   } else if (name == "quiet") {
     options.quiet = true;
   } else if (name == "help") {
@@ -185,7 +200,8 @@ Options parseOptions(const std::vector<std::string>& args)
   std::vector<std::string> positional;
   bool tempoOrPositionGiven = false;
   bool help = false;
-  int otherModes = 0;  // --list-presets, --list-params, --overview
+  bool scaleGiven = false;
+  int otherModes = 0;  // --list-presets, --list-params, --overview, --editor-picture
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -229,7 +245,7 @@ Options parseOptions(const std::vector<std::string>& args)
     }
     if (std::string(spec->longName) == "help")
       help = true;
-    applyOption(options, *spec, value, tempoOrPositionGiven, otherModes);
+    applyOption(options, *spec, value, tempoOrPositionGiven, otherModes, scaleGiven);
   }
 
   if (help) {
@@ -237,7 +253,9 @@ Options parseOptions(const std::vector<std::string>& args)
     return options;
   }
   if (otherModes > 1)
-    throw BadInput("choose one of --list-presets, --list-params and --overview");
+    throw BadInput("choose one of --list-presets, --list-params, --overview and --editor-picture");
+  if (scaleGiven && options.mode != Options::Mode::EditorPicture)
+    throw BadInput("--scale goes with --editor-picture");
   if (options.markdown && options.mode != Options::Mode::ListPresets && options.mode != Options::Mode::ListParams)
     throw BadInput("--markdown goes with --list-presets or --list-params");
   if (!options.transport && tempoOrPositionGiven)
@@ -246,6 +264,7 @@ Options parseOptions(const std::vector<std::string>& args)
   switch (options.mode) {
     case Options::Mode::ListPresets:
     case Options::Mode::ListParams:
+    case Options::Mode::EditorPicture:
       if (!positional.empty())
         throw BadInput("unexpected argument " + inQuotes(positional.front()));
       break;

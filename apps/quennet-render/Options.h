@@ -15,6 +15,9 @@ constexpr int kMaxBlockSize = 65536;
 constexpr double kMaxTempo = 1000.0;            // beats per minute
 constexpr double kMaxTailSeconds = 3600.0;
 constexpr std::int64_t kMaxPosition = 1ll << 52;  // samples; keeps position + frame exact as a double
+constexpr double kMinEditorScale = 0.25;
+constexpr double kMaxEditorScale = 4.0;
+constexpr double kDefaultEditorScale = 0.5;  // the editor's default window, 984 × 432
 
 // Everything the command line asks for.
 struct Options {
@@ -24,6 +27,7 @@ struct Options {
     ListPresets,
     ListParams,
     Overview,     // one picture of several audio files
+    EditorPicture,  // the editor as a PNG, after the preset and the settings
   };
   Mode mode = Mode::Render;
   bool markdown = false;  // --list-* as Markdown tables
@@ -44,6 +48,9 @@ struct Options {
 
   std::string overviewPicture;
   std::vector<std::string> overviewFiles;
+
+  std::string editorPicture;
+  double editorScale = kDefaultEditorScale;
 };
 
 // A decimal number that fills the whole text and is finite.

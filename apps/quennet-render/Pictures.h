@@ -17,6 +17,8 @@ public:
 
   // Draws one row per entry. Throws RenderFailure.
   void draw(const std::vector<plug::graphics::WaveformRow>& rows);
+  // A picture drawn elsewhere, as PNG bytes. Throws RenderFailure.
+  void write(const std::vector<unsigned char>& png) { mFile.write(png.data(), png.size()); }
   void commit() { mFile.commit(); }
 
 private:

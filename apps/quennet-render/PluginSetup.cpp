@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "apps/quennet-render/Errors.h"
+#include "framework/IParam.h"
 #include "apps/quennet-render/Options.h"
 
 namespace render {
@@ -98,6 +99,29 @@ void applyPreset(plug::IPlugin& plugin, int presetIdx)
 void applySetting(plug::IPlugin& plugin, const ParamSetting& setting)
 {
   plugin.SetParameterFromHostPlain(setting.paramIdx, setting.value);
+}
+
+PluginSettings resolvePluginSettings(const plug::IPlugin& plugin, const std::string& preset,
+                                     const std::vector<std::pair<std::string, std::string>>& settings)
+{
+  PluginSettings resolved;
+  resolved.preset = findPreset(plugin, preset);
+  for (const auto& [name, value] : settings)
+    resolved.settings.push_back(resolveSetting(plugin, name, value));
+  return resolved;
+}
+
+void applyPluginSettings(plug::IPlugin& plugin, const PluginSettings& resolved,
+                         const std::vector<std::pair<std::string, std::string>>& settings)
+{
+  applyPreset(plugin, resolved.preset);
+  for (size_t i = 0; i < resolved.settings.size(); ++i) {
+    const plug::IParam& param = *plugin.GetParam(resolved.settings[i].paramIdx);
+    if (resolved.settings[i].outOfRange)
+      printWarning(settings[i].first + "=" + settings[i].second + " is outside " + formatNumber(param.GetMin()) +
+                   " to " + formatNumber(param.GetMax()) + "; the nearest end is used");
+    applySetting(plugin, resolved.settings[i]);
+  }
 }
 
 } // namespace render

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/IPlugin.h"
 
@@ -31,5 +33,19 @@ void applyPreset(plug::IPlugin& plugin, int presetIdx);
 // What a host's change does: the plain value is stored through the parameter's constraint (no
 // round trip through the normalised value, which can move a length by a sample) and dispatched.
 void applySetting(plug::IPlugin& plugin, const ParamSetting& setting);
+
+// The preset and the --set values of a command line, resolved against the plug-in before anything
+// is written. Throws BadInput.
+struct PluginSettings {
+  int preset = 0;
+  std::vector<ParamSetting> settings;
+};
+PluginSettings resolvePluginSettings(const plug::IPlugin& plugin, const std::string& preset,
+                                     const std::vector<std::pair<std::string, std::string>>& settings);
+
+// Loads the preset, then stores the settings in order, warning about values outside a range (the
+// `settings` named as on the command line).
+void applyPluginSettings(plug::IPlugin& plugin, const PluginSettings& resolved,
+                         const std::vector<std::pair<std::string, std::string>>& settings);
 
 } // namespace render

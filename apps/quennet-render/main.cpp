@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "apps/quennet-render/AudioFile.h"
+#include "apps/quennet-render/EditorPicture.h"
 #include "apps/quennet-render/Errors.h"
 #include "apps/quennet-render/Interruption.h"
 #include "apps/quennet-render/Listing.h"
@@ -24,13 +25,6 @@
 
 namespace render {
 namespace {
-
-std::string number(double value)
-{
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
 
 void printToStdout(const std::string& text)
 {
@@ -65,10 +59,7 @@ int render(const Options& options)
   const OutputEncoding encoding = chooseOutputEncoding(options.output, options.format, input.format(), rate);
 
   std::unique_ptr<plug::IPlugin> plugin = makePlugin();
-  const int preset = findPreset(*plugin, options.preset);
-  std::vector<ParamSetting> settings;
-  for (const auto& [name, value] : options.settings)
-    settings.push_back(resolveSetting(*plugin, name, value));
+  const PluginSettings settings = resolvePluginSettings(*plugin, options.preset, options.settings);
 
   std::unique_ptr<RenderPicture> picture;
   if (!options.waveform.empty())
@@ -76,14 +67,7 @@ int render(const Options& options)
                                               options.output, rate);
   OutputAudioFile output(options.output, encoding, rate);
 
-  applyPreset(*plugin, preset);
-  for (size_t i = 0; i < settings.size(); ++i) {
-    const plug::IParam& param = *plugin->GetParam(settings[i].paramIdx);
-    if (settings[i].outOfRange)
-      printWarning(options.settings[i].first + "=" + options.settings[i].second + " is outside " +
-                   number(param.GetMin()) + " to " + number(param.GetMax()) + "; the nearest end is used");
-    applySetting(*plugin, settings[i]);
-  }
+  applyPluginSettings(*plugin, settings, options.settings);
 
   // The stream: the input, then the tail's silence, read, rendered and written a block at a
   // time, so memory stays the same whatever the length. All buffers are made before the render.
@@ -145,6 +129,7 @@ int run(const std::vector<std::string>& args)
     case Options::Mode::ListParams: printToStdout(listParameters(*makePlugin(), options.markdown)); return kExitSuccess;
     case Options::Mode::ListPresets: printToStdout(listPresets(*makePlugin(), options.markdown)); return kExitSuccess;
     case Options::Mode::Overview: writeOverview(options.overviewPicture, options.overviewFiles); return kExitSuccess;
+    case Options::Mode::EditorPicture: writeEditorPicture(options); return kExitSuccess;
     case Options::Mode::Render: return render(options);
   }
   return kExitSuccess;

@@ -844,6 +844,49 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
                                                                   rowOf("mono.wav", "mono.wav")}));
 }
 
+// The editor as a picture: its size follows --scale, and it shows the slider of the grain mode that
+// the preset and the settings leave.
+TEST_F(QuennetRenderTest, EditorPictureShowsThePresetAndSettings)
+{
+  // Dark pixels of the grain slider's readout (design 290 … 382 × 212 … 236): its value text.
+  auto readoutTextPixels = [](const std::string& png, double scale) {
+    cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    int dark = 0;
+    for (int y = static_cast<int>(212 * scale); y < static_cast<int>(236 * scale); ++y)
+      for (int x = static_cast<int>(290 * scale); x < static_cast<int>(382 * scale); ++x) {
+        const std::uint32_t p = reinterpret_cast<const std::uint32_t*>(data + y * stride)[x];
+        dark += ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 150;
+      }
+    cairo_surface_destroy(s);
+    return dark;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    double scale;
+    bool grainReadout;
+  };
+  const Case cases[] = {
+    {"default preset, default scale", {}, 0.5, true},
+    {"smallest", {"--scale", "0.25"}, 0.25, true},
+    {"MIDI Standard: no grain slider", {"-p", "MIDI Standard", "--scale", "1"}, 1.0, false},
+    {"MIDI Standard set to FREQ", {"-p", "3", "-s", "Grain Mode=FREQ", "--scale=1"}, 1.0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--editor-picture", path("editor.png")});
+    const RunResult result = run(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(pngSize(path("editor.png")),
+              std::make_pair(static_cast<int>(std::lround(1968 * c.scale)), static_cast<int>(std::lround(864 * c.scale))));
+    EXPECT_EQ(readoutTextPixels(path("editor.png"), c.scale) > 0, c.grainReadout);
+  }
+}
+
 // Errors.
 
 TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched)
@@ -901,6 +944,11 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"transport and no transport", {"--no-transport", "--tempo", "90", in, out}, "--no-transport cannot be combined with --tempo or --position"},
     {"picture not a PNG", {"--waveform", path("pic.jpg"), in, out}, "the picture '" + path("pic.jpg") + "' must be a .png file"},
     {"unknown option", {"--louder", in, out}, "unknown option '--louder'"},
+    {"scale out of range", {"--editor-picture", path("e.png"), "--scale", "5"}, "--scale must be a number from 0.25 to 4, not '5'"},
+    {"scale without a picture", {"--scale", "1", in, out}, "--scale goes with --editor-picture"},
+    {"editor picture not a PNG", {"--editor-picture", path("e.jpg")}, "the picture '" + path("e.jpg") + "' must be a .png file"},
+    {"editor picture and files", {"--editor-picture", path("e.png"), in}, "unexpected argument '" + in + "'"},
+    {"editor picture, unknown preset", {"--editor-picture", path("e.png"), "-p", "Loud"}, "unknown preset 'Loud'"},
     {"missing OUTPUT", {in}, "missing OUTPUT"},
     {"one file too many", {in, out, path("x.wav")}, "unexpected argument '" + path("x.wav") + "'"},
   };
@@ -1248,6 +1296,29 @@ TEST_F(QuennetRenderTest, ReadmeTablesMatchTheProgram)
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), result.out);
   }
+}
+
+// The README's option list names every option the program's --help names.
+TEST_F(QuennetRenderTest, ReadmeListsEveryOption)
+{
+  const std::string readme = readFile(QUENNET_README);
+  const size_t from = readme.find("quennet-render [OPTIONS] INPUT OUTPUT");
+  ASSERT_NE(from, std::string::npos);
+  const std::string list = readme.substr(from, readme.find("```", from) - from);
+  const RunResult help = run({"--help"});
+  ASSERT_EQ(help.status, 0);
+  int options = 0;
+  for (size_t at = help.out.find("--"); at != std::string::npos; at = help.out.find("--", at + 2)) {
+    size_t end = at + 2;
+    while (end < help.out.size() && (std::isalpha(static_cast<unsigned char>(help.out[end])) || help.out[end] == '-'))
+      ++end;
+    const std::string option = help.out.substr(at, end - at);
+    if (option.size() <= 2)
+      continue;
+    ++options;
+    EXPECT_NE(list.find(option), std::string::npos) << option << " is missing from the README's option list";
+  }
+  EXPECT_GT(options, 15);
 }
 
 TEST_F(QuennetRenderTest, HelpPrintsUsage)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -461,4 +462,47 @@ TEST(Editor, CornerDragScalesByTheSmallerRatioAndDoubleClickGoesBackToFull)
   EXPECT_EQ(s.g().GetDrawScale(), 1.0f);
   EXPECT_EQ(s.view.Width(), 1968);
   EXPECT_EQ(s.view.Height(), 864);
+}
+
+// ---- Menus and boxes on screen ----
+
+// Every menu and a message box, at the smallest, the default and the full size: each lies inside
+// the window. The pictures go to the build's pictures/editor folder for a look.
+TEST(Editor, MenusAndBoxesStayInsideTheWindowAtEverySize)
+{
+  struct Opener {
+    const char* name;
+    float x, y;
+    bool right;
+  };
+  const Opener openers[] = {
+    {"note-values", 336, 224, false}, {"presets", 300, 74, false},    {"sizes", 1900, 840, true},
+    {"grain-mode", 552, 224, false},  {"polyphony", 1764, 224, false}, {"online", 120, 150, false},
+  };
+  std::filesystem::create_directories(QUENNET_TEST_PICTURES);
+  for (const char* scale : {"0.25", "0.5", "1"}) {
+    EditorScreen s({std::string("[Editor]\nScale=") + scale + "\n"});
+    s.set(kGrainMode, kGrainModeSync);
+    s.tick();
+    const IRECT window(0, 0, static_cast<float>(s.view.Width()), static_cast<float>(s.view.Height()));
+    auto inside = [&](const IRECT& r) { return r.L >= window.L && r.T >= window.T && r.R <= window.R && r.B <= window.B; };
+    for (const Opener& o : openers) {
+      SCOPED_TRACE(std::string(o.name) + " at " + scale);
+      s.ui->click(o.x, o.y, o.right ? UiDriver::right() : UiDriver::left());
+      const PopupMenuPanel* menu = s.g().GetPopupMenuPanel();
+      ASSERT_NE(menu, nullptr);
+      EXPECT_TRUE(inside(menu->Bounds()));
+      s.tick();
+      s.view.WritePng(std::string(QUENNET_TEST_PICTURES) + "/menu-" + o.name + "-" + scale + ".png");
+      s.ui->key(EKey::kEscape);
+    }
+    s.ui->click(1000, 800, UiDriver::right());
+    s.choose(ITWSizeContextControl::kSaveItem);
+    const MessageBoxPanel* box = s.g().GetMessageBoxPanel();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(inside(box->Bounds()));
+    EXPECT_TRUE(box->AllLinesShown());
+    s.tick();
+    s.view.WritePng(std::string(QUENNET_TEST_PICTURES) + "/box-save-" + scale + ".png");
+  }
 }

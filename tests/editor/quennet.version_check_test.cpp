@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,7 +72,11 @@ TEST_F(EditorVersionCheck, ANewerReleaseOffersTheDownloadPage)
     EXPECT_EQ(box->GetCaption(), "New Version of Quennet Detected");
     EXPECT_NE(box->GetText().find("\tNew version: \t1.1.3\n"), std::string::npos) << box->GetText();
     EXPECT_EQ(box->GetType(), EMsgBoxType::kYesNo);
+    EXPECT_TRUE(box->AllLinesShown());
     EXPECT_TRUE(s.view.OpenedURLs().empty()) << "nothing before the answer";
+    s.tick();
+    std::filesystem::create_directories(QUENNET_TEST_PICTURES);
+    s.view.WritePng(std::string(QUENNET_TEST_PICTURES) + "/box-new-version.png");
     answer(c.answer);
     EXPECT_EQ(s.view.OpenedURLs(), c.opened);
     EXPECT_EQ(s.g().NMessageBoxes(), 0);
