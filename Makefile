@@ -26,9 +26,10 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The main job: the bundled loop through every factory preset into out/, with an overview picture.
+# The main job: the bundled loop through every factory preset into out/, with an overview picture
+# and a picture of the editor.
 demo: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quennet-render demo-material
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quennet-render demo-material editor-art
 	@tools/demo.sh $(BUILD_DIR) out
 
 # Every test: the normal build, then AddressSanitizer with UndefinedBehaviorSanitizer over the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: renders the bundled drum-and-bass loop through each of Quennet's factory presets with
 # quennet-render, the presets in mode "MIDI" played by the bundled MIDI file, and draws one
-# overview picture of the input and every output. Called by `make demo` after the build.
+# overview picture of the input and every output, and a picture of the editor. Called by
+# `make demo` after the build.
 #
 #   tools/demo.sh [BUILD_DIR [OUT_DIR]]      (defaults: build, out)
 set -euo pipefail
@@ -41,3 +42,6 @@ done < <("$render" --list-presets --markdown |
 
 "$render" --overview "$out/overview.png" "$loop" "${outputs[@]}"
 echo "demo: $out/overview.png  (the input and all ${#outputs[@]} renders)"
+
+"$render" --preset "MIDI Standard" --editor-picture "$out/editor.png"
+echo "demo: $out/editor.png  (the editor with the preset \"MIDI Standard\", at its default size)"
