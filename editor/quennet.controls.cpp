@@ -83,6 +83,10 @@ bool ITWSliderControl::isSyncSlider() const
 
 void ITWSliderControl::OnMouseDown(float x, float y, const IMouseMod& mod)
 {
+  // A right click asks for a value prompt, which these sliders do not have.
+  mRightPress = mod.R && !mod.L;
+  if (mRightPress)
+    return;
   if (isSyncSlider() && mValueTextBounds.Contains(x, y)) {
     mMenu.Clear();
     int position = 0;
@@ -120,6 +124,8 @@ void ITWSliderControl::SnapToMouse(float x, float y, EDirection, const IRECT&, i
 
 void ITWSliderControl::OnMouseDrag(float x, float y, float dX, float dY, const IMouseMod& mod)
 {
+  if (mRightPress)
+    return;
   const plug::IParam* param = GetParam();
   if (!param || param->GetStepped()) {
     ISliderControlBase::OnMouseDrag(x, y, dX, dY, mod);

@@ -51,7 +51,7 @@ public:
 // handle's height. A click without Shift or Control puts a continuous value at the click (rounded
 // to 0.01); a drag moves it by the track's length for the whole range, 100 times slower with the
 // modifier. Stepped parameters (the two note-value sliders) never jump to a click and drag in whole
-// steps; clicking their readout opens the list of note values.
+// steps; clicking their readout opens the list of note values. The right button does nothing.
 class ITWSliderControl final : public plug::graphics::IBSliderControl {
 public:
   static constexpr int kTrackTravel = 352;  // design units a click maps over, below half a handle
@@ -80,6 +80,7 @@ private:
   plug::graphics::IRECT mOriginalBounds;  // the track: the bounds before the readout was added
   int mParamIdx;
   int mTrackLength;  // handle height / 2 + kTrackTravel
+  bool mRightPress = false;  // the button held is the right one: no jump, no drag
 };
 
 // The shape of a grain or frame envelope as the grain engine makes it, for the displays.
