@@ -45,7 +45,7 @@ public:
   bool run(std::string& error)
   {
     if (!directory(error) || !sizes(error) || !locations(error) || !metrics(error) || !cmap(error) ||
-        !composites(error))
+        !simpleGlyphs(error) || !composites(error))
       return false;
     return true;
   }
@@ -140,6 +140,64 @@ private:
         return fail(error, "damaged character map");
       if ((format == 12 || format == 13) && (room < 16 || (room - 16) / 12 < u32(sub + 12)))
         return fail(error, "damaged character map");
+    }
+    return true;
+  }
+
+  // Simple glyphs: contour ends rising, flags and coordinates inside the glyph, and no contour that
+  // starts on an off-curve last point (stb_truetype would then read one point past its own array).
+  bool simpleGlyphs(std::string& error)
+  {
+    const std::size_t glyf = tables["glyf"].offset;
+    for (std::size_t g = 0; g < numGlyphs; ++g) {
+      const std::size_t start = glyphStart[g];
+      const std::size_t end = glyphStart[g + 1];
+      if (end - start < 10 || s16(d + glyf + start) <= 0)
+        continue;  // empty, composite (checked below) or too short (refused below)
+      const std::size_t contours = static_cast<std::size_t>(s16(d + glyf + start));
+      std::size_t p = start + 10;
+      if (end - p < 2 * contours + 2)
+        return fail(error, "damaged glyph");
+      std::vector<std::size_t> contourStarts{0};
+      std::size_t points = 0;
+      for (std::size_t c = 0; c < contours; ++c) {
+        const std::size_t last = u16(d + glyf + p + 2 * c);
+        if (last + 1 <= points && c > 0)
+          return fail(error, "damaged glyph");
+        points = last + 1;
+        if (c + 1 < contours)
+          contourStarts.push_back(points);
+      }
+      p += 2 * contours;
+      const std::size_t instructions = u16(d + glyf + p);
+      p += 2;
+      if (end - p < instructions)
+        return fail(error, "damaged glyph");
+      p += instructions;
+      std::vector<std::uint8_t> flags;
+      flags.reserve(points);
+      std::size_t coordinateBytes = 0;
+      while (flags.size() < points) {
+        if (p >= end)
+          return fail(error, "damaged glyph");
+        const std::uint8_t flag = d[glyf + p++];
+        std::size_t repeat = 1;
+        if (flag & 8) {
+          if (p >= end)
+            return fail(error, "damaged glyph");
+          repeat += d[glyf + p++];
+        }
+        const std::size_t bytesPerPoint = ((flag & 2) ? 1 : (flag & 16) ? 0 : 2) + ((flag & 4) ? 1 : (flag & 32) ? 0 : 2);
+        for (std::size_t r = 0; r < repeat && flags.size() < points; ++r) {
+          flags.push_back(flag);
+          coordinateBytes += bytesPerPoint;
+        }
+      }
+      if (end - p < coordinateBytes)
+        return fail(error, "damaged glyph");
+      for (const std::size_t first : contourStarts)
+        if (first + 1 == points && !(flags[first] & 1))
+          return fail(error, "damaged glyph");
     }
     return true;
   }
