@@ -1,5 +1,6 @@
 #include "graphics/IControl.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/IEditorDelegate.h"
@@ -150,6 +151,20 @@ double IControl::SnapToParamStep(double normalized, int valIdx) const
   if (!param || !param->GetStepped())
     return normalized;
   return std::clamp(param->NormalizedFromValue(param->ValueFromNormalized(normalized)), 0.0, 1.0);
+}
+
+double IControl::WheelValue(float d, const IMouseMod& mod, int valIdx) const
+{
+  const double value = GetValue(valIdx);
+  if (!std::isfinite(d))
+    return value;
+  const IParam* param = GetParam(valIdx);
+  if (param && param->GetStepped() && param->GetStep() > 0.0) {
+    const double plain = param->ValueFromNormalized(value) + static_cast<double>(d) * param->GetStep();
+    return std::clamp(param->NormalizedFromValue(param->ConstrainValue(plain)), 0.0, 1.0);
+  }
+  const double perNotch = mod.Fine() ? 0.001 : 0.01;
+  return std::clamp(value + static_cast<double>(d) * perNotch, 0.0, 1.0);
 }
 
 void IControl::SetNVals(int n)

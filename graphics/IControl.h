@@ -46,6 +46,9 @@ public:
   virtual void OnMouseUp(float x, float y, const IMouseMod& mod);
   virtual void OnMouseDrag(float x, float y, float dX, float dY, const IMouseMod& mod);
   virtual void OnMouseDblClick(float x, float y, const IMouseMod& mod);
+  // The wheel turned `d` notches over the control (positive: away from the user) while no button
+  // was held. Nothing by default.
+  virtual void OnMouseWheel(float /*x*/, float /*y*/, const IMouseMod& /*mod*/, float /*d*/) {}
   // The pointer moved over the control (no button held); sets the hover flag and redraws when the
   // flag changes. Only while the context's mouse-over handling is on.
   virtual void OnMouseOver(float x, float y, const IMouseMod& mod);
@@ -115,6 +118,9 @@ protected:
   // A normalised value moved to the nearest step of the value's parameter when that parameter is
   // stepped; unchanged otherwise.
   double SnapToParamStep(double normalized, int valIdx = 0) const;
+  // Value `valIdx` moved by `d` wheel notches: one step of a stepped parameter per notch, else a
+  // hundredth of the range (a thousandth with Shift or Control); clamped to 0 … 1.
+  double WheelValue(float d, const IMouseMod& mod, int valIdx = 0) const;
   // For controls with several values; new values are bound to no parameter.
   void SetNVals(int n);
   void SetParamIdx(int paramIdx, int valIdx = 0);

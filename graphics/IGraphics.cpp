@@ -553,6 +553,19 @@ void IGraphics::OnMouseLeave()
     clearHover();
 }
 
+bool IGraphics::OnMouseWheel(float x, float y, const IMouseMod& mod, float d)
+{
+  if (mButtonDown || mMenu || !mBoxes.empty() || d == 0.0f || !std::isfinite(d))
+    return false;
+  IControl* control = controlAt(x / mScale, y / mScale);
+  if (!control)
+    return false;
+  beginInform(*control);
+  control->OnMouseWheel(x / mScale, y / mScale, mod, d);
+  endInform(*control);
+  return true;
+}
+
 bool IGraphics::OnKeyDown(EKey key)
 {
   if (!mBoxes.empty()) {

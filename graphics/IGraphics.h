@@ -163,6 +163,10 @@ public:
   void OnMouseUp(float x, float y, const IMouseMod& mod);
   void OnMouseMove(float x, float y, const IMouseMod& mod);
   void OnMouseLeave();
+  // The wheel turned `d` notches (positive: away from the user) with the pointer at (x, y): the
+  // control under the pointer takes it as one gesture (the host hears of its start and end). Ignored
+  // while a button is held or a menu or message box is open. True when a control took it.
+  bool OnMouseWheel(float x, float y, const IMouseMod& mod, float d);
   // True when the key was used.
   bool OnKeyDown(EKey key);
 

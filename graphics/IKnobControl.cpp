@@ -46,6 +46,14 @@ void IKnobControlBase::OnMouseDrag(float, float, float dX, float dY, const IMous
   SetDirty(true);
 }
 
+void IKnobControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float d)
+{
+  if (mMouseDown)
+    return;
+  SetValue(WheelValue(d, mod));
+  SetDirty(true);
+}
+
 IBKnobControl::IBKnobControl(float x, float y, const IBitmap& bitmap, int paramIdx, EDirection direction,
                              double gearing)
   : IKnobControlBase(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())),

@@ -17,6 +17,8 @@ public:
   void OnMouseDown(float x, float y, const IMouseMod& mod) override;
   void OnMouseUp(float x, float y, const IMouseMod& mod) override;
   void OnMouseDrag(float x, float y, float dX, float dY, const IMouseMod& mod) override;
+  // Moves the value by the wheel's notches (IControl::WheelValue).
+  void OnMouseWheel(float x, float y, const IMouseMod& mod, float d) override;
 
   double GetGearing() const { return mGearing; }
   void SetGearing(double gearing) { mGearing = gearing; }

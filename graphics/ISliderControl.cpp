@@ -54,6 +54,14 @@ void ISliderControlBase::OnMouseDrag(float, float, float dX, float dY, const IMo
   SetDirty(true);
 }
 
+void ISliderControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float d)
+{
+  if (mMouseDown)
+    return;
+  SetValue(WheelValue(d, mod));
+  SetDirty(true);
+}
+
 void ISliderControlBase::SnapToMouse(float x, float y, EDirection direction, const IRECT& bounds, int valIdx,
                                      double lo, double hi)
 {

@@ -19,6 +19,8 @@ public:
   void OnMouseDown(float x, float y, const IMouseMod& mod) override;
   void OnMouseUp(float x, float y, const IMouseMod& mod) override;
   void OnMouseDrag(float x, float y, float dX, float dY, const IMouseMod& mod) override;
+  // Moves the value by the wheel's notches (IControl::WheelValue).
+  void OnMouseWheel(float x, float y, const IMouseMod& mod, float d) override;
 
   // Sets value `valIdx` (kNoValIdx: every value) from a point inside `bounds`, the handle centred on
   // it, clamped to lo … hi, and marks the control dirty with the action triggered.

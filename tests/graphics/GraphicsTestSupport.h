@@ -110,6 +110,11 @@ public:
     drags.push_back({dX, dY});
   }
   void OnMouseDblClick(float x, float y, const IMouseMod& mod) override { log("dblclick", x, y, mod); }
+  void OnMouseWheel(float x, float y, const IMouseMod& mod, float d) override
+  {
+    log("wheel", x, y, mod);
+    wheels.push_back(d);
+  }
   void OnMouseOver(float x, float y, const IMouseMod& mod) override
   {
     if (!GetMouseIsOver())
@@ -136,8 +141,9 @@ public:
     float x, y;
   };
   std::vector<std::string> events;
-  std::vector<Point> points;  // of the down, up, drag and double-click events
+  std::vector<Point> points;  // of the down, up, drag, double-click and wheel events
   std::vector<Point> drags;   // dX, dY
+  std::vector<float> wheels;  // notches
   std::vector<int> selections;
   int selectionValIdx = -2;
   int draws = 0;

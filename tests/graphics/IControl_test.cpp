@@ -52,6 +52,38 @@ TEST(IControlMouse, TheTopmostVisibleControlGetsPressDragAndRelease)
   EXPECT_TRUE(below->events.empty()) << "a press on nothing goes nowhere";
 }
 
+TEST(IControlMouse, TheWheelGoesToTheControlUnderThePointerWhenNothingElseHasTheMouse)
+{
+  Screen s(400, 300, 0.5f);
+  auto* below = rec(s.attach(new RecordingControl(IRECT(0, 0, 200, 200), TestPlugin::kLevel)));
+  auto* above = rec(s.attach(new RecordingControl(IRECT(100, 100, 300, 300))));
+
+  EXPECT_TRUE(s.g.OnMouseWheel(25, 25, IMouseMod(false, false, true), -2.0f));  // pixels: design 50, 50
+  EXPECT_EQ(below->events, std::vector<std::string>{"wheel"});
+  EXPECT_EQ(below->wheels, std::vector<float>{-2.0f});
+  EXPECT_FLOAT_EQ(below->points[0].x, 50.0f) << "design units";
+  EXPECT_EQ(s.plugin.host.touched, std::vector<int>{TestPlugin::kLevel}) << "a gesture for the host";
+  EXPECT_EQ(s.plugin.host.released, std::vector<int>{TestPlugin::kLevel});
+
+  EXPECT_TRUE(s.g.OnMouseWheel(75, 75, IMouseMod(), 1.0f));
+  EXPECT_EQ(above->wheels, std::vector<float>{1.0f}) << "the topmost control";
+  EXPECT_EQ(below->wheels.size(), 1u);
+
+  EXPECT_FALSE(s.g.OnMouseWheel(190, 20, IMouseMod(), 1.0f)) << "nothing under the pointer";
+  EXPECT_FALSE(s.g.OnMouseWheel(75, 75, IMouseMod(), 0.0f)) << "no turn";
+
+  s.ui.press(150, 150);
+  EXPECT_FALSE(s.g.OnMouseWheel(75, 75, IMouseMod(), 1.0f)) << "a button is held";
+  s.ui.release(150, 150);
+  EXPECT_EQ(above->wheels.size(), 1u);
+
+  IPopupMenu menu;
+  menu.AddItem("One");
+  s.g.CreatePopupMenu(*above, menu, IRECT(10, 10, 10, 10));
+  EXPECT_FALSE(s.g.OnMouseWheel(75, 75, IMouseMod(), 1.0f)) << "a menu is open";
+  EXPECT_EQ(above->wheels.size(), 1u);
+}
+
 TEST(IControlMouse, HoverSetsAndClearsTheFlag)
 {
   Screen s(400, 300, 1.0f);

@@ -110,3 +110,38 @@ TEST(IBKnobControl, HorizontalKnobsFollowTheMouseToTheRight)
   s.ui.drag(110, 110, 130, 110);
   EXPECT_NEAR(knob->GetValue(), 0.5, 1e-9);
 }
+
+TEST(IBKnobControl, WheelNotches)
+{
+  struct Case {
+    const char* name;
+    int param;
+    double start;
+    float notches;
+    IMouseMod mod;
+    double expected;
+  };
+  const Case cases[] = {
+    {"one notch up is a hundredth", TestPlugin::kLevel, 0.5, 1.0f, IMouseMod(), 0.51},
+    {"two notches down", TestPlugin::kLevel, 0.5, -2.0f, IMouseMod(), 0.48},
+    {"with Shift a thousandth", TestPlugin::kLevel, 0.5, 1.0f, IMouseMod(false, false, true), 0.501},
+    {"with Control too", TestPlugin::kLevel, 0.5, -1.0f, IMouseMod(false, false, false, true), 0.499},
+    {"clamped at the top", TestPlugin::kLevel, 0.995, 1.0f, IMouseMod(), 1.0},
+    {"clamped at the bottom", TestPlugin::kLevel, 0.004, -1.0f, IMouseMod(), 0.0},
+    // Mode has five entries: a notch is one entry (0.25 of the range), whatever the modifier.
+    {"stepped: one entry up", TestPlugin::kMode, 0.25, 1.0f, IMouseMod(), 0.5},
+    {"stepped: one entry down with Shift", TestPlugin::kMode, 0.25, -1.0f, IMouseMod(false, false, true), 0.0},
+    {"stepped: stays on the last entry", TestPlugin::kMode, 1.0, 1.0f, IMouseMod(), 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Screen s;
+    auto* knob = s.attach(new IBKnobControl(100, 100, IBitmap::Placeholder("knob", 1, false), c.param));
+    knob->SetValue(c.start);
+    EXPECT_TRUE(s.g.OnMouseWheel(105, 105, c.mod, c.notches));
+    EXPECT_NEAR(knob->GetValue(), c.expected, 1e-9);
+    EXPECT_NEAR(s.plugin.GetParam(c.param)->GetNormalized(), c.expected, 1e-9) << "the plug-in has the value";
+    EXPECT_EQ(s.plugin.host.touched, std::vector<int>{c.param}) << "one gesture for the host";
+    EXPECT_EQ(s.plugin.host.released, std::vector<int>{c.param});
+  }
+}

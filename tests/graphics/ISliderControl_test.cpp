@@ -90,3 +90,19 @@ TEST(IBSliderControl, TheCursorHidesWhileDraggingUnlessSwitchedOff)
   s.ui.release(110, 100);
   EXPECT_EQ(s.view.CursorHides(), 1);
 }
+
+TEST(IBSliderControl, WheelNotchesMoveTheValueWithoutJumping)
+{
+  Screen s;
+  IBSliderControl* slider = makeSlider(s, TestPlugin::kLevel);
+  slider->SetValue(0.3);
+  EXPECT_TRUE(s.g.OnMouseWheel(110, 60, IMouseMod(), 3.0f)) << "over the handle's top position";
+  EXPECT_NEAR(slider->GetValue(), 0.33, 1e-9) << "no snap to the pointer";
+  EXPECT_NEAR(s.plugin.GetParam(TestPlugin::kLevel)->GetNormalized(), 0.33, 1e-9);
+
+  IBSliderControl* stepped = makeSlider(s, TestPlugin::kMode);
+  stepped->SetTargetAndDrawRECTs(stepped->GetRECT().GetTranslated(200, 0));
+  stepped->SetValue(0.5);
+  s.g.OnMouseWheel(310, 150, IMouseMod(), -1.0f);
+  EXPECT_NEAR(stepped->GetValue(), 0.25, 1e-9);
+}
