@@ -200,6 +200,14 @@ bool X11View::ProcessEvents()
   return !mGone;
 }
 
+bool X11View::Sync()
+{
+  X11ErrorTrap::Scope scope;
+  if (!mGone)
+    XSync(mDisplay, False);
+  return ProcessEvents();
+}
+
 void X11View::dispatch(XEvent& event)
 {
   switch (event.type) {

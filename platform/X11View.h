@@ -67,6 +67,9 @@ public:
   void Map();
   // Handles every event the server sent, sends what was drawn. False once the window is gone.
   bool ProcessEvents();
+  // Waits until the server has handled everything this connection sent, then processes the
+  // events it sent back (tests, and a host that wants the window settled). False once gone.
+  bool Sync();
   // The host gives the window this size.
   void SetSizeFromHost(int width, int height);
 
