@@ -38,6 +38,7 @@ const char* const kPrefixes =
   "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
   "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
   "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
+  "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
   "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
   "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
   "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n\n";
@@ -238,6 +239,7 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
       << "    lv2:optionalFeature lv2:hardRTCapable , opts:options , bufsz:boundedBlockLength , work:schedule ;\n"
       << "    lv2:extensionData state:interface , opts:interface , work:interface ;\n"
       << "    opts:supportedOption param:sampleRate , bufsz:maxBlockLength , bufsz:nominalBlockLength ;\n"
+      << "    ui:ui <" << lv2::kUIURI << "> ;\n"
       << "    pg:mainInput " << input << " ;\n"
       << "    pg:mainOutput " << output << " ;\n"
       << "    lv2:port ";
@@ -281,6 +283,14 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
       << "        lv2:name \"Time In\" ;\n"
       << "        rdfs:comment \"The host's tempo and position.\"\n    ]";
   ttl << " .\n";
+
+  // The editor: an X11 window inside the host's, working on the instance itself. It needs the
+  // host's idle calls to draw and to run the plug-in's timers.
+  ttl << "\n<" << lv2::kUIURI << ">\n"
+      << "    a ui:X11UI ;\n"
+      << "    lv2:requiredFeature ui:parent , urid:map , <http://lv2plug.in/ns/ext/instance-access> ;\n"
+      << "    lv2:optionalFeature ui:idleInterface , ui:resize , ui:touch ;\n"
+      << "    lv2:extensionData ui:idleInterface , ui:resize .\n";
   return ttl.str();
 }
 
@@ -322,6 +332,10 @@ std::string manifestTurtle(const plug::IPlugin& plugin)
   ttl << "<" << lv2::kPluginURI << ">\n"
       << "    a lv2:Plugin ;\n"
       << "    lv2:binary <" << lv2::kBinaryName << "> ;\n"
+      << "    rdfs:seeAlso <" << lv2::kPluginTurtle << "> .\n";
+  ttl << "\n<" << lv2::kUIURI << ">\n"
+      << "    a ui:X11UI ;\n"
+      << "    ui:binary <" << lv2::kBinaryName << "> ;\n"
       << "    rdfs:seeAlso <" << lv2::kPluginTurtle << "> .\n";
   for (int p = 0; p < plugin.NPresets(); ++p) {
     const plug::IPreset& preset = *plugin.GetPreset(p);

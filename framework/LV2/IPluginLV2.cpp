@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
@@ -70,6 +71,19 @@ public:
 private:
   const IPluginLV2* mOuter;
 };
+
+// Every instance alive, for FromHandle.
+std::mutex& instancesMutex()
+{
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::vector<const IPluginLV2*>& instances()
+{
+  static std::vector<const IPluginLV2*> list;
+  return list;
+}
 
 // Some hosts (lv2file) put a feature with a null URI where the list should end.
 const void* featureData(const LV2_Feature* const* features, const char* uri)
@@ -139,13 +153,14 @@ IPluginLV2::IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, d
   mURIDs.sampleRate = urid(LV2_PARAMETERS__sampleRate);
   lv2_atom_forge_init(&mForge, const_cast<LV2_URID_Map*>(&map));
 
-  for (int i = 0; i < mPlug->NParams(); ++i) {
-    if (!HasControlPort(*mPlug->GetParam(i)))
-      continue;
-    ControlPort control;
-    control.paramIdx = i;
-    mControls.push_back(control);
-  }
+  int numControls = 0;
+  for (int i = 0; i < mPlug->NParams(); ++i)
+    numControls += HasControlPort(*mPlug->GetParam(i)) ? 1 : 0;
+  mControls = std::vector<ControlPort>(static_cast<size_t>(numControls));
+  size_t next = 0;
+  for (int i = 0; i < mPlug->NParams(); ++i)
+    if (HasControlPort(*mPlug->GetParam(i)))
+      mControls[next++].paramIdx = i;
   mControlOfPort.assign(kFirstControlPort + mControls.size(), -1);
   for (size_t c = 0; c < mControls.size(); ++c)
     mControlOfPort[kFirstControlPort + c] = static_cast<std::int32_t>(c);
@@ -154,11 +169,75 @@ IPluginLV2::IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, d
   mMidi.reserve(kMaxMidiPerBlock);
   mPieceMidi.reserve(kMaxMidiPerBlock);
   mPlug->SetHostNotifications(this);
+  std::lock_guard lock(instancesMutex());
+  instances().push_back(this);
 }
 
 IPluginLV2::~IPluginLV2()
 {
+  {
+    std::lock_guard lock(instancesMutex());
+    std::erase(instances(), this);
+  }
+  if (EditorPorts* editor = editorOnThisThread())
+    editor->InstanceDestroyed();
   mPlug->SetHostNotifications(nullptr);
+}
+
+IPluginLV2* IPluginLV2::FromHandle(const void* handle)
+{
+  std::lock_guard lock(instancesMutex());
+  for (const IPluginLV2* instance : instances())
+    if (instance == handle)
+      return const_cast<IPluginLV2*>(instance);
+  return nullptr;
+}
+
+void IPluginLV2::AttachEditorPorts(EditorPorts* editor)
+{
+  mEditorThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  mEditor.store(editor, std::memory_order_release);
+}
+
+void IPluginLV2::DetachEditorPorts(EditorPorts* editor)
+{
+  EditorPorts* expected = editor;
+  mEditor.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+}
+
+IPluginLV2::EditorPorts* IPluginLV2::editorOnThisThread() const
+{
+  // Attached and detached on that thread only: there it cannot go away during the call.
+  if (std::this_thread::get_id() != mEditorThread.load(std::memory_order_relaxed))
+    return nullptr;
+  return mEditor.load(std::memory_order_acquire);
+}
+
+std::uint32_t IPluginLV2::ControlPortOf(int paramIdx) const
+{
+  for (size_t c = 0; c < mControls.size(); ++c)
+    if (mControls[c].paramIdx == paramIdx)
+      return kFirstControlPort + static_cast<std::uint32_t>(c);
+  return 0;
+}
+
+int IPluginLV2::ParamOfControlPort(std::uint32_t port) const
+{
+  if (port >= mControlOfPort.size() || mControlOfPort[port] < 0)
+    return -1;
+  return mControls[static_cast<size_t>(mControlOfPort[port])].paramIdx;
+}
+
+bool IPluginLV2::LastSeenPortValue(std::uint32_t port, float& value) const
+{
+  if (port >= mControlOfPort.size() || mControlOfPort[port] < 0)
+    return false;
+  const std::uint64_t shared =
+    mControls[static_cast<size_t>(mControlOfPort[port])].lastSeenShared.load(std::memory_order_acquire);
+  if (!(shared >> 32))
+    return false;
+  value = std::bit_cast<float>(static_cast<std::uint32_t>(shared));
+  return true;
 }
 
 void IPluginLV2::ConnectPort(std::uint32_t port, void* data)
@@ -205,6 +284,7 @@ void IPluginLV2::Run(std::uint32_t nFrames)
   } while (start < nFrames);
 
   endEventsOut();
+  ageEditorWrites(nFrames);
   if (mHasPosition)
     mPosition += static_cast<double>(nFrames) * mSpeed;
 }
@@ -251,15 +331,18 @@ void IPluginLV2::renderPiece(std::uint32_t start, std::uint32_t nFrames, bool la
 void IPluginLV2::applyControlPorts()
 {
   const bool adopt = mAdoptPortValues.exchange(false, std::memory_order_acq_rel);
+  noticeEditorWrites();
   for (ControlPort& control : mControls) {
     if (!control.data)
       continue;
     const float value = *control.data;
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     const bool firstSight = !control.seen;
-    const bool moved = std::bit_cast<std::uint32_t>(value) != std::bit_cast<std::uint32_t>(control.lastSeen);
+    const bool moved = bits != std::bit_cast<std::uint32_t>(control.lastSeen);
     control.lastSeen = value;
     control.seen = true;
-    if (adopt || (!firstSight && !moved) || std::isnan(value))
+    control.lastSeenShared.store(std::uint64_t{1} << 32 | bits, std::memory_order_release);
+    if (adopt || (!firstSight && !moved) || std::isnan(value) || isEditorEcho(control, bits))
       continue;
     const double plain = PlainFromPortValue(value);
     IParam& param = *mPlug->GetParam(control.paramIdx);
@@ -269,6 +352,45 @@ void IPluginLV2::applyControlPorts()
       continue;
     // Applied by the processing call when it starts, before the block's MIDI and audio.
     mPlug->SetParameterFromHostPlain(control.paramIdx, plain);
+  }
+}
+
+bool IPluginLV2::isEditorEcho(ControlPort& control, std::uint32_t bits)
+{
+  const std::uint32_t count = control.editorWritesNoticed;
+  const std::uint32_t oldest =
+    std::max(control.editorWritesSettled, count > kEditorWritesKept ? count - kEditorWritesKept : 0u);
+  // Newest first: the latest write coming back settles all before it.
+  for (std::uint32_t n = count; n > oldest; --n)
+    if (control.editorWrites[(n - 1) % kEditorWritesKept].load(std::memory_order_relaxed) == bits) {
+      if (n == count)
+        control.editorWritesSettled = count;
+      return true;
+    }
+  return false;
+}
+
+void IPluginLV2::noticeEditorWrites()
+{
+  for (ControlPort& control : mControls) {
+    const std::uint32_t count = control.editorWriteCount.load(std::memory_order_acquire);
+    if (count != control.editorWritesNoticed) {
+      control.editorWritesNoticed = count;
+      control.framesSinceEditorWrite = 0;
+    }
+  }
+}
+
+void IPluginLV2::ageEditorWrites(std::uint32_t nFrames)
+{
+  const double limit = kEditorWriteEchoSeconds * mSampleRate;
+  for (ControlPort& control : mControls) {
+    if (control.editorWritesNoticed == control.editorWritesSettled)
+      continue;
+    control.framesSinceEditorWrite += nFrames;
+    // Writes the host never showed on the port are not waited for any longer.
+    if (static_cast<double>(control.framesSinceEditorWrite) > limit)
+      control.editorWritesSettled = control.editorWritesNoticed;
   }
 }
 
@@ -421,14 +543,48 @@ void IPluginLV2::endEventsOut()
   mEventsOutOpen = false;
 }
 
-void IPluginLV2::InformHostOfParamChange(int, double)
+void IPluginLV2::InformHostOfParamChange(int paramIdx, double)
 {
   mStateChanged.store(true, std::memory_order_release);
+  if (EditorPorts* editor = editorOnThisThread())
+    writeToEditorPort(*editor, paramIdx);
 }
 
 void IPluginLV2::InformHostOfPresetChange()
 {
   mStateChanged.store(true, std::memory_order_release);
+  // A preset switch in the editor changes every parameter at once.
+  if (EditorPorts* editor = editorOnThisThread())
+    for (const ControlPort& control : mControls)
+      writeToEditorPort(*editor, control.paramIdx);
+}
+
+void IPluginLV2::BeginInformHostOfParamChange(int paramIdx)
+{
+  if (EditorPorts* editor = editorOnThisThread())
+    if (const std::uint32_t port = ControlPortOf(paramIdx))
+      editor->TouchControlPort(port, true);
+}
+
+void IPluginLV2::EndInformHostOfParamChange(int paramIdx)
+{
+  if (EditorPorts* editor = editorOnThisThread())
+    if (const std::uint32_t port = ControlPortOf(paramIdx))
+      editor->TouchControlPort(port, false);
+}
+
+void IPluginLV2::writeToEditorPort(EditorPorts& editor, int paramIdx)
+{
+  const std::uint32_t port = ControlPortOf(paramIdx);
+  if (port == 0)
+    return;
+  // The port carries the plain value, as the Turtle declares its range.
+  const float value = static_cast<float>(mPlug->GetParam(paramIdx)->GetValue());
+  ControlPort& control = mControls[static_cast<size_t>(mControlOfPort[port])];
+  const std::uint32_t n = control.editorWriteCount.load(std::memory_order_relaxed);
+  control.editorWrites[n % kEditorWritesKept].store(std::bit_cast<std::uint32_t>(value), std::memory_order_relaxed);
+  control.editorWriteCount.store(n + 1, std::memory_order_release);
+  editor.WriteControlPort(port, value);
 }
 
 bool IPluginLV2::ScheduleBackgroundWork()

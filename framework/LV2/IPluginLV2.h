@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <lv2/atom/atom.h>
@@ -36,12 +38,36 @@ namespace plug::lv2 {
 // thread. Everything the host writes (sequences, objects, properties, MIDI bytes, state chunks,
 // options) is checked before it is read; what does not fit is ignored or refused.
 //
+// An editor opened through the LV2 UI of the same module (instance-access) attaches itself as the
+// instance's EditorPorts: the plug-in's own changes made on the editor's thread (gestures in the
+// editor, preset switches from its menu) then also go to the host's control ports as the UI's
+// writes, so the host's controls, automation and session follow. When such a write comes back on
+// the port at the next runs it is no change: the plug-in already has the value (and a float port
+// would only round it).
+//
 // Threads (LV2 threading classes): Create, Destroy, Activate, Restore and SetOptions are
 // "instantiation" calls, never concurrent with Run; Run is the audio thread; Save may run on any
 // other thread, also during Run (it only reads atomic parameter values); Work is the host's
 // worker thread, concurrent with Run.
 class IPluginLV2 final : public IHostNotifications, public HostMidiOutput {
 public:
+  // The host's side of an open editor of this instance: its LV2 UI's port writes and touches.
+  // Called only on the thread that attached it (the host's user-interface thread).
+  class EditorPorts {
+  public:
+    virtual ~EditorPorts() = default;
+    virtual void WriteControlPort(std::uint32_t port, float value) = 0;
+    virtual void TouchControlPort(std::uint32_t port, bool grabbed) = 0;
+    // The instance is being destroyed while the editor is still attached (a host that breaks the
+    // rule that the UI goes first): the editor must close now.
+    virtual void InstanceDestroyed() = 0;
+  };
+
+  // How many of the editor's latest writes per port are recognised when they come back, and for
+  // how long (seconds of processed audio after the latest write).
+  static constexpr std::uint32_t kEditorWritesKept = 8;
+  static constexpr double kEditorWriteEchoSeconds = 0.5;
+
   // Without maxBlockLength or nominalBlockLength the scratch buffers are made for this many
   // frames; a longer host block is rendered in pieces of this length.
   static constexpr int kDefaultMaxBlockSize = 4096;
@@ -81,10 +107,29 @@ public:
   // The plug-in inside, for tests acting as the host.
   IPlugin* GetPlug() { return mPlug.get(); }
 
+  // The instance behind a handle that this module's instantiate returned and that still exists, or
+  // null: an LV2 UI checks what the host passes as its instance before using it.
+  static IPluginLV2* FromHandle(const void* handle);
+
+  // User-interface thread: the open editor's port writes. Detaching takes only that editor off.
+  void AttachEditorPorts(EditorPorts* editor);
+  void DetachEditorPorts(EditorPorts* editor);
+
+  // The control port of a parameter (0: it has none) and the parameter of a control port (-1: none).
+  std::uint32_t ControlPortOf(int paramIdx) const;
+  int ParamOfControlPort(std::uint32_t port) const;
+  // The value the audio thread last read on a control port, which the bridge has taken into account
+  // (applied, or recognised as the editor's own); false before the first run that read the port.
+  // Any thread.
+  bool LastSeenPortValue(std::uint32_t port, float& value) const;
+
   // The plug-in's own changes (learned controllers, editor gestures, preset switches): the host
   // hears of them as a state:StateChanged event at the end of the next run. Any thread.
   void InformHostOfParamChange(int paramIdx, double normalizedValue) override;
   void InformHostOfPresetChange() override;
+  // A gesture in the editor begins and ends: the host's touch (ui:touch) through the editor.
+  void BeginInformHostOfParamChange(int paramIdx) override;
+  void EndInformHostOfParamChange(int paramIdx) override;
   // The host's worker, when it offers one and the call comes from inside Run (where LV2 allows
   // scheduling); false otherwise, and the plug-in does the work itself.
   bool ScheduleBackgroundWork() override;
@@ -120,11 +165,29 @@ private:
     const float* data = nullptr;
     float lastSeen = 0.0f;
     bool seen = false;  // false until the first run that reads the port
+    // lastSeen's bits with bit 32 set once seen, for other threads.
+    std::atomic<std::uint64_t> lastSeenShared{0};
+    // The editor's latest writes (float bits) in a ring; the user-interface thread writes the entry,
+    // then publishes the count (release).
+    std::array<std::atomic<std::uint32_t>, kEditorWritesKept> editorWrites{};
+    std::atomic<std::uint32_t> editorWriteCount{0};
+    // Audio thread: writes before this count have come back (or expired); the count at the start of
+    // the run, and the frames processed since it last changed.
+    std::uint32_t editorWritesSettled = 0;
+    std::uint32_t editorWritesNoticed = 0;
+    std::int64_t framesSinceEditorWrite = 0;
   };
 
   IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate);
 
   void applyControlPorts();
+  // True when `bits` on the port is one of the editor's own recent writes coming back.
+  bool isEditorEcho(ControlPort& control, std::uint32_t bits);
+  void noticeEditorWrites();
+  void ageEditorWrites(std::uint32_t nFrames);
+  // The attached editor when called on its thread, else null.
+  EditorPorts* editorOnThisThread() const;
+  void writeToEditorPort(EditorPorts& editor, int paramIdx);
   void readEvents(const LV2_Atom_Sequence* sequence, std::uint32_t nFrames, bool withMidi);
   void readMidi(const LV2_Atom& event, std::int64_t frame);
   void readPosition(const LV2_Atom& position, std::int64_t offset);
@@ -145,11 +208,14 @@ private:
   const LV2_Atom_Sequence* mEventsIn = nullptr;
   LV2_Atom_Sequence* mEventsOut = nullptr;
   const LV2_Atom_Sequence* mTimeIn = nullptr;
-  std::vector<ControlPort> mControls;  // in port order
+  std::vector<ControlPort> mControls;  // in port order; never resized after construction
   std::vector<std::int32_t> mControlOfPort;  // port index -> index into mControls, or -1
   std::uint32_t mTimeInPort = 0;  // after the control ports
 
   const LV2_Worker_Schedule* mWorkSchedule = nullptr;  // null: the host offers no worker
+
+  std::atomic<EditorPorts*> mEditor{nullptr};
+  std::atomic<std::thread::id> mEditorThread{};
 
   // Set by a restore: the next run takes the ports' values as its baseline.
   std::atomic<bool> mAdoptPortValues{false};

@@ -14,6 +14,8 @@ namespace plug::lv2 {
 // The plug-in's identity in every LV2 host and in every saved session: never change it.
 // Under the maker's reserved domain, like the AAX bundle identifier.
 inline constexpr const char* kPluginURI = "http://tarnwellmusic.example/plugins/quennet";
+// The editor, an X11 UI in the same bundle and binary.
+inline constexpr const char* kUIURI = "http://tarnwellmusic.example/plugins/quennet#ui";
 // The state property holding the state chunk (one little-endian double per parameter slot).
 inline constexpr const char* kStateChunkURI = "http://tarnwellmusic.example/plugins/quennet#stateChunk";
 // Bundle file names.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <thread>
 
 #include "AllocationCounter.h"
 #include "Files.h"
@@ -808,4 +809,135 @@ TEST_F(IPluginLV2Test, ABlockLongerThanPreparedIsRenderedInPiecesWithoutAllocati
     if (e.type == instance.urids().id(LV2_MIDI__MidiEvent))
       frames.push_back(e.frame);
   EXPECT_EQ(frames, (std::vector<std::int64_t>{0, 255, 256, 600, kLong - 1}));
+}
+
+namespace {
+
+// An open editor's side of the host, as the LV2 UI attaches it: records port writes and touches.
+struct EditorPortsRecorder : plug::lv2::IPluginLV2::EditorPorts {
+  struct Write {
+    std::uint32_t port;
+    float value;
+  };
+  void WriteControlPort(std::uint32_t port, float value) override { writes.push_back({port, value}); }
+  void TouchControlPort(std::uint32_t port, bool grabbed) override { touches.emplace_back(port, grabbed); }
+  void InstanceDestroyed() override { ++destroyed; }
+  std::vector<Write> writes;
+  std::vector<std::pair<std::uint32_t, bool>> touches;
+  int destroyed = 0;
+};
+
+constexpr std::uint32_t portOf(int paramIdx)
+{
+  return plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(paramIdx);
+}
+
+} // namespace
+
+TEST_F(IPluginLV2Test, EditorEditsGoToTheEditorsPortsOnItsThreadOnly)
+{
+  Instance instance;
+  EditorPortsRecorder editor;
+  instance.bridge().AttachEditorPorts(&editor);
+  Quennet& plugin = instance.plugin();
+
+  plugin.BeginInformHostOfParamChangeFromUI(kMix);
+  plugin.SendParameterValueFromUI(kMix, 0.3);
+  plugin.EndInformHostOfParamChangeFromUI(kMix);
+  ASSERT_EQ(editor.writes.size(), 1u);
+  EXPECT_EQ(editor.writes[0].port, portOf(kMix));
+  EXPECT_EQ(editor.writes[0].value, static_cast<float>(instance.value(kMix))) << "the plain value";
+  EXPECT_EQ(editor.touches, (std::vector<std::pair<std::uint32_t, bool>>{{portOf(kMix), true}, {portOf(kMix), false}}));
+
+  // A learned controller on the audio thread (another thread) writes nothing: the host's port keeps
+  // its value, as without an editor.
+  std::thread([&] { plugin.SetParameterValue(kMix, 0.9); }).join();
+  EXPECT_EQ(editor.writes.size(), 1u);
+
+  // A preset switch from the editor writes every control port, in port order.
+  editor.writes.clear();
+  plugin.changePreset(8);  // "Slap Back"
+  ASSERT_EQ(editor.writes.size(), 22u);
+  for (int i = 0; i < 22; ++i)
+    EXPECT_EQ(editor.writes[static_cast<size_t>(i)].port, portOf(i));
+  EXPECT_EQ(editor.writes[kMix].value, static_cast<float>(instance.value(kMix)));
+
+  instance.bridge().DetachEditorPorts(&editor);
+  plugin.SendParameterValueFromUI(kMix, 0.1);
+  EXPECT_EQ(editor.writes.size(), 22u) << "detached";
+}
+
+TEST_F(IPluginLV2Test, TheEditorsWritesComingBackOnThePortsAreNoChanges)
+{
+  Instance instance;
+  EditorPortsRecorder editor;
+  instance.run();
+  instance.bridge().AttachEditorPorts(&editor);
+  Quennet& plugin = instance.plugin();
+  const plug::IParam& mix = *plugin.GetParam(kMix);
+
+  // Three edits before the host shows any of them; the host then shows them one per block.
+  for (double n : {0.3123456789, 0.3223456789, 0.3323456789})
+    plugin.SendParameterValueFromUI(kMix, n);
+  const double edited = instance.value(kMix);
+  ASSERT_NE(static_cast<double>(static_cast<float>(edited)), edited);
+  for (const EditorPortsRecorder::Write& w : editor.writes) {
+    instance.control(kMix) = w.value;
+    instance.run();
+    EXPECT_EQ(instance.value(kMix), edited) << "not rounded to the port's float, not set back to an older edit";
+  }
+  EXPECT_DOUBLE_EQ(mix.GetNormalized(), 0.3323456789);
+
+  // Once the latest came back, the host's own values count again, older edit values included.
+  instance.control(kMix) = editor.writes[0].value;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(editor.writes[0].value));
+  ASSERT_NE(plug::lv2::PlainFromPortValue(editor.writes[0].value), 0.3123456789) << "the port's value, not the edit's";
+
+  // An edit the host never shows is not waited for past half a second of audio: then even its
+  // exact value is the host's change.
+  plugin.SendParameterValueFromUI(kMix, 0.7723456789);
+  const float unseen = editor.writes.back().value;
+  const int blocks = static_cast<int>(plug::lv2::IPluginLV2::kEditorWriteEchoSeconds * kRate / kBlock) + 2;
+  for (int b = 0; b < blocks; ++b)
+    instance.run();
+  EXPECT_EQ(instance.value(kMix), mix.ConstrainValue(0.7723456789));
+  instance.control(kMix) = unseen;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(unseen));
+}
+
+TEST_F(IPluginLV2Test, TheEditorLearnsWhatThePortsShowAndTheInstanceFromItsHandle)
+{
+  Instance instance;
+  plug::lv2::IPluginLV2& bridge = instance.bridge();
+  EXPECT_EQ(plug::lv2::IPluginLV2::FromHandle(instance.handle()), &bridge);
+  int other = 0;
+  EXPECT_EQ(plug::lv2::IPluginLV2::FromHandle(&other), nullptr);
+  EXPECT_EQ(plug::lv2::IPluginLV2::FromHandle(nullptr), nullptr);
+
+  EXPECT_EQ(bridge.ControlPortOf(kVolume), portOf(kVolume));
+  EXPECT_EQ(bridge.ControlPortOf(kMidiRelease), portOf(kMidiRelease));
+  EXPECT_EQ(bridge.ControlPortOf(25), 0u) << "a reserved slot has no port";
+  EXPECT_EQ(bridge.ParamOfControlPort(portOf(kGrainMode)), kGrainMode);
+  EXPECT_EQ(bridge.ParamOfControlPort(plug::lv2::kEventsIn), -1);
+  EXPECT_EQ(bridge.ParamOfControlPort(1000), -1);
+
+  float seen = 0.0f;
+  EXPECT_FALSE(bridge.LastSeenPortValue(portOf(kVolume), seen)) << "before the first run";
+  instance.control(kVolume) = 0.5f;
+  instance.run();
+  ASSERT_TRUE(bridge.LastSeenPortValue(portOf(kVolume), seen));
+  EXPECT_EQ(seen, 0.5f);
+  EXPECT_FALSE(bridge.LastSeenPortValue(plug::lv2::kEventsIn, seen));
+}
+
+TEST_F(IPluginLV2Test, AnInstanceDestroyedWithItsEditorAttachedTellsIt)
+{
+  EditorPortsRecorder editor;
+  {
+    Instance instance;
+    instance.bridge().AttachEditorPorts(&editor);
+  }
+  EXPECT_EQ(editor.destroyed, 1);
 }

@@ -1,8 +1,9 @@
 // The built quennet.lv2 bundle as the LV2 tools see it: serdi parses every Turtle file,
 // lv2_validate checks them against the LV2 schemas, lv2info (lilv) lists what a host will find,
-// and the module exports nothing but its descriptor.
+// the module exports nothing but its two descriptors, and the editor's artwork is in the bundle.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -92,11 +93,15 @@ TEST_F(BundleTest, Lv2infoListsThePortsPresetsAndFeatures)
     EXPECT_EQ(info.substr(symbolAt, 13 + symbols[p].size() + 1), "Symbol:      " + symbols[p] + "\n") << port;
   }
   EXPECT_FALSE(contains(info, "Port 29:"));
+  EXPECT_TRUE(contains(info, "\tUIs:\n\t\thttp://tarnwellmusic.example/plugins/quennet#ui\n"
+                             "\t\t\tClass:  http://lv2plug.in/ns/extensions/ui#X11UI\n"
+                             "\t\t\tBinary: file://" + path.path() + "/quennet.lv2/quennet.so\n"))
+    << "the editor, from the same module";
   EXPECT_TRUE(contains(info, "Group:       http://tarnwellmusic.example/plugins/quennet#input"));
   EXPECT_TRUE(contains(info, "Designation: http://lv2plug.in/ns/ext/port-groups#right"));
 }
 
-TEST_F(BundleTest, TheModuleExportsOnlyItsDescriptor)
+TEST_F(BundleTest, TheModuleExportsOnlyItsTwoDescriptors)
 {
   const CommandResult result = run({"nm", "-D", "--defined-only", kBundle + "/quennet.so"});
   ASSERT_EQ(result.status, 0) << result.output;
@@ -105,5 +110,16 @@ TEST_F(BundleTest, TheModuleExportsOnlyItsDescriptor)
   for (std::string line; std::getline(lines, line);)
     if (!line.empty())
       names.push_back(line.substr(line.rfind(' ') + 1));
-  EXPECT_EQ(names, std::vector<std::string>{"lv2_descriptor"}) << result.output;
+  EXPECT_EQ(names, (std::vector<std::string>{"lv2_descriptor", "lv2ui_descriptor"})) << result.output;
+}
+
+TEST_F(BundleTest, TheEditorsArtworkAndFontAreInTheBundle)
+{
+  for (const char* file : {"back.jpg", "knob.png", "switch.png", "handle.png", "learn.png", "unlearn.png", "led.png",
+                           "triangle.png", "Roboto-Bold.ttf"}) {
+    SCOPED_TRACE(file);
+    const std::filesystem::path path = std::filesystem::path(kBundle) / file;  // beside quennet.so
+    ASSERT_TRUE(std::filesystem::is_regular_file(path));
+    EXPECT_GT(std::filesystem::file_size(path), 100u);
+  }
 }

@@ -6,6 +6,8 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -177,6 +179,47 @@ TEST_F(Lv2fileTest, RendersWhatTheProcessingCallRenders)
     EXPECT_EQ(viaHost->right, viaCall.right);
     EXPECT_NE(viaHost->left, input.left) << "the effect is audible";
   }
+}
+
+TEST_F(Lv2fileTest, RendersWithoutADisplayAndNeverOpensOne)
+{
+  // The module carries the editor too; a host that never shows it must not need a display, nor
+  // open one when there is.
+  const StereoBuffer input = testSignal(8 * kBlock);
+  const std::string in = files.file("in.wav");
+  ASSERT_TRUE(writeWav(in, input));
+  const std::string trap = files.file("x-open-display.log");
+  const char* display = std::getenv("DISPLAY");
+  const std::string savedDisplay = display ? display : "";
+  unsetenv("DISPLAY");
+  struct Run {
+    const char* name;
+    std::vector<std::string> display;
+  };
+  const Run runs[] = {{"no DISPLAY at all", {}}, {"a DISPLAY set", {"DISPLAY=:4321"}}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    std::vector<std::string> environment = hostEnvironment();
+    environment.push_back(std::string("LD_PRELOAD=") + QUENNET_X_TRAP);
+    environment.push_back("QUENNET_X_TRAP_FILE=" + trap);
+    environment.insert(environment.end(), run.display.begin(), run.display.end());
+    const CommandResult result = runCommand({"lv2file", "-i", in, "-o", files.file("out.wav"), "-p", "grain_mode:2",
+                                             plug::lv2::kPluginURI},
+                                            environment, files.file("lv2file.log"));
+    ASSERT_EQ(result.status, 0) << result.output;
+    const std::optional<StereoBuffer> out = readWav(files.file("out.wav"));
+    ASSERT_TRUE(out);
+    EXPECT_NE(out->left, input.left) << "rendered";
+    EXPECT_FALSE(std::filesystem::exists(trap)) << "the module opened a display";
+  }
+  // The trap itself works: a program that opens the display is caught.
+  const CommandResult probe = runCommand({"xdpyinfo"}, {std::string("LD_PRELOAD=") + QUENNET_X_TRAP,
+                                                        "QUENNET_X_TRAP_FILE=" + trap, "DISPLAY=:4321"},
+                                         files.file("xdpyinfo.log"));
+  EXPECT_NE(probe.status, 0);
+  EXPECT_TRUE(std::filesystem::exists(trap));
+  if (!savedDisplay.empty())
+    setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
 #ifdef QUENNET_RENDER
