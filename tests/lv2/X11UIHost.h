@@ -5,11 +5,6 @@
 // ui:idleInterface), a write_function, touch and resize that record what the UI sends, the UI's
 // idle and port_event, and the user's mouse through XTest on the host's own connection.
 
-// GoogleTest (or anything else) before Xlib, whose macros (None, Bool) break C++ headers.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <cstdint>
@@ -20,7 +15,13 @@
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/ui/ui.h>
 
+#include "EditorTwin.h"
 #include "LV2TestHost.h"
+
+// Xlib last: its macros (None, Bool) break C++ headers included after it.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 class X11UIHost {
 public:
@@ -186,3 +187,85 @@ private:
   LV2UI_Touch mTouch{};
   int mX;
 };
+
+// Screen areas and windows as another program sees them.
+namespace x11 {
+
+// The area's pixels as 0xRRGGBB (the root window's: whatever shows there).
+inline ScreenGrab grab(Display* display, int x, int y, int width, int height)
+{
+  ScreenGrab result;
+  XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (!image)
+    return result;
+  result.width = width;
+  result.height = height;
+  result.pixels.resize(static_cast<size_t>(width) * height);
+  for (int row = 0; row < height; ++row)
+    for (int col = 0; col < width; ++col)
+      result.pixels[static_cast<size_t>(row) * width + col] = static_cast<std::uint32_t>(XGetPixel(image, col, row)) & 0xFFFFFF;
+  XDestroyImage(image);
+  return result;
+}
+
+// A viewable window with no windows inside, of exactly this size, anywhere on the screen; 0 when
+// there is none.
+inline ::Window findLeafOfSize(Display* display, ::Window from, int width, int height)
+{
+  ::Window root = 0, up = 0;
+  ::Window* children = nullptr;
+  unsigned int n = 0;
+  if (!XQueryTree(display, from, &root, &up, &children, &n))
+    return 0;
+  ::Window found = 0;
+  for (unsigned int i = 0; i < n && !found; ++i) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
+      continue;
+    ::Window inner = findLeafOfSize(display, children[i], width, height);
+    if (inner)
+      found = inner;
+    else if (a.width == width && a.height == height) {
+      ::Window r = 0, p = 0;
+      ::Window* grandchildren = nullptr;
+      unsigned int m = 0;
+      XQueryTree(display, children[i], &r, &p, &grandchildren, &m);
+      if (grandchildren)
+        XFree(grandchildren);
+      if (m == 0)
+        found = children[i];
+    }
+  }
+  if (children)
+    XFree(children);
+  return found;
+}
+
+// A window's top-left corner on the screen.
+inline std::pair<int, int> screenPosition(Display* display, ::Window window)
+{
+  int x = 0, y = 0;
+  ::Window child = 0;
+  XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+  return {x, y};
+}
+
+// The top-level window that holds `window` (the root's child on its way up).
+inline ::Window topLevelOf(Display* display, ::Window window)
+{
+  for (;;) {
+    ::Window root = 0, up = 0;
+    ::Window* children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(display, window, &root, &up, &children, &n))
+      return 0;
+    if (children)
+      XFree(children);
+    if (up == root || up == 0)
+      return window;
+    window = up;
+  }
+}
+
+} // namespace x11
