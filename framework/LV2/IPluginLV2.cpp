@@ -342,7 +342,12 @@ void IPluginLV2::applyControlPorts()
     control.lastSeen = value;
     control.seen = true;
     control.lastSeenShared.store(std::uint64_t{1} << 32 | bits, std::memory_order_release);
-    if (adopt || (!firstSight && !moved) || std::isnan(value) || isEditorEcho(control, bits))
+    // The editor's writes are on their way: the port shows them (or, during the user's gesture, a
+    // host value the gesture overrides). The latest one showing ends the wait.
+    const bool editorWriting = control.editorWritesNoticed != control.editorWritesSettled;
+    if (editorWriting && bits == control.editorWrite.load(std::memory_order_relaxed))
+      control.editorWritesSettled = control.editorWritesNoticed;
+    if (adopt || (!firstSight && !moved) || std::isnan(value) || editorWriting)
       continue;
     const double plain = PlainFromPortValue(value);
     IParam& param = *mPlug->GetParam(control.paramIdx);
@@ -353,21 +358,6 @@ void IPluginLV2::applyControlPorts()
     // Applied by the processing call when it starts, before the block's MIDI and audio.
     mPlug->SetParameterFromHostPlain(control.paramIdx, plain);
   }
-}
-
-bool IPluginLV2::isEditorEcho(ControlPort& control, std::uint32_t bits)
-{
-  const std::uint32_t count = control.editorWritesNoticed;
-  const std::uint32_t oldest =
-    std::max(control.editorWritesSettled, count > kEditorWritesKept ? count - kEditorWritesKept : 0u);
-  // Newest first: the latest write coming back settles all before it.
-  for (std::uint32_t n = count; n > oldest; --n)
-    if (control.editorWrites[(n - 1) % kEditorWritesKept].load(std::memory_order_relaxed) == bits) {
-      if (n == count)
-        control.editorWritesSettled = count;
-      return true;
-    }
-  return false;
 }
 
 void IPluginLV2::noticeEditorWrites()
@@ -581,9 +571,8 @@ void IPluginLV2::writeToEditorPort(EditorPorts& editor, int paramIdx)
   // The port carries the plain value, as the Turtle declares its range.
   const float value = static_cast<float>(mPlug->GetParam(paramIdx)->GetValue());
   ControlPort& control = mControls[static_cast<size_t>(mControlOfPort[port])];
-  const std::uint32_t n = control.editorWriteCount.load(std::memory_order_relaxed);
-  control.editorWrites[n % kEditorWritesKept].store(std::bit_cast<std::uint32_t>(value), std::memory_order_relaxed);
-  control.editorWriteCount.store(n + 1, std::memory_order_release);
+  control.editorWrite.store(std::bit_cast<std::uint32_t>(value), std::memory_order_relaxed);
+  control.editorWriteCount.fetch_add(1, std::memory_order_release);
   editor.WriteControlPort(port, value);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -41,9 +40,10 @@ namespace plug::lv2 {
 // An editor opened through the LV2 UI of the same module (instance-access) attaches itself as the
 // instance's EditorPorts: the plug-in's own changes made on the editor's thread (gestures in the
 // editor, preset switches from its menu) then also go to the host's control ports as the UI's
-// writes, so the host's controls, automation and session follow. When such a write comes back on
-// the port at the next runs it is no change: the plug-in already has the value (and a float port
-// would only round it).
+// writes, so the host's controls, automation and session follow. Until the editor's latest write
+// shows on the port (or half a second of audio has passed), the port's moves are no changes: they
+// are the editor's writes arriving, in whatever batches the host delivers them, and the plug-in
+// already has the values (a float port would only round them).
 //
 // Threads (LV2 threading classes): Create, Destroy, Activate, Restore and SetOptions are
 // "instantiation" calls, never concurrent with Run; Run is the audio thread; Save may run on any
@@ -63,9 +63,9 @@ public:
     virtual void InstanceDestroyed() = 0;
   };
 
-  // How many of the editor's latest writes per port are recognised when they come back, and for
-  // how long (seconds of processed audio after the latest write).
-  static constexpr std::uint32_t kEditorWritesKept = 8;
+  // How long a port waits for the editor's latest write to come back (seconds of processed audio
+  // after the write): meanwhile the port's moves are the editor's own writes arriving (or a host
+  // value the user's gesture overrides).
   static constexpr double kEditorWriteEchoSeconds = 0.5;
 
   // Without maxBlockLength or nominalBlockLength the scratch buffers are made for this many
@@ -167,12 +167,12 @@ private:
     bool seen = false;  // false until the first run that reads the port
     // lastSeen's bits with bit 32 set once seen, for other threads.
     std::atomic<std::uint64_t> lastSeenShared{0};
-    // The editor's latest writes (float bits) in a ring; the user-interface thread writes the entry,
-    // then publishes the count (release).
-    std::array<std::atomic<std::uint32_t>, kEditorWritesKept> editorWrites{};
+    // The editor's latest write (float bits) and the number of its writes; the user-interface
+    // thread stores the value, then publishes the count (release).
+    std::atomic<std::uint32_t> editorWrite{0};
     std::atomic<std::uint32_t> editorWriteCount{0};
-    // Audio thread: writes before this count have come back (or expired); the count at the start of
-    // the run, and the frames processed since it last changed.
+    // Audio thread: the writes up to this count have come back (or expired); the count at the start
+    // of the run, and the frames processed since it last changed.
     std::uint32_t editorWritesSettled = 0;
     std::uint32_t editorWritesNoticed = 0;
     std::int64_t framesSinceEditorWrite = 0;
@@ -181,8 +181,6 @@ private:
   IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate);
 
   void applyControlPorts();
-  // True when `bits` on the port is one of the editor's own recent writes coming back.
-  bool isEditorEcho(ControlPort& control, std::uint32_t bits);
   void noticeEditorWrites();
   void ageEditorWrites(std::uint32_t nFrames);
   // The attached editor when called on its thread, else null.

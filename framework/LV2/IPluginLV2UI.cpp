@@ -147,7 +147,7 @@ void IPluginLV2UI::PortEvent(std::uint32_t port, std::uint32_t bufferSize, std::
   float value = 0.0f;
   std::memcpy(&value, buffer, sizeof(value));
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-  if (std::isnan(value) || isRecentWrite(port, bits))
+  if (std::isnan(value) || mRecent[port].grabbed || isRecentWrite(port, bits))
     return;
   mRecent[port].count = 0;  // the host moved on: older writes coming back now are its values
   float seen = 0.0f;
@@ -183,6 +183,8 @@ void IPluginLV2UI::WriteControlPort(std::uint32_t port, float value)
 
 void IPluginLV2UI::TouchControlPort(std::uint32_t port, bool grabbed)
 {
+  if (port < mRecent.size())
+    mRecent[port].grabbed = grabbed;
   if (mTouch)
     mTouch->touch(mTouch->handle, port, grabbed);
 }

@@ -39,7 +39,8 @@ namespace plug::lv2 {
 // - port_event: a value the host set on a control port is shown on the editor's controls (the host
 //   change path: no action, nothing written back), unless it is the editor's own write coming back
 //   or a value the plug-in has already taken into account (the plug-in's own value, which may have
-//   changed since, a learned controller's for instance, stays on show).
+//   changed since, a learned controller's for instance, stays on show), or the user is in the middle
+//   of a gesture on that control.
 //
 // Every call comes from the host's user-interface thread.
 class IPluginLV2UI final : private IPluginLV2::EditorPorts {
@@ -89,6 +90,7 @@ private:
   struct Recent {
     std::array<std::uint32_t, kRecentWrites> bits{};
     std::size_t count = 0;
+    bool grabbed = false;  // a gesture on the port is in progress: the user's value wins
   };
   std::vector<Recent> mRecent;  // by port index
 };

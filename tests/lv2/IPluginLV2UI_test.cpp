@@ -176,6 +176,13 @@ protected:
   {
     return host.open(*plug::lv2::UIDescriptor(), plug::lv2::kPluginURI, "", instance.handle, instance.urids, omit);
   }
+  // What hosts do with the UI's writes: the ports take them before the next run.
+  static void deliver(X11UIHost& host, Instance& instance)
+  {
+    for (const X11UIHost::Write& w : host.writes)
+      instance.ports.controls[w.port - plug::lv2::kFirstControlPort] = w.value;
+    instance.run();
+  }
   static IPluginLV2UI& ui(X11UIHost& host) { return *static_cast<IPluginLV2UI*>(host.handle); }
   static IGraphics& graphics(X11UIHost& host) { return ui(host).Window()->Graphics(); }
 
@@ -338,6 +345,10 @@ TEST_F(LV2UITest, PortEventsShowOnTheEditorWithoutEchoing)
     host.moveTo(124, y);
     settle(host);
   }
+  // A value from the host in the middle of the gesture: the user's hand wins.
+  const double held = knob.GetValue();
+  host.portEvent(kVolumePort, 0.125f);
+  EXPECT_EQ(knob.GetValue(), held);
   host.button(Button1, false);
   settle(host);
   ASSERT_GE(host.writes.size(), 2u);
@@ -425,6 +436,7 @@ TEST_F(LV2UITest, TwoInstancesEachWithItsEditorSideBySide)
   ASSERT_FALSE(right.writes.empty());
   EXPECT_GT(second.value(kVolume), 1.0);
   EXPECT_EQ(first.value(kVolume), 1.0);
+  deliver(right, second);
 
   // Only one host calls idle: the run loop they share still serves both instances' timers.
   first.control(kVolume) = 0.5f;

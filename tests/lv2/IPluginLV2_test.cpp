@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 #include "AllocationCounter.h"
@@ -940,4 +943,57 @@ TEST_F(IPluginLV2Test, AnInstanceDestroyedWithItsEditorAttachedTellsIt)
     instance.bridge().AttachEditorPorts(&editor);
   }
   EXPECT_EQ(editor.destroyed, 1);
+}
+
+TEST_F(IPluginLV2Test, EditorGesturesWhileTheAudioThreadRunsEndOnTheEditorsValue)
+{
+  // The editor's thread edits while the host's audio thread runs the instance and, as jalv does,
+  // puts the editor's writes on the ports just before each run.
+  Instance instance;
+  struct QueuedPorts : plug::lv2::IPluginLV2::EditorPorts {
+    void WriteControlPort(std::uint32_t port, float value) override
+    {
+      std::lock_guard lock(mutex);
+      pending.emplace_back(port, value);
+    }
+    void TouchControlPort(std::uint32_t, bool) override {}
+    void InstanceDestroyed() override {}
+    std::mutex mutex;
+    std::vector<std::pair<std::uint32_t, float>> pending;
+  } editor;
+  instance.bridge().AttachEditorPorts(&editor);
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    while (!stop.load()) {
+      {
+        std::lock_guard lock(editor.mutex);
+        for (const auto& [port, value] : editor.pending)
+          instance.ports.controls[port - plug::lv2::kFirstControlPort] = value;
+        editor.pending.clear();
+      }
+      instance.run();
+    }
+  });
+  Quennet& plugin = instance.plugin();
+  double last = 0.0;
+  for (int i = 1; i <= 2000; ++i) {
+    last = 0.1 + 0.8 * i / 2000.0 + 1e-9;  // no float holds these exactly
+    plugin.SendParameterValueFromUI(kMix, last);
+  }
+  // The last write reaches the port and comes back as no change.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    {
+      std::lock_guard lock(editor.mutex);
+      if (editor.pending.empty())
+        break;
+    }
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::yield();
+  }
+  stop = true;
+  audio.join();
+  instance.run();  // the last write, if it arrived after the audio thread's final run
+  EXPECT_EQ(instance.value(kMix), plugin.GetParam(kMix)->ConstrainValue(last))
+    << "the editor's exact value, not an older one nor the port's float";
 }
