@@ -839,8 +839,8 @@ constexpr std::uint32_t portOf(int paramIdx)
 
 TEST_F(IPluginLV2Test, EditorEditsGoToTheEditorsPortsOnItsThreadOnly)
 {
-  Instance instance;
   EditorPortsRecorder editor;
+  Instance instance;
   instance.bridge().AttachEditorPorts(&editor);
   Quennet& plugin = instance.plugin();
 
@@ -872,8 +872,8 @@ TEST_F(IPluginLV2Test, EditorEditsGoToTheEditorsPortsOnItsThreadOnly)
 
 TEST_F(IPluginLV2Test, TheEditorsWritesComingBackOnThePortsAreNoChanges)
 {
+  EditorPortsRecorder editor;  // outlives the instance, as a host's UI does not: it is told
   Instance instance;
-  EditorPortsRecorder editor;
   instance.run();
   instance.bridge().AttachEditorPorts(&editor);
   Quennet& plugin = instance.plugin();
@@ -996,4 +996,5 @@ TEST_F(IPluginLV2Test, EditorGesturesWhileTheAudioThreadRunsEndOnTheEditorsValue
   instance.run();  // the last write, if it arrived after the audio thread's final run
   EXPECT_EQ(instance.value(kMix), plugin.GetParam(kMix)->ConstrainValue(last))
     << "the editor's exact value, not an older one nor the port's float";
+  instance.bridge().DetachEditorPorts(&editor);
 }

@@ -9,6 +9,8 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -546,6 +548,31 @@ TEST_F(X11ViewTest, ManyWindowsOpenAndCloseWithoutLeavingAnythingBehind)
   if (children)
     XFree(children);
   EXPECT_EQ(n, 0u) << "every window destroyed";
+}
+
+TEST_F(X11ViewTest, WebPagesGoToXdgOpenAndOnlyWebPages)
+{
+  openEditor();
+  // A stand-in for xdg-open on the PATH, which notes its argument.
+  TempDir bin;
+  const std::string noted = bin.file("opened");
+  {
+    std::ofstream script(bin.file("xdg-open"));
+    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << noted << "'\n";
+  }
+  std::filesystem::permissions(bin.file("xdg-open"), std::filesystem::perms::owner_all);
+  const std::string path = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (bin.path().string() + ":" + path).c_str(), 1);
+  EXPECT_TRUE(g->OpenURL("https://tarnwellmusic.example/"));
+  EXPECT_FALSE(g->OpenURL("file:///etc/passwd"));
+  setenv("PATH", path.c_str(), 1);
+  // The view collects the finished child on its next round of events.
+  ASSERT_TRUE(waitUntil([&] { view->ProcessEvents(); return plug::BrowserLauncher::ReapFinished() == 0; }, 10.0));
+  std::ifstream file(noted);
+  std::string line;
+  std::getline(file, line);
+  EXPECT_EQ(line, "https://tarnwellmusic.example/");
+  EXPECT_FALSE(std::getline(file, line)) << "only the web page";
 }
 
 TEST_F(X11ViewTest, TwoViewsSideBySide)
