@@ -1,4 +1,6 @@
-// Cost of the plug-in's audio path per frame at 48 kHz in blocks of 512 frames.
+// Cost of the plug-in's audio path per frame at 48 kHz, in host blocks of 512 frames and in the
+// short blocks that some hosts use (lv2apply runs one frame at a time; quennet-render allows
+// --block 1): the argument is the block size.
 //
 // "render" goes through the render call exactly as a host does (float buffers in and out, the
 // conversion to double and back, transport, MIDI through); "ProcessBlock" calls the audio path
@@ -22,7 +24,7 @@
 namespace {
 
 constexpr double kSampleRate = 48000.0;
-constexpr int kBlockSize = 512;
+constexpr int kInputFrames = 512; // the input repeats every this many frames
 
 enum class Setup { kDefault, kFreq, kMidi };
 
@@ -34,24 +36,27 @@ struct Bench {
   std::vector<double> inD[2], outD[2];
   plug::HostTransport transport;
 
-  explicit Bench(Setup setup) : plugin(static_cast<Quennet*>(plug::MakePlug({})))
+  int blockSize;
+  int offset = 0; // where in the input the next block starts
+
+  Bench(Setup setup, int frames) : plugin(static_cast<Quennet*>(plug::MakePlug({}))), blockSize(frames)
   {
     unsigned state = 12345u;
     for (int c = 0; c < 2; ++c) {
-      in[c].resize(kBlockSize);
-      out[c].resize(kBlockSize);
+      in[c].resize(kInputFrames);
+      out[c].resize(kInputFrames);
       for (float& s : in[c]) {
         state = state * 1664525u + 1013904223u;
         s = static_cast<float>((state >> 8) * (1.0 / 16777216.0) - 0.5);
       }
       inD[c].assign(in[c].begin(), in[c].end());
-      outD[c].resize(kBlockSize);
+      outD[c].resize(kInputFrames);
     }
     transport.hasTempo = transport.hasSamplePosition = true;
     transport.tempo = 120.0;
     transport.isPlaying = true;
 
-    plugin->PrepareToPlay(kSampleRate, kBlockSize);
+    plugin->PrepareToPlay(kSampleRate, kInputFrames);
     if (setup != Setup::kDefault) {
       const struct {
         int index;
@@ -77,68 +82,80 @@ struct Bench {
         notes.push_back({0, 0x90, static_cast<std::uint8_t>(note), 100});
     render(notes.data(), static_cast<int>(notes.size()));
     // Past the attacks and the first frames: steady state.
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 200 * kInputFrames / blockSize; ++i)
       render();
   }
 
   void render(const plug::HostMidiEvent* midi = nullptr, int nMidi = 0)
   {
-    const float* inputs[2] = {in[0].data(), in[1].data()};
-    float* outputs[2] = {out[0].data(), out[1].data()};
+    const float* inputs[2] = {in[0].data() + offset, in[1].data() + offset};
+    float* outputs[2] = {out[0].data() + offset, out[1].data() + offset};
     plug::HostBlock block;
     block.inputs = inputs;
     block.outputs = outputs;
-    block.nFrames = kBlockSize;
+    block.nFrames = blockSize;
     block.midi = midi;
     block.nMidi = nMidi;
     block.transport = &transport;
     plugin->RenderAudio(block);
-    transport.samplePosition += kBlockSize;
+    transport.samplePosition += blockSize;
+    advance();
   }
 
   void processBlock()
   {
-    double* inputs[2] = {inD[0].data(), inD[1].data()};
-    double* outputs[2] = {outD[0].data(), outD[1].data()};
-    plugin->ProcessBlock(inputs, outputs, kBlockSize);
+    double* inputs[2] = {inD[0].data() + offset, inD[1].data() + offset};
+    double* outputs[2] = {outD[0].data() + offset, outD[1].data() + offset};
+    plugin->ProcessBlock(inputs, outputs, blockSize);
+    advance();
   }
+
+  void advance() { offset = offset + 2 * blockSize <= kInputFrames ? offset + blockSize : 0; }
 };
 
-void report(benchmark::State& state)
+void report(benchmark::State& state, int blockSize)
 {
-  state.SetItemsProcessed(state.iterations() * kBlockSize);
-  state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlockSize,
+  state.SetItemsProcessed(state.iterations() * blockSize);
+  state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * blockSize,
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_Render(benchmark::State& state, Setup setup)
 {
-  Bench bench(setup);
+  Bench bench(setup, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     bench.render();
     benchmark::DoNotOptimize(bench.out[0].data());
     benchmark::ClobberMemory();
   }
-  report(state);
+  report(state, bench.blockSize);
 }
 
 void BM_ProcessBlock(benchmark::State& state, Setup setup)
 {
-  Bench bench(setup);
+  Bench bench(setup, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     bench.processBlock();
     benchmark::DoNotOptimize(bench.outD[0].data());
     benchmark::ClobberMemory();
   }
-  report(state);
+  report(state, bench.blockSize);
 }
 
-BENCHMARK_CAPTURE(BM_Render, default, Setup::kDefault);
-BENCHMARK_CAPTURE(BM_Render, FREQ_fades_overlaps, Setup::kFreq);
-BENCHMARK_CAPTURE(BM_Render, MIDI_8_notes, Setup::kMidi);
-BENCHMARK_CAPTURE(BM_ProcessBlock, default, Setup::kDefault);
-BENCHMARK_CAPTURE(BM_ProcessBlock, FREQ_fades_overlaps, Setup::kFreq);
-BENCHMARK_CAPTURE(BM_ProcessBlock, MIDI_8_notes, Setup::kMidi);
+// Host blocks of 1, 2, 16 and 512 frames.
+void blockSizes(benchmark::internal::Benchmark* b)
+{
+  b->ArgName("block");
+  for (int frames : {1, 2, 16, 512})
+    b->Arg(frames);
+}
+
+BENCHMARK_CAPTURE(BM_Render, default, Setup::kDefault)->Apply(blockSizes);
+BENCHMARK_CAPTURE(BM_Render, FREQ_fades_overlaps, Setup::kFreq)->Apply(blockSizes);
+BENCHMARK_CAPTURE(BM_Render, MIDI_8_notes, Setup::kMidi)->Apply(blockSizes);
+BENCHMARK_CAPTURE(BM_ProcessBlock, default, Setup::kDefault)->Apply(blockSizes);
+BENCHMARK_CAPTURE(BM_ProcessBlock, FREQ_fades_overlaps, Setup::kFreq)->Apply(blockSizes);
+BENCHMARK_CAPTURE(BM_ProcessBlock, MIDI_8_notes, Setup::kMidi)->Apply(blockSizes);
 
 } // namespace
 
