@@ -185,6 +185,10 @@ void Quennet::OnRenderStart()
 
 void Quennet::applyPendingParamChanges()
 {
+  // Once per render call, mostly with nothing pending: a plain load first, the locked exchange
+  // only when there is something to take (a change that comes just after waits for the next call).
+  if (mPendingParamChanges.load(std::memory_order_relaxed) == 0)
+    return;
   const std::uint32_t pending = mPendingParamChanges.exchange(0, std::memory_order_acq_rel);
   for (int i = 0; pending >> i; ++i)
     if (pending & (1u << i))

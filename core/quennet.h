@@ -169,6 +169,7 @@ private:
   int advanceTempoSync(bool grainSync, bool frameSync, int wanted);
   void renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,
                     int polyphony);
+  Sample renderVoices(Sample in, bool midiMode, int polyphony);  // one frame
   void renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR, double* outL,
                     double* outR, int n, double mix, double volume);
   void sendValuesToEditor();

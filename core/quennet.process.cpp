@@ -33,6 +33,9 @@ constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::
 // Frames per pass of the audio path: the wet signal of a pass waits in arrays of this size.
 constexpr int kPass = 256;
 
+// Blocks of at most this many frames go one frame at a time (some hosts call with a single frame).
+constexpr int kFewFrames = 4;
+
 // One sample through a channel's high-pass. `x` already carries this sample's offset.
 inline double highpass(Highpass& h, double x)
 {
@@ -238,6 +241,30 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   }
 }
 
+Sample Quennet::renderVoices(Sample in, bool midiMode, int polyphony)
+{
+  if (!midiMode)
+    return mVoices[0].process(in);
+
+  // The same sum as renderVoices over a pass, for one frame.
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  const bool inputFinite = std::fabs(in.left) <= kFloatMax && std::fabs(in.right) <= kFloatMax;
+  Sample wet(0.0, 0.0);
+  for (int v = 0; v < polyphony; ++v) {
+    GrainSet& voice = mVoices[static_cast<size_t>(v)];
+    ADSR& envelope = mEnvelopes[static_cast<size_t>(v)];
+    if (envelope.mStage == ADSR::kStageIdle && envelope.mLevel == 0.0 && inputFinite && voice.holdsOnlyFinite()) {
+      voice.record(&in.left, &in.right, 1);
+      continue;
+    }
+    const Sample out = voice.process(in);
+    wet.left += envelope.mLevel * out.left;
+    wet.right += envelope.mLevel * out.right;
+    envelope.update();
+  }
+  return wet;
+}
+
 void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
                            double* outL, double* outR, int n, double mix, double volume)
 {
@@ -269,6 +296,23 @@ void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
   const int polyphony = std::min(mPolyphony.load(std::memory_order_relaxed), kNumVoices);
   const double mix = mMix.load(std::memory_order_relaxed);
   const double volume = mVolume.load(std::memory_order_relaxed);
+
+  if (nFrames <= kFewFrames) {
+    // A frame at a time, as the steps are written down: for so few frames the passes' set-up
+    // costs more than it saves. The same operations in the same order, so the same numbers.
+    for (int i = 0; i < nFrames; ++i) {
+      if (grainSync || frameSync)
+        advanceTempoSync(grainSync, frameSync, 1);
+      const double l = inputs[0][i];
+      const double r = inputs[1][i];
+      const Sample wet = renderVoices(Sample(l, r), midiMode, polyphony);
+      const double yL = highpass(mHighpassLeft, sanitise(wet.left, mHighpassLeft));
+      const double yR = highpass(mHighpassRight, sanitise(wet.right, mHighpassRight));
+      outputs[0][i] = ((yL - l) * mix + l) * volume;
+      outputs[1][i] = ((yR - r) * mix + r) * volume;
+    }
+    return;
+  }
 
   // A pass at a time: the voices between tempo-sync restarts, then the output stage. Nothing in
   // the engine changes within a block except through the restarts, so this gives the samples of

@@ -1,6 +1,8 @@
 #include "dsp/EnvelopeCurve.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <type_traits>
 
 #include "dsp/PowerBlock.h"
@@ -10,10 +12,16 @@ namespace
 {
 constexpr int kExponentBlock = 256; // exponents per powBlock call when the two sides differ
 
+// A positive finite power of two (frexp would give 0.5), read from the bits without a library
+// call: a normal number without mantissa bits, or a subnormal one with a single mantissa bit.
 bool isPowerOfTwo(double value)
 {
-  int exponent = 0;
-  return std::frexp(value, &exponent) == 0.5;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t exponent = bits >> 52; // with the sign: negative values come out above 0x7FF
+  const std::uint64_t mantissa = bits & 0xFFFFFFFFFFFFFull;
+  if (exponent == 0)
+    return std::has_single_bit(mantissa);
+  return exponent < 0x7FF && mantissa == 0;
 }
 
 // The power bases of a block of positions: below the peak the rising side's 1 - x/s, from the

@@ -16,11 +16,13 @@ void EnvelopeTable::reserve(int capacity)
 
 const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, double length)
 {
+  // The same as last time first: that length was checked then (grain boxes ask once per sample
+  // when they go one sample at a time).
+  if (mLength > 0 && length == mLength && skew == mSkew && curve == mCurve)
+    return mValues.get();
   if (!(length >= 1.0 && length <= mCapacity && length == std::trunc(length)))
     return nullptr;
   const int n = static_cast<int>(length);
-  if (n == mLength && skew == mSkew && curve == mCurve)
-    return mValues.get();
 
   // The positions exactly as a grain box forms them (whole position / length), in blocks.
   constexpr int kBlock = 256;

@@ -178,6 +178,7 @@ void GrainBox::setSampleRate(double sampleRate)
 
   mGrainPosition = 0.0;
   mFrameCounter = 0;
+  mAhead.count = 0;
 }
 
 void GrainBox::setGrainBoxProperties()
@@ -205,6 +206,7 @@ void GrainBox::setGrainBoxProperties()
   mGrainSpan = mGrainLength + mOverlapLength;
 
   mFrameLength = mFrameSamples > 0 ? mFrameSamples : 1;
+  mAhead.count = 0; // worked out for the old lengths
 }
 
 void GrainBox::resetGrain()
@@ -267,17 +269,17 @@ Sample GrainBox::getSample(double position, bool tail)
 
 Sample GrainBox::process(Sample in)
 {
-  Sample out;
-  process(&in.left, &in.right, &out.left, &out.right, 1);
-  return out;
+  if (frozen())
+    return Sample();
+  const Pair out = step<true>(Pair{in.left, in.right});
+  return Sample(out[0], out[1]);
 }
 
 // How many of the next samples form one pass: as many as wanted, but no more than fit the
-// arrays and the running frame. 0 when the box is silent and frozen: the frame is over, or the
-// grain does not fit the buffer (which also catches a NaN span from a NaN period).
+// arrays and the running frame. 0 when the box is frozen.
 int GrainBox::runLength(int wanted) const
 {
-  if (mFrameCounter >= mFrameLength || !(mGrainSpan <= mBufferSize))
+  if (frozen())
     return 0;
   int n = wanted < kPass ? wanted : kPass;
   if (mFrameLength - mFrameCounter < n)
@@ -297,21 +299,31 @@ void GrainBox::process(const double* inLeft, const double* inRight, double* outL
         outLeft[i] = outRight[i] = 0.0;
       return;
     }
-    run<true>(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
+    // A pass of a few samples costs less one sample at a time than through the block loop's
+    // set-up (hosts that call with one or two frames, passes cut short by a frame's end).
+    if (m <= kFewSamples)
+      steps(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
+    else
+      run(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
     done += m;
   }
 }
 
+// Nothing to shape or mix when nobody hears it: recording and the readers' histories, sample by
+// sample (the same steps as heard, without their arithmetic).
 void GrainBox::record(const double* inLeft, const double* inRight, int n)
 {
-  int done = 0;
-  while (done < n)
+  for (int i = 0; i < n && !frozen(); ++i)
+    step<false>(Pair{inLeft[i], inRight[i]});
+}
+
+void GrainBox::steps(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
+{
+  for (int i = 0; i < n; ++i)
   {
-    const int m = runLength(n - done);
-    if (m == 0)
-      return;
-    run<false>(inLeft + done, inRight + done, nullptr, nullptr, m);
-    done += m;
+    const Pair out = step<true>(Pair{inLeft[i], inRight[i]});
+    outLeft[i] = out[0];
+    outRight[i] = out[1];
   }
 }
 
@@ -320,7 +332,6 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
 // worked out first and the envelopes' powers are taken for the whole pass at once. Then the audio:
 // recording and reads in the documented order, sample by sample, and the arithmetic on what was
 // read across the whole pass.
-template <bool kAudible>
 void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
   static_assert(kPass <= kOnesLength);
@@ -331,8 +342,8 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
   const double overlap = mOverlapLength;
 
   // Main reader positions; whether they all lie in the recorded stretch (they do unless the lengths
-  // were changed without a frame start); runs of positions whose floors follow one another (read
-  // as one stretch of the buffer).
+  // were changed without a frame start: then the pass goes sample by sample); runs of positions
+  // whose floors follow one another (read as one stretch of the buffer).
   Pass pass;
   bool regular = true;
   int lastIndex = -2;
@@ -352,6 +363,7 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
     else
     {
       regular = false;
+      break;
     }
     pass.position[i++] = p;
     // Shortcut: adding 1 to a position of 1 or more is exact until the sum reaches the next
@@ -380,15 +392,19 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       next -= length;
     p = next;
   }
+  if (!regular)
+  {
+    steps(inLeft, inRight, outLeft, outRight, n);
+    return;
+  }
   mGrainPosition = p;
-  pass.regular = regular;
   pass.frameStart = mFrameCounter;
 
   // The tail reader over the cross-fade samples: its positions, for each one that has a tail; the
   // runs it reads in (consecutive samples, each run beginning a new grain or carrying on), with
   // the grain starts where it takes over the main reader's history; whether a read lies ahead of
   // the recording (beyond the frame counter of its sample).
-  if (kAudible && overlap > 0.0)
+  if (overlap > 0.0)
   {
     pass.runStart[pass.runs] = n;
     int tails = 0;
@@ -417,53 +433,27 @@ void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft,
       }
       return true;
     };
-    if (regular)
+    // Positions rise within a run: the cross-fade samples are where each run begins.
+    for (int r = 0; r < pass.runs; ++r)
     {
-      // Positions rise within a run: the cross-fade samples are where each run begins.
-      for (int r = 0; r < pass.runs; ++r)
-      {
-        int i = pass.runStart[r];
-        while (i < pass.runStart[r + 1] && tailAt(i))
-          ++i;
-      }
-    }
-    else
-    {
-      for (int i = 0; i < n; ++i)
-        tailAt(i);
+      int i = pass.runStart[r];
+      while (i < pass.runStart[r + 1] && tailAt(i))
+        ++i;
     }
     pass.tails = tails;
     pass.readsAhead = readsAhead;
   }
 
-  if constexpr (kAudible)
-  {
-    if (regular)
-    {
-      // The main reads first: their stores settle while the envelopes are worked out.
-      readMain(pass, inLeft, inRight, n);
-      evaluateEnvelopes(pass, n);
-      readTails(pass, n);
-      const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
-      const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
-      const double* frame = pass.frameShaped ? pass.frame : nullptr;
-      const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
-                              {outLeft, outRight}};
-      shapeChannels(channels, pass.position, mFrequencyMode, head, pass.fade, crossFades, frame, n);
-      return;
-    }
-    // The sample-by-sample pass multiplies by every envelope.
-    evaluateEnvelopes(pass, n);
-    if (!pass.grainShaped)
-    {
-      std::fill(pass.grainEnvelope, pass.grainEnvelope + n + pass.tails, 1.0);
-    }
-    if (!pass.frameShaped)
-      std::fill(pass.frameEnvelope, pass.frameEnvelope + n, 1.0);
-    else if (pass.frame != pass.frameEnvelope)
-      std::copy(pass.frame, pass.frame + n, pass.frameEnvelope);
-  }
-  samplePass<kAudible>(pass, inLeft, inRight, outLeft, outRight, n);
+  // The main reads first: their stores settle while the envelopes are worked out.
+  readMain(pass, inLeft, inRight, n);
+  evaluateEnvelopes(pass, n);
+  readTails(pass, n);
+  const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
+  const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
+  const double* frame = pass.frameShaped ? pass.frame : nullptr;
+  const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
+                          {outLeft, outRight}};
+  shapeChannels(channels, pass.position, mFrequencyMode, head, pass.fade, crossFades, frame, n);
 }
 
 // An envelope whose fades are off (or unused at this skew) is 1 everywhere: multiplying by it
@@ -476,8 +466,7 @@ void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
   {
     // Whole positions (the integer grain modes: a whole length, and whole positions from the start
     // of the grain) come back in every grain: their values are in the shared table.
-    const bool whole = pass.regular && mGrainLength == std::trunc(mGrainLength) &&
-                       pass.position[0] == std::trunc(pass.position[0]);
+    const bool whole = mGrainLength == std::trunc(mGrainLength) && pass.position[0] == std::trunc(pass.position[0]);
     const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
     if (table)
     {
@@ -625,59 +614,156 @@ void GrainBox::storeInput(const double* inLeft, const double* inRight, int count
     mMayHoldNonFinite = true;
 }
 
-// The pass one sample at a time, every read and its arithmetic together: for passes with reads
-// outside the recorded stretch, and for passes that nobody hears (kAudible false: no output).
+// One sample on its own, in the order the steps are written down: for passes of a few samples
+// and for passes whose reads leave the recorded stretch. The envelopes come from the same tables
+// and the same block evaluation (of one or two positions) as in a pass, and every product is
+// formed in the same order, so the numbers are the block loop's to the bit. Without kAudible
+// (nobody hears the box) only the recording, the readers' histories and the counters advance.
 template <bool kAudible>
-void GrainBox::samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
-                          double* outRight, int n)
+GrainBox::Pair GrainBox::step(Pair in)
 {
   const double length = mGrainLength;
   const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
-  History main = mMainHistory;
-  History tail = mTailHistory;
-  bool recordedNonFinite = false;
-  int tailIndex = 0;
-  for (int i = 0; i < n; ++i)
+  if (mFrameCounter < span)
   {
-    if (mFrameCounter < span)
-    {
-      StoredSample& stored = mBuffer[mFrameCounter];
-      stored.left = static_cast<float>(inLeft[i]);
-      stored.right = static_cast<float>(inRight[i]);
-      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
-    }
-
-    const double at = pass.position[i];
-    if (at < overlap && at < 1.0)
-      tail = main;
-
-    if constexpr (!kAudible)
-    {
-      follow(at, main);
-      if (at < overlap)
-        follow(length + at, tail);
-    }
-    else
-    {
-      Pair out = fetch(at, main) * pass.grainEnvelope[i];
-      if (at < overlap)
-      {
-        const double q = length + at;
-        if (q < span)
-        {
-          const double f = at * mOverlapStep;
-          out = out * f + (1.0 - f) * fetch(q, tail) * pass.grainEnvelope[n + tailIndex++];
-        }
-      }
-      out = out * pass.frameEnvelope[i];
-      outLeft[i] = out[0];
-      outRight[i] = out[1];
-    }
-    ++mFrameCounter;
+    StoredSample& stored = mBuffer[mFrameCounter];
+    stored.left = static_cast<float>(in[0]);
+    stored.right = static_cast<float>(in[1]);
+    if (!std::isfinite(stored.left) || !std::isfinite(stored.right))
+      mMayHoldNonFinite = true;
   }
-  mMainHistory = main;
-  mTailHistory = tail;
-  if (recordedNonFinite)
-    mMayHoldNonFinite = true;
+
+  const double p = mGrainPosition;
+  const double q = length + p; // the tail reader, during the grain cross-fade
+  const bool crossFade = p < mOverlapLength;
+  if (crossFade && p < 1.0)
+    mTailHistory = mMainHistory;
+
+  Pair out = {0.0, 0.0};
+  if constexpr (!kAudible)
+  {
+    follow(p, mMainHistory);
+    if (crossFade)
+      follow(q, mTailHistory);
+  }
+  else
+  {
+    const bool tail = crossFade && q < span;
+    // The envelopes at p and q and the frame's; multiplying by a flat envelope's 1 changes nothing.
+    double grain[2] = {1.0, 1.0};
+    double frame = 1.0;
+    if (!mGrainCurve.isFlat(mGrainSkew) || !mFrameCurve.isFlat(mFrameSkew))
+      envelopesAt(p, q, tail, grain, frame);
+    out = fetch(p, mMainHistory) * grain[0];
+    if (tail)
+    {
+      const double f = p * mOverlapStep;
+      out = out * f + ((1.0 - f) * fetch(q, mTailHistory)) * grain[1];
+    }
+    out = out * frame;
+  }
+
+  double next = p + 1.0;
+  if (next >= length)
+    next -= length;
+  mGrainPosition = next;
+  ++mFrameCounter;
+  return out;
+}
+
+// The envelopes of this sample: the grain envelope at the main reader's p and the tail reader's q
+// (when it reads) and the frame envelope, from the values worked out ahead while the counters
+// follow them (a grain restart moves the position, a frame start empties them).
+void GrainBox::envelopesAt(double p, double q, bool tail, double* grain, double& frame)
+{
+  int k = mFrameCounter - mAhead.frameStart;
+  if (!(k >= 0 && k < mAhead.count && mAhead.position[k] == p && mAhead.grainSkew == mGrainSkew &&
+        mAhead.frameSkew == mFrameSkew))
+  {
+    lookAhead();
+    k = 0;
+    if (mAhead.count == 0)
+    {
+      // A position outside the recorded stretch: this sample alone.
+      if (!mGrainCurve.isFlat(mGrainSkew))
+        grainEnvelopeAt(p, q, tail, grain);
+      if (!mFrameCurve.isFlat(mFrameSkew))
+        frame = frameEnvelopeAt(mFrameCounter);
+      return;
+    }
+  }
+  grain[0] = mAhead.grain[k];
+  grain[1] = mAhead.tail[k];
+  frame = mAhead.frame[k];
+}
+
+// Works out the envelopes of the next samples as a pass would (the same positions, tables and
+// block evaluation, so the same values), for as long as the counters run on undisturbed: at most
+// kAhead samples, up to the frame's end or a position outside the recorded stretch.
+void GrainBox::lookAhead()
+{
+  Pass pass;
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+  const int n = std::min(kAhead, mFrameLength - mFrameCounter);
+  bool reads[kAhead]; // the tail reader reads at this sample
+  int count = 0;
+  int tails = 0;
+  for (double p = mGrainPosition; count < n && p >= 0.0 && p < span; ++count)
+  {
+    pass.position[count] = p;
+    const double q = length + p;
+    reads[count] = p < overlap && q < span;
+    if (reads[count])
+      pass.tailPosition[tails++] = q;
+    p += 1.0;
+    if (p >= length)
+      p -= length;
+  }
+  pass.tails = tails;
+  pass.frameStart = mFrameCounter;
+  evaluateEnvelopes(pass, count);
+
+  mAhead.count = count;
+  mAhead.frameStart = mFrameCounter;
+  mAhead.grainSkew = mGrainSkew;
+  mAhead.frameSkew = mFrameSkew;
+  int tail = 0;
+  for (int k = 0; k < count; ++k)
+  {
+    mAhead.position[k] = pass.position[k];
+    mAhead.grain[k] = pass.grainShaped ? pass.grainEnvelope[k] : 1.0;
+    mAhead.tail[k] = pass.grainShaped && reads[k] ? pass.grainEnvelope[count + tail++] : 1.0;
+    mAhead.frame[k] = pass.frameShaped ? pass.frame[k] : 1.0;
+  }
+}
+
+// The grain envelope at the main reader's position p (value[0]) and, with `tail`, at the tail
+// reader's q (value[1]), as a pass gets them: from the shared table at whole positions in the
+// recorded stretch, else worked out.
+void GrainBox::grainEnvelopeAt(double p, double q, bool tail, double* value) const
+{
+  const bool whole = mGrainLength == std::trunc(mGrainLength) && p == std::trunc(p) && p < mGrainSpan;
+  const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
+  if (table)
+  {
+    value[0] = table[static_cast<int>(p)];
+    if (tail)
+      value[1] = table[static_cast<int>(q)];
+    return;
+  }
+  const double at[2] = {p / mGrainSpan, q / mGrainSpan};
+  mGrainCurve.values(at, value, tail ? 2 : 1, mGrainSkew);
+}
+
+// The frame envelope at a frame counter inside the frame, as a pass gets it.
+double GrainBox::frameEnvelopeAt(int counter) const
+{
+  if (const double* table = mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr)
+    return table[counter];
+  const double at = static_cast<double>(counter) / static_cast<double>(mFrameLength);
+  double value = 1.0;
+  mFrameCurve.values(&at, &value, 1, mFrameSkew);
+  return value;
 }

@@ -25,10 +25,26 @@ public:
   void setSampleRate(double sampleRate);
 
   // Fade amounts 0 … 1; 0 switches that side of the envelope off (flat at 1).
-  void setGrainFadeIn(double amount) { mGrainCurve.setFadeIn(amount); }
-  void setGrainFadeOut(double amount) { mGrainCurve.setFadeOut(amount); }
-  void setFrameFadeIn(double amount) { mFrameCurve.setFadeIn(amount); }
-  void setFrameFadeOut(double amount) { mFrameCurve.setFadeOut(amount); }
+  void setGrainFadeIn(double amount)
+  {
+    mGrainCurve.setFadeIn(amount);
+    mAhead.count = 0;
+  }
+  void setGrainFadeOut(double amount)
+  {
+    mGrainCurve.setFadeOut(amount);
+    mAhead.count = 0;
+  }
+  void setFrameFadeIn(double amount)
+  {
+    mFrameCurve.setFadeIn(amount);
+    mAhead.count = 0;
+  }
+  void setFrameFadeOut(double amount)
+  {
+    mFrameCurve.setFadeOut(amount);
+    mAhead.count = 0;
+  }
 
   // Envelope value 0 … 1 at relative position x, 0 ≤ x < 1, within the grain or the frame.
   double getGrainEnvelope(double x) const { return mGrainCurve.value(x, mGrainSkew); }
@@ -73,6 +89,10 @@ private:
   // Samples per pass of the block loop: the positions and envelopes of a pass are worked out
   // into arrays of this size on the stack.
   static constexpr int kPass = 128;
+  // Passes of at most this many samples go one sample at a time (step), which costs less for so few.
+  static constexpr int kFewSamples = 4;
+  // Samples whose envelopes a box going one sample at a time works out together (lookAhead).
+  static constexpr int kAhead = 32;
 
   // The recording holds input samples, which arrive as floats from every host: floats lose nothing.
   struct StoredSample
@@ -100,7 +120,6 @@ private:
     alignas(64) double grainAt[2 * kPass];
     alignas(64) double grainEnvelope[2 * kPass];
     int tails = 0;
-    bool regular = true;     // every main position lies in the recorded stretch
     bool readsAhead = false; // a tail read lies ahead of the recording
     int frameStart = 0;      // frame counter of the first sample of the pass
     int recorded = 0;        // samples of the pass that are recorded, from the first
@@ -128,15 +147,21 @@ private:
     alignas(64) double tailRight[kPass];
   };
 
-  template <bool kAudible>
+  // Silent and frozen: the frame is over, or the grain does not fit the buffer (which also
+  // catches a NaN span from a NaN period).
+  bool frozen() const { return mFrameCounter >= mFrameLength || !(mGrainSpan <= mBufferSize); }
   void run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
+  void steps(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
+  template <bool kAudible>
+  Pair step(Pair in);
+  void envelopesAt(double p, double q, bool tail, double* grain, double& frame);
+  void lookAhead();
+  void grainEnvelopeAt(double p, double q, bool tail, double* value) const;
+  double frameEnvelopeAt(int counter) const;
   void evaluateEnvelopes(Pass& pass, int n) const;
   void readMain(Pass& pass, const double* inLeft, const double* inRight, int n);
   void readTails(Pass& pass, int n);
   void storeInput(const double* inLeft, const double* inRight, int count);
-  template <bool kAudible>
-  void samplePass(const Pass& pass, const double* inLeft, const double* inRight, double* outLeft,
-                  double* outRight, int n);
   int runLength(int wanted) const;
   static Pair interpolate(History& history, Pair fetched, double t);
   Pair fetch(double position, History& history) const;
@@ -163,6 +188,21 @@ private:
   EnvelopeCurve mFrameCurve;
   EnvelopeTable* mGrainTable = nullptr; // shared, not owned
   EnvelopeTable* mFrameTable = nullptr;
+  // The envelopes of the next samples, worked out ahead while the box goes one sample at a time.
+  // They depend only on the positions, the lengths, the curves and the skews: a change of curve or
+  // length empties them (count 0); each sample checks its position and the skews.
+  struct Ahead
+  {
+    int count = 0;      // samples worked out, from frame counter frameStart on
+    int frameStart = 0;
+    double grainSkew = 0.0;
+    double frameSkew = 0.0;
+    double position[kAhead]; // the main reader's position at each
+    double grain[kAhead];    // the grain envelope there
+    double tail[kAhead];     // the grain envelope at the tail reader, where it reads
+    double frame[kAhead];    // the frame envelope
+  };
+  Ahead mAhead;
   bool mMayHoldNonFinite = false;
   double mSampleRate = -1.0; // Hz; -1 until the first real rate
   // Effective lengths, fixed at each frame start.

@@ -218,13 +218,39 @@ void GrainSet::advanceFrameCounter(int n)
 
 Sample GrainSet::process(Sample in)
 {
+  if (mFrameCounter == 0)
+    startFrame();
   Sample out;
-  process(&in.left, &in.right, &out.left, &out.right, 1);
+  if (mFrameCounter < mFrameOverlapSamples)
+  {
+    // The previous box first; the same mix as a block's cross-fade.
+    const double f = mFrameCounter * mFrameFadeStep;
+    const Sample previous = mPreviousBox->process(in);
+    const Sample current = mCurrentBox->process(in);
+    out.left = previous.left * (1.0 - f) + current.left * f;
+    out.right = previous.right * (1.0 - f) + current.right * f;
+  }
+  else
+  {
+    out = mCurrentBox->process(in);
+  }
+  advanceFrameCounter(1);
   return out;
 }
 
 void GrainSet::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
+  if (n <= kFewSamples)
+  {
+    // A few samples cost less one at a time than through the passes' bookkeeping.
+    for (int i = 0; i < n; ++i)
+    {
+      const Sample out = process(Sample(inLeft[i], inRight[i]));
+      outLeft[i] = out.left;
+      outRight[i] = out.right;
+    }
+    return;
+  }
   for (int i = 0; i < n;)
   {
     if (mFrameCounter == 0)

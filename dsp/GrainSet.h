@@ -71,6 +71,8 @@ public:
 private:
   // Samples per frame cross-fade pass: the previous box's output waits in arrays of this size.
   static constexpr int kPass = 128;
+  // Blocks of at most this many samples go one sample at a time.
+  static constexpr int kFewSamples = 4;
 
   void startFrame();
   int runLength(int wanted, bool crossFade) const;

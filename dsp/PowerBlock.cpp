@@ -64,16 +64,16 @@ __attribute__((target("avx"))) void kernelAvx(const double* base, const double* 
                                    stride ? _mm256_loadu_pd(exponent + i) : _mm256_set1_pd(exponent[0])));
   if (i < n)
   {
-    alignas(32) double b[4] = {1.0, 1.0, 1.0, 1.0};
-    alignas(32) double e[4] = {1.0, 1.0, 1.0, 1.0};
-    for (int k = 0; i + k < n; ++k)
-    {
-      b[k] = base[i + k];
-      e[k] = exponent[stride ? i + k : 0];
-    }
-    _mm256_store_pd(b, pow4(_mm256_load_pd(b), _mm256_load_pd(e)));
-    for (int k = 0; i + k < n; ++k)
-      out[i + k] = b[k];
+    // The last one to three values, the other lanes padded with 1^1: masked loads and stores
+    // touch only the values there are (a short block, even a single value, costs one call).
+    alignas(32) static constexpr long long kLanes[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
+    const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanes + 4 - (n - i)));
+    const __m256d ones = _mm256_set1_pd(1.0);
+    const __m256d lanes = _mm256_castsi256_pd(mask);
+    const __m256d b = _mm256_blendv_pd(ones, _mm256_maskload_pd(base + i, mask), lanes);
+    const __m256d e = stride ? _mm256_blendv_pd(ones, _mm256_maskload_pd(exponent + i, mask), lanes)
+                             : _mm256_set1_pd(exponent[0]);
+    _mm256_maskstore_pd(out + i, mask, pow4(b, e));
   }
 }
 
@@ -86,16 +86,12 @@ __attribute__((target("avx512f"))) void kernelAvx512(const double* base, const d
                                    stride ? _mm512_loadu_pd(exponent + i) : _mm512_set1_pd(exponent[0])));
   if (i < n)
   {
-    alignas(64) double b[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
-    alignas(64) double e[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
-    for (int k = 0; i + k < n; ++k)
-    {
-      b[k] = base[i + k];
-      e[k] = exponent[stride ? i + k : 0];
-    }
-    _mm512_store_pd(b, pow8(_mm512_load_pd(b), _mm512_load_pd(e)));
-    for (int k = 0; i + k < n; ++k)
-      out[i + k] = b[k];
+    // The last one to seven values, the other lanes padded with 1^1, as in kernelAvx.
+    const __mmask8 mask = static_cast<__mmask8>((1u << (n - i)) - 1u);
+    const __m512d ones = _mm512_set1_pd(1.0);
+    const __m512d b = _mm512_mask_loadu_pd(ones, mask, base + i);
+    const __m512d e = stride ? _mm512_mask_loadu_pd(ones, mask, exponent + i) : _mm512_set1_pd(exponent[0]);
+    _mm512_mask_storeu_pd(out + i, mask, pow8(b, e));
   }
 }
 

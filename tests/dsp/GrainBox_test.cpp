@@ -683,3 +683,100 @@ TEST(GrainBox, RecordingHoldsFloats)
   EXPECT_EQ(out.right, 0.0);
   EXPECT_TRUE(std::signbit(out.right));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Few samples at a time against long blocks
+
+namespace
+{
+// Something the owner does between two samples.
+struct BoxEvent
+{
+  int at; // before this sample
+  enum Kind
+  {
+    kGrainRestart,
+    kFrameRestart,
+    kSkews,   // new skews, written directly as the owner does
+    kFades,   // new fade amounts through the setters
+    kLengths, // new lengths taken over without a frame start
+  } kind;
+};
+
+const BoxEvent kBoxEvents[] = {{700, BoxEvent::kGrainRestart}, {1300, BoxEvent::kSkews},
+                               {1900, BoxEvent::kFrameRestart}, {2450, BoxEvent::kFades},
+                               {3100, BoxEvent::kLengths},      {3500, BoxEvent::kGrainRestart},
+                               {4200, BoxEvent::kFrameRestart}, {4205, BoxEvent::kSkews}};
+
+// The box through `in` in blocks of `blockSize`, split where the events come.
+std::vector<Sample> runInBlocks(const BoxCase& c, const std::vector<Sample>& in, int blockSize)
+{
+  GrainBox box;
+  configureBox(box, c);
+  std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
+  for (size_t i = 0; i < in.size(); ++i)
+  {
+    inL[i] = in[i].left;
+    inR[i] = in[i].right;
+  }
+  const int total = static_cast<int>(in.size());
+  size_t next = 0;
+  for (int start = 0; start < total;)
+  {
+    while (next < std::size(kBoxEvents) && kBoxEvents[next].at == start)
+    {
+      switch (kBoxEvents[next++].kind)
+      {
+        case BoxEvent::kGrainRestart: box.resetGrain(); break;
+        case BoxEvent::kFrameRestart: box.resetFrame(); break;
+        case BoxEvent::kSkews:
+          box.mGrainSkew = 1.0 - c.grainSkew;
+          box.mFrameSkew = 0.5 * c.frameSkew + 0.1;
+          break;
+        case BoxEvent::kFades:
+          box.setGrainFadeIn(c.grainFadeOut);
+          box.setGrainFadeOut(0.3);
+          box.setFrameFadeOut(0.6);
+          break;
+        case BoxEvent::kLengths:
+          box.mGrainSamples = c.grainSamples / 2 + 1;
+          box.mGrainPeriod = c.grainPeriod * 0.7;
+          box.mFrameSamples = c.frameSamples + 300;
+          box.setGrainBoxProperties();
+          break;
+      }
+    }
+    const int until = next < std::size(kBoxEvents) ? kBoxEvents[next].at : total;
+    const int n = std::min(blockSize, until - start);
+    box.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+    start += n;
+  }
+  std::vector<Sample> out(in.size());
+  for (size_t i = 0; i < in.size(); ++i)
+    out[i] = Sample(outL[i], outR[i]);
+  return out;
+}
+} // namespace
+
+TEST(GrainBox, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
+{
+  // A box called with a sample or a few at a time goes sample by sample and works its envelopes
+  // out ahead: the same numbers as long blocks, also with general fade powers, across grain and
+  // frame restarts, skews and fades changed in the middle of a frame, and lengths changed without
+  // a frame start.
+  const std::vector<Sample> in = floatMaterial(5000, 23u);
+  for (const BoxCase& c : kBoxCases)
+  {
+    const std::vector<Sample> expected = runInBlocks(c, in, 128);
+    for (int blockSize : {1, 2, 3, 4, 5})
+    {
+      SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
+      const std::vector<Sample> out = runInBlocks(c, in, blockSize);
+      for (size_t i = 0; i < in.size(); ++i)
+      {
+        ASSERT_EQ(out[i].left, expected[i].left) << "sample " << i;
+        ASSERT_EQ(out[i].right, expected[i].right) << "sample " << i;
+      }
+    }
+  }
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 TEST(GrainSet, DerivesFrameCountsFromSettings)
@@ -477,4 +478,51 @@ TEST(GrainSet, SharedEnvelopeTablesGiveThePerSampleNumbers)
           }
         }
     }
+}
+
+TEST(GrainSet, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
+{
+  // Blocks of one to five samples go sample by sample: the same numbers as blocks of 512, with
+  // general fade powers, shared tables, restarts and a shorter frame in the middle of one.
+  EnvelopeTable grainTable;
+  EnvelopeTable frameTable;
+  grainTable.reserve(4096);
+  frameTable.reserve(4096);
+  std::vector<double> inL, inR;
+  material(inL, inR, 9000);
+  for (const SetCase& c : kSetCases)
+  {
+    auto run = [&](int blockSize) {
+      GrainSet set;
+      configureSet(set, c);
+      set.shareEnvelopeTables(&grainTable, &frameTable);
+      std::vector<double> outL(inL.size()), outR(inL.size());
+      for (int start = 0; start < 9000;)
+      {
+        // Restarts and a new length at fixed samples, whatever the block size.
+        if (start == 2000)
+          set.resetFrame();
+        if (start == 3500)
+          set.resetGrain();
+        if (start == 5000)
+          set.setFrameLength(c.frameMs * 0.3);
+        const int until = start < 2000 ? 2000 : start < 3500 ? 3500 : start < 5000 ? 5000 : 9000;
+        const int n = std::min(blockSize, until - start);
+        set.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+        start += n;
+      }
+      return std::make_pair(outL, outR);
+    };
+    const auto expected = run(512);
+    for (int blockSize : {1, 2, 3, 4, 5})
+    {
+      SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
+      const auto out = run(blockSize);
+      for (size_t i = 0; i < inL.size(); ++i)
+      {
+        ASSERT_EQ(out.first[i], expected.first[i]) << "sample " << i;
+        ASSERT_EQ(out.second[i], expected.second[i]) << "sample " << i;
+      }
+    }
+  }
 }

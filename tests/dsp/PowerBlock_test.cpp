@@ -31,9 +31,10 @@ TEST(PowerBlock, PowersAgreeWithStdPow)
   {
     SCOPED_TRACE(e);
     // Every length, so that the vector tails are covered too.
-    for (int n : {1, 2, 3, 7, 8, 9, static_cast<int>(bases.size())})
+    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, static_cast<int>(bases.size())})
     {
-      std::vector<double> out(static_cast<size_t>(n));
+      // Eight more places, which the call must leave alone.
+      std::vector<double> out(static_cast<size_t>(n) + 8, -7.0);
       powBlock(bases.data(), e, out.data(), n);
       for (int i = 0; i < n; ++i)
       {
@@ -41,6 +42,8 @@ TEST(PowerBlock, PowersAgreeWithStdPow)
         ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30)
           << "base " << bases[static_cast<size_t>(i)];
       }
+      for (size_t i = static_cast<size_t>(n); i < out.size(); ++i)
+        ASSERT_EQ(out[i], -7.0) << "written beyond " << n;
     }
     EXPECT_EQ(std::pow(0.0, e), 0.0);
     double zero = 0.0, out = -1.0;
