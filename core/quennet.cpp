@@ -140,10 +140,9 @@ void Quennet::OnReset()
 void Quennet::OnActivate()
 {
   allNotesOff();
-  forEachVoice([](GrainSet& v) {
-    v.resetFrame();
-    v.resetGrain();
-  });
+  // Every voice as new, with nothing recorded: the first frame's cross-fade comes from silence,
+  // not from what the other box held before the pause.
+  forEachVoice([](GrainSet& v) { v.reset(); });
   mNoteCounter = 0;
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);

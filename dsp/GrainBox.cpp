@@ -174,6 +174,7 @@ void GrainBox::setSampleRate(double sampleRate)
   if (!mBuffer)
     mBufferSize = 0;
   // The recording is clear; what the readers fetched last stays in their histories.
+  mRecordedExtent = 0;
   mMayHoldNonFinite = !finite(mMainHistory) || !finite(mTailHistory);
 
   mGrainPosition = 0.0;
@@ -219,6 +220,25 @@ void GrainBox::resetFrame()
   setGrainBoxProperties();
   mGrainPosition = 0.0;
   mFrameCounter = 0;
+}
+
+void GrainBox::reset()
+{
+  if (mBuffer)
+    std::fill(mBuffer.get(), mBuffer.get() + mRecordedExtent, StoredSample{0.0f, 0.0f});
+  mRecordedExtent = 0;
+  mMainHistory = History{};
+  mTailHistory = History{};
+  mMayHoldNonFinite = false;
+  // The initial values of the effective state (GrainBox.h).
+  mGrainLength = 1.0;
+  mGrainSpan = 1.0;
+  mGrainPosition = 0.0;
+  mOverlapLength = 0.0;
+  mOverlapStep = std::numeric_limits<double>::infinity();
+  mFrameLength = 1;
+  mFrameCounter = 0;
+  mAhead.count = 0;
 }
 
 // Takes a value the reader fetched into its history and interpolates between the middle two.
@@ -606,6 +626,7 @@ void GrainBox::storeInput(const double* inLeft, const double* inRight, int count
     to[i].right = static_cast<float>(inRight[i]);
   }
   mFrameCounter += count;
+  mRecordedExtent = std::max(mRecordedExtent, mFrameCounter);
   constexpr float kFloatMax = std::numeric_limits<float>::max();
   int nonFinite = 0;
   for (int i = 0; i < count; ++i)
@@ -631,6 +652,7 @@ GrainBox::Pair GrainBox::step(Pair in)
     stored.right = static_cast<float>(in[1]);
     if (!std::isfinite(stored.left) || !std::isfinite(stored.right))
       mMayHoldNonFinite = true;
+    mRecordedExtent = std::max(mRecordedExtent, mFrameCounter + 1);
   }
 
   const double p = mGrainPosition;

@@ -62,6 +62,10 @@ public:
   void setGrainBoxProperties();
   void resetGrain();
   void resetFrame();
+  // As a new box at this rate: the recording and the readers' histories silent, the effective
+  // lengths and counters as constructed. Settings stay. Clears only what frames have recorded;
+  // allocates nothing.
+  void reset();
 
   // Buffer read at position; tail selects the interpolation history of the cross-fade reader.
   Sample getSample(double position, bool tail);
@@ -204,6 +208,7 @@ private:
   };
   Ahead mAhead;
   bool mMayHoldNonFinite = false;
+  int mRecordedExtent = 0; // buffer entries from here on have not been written since they were cleared
   double mSampleRate = -1.0; // Hz; -1 until the first real rate
   // Effective lengths, fixed at each frame start.
   double mGrainLength = 1.0;

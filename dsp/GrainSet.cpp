@@ -177,6 +177,22 @@ void GrainSet::resetFrame()
   mFrameCounter = 0;
 }
 
+void GrainSet::reset()
+{
+  mBoxA.reset();
+  mBoxB.reset();
+  mCurrentBox = nullptr;
+  mPreviousBox = nullptr;
+  mFrameCounter = 0;
+  // A note's period goes with the note: the boxes take the parameter's again (as outside mode
+  // "MIDI" they have anyway), which is what an idle voice of a new set records with.
+  if (mGrainFrequency > 0.0)
+  {
+    mBoxA.mGrainPeriod = 1.0 / mGrainFrequency;
+    mBoxB.mGrainPeriod = 1.0 / mGrainFrequency;
+  }
+}
+
 void GrainSet::startFrame()
 {
   // Before the first frame no box is current, and the first frame goes to box B.

@@ -49,6 +49,10 @@ public:
   void resetGrain();
   // The next process call starts a new frame on the other box.
   void resetFrame();
+  // As a new set with these settings: both boxes reset (silent recordings, no frame running), the
+  // first frame to box B, and a note's grain period dropped for the one the settings give.
+  // Allocates nothing.
+  void reset();
 
   Sample process(Sample in);
   // n samples, exactly as n calls of process(Sample) would give them.

@@ -780,3 +780,70 @@ TEST(GrainBox, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
     }
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Reset
+
+TEST(GrainBox, ResetGivesANewBox)
+{
+  // A box that has played, reset, sounds like a new box with the same settings: its recording is
+  // silent (a cross-fade at the frame start reads ahead of the recording, into what the box held),
+  // its readers' histories are empty, and until the next frame start it has the lengths of a new box.
+  const BoxCase c{"", 48000.0, true, 0, 1.0 / 233.0, 50.0, 3000, 0.2, 0.3, 0.4, 0.25, 0.1, 0.5, false};
+  const std::vector<Sample> before = floatMaterial(4000, 3u);
+  const std::vector<Sample> after = floatMaterial(6000, 8u);
+  GrainBox fresh;
+  GrainBox used;
+  configureBox(fresh, c);
+  configureBox(used, c);
+  for (const Sample& s : before)
+    used.process(s);
+  ASSERT_GT(used.getFrameCounter(), 0);
+
+  used.reset();
+  fresh.reset(); // back to the lengths of a box that never started a frame, like `used`
+  EXPECT_EQ(used.getFrameCounter(), 0);
+  EXPECT_EQ(used.getFrameLength(), 1);
+  EXPECT_EQ(used.getGrainSpan(), 1.0);
+  EXPECT_TRUE(used.holdsOnlyFinite());
+  // Before the next frame start both sound for one sample (a new box's frame of one), then not.
+  for (size_t i = 0; i < 2; ++i)
+  {
+    const Sample expected = fresh.process(after[i]);
+    const Sample out = used.process(after[i]);
+    EXPECT_EQ(out.left, expected.left) << "sample " << i;
+    EXPECT_EQ(out.right, expected.right) << "sample " << i;
+  }
+
+  used.resetFrame();
+  fresh.resetFrame();
+  for (size_t i = 2; i < after.size(); ++i)
+  {
+    const Sample expected = fresh.process(after[i]);
+    const Sample out = used.process(after[i]);
+    ASSERT_EQ(out.left, expected.left) << "sample " << i;
+    ASSERT_EQ(out.right, expected.right) << "sample " << i;
+  }
+}
+
+TEST(GrainBox, ResetSilencesWhatTheTailReaderWouldReadAhead)
+{
+  // Grains of 10 with a cross-fade of 5: at a frame start the tail reader reads positions 10 … 14,
+  // which the new frame has not recorded yet. An infinity recorded there before the reset is gone.
+  GrainBox box;
+  configure(box, Settings{.grainSamples = 10, .grainOverlap = 50.0, .frameSamples = 100});
+  for (int n = 0; n < 15; ++n)
+    box.process(Sample(n == 12 ? std::numeric_limits<double>::infinity() : 0.5, 0.5));
+  ASSERT_FALSE(box.holdsOnlyFinite());
+
+  box.reset();
+  EXPECT_TRUE(box.holdsOnlyFinite());
+  box.resetFrame();
+  for (int p = 0; p < 5; ++p)
+  {
+    // The new grain fades in over a silent tail: 0.25 · f, f = p / 5.
+    const Sample s = box.process(Sample(0.25, 0.25));
+    EXPECT_EQ(s.left, 0.25 * (p * 0.2)) << "sample " << p;
+    EXPECT_EQ(s.right, 0.25 * (p * 0.2)) << "sample " << p;
+  }
+}
