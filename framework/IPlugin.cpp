@@ -5,6 +5,47 @@
 
 namespace plug {
 
+namespace {
+// Four samples at a time in vector registers: the build's -O2 does not vectorise loops, and every
+// sample of every block passes here twice. The same conversions as one at a time: float to double
+// is exact, double to float rounds each value alike.
+using Floats = float __attribute__((vector_size(16)));
+using Doubles = double __attribute__((vector_size(32)));
+
+// The host's floats as the doubles the plug-in works on; silence for a channel the host left
+// unconnected.
+void toDouble(const float* in, double* out, int n)
+{
+  if (!in) {
+    std::fill(out, out + n, 0.0);
+    return;
+  }
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    Floats floats;
+    std::memcpy(&floats, in + i, sizeof floats);
+    const Doubles doubles = __builtin_convertvector(floats, Doubles);
+    std::memcpy(out + i, &doubles, sizeof doubles);
+  }
+  for (; i < n; ++i)
+    out[i] = static_cast<double>(in[i]);
+}
+
+// The plug-in's doubles rounded to the host's floats.
+void toFloat(const double* in, float* out, int n)
+{
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    Doubles doubles;
+    std::memcpy(&doubles, in + i, sizeof doubles);
+    const Floats floats = __builtin_convertvector(doubles, Floats);
+    std::memcpy(out + i, &floats, sizeof floats);
+  }
+  for (; i < n; ++i)
+    out[i] = static_cast<float>(in[i]);
+}
+} // namespace
+
 IPlugin::IPlugin(const Config& config) : IPluginAPIBase(config), IPluginProcessor(config) {}
 
 void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
@@ -71,23 +112,14 @@ void IPlugin::RenderAudio(const HostBlock& block)
     while (mMidiFromEditor.Pop(msg))
       ProcessMidiMsg(msg);
 
-    for (int c = 0; c < 2; ++c) {
-      const float* in = input(c);
-      double* scratch = mScratchIn[c].data();
-      for (int i = 0; i < nFrames; ++i)
-        scratch[i] = in ? static_cast<double>(in[i]) : 0.0;
-    }
+    for (int c = 0; c < 2; ++c)
+      toDouble(input(c), mScratchIn[c].data(), nFrames);
     double* inputs[2] = {mScratchIn[0].data(), mScratchIn[1].data()};
     double* outputs[2] = {mScratchOut[0].data(), mScratchOut[1].data()};
     ProcessBlock(inputs, outputs, nFrames);
-    for (int c = 0; c < nOut; ++c) {
-      float* out = output(c);
-      if (!out)
-        continue;
-      const double* scratch = mScratchOut[c].data();
-      for (int i = 0; i < nFrames; ++i)
-        out[i] = static_cast<float>(scratch[i]);
-    }
+    for (int c = 0; c < nOut; ++c)
+      if (float* out = output(c))
+        toFloat(mScratchOut[c].data(), out, nFrames);
   }
 
   if (block.midiOutput)
