@@ -291,7 +291,7 @@ Sample GrainBox::process(Sample in)
 {
   if (frozen())
     return Sample();
-  const Pair out = step<true>(Pair{in.left, in.right});
+  const Pair out = step(Pair{in.left, in.right});
   return Sample(out[0], out[1]);
 }
 
@@ -329,19 +329,100 @@ void GrainBox::process(const double* inLeft, const double* inRight, double* outL
   }
 }
 
-// Nothing to shape or mix when nobody hears it: recording and the readers' histories, sample by
-// sample (the same steps as heard, without their arithmetic).
+// What process does to the box, without the output: the recording, the counters and, when reads
+// are interpolated, the readers' histories.
 void GrainBox::record(const double* inLeft, const double* inRight, int n)
 {
-  for (int i = 0; i < n && !frozen(); ++i)
-    step<false>(Pair{inLeft[i], inRight[i]});
+  if (frozen())
+    return;
+  n = std::min(n, mFrameLength - mFrameCounter); // then the frame is over
+  if (!mFrequencyMode && n > kFewSamples)
+  {
+    // Reads without interpolation leave the histories alone: the recording at once, then the
+    // counters; the tail reader's history becomes the main reader's at a grain start with a
+    // cross-fade (the overlap is a whole number: there, positions below 1 lie in it).
+    const int recorded = std::clamp(static_cast<int>(std::ceil(mGrainSpan)) - mFrameCounter, 0, n);
+    storeInput(inLeft, inRight, recorded);
+    mFrameCounter += n - recorded;
+    bool grainStart = false;
+    mGrainPosition = positionAfter(mGrainPosition, n, grainStart);
+    if (grainStart && mOverlapLength > 0.0)
+      mTailHistory = mMainHistory;
+    return;
+  }
+  // Sample by sample: a tail read may lie ahead of the recording, where it still finds the old
+  // samples (and a few samples cost less so).
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  const double overlap = mOverlapLength;
+  History main = mMainHistory;
+  History tail = mTailHistory;
+  double p = mGrainPosition;
+  bool recordedNonFinite = false;
+  for (int i = 0; i < n; ++i)
+  {
+    if (mFrameCounter < span)
+    {
+      StoredSample& stored = mBuffer[mFrameCounter];
+      stored.left = static_cast<float>(inLeft[i]);
+      stored.right = static_cast<float>(inRight[i]);
+      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
+      mRecordedExtent = std::max(mRecordedExtent, mFrameCounter + 1);
+    }
+    if (p < overlap && p < 1.0)
+      tail = main;
+    follow(p, main);
+    if (p < overlap)
+      follow(length + p, tail);
+    p += 1.0;
+    if (p >= length)
+      p -= length;
+    ++mFrameCounter;
+  }
+  mMainHistory = main;
+  mTailHistory = tail;
+  mGrainPosition = p;
+  if (recordedNonFinite)
+    mMayHoldNonFinite = true;
+}
+
+// The grain position n samples on: what n steps of one sample (add 1, and the grain length off
+// once it is reached) leave. grainStart: one of the n positions stepped from lies below 1.
+double GrainBox::positionAfter(double p, int n, bool& grainStart) const
+{
+  const double length = mGrainLength;
+  if (p >= 0.0 && p < length && p == std::trunc(p) && length == std::trunc(length))
+  {
+    // Whole numbers (the integer grain modes): every step up to the wrap is exact, and the wrap
+    // lands on 0, so the steps are taken at once.
+    grainStart = n > 0 && p == 0.0;
+    while (n > 0)
+    {
+      const double untilWrap = length - p;
+      if (n < untilWrap)
+        return p + n;
+      n -= static_cast<int>(untilWrap);
+      p = 0.0;
+      grainStart = grainStart || n > 0;
+    }
+    return p;
+  }
+  grainStart = false;
+  for (; n > 0; --n)
+  {
+    grainStart = grainStart || p < 1.0;
+    p += 1.0;
+    if (p >= length)
+      p -= length;
+  }
+  return p;
 }
 
 void GrainBox::steps(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
   for (int i = 0; i < n; ++i)
   {
-    const Pair out = step<true>(Pair{inLeft[i], inRight[i]});
+    const Pair out = step(Pair{inLeft[i], inRight[i]});
     outLeft[i] = out[0];
     outRight[i] = out[1];
   }
@@ -638,9 +719,7 @@ void GrainBox::storeInput(const double* inLeft, const double* inRight, int count
 // One sample on its own, in the order the steps are written down: for passes of a few samples
 // and for passes whose reads leave the recorded stretch. The envelopes come from the same tables
 // and the same block evaluation (of one or two positions) as in a pass, and every product is
-// formed in the same order, so the numbers are the block loop's to the bit. Without kAudible
-// (nobody hears the box) only the recording, the readers' histories and the counters advance.
-template <bool kAudible>
+// formed in the same order, so the numbers are the block loop's to the bit.
 GrainBox::Pair GrainBox::step(Pair in)
 {
   const double length = mGrainLength;
@@ -661,29 +740,19 @@ GrainBox::Pair GrainBox::step(Pair in)
   if (crossFade && p < 1.0)
     mTailHistory = mMainHistory;
 
-  Pair out = {0.0, 0.0};
-  if constexpr (!kAudible)
+  const bool tail = crossFade && q < span;
+  // The envelopes at p and q and the frame's; multiplying by a flat envelope's 1 changes nothing.
+  double grain[2] = {1.0, 1.0};
+  double frame = 1.0;
+  if (!mGrainCurve.isFlat(mGrainSkew) || !mFrameCurve.isFlat(mFrameSkew))
+    envelopesAt(p, q, tail, grain, frame);
+  Pair out = fetch(p, mMainHistory) * grain[0];
+  if (tail)
   {
-    follow(p, mMainHistory);
-    if (crossFade)
-      follow(q, mTailHistory);
+    const double f = p * mOverlapStep;
+    out = out * f + ((1.0 - f) * fetch(q, mTailHistory)) * grain[1];
   }
-  else
-  {
-    const bool tail = crossFade && q < span;
-    // The envelopes at p and q and the frame's; multiplying by a flat envelope's 1 changes nothing.
-    double grain[2] = {1.0, 1.0};
-    double frame = 1.0;
-    if (!mGrainCurve.isFlat(mGrainSkew) || !mFrameCurve.isFlat(mFrameSkew))
-      envelopesAt(p, q, tail, grain, frame);
-    out = fetch(p, mMainHistory) * grain[0];
-    if (tail)
-    {
-      const double f = p * mOverlapStep;
-      out = out * f + ((1.0 - f) * fetch(q, mTailHistory)) * grain[1];
-    }
-    out = out * frame;
-  }
+  out = out * frame;
 
   double next = p + 1.0;
   if (next >= length)

@@ -156,8 +156,8 @@ private:
   bool frozen() const { return mFrameCounter >= mFrameLength || !(mGrainSpan <= mBufferSize); }
   void run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
   void steps(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
-  template <bool kAudible>
   Pair step(Pair in);
+  double positionAfter(double p, int n, bool& grainStart) const;
   void envelopesAt(double p, double q, bool tail, double* grain, double& frame);
   void lookAhead();
   void grainEnvelopeAt(double p, double q, bool tail, double* value) const;

@@ -658,6 +658,42 @@ TEST(GrainBox, RecordingWithoutOutputLeavesTheSameState)
   }
 }
 
+TEST(GrainBox, UnheardStretchesKeepTheHistoriesForInterpolatedReadsLater)
+{
+  // Interpolation switched off for an unheard stretch that crosses grain starts, then on again
+  // (the owner may switch it at any sample): the recording, the positions and the readers'
+  // histories are what heard samples would have left, so the interpolated reads after it match.
+  const BoxCase c{"", 1000.0, true, 0, 0.0371, 40.0, 3000, 0.5, 0.5, 0.5, 0, 0, 0.5, true};
+  reference::GrainBox ref;
+  GrainBox box;
+  configureBox(ref, c);
+  configureBox(box, c);
+  const std::vector<Sample> in = floatMaterial(1500, 4u);
+  for (int n = 0; n < 1500; ++n)
+  {
+    const bool interpolated = n < 500 || n >= 800;
+    ref.mFrequencyMode = box.mFrequencyMode = interpolated;
+    const Sample expected = ref.process(in[static_cast<size_t>(n)]);
+    if (n >= 500 && n < 800)
+    {
+      if (n == 500)
+      {
+        std::vector<double> left, right;
+        for (int k = 500; k < 800; ++k)
+        {
+          left.push_back(in[static_cast<size_t>(k)].left);
+          right.push_back(in[static_cast<size_t>(k)].right);
+        }
+        box.record(left.data(), right.data(), 300);
+      }
+      continue;
+    }
+    const Sample out = box.process(in[static_cast<size_t>(n)]);
+    ASSERT_EQ(out.left, expected.left) << "sample " << n;
+    ASSERT_EQ(out.right, expected.right) << "sample " << n;
+  }
+}
+
 TEST(GrainBox, RecordingANaNIsReported)
 {
   GrainBox box;
