@@ -167,6 +167,19 @@ double IControl::WheelValue(float d, const IMouseMod& mod, int valIdx) const
   return std::clamp(value + static_cast<double>(d) * perNotch, 0.0, 1.0);
 }
 
+void IControl::DragValue(double& dragValue, float dX, float dY, const IRECT& bounds, EDirection direction,
+                         double gearing, const IMouseMod& mod)
+{
+  // Up and right increase the value: the vertical extent is negative, as screen y grows downwards.
+  const double extent = direction == EDirection::kVertical ? bounds.T - bounds.B : bounds.R - bounds.L;
+  if (extent == 0.0)
+    return;
+  const double moved = direction == EDirection::kVertical ? dY : dX;
+  dragValue = std::clamp(dragValue + moved / extent / (gearing * (mod.Fine() ? 10.0 : 1.0)), 0.0, 1.0);
+  SetValue(SnapToParamStep(dragValue));
+  SetDirty(true);
+}
+
 void IControl::SetNVals(int n)
 {
   mVals.resize(static_cast<std::size_t>(std::max(1, n)), Val{kNoParameter, 0.0});

@@ -121,6 +121,13 @@ protected:
   // Value `valIdx` moved by `d` wheel notches: one step of a stepped parameter per notch, else a
   // hundredth of the range (a thousandth with Shift or Control); clamped to 0 … 1.
   double WheelValue(float d, const IMouseMod& mod, int valIdx = 0) const;
+  // One move of the relative drag that knobs and sliders share. `dragValue` follows the pointer
+  // unsnapped, so that small moves add up to a step: the pointer's travel along `direction` over the
+  // extent of `bounds` sweeps 1 ÷ gearing of the range, ten times finer with Shift or Control (up
+  // and right increase), clamped to 0 … 1. The value becomes `dragValue` on the parameter's step,
+  // marked dirty with the action triggered. Bounds without extent move nothing.
+  void DragValue(double& dragValue, float dX, float dY, const IRECT& bounds, EDirection direction, double gearing,
+                 const IMouseMod& mod);
   // For controls with several values; new values are bound to no parameter.
   void SetNVals(int n);
   void SetParamIdx(int paramIdx, int valIdx = 0);

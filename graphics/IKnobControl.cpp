@@ -1,7 +1,5 @@
 #include "graphics/IKnobControl.h"
 
-#include <algorithm>
-
 #include "graphics/IGraphics.h"
 
 namespace plug::graphics {
@@ -34,16 +32,7 @@ void IKnobControlBase::OnMouseDrag(float, float, float dX, float dY, const IMous
     mMouseDown = true;
     mMouseDragValue = GetValue();
   }
-  const IRECT& r = GetTargetRECT();
-  const double gearing = mGearing * (mod.Fine() ? 10.0 : 1.0);
-  // Up and right increase the value: the vertical extent is negative, as screen y grows downwards.
-  const double extent = mDirection == EDirection::kVertical ? r.T - r.B : r.R - r.L;
-  if (extent == 0.0)
-    return;
-  const double moved = mDirection == EDirection::kVertical ? dY : dX;
-  mMouseDragValue = std::clamp(mMouseDragValue + moved / extent / gearing, 0.0, 1.0);
-  SetValue(SnapToParamStep(mMouseDragValue));
-  SetDirty(true);
+  DragValue(mMouseDragValue, dX, dY, GetTargetRECT(), mDirection, mGearing, mod);
 }
 
 void IKnobControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float d)

@@ -43,15 +43,7 @@ void ISliderControlBase::OnMouseDrag(float, float, float dX, float dY, const IMo
     mMouseDown = true;
     mMouseDragValue = GetValue();
   }
-  const double gearing = mGearing * (mod.Fine() ? 10.0 : 1.0);
-  // Up and right increase the value: the vertical extent is negative, as screen y grows downwards.
-  const double extent = mDirection == EDirection::kVertical ? mTrack.T - mTrack.B : mTrack.R - mTrack.L;
-  if (extent == 0.0)
-    return;
-  const double moved = mDirection == EDirection::kVertical ? dY : dX;
-  mMouseDragValue = std::clamp(mMouseDragValue + moved / extent / gearing, 0.0, 1.0);
-  SetValue(SnapToParamStep(mMouseDragValue));
-  SetDirty(true);
+  DragValue(mMouseDragValue, dX, dY, mTrack, mDirection, mGearing, mod);
 }
 
 void ISliderControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float d)
