@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "editor/asset_folder.h"
 #include "graphics/ITextControl.h"
 #include "services/version_check.h"
+#include "tools/editor-art/ArtLayout.h"
 
 using namespace editor_test;
 
@@ -151,6 +154,47 @@ TEST(Editor, KeepsReferencesToItsNineControlsWhileOpen)
   EXPECT_EQ(dynamic_cast<ITWKnobControl*>(s.g().GetControl(29))->GetParamIdx(), kMidiRelease);
   EXPECT_NE(dynamic_cast<ITWCornerResizer*>(s.g().GetCornerResizer()), nullptr);
   EXPECT_EQ(s.g().GetCornerResizer()->GetRECT(), IRECT(1943, 839, 1967, 863));
+}
+
+// The artwork program draws labels, tracks, boxes and frames from a layout of its own: it must
+// place everything where the editor puts the controls it belongs to.
+TEST(Editor, TheArtworkFramesEachControlWhereTheEditorPlacesIt)
+{
+  EditorScreen s;
+  const auto& r = s.refs();
+  auto rect = [](const art::Rect& a) {
+    return IRECT(static_cast<float>(a.l), static_cast<float>(a.t), static_cast<float>(a.r), static_cast<float>(a.b));
+  };
+  std::map<int, IRECT> byParam;  // knobs, menus and the switch
+  for (int i = 0; i < s.g().NControls(); ++i)
+    if (IControl* c = s.g().GetControl(i); c->GetParamIdx() >= 0 && !dynamic_cast<ITWSliderControl*>(c))
+      byParam[c->GetParamIdx()] = c->GetRECT();
+
+  for (const art::KnobPlace& knob : art::kKnobs)
+    EXPECT_EQ(byParam.at(knob.param), rect(knob.bounds())) << knob.param;
+  for (const art::MenuPlace& menu : {art::kGrainModeMenu, art::kPolyphonyMenu})
+    EXPECT_EQ(byParam.at(menu.param), rect(menu.bounds)) << menu.param;
+  EXPECT_EQ(byParam.at(kFrameSyncToHost), rect(art::kSwitchBounds));
+
+  const std::pair<const ITWSliderControl*, art::SliderPlace> sliders[] = {
+    {r.grainLengthSlider, art::kGrainSlider}, {r.grainSyncSlider, art::kGrainSlider},
+    {r.grainFrequencySlider, art::kGrainSlider}, {r.frameLengthSlider, art::kFrameSlider},
+    {r.frameSyncSlider, art::kFrameSlider}};
+  for (const auto& [slider, place] : sliders) {
+    SCOPED_TRACE(slider->GetParamIdx());
+    EXPECT_NE(std::find(place.params.begin(), place.params.end(), slider->GetParamIdx()), place.params.end());
+    EXPECT_EQ(slider->GetOriginalBounds(), rect(place.slider.bounds()));
+    EXPECT_EQ(slider->GetValueTextBounds(), rect(place.slider.readoutBand()));
+    EXPECT_EQ(slider->GetTrackLength(), art::kTrackLength);
+  }
+
+  EXPECT_EQ(r.grainEnvelope->GetRECT(), rect(art::kGrainEnvelope));
+  EXPECT_EQ(r.frameEnvelope->GetRECT(), rect(art::kFrameEnvelope));
+  EXPECT_EQ(r.midiLed->GetRECT(), rect(art::kLed));
+  EXPECT_EQ(r.midiLearnSwitch->GetRECT(), rect(art::kLearn));
+  EXPECT_EQ(s.g().GetControl(1)->GetRECT(), rect(art::kLogo)) << "the online menu";
+  EXPECT_EQ(s.g().GetControl(2)->GetRECT(), rect(art::kVersionText));
+  EXPECT_EQ(s.g().GetControl(3)->GetRECT(), rect(art::kPresetMark));
 }
 
 TEST(Editor, ClosingClearsTheReferencesAndNothingTouchesTheClosedEditor)
