@@ -10,11 +10,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <dirent.h>
 #include <memory>
 #include <thread>
 
 #include "LV2TestHost.h"
+#include "OpenDescriptors.h"
 #include "TempHome.h"
 #include "XvfbServer.h"
 #include "core/quennet.h"
@@ -84,22 +84,12 @@ struct TestEditor {
   ModeMenu* mode = nullptr;
 };
 
-std::vector<float> parameterDefaults()
-{
-  std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
-  std::vector<float> defaults;
-  for (int i = 0; i < plugin->NParams(); ++i)
-    if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
-      defaults.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
-  return defaults;
-}
-
 // One plug-in instance through the bridge's descriptor, with its ports and the small editor.
 class Instance {
 public:
   // `smallEditor` false: the plug-in's own editor.
   explicit Instance(bool smallEditor = true)
-    : options(urids, static_cast<float>(kRate), kBlock), ports(urids, kBlock, parameterDefaults())
+    : options(urids, static_cast<float>(kRate), kBlock), ports(urids, kBlock, controlPortDefaults())
   {
     const LV2_Feature* features[] = {urids.mapFeature(), &options.feature, nullptr};
     handle = descriptor->instantiate(descriptor, kRate, "", features);
@@ -202,17 +192,6 @@ protected:
   std::vector<std::unique_ptr<Instance>> instances;
   std::vector<std::unique_ptr<X11UIHost>> hosts;
 };
-
-int openDescriptors()
-{
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir))
-      ++n;
-    closedir(dir);
-  }
-  return n;
-}
 
 } // namespace
 

@@ -39,16 +39,6 @@ StereoBuffer testSignal(size_t frames)
   return signal;
 }
 
-std::vector<float> parameterDefaults()
-{
-  std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
-  std::vector<float> defaults;
-  for (int i = 0; i < plugin->NParams(); ++i)
-    if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
-      defaults.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
-  return defaults;
-}
-
 // One bridge instance with its host-side ports, as a host that offers urid:map, the options and,
 // when given, a worker. The host's buffers hold `bufferFrames` frames (at least kBlock).
 class Instance {
@@ -56,7 +46,7 @@ public:
   explicit Instance(bool withOptions = true, int maxBlock = kBlock, HostWorker* worker = nullptr,
                     int bufferFrames = kBlock)
     : mOptions(mUrids, static_cast<float>(kRate), maxBlock)
-    , ports(mUrids, std::max({maxBlock, kBlock, bufferFrames}), parameterDefaults())
+    , ports(mUrids, std::max({maxBlock, kBlock, bufferFrames}), controlPortDefaults())
   {
     std::vector<const LV2_Feature*> features = {mUrids.mapFeature()};
     if (withOptions)

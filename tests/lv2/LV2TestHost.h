@@ -92,6 +92,17 @@ struct HostOptions {
   LV2_Feature feature;
 };
 
+// The control ports' defaults as the plug-in's parameters give them, in port order.
+inline std::vector<float> controlPortDefaults()
+{
+  std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
+  std::vector<float> defaults;
+  for (int i = 0; i < plugin->NParams(); ++i)
+    if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
+      defaults.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
+  return defaults;
+}
+
 // One event read back from an output sequence.
 struct OutEvent {
   std::int64_t frame;

@@ -9,8 +9,6 @@
 // run again, and never counts as a pass. Each run has a private HOME, XDG folders and LV2_PATH.
 #include <gtest/gtest.h>
 
-#include <sndfile.h>
-
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -21,6 +19,7 @@
 #include "BundlePath.h"
 #include "ChildProcess.h"
 #include "Files.h"
+#include "StereoWav.h"
 #include "TempDir.h"
 #include "TestHost.h"
 #include "framework/LV2/LV2Layout.h"
@@ -48,46 +47,6 @@ StereoBuffer sourceSignal(long frames)
     signal.right[static_cast<size_t>(t)] = static_cast<float>(0.5 * std::sin(2 * M_PI * 331 * t / 48000.0));
   }
   return signal;
-}
-
-bool writeWav(const std::string& path, const StereoBuffer& audio)
-{
-  SF_INFO info{};
-  info.samplerate = kRate;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file)
-    return false;
-  std::vector<float> interleaved(audio.frames() * 2);
-  for (size_t i = 0; i < audio.frames(); ++i) {
-    interleaved[2 * i] = audio.left[i];
-    interleaved[2 * i + 1] = audio.right[i];
-  }
-  const sf_count_t written = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(audio.frames()));
-  sf_close(file);
-  return written == static_cast<sf_count_t>(audio.frames());
-}
-
-std::optional<StereoBuffer> readWav(const std::string& path)
-{
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (!file)
-    return std::nullopt;
-  if (info.channels != 2 || info.samplerate != kRate) {
-    sf_close(file);
-    return std::nullopt;
-  }
-  std::vector<float> interleaved(static_cast<size_t>(info.frames) * 2);
-  const sf_count_t read = sf_readf_float(file, interleaved.data(), info.frames);
-  sf_close(file);
-  StereoBuffer audio(static_cast<size_t>(read));
-  for (size_t i = 0; i < audio.frames(); ++i) {
-    audio.left[i] = interleaved[2 * i];
-    audio.right[i] = interleaved[2 * i + 1];
-  }
-  return audio;
 }
 
 // Where the output jumps: a grain or a frame restarting. The sines' second difference stays
@@ -173,13 +132,13 @@ TEST_F(ArdourTest, SyncToHostFollowsArdoursTempoOnAPlainStereoTrack)
 {
   // The renderer on the same input, from song position 0 at 140 BPM.
   const StereoBuffer input = sourceSignal(kFrames);
-  ASSERT_TRUE(writeWav(files.file("input.wav"), input));
+  ASSERT_TRUE(writeStereoWav(files.file("input.wav"), input, kRate));
   const CommandResult rendered =
     runCommand({QUENNET_RENDER, "-q", "-p", "Sync 2 Host", "--tempo", "140", "--format", "float",
                 files.file("input.wav"), files.file("rendered.wav")},
                {}, files.file("render.log"));
   ASSERT_EQ(rendered.status, 0) << rendered.output;
-  const std::optional<StereoBuffer> reference = readWav(files.file("rendered.wav"));
+  const std::optional<StereoBuffer> reference = readStereoWav(files.file("rendered.wav"), kRate);
   ASSERT_TRUE(reference);
   const std::vector<long> expectedRestarts = restarts(reference->left, kFromFirstFrame);
   ASSERT_EQ(commonPeriod(expectedRestarts), kGrainPeriod) << "the renderer restarts grains on sixteenths";
@@ -205,7 +164,7 @@ TEST_F(ArdourTest, SyncToHostFollowsArdoursTempoOnAPlainStereoTrack)
 
   for (const char* name : {"first", "after-rolling"}) {
     SCOPED_TRACE(name);
-    const std::optional<StereoBuffer> exported = readWav(exportDir + "/" + name + ".wav");
+    const std::optional<StereoBuffer> exported = readStereoWav(exportDir + "/" + name + ".wav", kRate);
     ASSERT_TRUE(exported) << session->output;
     ASSERT_EQ(exported->frames(), static_cast<size_t>(kFrames));
 

@@ -16,9 +16,9 @@
 
 #include "AllocationCounter.h"
 #include "AtomBytes.h"
-#include "BundlePath.h"
 #include "GuardedBuffer.h"
 #include "LV2TestHost.h"
+#include "LilvBundle.h"
 #include "TempHome.h"
 #include "TestHost.h"
 #include "core/quennet.h"
@@ -45,81 +45,31 @@ class HostileHostTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
-    sPathDir = new BundlePath(QUENNET_LV2_BUNDLE);
-    setenv("LV2_PATH", sPathDir->path().c_str(), 1);
-    sWorld = lilv_world_new();
-    lilv_world_load_all(sWorld);
-    LilvNode* uri = lilv_new_uri(sWorld, plug::lv2::kPluginURI);
-    sPlugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(sWorld), uri);
-    lilv_node_free(uri);
+    sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
   }
 
   static void TearDownTestSuite()
   {
-    lilv_world_free(sWorld);
-    delete sPathDir;
+    delete sLilv;
+    sLilv = nullptr;
   }
 
-  void SetUp() override { ASSERT_NE(sPlugin, nullptr) << "the bundle was not found through LV2_PATH"; }
-
-  static std::vector<float> defaults()
-  {
-    std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
-    std::vector<float> values;
-    for (int i = 0; i < plugin->NParams(); ++i)
-      if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
-        values.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
-    return values;
-  }
+  void SetUp() override { ASSERT_NE(sLilv->plugin, nullptr) << "the bundle was not found through LV2_PATH"; }
 
   // One instance with the host's ordinary buffers connected; tests replace some of them.
-  class Instance {
+  class Instance : public LilvPluginInstance {
   public:
     Instance(UridMap& urids, double rate = kRate, int maxBlock = kBlock, int bufferFrames = kBlock)
-      : mUrids(urids)
-      , mOptions(urids, static_cast<float>(rate), maxBlock)
-      , ports(urids, std::max(maxBlock, bufferFrames), defaults())
+      : LilvPluginInstance(sLilv->plugin, urids, rate, maxBlock, std::max(maxBlock, bufferFrames), controlPortDefaults())
     {
-      const LV2_Feature* features[] = {urids.mapFeature(), urids.unmapFeature(), &mOptions.feature, nullptr};
-      mInstance = lilv_plugin_instantiate(sPlugin, rate, features);
-      if (!mInstance)
-        return;
-      ports.connect(descriptor(), handle());
-      lilv_instance_activate(mInstance);
     }
-    ~Instance()
-    {
-      if (mInstance) {
-        lilv_instance_deactivate(mInstance);
-        lilv_instance_free(mInstance);
-      }
-    }
-    Instance(const Instance&) = delete;
-    Instance& operator=(const Instance&) = delete;
 
-    bool valid() const { return mInstance != nullptr; }
-    const LV2_Descriptor& descriptor() const { return *lilv_instance_get_descriptor(mInstance); }
-    LV2_Handle handle() const { return lilv_instance_get_handle(mInstance); }
     void connect(std::uint32_t port, void* data) { descriptor().connect_port(handle(), port, data); }
     void run(std::uint32_t frames)
     {
       ports.eventsOut.prepareOutput();
       descriptor().run(handle(), frames);
     }
-    StereoBuffer render(const StereoBuffer& input, int blockSize, const std::vector<TimedMidi>& midi = {},
-                        std::optional<HostPosition> position = std::nullopt)
-    {
-      return renderLV2(descriptor(), handle(), ports, mUrids, input, blockSize, midi, position);
-    }
-    std::vector<double> chunk() { return savedChunk(descriptor(), handle(), mUrids); }
-
-  private:
-    UridMap& mUrids;
-    HostOptions mOptions;
-    LilvInstance* mInstance = nullptr;
-
-  public:
-    HostPorts ports;
   };
 
   // Runs `attack` in a child process: a fault, an endless loop or a false result (exit code 1)
@@ -136,17 +86,13 @@ protected:
 
   LV2_URID id(const char* uri) { return urids.id(uri); }
 
-  static BundlePath* sPathDir;
-  static LilvWorld* sWorld;
-  static const LilvPlugin* sPlugin;
+  static LilvBundle* sLilv;
 
   TempHome home;
   UridMap urids;
 };
 
-BundlePath* HostileHostTest::sPathDir = nullptr;
-LilvWorld* HostileHostTest::sWorld = nullptr;
-const LilvPlugin* HostileHostTest::sPlugin = nullptr;
+LilvBundle* HostileHostTest::sLilv = nullptr;
 
 // Patches the sequence's size to cover everything written so far.
 std::vector<std::uint8_t> sized(AtomBytes bytes)

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <set>
 
-#include "BundlePath.h"
 #include "Files.h"
 #include "LV2TestHost.h"
+#include "LilvBundle.h"
 #include "TempDir.h"
 #include "TempHome.h"
 #include "TestHost.h"
@@ -54,92 +54,57 @@ class LilvHostTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
-    sPathDir = new BundlePath(QUENNET_LV2_BUNDLE);
-    setenv("LV2_PATH", sPathDir->path().c_str(), 1);
-    sWorld = lilv_world_new();
-    lilv_world_load_all(sWorld);
-    LilvNode* uri = lilv_new_uri(sWorld, plug::lv2::kPluginURI);
-    sPlugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(sWorld), uri);
-    lilv_node_free(uri);
+    sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
   }
 
   static void TearDownTestSuite()
   {
-    lilv_world_free(sWorld);
-    sWorld = nullptr;
-    sPlugin = nullptr;
-    delete sPathDir;
-    sPathDir = nullptr;
+    delete sLilv;
+    sLilv = nullptr;
   }
 
-  void SetUp() override { ASSERT_NE(sPlugin, nullptr) << "the bundle was not found through LV2_PATH"; }
+  void SetUp() override { ASSERT_NE(sLilv->plugin, nullptr) << "the bundle was not found through LV2_PATH"; }
 
   static std::uint32_t portIndex(const char* symbol)
   {
-    LilvNode* node = lilv_new_string(sWorld, symbol);
-    const LilvPort* port = lilv_plugin_get_port_by_symbol(sPlugin, node);
+    LilvNode* node = lilv_new_string(sLilv->world, symbol);
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(sLilv->plugin, node);
     lilv_node_free(node);
     EXPECT_NE(port, nullptr) << symbol;
-    return port ? lilv_port_get_index(sPlugin, port) : 0;
+    return port ? lilv_port_get_index(sLilv->plugin, port) : 0;
   }
 
   // The control ports' defaults as the bundle declares them, in port order.
   static std::vector<float> declaredDefaults()
   {
-    const std::uint32_t n = lilv_plugin_get_num_ports(sPlugin);
+    const std::uint32_t n = lilv_plugin_get_num_ports(sLilv->plugin);
     std::vector<float> mins(n), maxs(n), defaults(n);
-    lilv_plugin_get_port_ranges_float(sPlugin, mins.data(), maxs.data(), defaults.data());
-    LilvNode* controlClass = lilv_new_uri(sWorld, LV2_CORE__ControlPort);
+    lilv_plugin_get_port_ranges_float(sLilv->plugin, mins.data(), maxs.data(), defaults.data());
+    LilvNode* controlClass = lilv_new_uri(sLilv->world, LV2_CORE__ControlPort);
     std::vector<float> controls;
     for (std::uint32_t p = 0; p < n; ++p)
-      if (lilv_port_is_a(sPlugin, lilv_plugin_get_port_by_index(sPlugin, p), controlClass))
+      if (lilv_port_is_a(sLilv->plugin, lilv_plugin_get_port_by_index(sLilv->plugin, p), controlClass))
         controls.push_back(defaults[p]);
     lilv_node_free(controlClass);
     return controls;
   }
 
   // One instance of the bundle with the host's buffers connected; with a worker when given.
-  class Instance {
+  class Instance : public LilvPluginInstance {
   public:
     explicit Instance(UridMap& urids, HostWorker* worker = nullptr)
-      : mUrids(urids)
-      , mOptions(urids, static_cast<float>(kRate), kBlock)
-      , ports(urids, kBlock, declaredDefaults())
+      : LilvPluginInstance(sLilv->plugin, urids, kRate, kBlock, kBlock, declaredDefaults(), worker)
     {
-      std::vector<const LV2_Feature*> features = {urids.mapFeature(), urids.unmapFeature(), &mOptions.feature};
-      if (worker)
-        features.push_back(worker->feature());
-      features.push_back(nullptr);
-      mInstance = lilv_plugin_instantiate(sPlugin, kRate, features.data());
-      if (!mInstance)
-        return;
-      ports.connect(descriptor(), handle());
-      lilv_instance_activate(mInstance);
     }
-    ~Instance()
-    {
-      if (mInstance) {
-        lilv_instance_deactivate(mInstance);
-        lilv_instance_free(mInstance);
-      }
-    }
-    Instance(const Instance&) = delete;
-    Instance& operator=(const Instance&) = delete;
-
-    bool valid() const { return mInstance != nullptr; }
-    LilvInstance* lilv() { return mInstance; }
-    const LV2_Descriptor& descriptor() const { return *lilv_instance_get_descriptor(mInstance); }
-    LV2_Handle handle() const { return lilv_instance_get_handle(mInstance); }
 
     float& control(const char* symbol) { return ports.controls[portIndex(symbol) - plug::lv2::kFirstControlPort]; }
 
     StereoBuffer render(const StereoBuffer& input, const std::vector<TimedMidi>& midi = {},
                         std::optional<HostPosition> position = std::nullopt, std::vector<SentMidi>* midiOut = nullptr)
     {
-      return renderLV2(descriptor(), handle(), ports, mUrids, input, kBlock, midi, position, midiOut);
+      return LilvPluginInstance::render(input, kBlock, midi, position, midiOut);
     }
     void runSilence() { render(StereoBuffer(kBlock)); }
-    std::vector<double> chunk() { return savedChunk(descriptor(), handle(), mUrids); }
 
     // lilv's port value callbacks: the host's control values by symbol.
     static const void* getPortValue(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type)
@@ -160,14 +125,6 @@ protected:
         return;
       std::memcpy(&instance->ports.controls[index - plug::lv2::kFirstControlPort], value, sizeof(float));
     }
-
-  private:
-    UridMap& mUrids;
-    HostOptions mOptions;
-    LilvInstance* mInstance = nullptr;
-
-  public:
-    HostPorts ports;
   };
 
   // The plug-in as a host drives it directly, prepared as the bridge prepares it.
@@ -180,24 +137,20 @@ protected:
 
   void writeConfig(const std::string& text) { writeFile(home.configFile(), text); }
 
-  static BundlePath* sPathDir;
-  static LilvWorld* sWorld;
-  static const LilvPlugin* sPlugin;
+  static LilvBundle* sLilv;
 
   TempHome home;
   UridMap urids;
 };
 
-BundlePath* LilvHostTest::sPathDir = nullptr;
-LilvWorld* LilvHostTest::sWorld = nullptr;
-const LilvPlugin* LilvHostTest::sPlugin = nullptr;
+LilvBundle* LilvHostTest::sLilv = nullptr;
 
 } // namespace
 
 TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
 {
-  EXPECT_TRUE(lilv_plugin_verify(sPlugin));
-  EXPECT_EQ(lilv_plugin_get_num_ports(sPlugin), plug::lv2::kFirstControlPort + 22u + 1u);
+  EXPECT_TRUE(lilv_plugin_verify(sLilv->plugin));
+  EXPECT_EQ(lilv_plugin_get_num_ports(sLilv->plugin), plug::lv2::kFirstControlPort + 22u + 1u);
   EXPECT_EQ(portIndex("grain_length"), plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kGrainLength));
   EXPECT_EQ(portIndex("midi_release"), plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kMidiRelease));
   EXPECT_EQ(portIndex("time_in"), 28u) << "after the ports older versions had";
@@ -205,9 +158,10 @@ TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
 
   // The time input takes time messages only (hosts then send the transport on every cycle); the
   // events input takes MIDI.
-  LilvNode* supports = lilv_new_uri(sWorld, LV2_ATOM__supports);
+  LilvNode* supports = lilv_new_uri(sLilv->world, LV2_ATOM__supports);
   auto supported = [&](const char* symbol) {
-    LilvNodes* nodes = lilv_port_get_value(sPlugin, lilv_plugin_get_port_by_index(sPlugin, portIndex(symbol)), supports);
+    const LilvPort* port = lilv_plugin_get_port_by_index(sLilv->plugin, portIndex(symbol));
+    LilvNodes* nodes = lilv_port_get_value(sLilv->plugin, port, supports);
     std::set<std::string> uris;
     LILV_FOREACH (nodes, i, nodes)
       uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
@@ -217,7 +171,7 @@ TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
   EXPECT_EQ(supported("time_in"), std::set<std::string>{LV2_TIME__Position});
   EXPECT_EQ(supported("events_in"), std::set<std::string>{LV2_MIDI__MidiEvent});
   lilv_node_free(supports);
-  LilvNodes* required = lilv_plugin_get_required_features(sPlugin);
+  LilvNodes* required = lilv_plugin_get_required_features(sLilv->plugin);
   ASSERT_EQ(lilv_nodes_size(required), 1u);
   EXPECT_STREQ(lilv_node_as_uri(lilv_nodes_get(required, lilv_nodes_begin(required))), LV2_URID__map);
   lilv_nodes_free(required);
@@ -233,8 +187,8 @@ TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
 
 TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
 {
-  auto port = [](const char* symbol) { return lilv_plugin_get_port_by_index(sPlugin, portIndex(symbol)); };
-  auto uri = [](const char* text) { return lilv_new_uri(sWorld, text); };
+  auto port = [](const char* symbol) { return lilv_plugin_get_port_by_index(sLilv->plugin, portIndex(symbol)); };
+  auto uri = [](const char* text) { return lilv_new_uri(sLilv->world, text); };
 
   // Enumerations: one scale point per display text, in value order, as the code's lists.
   struct EnumCase {
@@ -253,8 +207,8 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
   LilvNode* enumeration = uri(LV2_CORE__enumeration);
   for (const EnumCase& c : enums) {
     SCOPED_TRACE(c.symbol);
-    EXPECT_TRUE(lilv_port_has_property(sPlugin, port(c.symbol), enumeration));
-    LilvScalePoints* points = lilv_port_get_scale_points(sPlugin, port(c.symbol));
+    EXPECT_TRUE(lilv_port_has_property(sLilv->plugin, port(c.symbol), enumeration));
+    LilvScalePoints* points = lilv_port_get_scale_points(sLilv->plugin, port(c.symbol));
     std::vector<std::string> texts(c.texts.size());
     LILV_FOREACH (scale_points, i, points) {
       const LilvScalePoint* point = lilv_scale_points_get(points, i);
@@ -269,14 +223,14 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
 
   LilvNode* toggled = uri(LV2_CORE__toggled);
   LilvNode* integer = uri(LV2_CORE__integer);
-  EXPECT_TRUE(lilv_port_has_property(sPlugin, port("frame_sync_to_host"), toggled));
-  EXPECT_TRUE(lilv_port_has_property(sPlugin, port("midi_polyphony"), integer));
-  EXPECT_FALSE(lilv_port_has_property(sPlugin, port("mix"), integer));
+  EXPECT_TRUE(lilv_port_has_property(sLilv->plugin, port("frame_sync_to_host"), toggled));
+  EXPECT_TRUE(lilv_port_has_property(sLilv->plugin, port("midi_polyphony"), integer));
+  EXPECT_FALSE(lilv_port_has_property(sLilv->plugin, port("mix"), integer));
   lilv_node_free(toggled);
   lilv_node_free(integer);
 
   LilvNode* unitProperty = uri("http://lv2plug.in/ns/extensions/units#unit");
-  LilvNodes* units = lilv_port_get_value(sPlugin, port("grain_frequency"), unitProperty);
+  LilvNodes* units = lilv_port_get_value(sLilv->plugin, port("grain_frequency"), unitProperty);
   ASSERT_EQ(lilv_nodes_size(units), 1u);
   EXPECT_STREQ(lilv_node_as_uri(lilv_nodes_get_first(units)), "http://lv2plug.in/ns/extensions/units#hz");
   lilv_nodes_free(units);
@@ -284,9 +238,9 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
 
   // Ranges as the parameters have them.
   auto direct = directPlugin();
-  const std::uint32_t n = lilv_plugin_get_num_ports(sPlugin);
+  const std::uint32_t n = lilv_plugin_get_num_ports(sLilv->plugin);
   std::vector<float> mins(n), maxs(n), defaults(n);
-  lilv_plugin_get_port_ranges_float(sPlugin, mins.data(), maxs.data(), defaults.data());
+  lilv_plugin_get_port_ranges_float(sLilv->plugin, mins.data(), maxs.data(), defaults.data());
   for (int i = 0; i < 22; ++i) {
     const std::uint32_t p = plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(i);
     EXPECT_EQ(plug::lv2::PlainFromPortValue(mins[p]), direct->GetParam(i)->GetMin()) << direct->GetParam(i)->GetName();
@@ -402,18 +356,19 @@ TEST_F(LilvHostTest, StateSavedWithLilvComesBackExactlyInAFreshInstance)
     expected[kMix] = 0.0;
     ASSERT_EQ(first.chunk(), expected);
 
-    LilvState* state = lilv_state_new_from_instance(sPlugin, first.lilv(), urids.map(), nullptr, nullptr, nullptr,
+    LilvState* state = lilv_state_new_from_instance(sLilv->plugin, first.lilv(), urids.map(), nullptr, nullptr, nullptr,
                                                     stateDir.path().c_str(), Instance::getPortValue, &first,
                                                     LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
     ASSERT_NE(state, nullptr);
-    ASSERT_EQ(lilv_state_save(sWorld, urids.map(), urids.unmap(), state, nullptr, stateDir.path().c_str(), "state.ttl"),
+    ASSERT_EQ(lilv_state_save(sLilv->world, urids.map(), urids.unmap(), state, nullptr, stateDir.path().c_str(),
+                              "state.ttl"),
               0);
     lilv_state_free(state);
   }
 
   const std::string file = stateDir.file("state.ttl");
   ASSERT_TRUE(std::filesystem::exists(file));
-  LilvState* loaded = lilv_state_new_from_file(sWorld, urids.map(), nullptr, file.c_str());
+  LilvState* loaded = lilv_state_new_from_file(sLilv->world, urids.map(), nullptr, file.c_str());
   ASSERT_NE(loaded, nullptr);
   Instance second(urids);
   ASSERT_TRUE(second.valid());
@@ -428,8 +383,8 @@ TEST_F(LilvHostTest, StateSavedWithLilvComesBackExactlyInAFreshInstance)
 
 TEST_F(LilvHostTest, EachPresetLoadsTheFactoryValues)
 {
-  LilvNode* presetClass = lilv_new_uri(sWorld, LV2_PRESETS__Preset);
-  LilvNodes* presets = lilv_plugin_get_related(sPlugin, presetClass);
+  LilvNode* presetClass = lilv_new_uri(sLilv->world, LV2_PRESETS__Preset);
+  LilvNodes* presets = lilv_plugin_get_related(sLilv->plugin, presetClass);
   lilv_node_free(presetClass);
   ASSERT_EQ(lilv_nodes_size(presets), static_cast<unsigned>(kNumPresets));
 
@@ -440,8 +395,8 @@ TEST_F(LilvHostTest, EachPresetLoadsTheFactoryValues)
   std::set<std::string> seen;
   LILV_FOREACH (nodes, i, presets) {
     const LilvNode* preset = lilv_nodes_get(presets, i);
-    lilv_world_load_resource(sWorld, preset);
-    LilvState* state = lilv_state_new_from_world(sWorld, urids.map(), preset);
+    lilv_world_load_resource(sLilv->world, preset);
+    LilvState* state = lilv_state_new_from_world(sLilv->world, urids.map(), preset);
     ASSERT_NE(state, nullptr);
     const std::string label = lilv_state_get_label(state) ? lilv_state_get_label(state) : "";
     SCOPED_TRACE(label);

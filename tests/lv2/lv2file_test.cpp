@@ -3,8 +3,6 @@
 // processing call, and the renderer's output for the same settings when the renderer is built.
 #include <gtest/gtest.h>
 
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "BundlePath.h"
 #include "ChildProcess.h"
+#include "StereoWav.h"
 #include "TempDir.h"
 #include "TempHome.h"
 #include "TestHost.h"
@@ -36,47 +35,6 @@ StereoBuffer testSignal(size_t frames)
     signal.right[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 260.0 * t) + noise);
   }
   return signal;
-}
-
-bool writeWav(const std::string& path, const StereoBuffer& audio)
-{
-  SF_INFO info{};
-  info.samplerate = kRate;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file)
-    return false;
-  std::vector<float> interleaved(audio.frames() * 2);
-  for (size_t i = 0; i < audio.frames(); ++i) {
-    interleaved[2 * i] = audio.left[i];
-    interleaved[2 * i + 1] = audio.right[i];
-  }
-  const sf_count_t written = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(audio.frames()));
-  sf_close(file);
-  return written == static_cast<sf_count_t>(audio.frames());
-}
-
-// The samples of a stereo float WAV file, exactly; nothing when the file is not one.
-std::optional<StereoBuffer> readWav(const std::string& path)
-{
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (!file)
-    return std::nullopt;
-  if (info.channels != 2 || (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT || info.samplerate != kRate) {
-    sf_close(file);
-    return std::nullopt;
-  }
-  std::vector<float> interleaved(static_cast<size_t>(info.frames) * 2);
-  sf_readf_float(file, interleaved.data(), info.frames);
-  sf_close(file);
-  StereoBuffer audio(static_cast<size_t>(info.frames));
-  for (size_t i = 0; i < audio.frames(); ++i) {
-    audio.left[i] = interleaved[2 * i];
-    audio.right[i] = interleaved[2 * i + 1];
-  }
-  return audio;
 }
 
 struct Setting {
@@ -152,7 +110,7 @@ TEST_F(Lv2fileTest, RendersWhatTheProcessingCallRenders)
 {
   const StereoBuffer input = testSignal(40 * kBlock + 123);  // the last block is short
   const std::string in = files.file("in.wav");
-  ASSERT_TRUE(writeWav(in, input));
+  ASSERT_TRUE(writeStereoWav(in, input, kRate));
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const std::string out = files.file("out.wav");
@@ -171,7 +129,7 @@ TEST_F(Lv2fileTest, RendersWhatTheProcessingCallRenders)
     const CommandResult result = runCommand(argv, hostEnvironment(), files.file("lv2file.log"));
     ASSERT_EQ(result.status, 0) << result.output;
 
-    const std::optional<StereoBuffer> viaHost = readWav(out);
+    const std::optional<StereoBuffer> viaHost = readStereoWav(out, kRate, true);
     ASSERT_TRUE(viaHost) << "a stereo float WAV at the input's rate";
     const StereoBuffer viaCall = renderDirectly(c, input);
     ASSERT_EQ(viaHost->frames(), input.frames());
@@ -187,7 +145,7 @@ TEST_F(Lv2fileTest, RendersWithoutADisplayAndNeverOpensOne)
   // open one when there is.
   const StereoBuffer input = testSignal(8 * kBlock);
   const std::string in = files.file("in.wav");
-  ASSERT_TRUE(writeWav(in, input));
+  ASSERT_TRUE(writeStereoWav(in, input, kRate));
   const std::string trap = files.file("x-open-display.log");
   const char* display = std::getenv("DISPLAY");
   const std::string savedDisplay = display ? display : "";
@@ -207,7 +165,7 @@ TEST_F(Lv2fileTest, RendersWithoutADisplayAndNeverOpensOne)
                                              plug::lv2::kPluginURI},
                                             environment, files.file("lv2file.log"));
     ASSERT_EQ(result.status, 0) << result.output;
-    const std::optional<StereoBuffer> out = readWav(files.file("out.wav"));
+    const std::optional<StereoBuffer> out = readStereoWav(files.file("out.wav"), kRate, true);
     ASSERT_TRUE(out);
     EXPECT_NE(out->left, input.left) << "rendered";
     EXPECT_FALSE(std::filesystem::exists(trap)) << "the module opened a display";
@@ -227,7 +185,7 @@ TEST_F(Lv2fileTest, RendersWhatTheRendererRenders)
 {
   const StereoBuffer input = testSignal(30 * kBlock + 7);
   const std::string in = files.file("in.wav");
-  ASSERT_TRUE(writeWav(in, input));
+  ASSERT_TRUE(writeStereoWav(in, input, kRate));
   const Case& c = kCases[0];
   std::vector<std::string> lv2file = {"lv2file", "-i", in, "-o", files.file("lv2file.wav"), "-b",
                                       std::to_string(kBlock)};
@@ -246,8 +204,8 @@ TEST_F(Lv2fileTest, RendersWhatTheRendererRenders)
   ASSERT_EQ(hosted.status, 0) << hosted.output;
   const CommandResult rendered = runCommand(renderer, {"HOME=" + home.path()}, files.file("renderer.log"));
   ASSERT_EQ(rendered.status, 0) << rendered.output;
-  const std::optional<StereoBuffer> a = readWav(files.file("lv2file.wav"));
-  const std::optional<StereoBuffer> b = readWav(files.file("renderer.wav"));
+  const std::optional<StereoBuffer> a = readStereoWav(files.file("lv2file.wav"), kRate, true);
+  const std::optional<StereoBuffer> b = readStereoWav(files.file("renderer.wav"), kRate, true);
   ASSERT_TRUE(a && b);
   EXPECT_EQ(a->left, b->left);
   EXPECT_EQ(a->right, b->right);

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <dirent.h>
 #include <lilv/lilv.h>
 #include <malloc.h>
 
@@ -21,10 +20,11 @@
 #include <string>
 #include <thread>
 
-#include "BundlePath.h"
 #include "ChildProcess.h"
 #include "EditorTwin.h"
 #include "LV2TestHost.h"
+#include "LilvBundle.h"
+#include "OpenDescriptors.h"
 #include "TempHome.h"
 #include "XvfbServer.h"
 #include "framework/LV2/LV2Layout.h"
@@ -38,59 +38,34 @@ constexpr int kBlock = 256;
 constexpr std::uint32_t kVolumePort = plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kVolume);
 constexpr std::uint32_t kGrainModePort = plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(kGrainMode);
 
-int openDescriptors()
-{
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir))
-      ++n;
-    closedir(dir);
-  }
-  return n;
-}
-
 class X11UIHostTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
     sServer = new XvfbServer(1280, 1024);
-    sPath = new BundlePath(QUENNET_LV2_BUNDLE);
-    setenv("LV2_PATH", sPath->path().c_str(), 1);
+    sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
     setenv("DISPLAY", sServer->display().c_str(), 1);  // the host's display, where UIs open theirs
-    sWorld = lilv_world_new();
-    lilv_world_load_all(sWorld);
-    LilvNode* uri = lilv_new_uri(sWorld, plug::lv2::kPluginURI);
-    sPlugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(sWorld), uri);
-    lilv_node_free(uri);
   }
   static void TearDownTestSuite()
   {
-    lilv_world_free(sWorld);
-    delete sPath;
+    delete sLilv;
+    sLilv = nullptr;
     delete sServer;
   }
 
   void SetUp() override
   {
     ASSERT_FALSE(sServer->display().empty()) << sServer->log();
-    ASSERT_NE(sPlugin, nullptr);
-    const std::vector<float> defaults = [] {
-      std::vector<float> values;
-      std::unique_ptr<plug::IPlugin> plugin(plug::MakePlug({}));
-      for (int i = 0; i < plugin->NParams(); ++i)
-        if (plug::lv2::HasControlPort(*plugin->GetParam(i)))
-          values.push_back(static_cast<float>(plugin->GetParam(i)->GetDefault()));
-      return values;
-    }();
-    ports = std::make_unique<HostPorts>(urids, kBlock, defaults);
+    ASSERT_NE(sLilv->plugin, nullptr);
+    ports = std::make_unique<HostPorts>(urids, kBlock, controlPortDefaults());
     const LV2_Feature* features[] = {urids.mapFeature(), &options.feature, nullptr};
-    instance = lilv_plugin_instantiate(sPlugin, kRate, features);
+    instance = lilv_plugin_instantiate(sLilv->plugin, kRate, features);
     ASSERT_NE(instance, nullptr);
     ports->connect(*lilv_instance_get_descriptor(instance), lilv_instance_get_handle(instance));
     lilv_instance_activate(instance);
 
     // The UI's module: the plug-in's own, already loaded by lilv.
-    const LilvUIs* uis = lilv_plugin_get_uis(sPlugin);
+    const LilvUIs* uis = lilv_plugin_get_uis(sLilv->plugin);
     ASSERT_EQ(lilv_uis_size(uis), 1u);
     const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
     char* binary = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
@@ -145,9 +120,7 @@ protected:
   bool showsTwin(double seconds = 10.0) { return pumpUntil([&] { return mismatch() < 0.001; }, seconds); }
 
   static XvfbServer* sServer;
-  static BundlePath* sPath;
-  static LilvWorld* sWorld;
-  static const LilvPlugin* sPlugin;
+  static LilvBundle* sLilv;
 
   TempHome home;
   EditorTwin twin;
@@ -161,27 +134,26 @@ protected:
 };
 
 XvfbServer* X11UIHostTest::sServer = nullptr;
-BundlePath* X11UIHostTest::sPath = nullptr;
-LilvWorld* X11UIHostTest::sWorld = nullptr;
-const LilvPlugin* X11UIHostTest::sPlugin = nullptr;
+LilvBundle* X11UIHostTest::sLilv = nullptr;
 
 } // namespace
 
 TEST_F(X11UIHostTest, LilvFindsTheX11UIInThePlugInsModuleWithItsFeatures)
 {
-  const LilvUIs* uis = lilv_plugin_get_uis(sPlugin);
+  const LilvUIs* uis = lilv_plugin_get_uis(sLilv->plugin);
   const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
   EXPECT_STREQ(lilv_node_as_uri(lilv_ui_get_uri(ui)), plug::lv2::kUIURI);
-  LilvNode* x11 = lilv_new_uri(sWorld, LV2_UI__X11UI);
+  LilvNode* x11 = lilv_new_uri(sLilv->world, LV2_UI__X11UI);
   EXPECT_TRUE(lilv_ui_is_a(ui, x11));
   lilv_node_free(x11);
-  EXPECT_STREQ(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), lilv_node_as_uri(lilv_plugin_get_library_uri(sPlugin)))
+  EXPECT_STREQ(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)),
+               lilv_node_as_uri(lilv_plugin_get_library_uri(sLilv->plugin)))
     << "one module for both";
 
   auto objects = [&](const char* predicate) {
     std::set<std::string> uris;
-    LilvNode* p = lilv_new_uri(sWorld, predicate);
-    LilvNodes* nodes = lilv_world_find_nodes(sWorld, lilv_ui_get_uri(ui), p, nullptr);
+    LilvNode* p = lilv_new_uri(sLilv->world, predicate);
+    LilvNodes* nodes = lilv_world_find_nodes(sLilv->world, lilv_ui_get_uri(ui), p, nullptr);
     LILV_FOREACH (nodes, i, nodes)
       uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
     lilv_nodes_free(nodes);

@@ -6,8 +6,6 @@
 // GoogleTest before Xlib, whose macros (None, Bool) would break it.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "GraphicsTestSupport.h"
+#include "OpenDescriptors.h"
 #include "XvfbServer.h"
 #include "platform/X11View.h"
 
@@ -166,17 +165,6 @@ std::vector<std::string> gestures(const RecordingControl* c)
     if (e != "over" && e != "out")
       events.push_back(e);
   return events;
-}
-
-int openDescriptors()
-{
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir))
-      ++n;
-    closedir(dir);
-  }
-  return n;
 }
 
 } // namespace
