@@ -788,39 +788,17 @@ TEST_F(IPluginLV2Test, ABlockLongerThanPreparedIsRenderedInPiecesWithoutAllocati
   direct->SetParameterFromHostPlain(kGrainMode, 3.0);
   direct->SetParameterFromHostPlain(kFrameSyncToHost, 1.0);
   direct->SetParameterFromHostPlain(kFrameSync, 4.0);
-  StereoBuffer warmUp(kPrepared);
-  const float* warmIn[2] = {warmUp.left.data(), warmUp.right.data()};
-  StereoBuffer warmOut(kPrepared);
-  float* warmOuts[2] = {warmOut.left.data(), warmOut.right.data()};
-  plug::HostBlock first;
-  first.inputs = warmIn;
-  first.outputs = warmOuts;
-  first.nFrames = kPrepared;
-  direct->RenderAudio(first);
-  StereoBuffer expected(kLong);
-  for (int start = 0; start < kLong; start += kPrepared) {
-    const int n = std::min(kPrepared, kLong - start);
-    std::vector<plug::HostMidiEvent> midi;
-    for (const TimedMidi& note : notes)
-      if (note.frame >= start && note.frame < start + n)
-        midi.push_back({static_cast<int>(note.frame) - start, note.status, note.data1, note.data2});
-    plug::HostTransport transport;
-    transport.hasTempo = true;
-    transport.tempo = 133.0;
-    transport.hasSamplePosition = true;
-    transport.samplePosition = 96000.0 + start;
-    transport.isPlaying = true;
-    const float* in[2] = {input.left.data() + start, input.right.data() + start};
-    float* out[2] = {expected.left.data() + start, expected.right.data() + start};
-    plug::HostBlock block;
-    block.inputs = in;
-    block.outputs = out;
-    block.nFrames = n;
-    block.midi = midi.data();
-    block.nMidi = static_cast<int>(midi.size());
-    block.transport = &transport;
-    direct->RenderAudio(block);
-  }
+  // Its first block as the instance's: silence, with no transport.
+  RenderOptions firstBlock;
+  firstBlock.blockSize = kPrepared;
+  firstBlock.tempo = std::nullopt;
+  renderThrough(*direct, StereoBuffer(kPrepared), firstBlock);
+  RenderOptions pieces;
+  pieces.blockSize = kPrepared;
+  pieces.tempo = 133.0;
+  pieces.startPosition = 96000.0;
+  pieces.midi = notes;
+  const StereoBuffer expected = renderThrough(*direct, input, pieces);
   const std::vector<float> left(instance.ports.audio[2].begin(), instance.ports.audio[2].begin() + kLong);
   const std::vector<float> right(instance.ports.audio[3].begin(), instance.ports.audio[3].begin() + kLong);
   EXPECT_EQ(left, expected.left);

@@ -2,12 +2,13 @@
 
 // Where the editor places its controls on the 1968 × 864 design, and the sizes of the artwork
 // frames that go with them. Design units are pixels of the artwork (one pixel per unit). The
-// positions repeat the editor's control table; the frame sizes are ours to choose and are read
-// back by the editor from the image files.
+// positions repeat the editor's control table (an editor test holds them equal); the frame sizes
+// are ours to choose and are read back by the editor from the image files.
 
 #include <array>
 
 #include "core/quennet.param.h"
+#include "editor/quennet.editor.h"
 
 namespace art {
 
@@ -21,8 +22,8 @@ struct Rect
   constexpr Rect grown(double dx, double dy) const { return {l - dx, t - dy, r + dx, b + dy}; }
 };
 
-inline constexpr int kDesignWidth = 1968;
-inline constexpr int kDesignHeight = 864;
+inline constexpr int kDesignWidth = kEditorWidth;
+inline constexpr int kDesignHeight = kEditorHeight;
 
 // Frame sizes, design units; frames are stacked vertically.
 inline constexpr int kKnobSize = 120; // square; knobs in a row stand 144 apart
@@ -115,7 +116,7 @@ inline constexpr Rect kVersionText{32, 240, 212, 268};
 inline constexpr Rect kPresetMark{274, 52, 326, 96};
 inline constexpr Rect kLearn{58, 774, 58 + kLearnWidth, 774 + kLearnHeight};
 inline constexpr Rect kLed{1632, 56, 1632 + kLedSize, 56 + kLedSize};
-inline constexpr int kCornerSize = 26; // the resize handle in the bottom-right corner
+inline constexpr int kCornerSize = static_cast<int>(kCornerResizerSize); // the resize handle in the bottom-right corner
 
 // Text the editor draws on the background: sizes and colours (alpha, red, green, blue) of its styles.
 inline constexpr double kReadoutTextSize = 40;
