@@ -55,23 +55,28 @@ SmfReader::Step SmfReader::fail(std::string* problem, const char* reason)
 
 // One event of a track. A track's time can grow by at most 2^28 pulses per two bytes of the
 // file, so 64 bits cannot overflow for any file that fits in memory.
+//
+// A track ends at its End of Track event (bytes after it are ignored) or, without one, with its
+// chunk: an event that the chunk's end cuts off is dropped, as players do.
 SmfReader::Step SmfReader::step(Cursor& c, SmfEvent& event, std::string* problem) const
 {
   const std::uint8_t* d = mData;
-  if (c.at >= c.end)
-    return c.ended ? Step::End : fail(problem, "no End of Track");
-  if (c.ended)
-    return fail(problem, "events after End of Track");
+  if (c.ended || c.at >= c.end)
+    return Step::End;
+  const auto cutOff = [&c] {
+    c.at = c.end;
+    return Step::End;
+  };
 
   std::uint32_t delta = 0;
   switch (readVarLength(d, c.at, c.end, delta)) {
     case Number::Read: break;
-    case Number::CutOff: return fail(problem, "a time runs past the end of the track");
+    case Number::CutOff: return cutOff();
     case Number::TooLong: return fail(problem, "a time longer than four bytes");
   }
   c.pulses += delta;
   if (c.at >= c.end)
-    return fail(problem, "an event is missing after its time");
+    return cutOff();
 
   std::uint8_t status = d[c.at];
   if (status & 0x80)
@@ -83,12 +88,19 @@ SmfReader::Step SmfReader::step(Cursor& c, SmfEvent& event, std::string* problem
 
   if (status == kMeta) {
     c.running = 0;
-    if (c.at >= c.end || (d[c.at] & 0x80))
-      return fail(problem, "a meta event is cut off");
+    if (c.at >= c.end)
+      return cutOff();
+    if (d[c.at] & 0x80)
+      return fail(problem, "a meta event's type is above 127");
     const std::uint8_t type = d[c.at++];
     std::uint32_t length = 0;
-    if (readVarLength(d, c.at, c.end, length) != Number::Read || length > c.end - c.at)
-      return fail(problem, "a meta event is cut off");
+    switch (readVarLength(d, c.at, c.end, length)) {
+      case Number::Read: break;
+      case Number::CutOff: return cutOff();
+      case Number::TooLong: return fail(problem, "a meta event's length is longer than four bytes");
+    }
+    if (length > c.end - c.at)
+      return cutOff();
     const std::size_t body = c.at;
     c.at += length;
     if (type == kMetaEndOfTrack) {
@@ -109,8 +121,13 @@ SmfReader::Step SmfReader::step(Cursor& c, SmfEvent& event, std::string* problem
   if (status == kSysEx || status == kSysExEscape) {
     c.running = 0;
     std::uint32_t length = 0;
-    if (readVarLength(d, c.at, c.end, length) != Number::Read || length > c.end - c.at)
-      return fail(problem, "a system-exclusive message is cut off");
+    switch (readVarLength(d, c.at, c.end, length)) {
+      case Number::Read: break;
+      case Number::CutOff: return cutOff();
+      case Number::TooLong: return fail(problem, "a system-exclusive message's length is longer than four bytes");
+    }
+    if (length > c.end - c.at)
+      return cutOff();
     c.at += length;
     return Step::Skipped;
   }
@@ -119,11 +136,11 @@ SmfReader::Step SmfReader::step(Cursor& c, SmfEvent& event, std::string* problem
 
   // Program change and channel pressure carry one data byte, the other channel messages two.
   const std::size_t dataBytes = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
-  if (dataBytes > c.end - c.at)
-    return fail(problem, "an event is cut off at the end of the track");
-  for (std::size_t i = 0; i < dataBytes; ++i)
+  for (std::size_t i = 0; i < dataBytes && c.at + i < c.end; ++i)
     if (d[c.at + i] & 0x80)
       return fail(problem, "an event lacks a data byte");
+  if (dataBytes > c.end - c.at)
+    return cutOff();
   event = SmfEvent{};
   event.kind = SmfEvent::Kind::Channel;
   event.pulses = c.pulses;
@@ -178,8 +195,8 @@ bool SmfReader::open(const std::uint8_t* data, std::size_t size, std::string& pr
   mTracks.reserve(tracks);
   while (mTracks.size() < tracks) {
     if (size - at < 8) {
-      problem = "the header promises " + std::to_string(tracks) + " tracks, the file holds " +
-                std::to_string(mTracks.size());
+      problem = "the header promises " + std::to_string(tracks) + (tracks == 1 ? " track" : " tracks") +
+                ", the file holds " + std::to_string(mTracks.size());
       return false;
     }
     const std::uint32_t length = be32(data + at + 4);

@@ -25,14 +25,16 @@ struct SmfEvent {
 // afterwards next() gives the events of all tracks merged into one stream, in the order a player
 // meets them: by time, events at the same time in track order, each track's in file order.
 // Meta events other than tempo and system-exclusive messages are skipped; chunks other than track
-// chunks are skipped; so are track chunks beyond the number the header declares.
+// chunks are skipped; so are track chunks beyond the number the header declares. A track ends at
+// its End of Track event, bytes after it ignored; a track without one ends with its chunk, at its
+// last complete event.
 //
 // The reader keeps a pointer to the bytes, which must outlive it. Never throws but for
 // std::bad_alloc (one cursor per declared track, at most 65535).
 class SmfReader {
 public:
   // False and a short reason when the file is not one the reader plays, e.g. "no MIDI file
-  // header" or "track 2: an event is cut off at the end of the track".
+  // header" or "track 2: a data byte without a status".
   bool open(const std::uint8_t* data, std::size_t size, std::string& problem);
 
   int format() const { return mFormat; }
@@ -51,7 +53,7 @@ private:
     std::size_t end = 0;  // one past the chunk's last byte
     std::uint64_t pulses = 0;
     std::uint8_t running = 0;  // running status; 0: none
-    bool ended = false;        // End of Track seen
+    bool ended = false;        // End of Track seen: what follows in the chunk is ignored
   };
   enum class Step { Event, Skipped, End, Problem };
 

@@ -84,15 +84,13 @@ TEST(SmfReader, RefusesBrokenFilesWithTheReason)
     {"SMPTE timing", smfHeader(0, 1, 0xE728) + track(kEnd), "SMPTE time code timing is not supported"},
     {"zero pulses per quarter", smfHeader(0, 1, 0) + track(kEnd), "zero pulses per quarter note"},
     {"a track missing", smfHeader(1, 2, 480) + track(kEnd), "the header promises 2 tracks, the file holds 1"},
+    {"the only track missing", header, "the header promises 1 track, the file holds 0"},
     {"a track only", smfHeader(1, 3, 480) + track(kEnd) + smfChunk("XFIH", "info"),
      "the header promises 3 tracks, the file holds 1"},
     {"track past the end", header + bytes("MTrk\0\0\1\0") + kEnd, "a chunk runs past the end of the file"},
     {"unknown chunk past the end", header + bytes("XFIH\0\0\1\0abc"), "a chunk runs past the end of the file"},
     {"time of five bytes", header + track(bytes("\x80\x80\x80\x80\x00\x90\x3C\x40") + kEnd),
      "track 1: a time longer than four bytes"},
-    {"time cut off before the end", header + track(bytes("\x00\x90\x3C\x40\x81")),
-     "track 1: a time runs past the end of the track"},
-    {"time without event", header + track(bytes("\x00\x90\x3C\x40\x00")), "track 1: an event is missing after its time"},
     {"data byte first", header + track(bytes("\x00\x3C\x40") + kEnd), "track 1: a data byte without a status"},
     {"running status across a meta event",
      header + track(bytes("\x00\x90\x3C\x40\x00\xFF\x01\x00\x00\x3C\x00") + kEnd),
@@ -100,30 +98,69 @@ TEST(SmfReader, RefusesBrokenFilesWithTheReason)
     {"running status across a system-exclusive message",
      header + track(bytes("\x00\x90\x3C\x40\x00\xF0\x01\xF7\x00\x3C\x00") + kEnd),
      "track 1: a data byte without a status"},
-    {"meta type missing", header + track(bytes("\x00\xFF")), "track 1: a meta event is cut off"},
-    {"meta longer than the track", header + track(bytes("\x00\xFF\x01\x10text") + kEnd),
-     "track 1: a meta event is cut off"},
+    {"meta type above 127", header + track(bytes("\x00\xFF\x81\x00") + kEnd), "track 1: a meta event's type is above 127"},
+    {"meta length of five bytes", header + track(bytes("\x00\xFF\x01\x80\x80\x80\x80\x00") + kEnd),
+     "track 1: a meta event's length is longer than four bytes"},
+    {"system-exclusive length of five bytes", header + track(bytes("\x00\xF0\x81\x81\x81\x81\x01") + kEnd),
+     "track 1: a system-exclusive message's length is longer than four bytes"},
+    {"broken before a cut-off end", header + track(bytes("\x00\x3C\x40\x00\x90")),
+     "track 1: a data byte without a status"},
     {"tempo of two bytes", header + track(bytes("\x00\xFF\x51\x02\x07\xA1") + kEnd), "track 1: a tempo event is malformed"},
     {"tempo zero", header + track(bytes("\x00\xFF\x51\x03\x00\x00\x00") + kEnd), "track 1: a tempo event is malformed"},
-    {"system exclusive cut off", header + track(bytes("\x00\xF0\x10\x43\x10") + kEnd),
-     "track 1: a system-exclusive message is cut off"},
-    {"escaped system exclusive cut off", header + track(bytes("\x00\xF7\x05\x43")),
-     "track 1: a system-exclusive message is cut off"},
     {"timing clock", header + track(bytes("\x00\xF8") + kEnd), "track 1: a system message that does not belong in a file"},
-    {"note cut off", header + track(bytes("\x00\x90\x3C")), "track 1: an event is cut off at the end of the track"},
     {"note lacks its velocity", header + track(bytes("\x00\x90\x3C\x90\x3C\x40") + kEnd),
      "track 1: an event lacks a data byte"},
-    {"events after End of Track", header + track(kEnd + bytes("\x00\x90\x3C\x40")), "track 1: events after End of Track"},
-    {"no End of Track", header + track(bytes("\x00\x90\x3C\x40")), "track 1: no End of Track"},
-    {"empty track", header + track(""), "track 1: no End of Track"},
-    {"second track broken", smfHeader(1, 2, 96) + track(kEnd) + track(bytes("\x00\xC0")),
-     "track 2: an event is cut off at the end of the track"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string problem;
     EXPECT_TRUE(read(c.file, &problem).empty());
     EXPECT_EQ(problem, c.problem);
+  }
+}
+
+// Files that players take although a track lacks its End of Track or has bytes after it: the
+// track ends at its End of Track, or with its chunk at its last complete event.
+TEST(SmfReader, TracksEndAtEndOfTrackOrAtTheirLastCompleteEvent)
+{
+  const std::string header = smfHeader(0, 1, 480);
+  const std::string note = bytes("\x00\x90\x3C\x40");  // at pulse 0
+  struct Case {
+    const char* name;
+    std::string file;
+    std::vector<std::string> events;
+  };
+  const Case cases[] = {
+    {"no End of Track", header + track(note), {"0:0:90 3C 40"}},
+    {"empty track", header + track(""), {}},
+    {"events after End of Track", header + track(note + kEnd + bytes("\x00\x90\x3E\x40")), {"0:0:90 3C 40"}},
+    {"garbage after End of Track", header + track(note + kEnd + bytes("\xF8\x80\x80\x80\x80\x3C")),
+     {"0:0:90 3C 40"}},
+    {"a time cut off", header + track(note + bytes("\x81")), {"0:0:90 3C 40"}},
+    {"a time without its event", header + track(note + bytes("\x10")), {"0:0:90 3C 40"}},
+    {"a note cut off", header + track(note + bytes("\x10\x90\x3C")), {"0:0:90 3C 40"}},
+    {"a running-status note cut off", header + track(note + bytes("\x10\x3E")), {"0:0:90 3C 40"}},
+    {"a status byte alone", header + track(note + bytes("\x10\xC0")), {"0:0:90 3C 40"}},
+    {"a meta type missing", header + track(note + bytes("\x00\xFF")), {"0:0:90 3C 40"}},
+    {"a meta event longer than the track", header + track(note + bytes("\x00\xFF\x01\x10text") + kEnd),
+     {"0:0:90 3C 40"}},
+    {"a meta length cut off", header + track(note + bytes("\x00\xFF\x01\x81")), {"0:0:90 3C 40"}},
+    {"a tempo event cut off", header + track(note + bytes("\x00\xFF\x51\x03\x07")), {"0:0:90 3C 40"}},
+    {"system exclusive cut off", header + track(note + bytes("\x00\xF0\x10\x43\x10") + kEnd), {"0:0:90 3C 40"}},
+    {"escaped system exclusive cut off", header + track(note + bytes("\x00\xF7\x05\x43")), {"0:0:90 3C 40"}},
+    {"the second track cut off, the first played on",
+     smfHeader(1, 2, 96) + track(bytes("\x00\xFF\x51\x03\x07\xA1\x20\x60\x91\x30\x01")) +
+       track(bytes("\x10\xC2\x05\x00\xC2")),
+     {"0:0:tempo=500000", "16:1:C2 05 00", "96:0:91 30 01"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string problem;
+    SmfReader reader;
+    ASSERT_TRUE(reader.open(reinterpret_cast<const std::uint8_t*>(c.file.data()), c.file.size(), problem)) << problem;
+    EXPECT_EQ(eventsOf(reader), c.events);
+    reader.rewind();
+    EXPECT_EQ(eventsOf(reader), c.events);
   }
 }
 
