@@ -230,7 +230,9 @@ bool encodePicture(const std::vector<WaveformRow>& rows, int width, std::vector<
   if (width < kWaveformMinWidth || width > kWaveformMaxWidth)
     return fail(error, "picture width " + std::to_string(width) + " is outside " + std::to_string(kWaveformMinWidth) +
                          " … " + std::to_string(kWaveformMaxWidth));
-  if (static_cast<long long>(rows.size()) * kWaveformRowHeight + kTopMargin + kAxisHeight > kMaxHeight)
+  static_assert(kWaveformMaxRows * kWaveformRowHeight + kTopMargin + kAxisHeight <= kMaxHeight &&
+                (kWaveformMaxRows + 1) * kWaveformRowHeight + kTopMargin + kAxisHeight > kMaxHeight);
+  if (rows.size() > static_cast<std::size_t>(kWaveformMaxRows))
     return fail(error, "too many rows for one picture (" + std::to_string(rows.size()) + ")");
   for (const WaveformRow& row : rows) {
     if (!(row.sampleRate > 0.0) || !std::isfinite(row.sampleRate))
@@ -426,24 +428,32 @@ void WaveformPeaks::add(const float* samples, long count)
     add(samples[i]);
 }
 
-// Every stretch is full when this runs (kMaxStretches of them), so pairs merge into full
-// stretches of twice the length and the last one has room again.
+// Stretch i and i + 1 become stretch i / 2 of twice the length; an odd last one stays alone, as
+// the first part of its longer stretch. Every stretch but the last is full, before as after.
 void WaveformPeaks::mergePairs()
 {
-  const std::size_t half = mStretches.size() / 2;
-  for (std::size_t i = 0; i < half; ++i) {
-    const Stretch& a = mStretches[2 * i];
-    const Stretch& b = mStretches[2 * i + 1];
-    Stretch merged;
-    merged.lo = std::min(a.lo, b.lo);
-    merged.hi = std::max(a.hi, b.hi);
-    merged.squares = a.squares + b.squares;
-    merged.finite = a.finite + b.finite;
-    mStretches[i] = merged;
+  const std::size_t merged = (mStretches.size() + 1) / 2;
+  for (std::size_t i = 0; i < merged; ++i) {
+    Stretch stretch = mStretches[2 * i];
+    if (2 * i + 1 < mStretches.size()) {
+      const Stretch& b = mStretches[2 * i + 1];
+      stretch.lo = std::min(stretch.lo, b.lo);
+      stretch.hi = std::max(stretch.hi, b.hi);
+      stretch.squares += b.squares;
+      stretch.finite += b.finite;
+    }
+    mStretches[i] = stretch;
   }
-  mStretches.resize(half);
+  mStretches.resize(merged);
   mStretchLength *= 2;
-  mInLast = mStretchLength;
+  mInLast = mSamples - static_cast<std::int64_t>(merged - 1) * mStretchLength;
+}
+
+void WaveformPeaks::keepAtMost(long maxStretches)
+{
+  while (static_cast<long>(mStretches.size()) > std::max(1L, maxStretches))
+    mergePairs();
+  mStretches.shrink_to_fit();
 }
 
 WaveformRow WaveformRow::fromInterleaved(std::string title, const float* samples, long frames, int channels,

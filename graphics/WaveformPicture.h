@@ -28,6 +28,11 @@ public:
   void add(float sample);
   void add(const float* samples, long count);
   void add(const std::vector<float>& samples) { add(samples.data(), static_cast<long>(samples.size())); }
+  // Merges neighbouring stretches pairwise until at most maxStretches (≥ 1) are left, and frees
+  // the room of the others: for a row that takes no more samples and waits among many to be
+  // drawn. The picture then keeps from maxStretches / 2 stretches up, so a column's edges move by
+  // less than a stretch as always.
+  void keepAtMost(long maxStretches);
 
   std::int64_t samples() const { return mSamples; }
   // Samples per stretch; stretch i holds samples [i · stretchLength, (i + 1) · stretchLength).
@@ -63,6 +68,8 @@ constexpr int kWaveformDefaultWidth = 1600; // pixels
 constexpr int kWaveformMinWidth = 320;
 constexpr int kWaveformMaxWidth = 16384;
 constexpr int kWaveformRowHeight = 120; // pixels per row, title included
+// The most rows one picture holds: Cairo's images are at most 32767 pixels high.
+constexpr int kWaveformMaxRows = (32767 - 12 - 28) / kWaveformRowHeight; // 272
 
 // Where one channel of a row is drawn. Value v (clamped to -1 … 1) of a pixel column lands on pixel
 // row centreY() - round(v * halfHeight()): full scale touches the first and last pixel row of the

@@ -287,6 +287,37 @@ TEST(WaveformPicture, PeaksKeepEveryExtremeInBoundedMemory)
   EXPECT_EQ(peaks.stretches()[7654321 / 256].hi, 2.0f);
 }
 
+TEST(WaveformPicture, PeaksKeptToFewerStretchesKeepTheirTotalsAndGoOnGrowing)
+{
+  // 1000 samples at most 100 stretches: 1000 / 8 = 125 is too many, so stretches of 16 samples,
+  // 62 full ones and a last one of 8; the extremes sit in the stretches 300 / 16 and 777 / 16.
+  plug::graphics::WaveformPeaks peaks;
+  for (int i = 0; i < 1000; ++i)
+    peaks.add(i == 300 ? -2.0f : i == 777 ? 1.5f : 0.25f);
+  peaks.keepAtMost(100);
+  ASSERT_EQ(peaks.stretches().size(), 63u);
+  EXPECT_EQ(peaks.stretchLength(), 16);
+  EXPECT_EQ(peaks.samples(), 1000);
+  EXPECT_EQ(peaks.stretches()[18].lo, -2.0f);
+  EXPECT_EQ(peaks.stretches()[48].hi, 1.5f);
+  EXPECT_EQ(peaks.stretches()[62].finite, 8u);
+  EXPECT_DOUBLE_EQ(peaks.stretches()[62].squares, 8 * 0.0625);
+  // Eight more samples fill the last stretch, the ninth starts another.
+  for (int i = 0; i < 9; ++i)
+    peaks.add(0.5f);
+  ASSERT_EQ(peaks.stretches().size(), 64u);
+  EXPECT_EQ(peaks.stretches()[62].finite, 16u);
+  EXPECT_DOUBLE_EQ(peaks.stretches()[62].squares, 8 * 0.0625 + 8 * 0.25);
+  EXPECT_EQ(peaks.stretches()[63].finite, 1u);
+  // A single stretch at most: all samples in one.
+  peaks.keepAtMost(1);
+  ASSERT_EQ(peaks.stretches().size(), 1u);
+  EXPECT_EQ(peaks.stretchLength(), 1024);
+  EXPECT_EQ(peaks.stretches()[0].finite, 1009u);
+  EXPECT_EQ(peaks.stretches()[0].lo, -2.0f);
+  EXPECT_EQ(peaks.stretches()[0].hi, 1.5f);
+}
+
 TEST(WaveformPicture, RowsGatheredPieceByPieceDrawTheSamePicture)
 {
   // 5 s of a swept sine at 48 kHz, beyond the stretch limit: whole, in odd pieces, and sample by
@@ -344,7 +375,7 @@ TEST(WaveformPicture, RefusesBadInputWithAReason)
     {"NaN sample rate", {nanRate}, 800, good},
     {"too narrow", {silentRow(0.1)}, 319, good},
     {"too wide", {silentRow(0.1)}, 16385, good},
-    {"too many rows", std::vector<WaveformRow>(300, WaveformRow{}), 800, good},
+    {"too many rows", std::vector<WaveformRow>(plug::graphics::kWaveformMaxRows + 1, WaveformRow{}), 800, good},
     {"missing folder", {silentRow(0.1)}, 800, temp.path() / "missing" / "out.png"},
   };
   for (const Case& c : cases) {
