@@ -23,19 +23,19 @@ MIDI and transport go through the plug-in's processing call block by block.
   -s, --set NAME=VALUE    set a parameter after the preset; NAME as in the parameter list, case-insensitive;
                           VALUE a plain number or one of the parameter's display texts
                           ("Grain Mode=FREQ", "Grain Sync=1/8", "Frame Sync to Host=on"); repeatable, applied in order
-      --tempo BPM         host tempo (default 120)
-      --position N        song position, in samples, of the first frame (default 0)
+      --tempo BPM         host tempo, above 0 and at most 1000 (default 120)
+      --position N        song position, in samples, of the first frame, 0-4503599627370496 (2^52; default 0)
       --no-transport      the host gives no tempo and no position (the processing call's defaults apply)
   -b, --block N           frames per processing call, 1-65536 (default 512)
       --midi FILE         a Standard MIDI File played along; an event at frame t (from the file's own tempo map, counted
                           from the first input frame) goes to the block with start <= t < start + length, in file order
-      --tail SECONDS      silence appended to the input (default 0); the whole stream is cut into blocks of N frames,
-                          only the last may be shorter
+      --tail SECONDS      silence appended to the input, 0-3600 (default 0); the whole stream is cut into blocks of
+                          N frames, only the last may be shorter
       --format F          pcm16 | pcm24 | float (default: the input's)
       --waveform FILE.png a picture of the input and output waveforms
       --list-presets, --list-params   print the presets, or every parameter with range, default and display texts
       --markdown          print those lists as Markdown tables
-      --overview PICTURE.png FILE...  one picture of the waveforms of several audio files
+      --overview PICTURE.png FILE...  one picture of the waveforms of up to 272 audio files
       --editor-picture PICTURE.png    the plug-in's editor as it shows the preset and the --set values
       --scale S           the editor picture's scale, 0.25-4 (default 0.5: 984 x 432 pixels)
   -q, --quiet             no progress bar
@@ -186,12 +186,38 @@ void applyOption(Options& options, const OptionSpec& spec, const std::string& va
 
 bool readNumber(const std::string& text, double& value)
 {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
+  // Digits with an optional sign, point and exponent: strtod alone would also take "0x10",
+  // "inf" and "nan".
+  std::size_t at = 0;
+  const auto digits = [&] {
+    const std::size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+      ++at;
+    return at - from;
+  };
+  if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+    ++at;
+  std::size_t mantissa = digits();
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    mantissa += digits();
+  }
+  if (mantissa == 0)
+    return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+      ++at;
+    if (digits() == 0)
+      return false;
+  }
+  if (at != text.size())
     return false;
   errno = 0;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
+  value = std::strtod(text.c_str(), nullptr);
+  // ERANGE also comes for numbers too close to 0 for a normal double; those are still numbers
+  // (4.9e-324 above 0, 1e-400 as 0), only beyond the largest double is none.
+  return std::isfinite(value);
 }
 
 Options parseOptions(const std::vector<std::string>& args)

@@ -53,7 +53,8 @@ struct Options {
   double editorScale = kDefaultEditorScale;
 };
 
-// A decimal number that fills the whole text and is finite.
+// A decimal number ("-1.5", "2e3", ".5") that fills the whole text and is finite; no hexadecimal,
+// no "inf" or "nan". One too small for a double reads as 0.
 bool readNumber(const std::string& text, double& value);
 
 // Reads the arguments after the program name. Throws BadInput with a one-line reason.
