@@ -10,20 +10,6 @@ Renderer::Renderer(plug::IPlugin& plugin, const HostSettings& settings, MidiFile
 {
   if (!mMidi)
     return;
-  // Every block starts at a multiple of the block size, so an event's block follows from its
-  // frame alone. Frames never decrease along the file, so one pass finds the busiest block.
-  std::size_t most = 0;
-  std::size_t inBlock = 0;
-  std::int64_t block = -1;
-  TimedMidiEvent event;
-  mMidi->rewind();
-  while (mMidi->next(event)) {
-    const std::int64_t eventBlock = event.frame / settings.blockSize;
-    inBlock = eventBlock == block ? inBlock + 1 : 1;
-    block = eventBlock;
-    most = std::max(most, inBlock);
-  }
-  mBlockEvents.resize(most);
   mMidi->rewind();
   mHasNextEvent = mMidi->next(mNextEvent);
 }
@@ -57,13 +43,16 @@ void Renderer::process(const float* inputLeft, const float* inputRight, float* o
                        int frames)
 {
   std::size_t events = 0;
-  while (mHasNextEvent && mNextEvent.frame < mStart + frames) {
-    const plug::HostMidiEvent event{static_cast<int>(mNextEvent.frame - mStart), mNextEvent.status,
-                                    mNextEvent.data1, mNextEvent.data2};
+  while (mHasNextEvent && mNextEvent.frame < mStart + frames && events < kMaxMidiEventsPerBlock) {
+    // An event held back from a full block comes at the start of this one.
+    const std::int64_t offset = std::max<std::int64_t>(mNextEvent.frame - mStart, 0);
+    if (mNextEvent.frame < mStart)
+      ++mLateEvents;
+    const plug::HostMidiEvent event{static_cast<int>(offset), mNextEvent.status, mNextEvent.data1, mNextEvent.data2};
     if (events < mBlockEvents.size())
       mBlockEvents[events] = event;
     else
-      mBlockEvents.push_back(event);  // only when a caller cuts blocks other than it should
+      mBlockEvents.push_back(event);
     ++events;
     mHasNextEvent = mMidi->next(mNextEvent);
   }
