@@ -8,10 +8,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <strings.h>
 
+#include "apps/quennet-render/AiffSampleRate.h"
 #include "apps/quennet-render/Errors.h"
+#include "apps/quennet-render/PipeInput.h"
 
 namespace render {
 
@@ -23,6 +27,7 @@ constexpr int kMinSampleRate = 1000;
 constexpr int kMaxSampleRate = 384000;
 
 constexpr long kReadChunkFrames = 4096;
+constexpr std::size_t kLogBytes = 4096;  // libsndfile keeps a log of at most 2 kB
 
 SampleFormat nearestSampleFormat(int sndfileFormat)
 {
@@ -57,6 +62,8 @@ SampleFormat nearestSampleFormat(int sndfileFormat)
 std::string lowerExtension(const std::string& path)
 {
   std::string ext = std::filesystem::path(path).extension().string();
+  if (ext == ".")
+    ext.clear();  // "out.wav." has no extension
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext;
 }
@@ -126,52 +133,93 @@ AudioReader::AudioReader(const std::string& path) : mPath(path)
   mFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (mFd < 0)
     throw BadInput(cannot + (errno == ENOENT ? std::string("no such file") : systemError()));
-  struct stat status {};
-  if (::fstat(mFd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    const std::string reason = S_ISDIR(status.st_mode) ? std::string("it is a folder") : systemError();
-    ::close(mFd);
-    throw BadInput(cannot + reason);
-  }
+  try {
+    struct stat status {};
+    if (::fstat(mFd, &status) != 0)
+      throw BadInput(cannot + systemError());
+    if (S_ISDIR(status.st_mode))
+      throw BadInput(cannot + "it is a folder");
+    mPlace = placeOf(status);
+    if (!canSeek(mFd) && !streamsThroughPipe(mFd)) {
+      const int copy = copyToTemporaryFile(mFd, path);
+      ::close(mFd);
+      mFd = copy;
+    }
 
-  SF_INFO info{};
-  mFile = sf_open_fd(mFd, SFM_READ, &info, SF_FALSE);
-  if (!mFile) {
-    ::close(mFd);
-    throw BadInput(inQuotes(path) + " is not in an audio format quennet-render can read (" + sf_strerror(nullptr) + ")");
+    SF_INFO info{};
+    mFile = sf_open_fd(mFd, SFM_READ, &info, SF_FALSE);
+    if (!mFile)
+      throw BadInput(inQuotes(path) + " is not in an audio format quennet-render can read (" + sf_strerror(nullptr) +
+                     ")");
+    if (info.channels < 1 || info.channels > 2)
+      throw BadInput(inQuotes(path) + " has " + std::to_string(info.channels) +
+                     " channels; quennet-render takes mono or stereo");
+    if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
+      // libsndfile gives AIFF's floating-point rate as a whole number; the file says what it was.
+      std::string rate = std::to_string(info.samplerate) + " Hz";
+      if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF) {
+        const std::optional<double> exact = aiffSampleRate(mFd);
+        rate = exact ? describeSampleRate(*exact) : "outside that range";
+      }
+      throw BadInput(inQuotes(path) + " has a sample rate of " + rate + "; quennet-render takes 1000 to 384000 Hz");
+    }
+    mSampleRate = info.samplerate;
+    mChannels = info.channels;
+    mFormat = nearestSampleFormat(info.format);
+    mAnnouncedFrames = info.frames > 0 && info.frames < (std::int64_t{1} << 48) ? info.frames : 0;  // else a lie
+    mOgg = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    if (mOgg) {
+      mLog.resize(kLogBytes);
+      checkOggLog();  // the headers and the search for the last page are read already
+    }
+    mInterleaved.resize(static_cast<size_t>(kReadChunkFrames * mChannels));
+  } catch (...) {
+    close();
+    throw;
   }
-  if (info.channels < 1 || info.channels > 2) {
-    sf_close(mFile);
-    ::close(mFd);
-    throw BadInput(inQuotes(path) + " has " + std::to_string(info.channels) +
-                   " channels; quennet-render takes mono or stereo");
-  }
-  if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
-    sf_close(mFile);
-    ::close(mFd);
-    throw BadInput(inQuotes(path) + " has a sample rate of " + std::to_string(info.samplerate) +
-                   " Hz; quennet-render takes 1000 to 384000 Hz");
-  }
-  mSampleRate = info.samplerate;
-  mChannels = info.channels;
-  mFormat = nearestSampleFormat(info.format);
-  mAnnouncedFrames = info.frames > 0 && info.frames < (std::int64_t{1} << 48) ? info.frames : 0;  // else a lie
-  mInterleaved.resize(static_cast<size_t>(kReadChunkFrames * mChannels));
 }
 
 AudioReader::~AudioReader()
 {
-  sf_close(mFile);
-  ::close(mFd);
+  close();
+}
+
+void AudioReader::close()
+{
+  if (mFile)
+    sf_close(mFile);
+  mFile = nullptr;
+  if (mFd >= 0)
+    ::close(mFd);
+  mFd = -1;
+}
+
+void AudioReader::checkOggLog()
+{
+  sf_command(mFile, SFC_GET_LOG_INFO, mLog.data(), static_cast<int>(mLog.size()));
+  mLog.back() = '\0';
+  const char* log = mLog.data();
+  const char* skipped = std::strstr(log, "Skipped ");
+  if (!std::strstr(log, "Corrupted bitstream") && !std::strstr(log, "reports a hole"))
+    return;
+  long bytes = 0;
+  std::string what = "a damaged Ogg page";
+  if (skipped && std::sscanf(skipped, "Skipped %ld bytes", &bytes) == 1)
+    what += " (" + std::to_string(bytes) + " bytes skipped to find the next one)";
+  throw BadInput("cannot read " + inQuotes(mPath) + ": " + what);
 }
 
 long AudioReader::read(float* left, float* right, long frames)
 {
   long done = 0;
+  bool ended = false;
   while (done < frames) {
     const sf_count_t want = std::min(kReadChunkFrames, frames - done);
     const sf_count_t got = sf_readf_float(mFile, mInterleaved.data(), want);
-    if (got <= 0)
+    if (got <= 0) {
+      ended = true;
       break;
+    }
     for (sf_count_t i = 0; i < got; ++i) {
       const float l = mInterleaved[static_cast<size_t>(i * mChannels)];
       left[done + i] = l;
@@ -179,8 +227,18 @@ long AudioReader::read(float* left, float* right, long frames)
     }
     done += static_cast<long>(got);
   }
+  mFramesRead += done;
   if (sf_error(mFile) != SF_ERR_NO_ERROR)
     throw BadInput("cannot read " + inQuotes(mPath) + ": " + sf_strerror(mFile));
+  if (mOgg) {
+    checkOggLog();
+    // The last page's position tells how many frames the stream holds; fewer decoded means pages
+    // went missing inside it (a file cut off cleanly ends at its last page, and says so).
+    if (ended && mAnnouncedFrames > 0 && mFramesRead < mAnnouncedFrames)
+      throw BadInput("cannot read " + inQuotes(mPath) + ": a damaged Ogg stream (" +
+                     std::to_string(mAnnouncedFrames - mFramesRead) + " of its " + std::to_string(mAnnouncedFrames) +
+                     " frames are missing)");
+  }
   return done;
 }
 
@@ -337,12 +395,6 @@ void OutputAudioFile::finish()
                          : error > 0 ? std::string(sf_error_number(error))
                                      : std::string("the encoder could not finish the file")));
   mFile.closeDescriptor();
-}
-
-void OutputAudioFile::commit()
-{
-  finish();
-  mFile.commit();
 }
 
 } // namespace render

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/quennet-render/FilePlace.h"
 #include "apps/quennet-render/PendingFile.h"
 #include "apps/quennet-render/SampleFormat.h"
 
@@ -14,12 +15,15 @@ namespace render {
 
 // An audio file read block by block as two planar float channels (a mono file gives two equal
 // channels); memory stays the same whatever the file's length. Only the frames actually read
-// count: the frame count in a header may be wrong (a truncated file, or a lie).
+// count: the frame count in a header may be wrong (a truncated file, or a lie). A file cut off
+// cleanly gives what it holds; one damaged inside (a FLAC frame, an Ogg page) is refused.
 class AudioReader {
 public:
-  // Opens a file libsndfile understands (a FIFO too; open() waits for its writer). Throws
-  // BadInput for a missing or unreadable file, a format libsndfile does not know, more than two
-  // channels or a sample rate outside 1000 … 384000 Hz.
+  // Opens a file libsndfile understands (a FIFO too; open() waits for its writer, and a format
+  // that cannot stream through a pipe is copied into a temporary file first, see PipeInput.h).
+  // Throws BadInput for a missing or unreadable file, a format libsndfile does not know, more than
+  // two channels or a sample rate outside 1000 … 384000 Hz; RenderFailure when no temporary copy
+  // can be made.
   explicit AudioReader(const std::string& path);
   ~AudioReader();
   AudioReader(const AudioReader&) = delete;
@@ -30,19 +34,30 @@ public:
   SampleFormat format() const { return mFormat; }  // the nearest of ours to the file's encoding
   // What the header announces, for a progress estimate only; 0 when it does not say.
   std::int64_t announcedFrames() const { return mAnnouncedFrames; }
+  // Where the file is, to keep outputs off it.
+  const FilePlace& place() const { return mPlace; }
 
   // Up to `frames` frames (full scale -1 … 1); fewer only at the end of the data, then 0.
   // Throws BadInput when the file turns out broken.
   long read(float* left, float* right, long frames);
 
 private:
+  void checkOggLog();
+  void close();
+
   std::string mPath;
+  FilePlace mPlace;
   int mFd = -1;
   SNDFILE* mFile = nullptr;
   int mSampleRate = 0;
   int mChannels = 0;
   SampleFormat mFormat = SampleFormat::Float;
   std::int64_t mAnnouncedFrames = 0;
+  std::int64_t mFramesRead = 0;
+  // libsndfile's Ogg reader skips a damaged page and splices the rest on, saying so only in its
+  // log; an Ogg file's log is read after every chunk.
+  bool mOgg = false;
+  std::vector<char> mLog;
   std::vector<float> mInterleaved;
 };
 
@@ -61,7 +76,7 @@ struct OutputEncoding {
 OutputEncoding chooseOutputEncoding(const std::string& outputPath, std::optional<SampleFormat> requested,
                                     SampleFormat inputFormat, int sampleRate);
 
-// Stereo output written block by block into a PendingFile, which becomes OUTPUT on commit().
+// Stereo output written block by block into a PendingFile, which becomes OUTPUT when committed.
 // libsndfile writes through our own calls on the file's descriptor, so a failed write is
 // reported with the system's reason ("disk full").
 class OutputAudioFile {
@@ -80,8 +95,8 @@ public:
 
   // Completes the file on disk under its temporary name. Throws RenderFailure.
   void finish();
-  // Puts the file in OUTPUT's place (finishing it first if need be). Throws RenderFailure.
-  void commit();
+  // The file under its temporary name, to be put in OUTPUT's place (with a picture) once finished.
+  PendingFile& file() { return mFile; }
 
 private:
   static std::int64_t fileLength(void* self);

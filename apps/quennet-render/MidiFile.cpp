@@ -35,7 +35,7 @@ private:
 
 // The whole file, but never more than the cap plus one byte: a regular file is measured before
 // it is read, a FIFO or a device (/dev/zero) is read only until it passes the cap.
-std::vector<std::uint8_t> readBounded(const std::string& path)
+MidiFile::ReadFile readBounded(const std::string& path)
 {
   const std::string cannot = "cannot read MIDI file " + inQuotes(path) + ": ";
   const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> readBounded(const std::string& path)
     if (bytes.size() > kMaxMidiFileBytes)
       throw BadInput(tooLarge);
     if (got == 0)
-      return bytes;
+      return {std::move(bytes), placeOf(info)};
   }
 }
 
@@ -87,6 +87,12 @@ std::int64_t frameOf(Wide scaled, int ppqn, int sampleRate)
 } // namespace
 
 MidiFile::MidiFile(const std::string& path, int sampleRate) : MidiFile(readBounded(path), path, sampleRate) {}
+
+MidiFile::MidiFile(ReadFile file, const std::string& name, int sampleRate)
+  : MidiFile(std::move(file.bytes), name, sampleRate)
+{
+  mPlace = file.place;
+}
 
 MidiFile::MidiFile(std::vector<std::uint8_t> bytes, const std::string& name, int sampleRate)
   : mBytes(std::move(bytes)), mSampleRate(sampleRate)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "apps/quennet-render/FilePlace.h"
 #include "apps/quennet-render/SmfReader.h"
 
 namespace render {
@@ -27,7 +29,8 @@ constexpr std::size_t kMaxMidiFileBytes = std::size_t{64} << 20;
 // system-exclusive messages are skipped.
 //
 // The file is read and checked whole by the constructor; the events are then worked out as they
-// are asked for, so memory stays at the file's size however many events it holds.
+// are asked for, so memory stays at the file's size however many events it holds, and the events
+// after the end of a render are never looked at.
 class MidiFile {
 public:
   // Throws BadInput for a missing, unreadable, too large or broken file.
@@ -37,16 +40,28 @@ public:
   MidiFile(const MidiFile&) = delete;
   MidiFile& operator=(const MidiFile&) = delete;
 
+  // Where the file is, to keep outputs off it; none for bytes handed over.
+  const std::optional<FilePlace>& place() const { return mPlace; }
+
   // Starts again from the first event.
   void rewind();
   // The next channel message; false after the last. Frames never decrease; an event too late
   // for 64 bits gets the largest frame.
   bool next(TimedMidiEvent& event);
 
+  // A file's bytes and where it is.
+  struct ReadFile {
+    std::vector<std::uint8_t> bytes;
+    FilePlace place;
+  };
+
 private:
+  MidiFile(ReadFile file, const std::string& name, int sampleRate);
+
   __extension__ using Scaled = unsigned __int128;  // microseconds · ppqn
 
   std::vector<std::uint8_t> mBytes;
+  std::optional<FilePlace> mPlace;
   SmfReader mReader;
   int mSampleRate = 0;
   // The tempo map so far: since mTempoPulses, mMicrosPerQuarter; before it, mScaledAtTempo

@@ -3,7 +3,10 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "apps/quennet-render/AudioFile.h"
@@ -76,8 +79,21 @@ void RenderPicture::addOutput(const float* left, const float* right, long frames
 void writeOverview(const std::string& picturePath, const std::vector<std::string>& files)
 {
   setInterruptNote(inQuotes(picturePath) + " is left as it was");
+  // Known from the command line: found before reading anything.
+  if (files.size() > static_cast<std::size_t>(plug::graphics::kWaveformMaxRows))
+    throw BadInput("--overview draws at most " + std::to_string(plug::graphics::kWaveformMaxRows) +
+                   " files in one picture, not " + std::to_string(files.size()));
   PendingPicture picture(picturePath);
+  for (const std::string& file : files) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+      throw BadInput("cannot read " + inQuotes(file) + ": " + (errno == ENOENT ? std::string("no such file") : systemError()));
+    if (placeOf(info) == picture.file().place())
+      throw BadInput(inQuotes(picturePath) + " is the same file as " + inQuotes(file) + ", one of the files to draw");
+  }
+
   std::vector<plug::graphics::WaveformRow> rows;
+  rows.reserve(files.size());
   std::vector<float> left(kOverviewBlockFrames), right(kOverviewBlockFrames);
   for (const std::string& file : files) {
     AudioReader reader(file);
@@ -87,6 +103,8 @@ void writeOverview(const std::string& picturePath, const std::vector<std::string
       if (reader.channels() == 2)
         row.right.add(right.data(), frames);
     }
+    row.left.keepAtMost(kOverviewStretches);
+    row.right.keepAtMost(kOverviewStretches);
     rows.push_back(std::move(row));
   }
   picture.draw(rows);

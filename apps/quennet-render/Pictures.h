@@ -20,6 +20,7 @@ public:
   // A picture drawn elsewhere, as PNG bytes. Throws RenderFailure.
   void write(const std::vector<unsigned char>& png) { mFile.write(png.data(), png.size()); }
   void commit() { mFile.commit(); }
+  PendingFile& file() { return mFile; }
 
 private:
   PendingFile mFile;
@@ -37,7 +38,7 @@ public:
   void addOutput(const float* left, const float* right, long frames);
   // Throws RenderFailure.
   void draw() { mPicture.draw(mRows); }
-  void commit() { mPicture.commit(); }
+  PendingFile& file() { return mPicture.file(); }
 
 private:
   PendingPicture mPicture;
@@ -46,9 +47,15 @@ private:
 };
 
 // One picture of several audio files, one row each titled with the file's name, all on the same
-// time scale; each file is read block by block. Throws BadInput for an unreadable file,
-// RenderFailure when drawing fails.
+// time scale. Each file is read block by block and keeps only what its row needs (a few values
+// per pixel column). Throws BadInput, before reading any file, for more files than one picture
+// has rows for, a missing one or a picture that is one of the files; later for an unreadable
+// file. RenderFailure when drawing fails.
 void writeOverview(const std::string& picturePath, const std::vector<std::string>& files);
+
+// What one row of an overview keeps of each channel: 8192 stretches hold 2.6 to 5.3 for each pixel
+// column of the 1546-pixel band, 192 kB.
+constexpr long kOverviewStretches = 8192;
 
 // Releases what the drawing libraries keep until the process ends (font caches), so leak checkers
 // report only real leaks. Call once, at the end of main.

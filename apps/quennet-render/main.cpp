@@ -18,6 +18,7 @@
 #include "apps/quennet-render/Listing.h"
 #include "apps/quennet-render/MidiFile.h"
 #include "apps/quennet-render/Options.h"
+#include "apps/quennet-render/PendingFile.h"
 #include "apps/quennet-render/Pictures.h"
 #include "apps/quennet-render/PluginSetup.h"
 #include "apps/quennet-render/ProgressBar.h"
@@ -46,6 +47,13 @@ long nextBlock(AudioReader& input, bool& inputEnded, std::int64_t& tailLeft, flo
   return fromInput + silence;
 }
 
+// No output may be an input, nor both outputs one file, whatever names lead there.
+void checkDistinct(const PendingFile& output, const FilePlace& other, const std::string& otherName)
+{
+  if (output.place() == other)
+    throw BadInput(inQuotes(output.target()) + " is the same file as " + otherName);
+}
+
 int render(const Options& options)
 {
   setInterruptNote(inQuotes(options.output) + " is left as it was");
@@ -66,6 +74,16 @@ int render(const Options& options)
     picture = std::make_unique<RenderPicture>(options.waveform, options.input, input.channels() == 2,
                                               options.output, rate);
   OutputAudioFile output(options.output, encoding, rate);
+  std::vector<PendingFile*> outputs = {&output.file()};
+  if (picture)
+    outputs.push_back(&picture->file());
+  for (PendingFile* file : outputs) {
+    checkDistinct(*file, input.place(), "the input " + inQuotes(options.input));
+    if (midi && midi->place())
+      checkDistinct(*file, *midi->place(), "the MIDI file " + inQuotes(options.midiFile));
+  }
+  if (picture)
+    checkDistinct(picture->file(), output.file().place(), "OUTPUT " + inQuotes(options.output));
 
   applyPluginSettings(*plugin, settings, options.settings);
 
@@ -112,12 +130,13 @@ int render(const Options& options)
   output.finish();
   // Both files are complete; they take their places together or not at all.
   holdInterruptsUntilExit();
-  output.commit();
-  if (picture)
-    picture->commit();
+  commitTogether(outputs);
   if (output.replacedSamples() > 0)
     printWarning(std::to_string(output.replacedSamples()) + " output samples were NaN or infinite; " +
                  encoding.description + " cannot hold them, so they are written as 0");
+  if (renderer.lateMidiEvents() > 0)
+    printWarning(std::to_string(renderer.lateMidiEvents()) + " MIDI events did not fit their block (at most " +
+                 std::to_string(kMaxMidiEventsPerBlock) + " in one) and were played in the blocks after it");
   return kExitSuccess;
 }
 

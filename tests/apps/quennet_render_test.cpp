@@ -8,8 +8,10 @@
 #include <sndfile.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -512,6 +514,17 @@ TEST_F(QuennetRenderTest, LargeAndUnusualMidiFilesPlayExactly)
                              smfChunk("XFKM", "end");
     cases.push_back({"chunks of other kinds", file, 80000, testMidiFrames()});
   }
+  // Tracks without End of Track, or with bytes after it: a note at pulse 0 and its end at 480
+  // (24000 frames at 120 BPM), then a note cut off by the chunk's end, or junk after End of Track.
+  {
+    const std::string notes = bytes("\x00\x90\x3C\x64\x83\x60\x80\x3C\x00");
+    const std::vector<TimedMidi> expected = {{0, 0x90, 60, 100}, {24000, 0x80, 60, 0}};
+    cases.push_back({"no End of Track, the last event cut off",
+                     smfHeader(0, 1, 480) + smfChunk("MTrk", notes + bytes("\x10\x90\x40")), 30000, expected});
+    cases.push_back({"bytes after End of Track",
+                     smfHeader(0, 1, 480) + smfChunk("MTrk", notes + bytes("\x00\xFF\x2F\x00\x00\x90\x40\x64\xF8")),
+                     30000, expected});
+  }
   // 65 535 tracks, the most a header can declare; only the last one holds notes.
   {
     std::vector<SmfTimedEvent> events = {{65534, 0, noteOn}, {65534, 480, noteOff}};
@@ -837,11 +850,19 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
   EXPECT_TRUE(readFile(path("render.png")) ==
               expectedPicture({rowOf("input: mono.wav", "mono.wav"), rowOf("output: out.wav", "out.wav")}));
 
+  // An overview keeps a few values per pixel column of each file: 8192 stretches, at most.
+  auto overviewRowOf = [&](const std::string& name) {
+    plug::graphics::WaveformRow row = rowOf(name, name);
+    row.left.keepAtMost(8192);
+    row.right.keepAtMost(8192);
+    EXPECT_EQ(row.left.stretchLength(), 16);  // 72000 or 96000 samples: 4500 or 6000 stretches
+    return row;
+  };
   result = run({"--overview", path("overview.png"), path("in.wav"), path("out.wav"), path("mono.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(pngSize(path("overview.png")), std::make_pair(1600, 12 + 3 * 120 + 28));
-  EXPECT_TRUE(readFile(path("overview.png")) == expectedPicture({rowOf("in.wav", "in.wav"), rowOf("out.wav", "out.wav"),
-                                                                  rowOf("mono.wav", "mono.wav")}));
+  EXPECT_TRUE(readFile(path("overview.png")) ==
+              expectedPicture({overviewRowOf("in.wav"), overviewRowOf("out.wav"), overviewRowOf("mono.wav")}));
 }
 
 // The editor as a picture: its size follows --scale, and it shows the slider of the grain mode that
@@ -896,7 +917,19 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
   writeFile(path("text.wav"), "this is not audio, only text pretending to be a wave file\n");
   // A track longer than the file; a note-on cut off after its first data byte, and no End of Track.
   writeFile(path("broken.mid"), bytes("MThd\0\0\0\6\0\1\0\2\1\xe0MTrk\0\0\1\0\0\x90"));
-  writeFile(path("cut.mid"), bytes("MThd\0\0\0\6\0\0\0\1\1\xe0MTrk\0\0\0\3\0\x90\x3c"));
+  writeFile(path("nostatus.mid"), bytes("MThd\0\0\0\6\0\0\0\1\1\xe0MTrk\0\0\0\3\0\x3c\x40"));
+  // AIFF rates libsndfile reads as whole numbers: 0 as 1 Hz, NaN and infinity as 67108864 Hz.
+  writeAudio(path("in.aiff"), interleave(noise(4800, 0x81)), 2, kRate, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+  const std::string aiff = readFile(path("in.aiff"));
+  const size_t rateAt = aiff.find("COMM") + 16;  // after the chunk's size, channels, frames and bits
+  const struct {
+    const char* name;
+    std::string extended;  // sign and exponent, then the significand
+  } rates[] = {{"zero.aiff", std::string(10, '\0')},
+               {"nan.aiff", bytes("\x7f\xff\xc0\0\0\0\0\0\0\0")},
+               {"infinity.aiff", bytes("\x7f\xff\x80\0\0\0\0\0\0\0")}};
+  for (const auto& rate : rates)
+    writeFile(path(rate.name), aiff.substr(0, rateAt) + rate.extended + aiff.substr(rateAt + 10));
   // A FLAC file cut off in the middle: found broken only while the render reads it.
   writeAudio(path("cut.flac"), interleave(noise(48000, 0x80)), 2, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
   writeFile(path("cut.flac"), readFile(path("cut.flac")).substr(0, 100001));
@@ -920,6 +953,7 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"three channels", {path("three.wav"), out}, "'" + path("three.wav") + "' has 3 channels; quennet-render takes mono or stereo"},
     {"input broken in the middle", {path("cut.flac"), out}, "cannot read '" + path("cut.flac") + "': "},
     {"unsupported output type", {in, path("out.mp3")}, "cannot write '" + path("out.mp3") + "': unsupported file type '.mp3'"},
+    {"output name ending in a dot", {in, path("out.wav.")}, "cannot write '" + path("out.wav.") + "': unsupported file type (no extension); use .wav"},
     {"FLAC cannot hold float", {"--format", "float", in, path("out.flac")}, "FLAC cannot hold float samples"},
     {"unknown format", {"--format", "pcm32", in, out}, "--format must be pcm16, pcm24 or float, not 'pcm32'"},
     {"preset index out of range", {"--preset", "10", in, out}, "unknown preset '10'"},
@@ -933,12 +967,20 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"block size 65537", {"-b", "65537", in, out}, "block size must be a whole number from 1 to 65536, not '65537'"},
     {"block size not a number", {"-b", "big", in, out}, "block size must be a whole number from 1 to 65536, not 'big'"},
     {"broken MIDI file", {"--midi", path("broken.mid"), in, out}, "'" + path("broken.mid") + "' is not a valid Standard MIDI File"},
-    {"MIDI event cut off", {"--midi", path("cut.mid"), in, out}, "'" + path("cut.mid") + "' is not a valid Standard MIDI File (track 1: an event is cut off at the end of the track)"},
+    {"MIDI data byte without a status", {"--midi", path("nostatus.mid"), in, out}, "'" + path("nostatus.mid") + "' is not a valid Standard MIDI File (track 1: a data byte without a status)"},
+    {"AIFF rate 0", {path("zero.aiff"), out}, "'" + path("zero.aiff") + "' has a sample rate of 0 Hz; quennet-render takes 1000 to 384000 Hz"},
+    {"AIFF rate NaN", {path("nan.aiff"), out}, "'" + path("nan.aiff") + "' has a sample rate of NaN; quennet-render takes 1000 to 384000 Hz"},
+    {"AIFF rate infinity", {path("infinity.aiff"), out}, "'" + path("infinity.aiff") + "' has a sample rate of infinity; quennet-render takes 1000 to 384000 Hz"},
     {"text as MIDI file", {"--midi", path("text.wav"), in, out}, "'" + path("text.wav") + "' is not a valid Standard MIDI File"},
     {"missing MIDI file", {"--midi", path("nope.mid"), in, out}, "cannot read MIDI file '" + path("nope.mid") + "': no such file"},
     {"output folder missing", {in, path("gone/out.wav")}, "cannot write '" + path("gone/out.wav") + "': No such file or directory"},
     {"output is a folder", {in, path("folder")}, "'" + path("folder") + "' is a folder"},
     {"tempo zero", {"--tempo", "0", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '0'"},
+    {"tempo that is 0 as a double", {"--tempo", "1e-400", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '1e-400'"},
+    {"tempo in hexadecimal", {"--tempo", "0x10", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '0x10'"},
+    {"tail in hexadecimal", {"--tail", "0x1p3", in, out}, "--tail must be a number of seconds from 0 to 3600, not '0x1p3'"},
+    {"tail infinite", {"--tail", "inf", in, out}, "--tail must be a number of seconds from 0 to 3600, not 'inf'"},
+    {"set value in hexadecimal", {"--set", "Mix=0x1", in, out}, "'0x1' is not a value of Mix"},
     {"negative position", {"--position", "-1", in, out}, "--position must be a whole number of samples"},
     {"tail not a number", {"--tail", "long", in, out}, "--tail must be a number of seconds from 0 to 3600, not 'long'"},
     {"transport and no transport", {"--no-transport", "--tempo", "90", in, out}, "--no-transport cannot be combined with --tempo or --position"},
@@ -1010,16 +1052,50 @@ TEST_F(QuennetRenderTest, InputFromAFifoRendersAsFromAFile)
   const StereoBuffer input = noise(30000, 0x42);
   writeAudio(path("in.wav"), interleave(input), 2);
   ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
-  ChildProcess render({QUENNET_RENDER, "--format", "float", "--tail", "0.1", path("in.fifo"), path("out.wav")}, {},
-                      (scratch / "log.txt").string());
-  const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
-  ASSERT_GE(fifo, 0) << render.log();
-  EXPECT_TRUE(writeAll(fifo, readFile(path("in.wav"))));
-  close(fifo);
-  ASSERT_EQ(render.waitExit(60.0), 0) << render.log();
+  // Formats libsndfile cannot read through a pipe go through an unnamed temporary file in TMPDIR,
+  // which leaves nothing there.
+  const fs::path temporaries = fs::path(home.path()) / "tmp";
+  fs::create_directories(temporaries);
+  auto renderFromFifo = [&](const std::string& file, const std::vector<std::string>& options) {
+    std::vector<std::string> argv = {QUENNET_RENDER};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {path("in.fifo"), path("out.wav")});
+    ChildProcess render(argv, {"TMPDIR=" + temporaries.string()}, (scratch / "log.txt").string());
+    const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+    EXPECT_GE(fifo, 0) << render.log();
+    EXPECT_TRUE(writeAll(fifo, readFile(file)));
+    close(fifo);
+    const std::optional<int> status = render.waitExit(60.0);
+    EXPECT_EQ(status, 0) << render.log();
+    EXPECT_EQ(render.log(), "");
+  };
+
+  // A WAV stream, as a file, plus a tail.
+  renderFromFifo(path("in.wav"), {"--format", "float", "--tail", "0.1"});
   EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))),
                             renderDirect(0, {}, withTail(input, 4800), RenderOptions{})),
             -1);
+
+  // Every format the same from a FIFO as from its file.
+  const struct {
+    const char* name;
+    int format;
+  } formats[] = {
+    {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},   {"in.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {"in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"in.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
+    {"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},   {"in.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+    {"in.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},   {"in.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    {"in.voc", SF_FORMAT_VOC | SF_FORMAT_PCM_16},
+  };
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.name);
+    writeAudio(path(format.name), interleave(input), 2, kRate, format.format);
+    ASSERT_EQ(run({"--format", "float", path(format.name), path("from-file.wav")}).status, 0);
+    renderFromFifo(path(format.name), {"--format", "float"});
+    EXPECT_EQ(readAudio(path("out.wav")).frames(), readAudio(path(format.name)).frames());
+    EXPECT_TRUE(readFile(path("out.wav")) == readFile(path("from-file.wav")));
+    EXPECT_TRUE(fs::is_empty(temporaries));
+  }
 }
 
 TEST_F(QuennetRenderTest, NamesUpToTheLimitOfTheFileSystem)
@@ -1178,6 +1254,311 @@ TEST_F(QuennetRenderTest, FullDiskSaysSoAndLeavesOutputUntouched)
     EXPECT_EQ(result.err, "quennet-render: cannot write '" + target + "': disk full\n");
     EXPECT_EQ(listing, std::string(output) + " 19\n");  // the old file, nothing beside it
   }
+}
+
+// Outputs that are inputs, outputs found bad before rendering, and a failure between the renames.
+
+// Every name for an input or for the other output is refused before anything is written: the
+// same name, "./", a symbolic or a hard link, a dangling link to where the other output will be.
+TEST_F(QuennetRenderTest, OutputsThatAreInputsOrEachOtherAreRefused)
+{
+  writeAudio(path("work.wav"), interleave(noise(4800, 0x61)), 2);
+  writeTestMidi(path("notes.mid"));
+  writeFile(path("out.wav"), "precious old render");
+  fs::create_symlink("work.wav", work / "link-to-input.wav");
+  fs::create_hard_link(work / "work.wav", work / "hard-link.wav");
+  fs::create_symlink("notes.mid", work / "link-to-midi.wav");
+  fs::create_symlink("out.wav", work / "link-to-output.png");
+  fs::create_symlink("new.wav", work / "link-to-new.png");
+  fs::create_symlink("work.wav", work / "link-to-input.png");
+  fs::create_symlink("notes.mid", work / "link-to-midi.png");
+  const std::string in = path("work.wav");
+  const std::string midi = path("notes.mid");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+    {"OUTPUT is INPUT", {in, in}, "'" + in + "' is the same file as the input '" + in + "'"},
+    {"OUTPUT is INPUT by another path", {in, path("./work.wav")},
+     "'" + path("./work.wav") + "' is the same file as the input '" + in + "'"},
+    {"OUTPUT is a link to INPUT", {in, path("link-to-input.wav")},
+     "'" + path("link-to-input.wav") + "' is the same file as the input '" + in + "'"},
+    {"OUTPUT is a hard link to INPUT", {in, path("hard-link.wav")},
+     "'" + path("hard-link.wav") + "' is the same file as the input '" + in + "'"},
+    {"OUTPUT is a link to the MIDI file", {"--midi", midi, in, path("link-to-midi.wav")},
+     "'" + path("link-to-midi.wav") + "' is the same file as the MIDI file '" + midi + "'"},
+    {"picture is a link to OUTPUT", {"--waveform", path("link-to-output.png"), in, path("out.wav")},
+     "'" + path("link-to-output.png") + "' is the same file as OUTPUT '" + path("out.wav") + "'"},
+    {"picture is a link to a new OUTPUT", {"--waveform", path("link-to-new.png"), in, path("new.wav")},
+     "'" + path("link-to-new.png") + "' is the same file as OUTPUT '" + path("new.wav") + "'"},
+    {"picture is a link to INPUT", {"--waveform", path("link-to-input.png"), in, path("out.wav")},
+     "'" + path("link-to-input.png") + "' is the same file as the input '" + in + "'"},
+    {"picture is a link to the MIDI file", {"--midi", midi, "--waveform", path("link-to-midi.png"), in, path("out.wav")},
+     "'" + path("link-to-midi.png") + "' is the same file as the MIDI file '" + midi + "'"},
+    {"overview picture is one of its files", {"--overview", path("link-to-input.png"), path("out.wav"), in},
+     "'" + path("link-to-input.png") + "' is the same file as '" + in + "', one of the files to draw"},
+  };
+  const auto before = folderContents(work);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult result = run(c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "quennet-render: " + c.message + "\n");
+    // Both old files byte for byte, nothing added.
+    EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+    EXPECT_FALSE(fs::exists(path("new.wav")));
+  }
+  EXPECT_TRUE(fs::is_symlink(work / "link-to-input.wav"));
+  EXPECT_TRUE(fs::is_symlink(work / "link-to-output.png"));
+}
+
+// The bytes of a WAV file up to the start of its samples.
+std::string wavHeader(const std::string& wav)
+{
+  const size_t data = wav.find("data");
+  return data == std::string::npos ? std::string() : wav.substr(0, data + 8);
+}
+
+// Sets (or clears) inode flags such as FS_IMMUTABLE_FL; false where that is not possible here
+// (not root, a file system without them).
+bool setInodeFlags(const fs::path& file, int flags, bool set)
+{
+  const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0)
+    return false;
+  int current = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &current) == 0;
+  current = set ? current | flags : current & ~flags;
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &current) == 0;
+  close(fd);
+  return done;
+}
+
+// Inode flags set on a file or folder for the life of the object (so that the temporary HOME can
+// go again); `set` is false where that is not possible here.
+struct InodeFlags {
+  InodeFlags(fs::path path, int bits) : file(std::move(path)), flags(bits), set(setInodeFlags(file, flags, true)) {}
+  ~InodeFlags()
+  {
+    if (set)
+      setInodeFlags(file, flags, false);
+  }
+  InodeFlags(const InodeFlags&) = delete;
+  InodeFlags& operator=(const InodeFlags&) = delete;
+
+  fs::path file;
+  int flags;
+  bool set;
+};
+
+// Whatever can make the final renames fail is found before the render. The input comes through a
+// FIFO that holds its header only and stays open: a renderer that went on to render would wait
+// for samples that never come.
+TEST_F(QuennetRenderTest, OutputsThatCannotBeWrittenAreFoundBeforeRendering)
+{
+  writeAudio(scratch / "in.wav", interleave(noise(4800, 0x62)), 2, kRate, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  const std::string header = wavHeader(readFile(scratch / "in.wav"));
+  ASSERT_FALSE(header.empty());
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  writeFile(path("keep.wav"), "precious old render");
+  writeFile(path("file"), "not a folder");
+  fs::create_directories(work / "locked");
+  writeFile(path("locked/old.wav"), "precious locked render");
+  writeFile(path("fixed.wav"), "precious immutable render");
+  const InodeFlags appendOnly(work / "locked", FS_APPEND_FL);
+  const InodeFlags immutable(work / "fixed.wav", FS_IMMUTABLE_FL);
+
+  const std::string longName = std::string(252, 'n') + ".wav";
+  const std::string longPicture = std::string(252, 'w') + ".png";  // 256 bytes
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // the last one is OUTPUT, the FIFO goes before it
+    std::string message;
+    bool runs;  // false where the file system or the user cannot set inode flags
+  };
+  const Case cases[] = {
+    {"OUTPUT name of 256 bytes", {path(longName)}, "cannot write '" + path(longName) + "': File name too long", true},
+    {"picture name of 256 bytes", {"--waveform", path(longPicture), path("keep.wav")},
+     "cannot write '" + path(longPicture) + "': File name too long", true},
+    {"picture in a missing folder", {"--waveform", path("gone/p.png"), path("keep.wav")},
+     "cannot write '" + path("gone/p.png") + "': No such file or directory", true},
+    {"OUTPUT under a file", {path("file/out.wav")}, "cannot write '" + path("file/out.wav") + "': Not a directory",
+     true},
+    {"OUTPUT in an append-only folder", {path("locked/old.wav")},
+     "cannot write '" + path("locked/old.wav") + "': its folder is append-only", appendOnly.set},
+    {"immutable OUTPUT", {path("fixed.wav")},
+     "cannot write '" + path("fixed.wav") + "': the file is immutable or append-only", immutable.set},
+  };
+  const auto before = folderContents(work);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.runs) {
+      std::printf("[   NOTE   ] no inode flags here: \"%s\" not run\n", c.name);
+      continue;
+    }
+    std::vector<std::string> argv = {QUENNET_RENDER, "-q"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end() - 1);
+    argv.insert(argv.end(), {path("in.fifo"), c.args.back()});
+    ChildProcess render(argv, {}, (scratch / "log.txt").string());
+    const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+    ASSERT_GE(fifo, 0) << render.log();
+    EXPECT_TRUE(writeAll(fifo, header));
+    const std::optional<int> status = render.waitExit(60.0);
+    close(fifo);
+    ASSERT_TRUE(status.has_value()) << "still waiting for samples: the output was not checked first";
+    EXPECT_EQ(*status, 2);
+    EXPECT_EQ(render.log(), "quennet-render: " + c.message + "\n");
+    EXPECT_EQ(changedFiles(before, folderContents(work)), "");
+  }
+  EXPECT_EQ(readFile(path("locked/old.wav")), "precious locked render");
+  EXPECT_EQ(readFile(path("fixed.wav")), "precious immutable render");
+}
+
+// When the second rename fails all the same (here the picture's folder moves away while the
+// render runs), the first file gets its old version back: both old files stay byte for byte.
+TEST_F(QuennetRenderTest, AFailedRenameLeavesBothOldFilesAsTheyWere)
+{
+  writeAudio(scratch / "in.wav", interleave(noise(10 * 48000, 0x63)), 2, kRate, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  const std::string wav = readFile(scratch / "in.wav");
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  writeFile(path("keep.wav"), "precious old render");
+  writeFile(path("pics/keep.png"), "precious old picture");
+
+  ChildProcess render({QUENNET_RENDER, "-q", "--waveform", path("pics/keep.png"), path("in.fifo"), path("keep.wav")},
+                      {}, (scratch / "log.txt").string());
+  const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+  ASSERT_GE(fifo, 0) << render.log();
+  // The pipe holds 64 kB: once a megabyte has gone in, the render has read past its checks and
+  // made its temporary files.
+  ASSERT_TRUE(writeAll(fifo, wav.substr(0, 1 << 20)));
+  fs::rename(work / "pics", work / "pics.moved");
+  EXPECT_TRUE(writeAll(fifo, wav.substr(1 << 20)));
+  close(fifo);
+  const std::optional<int> status = render.waitExit(60.0);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  EXPECT_EQ(render.log(), "quennet-render: cannot replace '" + path("pics/keep.png") +
+                            "': No such file or directory; '" + path("keep.wav") + "' is left as it was\n");
+  EXPECT_EQ(readFile(path("keep.wav")), "precious old render");
+  EXPECT_EQ(readFile(path("pics.moved/keep.png")), "precious old picture");
+  EXPECT_EQ(folderContents(work).size(), 1u);  // keep.wav, and no temporary file beside it
+}
+
+// The number of files is on the command line: too many for one picture are refused before any is
+// read (a FIFO without a writer would keep the renderer waiting).
+TEST_F(QuennetRenderTest, OverviewRefusesMoreFilesThanOnePictureHoldsBeforeReadingAny)
+{
+  ASSERT_EQ(mkfifo(path("nobody.fifo").c_str(), 0600), 0);
+  writeFile(path("overview.png"), "precious old picture");
+  std::vector<std::string> argv = {QUENNET_RENDER, "--overview", path("overview.png")};
+  argv.insert(argv.end(), plug::graphics::kWaveformMaxRows + 1, path("nobody.fifo"));
+  ChildProcess render(argv, {}, (scratch / "log.txt").string());
+  const std::optional<int> status = render.waitExit(60.0);
+  ASSERT_TRUE(status.has_value()) << "waits for the FIFO: the files were read first";
+  EXPECT_EQ(*status, 2);
+  EXPECT_EQ(render.log(), "quennet-render: --overview draws at most 272 files in one picture, not 273\n");
+  EXPECT_EQ(readFile(path("overview.png")), "precious old picture");
+}
+
+// A block takes at most 2^20 MIDI events; the rest wait for the next block and come at its start,
+// in order, with a warning.
+TEST_F(QuennetRenderTest, MidiEventsBeyondWhatOneBlockTakesComeInTheNext)
+{
+  constexpr int kPressures = 1 << 20;
+  std::string track = bytes("\x00\xD0\x00");
+  for (int i = 1; i < kPressures; ++i)
+    track += bytes("\x00\x00");  // channel pressure 0 in running status, all at pulse 0
+  for (int n = 0; n < 10; ++n)
+    track += bytes("\x00\x90") + std::string(1, static_cast<char>(60 + n)) + bytes("\x64");
+  track += smfVarLength(0) + kSmfEndOfTrack;
+  writeFile(path("busy.mid"), smfHeader(0, 1, 480) + smfChunk("MTrk", track));
+  const StereoBuffer input = noise(2048, 0x64);
+  writeAudio(path("in.wav"), interleave(input), 2);
+
+  const RunResult result = run({"-p", "3", "--format", "float", "--midi", path("busy.mid"), path("in.wav"), path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "quennet-render: warning: 10 MIDI events did not fit their block (at most 1048576 in one) "
+                        "and were played in the blocks after it\n");
+  RenderOptions options;
+  options.midi.assign(kPressures, TimedMidi{0, 0xD0, 0, 0});
+  for (int n = 0; n < 10; ++n)
+    options.midi.push_back({512, 0x90, static_cast<std::uint8_t>(60 + n), 100});  // the second block's start
+  EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))), renderDirect(3, {}, input, options)), -1);
+}
+
+// Damaged pages inside an Ogg file make it a broken input (libsndfile would skip them and splice
+// the rest on); a file cut off cleanly renders what it holds, as a WAV file does.
+TEST_F(QuennetRenderTest, DamagedOggIsBrokenInputACleanlyCutOneRenders)
+{
+  writeAudio(path("in.ogg"), interleave(noise(3 * 48000, 0x65, 0.3f)), 2, kRate, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+  const std::string ogg = readFile(path("in.ogg"));
+  // Page starts, and the audio pages among them: those with a granule position above 0.
+  std::vector<size_t> audioPages;
+  for (size_t at = ogg.find("OggS"); at != std::string::npos; at = ogg.find("OggS", at + 1)) {
+    std::uint64_t granule = 0;
+    for (int i = 7; i >= 0; --i)
+      granule = (granule << 8) | static_cast<unsigned char>(ogg[at + 6 + static_cast<size_t>(i)]);
+    if (granule > 0 && granule != ~std::uint64_t{0})
+      audioPages.push_back(at);
+  }
+  ASSERT_GE(audioPages.size(), 6u);
+  auto damaged = [&](size_t from, size_t count) {
+    std::string bytes = ogg;
+    for (size_t i = from; i < from + count; ++i)
+      bytes[i] = static_cast<char>(bytes[i] ^ 0x55);
+    return bytes;
+  };
+  writeFile(path("page.ogg"), damaged(audioPages[1] + 100, 500));   // 500 bytes inside the second audio page
+  // One byte in the middle of the last page. (Damage to the last page's header looks like a file
+  // cut off inside that page, which libsndfile does not tell apart, and renders as one.)
+  writeFile(path("last.ogg"), damaged(audioPages.back() + (ogg.size() - audioPages.back()) / 2, 1));
+  writeFile(path("cut.ogg"), ogg.substr(0, audioPages[4]));         // the first four audio pages
+  writeFile(path("out.wav"), "precious old render");
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+
+  for (const char* name : {"page.ogg", "last.ogg"}) {
+    SCOPED_TRACE(name);
+    const RunResult result = run({path(name), path("out.wav")});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err.rfind("quennet-render: cannot read '" + path(name) + "': a damaged Ogg page (", 0), 0u)
+      << result.err;
+    EXPECT_EQ(lineCount(result.err), 1);
+    EXPECT_EQ(readFile(path("out.wav")), "precious old render");
+  }
+  // The same through a FIFO.
+  {
+    ChildProcess render({QUENNET_RENDER, path("in.fifo"), path("out.wav")}, {}, (scratch / "log.txt").string());
+    const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
+    ASSERT_GE(fifo, 0);
+    writeAll(fifo, readFile(path("page.ogg")));  // the renderer may stop reading before the end
+    close(fifo);
+    EXPECT_EQ(render.waitExit(60.0), 2);
+    EXPECT_EQ(render.log().rfind("quennet-render: cannot read '" + path("in.fifo") + "': a damaged Ogg page (", 0), 0u)
+      << render.log();
+    EXPECT_EQ(readFile(path("out.wav")), "precious old render");
+  }
+  const RunResult cut = run({"--format", "float", path("cut.ogg"), path("out.wav")});
+  ASSERT_EQ(cut.status, 0) << cut.err;
+  EXPECT_EQ(cut.err, "");
+  const AudioData held = readAudio(path("cut.ogg"));
+  EXPECT_GT(held.frames(), 0);
+  EXPECT_LT(held.frames(), 3 * 48000);
+  EXPECT_EQ(readAudio(path("out.wav")).frames(), held.frames());
+}
+
+// Numbers are decimal; a tempo above 0 however small plays (the plug-in then skips the sync).
+TEST_F(QuennetRenderTest, TheSmallestTempoAboveZeroPlays)
+{
+  const StereoBuffer input = noise(9600, 0x66);
+  writeAudio(path("in.wav"), interleave(input), 2);
+  const RunResult result = run({"-p", "Sync 2 Host", "--tempo", "4.9e-324", "--format", "float", path("in.wav"),
+                                path("out.wav")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  RenderOptions options;
+  options.tempo = 4.9e-324;
+  EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))), renderDirect(1, {}, input, options)), -1);
 }
 
 // Interrupts.
