@@ -13,6 +13,7 @@
 #include "framework/CLAP/CLAPLayout.h"
 #include "framework/CLAP/ClapEditor.h"
 #include "framework/IByteChunk.h"
+#include "framework/ParamText.h"
 #include "framework/ShortMidiMessage.h"
 #include "platform/RunLoop.h"
 
@@ -54,18 +55,6 @@ void copyText(char* destination, std::size_t size, const char* text)
     return;
   std::strncpy(destination, text, size - 1);
   destination[size - 1] = '\0';
-}
-
-// The display text as the editor and the renderer show it: the value's text, then the unit.
-std::string displayText(const IParam& param, double value)
-{
-  TextString text;
-  param.GetDisplay(value, false, text);
-  std::string result = text.Get();
-  const char* label = param.GetLabel();
-  if (param.NDisplayTexts() == 0 && label[0] != '\0')
-    result += std::string(" ") + label;
-  return result;
 }
 
 constexpr const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_GRANULAR,
@@ -138,8 +127,6 @@ bool IPluginCLAP::Init()
   mPlug.reset(MakePlug(InstanceInfo{}));
   if (!mPlug)
     return false;
-  // Until the host activates it, the plug-in is ready for a common rate and block size.
-  mPlug->PrepareToPlay(mSampleRate, 512);
   mPlug->SetHostNotifications(this);
   // The plug-in's 20 ms timer (host changes reach the editor, idle updates) runs on the host's
   // timer, whether or not the editor is open, so that the editor's queue never overflows.
@@ -568,7 +555,7 @@ bool IPluginCLAP::ValueToText(clap_id id, double value, char* display, std::uint
   if (paramIdx < 0 || !display || size == 0 || !std::isfinite(value))
     return false;
   const IParam& param = *mPlug->GetParam(paramIdx);
-  copyText(display, size, displayText(param, param.ConstrainValue(value)).c_str());
+  copyText(display, size, ParamValueToText(param, param.ConstrainValue(value)).c_str());
   return true;
 }
 
@@ -577,27 +564,11 @@ bool IPluginCLAP::TextToValue(clap_id id, const char* display, double& value) co
   const int paramIdx = ParamIndexOf(*mPlug, id);
   if (paramIdx < 0 || !display)
     return false;
-  const IParam& param = *mPlug->GetParam(paramIdx);
-  std::string text(display);
-  // LV2 hosts show dotted note values as "1/4 dotted": a value copied from there reads too.
-  static constexpr const char kDotted[] = " dotted";
-  if (text.size() > sizeof(kDotted) - 1 && text.ends_with(kDotted))
-    text = text.substr(0, text.size() - (sizeof(kDotted) - 1)) + ".";
-  double mapped = 0.0;
-  if (param.MapDisplayText(text.c_str(), &mapped)) {
-    value = mapped;
-    return true;
-  }
-  if (param.Type() == IParam::kTypeBool || param.Type() == IParam::kTypeEnum)
-    return false;  // only its own texts name a value
-  // A number first (the unit after it is ignored); text without one is refused, not read as 0.
-  const char* start = text.c_str();
-  char* end = nullptr;
-  const double number = std::strtod(start, &end);
-  if (end == start || !std::isfinite(number))
+  double parsed = 0.0;
+  if (!ParamValueFromText(*mPlug->GetParam(paramIdx), display, parsed))
     return false;
-  value = param.StringToValue(text.c_str());
-  return std::isfinite(value);
+  value = parsed;
+  return true;
 }
 
 void IPluginCLAP::Flush(const clap_input_events_t* in, const clap_output_events_t* out)
