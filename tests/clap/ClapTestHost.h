@@ -300,7 +300,8 @@ public:
     clap_istream_t stream{&reader, [](const clap_istream_t* s, void* buffer, std::uint64_t size) -> std::int64_t {
                             auto* r = static_cast<Reader*>(s->ctx);
                             const size_t n = std::min<size_t>({size, r->bytes->size() - r->at, r->chunk});
-                            std::memcpy(buffer, r->bytes->data() + r->at, n);
+                            if (n > 0)
+                              std::memcpy(buffer, r->bytes->data() + r->at, n);
                             r->at += n;
                             return static_cast<std::int64_t>(n);
                           }};
