@@ -338,8 +338,11 @@ void ITWPresetMenu::OnPopupMenuSelection(IPopupMenu* menu, int)
     const int chosen = menu->GetChosenItemIdx();
     if (chosen <= kNumPresets - 1)
       plugin->changePreset(chosen);
-    else
+    else {
       plugin->initPreset(plugin->GetCurrentPresetIdx());
+      // Every value may have changed: the host's controls and automation follow, as for a choice.
+      plugin->InformHostOfPresetChange();
+    }
   }
   if (IGraphics* ui = GetUI())
     ui->SetAllControlsDirty();

@@ -140,6 +140,7 @@ public:
   void SetDisplayPrecision(int precision) { mDisplayPrecision = precision; }
   // When set, replaces all other display rules.
   void SetDisplayFunc(DisplayFunc func);
+  bool HasDisplayFunc() const { return static_cast<bool>(mDisplayFunc); }
   // The name under which hosts store the value in sessions and presets (an LV2 port symbol):
   // letters, digits and '_', not starting with a digit. It is a contract with every saved session,
   // so it is given explicitly and never derived from the display name. "" until set.
