@@ -184,6 +184,8 @@ public:
   bool GetStepped() const { return (mFlags & kParamFlagStepped) != 0; }
   int GetDisplayPrecision() const { return mDisplayPrecision; }
   const Shape& GetShape() const { return *mShape; }
+  // Whether a display function shows the values (it replaces every other display rule).
+  bool HasDisplayFunc() const { return static_cast<bool>(mDisplayFunc); }
   int NDisplayTexts() const { return static_cast<int>(mDisplayTexts.size()); }
   // The index-th display text ("" for an index out of range); its value into *pValue when asked.
   const char* GetDisplayTextAtIdx(int idx, double* pValue = nullptr) const;

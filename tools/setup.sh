@@ -23,6 +23,9 @@ packages=(
   # LV2: headers, a real host library, validators and hosts the tests drive (Ardour headless
   # through ardour7-lua)
   lv2-dev liblilv-dev lilv-utils serdi sordi lv2file jalv jackd2 jack-tools ardour
+  # VST3 and CLAP: the ABI headers only ("travesty", a C rendering of the VST3 interfaces, ISC;
+  # the CLAP headers, MIT); the package's other sources are not used
+  dpf-source
 )
 
 # Reference plug-ins the host benchmark compares against.
