@@ -614,6 +614,13 @@ public:
     return context;
   }
 
+  // One block of silence.
+  v3_result run(int frames = 512)
+  {
+    std::vector<float> in(static_cast<size_t>(frames), 0.0f), out(static_cast<size_t>(frames) * 2, 0.0f);
+    return process(in.data(), in.data(), out.data(), out.data() + frames, frames);
+  }
+
   // A stream rendered as a host renders it: blocks of `blockSize` frames (the last may be
   // shorter); notes as note events and controllers as controller parameters (through IMidiMapping)
   // at their frames; with a transport, the position advances with the stream from startPosition.
