@@ -52,7 +52,7 @@ void BlockEvents::ReadEventList(v3_event_list** list)
   if (!list || !*list)
     return;
   v3_event_list* events = v3_cpp_obj(list);
-  const std::uint32_t count = events->get_event_count(list);
+  const std::uint32_t count = std::min<std::uint32_t>(events->get_event_count(list), kMaxRead);
   for (std::uint32_t i = 0; i < count && Size() < kCapacity; ++i) {
     v3_event event{};
     if (events->get_event(list, static_cast<std::int32_t>(i), &event) != V3_OK || event.bus_index != 0)
@@ -96,7 +96,7 @@ void BlockEvents::ReadControllerQueue(int controller, v3_param_value_queue** que
   if (!queue || !*queue || controller < 0 || controller >= 128)
     return;
   v3_param_value_queue* points = v3_cpp_obj(queue);
-  const std::int32_t count = points->get_point_count(queue);
+  const std::int32_t count = std::min<std::int32_t>(points->get_point_count(queue), kMaxRead);
   for (std::int32_t i = 0; i < count && Size() < kCapacity; ++i) {
     std::int32_t offset = 0;
     double value = 0.0;

@@ -21,6 +21,9 @@ namespace plug::vst3 {
 class BlockEvents {
 public:
   static constexpr int kCapacity = 1024;
+  // Entries of a host's list or queue looked at per block, kept or not: a host that claims more
+  // cannot keep the audio thread busy.
+  static constexpr int kMaxRead = 4 * kCapacity;
 
   BlockEvents() { mEvents.reserve(kCapacity); }
 
