@@ -240,10 +240,9 @@ v3_result VST3View::Attached(void* parent, const char* type)
 
   // The editor opens at its own size (the preferred scale): the host hears of it when that is not
   // the size it asked for.
-  const int width = mX11->WindowWidth();
-  const int height = mX11->WindowHeight();
-  if (width != mWidth || height != mHeight)
-    editorResized(width, height);
+  const graphics::IGraphics& g = mWindow->Graphics();
+  if (g.WindowWidth() != mWidth || g.WindowHeight() != mHeight)
+    editorResized(g.WindowWidth(), g.WindowHeight());
   return V3_OK;
 }
 
@@ -277,8 +276,9 @@ v3_result VST3View::GetSize(v3_view_rect* rect) const
 {
   if (!rect)
     return V3_INVALID_ARG;
-  const int width = mX11 ? mX11->WindowWidth() : mWidth;
-  const int height = mX11 ? mX11->WindowHeight() : mHeight;
+  // Open: the editor's picture, which the window may exceed where a host gave it other proportions.
+  const int width = mWindow ? mWindow->Graphics().WindowWidth() : mWidth;
+  const int height = mWindow ? mWindow->Graphics().WindowHeight() : mHeight;
   *rect = v3_view_rect{0, 0, width, height};
   return V3_OK;
 }
