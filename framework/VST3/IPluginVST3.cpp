@@ -718,11 +718,12 @@ void IPluginVST3::applyHostChange(int paramIdx, double normalized)
     return;
   }
   IParam& param = *mPlug->GetParam(paramIdx);
-  const double plain = param.ValueFromNormalized(normalized);
-  // Dispatching a value the parameter has would restart notes and frames for nothing.
-  if (plain == param.GetValue())
+  // The value the parameter has, as a host that keeps values in single precision sends it back (Ardour
+  // does, after restoring a state): no change. Dispatching it would restart notes and frames for
+  // nothing, and storing it would round the restored value.
+  if (std::fabs(normalized - param.GetNormalized()) <= kSameValueTolerance)
     return;
-  mPlug->SetParameterFromHostPlain(paramIdx, plain);
+  mPlug->SetParameterFromHostPlain(paramIdx, param.ValueFromNormalized(normalized));
 }
 
 void IPluginVST3::noticeEditorWrites()

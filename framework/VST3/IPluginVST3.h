@@ -26,7 +26,8 @@ namespace plug::vst3 {
 //   read-only), the factory presets as a program change parameter with a program list, and one
 //   hidden parameter per MIDI controller that IMidiMapping hands the host. Texts: ParamText.h.
 // - Host changes arrive with process(): the last point of each parameter's queue is stored and
-//   dispatched before the block's audio (a value the parameter already has changes nothing);
+//   dispatched before the block's audio (a value the parameter already has, to single precision,
+//   changes nothing);
 //   controller points become controller messages at their frames. setParamNormalized only shows the
 //   value on the editor: VST3 hosts send every change to the processor too.
 // - The plug-in's own changes go back to the host: from the user-interface thread (the editor's
@@ -53,6 +54,9 @@ public:
   static constexpr double kMaxSampleRate = 768000.0;
   static constexpr int kMaxBlockSize = 1 << 20;
   static constexpr double kEditorWriteEchoSeconds = 0.5;
+  // Host changes closer than this to a parameter's normalised value are the value it has, sent back
+  // by a host that holds it in single precision (a few of a float's steps near 1).
+  static constexpr double kSameValueTolerance = 1e-6;
   // The host's parameter queues read per block; more are ignored.
   static constexpr int kMaxParamQueues = 4096;
 
