@@ -504,7 +504,7 @@ v3_result IPluginVST3::ActivateBus(std::int32_t mediaType, std::int32_t directio
   if (index < 0 || index >= GetBusCount(mediaType, direction))
     return V3_INVALID_ARG;
   if (mediaType == V3_EVENT)
-    mEventBusActive = state;
+    mEventBusActive.store(state, std::memory_order_relaxed);
   return V3_OK;
 }
 
@@ -564,9 +564,9 @@ v3_result IPluginVST3::SetActive(bool state)
   });
 }
 
-v3_result IPluginVST3::SetProcessing(bool state)
+v3_result IPluginVST3::SetProcessing(bool)
 {
-  mProcessing.store(state, std::memory_order_relaxed);
+  // Processing follows setActive; hosts that never call this work the same.
   return V3_OK;
 }
 
@@ -589,7 +589,7 @@ v3_result IPluginVST3::Process(v3_process_data* data)
   noticeEditorWrites();
   mEvents.Clear(data->nframes);
   readParameterChanges(data->input_params);
-  if (mEventBusActive)
+  if (mEventBusActive.load(std::memory_order_relaxed))
     mEvents.ReadEventList(data->input_events);
   mEvents.Sort();
   fillTransport(data->ctx);

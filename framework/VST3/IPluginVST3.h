@@ -194,10 +194,9 @@ private:
 
   // Processing state.
   std::atomic<bool> mActive{false};
-  std::atomic<bool> mProcessing{false};
   bool mPrepared = false;
   double mSampleRate = 44100.0;
-  bool mEventBusActive = true;
+  std::atomic<bool> mEventBusActive{true};
   std::unique_ptr<EditorWrites[]> mEditorWrites;  // by parameter
   std::unique_ptr<std::atomic<double>[]> mControllerValues;  // by controller, normalised
   BlockEvents mEvents;
