@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace plug {
 
@@ -69,63 +70,104 @@ void IPlugin::RenderAudio(const HostBlock& block)
   RenderThreadScope scope;
   OnRenderStart();
 
-  const bool bypassed = block.bypass;
   const int nFrames = std::max(block.nFrames, 0);
+  const int nMidi = block.midi ? std::max(block.nMidi, 0) : 0;
 
-  for (int i = 0; i < block.nMidi; ++i) {
-    const HostMidiEvent& event = block.midi[i];
-    IMidiMsg msg;
-    msg.mOffset = event.frame;
-    msg.mStatus = event.status;
-    msg.mData1 = event.data1;
-    msg.mData2 = event.data2;
-    ProcessMidiMsg(msg);
-    mMidiToEditor.Push(msg);  // dropped when full
-  }
+  // Each event at its own frame: the block is rendered in pieces that end where the next event
+  // falls. An event earlier than one before it (a host out of order) goes with the piece at hand,
+  // one beyond the block after the block's audio. The events at the block's first frame come
+  // before the reset of a longer block, the others after it.
+  int next = 0;  // the next event to deliver
+  auto deliverUpTo = [&](int frame) {
+    for (; next < nMidi && block.midi[next].frame <= frame; ++next)
+      deliverMidi(block.midi[next]);
+  };
 
+  deliverUpTo(0);
   if (nFrames > GetBlockSize()) {
     SetBlockSize(nFrames);
     OnReset();
   }
 
-  const int nIn = std::min(block.nInputChannels, 2);
-  const int nOut = std::min(block.nOutputChannels, 2);
-  auto input = [&](int c) -> const float* { return block.inputs && c < nIn ? block.inputs[c] : nullptr; };
-  auto output = [&](int c) -> float* { return block.outputs && c < nOut ? block.outputs[c] : nullptr; };
-
-  if (bypassed) {
-    for (int c = 0; c < nOut; ++c) {
-      float* out = output(c);
-      if (!out)
-        continue;
-      if (const float* in = input(c)) {
-        if (in != out)
-          std::memmove(out, in, sizeof(float) * static_cast<size_t>(nFrames));
-      } else {
-        std::fill(out, out + nFrames, 0.0f);
-      }
-    }
+  if (block.bypass) {
+    deliverUpTo(std::numeric_limits<int>::max());
+    passThrough(block, nFrames);
   } else {
     fillTransportInfo(block.transport);
+    const ITransportInfo blockStart = mTransportInfo;
 
     IMidiMsg msg;
     while (mMidiFromEditor.Pop(msg))
       ProcessMidiMsg(msg);
 
-    for (int c = 0; c < 2; ++c)
-      toDouble(input(c), mScratchIn[c].data(), nFrames);
-    double* inputs[2] = {mScratchIn[0].data(), mScratchIn[1].data()};
-    double* outputs[2] = {mScratchOut[0].data(), mScratchOut[1].data()};
-    ProcessBlock(inputs, outputs, nFrames);
-    for (int c = 0; c < nOut; ++c)
-      if (float* out = output(c))
-        toFloat(mScratchOut[c].data(), out, nFrames);
+    int start = 0;
+    while (start < nFrames) {
+      if (start > 0) {
+        advanceTransportInfo(blockStart, block.transport, start);
+        deliverUpTo(start);
+      }
+      // Every event left lies beyond `start`.
+      const int end = next < nMidi ? std::min(block.midi[next].frame, nFrames) : nFrames;
+      renderPiece(block, start, end - start);
+      start = end;
+    }
+    deliverUpTo(std::numeric_limits<int>::max());
   }
 
   if (block.midiOutput)
     for (const IMidiMsg& sent : mMidiOut)
       block.midiOutput->SendMidi(sent);
   mMidiOut.clear();  // keeps its capacity
+}
+
+void IPlugin::deliverMidi(const HostMidiEvent& event)
+{
+  IMidiMsg msg;
+  msg.mOffset = event.frame;
+  msg.mStatus = event.status;
+  msg.mData1 = event.data1;
+  msg.mData2 = event.data2;
+  ProcessMidiMsg(msg);
+  mMidiToEditor.Push(msg);  // dropped when full
+}
+
+void IPlugin::passThrough(const HostBlock& block, int nFrames)
+{
+  for (int c = 0; c < std::min(block.nOutputChannels, 2); ++c) {
+    float* out = outputChannel(block, c);
+    if (!out)
+      continue;
+    if (const float* in = inputChannel(block, c)) {
+      if (in != out)
+        std::memmove(out, in, sizeof(float) * static_cast<size_t>(nFrames));
+    } else {
+      std::fill(out, out + nFrames, 0.0f);
+    }
+  }
+}
+
+void IPlugin::renderPiece(const HostBlock& block, int start, int nFrames)
+{
+  for (int c = 0; c < 2; ++c) {
+    const float* in = inputChannel(block, c);
+    toDouble(in ? in + start : nullptr, mScratchIn[c].data(), nFrames);
+  }
+  double* inputs[2] = {mScratchIn[0].data(), mScratchIn[1].data()};
+  double* outputs[2] = {mScratchOut[0].data(), mScratchOut[1].data()};
+  ProcessBlock(inputs, outputs, nFrames);
+  for (int c = 0; c < 2; ++c)
+    if (float* out = outputChannel(block, c))
+      toFloat(mScratchOut[c].data(), out + start, nFrames);
+}
+
+const float* IPlugin::inputChannel(const HostBlock& block, int c)
+{
+  return block.inputs && c < std::min(block.nInputChannels, 2) ? block.inputs[c] : nullptr;
+}
+
+float* IPlugin::outputChannel(const HostBlock& block, int c)
+{
+  return block.outputs && c < std::min(block.nOutputChannels, 2) ? block.outputs[c] : nullptr;
 }
 
 void IPlugin::fillTransportInfo(const HostTransport* transport)
@@ -149,6 +191,16 @@ void IPlugin::fillTransportInfo(const HostTransport* transport)
     mTransportInfo.mCycleStart = static_cast<double>(transport->loopStartTicks) / kTicksPerQuarterNote;
     mTransportInfo.mCycleEnd = static_cast<double>(transport->loopEndTicks) / kTicksPerQuarterNote;
   }
+}
+
+void IPlugin::advanceTransportInfo(const ITransportInfo& blockStart, const HostTransport* transport, int offset)
+{
+  // The sample position advances whether or not the host gave one: without one the block starts
+  // at -1, and its pieces go on from there as the frames of one block would.
+  mTransportInfo.mSamplePos = blockStart.mSamplePos + offset;
+  const double sampleRate = GetSampleRate();
+  if (transport && transport->hasTickPosition && sampleRate > 0.0)
+    mTransportInfo.mPPQPos = blockStart.mPPQPos + offset * (blockStart.mTempo / 60.0) / sampleRate;
 }
 
 } // namespace plug

@@ -450,6 +450,13 @@ TEST_F(QuennetRenderTest, MidiEventsLandOnTheFramesOfTheFilesTempoMap)
   options.blockSize = 1;
   options.midi = testMidiFrames();
   EXPECT_EQ(firstDifference(renderDirect(3, {}, input, options), rendered), -1);
+
+  // In blocks of 512 frames every event still sounds from its own frame, not from its block's start.
+  const RunResult inBlocks =
+    run({"-p", "3", "-b", "512", "--format", "float", "--midi", path("notes.mid"), path("in.wav"), path("blocks.wav")});
+  ASSERT_EQ(inBlocks.status, 0) << inBlocks.err;
+  EXPECT_EQ(firstDifference(deinterleave(readAudio(path("blocks.wav"))), rendered), -1);
+
   for (size_t moved : {1, 3, 4, 5}) {  // event 2, the program change, does nothing audible
     for (int by : {-1, 1}) {
       SCOPED_TRACE(testing::Message() << "event " << moved << " moved by " << by);

@@ -141,27 +141,96 @@ using Log = std::vector<std::string>;
 
 } // namespace
 
-TEST(RenderAudio, MidiInArrivalOrderBeforeAudio)
+TEST(RenderAudio, MidiReachesThePlugInAtItsFrame)
 {
-  Recorder p;
-  p.PrepareToPlay(48000.0, 64);
-  p.log.clear();
-  Buffers buffers(64);
-  const plug::HostMidiEvent midi[] = {event(40, 0x90, 1), event(3, 0x80, 2), event(63, 0xB5, 3, 127)};
-  plug::HostBlock block = buffers.block(64);
-  block.midi = midi;
-  block.nMidi = 3;
-  p.RenderAudio(block);
+  struct Case {
+    const char* name;
+    std::vector<plug::HostMidiEvent> midi;
+    Log expected;
+    std::vector<int> pieceStarts;  // frame of the block where each ProcessBlock call began
+  };
+  const Case cases[] = {
+    {"events inside the block",
+     {event(3, 0x80, 2), event(40, 0x90, 1), event(63, 0xB5, 3, 127)},
+     {"start", "block 3", "midi 2", "block 37", "midi 1", "block 23", "midi 3", "block 1"},
+     {0, 3, 40, 63}},
+    {"events at the first frame and together",
+     {event(0, 0x90, 1), event(10, 0x90, 2), event(10, 0x90, 3)},
+     {"start", "midi 1", "block 10", "midi 2", "midi 3", "block 54"},
+     {0, 10}},
+    {"an event out of order goes with the piece at hand",
+     {event(20, 0x90, 1), event(5, 0x90, 2), event(30, 0x90, 3)},
+     {"start", "block 20", "midi 1", "midi 2", "block 10", "midi 3", "block 34"},
+     {0, 20, 30}},
+    {"an event beyond the block follows its audio",
+     {event(50, 0x90, 1), event(64, 0x90, 2), event(900, 0x90, 3)},
+     {"start", "block 50", "midi 1", "block 14", "midi 2", "midi 3"},
+     {0, 50}},
+    {"an event before the block comes first",
+     {event(-7, 0x90, 1), event(1, 0x90, 2)},
+     {"start", "midi 1", "block 1", "midi 2", "block 63"},
+     {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Recorder p;
+    p.PrepareToPlay(48000.0, 64);
+    p.log.clear();
+    Buffers buffers(64);
+    plug::HostTransport transport;
+    transport.hasTempo = true;
+    transport.tempo = 150.0;
+    transport.hasSamplePosition = true;
+    transport.samplePosition = 1000.0;
+    transport.hasTickPosition = true;
+    transport.tickPosition = 2 * 960000;
+    transport.isPlaying = true;
+    plug::HostBlock block = buffers.block(64);
+    block.midi = c.midi.data();
+    block.nMidi = static_cast<int>(c.midi.size());
+    block.transport = &transport;
+    p.RenderAudio(block);
 
-  EXPECT_EQ(p.log, (Log{"start", "midi 1", "midi 2", "midi 3", "block 64"}));
-  ASSERT_EQ(p.midi.size(), 3u);
-  EXPECT_EQ(p.midi[0].mOffset, 40);
-  EXPECT_EQ(p.midi[1].mOffset, 3);
-  EXPECT_EQ(p.midi[2].mOffset, 63);
-  EXPECT_EQ(p.midi[2].mStatus, 0xB5);
-  EXPECT_EQ(p.midi[2].mData2, 127);
-  EXPECT_TRUE(p.onRenderThreadEverywhere);
-  EXPECT_FALSE(plug::IPluginProcessor::OnRenderThread());
+    EXPECT_EQ(p.log, c.expected);
+    ASSERT_EQ(p.midi.size(), c.midi.size());
+    for (size_t i = 0; i < c.midi.size(); ++i)
+      EXPECT_EQ(p.midi[i].mOffset, c.midi[i].frame) << "the offset stays the frame in the host's block";
+    ASSERT_EQ(p.blocks.size(), c.pieceStarts.size());
+    for (size_t k = 0; k < p.blocks.size(); ++k) {
+      SCOPED_TRACE(testing::Message() << "piece " << k);
+      const int start = c.pieceStarts[k];
+      const Recorder::Block& piece = p.blocks[k];
+      EXPECT_EQ(piece.left.front(), static_cast<double>(buffers.inL[static_cast<size_t>(start)]));
+      EXPECT_EQ(piece.right.back(), static_cast<double>(buffers.inR[static_cast<size_t>(start + piece.frames - 1)]));
+      // 150 BPM at 48 kHz: 2.5 quarter notes a second, 1/19200 of a quarter note a frame.
+      EXPECT_EQ(piece.transport.mSamplePos, 1000.0 + start);
+      EXPECT_DOUBLE_EQ(piece.transport.mPPQPos, 2.0 + start / 19200.0);
+      EXPECT_EQ(piece.transport.mTempo, 150.0);
+      EXPECT_TRUE(piece.transport.mTransportIsRunning);
+    }
+    // The pieces' outputs make up the whole block.
+    for (size_t i = 0; i < 64; ++i)
+      ASSERT_EQ(buffers.outL[i], static_cast<float>(2.0 * static_cast<double>(buffers.inL[i]) + 0.25)) << "frame " << i;
+    EXPECT_TRUE(p.onRenderThreadEverywhere);
+    EXPECT_FALSE(plug::IPluginProcessor::OnRenderThread());
+  }
+}
+
+TEST(RenderAudio, PiecesWithoutAHostPositionGoOnFromMinusOne)
+{
+  // A host without positions starts each block at -1; its pieces carry on as the block's frames.
+  Recorder p;
+  p.PrepareToPlay(48000.0, 32);
+  Buffers buffers(32);
+  const plug::HostMidiEvent midi[] = {event(12, 0x90, 1)};
+  plug::HostBlock block = buffers.block(32);
+  block.midi = midi;
+  block.nMidi = 1;
+  p.RenderAudio(block);
+  ASSERT_EQ(p.blocks.size(), 2u);
+  EXPECT_EQ(p.blocks[0].transport.mSamplePos, -1.0);
+  EXPECT_EQ(p.blocks[1].transport.mSamplePos, 11.0);
+  EXPECT_EQ(p.blocks[1].transport.mPPQPos, -1.0) << "no quarter-note position was given";
 }
 
 TEST(RenderAudio, ZeroFrameBlockStillDeliversMidi)
@@ -273,7 +342,7 @@ TEST(RenderAudio, BypassCopiesInputStillDeliversMidiAndSkipsProcessing)
     p.log.clear();
     block.bypass = false;
     p.RenderAudio(block);
-    EXPECT_EQ(p.log, (Log{"start", "midi 60", "midi 50", "block 100"}));
+    EXPECT_EQ(p.log, (Log{"start", "midi 50", "block 5", "midi 60", "block 95"}));
   }
 }
 
@@ -341,7 +410,7 @@ TEST(RenderAudio, TimeInformation)
   }
 }
 
-TEST(RenderAudio, EditorMidiArrivesAfterHostMidiAndBeforeAudio)
+TEST(RenderAudio, EditorMidiArrivesAfterTheFirstFramesHostMidiAndBeforeAudio)
 {
   Recorder p;
   p.PrepareToPlay(48000.0, 32);
@@ -349,12 +418,12 @@ TEST(RenderAudio, EditorMidiArrivesAfterHostMidiAndBeforeAudio)
   ASSERT_TRUE(p.SendMidiMsgFromUI(message(0x90, 20)));
   ASSERT_TRUE(p.SendMidiMsgFromUI(message(0x80, 21)));
   Buffers buffers(32);
-  const plug::HostMidiEvent midi[] = {event(9, 0x90, 10)};
+  const plug::HostMidiEvent midi[] = {event(0, 0x90, 10), event(9, 0x90, 11)};
   plug::HostBlock block = buffers.block(32);
   block.midi = midi;
-  block.nMidi = 1;
+  block.nMidi = 2;
   p.RenderAudio(block);
-  EXPECT_EQ(p.log, (Log{"start", "midi 10", "midi 20", "midi 21", "block 32"}));
+  EXPECT_EQ(p.log, (Log{"start", "midi 10", "midi 20", "midi 21", "block 9", "midi 11", "block 23"}));
 
   // Drained: the next block has none.
   p.log.clear();
@@ -398,15 +467,19 @@ TEST(RenderAudio, WhatThePluginSentGoesToTheHostOutputOnce)
   block.midiOutput = &out;
   p.RenderAudio(block);
 
-  ASSERT_EQ(out.messages.size(), 4u);
+  // In the order sent: each piece's marker, the events between the pieces.
+  ASSERT_EQ(out.messages.size(), 6u);
+  const int fromHost[] = {1, 2, 4};  // where the host's events lie among the sent messages
   for (size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(testing::Message() << "message " << i);
-    EXPECT_EQ(out.messages[i].mOffset, midi[i].frame);
-    EXPECT_EQ(out.messages[i].mStatus, midi[i].status);
-    EXPECT_EQ(out.messages[i].mData1, midi[i].data1);
-    EXPECT_EQ(out.messages[i].mData2, midi[i].data2);
+    const plug::IMidiMsg& sent = out.messages[static_cast<size_t>(fromHost[i])];
+    EXPECT_EQ(sent.mOffset, midi[i].frame);
+    EXPECT_EQ(sent.mStatus, midi[i].status);
+    EXPECT_EQ(sent.mData1, midi[i].data1);
+    EXPECT_EQ(sent.mData2, midi[i].data2);
   }
-  EXPECT_EQ(out.messages[3].mStatus, kBlockMarker);
+  for (size_t marker : {0u, 3u, 5u})
+    EXPECT_EQ(out.messages[marker].mStatus, kBlockMarker);
 
   // The outgoing list is emptied every call, also when the host takes nothing.
   out.messages.clear();

@@ -287,6 +287,22 @@ TEST_F(LilvHostTest, MidiModeAudioAndNotesMatchTheProcessingCall)
   }
 }
 
+TEST_F(LilvHostTest, ANoteAtFrame480OfA512FrameBlockStartsAtFrame480)
+{
+  auto renderWith = [&](const std::vector<TimedMidi>& notes) {
+    Instance instance(urids);
+    instance.control("grain_mode") = 3.0f;  // "MIDI"
+    return instance.render(testSignal(3 * 512), notes);
+  };
+  const long noteFrame = 512 + 480;
+  const StereoBuffer without = renderWith({});
+  const StereoBuffer with = renderWith({{noteFrame, 0x90, 60, 100}});
+  for (long i = 0; i < noteFrame; ++i)
+    ASSERT_EQ(with.left[static_cast<size_t>(i)], without.left[static_cast<size_t>(i)]) << "frame " << i;
+  // Interpolated reads need a few samples of history before the grain is heard.
+  EXPECT_NE(with.left[static_cast<size_t>(noteFrame) + 8], without.left[static_cast<size_t>(noteFrame) + 8]);
+}
+
 TEST_F(LilvHostTest, SyncModeFollowsTheTimePosition)
 {
   Instance instance(urids);
