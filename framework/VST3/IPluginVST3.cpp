@@ -454,17 +454,15 @@ std::uint32_t IPluginVST3::Unref()
   return left;
 }
 
+// Hosts initialise and terminate the component and the controller, which are this one object: the
+// plug-in is made with the object and goes with its last reference, so there is nothing to do.
 v3_result IPluginVST3::Initialize(v3_funknown**)
 {
-  // Hosts initialise the component and the controller, which are this one object.
-  ++mInitialized;
   return V3_OK;
 }
 
 v3_result IPluginVST3::Terminate()
 {
-  if (mInitialized > 0)
-    --mInitialized;
   return V3_OK;
 }
 

@@ -184,7 +184,6 @@ private:
 
   std::atomic<std::uint32_t> mRefs{1};
   std::unique_ptr<IPlugin> mPlug;
-  int mInitialized = 0;  // initialize calls (component and controller) not yet ended by terminate
 
   // Host side of the controller; user-interface thread.
   std::atomic<v3_component_handler**> mHandler{nullptr};
