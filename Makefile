@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench install-lv2 install-clap clean
+.PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench install-lv2 install-vst3 install-clap clean
 
 # Sanitizer and fuzzing builds: configurations of the same project in their own folders.
 ASAN_DIR ?= build-asan
@@ -33,9 +33,8 @@ demo: configure
 	@tools/demo.sh $(BUILD_DIR) out
 
 # Every test: the normal build, then AddressSanitizer with UndefinedBehaviorSanitizer over the
-# whole suite (bar the tests that run real hosts, LV2 ones and others, whose hosts are not
-# instrumented), ThreadSanitizer
-# over the tests that run threads, and a bounded run of every fuzz target.
+# whole suite (bar the tests in real hosts, LV2 and others, whose hosts are not instrumented),
+# ThreadSanitizer over the tests that run threads, and a bounded run of every fuzz target.
 test: unit-tests test-asan test-tsan test-fuzz
 
 unit-tests: build
@@ -72,6 +71,16 @@ install-lv2: configure
 	mkdir -p "$$dest" && rm -rf "$$dest/quennet.lv2" && cp -R $(BUILD_DIR)/quennet.lv2 "$$dest/" && \
 	strip --strip-unneeded "$$dest/quennet.lv2/quennet.so" && \
 	echo "Installed quennet.lv2 into $$dest"
+
+# The VST3 bundle into ~/.vst3 (or VST3_INSTALL_DIR), where every VST3 host on Linux looks. Builds
+# only what the bundle needs (optimised: the build's default type), and installs the module without
+# its debug data.
+install-vst3: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quennet_vst3_bundle
+	@dest="$${VST3_INSTALL_DIR:-$$HOME/.vst3}"; \
+	mkdir -p "$$dest" && rm -rf "$$dest/quennet.vst3" && cp -R $(BUILD_DIR)/quennet.vst3 "$$dest/" && \
+	for so in "$$dest"/quennet.vst3/Contents/*-linux/quennet.so; do strip --strip-unneeded "$$so" || exit 1; done && \
+	echo "Installed quennet.vst3 into $$dest"
 
 # The CLAP plug-in into ~/.clap/Quennet (or CLAP_INSTALL_DIR/Quennet): quennet.clap and the editor's
 # artwork beside it. Builds only what it needs and installs the module without its debug data.

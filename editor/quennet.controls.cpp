@@ -336,11 +336,11 @@ void ITWPresetMenu::OnPopupMenuSelection(IPopupMenu* menu, int)
   Quennet* plugin = quennetOf(*this);
   if (menu && plugin) {
     const int chosen = menu->GetChosenItemIdx();
-    if (chosen <= kNumPresets - 1)
+    if (chosen <= kNumPresets - 1) {
       plugin->changePreset(chosen);
-    else {
+    } else {
       plugin->initPreset(plugin->GetCurrentPresetIdx());
-      // Every value may have changed: the host's controls and automation follow, as for a choice.
+      // The factory values reach the host's controls too, as a preset chosen from the menu does.
       plugin->InformHostOfPresetChange();
     }
   }

@@ -140,7 +140,6 @@ public:
   void SetDisplayPrecision(int precision) { mDisplayPrecision = precision; }
   // When set, replaces all other display rules.
   void SetDisplayFunc(DisplayFunc func);
-  bool HasDisplayFunc() const { return static_cast<bool>(mDisplayFunc); }
   // The name under which hosts store the value in sessions and presets (an LV2 port symbol):
   // letters, digits and '_', not starting with a digit. It is a contract with every saved session,
   // so it is given explicitly and never derived from the display name. "" until set.
@@ -185,6 +184,8 @@ public:
   bool GetStepped() const { return (mFlags & kParamFlagStepped) != 0; }
   int GetDisplayPrecision() const { return mDisplayPrecision; }
   const Shape& GetShape() const { return *mShape; }
+  // Whether a display function shows the values (it replaces every other display rule).
+  bool HasDisplayFunc() const { return static_cast<bool>(mDisplayFunc); }
   int NDisplayTexts() const { return static_cast<int>(mDisplayTexts.size()); }
   // The index-th display text ("" for an index out of range); its value into *pValue when asked.
   const char* GetDisplayTextAtIdx(int idx, double* pValue = nullptr) const;

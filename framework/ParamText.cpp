@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 #include "framework/TextString.h"
@@ -10,114 +11,169 @@ namespace plug {
 
 namespace {
 
-std::string shownText(const IParam& param, double value)
+constexpr std::string_view kDottedSuffix = " dotted";
+
+// Grids of more values than this are not searched (no parameter of ours comes near it).
+constexpr double kMaxGridValues = 1e6;
+
+std::string_view trimmed(std::string_view text)
+{
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  return text;
+}
+
+std::string displayOf(const IParam& param, double plain)
 {
   TextString text;
-  param.GetDisplay(value, false, text);
-  return text.Get();
+  param.GetDisplay(plain, false, text);
+  return text.GetString();
 }
 
-// The number a text starts with (after spaces), if any.
-std::optional<double> leadingNumber(const std::string& text)
+// "1/4." as hosts show it.
+std::string spelt(std::string text)
 {
-  const char* start = text.c_str();
+  if (text.size() > 1 && text.back() == '.' && text[text.size() - 2] != '.')
+    text.replace(text.size() - 1, 1, kDottedSuffix);
+  return text;
+}
+
+// The leading decimal number of a text (after blanks), or nothing when it does not start with one.
+std::optional<double> leadingNumber(std::string_view text)
+{
+  const std::string copy(trimmed(text));
+  const char* start = copy.c_str();
   char* end = nullptr;
-  const double number = std::strtod(start, &end);
-  if (end == start || !std::isfinite(number))
+  const double value = std::strtod(start, &end);
+  if (end == start || std::isnan(value))
     return std::nullopt;
-  // "-0.0" (a value just below zero, rounded) comes before "0.0".
-  if (number == 0.0 && std::signbit(number))
-    return -1e-300;
-  return number;
+  return value;
 }
 
-// For a display function whose numbers rise or fall with the value: the middle of the values that
-// show the same text as the first value at which the shown number reaches `wanted`.
-std::optional<double> valueShowing(const IParam& param, double wanted)
+bool fromDisplayText(const IParam& param, std::string_view text, double& plain)
 {
-  const double lo = param.GetMin();
-  const double hi = param.GetMax();
-  // Just inside the ends: the very ends may have words of their own ("-oo", "Dry", "Wet").
-  const double inset = (hi - lo) * 1e-9;
-  const std::optional<double> atLo = leadingNumber(shownText(param, lo + inset));
-  const std::optional<double> atHi = leadingNumber(shownText(param, hi - inset));
-  if (!atLo || !atHi || *atLo == *atHi)
-    return std::nullopt;
-  const bool rising = *atHi > *atLo;
-  auto reached = [&](double value) {
-    const std::optional<double> shown = leadingNumber(shownText(param, value));
-    return shown && (rising ? *shown >= wanted : *shown <= wanted);
+  for (int i = 0; i < param.NDisplayTexts(); ++i) {
+    double value = 0.0;
+    const std::string shown = param.GetDisplayTextAtIdx(i, &value);
+    if (!shown.empty() && (text == shown || text == spelt(shown))) {
+      plain = param.ConstrainValue(value);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The number a display function shows for a plain value, if its text starts with one.
+std::optional<double> shownNumber(const IParam& param, double plain)
+{
+  return leadingNumber(displayOf(param, plain));
+}
+
+// A display function may show anything; its texts are searched for on the parameter's step grid
+// first. A number that no grid value shows exactly ("-31.7" dB lies between the gains 0 and 0.1) is
+// then looked for between the nearest grid value and its neighbours, by halving the interval: the
+// display is taken to be monotonic there, and a neighbour that shows no number ("-oo") to lie
+// beyond the wanted one.
+bool fromDisplayFunction(const IParam& param, std::string_view text, double& plain)
+{
+  const double step = param.GetStep();
+  const double span = param.GetMax() - param.GetMin();
+  if (!(step > 0.0) || !(span >= 0.0) || span / step > kMaxGridValues)
+    return false;
+  const long count = std::lround(std::floor(span / step)) + 1;
+  // The last grid value is the maximum itself, should the range not end on a step.
+  const auto gridValue = [&](long k) {
+    return param.ConstrainValue(k < count ? param.GetMin() + static_cast<double>(k) * step : param.GetMax());
   };
-  if (!reached(hi - inset))
-    return hi - inset;
-  if (reached(lo + inset))
-    return lo + inset;
-  // Bisection: below `a` the number has not reached `wanted`, from `b` on it has.
-  double a = lo + inset;
-  double b = hi - inset;
-  for (int i = 0; i < 200 && b - a > (hi - lo) * 1e-15; ++i) {
-    const double mid = 0.5 * (a + b);
-    (reached(mid) ? b : a) = mid;
+  const std::optional<double> wanted = leadingNumber(text);
+  long nearest = -1;
+  double nearestDistance = std::numeric_limits<double>::infinity();
+  for (long k = 0; k <= count; ++k) {
+    const double candidate = gridValue(k);
+    const std::string shown = displayOf(param, candidate);
+    if (shown == text) {
+      plain = candidate;
+      return true;
+    }
+    if (!wanted)
+      continue;
+    if (const std::optional<double> number = leadingNumber(shown)) {
+      const double distance = std::fabs(*number - *wanted);
+      if (distance < nearestDistance) {
+        nearestDistance = distance;
+        nearest = k;
+      }
+    }
   }
-  // The values showing the text of `b` run from `b` to where the next text starts.
-  const std::string text = shownText(param, b);
-  double c = b;
-  double d = hi;
-  if (shownText(param, d) == text)
-    return 0.5 * (b + d);
-  for (int i = 0; i < 200 && d - c > (hi - lo) * 1e-15; ++i) {
-    const double mid = 0.5 * (c + d);
-    (shownText(param, mid) == text ? c : d) = mid;
+  if (nearest < 0)
+    return false;
+  double best = gridValue(nearest);
+  if (nearestDistance > 0.0) {
+    const double x = *wanted;
+    const double atNearest = *shownNumber(param, best);
+    for (const long neighbour : {nearest - 1, nearest + 1}) {
+      if (neighbour < 0 || neighbour > count)
+        continue;
+      const std::optional<double> atNeighbour = shownNumber(param, gridValue(neighbour));
+      if (atNeighbour && (*atNeighbour - x) * (atNearest - x) > 0.0)
+        continue;  // the wanted number does not lie between the two
+      double near = best;
+      double far = gridValue(neighbour);
+      for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (near + far);
+        const std::string shown = displayOf(param, mid);
+        if (shown == text) {
+          plain = mid;
+          return true;
+        }
+        const std::optional<double> number = leadingNumber(shown);
+        if (!number) {
+          far = mid;
+          continue;
+        }
+        const double distance = std::fabs(*number - x);
+        if (distance < nearestDistance) {
+          nearestDistance = distance;
+          best = mid;
+        }
+        if ((*number - x) * (atNearest - x) > 0.0)
+          near = mid;
+        else
+          far = mid;
+      }
+    }
   }
-  return 0.5 * (b + c);
+  plain = best;
+  return true;
 }
 
 } // namespace
 
-std::string ParamValueToText(const IParam& param, double value)
+std::string HostValueText(const IParam& param, double plain)
 {
-  std::string result = shownText(param, value);
-  const char* label = param.GetLabel();
-  if (param.NDisplayTexts() == 0 && label[0] != '\0')
-    result += std::string(" ") + label;
-  return result;
+  return spelt(displayOf(param, param.ConstrainValue(plain)));
 }
 
-bool ParamValueFromText(const IParam& param, const char* text, double& value)
+bool HostValueFromText(const IParam& param, std::string_view text, double& plain)
 {
-  if (!text)
+  text = trimmed(text);
+  if (text.empty())
     return false;
-  std::string typed(text);
-  // LV2 hosts list dotted note values as "1/4 dotted": a value copied from there reads too.
-  static constexpr const char kDotted[] = " dotted";
-  constexpr size_t kDottedLength = sizeof(kDotted) - 1;
-  if (typed.size() > kDottedLength && typed.compare(typed.size() - kDottedLength, kDottedLength, kDotted) == 0)
-    typed = typed.substr(0, typed.size() - kDottedLength) + ".";
-  double mapped = 0.0;
-  if (param.MapDisplayText(typed.c_str(), &mapped)) {
-    value = mapped;
+  if (fromDisplayText(param, text, plain))
     return true;
-  }
-  if (param.Type() == IParam::kTypeBool || param.Type() == IParam::kTypeEnum)
+  if (param.Type() == IParam::kTypeBool || param.Type() == IParam::kTypeEnum || param.Type() == IParam::kTypeNone)
     return false;
-  // The words a display function shows at the ends of the range.
-  for (const double end : {param.GetMin(), param.GetMax()})
-    if (shownText(param, end) == typed && !leadingNumber(typed)) {
-      value = end;
-      return true;
-    }
-  const std::optional<double> number = leadingNumber(typed);
+  if (param.HasDisplayFunc())
+    return fromDisplayFunction(param, text, plain);
+  std::optional<double> number = leadingNumber(text);
   if (!number)
     return false;
-  if (param.HasDisplayFunc()) {
-    const std::optional<double> shown = valueShowing(param, *number);
-    if (!shown)
-      return false;
-    value = param.ConstrainValue(*shown);
-    return true;
-  }
-  value = param.StringToValue(typed.c_str());
-  return std::isfinite(value);
+  if (param.Flags() & IParam::kParamFlagNegateDisplay)
+    *number = -*number;
+  plain = param.ConstrainValue(*number);
+  return true;
 }
 
 } // namespace plug

@@ -1,24 +1,32 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "framework/IParam.h"
 
+// The texts a host shows for a parameter's values, and the values it reads back from texts the user
+// typed into the host's own controls. Format-neutral: every bridge whose host asks the plug-in for
+// value texts (VST3's getParamStringByValue and getParamValueByString, CLAP's value_to_text and
+// text_to_value) uses these, so that every host shows the same texts. User-interface thread (or any
+// host thread that is not the audio thread): they allocate.
 namespace plug {
 
-// A parameter's value as text for a host and back, the same in every host format (format-neutral:
-// the CLAP bridge uses it; a VST3 bridge's string conversion can too).
-//
-// - To text: what the editor shows (display text, display function or number), then the unit
-//   ("110.0 Hz", "1/4.", "-6.0", "30:70").
-// - From text: a display text names its value ("1/4.", also LV2's "1/4 dotted", "on", "MIDI");
-//   for the kinds bool and enum nothing else reads. Otherwise the text must start with a number
-//   (a unit after it is ignored). Where a display function shows the value in other terms (Volume
-//   in dB, Mix as "dry:wet"), the number is read in those terms: the result is the middle of the
-//   values that show that text, so that the value read back shows the same text. Without a
-//   display function the number is the plain value, constrained to the range.
-std::string ParamValueToText(const IParam& param, double value);
-// False for text that names no value (the value is then untouched).
-bool ParamValueFromText(const IParam& param, const char* text, double& value);
+// The text of a plain value as hosts show it: the parameter's own display (its display function,
+// display text or number), without the label. A display text that ends in a dot (a dotted note
+// value, "1/4.") is spelt out ("1/4 dotted"): some hosts' menus (Ardour's) treat labels that differ
+// only after a final digit as one entry, so "1/4" and "1/4." would merge. The LV2 bundle's scale
+// points spell them the same way.
+std::string HostValueText(const IParam& param, double plain);
+
+// The plain value of a text a host hands in, constrained to the parameter's range and steps; false
+// when the text says nothing the parameter could take (the value is then left as it was):
+// - a display text, either spelling of a dotted one: its value;
+// - bool and enum parameters take nothing else;
+// - a parameter shown through a display function (decibels, "dry:wet"): the value on the
+//   parameter's step grid whose text is the given one, or, for a number, whose shown number lies
+//   nearest to it ("-6" gives the volume shown as "-6.0");
+// - any other parameter: the text's leading number, in the parameter's own unit ("110 Hz" is 110).
+bool HostValueFromText(const IParam& param, std::string_view text, double& plain);
 
 } // namespace plug

@@ -23,7 +23,8 @@ packages=(
   # LV2: headers, a real host library, validators and hosts the tests drive (Ardour headless
   # through ardour7-lua)
   lv2-dev liblilv-dev lilv-utils serdi sordi lv2file jalv jackd2 jack-tools ardour
-  # CLAP: the CLAP 1.1 headers (only dpf-source's clap folder is used) and Qtractor, a CLAP host the
+  # VST3 and CLAP: the ABI headers only ("travesty", a C rendering of the VST3 interfaces, ISC;
+  # the CLAP 1.1 headers, MIT); the package's other sources are not used. Qtractor, a CLAP host the
   # tests drive (with a stand-in ALSA sequencer built against libasound's headers; zlib writes its
   # sessions' plug-in state)
   dpf-source qtractor libasound2-dev zlib1g-dev

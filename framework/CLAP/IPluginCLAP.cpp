@@ -555,7 +555,11 @@ bool IPluginCLAP::ValueToText(clap_id id, double value, char* display, std::uint
   if (paramIdx < 0 || !display || size == 0 || !std::isfinite(value))
     return false;
   const IParam& param = *mPlug->GetParam(paramIdx);
-  copyText(display, size, ParamValueToText(param, param.ConstrainValue(value)).c_str());
+  // CLAP has no unit of its own: the label follows the value ("110.0 Hz").
+  std::string text = HostValueText(param, param.ConstrainValue(value));
+  if (const char* label = param.GetLabel(); label && *label)
+    text.append(" ").append(label);
+  copyText(display, size, text.c_str());
   return true;
 }
 
@@ -565,7 +569,7 @@ bool IPluginCLAP::TextToValue(clap_id id, const char* display, double& value) co
   if (paramIdx < 0 || !display)
     return false;
   double parsed = 0.0;
-  if (!ParamValueFromText(*mPlug->GetParam(paramIdx), display, parsed))
+  if (!HostValueFromText(*mPlug->GetParam(paramIdx), display, parsed))
     return false;
   value = parsed;
   return true;

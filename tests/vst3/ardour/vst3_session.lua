@@ -1,0 +1,82 @@
+-- ardour7-lua vst3_session.lua SESSION_DIR EXPORT_DIR FRAMES UID
+-- A session at 48 kHz and 140 BPM with one stereo track: the test source, then Quennet as VST3 with
+-- its factory preset "Sync 2 Host" from the plug-in's program list. Exports samples 0 ... FRAMES - 1
+-- as "first", rolls the transport for a while, and exports the same range again as
+-- "after-rolling". Then loads "Slap Back", sets a few values no preset has, and saves the session.
+-- Prints the plug-in's values after each step ("values LABEL v0 ... v21") and "done" at the end.
+io.stdout:setvbuf ("no")
+local session_dir, export_dir, frames, uid = arg[1], arg[2], tonumber (arg[3]), arg[4]
+local export_preset = "6a0c3d5e-9f7b-4f53-8d1e-5b1c2a7e9d40"  -- quennet-test.preset
+
+local backend = AudioEngine:set_backend ("None (Dummy)", "", "")
+assert (backend, "no dummy backend")
+backend:set_device_name ("Silence")
+backend:set_sample_rate (48000)
+backend:set_buffer_size (512)
+assert (AudioEngine:start (false) == 0, "the engine did not start")
+
+local s = create_session (session_dir, "quennet", 48000)
+assert (s, "no session")
+
+local tempo_map = Temporal.TempoMap.fetch_writable ()
+tempo_map:set_tempo (Temporal.Tempo (140, 140, 4), Temporal.timepos_t (0))
+Temporal.TempoMap.update (tempo_map)
+
+local tracks = s:new_audio_track (2, 2, nil, 1, "Quennet", ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+local track = tracks:front ()
+track:monitoring_control ():set_value (ARDOUR.MonitorChoice.MonitorInput, PBD.GroupControlDisposition.NoGroup)
+
+local source = ARDOUR.LuaAPI.new_luaproc (s, "Quennet Test Source")
+assert (not source:isnil (), "the test source was not found")
+track:add_processor_by_index (source, 0, nil, true)
+
+local quennet = ARDOUR.LuaAPI.new_plugin (s, uid, ARDOUR.PluginType.VST3, "")
+assert (not quennet:isnil (), "the plug-in was not found")
+track:add_processor_by_index (quennet, 1, nil, true)
+local plugin = quennet:to_insert ():plugin (0)
+
+-- The values Ardour's controls show, after a few process cycles have passed.
+local function values (label)
+	ARDOUR.LuaAPI.usleep (300000)
+	local line = "values " .. label
+	for i = 0, 21 do
+		line = line .. " " .. string.format ("%.9g", ARDOUR.LuaAPI.get_processor_param (quennet, i))
+	end
+	print (line)
+end
+
+local function load (label)
+	local preset = plugin:preset_by_label (label)
+	assert (preset and preset.valid, "no preset \"" .. label .. "\"")
+	assert (plugin:load_preset (preset), "the preset did not load")
+	values (label)
+end
+
+local function export (name)
+	local e = s:simple_export ()
+	assert (e:set_preset (export_preset), "no export preset")
+	e:set_folder (export_dir)
+	e:set_name (name)
+	e:set_range (0, frames)
+	assert (e:run_export (), "export " .. name .. " failed")
+	print ("exported " .. name)
+end
+
+load ("Sync 2 Host")
+export ("first")
+s:request_roll (ARDOUR.TransportRequestSource.TRS_UI)
+ARDOUR.LuaAPI.usleep (700000)
+s:request_stop (false, false, ARDOUR.TransportRequestSource.TRS_UI)
+ARDOUR.LuaAPI.usleep (200000)
+print ("rolled to " .. s:transport_sample ())
+export ("after-rolling")
+
+load ("Slap Back")
+ARDOUR.LuaAPI.set_processor_param (quennet, 3, 123.456)  -- Grain Length
+ARDOUR.LuaAPI.set_processor_param (quennet, 5, 333.3)    -- Grain Frequency
+ARDOUR.LuaAPI.set_processor_param (quennet, 1, 0.33)     -- Mix
+ARDOUR.LuaAPI.set_processor_param (quennet, 11, 13)      -- Frame Sync: 1/2
+values ("saved")
+assert (s:save_state ("", false, false, false, false, false) == 0, "the session was not saved")
+close_session ()
+print ("done")
