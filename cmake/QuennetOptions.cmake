@@ -1,8 +1,27 @@
 # Compiler settings shared by every target of the project.
 
-# Reproducible floating point: the same input renders bit-identically on any x86-64 machine.
-# No fast-math, no fused multiply-add contraction, no flush-to-zero (SSE2 arithmetic, IEEE rounding).
+# Reproducible floating point: the same input renders bit-identically on any x86-64 machine, and
+# within 1e-9 of that on aarch64 (where only the maths libraries' last bits differ). No fast-math,
+# no fused multiply-add contraction (which aarch64 compilers would otherwise do wherever they
+# can), no flush-to-zero (IEEE double arithmetic and rounding on both).
 add_compile_options(-ffp-contract=off -fno-fast-math -fno-unsafe-math-optimizations)
+
+# The widest x86 vector unit that the run-time dispatch may choose (dsp/VectorClones.h,
+# dsp/PowerBlock.cpp): empty for the CPU's widest, AVX2 or SSE2 to measure, on a machine with
+# AVX-512, what CPUs without it get (`make bench` builds both). Only for benchmarks: a capped build
+# renders within 1e-9 of the full one, but not to the bit.
+set(QUENNET_VECTOR_CAP "" CACHE STRING "Cap the x86 vector dispatch: empty, AVX2 or SSE2")
+set_property(CACHE QUENNET_VECTOR_CAP PROPERTY STRINGS "" AVX2 SSE2)
+if(NOT QUENNET_VECTOR_CAP MATCHES "^(|AVX2|SSE2)$")
+  message(FATAL_ERROR "QUENNET_VECTOR_CAP must be empty, AVX2 or SSE2")
+endif()
+# For the targets that hold vector code: only their files see the cap, so a capped build shares
+# the compiler cache for the rest.
+function(quennet_vector_code target)
+  if(QUENNET_VECTOR_CAP)
+    target_compile_definitions(${target} PRIVATE QUENNET_VECTOR_CAP_${QUENNET_VECTOR_CAP})
+  endif()
+endfunction()
 
 # Sanitizer configurations of the same project: -DQUENNET_SANITIZE=address (with undefined) or thread.
 set(QUENNET_SANITIZE "" CACHE STRING "Sanitizer build: empty, address or thread")
