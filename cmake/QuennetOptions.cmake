@@ -50,3 +50,20 @@ if(QUENNET_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# quennet_runnable(<variable> <executable target>): a path that a test can hand to execv to run
+# the target. Natively the program itself; in a cross build a small script that starts it under
+# the emulator (a process that the emulator runs cannot start a program of the target's
+# architecture by itself).
+function(quennet_runnable variable target)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(script ${PROJECT_BINARY_DIR}/emulated/${target})
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "' '" emulator)
+    file(GENERATE OUTPUT ${script}
+         CONTENT "#!/bin/sh\nexec '${emulator}' '$<TARGET_FILE:${target}>' \"$@\"\n"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    set(${variable} ${script} PARENT_SCOPE)
+  else()
+    set(${variable} $<TARGET_FILE:${target}> PARENT_SCOPE)
+  endif()
+endfunction()
