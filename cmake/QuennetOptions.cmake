@@ -1,8 +1,29 @@
 # Compiler settings shared by every target of the project.
 
-# Reproducible floating point: the same input renders bit-identically on any x86-64 machine.
-# No fast-math, no fused multiply-add contraction, no flush-to-zero (SSE2 arithmetic, IEEE rounding).
+# Reproducible floating point: the same input renders to the same bits on every x86-64 CPU with
+# fused multiply-add and on aarch64 (tests/arch compares the two within 1e-9; they agree to the
+# bit). x86-64 CPUs without fused multiply-add run SLEEF's other variants for the envelopes'
+# powers, which differ in the last bits (about 1e-12 in the output). No fast-math, no contraction
+# of our own arithmetic (which aarch64 compilers would otherwise fuse wherever they can), no
+# flush-to-zero: IEEE double arithmetic and rounding on both.
 add_compile_options(-ffp-contract=off -fno-fast-math -fno-unsafe-math-optimizations)
+
+# The widest x86 vector unit that the run-time dispatch may choose (dsp/VectorClones.h,
+# dsp/PowerBlock.cpp): empty for the CPU's widest, AVX2 or SSE2 to measure, on a machine with
+# AVX-512, what CPUs without it get (`make bench` builds both). Only for benchmarks: a capped build
+# renders within 1e-9 of the full one, but not to the bit.
+set(QUENNET_VECTOR_CAP "" CACHE STRING "Cap the x86 vector dispatch: empty, AVX2 or SSE2")
+set_property(CACHE QUENNET_VECTOR_CAP PROPERTY STRINGS "" AVX2 SSE2)
+if(NOT QUENNET_VECTOR_CAP MATCHES "^(|AVX2|SSE2)$")
+  message(FATAL_ERROR "QUENNET_VECTOR_CAP must be empty, AVX2 or SSE2")
+endif()
+# For the targets that hold vector code: only their files see the cap, so a capped build shares
+# the compiler cache for the rest.
+function(quennet_vector_code target)
+  if(QUENNET_VECTOR_CAP)
+    target_compile_definitions(${target} PRIVATE QUENNET_VECTOR_CAP_${QUENNET_VECTOR_CAP})
+  endif()
+endfunction()
 
 # Sanitizer configurations of the same project: -DQUENNET_SANITIZE=address (with undefined) or thread.
 set(QUENNET_SANITIZE "" CACHE STRING "Sanitizer build: empty, address or thread")
@@ -31,3 +52,20 @@ if(QUENNET_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# quennet_runnable(<variable> <executable target>): a path that a test can hand to execv to run
+# the target. Natively the program itself; in a cross build a small script that starts it under
+# the emulator (a process that the emulator runs cannot start a program of the target's
+# architecture by itself).
+function(quennet_runnable variable target)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(script ${PROJECT_BINARY_DIR}/emulated/${target})
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "' '" emulator)
+    file(GENERATE OUTPUT ${script}
+         CONTENT "#!/bin/sh\nexec '${emulator}' '$<TARGET_FILE:${target}>' \"$@\"\n"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    set(${variable} ${script} PARENT_SCOPE)
+  else()
+    set(${variable} $<TARGET_FILE:${target}> PARENT_SCOPE)
+  endif()
+endfunction()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need; `setup.sh bench` adds what only
-# the benchmarks use. Idempotent: it asks apt only when a package is missing, and runs
+# the benchmarks use, `setup.sh arm64` what the aarch64 build needs. Idempotent: it asks apt only when a package is missing, and runs
 # `apt-get update` once then. Works as root or through sudo.
 set -euo pipefail
 
@@ -34,23 +34,53 @@ packages=(
 
 # Reference plug-ins the host benchmark compares against.
 bench_packages=(zam-plugins)
-if [[ "${1:-}" == "bench" ]]; then
-  packages+=("${bench_packages[@]}")
-fi
 
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
+# The aarch64 build (`make test-arm64`): Debian's cross compiler, the libraries we link for arm64
+# through multiarch (beside the native ones), and qemu-user to run its tests.
+arm64_packages=(
+  g++-aarch64-linux-gnu qemu-user
+  libsndfile1-dev:arm64 libfontconfig-dev:arm64 libcairo2-dev:arm64 libfreetype-dev:arm64 libstb-dev:arm64
+  libx11-dev:arm64 libxext-dev:arm64 libxtst-dev:arm64 libxfixes-dev:arm64
+  libcurl4-openssl-dev:arm64 libssl-dev:arm64 libsleef-dev:arm64 liblilv-dev:arm64
+  libgtest-dev:arm64 libgmock-dev:arm64 libjack-jackd2-dev:arm64
+)
 
-if [[ ${#missing[@]} -eq 0 ]]; then
-  exit 0
-fi
+case "${1:-}" in
+  bench) packages+=("${bench_packages[@]}") ;;
+  arm64) packages+=("${arm64_packages[@]}") ;;
+esac
 
 as_root=()
 if [[ $(id -u) -ne 0 ]]; then
   as_root=(sudo)
+fi
+
+# arm64 packages come from the same archive once dpkg knows the architecture; the package lists
+# then need a refresh, which the install below does.
+added_architecture=false
+if [[ "${1:-}" == "arm64" ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  echo "setup: adding the arm64 architecture" >&2
+  "${as_root[@]}" dpkg --add-architecture arm64
+  added_architecture=true
+fi
+
+# A package is there when its native (or architecture-independent) copy is installed; a name
+# with ":arm64" asks for that copy. With a foreign architecture dpkg lists a bare name once per
+# architecture it knows.
+native=$(dpkg --print-architecture)
+missing=()
+for p in "${packages[@]}"; do
+  if [[ "$p" == *:* ]]; then
+    wanted="${p##*:}"
+  else
+    wanted="($native|all)"
+  fi
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$p" 2>/dev/null | grep -Eqx "$wanted install ok installed" ||
+    missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 && "$added_architecture" == false ]]; then
+  exit 0
 fi
 
 echo "setup: installing ${missing[*]}" >&2

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -77,5 +78,52 @@ TEST(PowerBlock, ExponentPerElementAndIndependentOfNeighbours)
 TEST(PowerBlock, UnitIsOneOfTheKnown)
 {
   const std::string unit = powBlockUnit();
-  EXPECT_TRUE(unit == "AVX-512" || unit == "AVX" || unit == "SSE2") << unit;
+  EXPECT_TRUE(unit == "AVX-512" || unit == "AVX" || unit == "SSE2" || unit == "AdvSIMD" || unit == "scalar") << unit;
+  // powBlock runs the first kernel; the portable scalar one is always there, last.
+  const auto kernels = powBlockKernels();
+  ASSERT_GE(kernels.size(), 1u);
+  EXPECT_EQ(std::string(kernels.front().unit), unit);
+  EXPECT_EQ(std::string(kernels.back().unit), "scalar");
+#if defined(__x86_64__)
+  EXPECT_EQ(std::string(kernels[kernels.size() - 2].unit), "SSE2");
+#elif defined(__aarch64__)
+  EXPECT_EQ(unit, "AdvSIMD");
+#endif
+}
+
+TEST(PowerBlock, EveryKernelOfThisCpuAgreesWithStdPowAndLeavesTheRestAlone)
+{
+  // Each unit alone, whichever powBlock chose: the narrower units and the portable scalar loop
+  // run on machines with other CPUs. Lengths around each unit's width, so every tail is covered.
+  std::vector<double> bases;
+  for (int k = 0; k <= 400; ++k)
+    bases.push_back(k / 400.0);
+  for (int k = 1; k <= 300; k += 7)
+    bases.push_back(std::ldexp(1.0, -k));
+  for (int k = 1; k <= 50; k += 3)
+    bases.push_back(1.0 - std::ldexp(1.0, -k));
+  bases.push_back(std::numeric_limits<double>::denorm_min());
+  std::vector<double> exponents;
+  for (size_t i = 0; i < bases.size(); ++i)
+    exponents.push_back(kExponents[i % std::size(kExponents)]);
+
+  for (const PowBlockKernel& kernel : powBlockKernels())
+  {
+    SCOPED_TRACE(kernel.unit);
+    for (int stride : {0, 1})
+      for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, static_cast<int>(bases.size())})
+      {
+        SCOPED_TRACE(testing::Message() << "stride " << stride << ", " << n << " values");
+        std::vector<double> out(static_cast<size_t>(n) + 8, -7.0);
+        kernel.run(bases.data(), exponents.data(), stride, out.data(), n);
+        for (int i = 0; i < n; ++i)
+        {
+          const double b = bases[static_cast<size_t>(i)];
+          const double exact = std::pow(b, exponents[static_cast<size_t>(stride * i)]);
+          ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30) << "base " << b;
+        }
+        for (size_t i = static_cast<size_t>(n); i < out.size(); ++i)
+          ASSERT_EQ(out[i], -7.0) << "written beyond " << n;
+      }
+  }
 }
