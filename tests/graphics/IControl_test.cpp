@@ -248,13 +248,16 @@ TEST(IControlThreads, HideShowAndDirtyFromAnotherThread)
       c->Hide(i % 2 == 0);
       c->SetDirty(false);
     }
-    c->Hide(false);
-    c->SetDirty(true);
     done.store(true);
   });
   while (!done.load())
     s.frame();
   worker.join();
+  // The last show and dirty mark come from another thread with no frame in between.
+  std::thread([&] {
+    c->Hide(false);
+    c->SetDirty(true);
+  }).join();
   EXPECT_TRUE(s.plugin.dispatched.empty()) << "the action waits for the user-interface thread";
   s.frame();
   EXPECT_EQ(s.plugin.dispatched, std::vector<int>{TestPlugin::kLevel});
