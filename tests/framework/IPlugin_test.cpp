@@ -161,7 +161,7 @@ TEST(RenderAudio, MidiInArrivalOrderBeforeAudio)
   EXPECT_EQ(p.midi[2].mStatus, 0xB5);
   EXPECT_EQ(p.midi[2].mData2, 127);
   EXPECT_TRUE(p.onRenderThreadEverywhere);
-  EXPECT_FALSE(plug::IPluginProcessor::OnRenderThread());
+  EXPECT_FALSE(p.OnRenderThread());
 }
 
 TEST(RenderAudio, ZeroFrameBlockStillDeliversMidi)
