@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -477,11 +478,17 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
            !refs.frameEnvelope && !refs.midiLed;
   };
   X11UIHost& host = newHost();
-  // The host's audio thread runs the instance all along.
+  // The host's audio thread runs the instance all along; the host sets its ports between two runs.
   std::atomic<bool> stop{false};
+  std::mutex ports;
   std::thread audio([&] {
-    while (!stop.load())
-      instance.run(), std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!stop.load()) {
+      {
+        const std::lock_guard lock(ports);
+        instance.run();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   });
   auto cycle = [&](int i) {
     ASSERT_TRUE(open(host, instance));
@@ -497,7 +504,10 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
     EXPECT_TRUE(noReferences()) << "the nine control references are dropped";
     // Changes that would refresh the editor (the audio thread applies them) find none and touch
     // nothing.
-    instance.control(kGrainMode) = static_cast<float>(i % 4);
+    {
+      const std::lock_guard lock(ports);
+      instance.control(kGrainMode) = static_cast<float>(i % 4);
+    }
     clock.Advance(20.0);
     plug::RunLoop::Main().Pump();
   };
