@@ -1,5 +1,7 @@
 #include "core/quennet.h"
 
+#include "services/version_check_thread.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <mutex>
@@ -166,6 +168,9 @@ void Quennet::OnParamChange(int paramIdx)
 {
   if (paramIdx < 0 || paramIdx >= kNumParams)
     return;
+  // The editor follows the parameter itself, now: whether or not audio runs to apply it, and also
+  // while learn keeps the change from the engine.
+  requestEditorRefreshFor(paramIdx);
   if (mLearn.learnActive()) {
     // While learn is armed a change only names the parameter to learn; the engine keeps its value.
     mLearn.setMidiLearnParam(paramIdx);
@@ -207,47 +212,27 @@ void Quennet::applyParamChange(int paramIdx)
       mGrainSyncMode.store(mode == kGrainModeSync, std::memory_order_relaxed);
       mGrainFreqMode.store(mode == kGrainModeFreq, std::memory_order_relaxed);
       mMidiMode.store(mode == kGrainModeMidi, std::memory_order_relaxed);
-      updateSliders();
       break;
     }
     case kGrainLength: mVoices[0].setGrainLength(x); break;
     case kGrainSync: mGrainSyncIndex.store(static_cast<int>(x), std::memory_order_relaxed); break;
     case kGrainFrequency: mVoices[0].setGrainFrequency(x, false); break;
     case kGrainOverlap: forEachVoice([&](GrainSet& v) { v.setGrainOverlap(x); }); break;
-    case kGrainFadeIn:
-      forEachVoice([&](GrainSet& v) { v.setGrainFadeIn(x); });
-      updateGrainEnvelope();
-      break;
-    case kGrainSkew:
-      forEachVoice([&](GrainSet& v) { v.setGrainSkew(x); });
-      updateGrainEnvelope();
-      break;
-    case kGrainFadeOut:
-      forEachVoice([&](GrainSet& v) { v.setGrainFadeOut(x); });
-      updateGrainEnvelope();
-      break;
+    case kGrainFadeIn: forEachVoice([&](GrainSet& v) { v.setGrainFadeIn(x); }); break;
+    case kGrainSkew: forEachVoice([&](GrainSet& v) { v.setGrainSkew(x); }); break;
+    case kGrainFadeOut: forEachVoice([&](GrainSet& v) { v.setGrainFadeOut(x); }); break;
     case kFrameLength: forEachVoice([&](GrainSet& v) { v.setFrameLength(x); }); break;
     case kFrameSync: mFrameSyncIndex.store(static_cast<int>(x), std::memory_order_relaxed); break;
     case kFrameSyncToHost: {
       const bool on = x >= 0.5;
       mFrameSyncToHost.store(on, std::memory_order_relaxed);
       forEachVoice([&](GrainSet& v) { v.setFrameLengthSyncEnabled(on); });
-      updateSliders();
       break;
     }
     case kFrameOverlap: forEachVoice([&](GrainSet& v) { v.setFrameOverlap(x); }); break;
-    case kFrameFadeIn:
-      forEachVoice([&](GrainSet& v) { v.setFrameFadeIn(x); });
-      updateFrameEnvelope();
-      break;
-    case kFrameSkew:
-      forEachVoice([&](GrainSet& v) { v.setFrameSkew(x); });
-      updateFrameEnvelope();
-      break;
-    case kFrameFadeOut:
-      forEachVoice([&](GrainSet& v) { v.setFrameFadeOut(x); });
-      updateFrameEnvelope();
-      break;
+    case kFrameFadeIn: forEachVoice([&](GrainSet& v) { v.setFrameFadeIn(x); }); break;
+    case kFrameSkew: forEachVoice([&](GrainSet& v) { v.setFrameSkew(x); }); break;
+    case kFrameFadeOut: forEachVoice([&](GrainSet& v) { v.setFrameFadeOut(x); }); break;
     case kMidiPolyphony:
       allNotesOff();
       mPolyphony.store(static_cast<int>(x), std::memory_order_relaxed);
@@ -294,6 +279,10 @@ void Quennet::initPreset(int index)
   if (index < 0 || index >= kNumPresets)
     return;
   buildFactoryPreset(*this, index, std::make_index_sequence<kNumParams>{});
+  // A reset from the editor changes every parameter, as a preset switch does: the host's controls
+  // follow. (Construction builds the presets before any host listens.)
+  if (!mConstructing)
+    InformHostOfPresetChange();
 }
 
 void Quennet::initPreset(int index, const char* name, ...)

@@ -22,6 +22,7 @@ class ITWEnvelopeControl;
 class ITWSliderControl;
 class ITWSwitchMidiLearn;
 class VersionCheck;
+class VersionCheckThread;
 namespace GUI {
 enum GUISize : int;
 }
@@ -96,10 +97,13 @@ public:
   void resizeUI();
   // Makes a size of the size menu the preferred scale and resizes an open editor to it.
   void resizeUI(GUI::GUISize size);
-  // Asks the maker's version service for the newest release and answers in the open editor's
-  // message boxes; the result is VersionCheck's status. Without an open editor nothing is asked
-  // (VersionCheck::kEmptyAnswer).
+  // Asks the maker's version service for the newest release, on a thread of its own, and returns
+  // at once (VersionCheck::kRequested): the idle tick that finds the answer shows it in the message
+  // boxes of the editor that asked, or drops it when that editor has closed. A check already on its
+  // way serves a second request. Without an open editor nothing is asked (VersionCheck::kEmptyAnswer).
   int checkVersionAgainstWeb();
+  // A check's request is on its way.
+  bool versionCheckRunning() const { return mVersionCheckThread != nullptr; }
   // The service the version check asks (tests: a local server); null: the maker's.
   void setVersionCheck(std::shared_ptr<const VersionCheck> check) { mVersionCheck = std::move(check); }
   void OnEditorClose() override;
@@ -125,9 +129,11 @@ public:
   void setNoteOff(int note);
   void allNotesOff();
 
-  // Editor refreshes. The three update... requests may come from any thread (they follow parameter
-  // changes): they only mark what the next idle tick applies on the user-interface thread, and
-  // touch no control. updateLED() is the idle tick's LED rule; user-interface thread.
+  // Editor refreshes. The three update... requests may come from any thread (the dispatch asks for
+  // them as a parameter changes, before the audio thread applies it): they only mark what the next
+  // idle tick applies on the user-interface thread, and touch no control. What the editor shows
+  // follows the parameters, not the engine's copies. updateLED() is the idle tick's LED rule;
+  // user-interface thread.
   void updateLED();
   void updateSliders();
   void updateGrainEnvelope();
@@ -174,6 +180,8 @@ private:
                     double* outR, int n, double mix, double volume);
   void sendValuesToEditor();
   void requestEditorRefresh(unsigned what);
+  // The refreshes the dispatch asks for after a change of the parameter (editor/quennet.editor.cpp).
+  void requestEditorRefreshFor(int paramIdx);
 
   // Editor (editor/quennet.editor.cpp).
   void installEditorFactory();
@@ -181,6 +189,7 @@ private:
   // The editor the references belong to while it is attached and open, else null.
   plug::graphics::IGraphics* openEditor() const;
   void applySliderRule();
+  void showVersionAnswer();
 
   template <typename Fn>
   void forEachVoice(Fn&& fn)
@@ -237,4 +246,8 @@ private:
   std::atomic<unsigned> mEditorRefresh{0};
   EditorReferences mEditor;
   std::shared_ptr<const VersionCheck> mVersionCheck;
+  // The version check's request on its way, and whether an open editor still waits for its answer.
+  // User-interface thread.
+  std::unique_ptr<VersionCheckThread> mVersionCheckThread;
+  bool mVersionAnswerWanted = false;
 };

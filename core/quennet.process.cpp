@@ -357,9 +357,10 @@ void Quennet::ProcessMidiMsg(const plug::IMidiMsg& msg)
         const double value = msg.ControlChange();
         if (GetParam(paramIdx)->GetNormalized() == value)
           break;
-        // The editor follows through the parameter queue and the timer.
-        SendParameterValueFromDelegate(paramIdx, value, true);
+        // The editor follows through the timer, which shows the parameter's value at its tick: the
+        // value is stored first, so that a tick between the two calls cannot show the old one.
         SetParameterValue(paramIdx, value);
+        SendParameterValueFromDelegate(paramIdx, value, true);
       } else if (controller == 120 || controller == 123) {
         allNotesOff();
       }

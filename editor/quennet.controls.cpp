@@ -444,12 +444,13 @@ void ITWSizeContextControl::OnPopupMenuSelection(IPopupMenu* menu, int)
   } else if (chosen == kSaveItem) {
     // What is saved is this window's scale, however it was reached.
     plugin->learn().setEditorScale(ui->GetDrawScale());
-    plugin->saveConfig();
+    const bool saved = plugin->saveConfig();
     const std::string& path = plugin->learn().configPath();
     const std::string message =
       path.empty() ? std::string("The current window size could not be saved: the settings are kept in memory only, "
                                  "as there is no INI configuration file.")
-                   : "The current window size was saved to the INI configuration file:\n" + path;
+      : saved    ? "The current window size was saved to the INI configuration file:\n" + path
+                 : "The current window size could not be saved to the INI configuration file:\n" + path;
     ui->ShowMessageBox(message.c_str(), "Save Window Size", EMsgBoxType::kOK);
   }
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/quennet.h"
 #include "editor/asset_folder.h"
@@ -13,6 +14,7 @@
 #include "graphics/IGraphics.h"
 #include "graphics/ITextControl.h"
 #include "services/version_check.h"
+#include "services/version_check_thread.h"
 
 using namespace plug::graphics;
 
@@ -157,6 +159,8 @@ void Quennet::OnEditorClose()
     return;
   mEditor = EditorReferences{};
   mLearn.setEditorScale(0.0f);
+  // The editor that asked for a version check has gone: its answer is not shown.
+  mVersionAnswerWanted = false;
 }
 
 IGraphics* Quennet::openEditor() const
@@ -176,12 +180,42 @@ void Quennet::updateSliders() { requestEditorRefresh(kRefreshSliders); }
 void Quennet::updateGrainEnvelope() { requestEditorRefresh(kRefreshGrainEnvelope); }
 void Quennet::updateFrameEnvelope() { requestEditorRefresh(kRefreshFrameEnvelope); }
 
+void Quennet::requestEditorRefreshFor(int paramIdx)
+{
+  switch (paramIdx) {
+    case kGrainMode:
+    case kFrameSyncToHost: updateSliders(); break;
+    case kGrainFadeIn:
+    case kGrainSkew:
+    case kGrainFadeOut: updateGrainEnvelope(); break;
+    case kFrameFadeIn:
+    case kFrameSkew:
+    case kFrameFadeOut: updateFrameEnvelope(); break;
+    default: break;
+  }
+}
+
+namespace {
+// The modes as the parameters hold them, the dispatch's rules applied: what the editor shows, also
+// before the audio thread has taken a change over (or while no audio runs at all).
+int grainModeOf(const Quennet& plugin)
+{
+  return static_cast<int>(plugin.GetParam(kGrainMode)->GetValue());
+}
+
+bool frameSyncToHostOf(const Quennet& plugin)
+{
+  return plugin.GetParam(kFrameSyncToHost)->GetValue() >= 0.5;
+}
+} // namespace
+
 void Quennet::applySliderRule()
 {
-  const bool sync = mGrainSyncMode.load(std::memory_order_relaxed);
-  const bool freq = mGrainFreqMode.load(std::memory_order_relaxed);
-  const bool midi = mMidiMode.load(std::memory_order_relaxed);
-  const bool frameSync = mFrameSyncToHost.load(std::memory_order_relaxed);
+  const int mode = grainModeOf(*this);
+  const bool sync = mode == kGrainModeSync;
+  const bool freq = mode == kGrainModeFreq;
+  const bool midi = mode == kGrainModeMidi;
+  const bool frameSync = frameSyncToHostOf(*this);
   mEditor.grainLengthSlider->Hide(sync || freq || midi);
   mEditor.grainSyncSlider->Hide(!sync);
   mEditor.grainFrequencySlider->Hide(!freq);
@@ -193,7 +227,7 @@ void Quennet::updateLED()
 {
   if (!openEditor())
     return;
-  if (!mMidiMode.load(std::memory_order_relaxed)) {
+  if (grainModeOf(*this) != kGrainModeMidi) {
     mEditor.midiLed->Hide(true);
     return;
   }
@@ -206,6 +240,7 @@ void Quennet::OnIdle()
   // Taken whether or not an editor is open: what was asked for while none was needs no applying.
   const unsigned refresh = mEditorRefresh.exchange(0, std::memory_order_relaxed);
   const bool resetLearnSwitch = mLearn.takeSwitchResetRequest();
+  showVersionAnswer();
   IGraphics* g = openEditor();
   if (!g)
     return;
@@ -254,8 +289,31 @@ int Quennet::checkVersionAgainstWeb()
   IGraphics* g = openEditor();
   if (!g)
     return VersionCheck::kEmptyAnswer;
+  mVersionAnswerWanted = true;
+  if (mVersionCheckThread)
+    return VersionCheck::kRequested;
+  try {
+    std::shared_ptr<const VersionCheck> check = mVersionCheck ? mVersionCheck : std::make_shared<const VersionCheck>();
+    mVersionCheckThread = std::make_unique<VersionCheckThread>(std::move(check));
+  } catch (...) {
+    // No thread to be had: the same box as no connection.
+    mVersionAnswerWanted = false;
+    const auto ui = std::make_shared<GraphicsVersionCheckUI>(*g);
+    return VersionCheck::report(VersionAnswer{}, *ui);
+  }
+  return VersionCheck::kRequested;
+}
+
+void Quennet::showVersionAnswer()
+{
+  if (!mVersionCheckThread || !mVersionCheckThread->finished())
+    return;
+  // Joins the request's thread, which has ended.
+  const std::unique_ptr<const VersionCheckThread> done = std::move(mVersionCheckThread);
+  IGraphics* g = openEditor();
+  if (!std::exchange(mVersionAnswerWanted, false) || !g)
+    return;
   const auto ui = std::make_shared<GraphicsVersionCheckUI>(*g);
-  if (mVersionCheck)
-    return mVersionCheck->checkVersionAgainstWeb(*ui);
-  return VersionCheck().checkVersionAgainstWeb(*ui);
+  VersionCheck::report(done->answer(), *ui);
+  g->SetAllControlsDirty();
 }

@@ -51,7 +51,7 @@ IPlugin::IPlugin(const Config& config) : IPluginAPIBase(config), IPluginProcesso
 
 void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
 {
-  RenderThreadScope scope;
+  RenderThreadScope scope(*this);
   SetSampleRate(sampleRate);
   if (maxBlockSize > GetBlockSize())
     SetBlockSize(maxBlockSize);
@@ -61,13 +61,13 @@ void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
 void IPlugin::Activate()
 {
   // Not concurrent with a render call: the plug-in may change its engine as the audio thread does.
-  RenderThreadScope scope;
+  RenderThreadScope scope(*this);
   OnActivate();
 }
 
 void IPlugin::RenderAudio(const HostBlock& block)
 {
-  RenderThreadScope scope;
+  RenderThreadScope scope(*this);
   OnRenderStart();
 
   const int nFrames = std::max(block.nFrames, 0);

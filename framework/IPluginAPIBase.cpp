@@ -4,7 +4,10 @@
 
 namespace plug {
 
-IPluginAPIBase::IPluginAPIBase(const Config& config) : IPluginBase(config)
+IPluginAPIBase::IPluginAPIBase(const Config& config)
+  : IPluginBase(config)
+  , mEditorUpdates(std::make_unique<std::atomic<std::uint64_t>[]>(static_cast<size_t>(NParams() + 63) / 64))
+  , mEditorUpdateWords((NParams() + 63) / 64)
 {
   mTimer = RunLoop::Main().AddTimer(kTimerIntervalMs, [this] { OnTimer(); });
 }
@@ -76,13 +79,13 @@ void IPluginAPIBase::showOnEditor(const IParam& param, int paramIdx, double valu
   OnParamChangeUI(paramIdx, kDelegate);
 }
 
-void IPluginAPIBase::SendParameterValueFromAPI(int paramIdx, double value, bool normalized)
+void IPluginAPIBase::SendParameterValueFromAPI(int paramIdx, double, bool)
 {
-  const IParam* param = GetParam(paramIdx);
-  if (!param)
+  if (!GetParam(paramIdx))
     return;
-  const double plain = normalized ? param->ValueFromNormalized(value) : value;
-  mParamChangeToEditor.Push({paramIdx, plain});  // dropped when full: only the editor misses it
+  // Release: the tick that takes the mark sees the value stored before it.
+  mEditorUpdates[static_cast<size_t>(paramIdx / 64)].fetch_or(std::uint64_t{1} << (paramIdx % 64),
+                                                              std::memory_order_release);
 }
 
 void IPluginAPIBase::SetParameterFromHost(int paramIdx, double normalizedValue)
@@ -126,10 +129,15 @@ bool IPluginAPIBase::ScheduleBackgroundWork()
 void IPluginAPIBase::OnTimer()
 {
   // The timer runs on the user-interface thread by definition: apply directly, never re-queue.
-  ParamChange change{};
-  while (mParamChangeToEditor.Pop(change))
-    if (const IParam* param = GetParam(change.paramIdx))
-      showOnEditor(*param, change.paramIdx, change.value, false);
+  for (int word = 0; word < mEditorUpdateWords; ++word) {
+    std::uint64_t marks = mEditorUpdates[static_cast<size_t>(word)].exchange(0, std::memory_order_acquire);
+    for (int bit = 0; marks != 0; ++bit, marks >>= 1) {
+      const int paramIdx = word * 64 + bit;
+      if ((marks & 1) != 0)
+        if (const IParam* param = GetParam(paramIdx))
+          showOnEditor(*param, paramIdx, param->GetValue(), false);
+    }
+  }
 
   IEditorView* editor = GetEditor();
   IMidiMsg msg;

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
 #include "framework/IPluginBase.h"
 #include "framework/LockFreeQueue.h"
 #include "platform/RunLoop.h"
@@ -26,7 +30,6 @@ public:
 class IPluginAPIBase : public IPluginBase {
 public:
   static constexpr double kTimerIntervalMs = 20.0;
-  static constexpr int kParamQueueCapacity = 512;
   static constexpr int kMidiQueueCapacity = 1024;
   static constexpr int kSysExQueueCapacity = 32;
 
@@ -40,7 +43,11 @@ public:
   void BeginInformHostOfParamChangeFromUI(int paramIdx) override;
   void EndInformHostOfParamChangeFromUI(int paramIdx) override;
   void SendParameterValueFromDelegate(int paramIdx, double value, bool normalized) override;
-  // Queues an editor update of a change the host made. Any thread; never blocks.
+  // Asks for an editor update of a change made off the user-interface thread (the host's, or the
+  // plug-in's own on the audio thread). The next timer tick shows the parameter's value as it is
+  // then: changes coalesce, however many arrive and however long no editor is open, so the editor
+  // never shows an older value (store the value before asking). `value` and `normalized` are what
+  // the caller stored; they are not needed. Any thread; never blocks, never allocates.
   void SendParameterValueFromAPI(int paramIdx, double value, bool normalized);
 
   // A host change arriving through a bridge, on the host's thread: store, queue the editor
@@ -64,19 +71,14 @@ public:
   // MIDI the editor sends to the processor (user-interface thread).
   bool SendMidiMsgFromUI(const IMidiMsg& msg) { return mMidiFromEditor.Push(msg); }
 
-  // One timer tick: editor updates, MIDI and system-exclusive messages for the editor, then OnIdle.
+  // One timer tick: the editor updates asked for (each parameter's value as it is now), MIDI and
+  // system-exclusive messages for the editor, then OnIdle.
   void OnTimer();
   // Removes the timer; waits for a tick running on another thread. The most-derived destructor
   // calls it first, so that no tick reaches a half-destroyed instance.
   void StopTimer();
 
 protected:
-  struct ParamChange {
-    int paramIdx;
-    double value;  // plain
-  };
-
-  LockFreeQueue<ParamChange> mParamChangeToEditor{kParamQueueCapacity};
   LockFreeQueue<IMidiMsg> mMidiToEditor{kMidiQueueCapacity};
   LockFreeQueue<ISysEx> mSysExToEditor{kSysExQueueCapacity};
   LockFreeQueue<IMidiMsg> mMidiFromEditor{kMidiQueueCapacity};
@@ -86,6 +88,9 @@ private:
 
   std::atomic<IHostNotifications*> mHost{nullptr};
   RunLoop::TimerId mTimer = 0;
+  // Editor updates asked for since the last tick: bit i % 64 of word i / 64 for parameter i.
+  std::unique_ptr<std::atomic<std::uint64_t>[]> mEditorUpdates;
+  int mEditorUpdateWords = 0;
 };
 
 } // namespace plug

@@ -5,8 +5,6 @@
 namespace plug {
 
 namespace {
-thread_local bool tInRenderCall = false;
-
 // "2-2": inputs, a dash, outputs.
 void parseChannelIO(const char* text, int& nIn, int& nOut)
 {
@@ -54,11 +52,6 @@ bool IPluginProcessor::SendMidiMsg(const IMidiMsg& msg)
   return true;
 }
 
-bool IPluginProcessor::OnRenderThread()
-{
-  return tInRenderCall;
-}
-
 void IPluginProcessor::SetBlockSize(int blockSize)
 {
   mBlockSize = blockSize;
@@ -67,15 +60,15 @@ void IPluginProcessor::SetBlockSize(int blockSize)
       buffers[c].assign(static_cast<size_t>(blockSize), 0.0);
 }
 
-IPluginProcessor::RenderThreadScope::RenderThreadScope() : mOuter(!tInRenderCall)
+IPluginProcessor::RenderThreadScope::RenderThreadScope(IPluginProcessor& processor)
+  : mProcessor(processor), mOuter(processor.mRenderThread.load(std::memory_order_relaxed))
 {
-  tInRenderCall = true;
+  mProcessor.mRenderThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
 }
 
 IPluginProcessor::RenderThreadScope::~RenderThreadScope()
 {
-  if (mOuter)
-    tInRenderCall = false;
+  mProcessor.mRenderThread.store(mOuter, std::memory_order_relaxed);
 }
 
 } // namespace plug

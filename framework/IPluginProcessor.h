@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 #include "framework/IMidiMsg.h"
@@ -51,21 +52,29 @@ public:
   // outgoing list is full.
   bool SendMidiMsg(const IMidiMsg& msg);
 
-  // Whether the calling thread is inside a render call right now.
-  static bool OnRenderThread();
+  // Whether the calling thread is inside a render call of this plug-in right now. Any thread.
+  bool OnRenderThread() const
+  {
+    return mRenderThread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
 
 protected:
   // Grows the scratch buffers (cleared) to hold `blockSize` frames. Allocates.
   void SetBlockSize(int blockSize);
 
-  // Marks the calling thread as the audio thread for the lifetime of the scope.
+  // Marks the calling thread as the plug-in's audio thread for the lifetime of the scope. The mark
+  // is an atomic member, not thread-local storage: a module loaded with dlopen gets its thread-local
+  // variables allocated on a thread's first use, and that first use may be a host's new audio thread.
   class RenderThreadScope {
   public:
-    RenderThreadScope();
+    explicit RenderThreadScope(IPluginProcessor& processor);
     ~RenderThreadScope();
+    RenderThreadScope(const RenderThreadScope&) = delete;
+    RenderThreadScope& operator=(const RenderThreadScope&) = delete;
 
   private:
-    bool mOuter;
+    IPluginProcessor& mProcessor;
+    std::thread::id mOuter;
   };
 
   std::vector<double> mScratchIn[2];
@@ -79,6 +88,10 @@ private:
   int mNInChannels = 2;
   int mNOutChannels = 2;
   std::vector<TextString> mChannelLabels[2];  // by ERoute, then channel
+  // The thread inside a render call (or preparing one), none outside. Only that thread ever finds
+  // its own id here, so relaxed loads answer OnRenderThread() exactly.
+  std::atomic<std::thread::id> mRenderThread{};
+  static_assert(std::atomic<std::thread::id>::is_always_lock_free, "no lock on the audio thread");
 };
 
 } // namespace plug

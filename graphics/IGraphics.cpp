@@ -28,6 +28,37 @@ void report(const std::string& what, const std::string& path, const std::string&
   std::fprintf(stderr, "graphics: cannot load %s \"%s\": %s\n", what.c_str(), path.c_str(), reason.c_str());
 }
 
+// The mean colour of a bitmap's right column and bottom row (premultiplied pixels, shown over
+// black); the context's grey for a bitmap without pixels.
+IColor edgeColorOf(const IBitmap& bitmap)
+{
+  cairo_surface_t* surface = bitmap.GetFrameSurface(1);
+  if (!surface)
+    return kNoBackground;
+  cairo_surface_flush(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int w = cairo_image_surface_get_width(surface);
+  const int h = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  if (!data || w <= 0 || h <= 0)
+    return kNoBackground;
+  double sum[3] = {0.0, 0.0, 0.0};
+  int count = 0;
+  auto add = [&](int x, int y) {
+    const auto pixel = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride)[x];
+    sum[0] += (pixel >> 16) & 0xFF;
+    sum[1] += (pixel >> 8) & 0xFF;
+    sum[2] += pixel & 0xFF;
+    ++count;
+  };
+  for (int y = 0; y < h; ++y)
+    add(w - 1, y);
+  for (int x = 0; x < w - 1; ++x)
+    add(x, h - 1);
+  auto mean = [&](double total) { return static_cast<int>(std::lround(total / count)); };
+  return IColor(255, mean(sum[0]), mean(sum[1]), mean(sum[2]));
+}
+
 PixelRect toPixels(const IRECT& r, int maxW, int maxH)
 {
   const int l = std::clamp(static_cast<int>(std::floor(r.L)), 0, maxW);
@@ -144,6 +175,7 @@ void IGraphics::AttachBackground(const char* fileName)
   mBackground = LoadBitmap(fileName, 1, false);
   mHasBackground = true;
   mFullRedraw = true;
+  mSurroundColor = edgeColorOf(mBackground);
 }
 
 IControl* IGraphics::AttachControl(IControl* control, int tag, const char* group)

@@ -79,6 +79,10 @@ public:
 
   // Controls. The context takes ownership; returns the control.
   void AttachBackground(const char* fileName);
+  // The colour a view shows beyond the picture's edges, where a host's window is larger than the
+  // picture or of another proportion: the mean colour of the background picture's right and bottom
+  // edges, so that the picture seems to go on; the context's own grey without a background.
+  IColor GetSurroundColor() const { return mSurroundColor; }
   IControl* AttachControl(IControl* control, int tag = kNoTag, const char* group = "");
   void AttachCornerResizer(ICornerResizerControl* control, EUIResizerMode mode = EUIResizerMode::kScale,
                            bool layoutOnResize = false);
@@ -205,6 +209,7 @@ private:
   bool mTriedDefaultFont = false;
   IBitmap mBackground;
   bool mHasBackground = false;
+  IColor mSurroundColor{255, 60, 60, 60};
 
   std::vector<std::unique_ptr<IControl>> mControls;
   std::unique_ptr<ICornerResizerControl> mCornerResizer;

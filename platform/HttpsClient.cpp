@@ -24,7 +24,18 @@ struct Transfer {
   std::string body;  // capacity reserved up front: the callbacks never allocate
   std::size_t headerBytes = 0;
   bool tooLong = false;
+  const std::atomic<bool>* cancel = nullptr;
+  bool cancelled = false;
 };
+
+// libcurl's progress report, at least about once a second even while nothing arrives: a non-zero
+// answer aborts the transfer (CURLE_ABORTED_BY_CALLBACK).
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+  auto& transfer = *static_cast<Transfer*>(user);
+  transfer.cancelled = transfer.cancel && transfer.cancel->load(std::memory_order_relaxed);
+  return transfer.cancelled ? 1 : 0;
+}
 
 // Returning fewer bytes than offered makes libcurl abort the transfer with CURLE_WRITE_ERROR.
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user)
@@ -57,6 +68,8 @@ HttpsEnd endOf(CURLcode code, const Transfer& transfer)
 {
   if (transfer.tooLong)
     return HttpsEnd::kTooLong;
+  if (transfer.cancelled)
+    return HttpsEnd::kCancelled;
   switch (code) {
   case CURLE_OK:
     return HttpsEnd::kComplete;
@@ -93,10 +106,11 @@ HttpsClient::HttpsClient() = default;
 
 HttpsClient::HttpsClient(Settings settings) : mSettings(std::move(settings)) {}
 
-HttpsResponse HttpsClient::Get(const std::string& url) const
+HttpsResponse HttpsClient::Get(const std::string& url, const std::atomic<bool>* cancel) const
 {
   HttpsResponse response;
   Transfer transfer;
+  transfer.cancel = cancel;
   try {
     transfer.body.reserve(kMaxBodyBytes);
   } catch (const std::bad_alloc&) {
@@ -125,6 +139,11 @@ HttpsResponse HttpsClient::Get(const std::string& url) const
   ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
   ok = ok && curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK;
   ok = ok && curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
+  if (cancel) {
+    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+  }
   if (!mSettings.caFile.empty()) {
     // Exactly this bundle: not the system's certificate folder besides.
     ok = ok && curl_easy_setopt(c, CURLOPT_CAINFO, mSettings.caFile.c_str()) == CURLE_OK;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -13,6 +14,7 @@ enum class HttpsEnd {
   kTimeout,      // the connection or the whole transfer took too long
   kTooLong,      // the answer's body or headers passed their cap
   kBroken,       // the answer stopped early: reset, or closed before its announced end
+  kCancelled,    // the caller's cancel flag ended it
   kOther,        // anything else (bad address, out of memory, ...)
 };
 
@@ -33,7 +35,8 @@ struct HttpsResponse {
 // fetched. Time and memory are bounded: the connection (TCP and TLS handshake) and the whole
 // transfer have time limits, and neither the body nor the headers may pass their cap.
 //
-// Thread: any; each Get() is independent and blocks its caller until the transfer ends.
+// Thread: any; each Get() is independent and blocks its caller until the transfer ends (or is
+// cancelled).
 class HttpsClient {
 public:
   static constexpr std::size_t kMaxBodyBytes = 64 * 1024;
@@ -49,7 +52,10 @@ public:
   HttpsClient();
   explicit HttpsClient(Settings settings);
 
-  HttpsResponse Get(const std::string& url) const;
+  HttpsResponse Get(const std::string& url) const { return Get(url, nullptr); }
+  // The same, ended early (kCancelled) once `*cancel` is true (another thread sets it): within about
+  // a second, when libcurl next reports progress.
+  HttpsResponse Get(const std::string& url, const std::atomic<bool>* cancel) const;
 
   const Settings& GetSettings() const { return mSettings; }
 

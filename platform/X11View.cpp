@@ -7,6 +7,8 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "graphics/IGraphics.h"
 #include "platform/X11ErrorTrap.h"
@@ -68,18 +70,29 @@ float ScaleToFit(int width, int height, int designWidth, int designHeight, float
   return std::clamp(scale, lo, hi);
 }
 
-std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displayName)
+std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displayName, std::string* failure)
 {
+  auto fail = [failure](std::string reason) {
+    if (failure)
+      *failure = std::move(reason);
+  };
   Display* display = XOpenDisplay(displayName);
-  if (!display)
+  if (!display) {
+    const char* name = displayName ? displayName : std::getenv("DISPLAY");
+    fail(std::string("cannot open the X display \"") + (name ? name : "") + "\"");
     return nullptr;
+  }
   X11ErrorTrap::Register(display);
   std::unique_ptr<X11View> view;
   {
     X11ErrorTrap::Scope scope;
     XWindowAttributes parentAttributes{};
     // A parent that does not exist is a trapped BadWindow and a zero status.
-    if (parent != 0 && XGetWindowAttributes(display, parent, &parentAttributes) != 0) {
+    if (parent == 0 || XGetWindowAttributes(display, parent, &parentAttributes) == 0) {
+      char id[32];
+      std::snprintf(id, sizeof(id), "0x%lx", parent);
+      fail(std::string("the parent window ") + id + " does not exist");
+    } else {
       const int screen = XScreenNumberOfScreen(parentAttributes.screen);
       Visual* visual = DefaultVisual(display, screen);
       XVisualInfo wanted{};
@@ -107,7 +120,9 @@ std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displ
       }
       if (info)
         XFree(info);
-      if (usable) {
+      if (!usable) {
+        fail("the screen's visual is not a true-colour one of 8, 16, 24 or 32 bits per pixel");
+      } else {
         XSetWindowAttributes attributes{};
         attributes.background_pixel = format.Pack(kWindowBackground);
         attributes.border_pixel = 0;
@@ -120,6 +135,8 @@ std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displ
         XSync(display, False);
         if (window != 0 && X11ErrorTrap::ErrorsOn(display).count == 0)
           view.reset(new X11View(display, window, format));
+        else
+          fail("the window cannot be made in the parent window");
       }
     }
     if (!view)
@@ -166,6 +183,29 @@ void X11View::Attach(graphics::IGraphics* graphics)
   X11ErrorTrap::Scope scope;
   updateSizeHints();
   updateKeyInterest();
+  paintSurround();
+}
+
+void X11View::paintSurround()
+{
+  if (!mGraphics || mGone)
+    return;
+  // The window's own background is the surround: the server paints it wherever the window grows
+  // or is exposed beyond the picture, and clearing paints it over what an earlier, larger picture
+  // left there.
+  const graphics::IColor c = mGraphics->GetSurroundColor();
+  const auto argb = 0xFF000000u | static_cast<std::uint32_t>(c.R & 0xFF) << 16 |
+                    static_cast<std::uint32_t>(c.G & 0xFF) << 8 | static_cast<std::uint32_t>(c.B & 0xFF);
+  XSetWindowBackground(mDisplay, mWindow, mFormat.Pack(argb));
+  const int pictureWidth = mGraphics->WindowWidth();
+  const int pictureHeight = mGraphics->WindowHeight();
+  if (mWindowWidth > pictureWidth)
+    XClearArea(mDisplay, mWindow, pictureWidth, 0, static_cast<unsigned>(mWindowWidth - pictureWidth),
+               static_cast<unsigned>(mWindowHeight), False);
+  if (mWindowHeight > pictureHeight)
+    XClearArea(mDisplay, mWindow, 0, pictureHeight, static_cast<unsigned>(std::min(pictureWidth, mWindowWidth)),
+               static_cast<unsigned>(mWindowHeight - pictureHeight), False);
+  XFlush(mDisplay);
 }
 
 void X11View::Map()
@@ -187,12 +227,7 @@ bool X11View::ProcessEvents()
   }
   markGoneOnErrors();
   if (!mGone) {
-    if (mPendingWidth != 0 && nowMs() - mPendingSinceMs >= kResizeGraceMs) {
-      // The host keeps another size: it has the last word.
-      mPendingWidth = mPendingHeight = 0;
-      if (mHostSizeWaiting)
-        fitPictureToWindow();
-    }
+    settleRequest();
     updateKeyInterest();
     XFlush(mDisplay);
   }
@@ -318,15 +353,15 @@ void X11View::RequestResize(int width, int height)
     return;
   X11ErrorTrap::Scope scope;
   updateSizeHints();
+  paintSurround();
   if (width == mWindowWidth && height == mWindowHeight) {
-    mPendingWidth = mPendingHeight = 0;
+    mRequest = {};
     return;
   }
+  // The editor's own choice: the picture has its size already, whatever the host makes of it.
   XResizeWindow(mDisplay, mWindow, static_cast<unsigned>(width), static_cast<unsigned>(height));
   XFlush(mDisplay);
-  mPendingWidth = width;
-  mPendingHeight = height;
-  mPendingSinceMs = nowMs();
+  mRequest = {width, height, nowMs(), false};
   if (mSizeListener)
     mSizeListener(width, height);
 }
@@ -345,35 +380,103 @@ void X11View::SetSizeFromHost(int width, int height)
 
 void X11View::configured(int width, int height, bool fromHost)
 {
+  const bool changed = width != mWindowWidth || height != mWindowHeight;
   mWindowWidth = width;
   mWindowHeight = height;
   if (mInput)
     mInput->SetWindowSize(width, height);
-  if (mPendingWidth != 0) {
-    if (width == mPendingWidth && height == mPendingHeight) {
-      mPendingWidth = mPendingHeight = 0;
-      mHostSizeWaiting = false;
-      return;
-    }
-    // Probably a size from before the request: wait for the one asked for.
-    if (!fromHost && nowMs() - mPendingSinceMs < kResizeGraceMs) {
-      mHostSizeWaiting = true;
-      return;
-    }
-    mPendingWidth = mPendingHeight = 0;
+  paintSurround();
+  if (fromHost) {
+    // The host said which size it wants (ui:resize): that is a new choice.
+    mRequest = {};
+    fitPictureToWindow();
+    return;
   }
-  fitPictureToWindow();
+  if (mRequest.width != 0) {
+    // While the editor's own size settles, the window's sizes are the view's own resize and the
+    // host's answers to it (its toolkit giving the old room back, the size it makes room for, one
+    // from before the request): none of them changes the picture.
+    return;
+  }
+  // Otherwise a new size of the host's window (the user resized it): the picture fits into it.
+  if (changed)
+    fitPictureToWindow();
+}
+
+void X11View::settleRequest()
+{
+  if (mRequest.width == 0 || nowMs() - mRequest.sinceMs < mHostFollowMs)
+    return;
+  if (mWindowWidth == mRequest.width && mWindowHeight == mRequest.height) {
+    mRequest = {};
+    return;
+  }
+  if (mRequest.askedTopLevel) {
+    // The host keeps its own size: the picture keeps the user's, with the surround around it or
+    // cut off at the window's edges. Sizes the host sets from now on count again.
+    mRequest = {};
+    return;
+  }
+  // The host did not follow ui:resize (or gave its old room back): its window is asked to grow or
+  // shrink by what the editor did, as a user would resize it, and gets the same time to follow.
+  resizeTopLevelBy(mRequest.width - mWindowWidth, mRequest.height - mWindowHeight);
+  mRequest.askedTopLevel = true;
+  mRequest.sinceMs = nowMs();
+}
+
+::Window X11View::topLevel() const
+{
+  // The host's top-level window: the first ancestor a window manager marked as a client's window
+  // (WM_STATE), else the ancestor just below the root (no window manager).
+  const Atom wmState = XInternAtom(mDisplay, "WM_STATE", True);
+  ::Window window = mWindow;
+  for (;;) {
+    ::Window root = 0, parent = 0;
+    ::Window* children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(mDisplay, window, &root, &parent, &children, &n))
+      return 0;
+    if (children)
+      XFree(children);
+    if (parent == 0 || parent == root)
+      return window == mWindow ? 0 : window;
+    window = parent;
+    if (wmState != 0) {
+      Atom type = 0;
+      int format = 0;
+      unsigned long items = 0, after = 0;
+      unsigned char* data = nullptr;
+      const bool marked = XGetWindowProperty(mDisplay, window, wmState, 0, 0, False, AnyPropertyType, &type, &format,
+                                             &items, &after, &data) == Success &&
+                          type != 0;
+      if (data)
+        XFree(data);
+      if (marked)
+        return window;
+    }
+  }
+}
+
+void X11View::resizeTopLevelBy(int dx, int dy)
+{
+  const ::Window window = topLevel();
+  XWindowAttributes a{};
+  if (window == 0 || !XGetWindowAttributes(mDisplay, window, &a))
+    return;
+  XResizeWindow(mDisplay, window, static_cast<unsigned>(std::max(1, a.width + dx)),
+                static_cast<unsigned>(std::max(1, a.height + dy)));
+  XFlush(mDisplay);
 }
 
 void X11View::fitPictureToWindow()
 {
-  mHostSizeWaiting = false;
   if (!mGraphics || (mWindowWidth == mGraphics->WindowWidth() && mWindowHeight == mGraphics->WindowHeight()))
     return;
   const float scale = ScaleToFit(mWindowWidth, mWindowHeight, mGraphics->Width(), mGraphics->Height(),
                                  mGraphics->GetMinScale(), mGraphics->GetMaxScale());
   mGraphics->Resize(mGraphics->Width(), mGraphics->Height(), scale, false);
   updateSizeHints();
+  paintSurround();
 }
 
 void X11View::updateSizeHints()

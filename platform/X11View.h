@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "graphics/IPlatformView.h"
@@ -33,13 +34,18 @@ float ScaleToFit(int width, int height, int designWidth, int designHeight, float
 //
 // - Pictures: each area the context presents goes to the window as it is (XPutImage of that area
 //   only); an exposed area is redrawn from the context's last picture. Where the window is larger
-//   than the picture the window's background (the context's grey) shows.
-// - Size: the window takes the picture's size whenever the context changes it (and tells the host
-//   through the size listener). A size the host gives the window (it resized the window, or told
-//   the view through SetSizeFromHost) makes the context show its design at the scale that fits,
-//   within the context's scale limits. Until the window has taken a size the view asked for, sizes
-//   the host reports are not acted on (they may predate the request); a host that keeps another
-//   size for a second has the last word.
+//   than the picture (a host window of another proportion) the context's surround colour shows,
+//   never what an earlier picture left there.
+// - Size: the user's choice wins. When the context changes its picture's size (the size menu, the
+//   corner handle), the window takes that size, the size hints follow and the host hears of it
+//   through the size listener (ui:resize); the picture keeps its scale whatever the host does. For
+//   a moment (HostFollowMs) the window's sizes are the host's answers and change nothing; a host
+//   that has not made room by then (hosts that embed through a toolkit socket give their old room
+//   back) gets its top-level window grown or shrunk by the difference, as a user would resize it,
+//   and the same moment again; what it then keeps is its choice, and the surround fills what the
+//   picture does not. Later sizes of the host's window (the user resized it, or the host told the
+//   view through SetSizeFromHost) make the context show its design at the scale that fits, within
+//   the context's scale limits.
 // - Keys reach the window only while a pop-up menu or message box is open (and the pointer is over
 //   the window), so that the host keeps its keyboard shortcuts otherwise.
 // - Cursors from the X cursor font; hiding uses an empty cursor. Web pages: BrowserLauncher.
@@ -51,8 +57,10 @@ float ScaleToFit(int width, int height, int designWidth, int designHeight, float
 class X11View final : public graphics::IPlatformView {
 public:
   // Null when the display cannot be opened (nullptr: $DISPLAY), the parent window does not exist,
-  // or the screen's visual is not a true-colour one.
-  static std::unique_ptr<X11View> Create(unsigned long parent, const char* displayName = nullptr);
+  // the screen's visual is not a true-colour one or the window cannot be made; `failure`, when
+  // given, then says which in a few words.
+  static std::unique_ptr<X11View> Create(unsigned long parent, const char* displayName = nullptr,
+                                         std::string* failure = nullptr);
   ~X11View() override;
   X11View(const X11View&) = delete;
   X11View& operator=(const X11View&) = delete;
@@ -87,8 +95,12 @@ public:
   void HideMouseCursor(bool hide) override;
   bool OpenURL(const char* url) override;
 
-  // Wait for a size the view asked for before acting on sizes the host reports (milliseconds).
-  static constexpr double kResizeGraceMs = 1000.0;
+  // How long the host has to follow a size the editor chose, before its top-level window is resized
+  // (and again after that), in milliseconds of steady time. Tests shorten it.
+  static constexpr double kHostFollowMs = 500.0;
+  void SetHostFollowMs(double ms) { mHostFollowMs = ms; }
+  // The editor's latest size choice is still settling: the host's sizes change nothing yet.
+  bool SizeSettling() const { return mRequest.width != 0; }
 
 private:
   X11View(Display* display, ::Window window, const X11PixelFormat& format);
@@ -97,7 +109,13 @@ private:
   void expose(int x, int y, int width, int height);
   void configured(int width, int height, bool fromHost);
   void fitPictureToWindow();
+  // The editor's size choice after the host had its time to follow.
+  void settleRequest();
+  ::Window topLevel() const;
+  void resizeTopLevelBy(int dx, int dy);
   void updateSizeHints();
+  // Fills what the window shows beyond the picture with the context's surround colour.
+  void paintSurround();
   void updateKeyInterest();
   Cursor cursorFor(graphics::ECursor cursor);
   void applyCursor();
@@ -118,10 +136,15 @@ private:
   bool mGone = false;
   int mWindowWidth = 1;
   int mWindowHeight = 1;
-  int mPendingWidth = 0;  // a size asked for and not yet seen; 0: none
-  int mPendingHeight = 0;
-  double mPendingSinceMs = 0.0;
-  bool mHostSizeWaiting = false;  // a host size was put off while a request was pending
+  // The size the editor chose last, while the host's answer settles; width 0: none.
+  struct Request {
+    int width = 0;
+    int height = 0;
+    double sinceMs = 0.0;
+    bool askedTopLevel = false;  // the host's top-level window was resized for it
+  };
+  Request mRequest;
+  double mHostFollowMs = kHostFollowMs;
 
   std::array<Cursor, 12> mCursors{};
   Cursor mBlankCursor = 0;

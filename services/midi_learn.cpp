@@ -201,14 +201,14 @@ bool MidiLearnConfig::saveConfig()
   }
   entries[used] = '\0';
   // Replaces an existing section; creates a missing one only when there are entries.
-  WritePrivateProfileSection(kMidiSection, entries, path);
+  const bool learnWritten = WritePrivateProfileSection(kMidiSection, entries, path);
 
   const float editorScale = mEditorScale.load(std::memory_order_relaxed);
   const float scale = editorScale > 0.0f ? editorScale : mPreferredScale.load(std::memory_order_relaxed);
   char text[64];
   std::snprintf(text, sizeof(text), "%f", static_cast<double>(scale));
-  WritePrivateProfileString(kEditorSection, "Scale", text, path);
-  return true;
+  const bool scaleWritten = WritePrivateProfileString(kEditorSection, "Scale", text, path);
+  return learnWritten && scaleWritten;
 }
 
 void MidiLearnConfig::arm(bool unlearn, bool on)

@@ -36,7 +36,8 @@ public:
   static std::string configHome();
 
   bool loadConfig();
-  // Writes the map and the scale. Nothing is reported on failure.
+  // Writes the map and the scale; false when the file could not be written (the settings stay in
+  // memory and the next save tries again). True without a configuration file: nothing to write.
   bool saveConfig();
 
   // Lets a completed learn hand its file write elsewhere (off the audio thread): `defer(context)`

@@ -53,17 +53,22 @@ VersionCheck::VersionCheck(std::string serviceAddress, plug::HttpsClient::Settin
 {
 }
 
-int VersionCheck::checkVersionAgainstWeb(VersionCheckUI& ui) const
+VersionAnswer VersionCheck::fetch(const std::atomic<bool>* cancel) const
 {
-  const plug::HttpsResponse response = mClient.Get(serviceUrl());
-  const std::string& body = response.body;
+  plug::HttpsResponse response = mClient.Get(serviceUrl(), cancel);
+  return {std::move(response.body), response.complete()};
+}
+
+int VersionCheck::report(const VersionAnswer& answer, VersionCheckUI& ui)
+{
+  const std::string& body = answer.body;
 
   // Also what no connection at all gives.
   if (body.empty()) {
     showReadError(ui);
     return kEmptyAnswer;
   }
-  const int status = response.complete() ? kAnswered : kReadError;
+  const int status = answer.complete ? kAnswered : kReadError;
 
   // A web server's error page rather than the service's answer.
   if (body.find('<') != std::string::npos) {
@@ -80,8 +85,8 @@ int VersionCheck::checkVersionAgainstWeb(VersionCheckUI& ui) const
                                 " to get the new version?";
     const std::string caption = std::string("New Version of ") + kProductName + " Detected";
     // Only a "Yes" opens the page: a box that went away unanswered opens nothing.
-    ui.showMessageBox(message, caption, VersionCheckUI::BoxType::kYesNo, [&ui](VersionCheckUI::Answer answer) {
-      if (answer == VersionCheckUI::Answer::kYes)
+    ui.showMessageBox(message, caption, VersionCheckUI::BoxType::kYesNo, [&ui](VersionCheckUI::Answer choice) {
+      if (choice == VersionCheckUI::Answer::kYes)
         ui.openUrl(kDownloadPage);
     });
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -28,9 +29,17 @@ public:
   virtual void openUrl(const std::string& url) = 0;
 };
 
+// What the version service answered: the body as far as it arrived, and whether it arrived whole.
+struct VersionAnswer {
+  std::string body;
+  bool complete = false;
+};
+
 // Asks the maker's version service for the newest release, compares it with this build's own
 // and tells the user through message boxes; offers the download page when a newer one exists.
-// Keeps no state between checks.
+// Keeps no state between checks. The request (fetch) and the boxes (report) can run on different
+// threads: the editor fetches on a thread of its own (BackgroundVersionCheck) so that the host's
+// user-interface thread never waits for the network.
 class VersionCheck {
 public:
   static constexpr int kOwnVersion = 1102;
@@ -47,6 +56,8 @@ public:
   static constexpr int kEmptyAnswer = -1;   // also: no connection at all
   static constexpr int kInvalidAnswer = -3; // the answer holds a '<' (an HTML page)
   static constexpr int kReadError = -5;     // the transfer ended with a read error
+  // The editor's check: the request runs on a thread of its own, the boxes follow (VersionCheckThread).
+  static constexpr int kRequested = 1;
 
   // The maker's service, the system's trust store and the client's standard time limits.
   VersionCheck();
@@ -54,10 +65,15 @@ public:
   // settings: for tests against a local server.
   VersionCheck(std::string serviceAddress, plug::HttpsClient::Settings settings);
 
-  // One full request, then the boxes. Blocks the calling thread for the transfer (bounded by the
-  // client's time limits) but not for the boxes: their answers arrive through completions. The
-  // result does not depend on the user's answer.
-  int checkVersionAgainstWeb(VersionCheckUI& ui) const;
+  // The request alone: blocks the calling thread for the transfer, bounded by the client's time
+  // limits, or until `*cancel` becomes true (the answer is then incomplete). Any thread.
+  VersionAnswer fetch(const std::atomic<bool>* cancel = nullptr) const;
+  // The boxes for an answer, without waiting for them: their answers arrive through completions.
+  // Returns the status; it does not depend on the user's answer. The thread of `ui`.
+  static int report(const VersionAnswer& answer, VersionCheckUI& ui);
+
+  // One full request, then the boxes, on the calling thread.
+  int checkVersionAgainstWeb(VersionCheckUI& ui) const { return report(fetch(), ui); }
 
   std::string serviceUrl() const { return mServiceAddress + kServicePath; }
 

@@ -135,13 +135,14 @@ std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
   return ports;
 }
 
-// A display text as a host's menu entry. Some hosts (Ardour) merge menu entries that differ only
-// by trailing punctuation, so "1/4." (dotted) would vanish behind "1/4": the dot is spelt out.
-// The plug-in's own display texts keep the dot.
+// A display text as a host's menu entry. Ardour keys menu entries by a natural-number comparison
+// that takes a label ending in a single digit and the same label with any suffix as one entry, so
+// "1/4." and "1/4 dotted" would both vanish behind "1/4": a dotted value's label starts with the
+// word that tells it apart, "dotted 1/4". The plug-in's own display texts keep the dot.
 std::string scalePointLabel(const std::string& text)
 {
   if (text.size() > 1 && text.back() == '.')
-    return text.substr(0, text.size() - 1) + " dotted";
+    return "dotted " + text.substr(0, text.size() - 1);
   return text;
 }
 

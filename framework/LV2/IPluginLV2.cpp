@@ -58,20 +58,6 @@ bool acceptedRate(double rate)
   return rate >= IPluginLV2::kMinSampleRate && rate <= IPluginLV2::kMaxSampleRate;
 }
 
-// Marks the thread inside a bridge's Run: LV2 lets a plug-in schedule work only from there.
-thread_local const IPluginLV2* tRunningBridge = nullptr;
-
-class RunScope {
-public:
-  explicit RunScope(const IPluginLV2* bridge) : mOuter(tRunningBridge) { tRunningBridge = bridge; }
-  ~RunScope() { tRunningBridge = mOuter; }
-  RunScope(const RunScope&) = delete;
-  RunScope& operator=(const RunScope&) = delete;
-
-private:
-  const IPluginLV2* mOuter;
-};
-
 // Every instance alive, for FromHandle.
 std::mutex& instancesMutex()
 {
@@ -112,16 +98,14 @@ IPluginLV2* IPluginLV2::Create(double sampleRate, const LV2_Feature* const* feat
   double rate = sampleRate;
   int maxBlock = 0;
   const auto* options = static_cast<const LV2_Options_Option*>(featureData(features, LV2_OPTIONS__options));
+  // Options of the wrong type or range are ignored here; set_options refuses them.
   for (const LV2_Options_Option* o = options; o && o->key; ++o) {
+    int frames = 0;
     double value = 0.0;
-    if (o->context != LV2_OPTIONS_INSTANCE || !bridge->optionNumber(*o, value))
-      continue;
-    if (o->key == bridge->mURIDs.maxBlockLength || o->key == bridge->mURIDs.nominalBlockLength) {
-      if (value >= 1.0 && value <= 1048576.0)
-        maxBlock = std::max(maxBlock, static_cast<int>(value));
-    } else if (o->key == bridge->mURIDs.sampleRate && acceptedRate(value)) {
+    if (bridge->blockLengthOption(*o, frames))
+      maxBlock = std::max(maxBlock, frames);
+    else if (bridge->sampleRateOption(*o, value))
       rate = value;
-    }
   }
   bridge->mSampleRate = rate;
   bridge->mPlug->PrepareToPlay(rate, maxBlock > 0 ? maxBlock : kDefaultMaxBlockSize);
@@ -175,13 +159,23 @@ IPluginLV2::IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, d
 
 IPluginLV2::~IPluginLV2()
 {
+  // A host may end the instance before its UI, and on another thread than the UI's: the editor then
+  // closes here, while no UI call runs, and before the plug-in it shows goes.
+  std::lock_guard editorLock(EditorMutex());
   {
     std::lock_guard lock(instancesMutex());
     std::erase(instances(), this);
   }
-  if (EditorPorts* editor = editorOnThisThread())
+  if (EditorPorts* editor = mEditor.exchange(nullptr, std::memory_order_acq_rel))
     editor->InstanceDestroyed();
   mPlug->SetHostNotifications(nullptr);
+  mPlug.reset();
+}
+
+std::recursive_mutex& IPluginLV2::EditorMutex()
+{
+  static std::recursive_mutex mutex;
+  return mutex;
 }
 
 IPluginLV2* IPluginLV2::FromHandle(const void* handle)
@@ -265,7 +259,10 @@ void IPluginLV2::Activate()
 
 void IPluginLV2::Run(std::uint32_t nFrames)
 {
-  const RunScope running(this);
+  // LV2 lets a plug-in schedule work only from inside run(). An atomic member marks the thread, not
+  // thread-local storage: this module is loaded with dlopen, where a thread's first use of a
+  // thread-local variable allocates it, and that thread may be the host's new audio thread.
+  mRunThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
   applyControlPorts();
   mMidi.clear();
   readEvents(mEventsIn, nFrames, true);
@@ -287,6 +284,8 @@ void IPluginLV2::Run(std::uint32_t nFrames)
   ageEditorWrites(nFrames);
   if (mHasPosition)
     mPosition += static_cast<double>(nFrames) * mSpeed;
+  mRunThread.store(std::thread::id(), std::memory_order_relaxed);
+  mRunCount.fetch_add(1, std::memory_order_release);
 }
 
 void IPluginLV2::renderPiece(std::uint32_t start, std::uint32_t nFrames, bool last)
@@ -338,19 +337,27 @@ void IPluginLV2::applyControlPorts()
     const float value = *control.data;
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     const bool firstSight = !control.seen;
-    const bool moved = bits != std::bit_cast<std::uint32_t>(control.lastSeen);
+    // A wait for the editor's write that ended with another value on the port leaves that value to
+    // be taken now, as a move.
+    const bool moved = bits != std::bit_cast<std::uint32_t>(control.lastSeen) || control.takePortValue;
+    control.takePortValue = false;
     control.lastSeen = value;
     control.seen = true;
     control.lastSeenShared.store(std::uint64_t{1} << 32 | bits, std::memory_order_release);
     // The editor's writes are on their way: the port shows them (or, during the user's gesture, a
     // host value the gesture overrides). The latest one showing ends the wait.
-    const bool editorWriting = control.editorWritesNoticed != control.editorWritesSettled;
-    if (editorWriting && bits == control.editorWrite.load(std::memory_order_relaxed))
+    IParam& param = *mPlug->GetParam(control.paramIdx);
+    bool editorWriting = control.editorWritesNoticed != control.editorWritesSettled;
+    if (editorWriting && bits == control.editorWrite.load(std::memory_order_relaxed)) {
       control.editorWritesSettled = control.editorWritesNoticed;
+      // The write has arrived: no change, unless the parameter has moved on since it was written (a
+      // host change on another path, such as the framework's host call on a thread of the host's).
+      // Then the host's control, which shows the write, is what counts.
+      editorWriting = std::bit_cast<std::uint32_t>(static_cast<float>(param.GetValue())) == bits;
+    }
     if (adopt || (!firstSight && !moved) || std::isnan(value) || editorWriting)
       continue;
     const double plain = PlainFromPortValue(value);
-    IParam& param = *mPlug->GetParam(control.paramIdx);
     // At first sight the port only tells the host's starting value: an equal value is no change,
     // and dispatching it anyway would restart notes and frames for nothing.
     if (firstSight && param.ConstrainValue(plain) == param.GetValue())
@@ -378,9 +385,14 @@ void IPluginLV2::ageEditorWrites(std::uint32_t nFrames)
     if (control.editorWritesNoticed == control.editorWritesSettled)
       continue;
     control.framesSinceEditorWrite += nFrames;
-    // Writes the host never showed on the port are not waited for any longer.
-    if (static_cast<double>(control.framesSinceEditorWrite) > limit)
+    // Writes the host never showed on the port are not waited for any longer. The port then holds
+    // the host's own value (its automation overrode the gesture, or it did not take the write): the
+    // host's control is what the host shows, plays and saves, so the parameter follows it rather
+    // than staying apart from it.
+    if (static_cast<double>(control.framesSinceEditorWrite) > limit) {
       control.editorWritesSettled = control.editorWritesNoticed;
+      control.takePortValue = control.seen;
+    }
   }
 }
 
@@ -482,6 +494,36 @@ bool IPluginLV2::optionNumber(const LV2_Options_Option& option, double& value) c
   return atomNumber(*reinterpret_cast<const LV2_Atom*>(buffer), value);
 }
 
+bool IPluginLV2::isBlockLengthKey(LV2_URID key) const
+{
+  return key == mURIDs.maxBlockLength || key == mURIDs.nominalBlockLength;
+}
+
+bool IPluginLV2::blockLengthOption(const LV2_Options_Option& option, int& frames) const
+{
+  // A block length counts whole frames: an atom:Int as the buffer-size extension says (an atom:Long
+  // is taken too); a fraction, a float or a length outside 1 ... kMaxBlockLength is no block length.
+  double value = 0.0;
+  if (option.context != LV2_OPTIONS_INSTANCE || !isBlockLengthKey(option.key) ||
+      (option.type != mURIDs.atomInt && option.type != mURIDs.atomLong) || !optionNumber(option, value) ||
+      value < 1.0 || value > kMaxBlockLength)
+    return false;
+  frames = static_cast<int>(value);
+  return true;
+}
+
+bool IPluginLV2::sampleRateOption(const LV2_Options_Option& option, double& rate) const
+{
+  // Hertz as an atom:Float (an atom:Double is taken too), within the rates the plug-in runs at.
+  double value = 0.0;
+  if (option.context != LV2_OPTIONS_INSTANCE || option.key != mURIDs.sampleRate ||
+      (option.type != mURIDs.atomFloat && option.type != mURIDs.atomDouble) || !optionNumber(option, value) ||
+      !acceptedRate(value))
+    return false;
+  rate = value;
+  return true;
+}
+
 // Events output.
 
 void IPluginLV2::beginEventsOut()
@@ -578,7 +620,7 @@ void IPluginLV2::writeToEditorPort(EditorPorts& editor, int paramIdx)
 
 bool IPluginLV2::ScheduleBackgroundWork()
 {
-  if (!mWorkSchedule || tRunningBridge != this)
+  if (!mWorkSchedule || mRunThread.load(std::memory_order_relaxed) != std::this_thread::get_id())
     return false;
   // The request carries nothing: the plug-in knows what its background work is.
   const std::uint32_t request = 0;
@@ -642,28 +684,24 @@ std::uint32_t IPluginLV2::SetOptions(const LV2_Options_Option* options)
 {
   std::uint32_t status = LV2_OPTIONS_SUCCESS;
   for (const LV2_Options_Option* o = options; o && o->key; ++o) {
-    const bool block = o->key == mURIDs.maxBlockLength || o->key == mURIDs.nominalBlockLength;
-    if (!block && o->key != mURIDs.sampleRate) {
-      status |= LV2_OPTIONS_ERR_BAD_KEY;
-      continue;
-    }
-    double value = 0.0;
-    if (o->context != LV2_OPTIONS_INSTANCE || !optionNumber(*o, value) || !(value > 0.0)) {
-      status |= LV2_OPTIONS_ERR_BAD_VALUE;
-      continue;
-    }
-    if (block) {
-      if (value > 1048576.0) {
-        status |= LV2_OPTIONS_ERR_BAD_VALUE;
+    int frames = 0;
+    double rate = 0.0;
+    if (isBlockLengthKey(o->key)) {
+      if (!blockLengthOption(*o, frames)) {
+        status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the buffers stay as they are
         continue;
       }
       // Grows the scratch buffers now, off the audio thread.
-      mPlug->PrepareToPlay(mSampleRate, static_cast<int>(value));
-    } else if (!acceptedRate(value)) {
-      status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the plug-in keeps its rate
-    } else {
-      mSampleRate = value;
+      mPlug->PrepareToPlay(mSampleRate, frames);
+    } else if (o->key == mURIDs.sampleRate) {
+      if (!sampleRateOption(*o, rate)) {
+        status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the plug-in keeps its rate
+        continue;
+      }
+      mSampleRate = rate;
       mPlug->PrepareToPlay(mSampleRate, 0);
+    } else {
+      status |= LV2_OPTIONS_ERR_BAD_KEY;
     }
   }
   return status;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -43,7 +44,9 @@ namespace plug::lv2 {
 // writes, so the host's controls, automation and session follow. Until the editor's latest write
 // shows on the port (or half a second of audio has passed), the port's moves are no changes: they
 // are the editor's writes arriving, in whatever batches the host delivers them, and the plug-in
-// already has the values (a float port would only round them).
+// already has the values (a float port would only round them). A wait that ends without the latest
+// write on the port (the host's automation overrode the gesture, or the host did not take the write)
+// takes the port's value: the host's control and the parameter end up agreeing.
 //
 // Threads (LV2 threading classes): Create, Destroy, Activate, Restore and SetOptions are
 // "instantiation" calls, never concurrent with Run; Run is the audio thread; Save may run on any
@@ -59,7 +62,8 @@ public:
     virtual void WriteControlPort(std::uint32_t port, float value) = 0;
     virtual void TouchControlPort(std::uint32_t port, bool grabbed) = 0;
     // The instance is being destroyed while the editor is still attached (a host that breaks the
-    // rule that the UI goes first): the editor must close now.
+    // rule that the UI goes first): the editor must close now. Called on the thread that ends the
+    // instance, which may be another than the editor's, with EditorMutex() held.
     virtual void InstanceDestroyed() = 0;
   };
 
@@ -71,6 +75,8 @@ public:
   // Without maxBlockLength or nominalBlockLength the scratch buffers are made for this many
   // frames; a longer host block is rendered in pieces of this length.
   static constexpr int kDefaultMaxBlockSize = 4096;
+  // The longest block length option taken, in frames.
+  static constexpr int kMaxBlockLength = 1048576;
   // MIDI events of one block handed to the plug-in; later events of the block are dropped.
   static constexpr int kMaxMidiPerBlock = 1024;
   // Sample rates the plug-in runs at, in Hz. Far below, its 16 Hz high-pass lies at or above the
@@ -97,7 +103,10 @@ public:
   LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
   LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
-  // options:interface; instantiation thread.
+  // options:interface; instantiation thread. SetOptions takes the block lengths (atom:Int, or
+  // atom:Long, 1 ... kMaxBlockLength frames) and the sample rate (atom:Float or atom:Double, within
+  // kMinSampleRate ... kMaxSampleRate); an option of another type, range or context is refused with
+  // LV2_OPTIONS_ERR_BAD_VALUE and changes nothing, an unknown key gives LV2_OPTIONS_ERR_BAD_KEY.
   std::uint32_t GetOptions(LV2_Options_Option* options) const;
   std::uint32_t SetOptions(const LV2_Options_Option* options);
 
@@ -111,6 +120,13 @@ public:
   // null: an LV2 UI checks what the host passes as its instance before using it.
   static IPluginLV2* FromHandle(const void* handle);
 
+  // The editor side of every instance, one thread at a time: each call into an LV2 UI of this module
+  // holds this lock, and so does the end of an instance, so that a host ending an instance on one
+  // thread while its UI works on another (or ending it before the UI) never leaves the UI with half
+  // an instance. Recursive, for a host that calls the UI back from inside one of its callbacks.
+  // Never taken on the audio thread.
+  static std::recursive_mutex& EditorMutex();
+
   // User-interface thread: the open editor's port writes. Detaching takes only that editor off.
   void AttachEditorPorts(EditorPorts* editor);
   void DetachEditorPorts(EditorPorts* editor);
@@ -122,6 +138,9 @@ public:
   // (applied, or recognised as the editor's own); false before the first run that read the port.
   // Any thread.
   bool LastSeenPortValue(std::uint32_t port, float& value) const;
+  // Runs completed so far. Once it has grown by two since a moment, a whole run has read the ports
+  // after that moment. Any thread.
+  std::uint64_t RunCount() const { return mRunCount.load(std::memory_order_acquire); }
 
   // The plug-in's own changes (learned controllers, editor gestures, preset switches): the host
   // hears of them as a state:StateChanged event at the end of the next run. Any thread.
@@ -176,6 +195,8 @@ private:
     std::uint32_t editorWritesSettled = 0;
     std::uint32_t editorWritesNoticed = 0;
     std::int64_t framesSinceEditorWrite = 0;
+    // The editor's latest write never showed on the port: the next run takes the port's value.
+    bool takePortValue = false;
   };
 
   IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate);
@@ -193,6 +214,10 @@ private:
   void renderPiece(std::uint32_t start, std::uint32_t nFrames, bool last);
   bool atomNumber(const LV2_Atom& atom, double& value) const;
   bool optionNumber(const LV2_Options_Option& option, double& value) const;
+  bool isBlockLengthKey(LV2_URID key) const;
+  // A block length or sample rate option of the right context, type and range; false otherwise.
+  bool blockLengthOption(const LV2_Options_Option& option, int& frames) const;
+  bool sampleRateOption(const LV2_Options_Option& option, double& rate) const;
   void beginEventsOut();
   void endEventsOut();
   bool reserveEventsOut(std::uint32_t bodySize);
@@ -211,6 +236,10 @@ private:
   std::uint32_t mTimeInPort = 0;  // after the control ports
 
   const LV2_Worker_Schedule* mWorkSchedule = nullptr;  // null: the host offers no worker
+
+  // The thread inside Run, none outside: only that thread finds its own id here.
+  std::atomic<std::thread::id> mRunThread{};
+  std::atomic<std::uint64_t> mRunCount{0};
 
   std::atomic<EditorPorts*> mEditor{nullptr};
   std::atomic<std::thread::id> mEditorThread{};

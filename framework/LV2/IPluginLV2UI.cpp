@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/urid/urid.h>
@@ -35,21 +37,38 @@ const void* featureData(const LV2_Feature* const* features, const char* uri)
   return featureData(features, uri, present);
 }
 
+// A host shows nothing when a UI does not open: the reason goes to stderr, in one line.
+IPluginLV2UI* refuse(const std::string& reason)
+{
+  std::fprintf(stderr, "quennet: the editor cannot open: %s\n", reason.c_str());
+  return nullptr;
+}
+
 } // namespace
 
 IPluginLV2UI* IPluginLV2UI::Create(const char* pluginURI, const char*, LV2UI_Write_Function write,
                                    LV2UI_Controller controller, LV2UI_Widget* widget,
                                    const LV2_Feature* const* features)
 {
-  if (!pluginURI || std::strcmp(pluginURI, kPluginURI) != 0 || !widget)
-    return nullptr;
+  if (!pluginURI || std::strcmp(pluginURI, kPluginURI) != 0)
+    return refuse(std::string("it is for another plug-in: ") + (pluginURI ? pluginURI : "(none)"));
+  if (!widget)
+    return refuse("the host gives no place for the widget");
   bool hasParent = false;
   const void* parent = featureData(features, LV2_UI__parent, hasParent);
-  const auto* map = static_cast<const LV2_URID_Map*>(featureData(features, LV2_URID__map));
-  IPluginLV2* instance = IPluginLV2::FromHandle(featureData(features, LV2_INSTANCE_ACCESS_URI));
   // The parent is an X window id; 0 is none.
-  if (!hasParent || !parent || !map || !instance)
-    return nullptr;
+  if (!hasParent || !parent)
+    return refuse("the host gives no parent window (ui:parent)");
+  const auto* map = static_cast<const LV2_URID_Map*>(featureData(features, LV2_URID__map));
+  if (!map)
+    return refuse("the host gives no urid:map");
+  bool hasInstanceAccess = false;
+  const void* handle = featureData(features, LV2_INSTANCE_ACCESS_URI, hasInstanceAccess);
+  if (!hasInstanceAccess)
+    return refuse("the host gives no instance-access");
+  IPluginLV2* instance = IPluginLV2::FromHandle(handle);
+  if (!instance)
+    return refuse("the instance the host names (instance-access) is none of this module's");
   const auto* hostResize = static_cast<const LV2UI_Resize*>(featureData(features, LV2_UI__resize));
   if (hostResize && !hostResize->ui_resize)
     hostResize = nullptr;
@@ -57,9 +76,10 @@ IPluginLV2UI* IPluginLV2UI::Create(const char* pluginURI, const char*, LV2UI_Wri
   if (touch && !touch->touch)
     touch = nullptr;
 
-  std::unique_ptr<X11View> view = X11View::Create(reinterpret_cast<std::uintptr_t>(parent));
+  std::string failure;
+  std::unique_ptr<X11View> view = X11View::Create(reinterpret_cast<std::uintptr_t>(parent), nullptr, &failure);
   if (!view)
-    return nullptr;
+    return refuse(failure);
   std::unique_ptr<IPluginLV2UI> ui(new IPluginLV2UI(*instance, write, controller, hostResize, touch));
   ui->mView = std::move(view);
   ui->mView->SetSizeListener([ui = ui.get()](int width, int height) {
@@ -70,7 +90,7 @@ IPluginLV2UI* IPluginLV2UI::Create(const char* pluginURI, const char*, LV2UI_Wri
   // The plug-in's editor factory finds the artwork beside the module, in this bundle.
   ui->mWindow = graphics::EditorWindow::Open(*instance->GetPlug(), *ui->mView);
   if (!ui->mWindow)
-    return nullptr;
+    return refuse("the plug-in has no editor");
   graphics::IGraphics& g = ui->mWindow->Graphics();
   ui->mView->Attach(&g);
   ui->mView->Map();
@@ -123,6 +143,7 @@ int IPluginLV2UI::Idle()
     closeEditor();  // the window went with the host's
     return 1;
   }
+  endPreviews();
   // Every instance's 20 ms timer and every open editor's frames live on this loop.
   RunLoop::Main().Pump();
   return mView->WindowGone() ? 1 : 0;
@@ -156,6 +177,25 @@ void IPluginLV2UI::PortEvent(std::uint32_t port, std::uint32_t bufferSize, std::
   IPlugin& plug = *mInstance->GetPlug();
   const double plain = plug.GetParam(paramIdx)->ConstrainValue(PlainFromPortValue(value));
   plug.SendParameterValueFromDelegate(paramIdx, plain, false);
+  mRecent[port].previewing = true;
+  mRecent[port].previewRun = mInstance->RunCount();
+}
+
+void IPluginLV2UI::endPreviews()
+{
+  if (!mInstance || !mWindow)
+    return;
+  const std::uint64_t runs = mInstance->RunCount();
+  IPlugin& plug = *mInstance->GetPlug();
+  for (std::uint32_t port = 0; port < mRecent.size(); ++port) {
+    Recent& recent = mRecent[port];
+    if (!recent.previewing || runs < recent.previewRun + 2 || recent.grabbed)
+      continue;
+    recent.previewing = false;
+    const int paramIdx = mInstance->ParamOfControlPort(port);
+    if (paramIdx >= 0)
+      plug.SendParameterValueFromDelegate(paramIdx, plug.GetParam(paramIdx)->GetValue(), false);
+  }
 }
 
 bool IPluginLV2UI::isRecentWrite(std::uint32_t port, std::uint32_t bits) const
@@ -203,6 +243,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginURI, const c
                          const LV2_Feature* const* features)
 {
   try {
+    const std::lock_guard lock(IPluginLV2::EditorMutex());
     return IPluginLV2UI::Create(pluginURI, bundlePath, write, controller, widget, features);
   } catch (...) {
     return nullptr;  // nothing may escape into the host
@@ -212,6 +253,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginURI, const c
 void cleanup(LV2UI_Handle handle)
 {
   try {
+    const std::lock_guard lock(IPluginLV2::EditorMutex());
     delete ui(handle);
   } catch (...) {
   }
@@ -221,6 +263,7 @@ void portEvent(LV2UI_Handle handle, std::uint32_t port, std::uint32_t bufferSize
                const void* buffer)
 {
   try {
+    const std::lock_guard lock(IPluginLV2::EditorMutex());
     ui(handle)->PortEvent(port, bufferSize, format, buffer);
   } catch (...) {
   }
@@ -229,6 +272,7 @@ void portEvent(LV2UI_Handle handle, std::uint32_t port, std::uint32_t bufferSize
 int idle(LV2UI_Handle handle)
 {
   try {
+    const std::lock_guard lock(IPluginLV2::EditorMutex());
     return ui(handle)->Idle();
   } catch (...) {
     return 1;
@@ -238,6 +282,7 @@ int idle(LV2UI_Handle handle)
 int resize(LV2UI_Feature_Handle handle, int width, int height)
 {
   try {
+    const std::lock_guard lock(IPluginLV2::EditorMutex());
     return ui(handle)->Resize(width, height);
   } catch (...) {
     return 1;

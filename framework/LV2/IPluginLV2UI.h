@@ -40,14 +40,20 @@ namespace plug::lv2 {
 //   change path: no action, nothing written back), unless it is the editor's own write coming back
 //   or a value the plug-in has already taken into account (the plug-in's own value, which may have
 //   changed since, a learned controller's for instance, stays on show), or the user is in the middle
-//   of a gesture on that control.
+//   of a gesture on that control. What it shows is a preview: once a whole run of the instance has
+//   read the ports after it, the controls show the parameter's value again, so that an event the
+//   host delivers late (after the plug-in has moved on) does not stay on show.
 //
-// Every call comes from the host's user-interface thread.
+// Every call comes from the host's user-interface thread and holds IPluginLV2::EditorMutex(). A
+// host may end the UI and its instance in either order, each on any thread: an instance that ends
+// first closes the editor (InstanceDestroyed), and the UI then only waits for its own end.
 class IPluginLV2UI final : private IPluginLV2::EditorPorts {
 public:
-  // Null when the host lacks ui:parent, urid:map or instance-access, the instance is not one of
-  // this module's, the UI is for another plug-in, no window can be made or the plug-in has no
-  // editor. The bundle path is not needed: the editor finds its artwork beside the module.
+  // Null, with the reason in one line on stderr, when the UI is for another plug-in, the host lacks
+  // a widget pointer, ui:parent, urid:map or instance-access, the instance is none of this module's,
+  // no window can be made in the parent (no display, no such parent, no usable visual) or the
+  // plug-in has no editor. The bundle path is not needed: the editor finds its artwork beside the
+  // module.
   static IPluginLV2UI* Create(const char* pluginURI, const char* bundlePath, LV2UI_Write_Function write,
                               LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features);
   ~IPluginLV2UI() override;
@@ -78,6 +84,8 @@ private:
 
   void closeEditor();
   bool isRecentWrite(std::uint32_t port, std::uint32_t bits) const;
+  // Controls that show a port event's value until the instance has read the ports after it.
+  void endPreviews();
 
   IPluginLV2* mInstance;  // null once it has gone
   LV2UI_Write_Function mWrite;
@@ -91,6 +99,8 @@ private:
     std::array<std::uint32_t, kRecentWrites> bits{};
     std::size_t count = 0;
     bool grabbed = false;  // a gesture on the port is in progress: the user's value wins
+    bool previewing = false;  // the controls show a port event's value
+    std::uint64_t previewRun = 0;  // the instance's run count when it arrived
   };
   std::vector<Recent> mRecent;  // by port index
 };

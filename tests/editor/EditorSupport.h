@@ -59,7 +59,11 @@ struct PluginInHome {
     plugin = std::make_unique<Quennet>(plug::InstanceInfo{});
     plugin->SetHostNotifications(&host);
   }
-  ~PluginInHome() { plugin->SetHostNotifications(nullptr); }
+  ~PluginInHome()
+  {
+    if (plugin)
+      plugin->SetHostNotifications(nullptr);
+  }
 
   // A host's change of a plain value, applied by a render call as the audio thread does.
   void set(int paramIdx, double plainValue)

@@ -420,6 +420,7 @@ TEST(Controls, PresetMenuSwitchesAndResetsPresets)
   EXPECT_EQ(s.plugin->GetCurrentPresetIdx(), 3);
   EXPECT_EQ(s.value(kGrainMode), kGrainModeMidi);
   EXPECT_EQ(s.value(kGrainFadeIn), 0.2);
+  EXPECT_EQ(s.host.presetChanges, 1) << "the host's controls follow the preset";
 
   s.set(kGrainFadeIn, 0.9);  // an edit of the preset
   s.ui->click(300, 74);
@@ -428,6 +429,7 @@ TEST(Controls, PresetMenuSwitchesAndResetsPresets)
   EXPECT_EQ(s.plugin->GetCurrentPresetIdx(), 3);
   EXPECT_EQ(s.value(kGrainFadeIn), 0.2) << "the factory values again";
   EXPECT_NEAR(s.find<ITWKnobControl>(kGrainFadeIn)->GetValue(), 0.2, 1e-12) << "and the knob shows them";
+  EXPECT_EQ(s.host.presetChanges, 2) << "and so do the host's controls after a reset";
 }
 
 TEST(Controls, DismissedMenusChangeNothingButRedraw)

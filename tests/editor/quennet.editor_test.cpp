@@ -34,6 +34,41 @@ std::set<int> visibleSliders(const EditorScreen& s)
   return visible;
 }
 
+// Every control bound to a parameter shows that parameter's value, the menus their entries, and the
+// sliders and the LED follow the modes the parameters hold (the LED from the first tick on: a new
+// editor starts with it hidden). Empty when all agree; else what differs.
+std::string disagreements(const EditorScreen& s, bool ledShown = true)
+{
+  std::string found;
+  for (int i = 0; i < s.g().NControls(); ++i) {
+    const IControl* control = s.g().GetControl(i);
+    const int paramIdx = control->GetParamIdx();
+    if (paramIdx < 0)
+      continue;
+    const double shown = control->GetValue();
+    const double value = std::clamp(s.plugin->GetParam(paramIdx)->GetNormalized(), 0.0, 1.0);
+    if (std::fabs(shown - value) > 1e-9)
+      found += "control of parameter " + std::to_string(paramIdx) + " shows " + std::to_string(shown) + ", not " +
+               std::to_string(value) + "\n";
+  }
+  const int mode = static_cast<int>(s.value(kGrainMode));
+  const bool frameSync = s.value(kFrameSyncToHost) >= 0.5;
+  std::set<int> expected = {frameSync ? kFrameSync : kFrameLength};
+  if (mode == kGrainModeMsec)
+    expected.insert(kGrainLength);
+  if (mode == kGrainModeSync)
+    expected.insert(kGrainSync);
+  if (mode == kGrainModeFreq)
+    expected.insert(kGrainFrequency);
+  if (visibleSliders(s) != expected)
+    found += "the sliders shown do not follow mode " + std::to_string(mode) + "\n";
+  if (ledShown && s.refs().midiLed->IsHidden() != (mode != kGrainModeMidi))
+    found += "the LED does not follow mode " + std::to_string(mode) + "\n";
+  if (const ITWMenuControl* menu = s.find<ITWMenuControl>(kGrainMode); menu->CurrentEntry() != mode)
+    found += "the Grain Mode menu shows entry " + std::to_string(menu->CurrentEntry()) + "\n";
+  return found;
+}
+
 } // namespace
 
 // ---- Opening and the layout ----
@@ -195,6 +230,74 @@ TEST(Editor, TheArtworkFramesEachControlWhereTheEditorPlacesIt)
   EXPECT_EQ(s.g().GetControl(1)->GetRECT(), rect(art::kLogo)) << "the online menu";
   EXPECT_EQ(s.g().GetControl(2)->GetRECT(), rect(art::kVersionText));
   EXPECT_EQ(s.g().GetControl(3)->GetRECT(), rect(art::kPresetMark));
+}
+
+// A host that is not processing (its transport stopped, a session just opened): it sets the
+// parameters, as automation or a restored state does, and no audio runs to hand them to the engine.
+// What the editor shows follows the parameters all the same: opened afterwards, and while open.
+TEST(Editor, WithNoAudioRunningTheEditorShowsTheParametersThemselves)
+{
+  struct Case {
+    double grainMode;
+    double frameSync;
+  };
+  const Case cases[] = {{kGrainModeSync, 0.0}, {kGrainModeMidi, 1.0}, {kGrainModeFreq, 1.0}, {kGrainModeMsec, 0.0}};
+  EditorScreen s;
+  s.close();
+  // Every other parameter too: a value of its own, from its range.
+  auto setAll = [&](const Case& c, double share) {
+    for (int i = 0; i < kNumParams; ++i) {
+      const plug::IParam& param = *s.plugin->GetParam(i);
+      if (param.Type() == plug::IParam::kTypeNone)
+        continue;
+      s.plugin->SetParameterFromHost(i, share);
+    }
+    s.plugin->SetParameterFromHostPlain(kGrainMode, c.grainMode);
+    s.plugin->SetParameterFromHostPlain(kFrameSyncToHost, c.frameSync);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.grainMode << ", frame sync " << c.frameSync);
+    setAll(c, 0.3);
+    s.open();
+    EXPECT_EQ(disagreements(s, false), "") << "as it opens";
+    s.tick();
+    EXPECT_EQ(disagreements(s), "") << "after its first tick";
+    s.close();
+  }
+  s.open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "open: mode " << c.grainMode << ", frame sync " << c.frameSync);
+    setAll(c, 0.7);
+    s.tick();
+    EXPECT_EQ(disagreements(s), "");
+  }
+  EXPECT_EQ(s.plugin->midiMode(), false) << "no audio ran: the engine still has the first values";
+}
+
+// 600 host changes while no editor is open (no timer ticks then, as in a host that pumps the timer
+// only for an open editor): the next editor shows the current values, never older ones, and a drag
+// continues from them.
+TEST(Editor, HostChangesWithNoEditorOpenNeverComeBackAsStaleValues)
+{
+  EditorScreen s;
+  s.close();
+  for (int i = 0; i < 600; ++i)
+    s.plugin->SetParameterFromHost(i % (kMidiRelease + 1), static_cast<double>(i % 97) / 96.0);
+  s.plugin->SetParameterFromHost(kVolume, 0.25);
+  s.open();
+  EXPECT_EQ(disagreements(s, false), "") << "as it opens";
+  for (int tick = 0; tick < 3; ++tick) {
+    s.tick();
+    EXPECT_EQ(disagreements(s), "") << "after tick " << tick;
+  }
+  ITWKnobControl* volume = s.find<ITWKnobControl>(kVolume);
+  ASSERT_DOUBLE_EQ(volume->GetValue(), 0.25);
+  // Up by 40 design units: four knob heights sweep the whole range.
+  const double knobHeight = volume->GetTargetRECT().H();
+  s.ui->drag(120, 392, 120, 352, 4);
+  EXPECT_NEAR(s.normalized(kVolume), 0.25 + 40.0 / (4.0 * knobHeight), 1e-9) << "from the value shown";
+  s.tick();
+  EXPECT_EQ(disagreements(s), "");
 }
 
 TEST(Editor, ClosingClearsTheReferencesAndNothingTouchesTheClosedEditor)
@@ -463,6 +566,24 @@ TEST(Editor, SaveWindowSizeWritesTheScaleAndNamesTheFile)
     s.ui->key(EKey::kReturn);
     EXPECT_EQ(s.g().NMessageBoxes(), 0);
   }
+}
+
+// The settings file cannot be written (a folder stands where it was): the box says so instead of
+// naming the file as saved.
+TEST(Editor, SaveWindowSizeReportsAFileThatCouldNotBeWritten)
+{
+  EditorScreen s;
+  s.ui->click(1000, 800, UiDriver::right());
+  s.choose(GUI::kSize75);
+  std::filesystem::remove(s.home.configFile());
+  std::filesystem::create_directory(s.home.configFile());
+  s.ui->click(1000, 800, UiDriver::right());
+  s.choose(ITWSizeContextControl::kSaveItem);
+  const MessageBoxPanel* box = s.g().GetMessageBoxPanel();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->GetCaption(), "Save Window Size");
+  EXPECT_EQ(box->GetText(), "The current window size could not be saved to the INI configuration file:\n" +
+                              s.home.configFile());
 }
 
 TEST(Editor, SaveWindowSizeWithoutASettingsFileSaysSo)

@@ -1,11 +1,14 @@
 // The online menu's "Check Online for Update" end to end: the plug-in asks a real HTTPS server on
-// loopback and answers in the editor's message boxes; the off-screen view records the browser.
+// loopback, on a thread of its own, and answers in the editor's message boxes at the idle tick that
+// finds the answer; the off-screen view records the browser. The user-interface thread never waits.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EditorSupport.h"
@@ -22,16 +25,45 @@ protected:
   {
     ASSERT_TRUE(TestCertificates::get().ok());
     ASSERT_TRUE(server.running());
-    s.plugin->setVersionCheck(std::make_shared<VersionCheck>(
-      server.address(), plug::HttpsClient::Settings{TestCertificates::get().caFile, 5'000, 10'000}));
+    useTimeLimits(5'000, 10'000);
   }
 
-  // Chooses "Check Online for Update"; returns once the answer has been read.
-  void check(const std::string& body)
+  void useTimeLimits(long connectMs, long transferMs)
   {
-    server.setReply(HttpsTestServer::Reply::ok(body));
+    s.plugin->setVersionCheck(std::make_shared<VersionCheck>(
+      server.address(), plug::HttpsClient::Settings{TestCertificates::get().caFile, connectMs, transferMs}));
+  }
+
+  // Chooses "Check Online for Update"; the menu returns at once.
+  void choose(const HttpsTestServer::Reply& reply)
+  {
+    server.setReply(reply);
     s.ui->click(120, 150);
     ASSERT_TRUE(s.choose(0));
+    EXPECT_EQ(s.g().GetPopupMenuPanel(), nullptr) << "the menu has closed";
+  }
+
+  // The host's idle calls, as many as it takes for the check to end (at most `seconds`): each runs
+  // the plug-in's timer and the editor's frame. The number of ticks, or -1 when it did not end.
+  int tickUntilTheCheckEnds(double seconds = 30.0)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int ticks = 0;
+    while (s.plugin->versionCheckRunning()) {
+      if (std::chrono::steady_clock::now() > deadline)
+        return -1;
+      s.tick();
+      ++ticks;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a host's idle rate, roughly
+    }
+    return ticks;
+  }
+
+  // Chooses "Check Online for Update" and ticks until its answer shows.
+  void check(const std::string& body)
+  {
+    choose(HttpsTestServer::Reply::ok(body));
+    ASSERT_GE(tickUntilTheCheckEnds(), 0) << "the check did not end";
   }
 
   // Clicks the button of the box on show.
@@ -94,6 +126,58 @@ TEST_F(EditorVersionCheck, UpToDateSaysSo)
   EXPECT_EQ(box->GetText(), "Your version is up to date.");
   answer("OK");
   EXPECT_TRUE(s.view.OpenedURLs().empty());
+}
+
+// A service that never answers: the editor goes on with its idle ticks and frames all the while (a
+// host's change shows on its knob), and the box comes when the time limit ends.
+TEST_F(EditorVersionCheck, ASilentServerLeavesTheEditorWorkingUntilTheTimeLimitBringsTheBox)
+{
+  useTimeLimits(5'000, 3'000);
+  HttpsTestServer::Reply silent;
+  silent.end = HttpsTestServer::Reply::End::kHold;
+  choose(silent);
+  EXPECT_EQ(s.g().NMessageBoxes(), 0) << "no box before the answer";
+
+  // The Volume knob's pixels, every fourth design unit.
+  auto knob = [&] {
+    std::vector<IColor> pixels;
+    for (float y = 332; y < 452; y += 4)
+      for (float x = 60; x < 180; x += 4)
+        pixels.push_back(s.at(x, y));
+    return pixels;
+  };
+  const std::vector<IColor> before = knob();
+  s.plugin->SetParameterFromHost(kVolume, 1.0);
+  s.tick();
+  EXPECT_TRUE(s.plugin->versionCheckRunning()) << "the request still waits for the server";
+  EXPECT_DOUBLE_EQ(s.find<ITWKnobControl>(kVolume)->GetValue(), 1.0) << "the host's change reached the knob";
+  EXPECT_NE(knob(), before) << "and the knob was drawn again";
+
+  ASSERT_GT(tickUntilTheCheckEnds(), 0);
+  const MessageBoxPanel* box = s.g().GetMessageBoxPanel();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->GetCaption(), "Check Online for Update");
+  EXPECT_EQ(box->GetText(), "An error occurred while contacting tarnwellmusic.example.");
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// The editor closes while the request waits: the answer is dropped, and the next editor shows no box.
+TEST_F(EditorVersionCheck, AnAnswerForAnEditorThatClosedIsDropped)
+{
+  useTimeLimits(5'000, 2'000);
+  HttpsTestServer::Reply silent;
+  silent.end = HttpsTestServer::Reply::End::kHold;
+  choose(silent);
+  s.close();
+  s.open();
+  ASSERT_GE(tickUntilTheCheckEnds(), 0);
+  s.tick();
+  EXPECT_EQ(s.g().NMessageBoxes(), 0);
+
+  // A plug-in that goes while a check waits cancels the request and ends its thread.
+  choose(silent);
+  s.close();
+  s.plugin.reset();
 }
 
 TEST_F(EditorVersionCheck, ABoxLeftOpenWhenTheEditorClosesOpensNothing)

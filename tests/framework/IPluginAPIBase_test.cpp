@@ -118,24 +118,43 @@ TEST_F(ChangePaths, HostChangeBetweenStepsStoresNearestStepDispatchesOnceAndReac
   EXPECT_DOUBLE_EQ(editor.updates[0].normalizedValue, 0.5);
 }
 
-TEST_F(ChangePaths, MoreHostChangesThanTheQueueHoldsOnlyDropEditorUpdates)
+// However many host changes arrive before a tick (and however long no editor is open to tick), the
+// editor is shown each changed parameter once, at its value at the tick: never an older value.
+TEST_F(ChangePaths, HostChangesCoalesceIntoTheCurrentValueAtTheTick)
 {
   PathsPlugin plugin;
   plugin.AttachEditor(&editor);
-  const int changes = plug::IPluginAPIBase::kParamQueueCapacity + 100;
-  for (int i = 0; i < changes; ++i)
+  const int changes = 612;
+  for (int i = 0; i < changes; ++i) {
     plugin.SetParameterFromHost(0, (i % 101) / 100.0);
+    plugin.SetParameterFromHost(2, i % 2);
+  }
+  plugin.SetParameterFromHost(1, 0.25);
 
-  EXPECT_EQ(static_cast<int>(plugin.dispatchedValues.size()), changes) << "every change is dispatched";
-  EXPECT_DOUBLE_EQ(plugin.GetParam(0)->GetValue(), ((changes - 1) % 101) / 10.0);
+  EXPECT_EQ(static_cast<int>(plugin.dispatchedValues.size()), 2 * changes + 1) << "every change is dispatched";
+  const double level = ((changes - 1) % 101) / 10.0;
+  EXPECT_DOUBLE_EQ(plugin.GetParam(0)->GetValue(), level);
 
   plugin.events.clear();
   tick();
-  ASSERT_EQ(static_cast<int>(editor.updates.size()), plug::IPluginAPIBase::kParamQueueCapacity);
-  for (size_t i = 0; i < editor.updates.size(); ++i)
-    ASSERT_NEAR(editor.updates[i].normalizedValue, (i % 101) / 100.0, 1e-12) << "in order, the first ones kept";
-  EXPECT_EQ(plugin.events.back(), "idle") << "OnIdle comes after the queue is drained";
-  EXPECT_EQ(plugin.events.front(), "ui 0 4");
+  ASSERT_EQ(editor.updates.size(), 3u) << "one update per changed parameter, in index order";
+  EXPECT_EQ(editor.updates[0].paramIdx, 0);
+  EXPECT_DOUBLE_EQ(editor.updates[0].normalizedValue, level / 10.0);
+  EXPECT_EQ(editor.updates[1].paramIdx, 1);
+  EXPECT_DOUBLE_EQ(editor.updates[1].normalizedValue, 0.25);
+  EXPECT_EQ(editor.updates[2].paramIdx, 2);
+  EXPECT_DOUBLE_EQ(editor.updates[2].normalizedValue, 1.0);
+  EXPECT_EQ(plugin.events, (std::vector<std::string>{"ui 0 4", "ui 1 4", "ui 2 4", "idle"}))
+    << "OnIdle comes after the updates";
+
+  // A change made after the host's, before the tick, is what the tick shows.
+  plugin.SetParameterFromHost(0, 0.5);
+  plugin.SetParameterValue(0, 0.8);
+  tick();
+  ASSERT_EQ(editor.updates.size(), 4u);
+  EXPECT_DOUBLE_EQ(editor.updates[3].normalizedValue, 0.8);
+  tick();
+  EXPECT_EQ(editor.updates.size(), 4u) << "nothing asked for, nothing shown";
 }
 
 TEST_F(ChangePaths, DelegateUpdatesOffTheUserInterfaceThreadWaitForTheTimer)
@@ -143,7 +162,10 @@ TEST_F(ChangePaths, DelegateUpdatesOffTheUserInterfaceThreadWaitForTheTimer)
   PathsPlugin plugin;
   plugin.AttachEditor(&editor);
 
-  std::thread other([&] { plugin.SendParameterValueFromDelegate(0, 0.25, true); });
+  std::thread other([&] {
+    plugin.GetParam(0)->SetFromNormalized(0.25);
+    plugin.SendParameterValueFromDelegate(0, 0.25, true);
+  });
   other.join();
   EXPECT_TRUE(editor.updates.empty());
   tick();

@@ -212,7 +212,7 @@ TEST(RenderAudio, MidiReachesThePlugInAtItsFrame)
     for (size_t i = 0; i < 64; ++i)
       ASSERT_EQ(buffers.outL[i], static_cast<float>(2.0 * static_cast<double>(buffers.inL[i]) + 0.25)) << "frame " << i;
     EXPECT_TRUE(p.onRenderThreadEverywhere);
-    EXPECT_FALSE(plug::IPluginProcessor::OnRenderThread());
+    EXPECT_FALSE(p.OnRenderThread());
   }
 }
 

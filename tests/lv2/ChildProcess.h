@@ -2,14 +2,18 @@
 
 // Real processes for the host tests (lv2file, jalv, a private JACK server and its clients): each
 // child runs in a process group of its own with its output in a log file, and is stopped with its
-// whole group when the object goes, so a failing test leaves nothing running. Every wait has a
-// deadline.
+// whole group when the object goes, so a failing test leaves nothing running. A test process that
+// dies without cleaning up (a fault, an exit from an X error handler) takes its children with it:
+// each is sent SIGTERM when the thread that started it ends (PR_SET_PDEATHSIG), so start them from
+// the test's own thread. Every wait has a deadline.
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +27,8 @@
 
 class ChildProcess {
 public:
-  // `env` holds "NAME=value" entries added to this process's environment for the child.
+  // `env` holds "NAME=value" entries added to this process's environment for the child, in place of
+  // this process's own entries of those names.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string logPath,
                bool pipeStdin = false)
     : mLogPath(std::move(logPath))
@@ -37,9 +42,14 @@ public:
       args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const int log = open(mLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The given entries replace this process's entries of the same name (the first of two would win).
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-      environment.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+      const std::string entry(*e);
+      if (std::none_of(env.begin(), env.end(), [&](const std::string& given) { return nameOf(given) == nameOf(entry); }))
+        environment.push_back(entry);
+    }
     for (const std::string& e : env)
       environment.push_back(e);
     std::vector<char*> envp;
@@ -47,8 +57,14 @@ public:
       envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
+    const pid_t parent = getpid();
     mPid = fork();
     if (mPid == 0) {
+      // Ends with the test, however the test ends; a test that ended before this line was reached
+      // has another parent by now.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent)
+        _exit(127);
       setpgid(0, 0);
       const int devNull = open("/dev/null", O_RDONLY);
       dup2(pipeStdin ? stdinPipe[0] : devNull, 0);

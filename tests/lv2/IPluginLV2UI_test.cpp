@@ -10,7 +10,12 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "LV2TestHost.h"
@@ -195,20 +200,52 @@ protected:
 
 } // namespace
 
+// Each refusal says why, in one line on stderr: a host shows nothing when a UI does not open.
 TEST_F(LV2UITest, RefusedWithoutItsRequiredFeaturesOrForAnotherInstanceOrPlugIn)
 {
   Instance& instance = newInstance();
   X11UIHost& host = newHost();
   ASSERT_TRUE(host.valid());
-  for (const char* feature : {LV2_UI__parent, LV2_URID__map, LV2_INSTANCE_ACCESS_URI}) {
-    SCOPED_TRACE(feature);
-    EXPECT_FALSE(open(host, instance, {feature}));
+  auto refusal = [](const std::function<bool()>& opens) {
+    testing::internal::CaptureStderr();
+    const bool opened = opens();
+    const std::string said = testing::internal::GetCapturedStderr();
+    return opened ? std::string("opened") : said;
+  };
+  struct Case {
+    const char* feature;
+    const char* reason;
+  };
+  for (const Case& c : {Case{LV2_UI__parent, "no parent window (ui:parent)"}, Case{LV2_URID__map, "no urid:map"},
+                        Case{LV2_INSTANCE_ACCESS_URI, "no instance-access"}}) {
+    SCOPED_TRACE(c.feature);
+    EXPECT_EQ(refusal([&] { return open(host, instance, {c.feature}); }),
+              std::string("quennet: the editor cannot open: the host gives ") + c.reason + "\n");
   }
-  EXPECT_FALSE(host.open(*plug::lv2::UIDescriptor(), "http://example.com/other", "", instance.handle, instance.urids));
+  EXPECT_EQ(refusal([&] {
+              return host.open(*plug::lv2::UIDescriptor(), "http://example.com/other", "", instance.handle, instance.urids);
+            }),
+            "quennet: the editor cannot open: it is for another plug-in: http://example.com/other\n");
   int notAnInstance = 0;
-  EXPECT_FALSE(host.open(*plug::lv2::UIDescriptor(), plug::lv2::kPluginURI, "", &notAnInstance, instance.urids))
+  EXPECT_EQ(refusal([&] {
+              return host.open(*plug::lv2::UIDescriptor(), plug::lv2::kPluginURI, "", &notAnInstance, instance.urids);
+            }),
+            "quennet: the editor cannot open: the instance the host names (instance-access) is none of this module's\n")
     << "a handle that is none of this module's instances is never used";
   EXPECT_EQ(host.children(), 0u);
+  // A display that cannot be opened, and a parent window that does not exist.
+  const std::string display = std::getenv("DISPLAY");
+  setenv("DISPLAY", ":4711", 1);
+  EXPECT_EQ(refusal([&] { return open(host, instance); }), "quennet: the editor cannot open: cannot open the X display \":4711\"\n");
+  setenv("DISPLAY", display.c_str(), 1);
+  const ::Window parent = host.parent;
+  host.parent = XCreateSimpleWindow(host.display, DefaultRootWindow(host.display), 0, 0, 10, 10, 0, 0, 0);
+  XDestroyWindow(host.display, host.parent);
+  XSync(host.display, False);
+  char gone[80];
+  std::snprintf(gone, sizeof(gone), "the parent window 0x%lx does not exist", host.parent);
+  EXPECT_EQ(refusal([&] { return open(host, instance); }), std::string("quennet: the editor cannot open: ") + gone + "\n");
+  host.parent = parent;
 
   EXPECT_TRUE(open(host, instance, {LV2_UI__resize, LV2_UI__touch, LV2_UI__idleInterface})) << "the optional ones";
 }
@@ -441,11 +478,17 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
            !refs.frameEnvelope && !refs.midiLed;
   };
   X11UIHost& host = newHost();
-  // The host's audio thread runs the instance all along.
+  // The host's audio thread runs the instance all along; the host sets its ports between two runs.
   std::atomic<bool> stop{false};
+  std::mutex ports;
   std::thread audio([&] {
-    while (!stop.load())
-      instance.run(), std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!stop.load()) {
+      {
+        const std::lock_guard lock(ports);
+        instance.run();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   });
   auto cycle = [&](int i) {
     ASSERT_TRUE(open(host, instance));
@@ -461,7 +504,10 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
     EXPECT_TRUE(noReferences()) << "the nine control references are dropped";
     // Changes that would refresh the editor (the audio thread applies them) find none and touch
     // nothing.
-    instance.control(kGrainMode) = static_cast<float>(i % 4);
+    {
+      const std::lock_guard lock(ports);
+      instance.control(kGrainMode) = static_cast<float>(i % 4);
+    }
     clock.Advance(20.0);
     plug::RunLoop::Main().Pump();
   };
@@ -506,5 +552,83 @@ TEST_F(LV2UITest, AnInstanceGoneFirstOrAParentDestroyedEndsTheEditorQuietly)
     EXPECT_EQ(instance.plugin().GetEditor(), nullptr) << "the editor closed with its window";
     host.close();
     host.parent = 0;
+  }
+}
+
+// A host may end the instance and its UI in either order, each on its own thread: the editor closes
+// with whichever goes first, nothing is used after its end (run under AddressSanitizer), and an
+// instance that ends on another thread while the UI's thread keeps calling idle and port_event
+// (run under ThreadSanitizer) ends the editor between two of those calls.
+TEST_F(LV2UITest, TheInstanceAndItsEditorEndInEitherOrderOnEitherThread)
+{
+  struct Case {
+    const char* name;
+    bool instanceFirst;
+    bool onAnotherThread;  // the first to end does so on a thread of its own
+  };
+  const Case cases[] = {
+    {"the instance first, on another thread", true, true},
+    {"the instance first, on the UI's thread", true, false},
+    {"the editor first, on another thread", false, true},
+    {"the editor first, on the UI's thread", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Instance& instance = newInstance(false);  // the plug-in's own editor
+    X11UIHost& host = newHost();
+    ASSERT_TRUE(open(host, instance));
+    settle(host);
+    host.drag(60, 196, 60, 180, 2);  // the Volume knob: touches, writes
+    settle(host);
+    auto endFirst = [&] {
+      if (c.instanceFirst)
+        instances.clear();
+      else
+        host.close();
+    };
+    if (c.onAnotherThread)
+      std::thread(endFirst).join();
+    else
+      endFirst();
+    if (c.instanceFirst) {
+      EXPECT_NE(host.idle(), 0) << "the editor is gone";
+      host.portEvent(kVolumePort, 0.5f);
+      host.close();
+      EXPECT_EQ(host.children(), 0u) << "the window went with the UI";
+    } else {
+      EXPECT_EQ(instance.plugin().GetEditor(), nullptr);
+      instance.run();
+      instances.clear();
+    }
+    hosts.clear();
+  }
+
+  // The instance ends on another thread while the UI's thread is busy with idle and port events.
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    Instance& instance = newInstance(false);
+    X11UIHost& host = newHost();
+    ASSERT_TRUE(open(host, instance));
+    settle(host);
+    std::atomic<bool> ended{false};
+    std::thread ender([&] {
+      instances.clear();
+      ended = true;
+    });
+    int calls = 0;
+    for (;;) {
+      const bool endedBefore = ended.load();
+      host.portEvent(kVolumePort, calls % 2 ? 0.5f : 1.5f);
+      clock.Advance(20.0);
+      const int status = host.idle();
+      ++calls;
+      if (endedBefore) {
+        EXPECT_NE(status, 0);
+        break;
+      }
+    }
+    ender.join();
+    host.close();
+    hosts.clear();
   }
 }

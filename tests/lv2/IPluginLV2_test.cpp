@@ -192,6 +192,72 @@ TEST_F(IPluginLV2Test, OptionsInterfaceGrowsTheBuffersAndChangesTheRate)
   EXPECT_EQ(options->set(instance.handle(), unknown), LV2_OPTIONS_ERR_BAD_KEY);
 }
 
+// Options of the wrong type, range or context are refused and change nothing: a block length
+// counts whole frames (atom:Int or atom:Long), a sample rate is a float or double in range.
+TEST_F(IPluginLV2Test, OptionsOfTheWrongTypeOrRangeAreRefusedAsBadValues)
+{
+  Instance instance(true, 1024);
+  ASSERT_TRUE(instance.valid());
+  const auto* options =
+    static_cast<const LV2_Options_Interface*>(instance.descriptor().extension_data(LV2_OPTIONS__interface));
+  ASSERT_NE(options, nullptr);
+  UridMap& urids = instance.urids();
+  const LV2_URID maxBlock = urids.id(LV2_BUF_SIZE__maxBlockLength);
+  const LV2_URID nominalBlock = urids.id(LV2_BUF_SIZE__nominalBlockLength);
+  const LV2_URID sampleRate = urids.id(LV2_PARAMETERS__sampleRate);
+  const LV2_URID typeInt = urids.id(LV2_ATOM__Int);
+  const LV2_URID typeLong = urids.id(LV2_ATOM__Long);
+  const LV2_URID typeFloat = urids.id(LV2_ATOM__Float);
+  const LV2_URID typeDouble = urids.id(LV2_ATOM__Double);
+  struct Case {
+    const char* name;
+    LV2_URID key;
+    LV2_URID type;
+    double value;  // stored as the type says
+    LV2_Options_Context context;
+    std::uint32_t status;
+    int blockSize;  // after the call
+    double rate;
+  };
+  const std::uint32_t bad = LV2_OPTIONS_ERR_BAD_VALUE;
+  const Case cases[] = {
+    {"a block length of half a frame, as a double", maxBlock, typeDouble, 0.5, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"a whole block length as a double", maxBlock, typeDouble, 4096.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"a block length as a float", nominalBlock, typeFloat, 2048.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"no frames", maxBlock, typeInt, 0.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"negative frames", nominalBlock, typeInt, -64.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"more frames than taken", maxBlock, typeLong, 1048577.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"a block length for a port", maxBlock, typeInt, 4096.0, LV2_OPTIONS_PORT, bad, 1024, kRate},
+    {"a rate as an int", sampleRate, typeInt, 96000.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
+    {"a block length as an int", maxBlock, typeInt, 2048.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 2048, kRate},
+    {"a block length as a long", nominalBlock, typeLong, 4096.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 4096, kRate},
+    {"a rate as a double", sampleRate, typeDouble, 96000.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 4096, 96000.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    union {
+      std::int32_t i;
+      std::int64_t l;
+      float f;
+      double d;
+    } body{};
+    std::uint32_t size = 0;
+    if (c.type == typeInt)
+      body.i = static_cast<std::int32_t>(c.value), size = 4;
+    else if (c.type == typeLong)
+      body.l = static_cast<std::int64_t>(c.value), size = 8;
+    else if (c.type == typeFloat)
+      body.f = static_cast<float>(c.value), size = 4;
+    else
+      body.d = c.value, size = 8;
+    const LV2_Options_Option set[] = {{c.context, 0, c.key, size, c.type, &body},
+                                      {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    EXPECT_EQ(options->set(instance.handle(), set), c.status);
+    EXPECT_EQ(instance.plugin().GetBlockSize(), c.blockSize);
+    EXPECT_EQ(instance.plugin().GetSampleRate(), c.rate);
+  }
+}
+
 // A port acts only when it moved since the bridge last saw it; at first sight, only when it
 // differs from the parameter. Values arrive as the decimals the floats stand for.
 TEST_F(IPluginLV2Test, ControlPortsAreHostChangesOnlyWhenTheyMove)
@@ -769,12 +835,9 @@ TEST_F(IPluginLV2Test, ABlockLongerThanPreparedIsRenderedInPiecesWithoutAllocati
     instance.ports.eventsIn.addMidi(n.frame, {n.status, n.data1, n.data2});
   instance.ports.timeIn.addPosition(0, 133.0f, 96000, 1.0f);
   instance.ports.eventsOut.prepareOutput();
-  alloc_count::Counts counts;
-  {
-    alloc_count::CountingScope counting;
-    instance.descriptor().run(instance.handle(), kLong);
-    counts = counting.counts();
-  }
+  // On a thread that has never called into the bridge, as a host's audio thread.
+  const alloc_count::Counts counts =
+    alloc_count::countOnNewThread([&] { instance.descriptor().run(instance.handle(), kLong); });
   instance.ports.eventsIn.clearInput();
   instance.ports.timeIn.clearInput();
   if (alloc_count::available()) {
@@ -895,17 +958,31 @@ TEST_F(IPluginLV2Test, TheEditorsWritesComingBackOnThePortsAreNoChanges)
   EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(editor.writes[0].value));
   ASSERT_NE(plug::lv2::PlainFromPortValue(editor.writes[0].value), 0.3123456789) << "the port's value, not the edit's";
 
-  // An edit the host never shows is not waited for past half a second of audio: then even its
-  // exact value is the host's change.
+  // An edit the host never shows is not waited for past half a second of audio: the host's
+  // control kept its own value (its automation overrode the gesture, or it did not take the write),
+  // and the parameter follows the host's control rather than stay apart from it.
+  const float portValue = instance.control(kMix);
   plugin.SendParameterValueFromUI(kMix, 0.7723456789);
   const float unseen = editor.writes.back().value;
   const int blocks = static_cast<int>(plug::lv2::IPluginLV2::kEditorWriteEchoSeconds * kRate / kBlock) + 2;
+  instance.run();
+  EXPECT_EQ(instance.value(kMix), mix.ConstrainValue(0.7723456789)) << "while the write is awaited";
   for (int b = 0; b < blocks; ++b)
     instance.run();
-  EXPECT_EQ(instance.value(kMix), mix.ConstrainValue(0.7723456789));
+  EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(portValue)) << "the host's value";
   instance.control(kMix) = unseen;
   instance.run();
-  EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(unseen));
+  EXPECT_EQ(instance.value(kMix), plug::lv2::PlainFromPortValue(unseen)) << "a later move of the host's counts";
+
+  // The host's automation sets the control while the editor's write is on its way, even to the value
+  // the port had before: once the wait ends, the host's value counts.
+  instance.control(kMix) = 0.625f;
+  instance.run();
+  plugin.SendParameterValueFromUI(kMix, 0.2523456789);
+  for (int b = 0; b < blocks; ++b)
+    instance.run();
+  EXPECT_EQ(instance.value(kMix), 0.625) << "the host's value";
+  EXPECT_DOUBLE_EQ(mix.GetNormalized(), 0.625);
 }
 
 TEST_F(IPluginLV2Test, TheEditorLearnsWhatThePortsShowAndTheInstanceFromItsHandle)

@@ -191,22 +191,61 @@ private:
 // Screen areas and windows as another program sees them.
 namespace x11 {
 
-// The area's pixels as 0xRRGGBB (the root window's: whatever shows there).
+// X errors on the test's own connections are counted, not fatal: Xlib's default handler ends the
+// process (and a test that ends that way leaves the checks of other processes unmade). While an
+// ErrorCount lives, errors are counted; a window that went away while a test looked at it then
+// reads as nothing instead.
+class ErrorCount {
+public:
+  ErrorCount() : mPrevious(XSetErrorHandler(&ErrorCount::count)) { sCount = 0; }
+  ~ErrorCount() { XSetErrorHandler(mPrevious); }
+  ErrorCount(const ErrorCount&) = delete;
+  ErrorCount& operator=(const ErrorCount&) = delete;
+  static int errors() { return sCount; }
+
+private:
+  static int count(Display*, XErrorEvent*)
+  {
+    ++sCount;
+    return 0;
+  }
+  static inline int sCount = 0;
+  XErrorHandler mPrevious;
+};
+
+// The area's pixels as 0xRRGGBB (the root window's: whatever shows there). The part that lies off
+// the screen reads as black; an area wholly off the screen gives an empty grab.
 inline ScreenGrab grab(Display* display, int x, int y, int width, int height)
 {
   ScreenGrab result;
-  XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
-                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  const int screenWidth = DisplayWidth(display, DefaultScreen(display));
+  const int screenHeight = DisplayHeight(display, DefaultScreen(display));
+  const int x0 = std::max(0, x), y0 = std::max(0, y);
+  const int x1 = std::min(screenWidth, x + width), y1 = std::min(screenHeight, y + height);
+  if (width <= 0 || height <= 0 || x1 <= x0 || y1 <= y0)
+    return result;
+  XImage* image = XGetImage(display, DefaultRootWindow(display), x0, y0, static_cast<unsigned>(x1 - x0),
+                            static_cast<unsigned>(y1 - y0), AllPlanes, ZPixmap);
   if (!image)
     return result;
   result.width = width;
   result.height = height;
-  result.pixels.resize(static_cast<size_t>(width) * height);
-  for (int row = 0; row < height; ++row)
-    for (int col = 0; col < width; ++col)
-      result.pixels[static_cast<size_t>(row) * width + col] = static_cast<std::uint32_t>(XGetPixel(image, col, row)) & 0xFFFFFF;
+  result.pixels.assign(static_cast<size_t>(width) * height, 0);
+  for (int row = y0; row < y1; ++row)
+    for (int col = x0; col < x1; ++col)
+      result.pixels[static_cast<size_t>(row - y) * width + (col - x)] =
+        static_cast<std::uint32_t>(XGetPixel(image, col - x0, row - y0)) & 0xFFFFFF;
   XDestroyImage(image);
   return result;
+}
+
+// A window's size, or (0, 0) when it is not there.
+inline std::pair<int, int> windowSize(Display* display, ::Window window)
+{
+  XWindowAttributes a{};
+  if (window == 0 || !XGetWindowAttributes(display, window, &a))
+    return {0, 0};
+  return {a.width, a.height};
 }
 
 // A viewable window with no windows inside, of exactly this size, anywhere on the screen; 0 when

@@ -3,7 +3,8 @@
 // on "Sync 2 Host", exported twice, before and after the transport rolled for a while. Ardour
 // gives the tempo and position to the plug-in's time input on every cycle: the grains restart on
 // the sixteenths of 140 BPM, exactly where quennet-render --tempo 140 restarts them on the same
-// input, and the exports match the renderer's output.
+// input, and the exports match the renderer's output. Ardour's menus for Grain Mode, Grain Sync and
+// Frame Sync keep all their entries.
 //
 // Ardour itself now and then crashes (heap errors, also with no plug-in at all); such a run is
 // run again, and never counts as a pass. Each run has a private HOME, XDG folders and LV2_PATH.
@@ -161,6 +162,9 @@ TEST_F(ArdourTest, SyncToHostFollowsArdoursTempoOnAPlainStereoTrack)
   ASSERT_EQ(session->status, 0) << session->output;
   ASSERT_NE(session->output.find("\ndone"), std::string::npos) << session->output;
   EXPECT_EQ(session->output.find("rolled to 0\n"), std::string::npos) << "the transport did not roll";
+  // Ardour's menus (generic controls, automation) keep every entry: four modes, twenty note values.
+  for (const char* menu : {"entries Grain Mode: 4\n", "entries Grain Sync: 20\n", "entries Frame Sync: 20\n"})
+    EXPECT_NE(session->output.find(menu), std::string::npos) << menu << session->output;
 
   for (const char* name : {"first", "after-rolling"}) {
     SCOPED_TRACE(name);

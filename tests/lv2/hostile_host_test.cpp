@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "AllocationCounter.h"
 #include "AtomBytes.h"
@@ -261,12 +262,9 @@ TEST_F(HostileHostTest, ABlockLongerThanAnnouncedIsRenderedInPiecesWithoutAlloca
     oversized.ports.eventsIn.addMidi(n.frame, {n.status, n.data1, n.data2});
   oversized.ports.timeIn.addPosition(0, transport.beatsPerMinute, transport.frame, transport.speed);
   oversized.ports.eventsOut.prepareOutput();
-  alloc_count::Counts counts;
-  {
-    alloc_count::CountingScope counting;
-    oversized.descriptor().run(oversized.handle(), kLong);
-    counts = counting.counts();
-  }
+  // On a thread that has never called into the module, as a host's audio thread.
+  const alloc_count::Counts counts =
+    alloc_count::countOnNewThread([&] { oversized.descriptor().run(oversized.handle(), kLong); });
   if (alloc_count::available()) {
     EXPECT_EQ(counts.allocations, 0) << "run() allocated";
   }
@@ -274,6 +272,52 @@ TEST_F(HostileHostTest, ABlockLongerThanAnnouncedIsRenderedInPiecesWithoutAlloca
   const auto* right = audio[3].as<float>();
   EXPECT_EQ(std::vector<float>(left, left + kLong), expected.left);
   EXPECT_EQ(std::vector<float>(right, right + kLong), expected.right);
+}
+
+// A host that makes and activates the instance on its main thread, then runs it on a new audio
+// thread, as hosts do: nothing allocates inside run(), also not on its first call on that thread,
+// with MIDI, a position, port changes and the plug-in's own MIDI output. Then a second new thread.
+TEST_F(HostileHostTest, RunOnANewAudioThreadAllocatesNothingFromItsFirstCall)
+{
+  Instance instance(urids);
+  ASSERT_TRUE(instance.valid());
+  instance.ports.controls[kGrainMode] = 3.0f;  // "MIDI": notes start voices
+  const StereoBuffer input = testSignal(kBlock);
+  std::copy(input.left.begin(), input.left.end(), instance.ports.audio[0].begin());
+  std::copy(input.right.begin(), input.right.end(), instance.ports.audio[1].begin());
+  // Blocks on a new thread; only run() is counted (the host's own event writing allocates).
+  auto blocksOnANewThread = [&](int first, bool& finite) {
+    alloc_count::Counts counts;
+    std::thread([&] {
+      for (int b = first; b < first + 8; ++b) {
+        instance.ports.eventsIn.clearInput();
+        instance.ports.timeIn.clearInput();
+        instance.ports.eventsIn.addMidi(b % kBlock, {0x90, static_cast<std::uint8_t>(48 + b), 100});
+        instance.ports.eventsIn.addMidi(kBlock - 1, {0x80, static_cast<std::uint8_t>(47 + b), 0});
+        instance.ports.timeIn.addPosition(0, 120.0f + static_cast<float>(b), kBlock * b, 1.0f);
+        instance.ports.controls[kMix] = 0.5f + 0.05f * static_cast<float>(b % 5);
+        instance.ports.eventsOut.prepareOutput();
+        {
+          const alloc_count::CountingScope counting;
+          instance.descriptor().run(instance.handle(), kBlock);
+          counts.allocations += counting.counts().allocations;
+          counts.deallocations += counting.counts().deallocations;
+        }
+        finite = finite && allFinite(instance.ports.audio[2], kBlock) && allFinite(instance.ports.audio[3], kBlock);
+      }
+    }).join();
+    return counts;
+  };
+  bool finite = true;
+  const alloc_count::Counts first = blocksOnANewThread(0, finite);
+  const alloc_count::Counts second = blocksOnANewThread(8, finite);
+  EXPECT_TRUE(finite);
+  if (!alloc_count::available())
+    GTEST_SKIP() << "the sanitizer of this build owns malloc";
+  EXPECT_EQ(first.allocations, 0) << "the first audio thread";
+  EXPECT_EQ(first.deallocations, 0);
+  EXPECT_EQ(second.allocations, 0) << "a second audio thread";
+  EXPECT_EQ(second.deallocations, 0);
 }
 
 // Chunks shorter or longer than the 232 bytes Quennet saves: refused with a state error, nothing

@@ -195,10 +195,10 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
     const char* symbol;
     std::vector<std::string> texts;
   };
-  // Dotted values are spelt out: hosts such as Ardour show "1/4" and "1/4." as one menu entry.
+  // Dotted values start with the word: Ardour shows "1/4", "1/4." and "1/4 dotted" as one menu entry.
   const std::vector<std::string> noteValues = {
-    "1/64", "1/32", "1/16T", "1/32 dotted", "1/16", "1/8T", "1/16 dotted", "1/8", "1/4T", "1/8 dotted",
-    "1/4", "1/2T", "1/4 dotted", "1/2", "1/2 dotted", "1/1", "1/1 dotted", "2/1", "2/1 dotted", "4/1"};
+    "1/64", "1/32", "1/16T", "dotted 1/32", "1/16", "1/8T", "dotted 1/16", "1/8", "1/4T", "dotted 1/8",
+    "1/4", "1/2T", "dotted 1/4", "1/2", "dotted 1/2", "1/1", "dotted 1/1", "2/1", "dotted 2/1", "4/1"};
   const std::vector<EnumCase> enums = {
     {"grain_mode", {labelGrainMode.begin(), labelGrainMode.end()}},
     {"grain_sync", noteValues},

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/HttpsTestServer.h"
@@ -26,6 +28,7 @@ const char* endName(HttpsEnd end)
   case HttpsEnd::kTimeout: return "timeout";
   case HttpsEnd::kTooLong: return "too long";
   case HttpsEnd::kBroken: return "broken";
+  case HttpsEnd::kCancelled: return "cancelled";
   case HttpsEnd::kOther: return "other";
   }
   return "?";
@@ -216,6 +219,30 @@ TEST_F(HttpsClientTest, ASilentServerEndsInATimeOut)
     EXPECT_EQ(response.body, c.body);
     EXPECT_EQ(server.requests().size() - before, c.requestArrives ? 1u : 0u);
   }
+}
+
+// A caller that gives up (an editor closing, a plug-in going) ends a wait with the product's long
+// time limits: at the first progress report once its flag is set.
+TEST_F(HttpsClientTest, ACancelEndsTheWaitForASilentServer)
+{
+  server.setReply(raw("", Reply::End::kHold));
+  std::atomic<bool> cancel{true};
+  auto response = HttpsClient(trustingTestAuthority()).Get(url(), &cancel);
+  EXPECT_EQ(endName(response.end), std::string("cancelled")) << "cancelled before it started";
+  EXPECT_EQ(response.body, "");
+
+  // Cancelled by another thread once the server has the request and stays silent.
+  cancel = false;
+  const std::size_t before = server.requests().size();
+  std::thread canceller([&] {
+    while (server.requests().size() == before)
+      std::this_thread::yield();
+    cancel = true;
+  });
+  response = HttpsClient(trustingTestAuthority()).Get(url(), &cancel);
+  canceller.join();
+  EXPECT_EQ(endName(response.end), std::string("cancelled"));
+  EXPECT_EQ(server.requests().size() - before, 1u);
 }
 
 TEST_F(HttpsClientTest, FetchesOnlyHttpsAddresses)

@@ -1,5 +1,6 @@
 // The X11 view on a real X server (a private Xvfb): the window inside a parent, the picture on the
-// screen and after exposure, sizes from the context and from the host, input sent with XTest,
+// screen and after exposure, sizes from the context and from the host (also a host that gives its
+// old room back, as toolkit sockets do), the surround beyond the picture, input sent with XTest,
 // keys only while a menu is open, cursors (read back with XFixes), a parent destroyed first, and
 // many windows opened and closed.
 
@@ -7,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GraphicsTestSupport.h"
@@ -62,12 +66,14 @@ protected:
       XCloseDisplay(host);
   }
 
-  // A 400 × 300 context with a recording control at 100, 100 … 200, 200, shown in a view.
-  void openEditor(float scale = 1.0f)
+  // A 400 × 300 context with a recording control at 100, 100 … 200, 200, shown in a view inside
+  // `in` (the host's top-level window unless told otherwise).
+  void openEditor(float scale = 1.0f, ::Window in = 0)
   {
     ASSERT_TRUE(host) << "no connection to " << gServer->display();
-    view = X11View::Create(parent, gServer->display().c_str());
+    view = X11View::Create(in ? in : parent, gServer->display().c_str());
     ASSERT_TRUE(view);
+    view->SetHostFollowMs(kHostFollowMs);
     view->SetSizeListener([this](int w, int h) { hostTold.emplace_back(w, h); });
     g = std::make_unique<IGraphics>(plugin, 400, 300, 60, scale);
     g->SetAssetFolder(QUENNET_TEST_RESOURCES);
@@ -77,6 +83,7 @@ protected:
     view->Attach(g.get());
     view->Map();
     settle();
+    settleSize();  // the editor's first size is its own choice too: the host has its moment
   }
   void closeEditor()
   {
@@ -97,6 +104,25 @@ protected:
     g->UpdateFrame();
     view->Sync();
   }
+
+  // Processes events until the editor's latest size choice has settled (the host had its time to
+  // follow); `hostTurn` is the host's own event handling, run in between.
+  void settleSize(const std::function<void()>& hostTurn = [] {})
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    do {
+      XSync(host, False);
+      hostTurn();
+      view->Sync();
+      g->UpdateFrame();
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the size did not settle";
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the view's steady clock runs meanwhile
+    } while (view->SizeSettling());
+    hostTurn();
+    settle();
+  }
+
+  static constexpr double kHostFollowMs = 100.0;
 
   void moveTo(int x, int y) { XTestFakeMotionEvent(host, -1, x, y, 0); }
   void button(unsigned int b, bool down, unsigned long delayMs = 0) { XTestFakeButtonEvent(host, b, down, delayMs); }
@@ -320,10 +346,101 @@ TEST_F(X11ViewTest, AHostSizeFromBeforeARequestDoesNotUndoIt)
   EXPECT_EQ(windowAttributes().width, 800);
   EXPECT_EQ(windowAttributes().height, 600);
 
-  // Once the window has the size asked for, the host's sizes count again.
+  // Once the size has settled, the host's sizes count again.
+  settleSize();
+  EXPECT_EQ(windowAttributes().width, 800) << "the host's top-level window was not touched: it had the room";
   XResizeWindow(host, view->GetWindow(), 300, 200);
   settle();
   EXPECT_FLOAT_EQ(g->GetDrawScale(), 2.0f / 3.0f);
+}
+
+// A host that embeds through a toolkit socket (suil in jalv.gtk3 and Ardour): its widget keeps the
+// editor's window at the widget's allocation, giving the old room back whenever the editor resizes
+// itself, and allocates what its top-level window has. The editor's own size choices still win:
+// the picture keeps the chosen scale at once, the host's top-level window is grown or shrunk to make
+// room, and a host that refuses even that keeps its size with the surround colour (never an earlier
+// picture) beyond the picture. A size the user gives the host's window later makes the picture fit.
+TEST_F(X11ViewTest, TheEditorsOwnSizeWinsInAHostThatGivesItsOldRoomBack)
+{
+  // The host's top-level window and, inside it, its widget's window, which the editor goes into.
+  XResizeWindow(host, parent, 400, 300);
+  const ::Window widget = XCreateSimpleWindow(host, parent, 0, 0, 400, 300, 0, 0, 0);
+  XMapWindow(host, widget);
+  XSelectInput(host, parent, StructureNotifyMask);
+  XSelectInput(host, widget, SubstructureNotifyMask);
+  XSync(host, False);
+  openEditor(1.0f, widget);
+  bool refuses = false;  // the host sets its top-level window back to where it was
+  int topWidth = 400, topHeight = 300;
+  auto toolkit = [&] {
+    while (XPending(host) > 0) {
+      XEvent event;
+      XNextEvent(host, &event);
+      if (event.type != ConfigureNotify)
+        continue;
+      const XConfigureEvent& c = event.xconfigure;
+      if (c.window == parent && refuses && (c.width != topWidth || c.height != topHeight)) {
+        XResizeWindow(host, parent, static_cast<unsigned>(topWidth), static_cast<unsigned>(topHeight));
+      } else if (c.window == parent) {
+        topWidth = c.width;
+        topHeight = c.height;
+        XResizeWindow(host, widget, static_cast<unsigned>(c.width), static_cast<unsigned>(c.height));
+        XResizeWindow(host, view->GetWindow(), static_cast<unsigned>(c.width), static_cast<unsigned>(c.height));
+      } else if (c.window == view->GetWindow() && (c.width != topWidth || c.height != topHeight)) {
+        XResizeWindow(host, view->GetWindow(), static_cast<unsigned>(topWidth), static_cast<unsigned>(topHeight));
+      }
+    }
+    XSync(host, False);
+  };
+  settleSize(toolkit);
+
+  struct Case {
+    const char* name;
+    float scale;
+    int width, height;  // the host's top-level window, and the editor's, at the end
+  };
+  const Case cases[] = {
+    {"larger", 2.0f, 800, 600},
+    {"smaller", 0.5f, 200, 150},
+    {"back to the design", 1.0f, 400, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g->Resize(400, 300, c.scale);  // the size menu or the corner handle
+    toolkit();
+    view->Sync();
+    EXPECT_FLOAT_EQ(g->GetDrawScale(), c.scale) << "the editor takes the scale at once";
+    settleSize(toolkit);
+    EXPECT_FLOAT_EQ(g->GetDrawScale(), c.scale) << "and keeps it";
+    EXPECT_EQ(topWidth, c.width) << "the host's window made room";
+    EXPECT_EQ(topHeight, c.height);
+    EXPECT_EQ(windowAttributes().width, c.width);
+    EXPECT_EQ(windowAttributes().height, c.height);
+    EXPECT_EQ(hostTold.back(), std::make_pair(c.width, c.height)) << "ui:resize";
+    EXPECT_EQ(differences(), 0);
+  }
+
+  // A host that refuses to change its window: the picture keeps the user's scale, and the rest of
+  // the window shows the surround colour where the larger picture was.
+  refuses = true;
+  g->Resize(400, 300, 0.5f);
+  settleSize(toolkit);
+  EXPECT_FLOAT_EQ(g->GetDrawScale(), 0.5f);
+  EXPECT_EQ(windowAttributes().width, 400);
+  const IColor surround = g->GetSurroundColor();
+  const std::uint32_t expected = static_cast<std::uint32_t>(surround.R << 16 | surround.G << 8 | surround.B);
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{300, 50}, {100, 250}, {399, 299}, {250, 140}})
+    EXPECT_EQ(screenPixel(x, y), expected) << x << ", " << y;
+  EXPECT_EQ(differences(), 0) << "the picture itself";
+
+  // The user resizes the host's window: the picture fits into it.
+  refuses = false;
+  XResizeWindow(host, parent, 600, 300);
+  settle();
+  toolkit();
+  settle();
+  EXPECT_FLOAT_EQ(g->GetDrawScale(), 1.0f) << "600 × 300 holds the 400 × 300 design at scale 1";
+  EXPECT_EQ(screenPixel(500, 150), expected) << "the surround beside it";
 }
 
 TEST_F(X11ViewTest, MouseInputReachesTheContext)

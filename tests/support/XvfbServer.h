@@ -23,9 +23,10 @@ public:
     if (pipe(ready) != 0)
       return;
     // The write end stays open across exec: Xvfb writes its display number there once it listens.
-    // setpriv makes the server end with this process, even when a test dies without cleaning up.
+    // Like every ChildProcess, the server ends with this process, even when a test dies without
+    // cleaning up.
     mServer = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"setpriv", "--pdeathsig", "TERM", "--", "Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
+      std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
                                std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp",
                                "-noreset"},
       std::vector<std::string>{}, mFiles.file("xvfb.log"));
