@@ -60,15 +60,4 @@ void IPluginProcessor::SetBlockSize(int blockSize)
       buffers[c].assign(static_cast<size_t>(blockSize), 0.0);
 }
 
-IPluginProcessor::RenderThreadScope::RenderThreadScope(IPluginProcessor& processor)
-  : mProcessor(processor), mOuter(processor.mRenderThread.load(std::memory_order_relaxed))
-{
-  mProcessor.mRenderThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-}
-
-IPluginProcessor::RenderThreadScope::~RenderThreadScope()
-{
-  mProcessor.mRenderThread.store(mOuter, std::memory_order_relaxed);
-}
-
 } // namespace plug

@@ -7,6 +7,7 @@
 #include "framework/IMidiMsg.h"
 #include "framework/ITransportInfo.h"
 #include "framework/PluginConfig.h"
+#include "framework/ProcessingThread.h"
 #include "framework/TextString.h"
 
 namespace plug {
@@ -55,26 +56,17 @@ public:
   // Whether the calling thread is inside a render call of this plug-in right now. Any thread.
   bool OnRenderThread() const
   {
-    return mRenderThread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    return mRenderThread.IsCurrent();
   }
 
 protected:
   // Grows the scratch buffers (cleared) to hold `blockSize` frames. Allocates.
   void SetBlockSize(int blockSize);
 
-  // Marks the calling thread as the plug-in's audio thread for the lifetime of the scope. The mark
-  // is an atomic member, not thread-local storage: a module loaded with dlopen gets its thread-local
-  // variables allocated on a thread's first use, and that first use may be a host's new audio thread.
-  class RenderThreadScope {
+  // Marks the calling thread as the plug-in's audio thread for the lifetime of the scope.
+  class RenderThreadScope : public ProcessingThread::Scope {
   public:
-    explicit RenderThreadScope(IPluginProcessor& processor);
-    ~RenderThreadScope();
-    RenderThreadScope(const RenderThreadScope&) = delete;
-    RenderThreadScope& operator=(const RenderThreadScope&) = delete;
-
-  private:
-    IPluginProcessor& mProcessor;
-    std::thread::id mOuter;
+    explicit RenderThreadScope(IPluginProcessor& processor) : ProcessingThread::Scope(processor.mRenderThread) {}
   };
 
   std::vector<double> mScratchIn[2];
@@ -88,10 +80,7 @@ private:
   int mNInChannels = 2;
   int mNOutChannels = 2;
   std::vector<TextString> mChannelLabels[2];  // by ERoute, then channel
-  // The thread inside a render call (or preparing one), none outside. Only that thread ever finds
-  // its own id here, so relaxed loads answer OnRenderThread() exactly.
-  std::atomic<std::thread::id> mRenderThread{};
-  static_assert(std::atomic<std::thread::id>::is_always_lock_free, "no lock on the audio thread");
+  ProcessingThread mRenderThread;  // the thread inside a render call (or preparing one), none outside
 };
 
 } // namespace plug

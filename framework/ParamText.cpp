@@ -11,7 +11,7 @@ namespace plug {
 
 namespace {
 
-constexpr std::string_view kDottedSuffix = " dotted";
+constexpr std::string_view kDottedWord = "dotted";
 
 // Grids of more values than this are not searched (no parameter of ours comes near it).
 constexpr double kMaxGridValues = 1e6;
@@ -32,12 +32,25 @@ std::string displayOf(const IParam& param, double plain)
   return text.GetString();
 }
 
-// "1/4." as hosts show it.
-std::string spelt(std::string text)
+bool isDotted(const std::string& text)
 {
-  if (text.size() > 1 && text.back() == '.' && text[text.size() - 2] != '.')
-    text.replace(text.size() - 1, 1, kDottedSuffix);
-  return text;
+  return text.size() > 1 && text.back() == '.' && text[text.size() - 2] != '.';
+}
+
+// "1/4." as hosts show it: "dotted 1/4".
+std::string spelt(const std::string& text)
+{
+  if (!isDotted(text))
+    return text;
+  return std::string(kDottedWord) + " " + text.substr(0, text.size() - 1);
+}
+
+// "1/4." as "1/4 dotted", a spelling typed by users and shown by earlier versions.
+std::string speltAfter(const std::string& text)
+{
+  if (!isDotted(text))
+    return text;
+  return text.substr(0, text.size() - 1) + " " + std::string(kDottedWord);
 }
 
 // The leading decimal number of a text (after blanks), or nothing when it does not start with one.
@@ -57,7 +70,7 @@ bool fromDisplayText(const IParam& param, std::string_view text, double& plain)
   for (int i = 0; i < param.NDisplayTexts(); ++i) {
     double value = 0.0;
     const std::string shown = param.GetDisplayTextAtIdx(i, &value);
-    if (!shown.empty() && (text == shown || text == spelt(shown))) {
+    if (!shown.empty() && (text == shown || text == spelt(shown) || text == speltAfter(shown))) {
       plain = param.ConstrainValue(value);
       return true;
     }

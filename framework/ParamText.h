@@ -14,14 +14,14 @@ namespace plug {
 
 // The text of a plain value as hosts show it: the parameter's own display (its display function,
 // display text or number), without the label. A display text that ends in a dot (a dotted note
-// value, "1/4.") is spelt out ("1/4 dotted"): some hosts' menus (Ardour's) treat labels that differ
-// only after a final digit as one entry, so "1/4" and "1/4." would merge. The LV2 bundle's scale
-// points spell them the same way.
+// value, "1/4.") is spelt out with the word first ("dotted 1/4"): some hosts' menus (Ardour's) keep
+// one entry of labels that begin alike, so "1/4" and "1/4." (or "1/4 dotted") would merge. The LV2
+// bundle's scale points spell them the same way.
 std::string HostValueText(const IParam& param, double plain);
 
 // The plain value of a text a host hands in, constrained to the parameter's range and steps; false
 // when the text says nothing the parameter could take (the value is then left as it was):
-// - a display text, either spelling of a dotted one: its value;
+// - a display text, any spelling of a dotted one ("1/4.", "dotted 1/4", "1/4 dotted"): its value;
 // - bool and enum parameters take nothing else;
 // - a parameter shown through a display function (decibels, "dry:wet"): the value on the
 //   parameter's step grid whose text is the given one, or, for a number, whose shown number lies

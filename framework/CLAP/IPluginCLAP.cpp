@@ -21,21 +21,6 @@ namespace plug::clap {
 
 namespace {
 
-// Marks the thread inside a bridge's process: the plug-in's own changes made there (learned
-// controllers) go straight to that call's output events.
-thread_local const IPluginCLAP* tProcessingBridge = nullptr;
-
-class ProcessScope {
-public:
-  explicit ProcessScope(const IPluginCLAP* bridge) : mOuter(tProcessingBridge) { tProcessingBridge = bridge; }
-  ~ProcessScope() { tProcessingBridge = mOuter; }
-  ProcessScope(const ProcessScope&) = delete;
-  ProcessScope& operator=(const ProcessScope&) = delete;
-
-private:
-  const IPluginCLAP* mOuter;
-};
-
 bool acceptedRate(double rate)
 {
   return rate >= IPluginCLAP::kMinSampleRate && rate <= IPluginCLAP::kMaxSampleRate;
@@ -203,7 +188,7 @@ clap_process_status IPluginCLAP::Process(const clap_process_t& process)
   // A host that processes before activating gets nothing done: the buffers are not prepared.
   if (!mPlug || !mActive.load(std::memory_order_acquire))
     return CLAP_PROCESS_ERROR;
-  const ProcessScope processing(this);
+  const ProcessingThread::Scope processing(mProcessing);
   const std::uint32_t nFrames = process.frames_count;
 
   writeToHost(process.out_events);
@@ -406,7 +391,7 @@ void IPluginCLAP::InformHostOfParamChange(int paramIdx, double)
   if (!param || param->Type() == IParam::kTypeNone)
     return;
   const ToHost change{ToHost::kValue, false, ParamID(paramIdx), param->GetValue()};
-  if (tProcessingBridge == this) {
+  if (mProcessing.IsCurrent()) {
     // A learned controller: the host may record the controller, not this value as well.
     if (mFromAudio.size() < mFromAudio.capacity())
       mFromAudio.push_back({ToHost::kValue, true, change.id, change.value});
@@ -419,13 +404,13 @@ void IPluginCLAP::InformHostOfParamChange(int paramIdx, double)
 
 void IPluginCLAP::BeginInformHostOfParamChange(int paramIdx)
 {
-  if (tProcessingBridge != this && ParamIndexOf(*mPlug, ParamID(paramIdx)) >= 0)
+  if (!mProcessing.IsCurrent() && ParamIndexOf(*mPlug, ParamID(paramIdx)) >= 0)
     toHostFromMainThread({ToHost::kBegin, false, ParamID(paramIdx), 0.0});
 }
 
 void IPluginCLAP::EndInformHostOfParamChange(int paramIdx)
 {
-  if (tProcessingBridge != this && ParamIndexOf(*mPlug, ParamID(paramIdx)) >= 0)
+  if (!mProcessing.IsCurrent() && ParamIndexOf(*mPlug, ParamID(paramIdx)) >= 0)
     toHostFromMainThread({ToHost::kEnd, false, ParamID(paramIdx), 0.0});
 }
 
@@ -446,7 +431,7 @@ void IPluginCLAP::InformHostOfPresetChange()
 bool IPluginCLAP::ScheduleBackgroundWork()
 {
   // Only from process: the host's main thread does the work soon after.
-  if (tProcessingBridge != this)
+  if (!mProcessing.IsCurrent())
     return false;
   mBackgroundWork.store(true, std::memory_order_release);
   mHost->request_callback(mHost);

@@ -15,6 +15,7 @@
 #include "framework/CLAP/ClapPosixFdSupport.h"
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
+#include "framework/ProcessingThread.h"
 #include "framework/LockFreeQueue.h"
 
 namespace plug::clap {
@@ -143,6 +144,7 @@ private:
 
   double mSampleRate = 48000.0;
   std::atomic<bool> mActive{false};
+  ProcessingThread mProcessing;  // the thread inside Process, if any
   bool mTimerRegistered = false;
   clap_id mTimerId = 0;
   int mWatchedFd = -1;

@@ -27,21 +27,6 @@ constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
 
 std::atomic<IPluginVST3::ViewFactory> sViewFactory{nullptr};
 
-// Marks the thread inside a bridge's process call: only there may the plug-in's changes go to the
-// host as output parameter changes.
-thread_local const IPluginVST3* tProcessing = nullptr;
-
-class ProcessScope {
-public:
-  explicit ProcessScope(const IPluginVST3* bridge) : mOuter(tProcessing) { tProcessing = bridge; }
-  ~ProcessScope() { tProcessing = mOuter; }
-  ProcessScope(const ProcessScope&) = delete;
-  ProcessScope& operator=(const ProcessScope&) = delete;
-
-private:
-  const IPluginVST3* mOuter;
-};
-
 std::uint32_t floatBits(double normalized)
 {
   return std::bit_cast<std::uint32_t>(static_cast<float>(normalized));
@@ -580,7 +565,7 @@ v3_result IPluginVST3::Process(v3_process_data* data)
     return V3_NOT_INITIALIZED;
   }
 
-  const ProcessScope processing(this);
+  const ProcessingThread::Scope processing(mProcessing);
   mOutputChanges = data->output_params;
   if (mValuesForHost.exchange(false, std::memory_order_acq_rel))
     sendAllValues();
@@ -1145,7 +1130,7 @@ v3_result IPluginVST3::GetProgramName(std::int32_t listId, std::int32_t program,
 
 void IPluginVST3::InformHostOfParamChange(int paramIdx, double normalizedValue)
 {
-  if (tProcessing == this) {
+  if (mProcessing.IsCurrent()) {
     // A learned controller, on the audio thread: the host hears of it with this block.
     if (isHostedPluginParam(paramIdx))
       sendOutputChange(PluginParamId(paramIdx), normalizedValue);

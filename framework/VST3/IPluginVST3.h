@@ -7,6 +7,7 @@
 
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
+#include "framework/ProcessingThread.h"
 #include "framework/VST3/BlockEvents.h"
 #include "framework/VST3/Com.h"
 #include "travesty/audio_processor.h"
@@ -193,6 +194,7 @@ private:
 
   // Processing state.
   std::atomic<bool> mActive{false};
+  ProcessingThread mProcessing;  // the thread inside Process, if any
   bool mPrepared = false;
   double mSampleRate = 44100.0;
   std::atomic<bool> mEventBusActive{true};

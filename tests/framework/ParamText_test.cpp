@@ -39,7 +39,7 @@ TEST(ParamText, DisplayTextsAndDottedNoteValuesGoBothWays)
 {
   IParam note;
   note.InitEnum("Note", 1, {"1/8", "1/8.", "1/4", "1/4."});
-  EXPECT_EQ(HostValueText(note, 1.0), "1/8 dotted") << "spelt out: menus merge \"1/8\" and \"1/8.\"";
+  EXPECT_EQ(HostValueText(note, 1.0), "dotted 1/8") << "spelt out: menus merge \"1/8\" and \"1/8.\"";
   EXPECT_EQ(HostValueText(note, 2.0), "1/4");
   EXPECT_EQ(parsed(note, "1/4 dotted"), 3.0);
   EXPECT_EQ(parsed(note, "1/4."), 3.0);

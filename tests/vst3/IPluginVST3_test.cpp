@@ -283,7 +283,7 @@ TEST_F(IPluginVST3Test, ValueTextsGoBothWaysAsHostsShowThem)
     {kVolume, 1.0, "0.0"},        {kVolume, 2.0, "6.0"},         {kVolume, 0.0, "-oo"},
     {kVolume, 0.5, "-6.0"},       {kMix, 0.3, "70:30"},          {kMix, 0.0, "Dry"},
     {kMix, 1.0, "Wet"},           {kGrainMode, 2.0, "FREQ"},     {kGrainSync, 10.0, "1/4"},
-    {kGrainSync, 12.0, "1/4 dotted"}, {kGrainSync, 8.0, "1/4T"}, {kFrameSync, 3.0, "1/32 dotted"},
+    {kGrainSync, 12.0, "dotted 1/4"}, {kGrainSync, 8.0, "1/4T"}, {kFrameSync, 3.0, "dotted 1/32"},
     {kFrameSyncToHost, 1.0, "on"}, {kGrainFrequency, 110.0, "110.0"}, {kGrainLength, 125.2, "125.2"},
     {kGrainOverlap, 33.0, "33"},  {kGrainSkew, -0.4, "-0.40"},   {kMidiPolyphony, 4.0, "4"},
   };
