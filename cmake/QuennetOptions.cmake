@@ -69,3 +69,16 @@ function(quennet_runnable variable target)
     set(${variable} $<TARGET_FILE:${target}> PARENT_SCOPE)
   endif()
 endfunction()
+
+# Each library sees only the source folders of what it links. `quennet_include_root(target folder)`
+# gives the target (and, publicly, everything that links it) an include root holding that one folder,
+# so `#include "folder/..."` resolves there; a folder it does not link is simply not found, and a
+# wrong include fails to compile instead of building a dependency nobody declared.
+function(quennet_include_root target folder)
+  set(root ${PROJECT_BINARY_DIR}/include-roots/${folder})
+  if(NOT EXISTS ${root}/${folder})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endif()
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()

@@ -339,9 +339,7 @@ void ITWPresetMenu::OnPopupMenuSelection(IPopupMenu* menu, int)
     if (chosen <= kNumPresets - 1) {
       plugin->changePreset(chosen);
     } else {
-      plugin->initPreset(plugin->GetCurrentPresetIdx());
-      // The factory values reach the host's controls too, as a preset chosen from the menu does.
-      plugin->InformHostOfPresetChange();
+      plugin->initPreset(plugin->GetCurrentPresetIdx());  // tells the host's controls too
     }
   }
   if (IGraphics* ui = GetUI())

@@ -34,7 +34,6 @@ public:
   // without triggering an action (nothing goes back to the host or the dispatch).
   virtual void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) = 0;
   virtual void ForwardMidiMsg(const IMidiMsg& msg) = 0;
-  virtual void ForwardSysEx(const ISysEx& msg) = 0;
 };
 
 // The plug-in side of the editor: the hooks the editor and the framework call, and the editor
@@ -58,7 +57,6 @@ public:
   virtual void OnParamChangeUI(int /*paramIdx*/, EParamSource /*source*/) {}
   // MIDI that reached the processor, handed over on the user-interface thread.
   virtual void OnMidiMsgUI(const IMidiMsg& /*msg*/) {}
-  virtual void OnSysexMsgUI(const ISysEx& /*msg*/) {}
 
   // Edits made in the editor (user-interface thread): a control's new normalised value, and the
   // start and end of a gesture on a parameter. The plug-in base passes them on to the host and the

@@ -48,12 +48,4 @@ struct IMidiMsg {
 
 static_assert(sizeof(IMidiMsg) == 8);
 
-// A system-exclusive message small enough to travel through a fixed-capacity queue.
-struct ISysEx {
-  static constexpr int kMaxSize = 256;
-  int mOffset = 0;
-  int mSize = 0;
-  std::uint8_t mData[kMaxSize] = {};
-};
-
 } // namespace plug

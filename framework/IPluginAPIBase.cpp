@@ -146,12 +146,6 @@ void IPluginAPIBase::OnTimer()
       editor->ForwardMidiMsg(msg);
     OnMidiMsgUI(msg);
   }
-  ISysEx sysex;
-  while (mSysExToEditor.Pop(sysex)) {
-    if (editor)
-      editor->ForwardSysEx(sysex);
-    OnSysexMsgUI(sysex);
-  }
 
   OnIdle();
 }

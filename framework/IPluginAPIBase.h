@@ -6,7 +6,7 @@
 
 #include "framework/IPluginBase.h"
 #include "framework/LockFreeQueue.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace plug {
 
@@ -31,7 +31,6 @@ class IPluginAPIBase : public IPluginBase {
 public:
   static constexpr double kTimerIntervalMs = 20.0;
   static constexpr int kMidiQueueCapacity = 1024;
-  static constexpr int kSysExQueueCapacity = 32;
 
   explicit IPluginAPIBase(const Config& config);
   ~IPluginAPIBase() override;
@@ -71,8 +70,8 @@ public:
   // MIDI the editor sends to the processor (user-interface thread).
   bool SendMidiMsgFromUI(const IMidiMsg& msg) { return mMidiFromEditor.Push(msg); }
 
-  // One timer tick: the editor updates asked for (each parameter's value as it is now), MIDI and
-  // system-exclusive messages for the editor, then OnIdle.
+  // One timer tick: the editor updates asked for (each parameter's value as it is now), MIDI for
+  // the editor, then OnIdle.
   void OnTimer();
   // Removes the timer; waits for a tick running on another thread. The most-derived destructor
   // calls it first, so that no tick reaches a half-destroyed instance.
@@ -80,7 +79,6 @@ public:
 
 protected:
   LockFreeQueue<IMidiMsg> mMidiToEditor{kMidiQueueCapacity};
-  LockFreeQueue<ISysEx> mSysExToEditor{kSysExQueueCapacity};
   LockFreeQueue<IMidiMsg> mMidiFromEditor{kMidiQueueCapacity};
 
 private:

@@ -134,12 +134,6 @@ void IControl::SetTargetAndDrawRECTs(const IRECT& bounds)
   mTargetRECT = bounds;
 }
 
-void IControl::SetText(const IText& text)
-{
-  mText = text;
-  SetDirty(false);
-}
-
 IEditorDelegate* IControl::GetDelegate() const
 {
   return mGraphics ? &mGraphics->GetDelegate() : nullptr;
@@ -178,17 +172,6 @@ void IControl::DragValue(double& dragValue, float dX, float dY, const IRECT& bou
   dragValue = std::clamp(dragValue + moved / extent / (gearing * (mod.Fine() ? 10.0 : 1.0)), 0.0, 1.0);
   SetValue(SnapToParamStep(dragValue));
   SetDirty(true);
-}
-
-void IControl::SetNVals(int n)
-{
-  mVals.resize(static_cast<std::size_t>(std::max(1, n)), Val{kNoParameter, 0.0});
-}
-
-void IControl::SetParamIdx(int paramIdx, int valIdx)
-{
-  if (valIdx >= 0 && valIdx < NVals())
-    mVals[static_cast<std::size_t>(valIdx)].paramIdx = paramIdx;
 }
 
 void IControl::attach(IGraphics* graphics, int tag, const std::string& group)

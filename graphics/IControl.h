@@ -103,7 +103,6 @@ public:
 
   // Style used by the control's own drawing.
   const IText& GetText() const { return mText; }
-  void SetText(const IText& text);
   const IBlend& GetBlend() const { return mBlend; }
   void SetBlend(const IBlend& blend) { mBlend = blend; }
 
@@ -128,9 +127,6 @@ protected:
   // marked dirty with the action triggered. Bounds without extent move nothing.
   void DragValue(double& dragValue, float dX, float dY, const IRECT& bounds, EDirection direction, double gearing,
                  const IMouseMod& mod);
-  // For controls with several values; new values are bound to no parameter.
-  void SetNVals(int n);
-  void SetParamIdx(int paramIdx, int valIdx = 0);
 
   IText mText;
   IBlend mBlend;

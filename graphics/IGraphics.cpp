@@ -114,7 +114,6 @@ void IGraphics::ForwardMidiMsg(const IMidiMsg& msg)
     control->OnMidi(msg);
 }
 
-void IGraphics::ForwardSysEx(const ISysEx&) {}
 
 // ---- Assets ----
 

@@ -12,7 +12,7 @@
 #include "graphics/IGraphicsTypes.h"
 #include "graphics/IPlatformView.h"
 #include "graphics/MessageBoxPanel.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_surface cairo_surface_t;
@@ -58,7 +58,6 @@ public:
   bool WindowIsOpen() const override { return mWindowOpen; }
   void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override;
   void ForwardMidiMsg(const IMidiMsg& msg) override;
-  void ForwardSysEx(const ISysEx& msg) override;
 
   // Assets: bitmaps and fonts are files in this folder. A file that cannot be loaded gives a
   // placeholder (a crossed box for a bitmap, empty boxes for the characters of a text) and one line

@@ -225,12 +225,14 @@ std::string pluginTurtle(const plug::IPlugin& plugin, const std::vector<ControlP
 
   const std::string project = std::string("<") + lv2::kPluginURI + "#project>";
   ttl << project << "\n    a doap:Project ;\n    doap:name " << quoted(config.productName) << " ;\n"
+      << "    doap:license <http://opensource.org/licenses/isc> ;\n"
       << "    doap:maintainer [ a foaf:Person ; foaf:name " << quoted(config.mfrName) << " ] .\n\n";
 
   ttl << uri << "\n"
       << "    a lv2:Plugin , lv2:DelayPlugin ;\n"
       << "    doap:name " << quoted(config.pluginName) << " ;\n"
       << "    lv2:project " << project << " ;\n"
+      << "    doap:license <http://opensource.org/licenses/isc> ;\n"
       << "    rdfs:comment \"Granular effect: records each frame of its stereo input and replays the start of it "
          "as a train of enveloped, cross-faded grains, timed in milliseconds, by the host tempo, at a frequency "
          "or by MIDI notes.\" ;\n"

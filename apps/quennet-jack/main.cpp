@@ -12,7 +12,7 @@
 #include "apps/quennet-jack/JackHost.h"
 #include "apps/quennet-jack/StateFile.h"
 #include "framework/IPlugin.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace {
 

@@ -34,9 +34,9 @@ std::string fileName(const std::string& path)
   return std::filesystem::path(path).filename().string();
 }
 
-plug::graphics::WaveformRow emptyRow(const std::string& title, int sampleRate)
+render::WaveformRow emptyRow(const std::string& title, int sampleRate)
 {
-  plug::graphics::WaveformRow row;
+  render::WaveformRow row;
   row.title = title;
   row.sampleRate = sampleRate;
   return row;
@@ -45,12 +45,12 @@ plug::graphics::WaveformRow emptyRow(const std::string& title, int sampleRate)
 
 PendingPicture::PendingPicture(const std::string& path) : mFile(checkedPngPath(path), ".png") {}
 
-void PendingPicture::draw(const std::vector<plug::graphics::WaveformRow>& rows)
+void PendingPicture::draw(const std::vector<render::WaveformRow>& rows)
 {
   drewAnything = true;
   std::vector<unsigned char> png;
   std::string error;
-  if (!plug::graphics::encodeWaveformPng(rows, png, plug::graphics::kWaveformDefaultWidth, &error))
+  if (!render::encodeWaveformPng(rows, png, render::kWaveformDefaultWidth, &error))
     throw RenderFailure("cannot draw " + inQuotes(mFile.target()) + ": " + error);
   mFile.write(png.data(), png.size());
 }
@@ -80,8 +80,8 @@ void writeOverview(const std::string& picturePath, const std::vector<std::string
 {
   setInterruptNote(inQuotes(picturePath) + " is left as it was");
   // Known from the command line: found before reading anything.
-  if (files.size() > static_cast<std::size_t>(plug::graphics::kWaveformMaxRows))
-    throw BadInput("--overview draws at most " + std::to_string(plug::graphics::kWaveformMaxRows) +
+  if (files.size() > static_cast<std::size_t>(render::kWaveformMaxRows))
+    throw BadInput("--overview draws at most " + std::to_string(render::kWaveformMaxRows) +
                    " files in one picture, not " + std::to_string(files.size()));
   PendingPicture picture(picturePath);
   for (const std::string& file : files) {
@@ -92,12 +92,12 @@ void writeOverview(const std::string& picturePath, const std::vector<std::string
       throw BadInput(inQuotes(picturePath) + " is the same file as " + inQuotes(file) + ", one of the files to draw");
   }
 
-  std::vector<plug::graphics::WaveformRow> rows;
+  std::vector<render::WaveformRow> rows;
   rows.reserve(files.size());
   std::vector<float> left(kOverviewBlockFrames), right(kOverviewBlockFrames);
   for (const std::string& file : files) {
     AudioReader reader(file);
-    plug::graphics::WaveformRow row = emptyRow(fileName(file), reader.sampleRate());
+    render::WaveformRow row = emptyRow(fileName(file), reader.sampleRate());
     while (const long frames = reader.read(left.data(), right.data(), kOverviewBlockFrames)) {
       row.left.add(left.data(), frames);
       if (reader.channels() == 2)

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "apps/quennet-render/PendingFile.h"
-#include "graphics/WaveformPicture.h"
+#include "apps/quennet-render/WaveformPicture.h"
 
 namespace render {
 
@@ -16,7 +16,7 @@ public:
   explicit PendingPicture(const std::string& path);
 
   // Draws one row per entry. Throws RenderFailure.
-  void draw(const std::vector<plug::graphics::WaveformRow>& rows);
+  void draw(const std::vector<render::WaveformRow>& rows);
   // A picture drawn elsewhere, as PNG bytes. Throws RenderFailure.
   void write(const std::vector<unsigned char>& png) { mFile.write(png.data(), png.size()); }
   void commit() { mFile.commit(); }
@@ -42,7 +42,7 @@ public:
 
 private:
   PendingPicture mPicture;
-  std::vector<plug::graphics::WaveformRow> mRows;  // input, output
+  std::vector<render::WaveformRow> mRows;  // input, output
   bool mStereoInput;
 };
 

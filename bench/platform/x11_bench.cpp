@@ -13,7 +13,7 @@
 #include "core/quennet.h"
 #include "graphics/EditorWindow.h"
 #include "graphics/IGraphics.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11View.h"
 
 #include <X11/Xlib.h>

@@ -11,7 +11,7 @@
 #include "framework/CLAP/IPluginCLAP.h"
 #include "graphics/EditorWindow.h"
 #include "graphics/IGraphics.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11ErrorTrap.h"
 #include "platform/X11View.h"
 

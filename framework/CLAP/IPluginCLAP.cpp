@@ -15,7 +15,7 @@
 #include "framework/IByteChunk.h"
 #include "framework/ParamText.h"
 #include "framework/ShortMidiMessage.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace plug::clap {
 

@@ -13,7 +13,7 @@
 #include "framework/LV2/LV2Layout.h"
 #include "graphics/EditorWindow.h"
 #include "graphics/IGraphics.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11View.h"
 
 namespace plug::lv2 {

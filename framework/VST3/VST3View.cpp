@@ -9,7 +9,7 @@
 #include "framework/VST3/IPluginVST3.h"
 #include "graphics/EditorWindow.h"
 #include "graphics/IGraphics.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11View.h"
 
 namespace plug::vst3 {

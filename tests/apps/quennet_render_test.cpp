@@ -39,7 +39,7 @@
 #include "core/quennet.param.h"
 #include "lv2/ChildProcess.h"
 #include "framework/IPlugin.h"
-#include "graphics/WaveformPicture.h"
+#include "apps/quennet-render/WaveformPicture.h"
 
 namespace fs = std::filesystem;
 
@@ -839,13 +839,13 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
   writeAudio(path("mono.wav"), noise(72000, 0x7).left, 1);
   auto rowOf = [&](const std::string& title, const std::string& name) {
     const AudioData audio = readAudio(path(name));
-    return plug::graphics::WaveformRow::fromInterleaved(title, audio.samples.data(), audio.frames(), audio.channels,
+    return render::WaveformRow::fromInterleaved(title, audio.samples.data(), audio.frames(), audio.channels,
                                                          audio.rate);
   };
-  auto expectedPicture = [](const std::vector<plug::graphics::WaveformRow>& rows) {
+  auto expectedPicture = [](const std::vector<render::WaveformRow>& rows) {
     std::vector<unsigned char> png;
     std::string error;
-    EXPECT_TRUE(plug::graphics::encodeWaveformPng(rows, png, 1600, &error)) << error;
+    EXPECT_TRUE(render::encodeWaveformPng(rows, png, 1600, &error)) << error;
     return std::string(png.begin(), png.end());
   };
 
@@ -859,7 +859,7 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
 
   // An overview keeps a few values per pixel column of each file: 8192 stretches, at most.
   auto overviewRowOf = [&](const std::string& name) {
-    plug::graphics::WaveformRow row = rowOf(name, name);
+    render::WaveformRow row = rowOf(name, name);
     row.left.keepAtMost(8192);
     row.right.keepAtMost(8192);
     EXPECT_EQ(row.left.stretchLength(), 16);  // 72000 or 96000 samples: 4500 or 6000 stretches
@@ -1460,7 +1460,7 @@ TEST_F(QuennetRenderTest, OverviewRefusesMoreFilesThanOnePictureHoldsBeforeReadi
   ASSERT_EQ(mkfifo(path("nobody.fifo").c_str(), 0600), 0);
   writeFile(path("overview.png"), "precious old picture");
   std::vector<std::string> argv = {QUENNET_RENDER, "--overview", path("overview.png")};
-  argv.insert(argv.end(), plug::graphics::kWaveformMaxRows + 1, path("nobody.fifo"));
+  argv.insert(argv.end(), render::kWaveformMaxRows + 1, path("nobody.fifo"));
   ChildProcess render(argv, {}, (scratch / "log.txt").string());
   const std::optional<int> status = render.waitExit(60.0);
   ASSERT_TRUE(status.has_value()) << "waits for the FIFO: the files were read first";

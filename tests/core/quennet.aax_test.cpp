@@ -16,7 +16,7 @@
 #include "TempHome.h"
 #include "core/quennet.h"
 #include "framework/AAX/IPluginAAX.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 using namespace aax;
 

@@ -20,7 +20,7 @@
 #include "TempDir.h"
 #include "TempHome.h"
 #include "TestHost.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace fs = std::filesystem;
 

@@ -22,7 +22,7 @@
 #include "graphics/IGraphics.h"
 #include "graphics/PopupMenuPanel.h"
 #include "platform/OffscreenView.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace editor_test {
 

@@ -5,7 +5,7 @@
 
 #include "Recorders.h"
 #include "framework/IPlugin.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 using plug::ManualClock;
 using plug::RunLoop;

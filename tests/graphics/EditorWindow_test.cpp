@@ -8,7 +8,7 @@
 
 #include "GraphicsTestSupport.h"
 #include "graphics/IKnobControl.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 using namespace gtest_graphics;
 

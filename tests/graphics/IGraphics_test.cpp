@@ -10,7 +10,7 @@
 
 #include "GraphicsTestSupport.h"
 #include "graphics/IBitmapControl.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 using namespace gtest_graphics;
 

@@ -31,7 +31,7 @@
 #include "graphics/IKnobControl.h"
 #include "graphics/IPopupMenu.h"
 #include "graphics/PopupMenuPanel.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11View.h"
 
 #include "X11UIHost.h"

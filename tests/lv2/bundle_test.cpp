@@ -44,6 +44,16 @@ TEST_F(BundleTest, SerdiParsesEveryTurtleFile)
   }
 }
 
+TEST_F(BundleTest, ThePlugInAndItsProjectNameTheLicence)
+{
+  const CommandResult result = run({"serdi", "-i", "turtle", "-o", "ntriples", kBundle + "/quennet.ttl"});
+  ASSERT_EQ(result.status, 0) << result.output;
+  const std::string licence = "<http://usefulinc.com/ns/doap#license> <http://opensource.org/licenses/isc> .";
+  for (const std::string subject : {"<http://tarnwellmusic.example/plugins/quennet> ",
+                                    "<http://tarnwellmusic.example/plugins/quennet#project> "})
+    EXPECT_TRUE(contains(result.output, subject + licence)) << subject;
+}
+
 TEST_F(BundleTest, Lv2ValidateFindsNoErrorsInPlugInManifestAndPresetsTogether)
 {
   const CommandResult result =

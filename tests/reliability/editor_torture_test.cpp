@@ -49,7 +49,7 @@
 #include "graphics/IGraphics.h"
 #include "graphics/MessageBoxPanel.h"
 #include "graphics/PopupMenuPanel.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 #include "platform/X11View.h"
 #include "services/version_check.h"
 

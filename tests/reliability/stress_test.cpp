@@ -16,7 +16,7 @@
 #include "TempHome.h"
 #include "core/quennet.h"
 #include "framework/IByteChunk.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 namespace {
 

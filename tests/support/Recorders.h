@@ -31,10 +31,8 @@ struct EditorRecorder : plug::IEditorView {
   bool open = true;
   std::vector<Update> updates;
   std::vector<plug::IMidiMsg> midi;
-  int sysex = 0;
 
   bool WindowIsOpen() const override { return open; }
   void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override { updates.push_back({paramIdx, normalizedValue}); }
   void ForwardMidiMsg(const plug::IMidiMsg& msg) override { midi.push_back(msg); }
-  void ForwardSysEx(const plug::ISysEx&) override { ++sysex; }
 };

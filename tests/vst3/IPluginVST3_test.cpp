@@ -651,7 +651,6 @@ TEST_F(IPluginVST3Test, TheEditorsEditsReachTheHostAsGesturesOnItsThread)
   plugin.SendParameterValueFromUI(kMix, 0.2);
   instance.handler.calls.clear();
   plugin.initPreset(plugin.GetCurrentPresetIdx());
-  plugin.InformHostOfPresetChange();
   EXPECT_EQ(instance.handler.lastPerformed(kMix), std::optional<double>(1.0));
   EXPECT_EQ(instance.handler.kindsOf(kMix), "bpe");
 

@@ -22,7 +22,7 @@
 #include "framework/VST3/VST3View.h"
 #include "graphics/EditorWindow.h"
 #include "graphics/IGraphics.h"
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 // Xlib after everything else (its macros break the LV2 headers); X11View.h includes it.
 #include "lv2/X11UIHost.h"

@@ -45,11 +45,6 @@ std::vector<cairo_glyph_t> glyphsOf(cairo_t* cr, const std::string& text, double
 }
 } // namespace
 
-Colour mix(Colour a, Colour b, double t)
-{
-  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t, a.a + (b.a - a.a) * t};
-}
-
 void setColour(cairo_t* cr, Colour c)
 {
   cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a);
@@ -124,11 +119,6 @@ bool Font::load(const std::string& path, std::string& error)
     return false;
   }
   return true;
-}
-
-cairo_font_face_t* Font::face()
-{
-  return sFace;
 }
 
 double textWidth(cairo_t* cr, const std::string& text, double size, double tracking)

@@ -26,7 +26,6 @@ constexpr Colour argb(const std::array<int, 4>& c)
 {
   return {c[1] / 255.0, c[2] / 255.0, c[3] / 255.0, c[0] / 255.0};
 }
-Colour mix(Colour a, Colour b, double t);
 
 void setColour(cairo_t* cr, Colour c);
 void roundedRect(cairo_t* cr, Rect r, double radius);
@@ -42,7 +41,6 @@ class Font
 public:
   // False (with the reason in `error`) when the file cannot be read as a font.
   static bool load(const std::string& path, std::string& error);
-  static cairo_font_face_t* face();
 };
 
 enum class Align

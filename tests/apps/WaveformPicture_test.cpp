@@ -1,7 +1,7 @@
 // Writes waveform pictures of known signals into a temporary folder and reads the PNG back with
 // Cairo's reader to see where the ink landed.
 
-#include "graphics/WaveformPicture.h"
+#include "apps/quennet-render/WaveformPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using plug::graphics::kWaveformRowHeight;
-using plug::graphics::layoutWaveformPicture;
-using plug::graphics::WaveformBand;
-using plug::graphics::WaveformRow;
-using plug::graphics::writeWaveformPng;
+using render::kWaveformRowHeight;
+using render::layoutWaveformPicture;
+using render::WaveformBand;
+using render::WaveformRow;
+using render::writeWaveformPng;
 
 namespace {
 
@@ -253,7 +253,7 @@ TEST(WaveformPicture, PeaksKeepEveryExtremeInBoundedMemory)
 {
   // 10 million samples of 0.5 with a NaN every 1000 and single extremes: the stretches merge,
   // yet their totals are exactly those of the samples.
-  plug::graphics::WaveformPeaks peaks;
+  render::WaveformPeaks peaks;
   const long n = 10000000;
   for (long i = 0; i < n; ++i) {
     float v = 0.5f;
@@ -266,8 +266,8 @@ TEST(WaveformPicture, PeaksKeepEveryExtremeInBoundedMemory)
     peaks.add(v);
   }
   EXPECT_EQ(peaks.samples(), n);
-  EXPECT_LE(static_cast<long>(peaks.stretches().size()), plug::graphics::WaveformPeaks::kMaxStretches);
-  EXPECT_GT(static_cast<long>(peaks.stretches().size()), plug::graphics::WaveformPeaks::kMaxStretches / 2);
+  EXPECT_LE(static_cast<long>(peaks.stretches().size()), render::WaveformPeaks::kMaxStretches);
+  EXPECT_GT(static_cast<long>(peaks.stretches().size()), render::WaveformPeaks::kMaxStretches / 2);
   EXPECT_EQ(peaks.stretchLength(), 256);  // 10^7 / 2^16 = 152.6, rounded up to a power of two
   float lo = 0.0f, hi = 0.0f;
   double squares = 0.0;
@@ -291,7 +291,7 @@ TEST(WaveformPicture, PeaksKeptToFewerStretchesKeepTheirTotalsAndGoOnGrowing)
 {
   // 1000 samples at most 100 stretches: 1000 / 8 = 125 is too many, so stretches of 16 samples,
   // 62 full ones and a last one of 8; the extremes sit in the stretches 300 / 16 and 777 / 16.
-  plug::graphics::WaveformPeaks peaks;
+  render::WaveformPeaks peaks;
   for (int i = 0; i < 1000; ++i)
     peaks.add(i == 300 ? -2.0f : i == 777 ? 1.5f : 0.25f);
   peaks.keepAtMost(100);
@@ -342,8 +342,8 @@ TEST(WaveformPicture, RowsGatheredPieceByPieceDrawTheSamePicture)
   }
   std::vector<unsigned char> a, b;
   std::string error;
-  ASSERT_TRUE(plug::graphics::encodeWaveformPng({whole}, a, 900, &error)) << error;
-  ASSERT_TRUE(plug::graphics::encodeWaveformPng({pieces}, b, 900, &error)) << error;
+  ASSERT_TRUE(render::encodeWaveformPng({whole}, a, 900, &error)) << error;
+  ASSERT_TRUE(render::encodeWaveformPng({pieces}, b, 900, &error)) << error;
   EXPECT_TRUE(a == b);
   EXPECT_GT(a.size(), 1000u);
 }
@@ -375,7 +375,7 @@ TEST(WaveformPicture, RefusesBadInputWithAReason)
     {"NaN sample rate", {nanRate}, 800, good},
     {"too narrow", {silentRow(0.1)}, 319, good},
     {"too wide", {silentRow(0.1)}, 16385, good},
-    {"too many rows", std::vector<WaveformRow>(plug::graphics::kWaveformMaxRows + 1, WaveformRow{}), 800, good},
+    {"too many rows", std::vector<WaveformRow>(render::kWaveformMaxRows + 1, WaveformRow{}), 800, good},
     {"missing folder", {silentRow(0.1)}, 800, temp.path() / "missing" / "out.png"},
   };
   for (const Case& c : cases) {

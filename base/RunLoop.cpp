@@ -1,4 +1,4 @@
-#include "platform/RunLoop.h"
+#include "base/RunLoop.h"
 
 #include <algorithm>
 #include <chrono>

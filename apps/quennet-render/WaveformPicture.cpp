@@ -1,4 +1,4 @@
-#include "graphics/WaveformPicture.h"
+#include "apps/quennet-render/WaveformPicture.h"
 
 #include <cairo.h>
 
@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-namespace plug::graphics {
+namespace render {
 
 namespace {
 
@@ -524,4 +524,4 @@ bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& r
   }
 }
 
-} // namespace plug::graphics
+} // namespace render

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace plug::graphics {
+namespace render {
 
 // What a picture needs of one channel, gathered sample by sample in bounded memory: the samples
 // are cut into stretches of equal length (a power of two), each keeping its minimum, maximum and
@@ -107,4 +107,4 @@ bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& r
 bool encodeWaveformPng(const std::vector<WaveformRow>& rows, std::vector<unsigned char>& png,
                        int width = kWaveformDefaultWidth, std::string* error = nullptr) noexcept;
 
-} // namespace plug::graphics
+} // namespace render
