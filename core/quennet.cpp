@@ -17,6 +17,15 @@ void clearHighpass(Highpass& h)
   h.antiDenormal = 1e-13;
 }
 
+void clearHighpass(StereoHighpass& h)
+{
+  for (int c = 0; c < 2; ++c) {
+    Highpass record = h.channel(c);
+    clearHighpass(record);
+    h.setChannel(c, record);
+  }
+}
+
 void designHighpass(Highpass& h, double sampleRate)
 {
   h.sampleRate = sampleRate;
@@ -32,7 +41,47 @@ void designHighpass(Highpass& h, double sampleRate)
   h.feedback1 = 2.0 * c * g;
   h.feedback2 = (alpha - 1.0) * g;
 }
+void designHighpass(StereoHighpass& h, double sampleRate)
+{
+  for (int c = 0; c < 2; ++c) {
+    Highpass record = h.channel(c);
+    designHighpass(record, sampleRate);
+    h.setChannel(c, record);
+  }
+}
 } // namespace
+
+Highpass StereoHighpass::channel(int c) const
+{
+  Highpass h;
+  h.sampleRate = sampleRate;
+  h.cutoff = cutoff;
+  h.feedback1 = feedback1[c];
+  h.feedback2 = feedback2[c];
+  h.gain0 = gain0[c];
+  h.gain1 = gain1[c];
+  h.x1 = x1[c];
+  h.x2 = x2[c];
+  h.y1 = y1[c];
+  h.y2 = y2[c];
+  h.antiDenormal = antiDenormal[c];
+  return h;
+}
+
+void StereoHighpass::setChannel(int c, const Highpass& h)
+{
+  sampleRate = h.sampleRate;
+  cutoff = h.cutoff;
+  feedback1[c] = h.feedback1;
+  feedback2[c] = h.feedback2;
+  gain0[c] = h.gain0;
+  gain1[c] = h.gain1;
+  x1[c] = h.x1;
+  x2[c] = h.x2;
+  y1[c] = h.y1;
+  y2[c] = h.y2;
+  antiDenormal[c] = h.antiDenormal;
+}
 
 const plug::Config& plug::PlugConfig()
 {
@@ -127,8 +176,7 @@ void Quennet::OnReset()
     return;
   mSampleRate = rate;
   mNoteCounter = 0;
-  designHighpass(mHighpassLeft, rate);
-  designHighpass(mHighpassRight, rate);
+  designHighpass(mHighpass, rate);
   for (int v = 0; v < kNumVoices; ++v) {
     mVoices[static_cast<size_t>(v)].setSampleRate(rate);
     mEnvelopes[static_cast<size_t>(v)].setSampleRate(rate);
@@ -146,8 +194,7 @@ void Quennet::OnActivate()
   mNoteCounter = 0;
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);
-  clearHighpass(mHighpassLeft);
-  clearHighpass(mHighpassRight);
+  clearHighpass(mHighpass);
 }
 
 void Quennet::OnBackgroundWork()

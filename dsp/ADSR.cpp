@@ -134,7 +134,8 @@ void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int 
     int m = 0;
     for (int k = first; k < count && k < first + kSideBySide; ++k)
     {
-      if (envelopes[k]->isSteady())
+      // (Worth finding out only for more than a few samples.)
+      if (n > 4 && envelopes[k]->isSteady())
       {
         std::fill(levels[k], levels[k] + n, envelopes[k]->mLevel);
         continue;

@@ -9,7 +9,7 @@
 //
 // process runs on the audio thread, a block of samples at a time (or one), and allocates nothing;
 // setSampleRate allocates the boxes' buffers. The setters come from the parameter dispatch; every
-// one writes both boxes alike.
+// one writes both boxes alike (forBothBoxes), so the boxes always share their settings.
 class GrainSet
 {
 public:
@@ -40,8 +40,7 @@ public:
   // Envelope tables the owner shares among voices (see GrainBox::shareEnvelopeTables).
   void shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
   {
-    mBoxA.shareEnvelopeTables(grain, frame);
-    mBoxB.shareEnvelopeTables(grain, frame);
+    forBothBoxes([&](GrainBox& box) { box.shareEnvelopeTables(grain, frame); });
   }
 
   // Derives the sample counts; the boxes take them over at their next frame start.
@@ -54,6 +53,7 @@ public:
   // Allocates nothing.
   void reset();
 
+  // One sample: the block below with n = 1.
   Sample process(Sample in);
   // n samples, exactly as n calls of process(Sample) would give them.
   void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
@@ -75,10 +75,15 @@ public:
 private:
   // Samples per frame cross-fade pass: the previous box's output waits in arrays of this size.
   static constexpr int kPass = 128;
-  // Blocks of at most this many samples go one sample at a time.
-  static constexpr int kFewSamples = 4;
 
+  template <typename Fn>
+  void forBothBoxes(Fn&& fn)
+  {
+    fn(mBoxA);
+    fn(mBoxB);
+  }
   void startFrame();
+  void processCrossFade(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
   int runLength(int wanted, bool crossFade) const;
   void advanceFrameCounter(int n);
 

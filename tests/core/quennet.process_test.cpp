@@ -246,7 +246,8 @@ TEST(QuennetProcess, FilterOffsetAlternatesEverySample)
   }
   // Silence keeps the filter memories tiny but well away from subnormal numbers.
   q.renderSilence(96000);
-  for (const Highpass* h : {&q->highpassLeft(), &q->highpassRight()}) {
+  for (const Highpass& record : {q->highpassLeft(), q->highpassRight()}) {
+    const Highpass* h = &record;
     EXPECT_LT(std::fabs(h->y1), 1e-11);
     EXPECT_EQ(std::fpclassify(h->y1), FP_NORMAL);
   }
@@ -286,8 +287,8 @@ TEST(QuennetProcess, NaNInputPoisonsOnlyItsOwnSample)
         ASSERT_NEAR(outA.right[n], outB.right[n], 1e-6) << "frame " << n;
       }
     }
-    for (const Highpass* h : {&a->highpassLeft(), &a->highpassRight()})
-      EXPECT_TRUE(std::isfinite(h->x1) && std::isfinite(h->x2) && std::isfinite(h->y1) && std::isfinite(h->y2));
+    for (const Highpass& h : {a->highpassLeft(), a->highpassRight()})
+      EXPECT_TRUE(std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2));
   }
 }
 
@@ -325,8 +326,8 @@ TEST(QuennetProcess, SyncedLengthsFollowRateTempoAndNoteValue)
     EXPECT_EQ(q->frameSyncSamples(), c.frameSamples);
     if (c.grainMode == kGrainModeSync) {
       // Box A has not started a frame yet, so it still holds the length as handed over.
-      EXPECT_EQ(q->voice(0).getBoxA().mGrainSamples, c.grainSamples);
-      EXPECT_NE(q->voice(1).getBoxA().mGrainSamples, c.grainSamples) << "grain sync reaches voice 0 only";
+      EXPECT_EQ(q->voice(0).getBoxA().getGrainSamples(), c.grainSamples);
+      EXPECT_NE(q->voice(1).getBoxA().getGrainSamples(), c.grainSamples) << "grain sync reaches voice 0 only";
     }
     for (int v = 0; v < Quennet::kNumVoices; ++v)
       if (c.frameSyncToHost)
@@ -836,9 +837,9 @@ TEST(QuennetMidi, NoteFrequenciesAreTheEqualTemperedTable)
     const double expected = note >= 124 ? std::round(exact * 100.0) / 100.0 : std::round(exact * 1000.0) / 1000.0;
     q.apply({noteOn(note)});
     for (const GrainBox* box : {&q->voice(0).getBoxA(), &q->voice(0).getBoxB()})
-      ASSERT_NEAR(1.0 / box->mGrainPeriod, expected, expected * 1e-12);
+      ASSERT_NEAR(1.0 / box->getGrainPeriod(), expected, expected * 1e-12);
   }
-  EXPECT_DOUBLE_EQ(1.0 / q->voice(0).getBoxA().mGrainPeriod, 12543.85);
+  EXPECT_DOUBLE_EQ(1.0 / q->voice(0).getBoxA().getGrainPeriod(), 12543.85);
 }
 
 TEST(QuennetMidi, ModeMidiWithoutSoundingNotesGivesTheDryShare)
