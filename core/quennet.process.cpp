@@ -226,7 +226,9 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
 void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
                            double* outL, double* outR, int n, double mix, double volume)
 {
-  StereoHighpass& filter = mHighpass;
+  // A copy in registers: the output arrays could otherwise alias the records for all the compiler
+  // knows, and every sample would go through memory.
+  StereoHighpass filter = mHighpass;
   // Samples start to end through the filter: the same steps for every pass length, with or without
   // the memory checks. Both inputs of a sample are read before either output is written: the
   // arrays may be shared, even crossed.
@@ -265,6 +267,7 @@ void Quennet::renderOutput(const double* inL, const double* inR, const double* w
     }
   }
   run(std::true_type{}, start, n, nullptr);
+  mHighpass = filter;
 }
 
 void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
