@@ -94,15 +94,20 @@ inline Pair mixOutput(Pair y, Pair dry, double mix, double volume)
   return ((y - dry) * mix + dry) * volume;
 }
 
-// Whether every input value is one that the grain boxes record as a finite float. A copy per
-// vector unit (VectorClones.h), like the loops below.
-QUENNET_VECTOR_CLONES bool recordsFinite(const double* __restrict left, const double* __restrict right, int n)
+// Whether every input value is one that the grain boxes record as a finite float.
+inline bool recordsFiniteFew(const double* __restrict left, const double* __restrict right, int n)
 {
   constexpr double kFloatMax = std::numeric_limits<float>::max();
   int nonFinite = 0;
   for (int i = 0; i < n; ++i)
     nonFinite |= !(std::fabs(left[i]) <= kFloatMax) + !(std::fabs(right[i]) <= kFloatMax);
   return !nonFinite;
+}
+
+// The same compiled per vector unit (VectorClones.h), like the loops below, for long passes.
+QUENNET_VECTOR_CLONES bool recordsFinite(const double* left, const double* right, int n)
+{
+  return recordsFiniteFew(left, right, n);
 }
 
 // wet[i] += level[i] · voice[i], both channels.
@@ -190,9 +195,9 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
 
   // The sum of the voices weighted by their envelope levels, each level the one before that
   // sample's update; voice by voice, which adds in the same order as sample by sample.
-  for (int i = 0; i < n; ++i)
-    wetL[i] = wetR[i] = 0.0;
-  const bool inputFinite = recordsFinite(inL, inR, n);
+  std::fill(wetL, wetL + n, 0.0);
+  std::fill(wetR, wetR + n, 0.0);
+  const bool inputFinite = n > kFewFrames ? recordsFinite(inL, inR, n) : recordsFiniteFew(inL, inR, n);
   int sounding[kNumVoices];
   ADSR* envelopes[kNumVoices];
   double* levels[kNumVoices];

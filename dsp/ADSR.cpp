@@ -125,6 +125,17 @@ void ADSR::render(double* levels, int n)
 
 void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int n)
 {
+  if (n <= 4)
+  {
+    // A few samples: each envelope on its own, nothing to overlap.
+    for (int k = 0; k < count; ++k)
+      for (int i = 0; i < n; ++i)
+      {
+        levels[k][i] = envelopes[k]->mLevel;
+        envelopes[k]->advance();
+      }
+    return;
+  }
   constexpr int kSideBySide = 8;
   for (int first = 0; first < count; first += kSideBySide)
   {
@@ -134,8 +145,7 @@ void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int 
     int m = 0;
     for (int k = first; k < count && k < first + kSideBySide; ++k)
     {
-      // (Worth finding out only for more than a few samples.)
-      if (n > 4 && envelopes[k]->isSteady())
+      if (envelopes[k]->isSteady())
       {
         std::fill(levels[k], levels[k] + n, envelopes[k]->mLevel);
         continue;
