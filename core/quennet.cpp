@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <limits>
 #include <mutex>
 #include <utility>
 
@@ -183,6 +184,20 @@ void Quennet::OnReset()
     mVoiceNote[static_cast<size_t>(v)] = kVoiceNoteAfterReset;
     mVoiceAge[static_cast<size_t>(v)] = 0;
   }
+  keepRecordingsResident();
+  prepareFirstBlock();
+}
+
+void Quennet::keepRecordingsResident()
+{
+  // What the audio thread may record, in memory now, and nothing more. Voice 0 plays every mode,
+  // with grains up to the longest that fits: all of its recording. The other voices play notes
+  // only, whose grains are no longer than a period of the lowest note (with a grain overlap of at
+  // most a half on top) -- unless a tuning source may tune notes anywhere.
+  const int all = std::numeric_limits<int>::max();
+  const int notes = MTS_HasMaster(mTuningClient) ? all : static_cast<int>(std::ceil(1.5 * mSampleRate / kLowestNoteHz)) + 1;
+  for (int v = 0; v < kNumVoices; ++v)
+    mVoices[static_cast<size_t>(v)].keepRecordingResident(v == 0 ? all : notes);
 }
 
 void Quennet::OnActivate()
@@ -195,6 +210,16 @@ void Quennet::OnActivate()
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);
   clearHighpass(mHighpass);
+  prepareFirstBlock();
+}
+
+void Quennet::prepareFirstBlock()
+{
+  // While no audio runs (a reset for a new rate, an activation): what the first render call would
+  // do first -- take over the settings made since the last one, and work out the envelope tables
+  // that the first frames read -- so that the first block costs what any block does.
+  applyPendingParamChanges();
+  forEachVoice([](GrainSet& v) { v.prepareEnvelopes(); });
 }
 
 void Quennet::OnBackgroundWork()

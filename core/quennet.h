@@ -67,6 +67,8 @@ public:
   static constexpr int kVoiceNoteAfterReset = 36;
   // Frames per pass of the audio path: the wet signal of a pass waits in arrays of this size.
   static constexpr int kPass = 256;
+  // The lowest note's frequency in the equal-tempered table, Hz.
+  static constexpr double kLowestNoteHz = 8.176;
 
   explicit Quennet(const plug::InstanceInfo& info);
   ~Quennet() override;
@@ -183,6 +185,8 @@ private:
   void applyParamChange(int paramIdx);
   void applyPendingParamChanges();
   void syncToHostTempo();
+  void keepRecordingsResident();
+  void prepareFirstBlock();
   // Audio path, in passes of at most a few hundred samples (see quennet.process.cpp).
   int advanceTempoSync(bool grainSync, bool frameSync, int wanted);
   void renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,

@@ -27,6 +27,9 @@ constexpr double Note2Hz[128] = {
   8372.018, 8869.844, 9397.273, 9956.063, 10548.08, 11175.3, 11839.82, 12543.85,  // 120-127
 };
 
+// The recordings that notes may reach are kept in memory from the lowest note on (quennet.cpp).
+static_assert(Note2Hz[0] == Quennet::kLowestNoteHz);
+
 // Synced lengths outside 1 ... this many samples (a tempo near 0) skip the sync for a block.
 constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::int32_t>::max());
 

@@ -320,13 +320,12 @@ void GrainBox::setSampleRate(double sampleRate)
   // Room for a grain of just under two seconds plus a 50 % grain overlap.
   mBufferSize = mMaxGrainSamples + mMaxGrainSamples / 2;
 
-  mBuffer.reset();
-  // Called from the audio thread's reset: a failed allocation must not throw into the host.
-  // Without a buffer the box reports size 0, and every grain "does not fit": silence.
-  // The zeros are written here, so every page is in memory before the audio thread records.
-  mBuffer.reset(new (std::nothrow) StoredSample[static_cast<std::size_t>(mBufferSize)]());
-  if (!mBuffer)
+  // Called from the plug-in's reset: a failed allocation must not throw into the host. Without a
+  // buffer the box reports size 0, and every grain "does not fit": silence. The buffer is reserved
+  // whole but takes memory only where it is written (see keepRecordingResident).
+  if (!mRecording.allocate(static_cast<std::size_t>(mBufferSize) * sizeof(StoredSample)))
     mBufferSize = 0;
+  mBuffer = static_cast<StoredSample*>(mRecording.data());
   // The recording is clear; what the readers fetched last stays in their histories.
   mRecordedExtent = 0;
   mMayHoldNonFinite = !finite(mMainHistory) || !finite(mTailHistory);
@@ -334,6 +333,11 @@ void GrainBox::setSampleRate(double sampleRate)
   mGrainPosition = 0.0;
   mFrameCounter = 0;
   invalidateAhead();
+}
+
+void GrainBox::keepRecordingResident(int entries)
+{
+  mRecording.keepResident(static_cast<std::size_t>(std::clamp(entries, 0, mBufferSize)) * sizeof(StoredSample));
 }
 
 void GrainBox::setGrainSkew(double skew)
@@ -379,34 +383,55 @@ void GrainBox::shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
   invalidateAhead();
 }
 
-void GrainBox::setGrainBoxProperties()
+GrainBox::Lengths GrainBox::nextLengths() const
 {
+  Lengths l;
   if (mFrequencyMode)
   {
     // Fractional and unlimited here: a grain that does not fit the buffer plays silence.
-    mGrainLength = mSampleRate * mGrainPeriod;
+    l.grain = mSampleRate * mGrainPeriod;
   }
   else
   {
-    if (mGrainSamples >= mMaxGrainSamples)
-      mGrainSamples = mMaxGrainSamples - 1;
-    mGrainLength = mGrainSamples;
+    l.grain = mGrainSamples >= mMaxGrainSamples ? mMaxGrainSamples - 1 : mGrainSamples;
   }
-  if (mGrainLength < 1.0)
-    mGrainLength = 1.0;
+  if (l.grain < 1.0)
+    l.grain = 1.0;
 
-  mOverlapLength = std::floor(mGrainOverlap * mGrainLength * 0.01);
+  l.overlap = std::floor(mGrainOverlap * l.grain * 0.01);
   // A negative overlap percentage, or an infinite grain with no overlap (0 × inf), would give a
   // cross-fade of negative or NaN length and break the span that every read is checked against.
-  if (!(mOverlapLength >= 0.0))
-    mOverlapLength = 0.0;
+  if (!(l.overlap >= 0.0))
+    l.overlap = 0.0;
+  l.span = l.grain + l.overlap;
+  l.frame = mFrameSamples > 0 ? mFrameSamples : 1;
+  return l;
+}
+
+void GrainBox::setGrainBoxProperties()
+{
+  if (!mFrequencyMode && mGrainSamples >= mMaxGrainSamples)
+    mGrainSamples = mMaxGrainSamples - 1; // stored back
+  const Lengths l = nextLengths();
+  mGrainLength = l.grain;
+  mOverlapLength = l.overlap;
   mOverlapStep = 1.0 / mOverlapLength;
-  mGrainSpan = mGrainLength + mOverlapLength;
+  mGrainSpan = l.span;
   // A span beyond any buffer (or NaN) freezes the box, which then records nothing.
   mRecordedLength = mGrainSpan <= kMaxSampleRate * 3.0 ? static_cast<int>(std::ceil(mGrainSpan)) : 0;
-
-  mFrameLength = mFrameSamples > 0 ? mFrameSamples : 1;
+  mFrameLength = l.frame;
   invalidateAhead(); // worked out for the old lengths
+}
+
+void GrainBox::prepareEnvelopes()
+{
+  // The tables a pass of the next frame asks for (evaluateEnvelopes): the frame's always, the
+  // grain's for whole lengths.
+  const Lengths l = nextLengths();
+  if (mFrameTable && !mFrameCurve.isFlat(mFrameSkew))
+    mFrameTable->values(mFrameCurve, mFrameSkew, l.frame);
+  if (mGrainTable && !mGrainCurve.isFlat(mGrainSkew) && l.grain == std::trunc(l.grain))
+    mGrainTable->values(mGrainCurve, mGrainSkew, l.span);
 }
 
 void GrainBox::resetGrain()
@@ -425,7 +450,7 @@ void GrainBox::resetFrame()
 void GrainBox::reset()
 {
   if (mBuffer)
-    std::fill(mBuffer.get(), mBuffer.get() + mRecordedExtent, StoredSample{0.0f, 0.0f});
+    std::fill(mBuffer, mBuffer + mRecordedExtent, StoredSample{0.0f, 0.0f});
   mRecordedExtent = 0;
   mMainHistory = History{};
   mTailHistory = History{};
@@ -782,7 +807,18 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
     // shared table.
     const bool whole = plan.mainReads && mGrainLength == std::trunc(mGrainLength) &&
                        plan.position[0] == std::trunc(plan.position[0]);
-    const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
+    // The table as far as this pass reads: up to the last entry of each stretch of main reads, and
+    // of the tail reads.
+    int needed = 0;
+    if (whole)
+    {
+      for (int r = 0; r < plan.runs; ++r)
+        needed = std::max(needed, plan.runIndex[r] + plan.runStart[r + 1] - plan.runStart[r]);
+      for (int i = 0; i < plan.tails; ++i)
+        needed = std::max(needed, static_cast<int>(plan.tailPosition[i]) + 1);
+    }
+    const double* table =
+      whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan, needed) : nullptr;
     if (table)
     {
       for (int i = 0; i < n; ++i)
@@ -801,7 +837,8 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
   if (!envelopes.frameShaped)
     return;
   // The frame counter runs through whole positions in every frame.
-  if (const double* table = mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr)
+  if (const double* table =
+        mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength, plan.frameStart + n) : nullptr)
   {
     envelopes.frame = table + plan.frameStart;
     return;
@@ -836,7 +873,7 @@ inline void GrainBox::readMain(const Plan<kMax>& plan, Pass<kMax>& pass, const d
   // are until this pass records over them: keep those. (In a pass of one sample the recording
   // comes first, so no read there finds what it replaced.)
   if (kMax > 1 && plan.readsAhead)
-    std::copy(mBuffer.get() + plan.frameStart, mBuffer.get() + plan.frameStart + pass.recorded, pass.before);
+    std::copy(mBuffer + plan.frameStart, mBuffer + plan.frameStart + pass.recorded, pass.before);
   storeInput(inLeft, inRight, pass.recorded);
   mFrameCounter += n - pass.recorded; // storeInput counted the recorded ones
 
@@ -845,7 +882,7 @@ inline void GrainBox::readMain(const Plan<kMax>& plan, Pass<kMax>& pass, const d
   for (int r = 0; r < plan.runs; ++r)
   {
     const int first = plan.runStart[r];
-    readStretch(mBuffer.get() + plan.runIndex[r], pass.fetched, 4 + first, plan.runStart[r + 1] - first);
+    readStretch(mBuffer + plan.runIndex[r], pass.fetched, 4 + first, plan.runStart[r + 1] - first);
   }
   if (!plan.mainReads)
     setLanes(pass.fetched, 4, Pair{0.0, 0.0}); // nothing to read: silence, the history unchanged
@@ -914,7 +951,7 @@ inline void GrainBox::readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const 
 // Records `count` input samples from the frame counter on and counts them.
 inline void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
 {
-  StoredSample* const to = mBuffer.get() + mFrameCounter;
+  StoredSample* const to = mBuffer + mFrameCounter;
   for (int i = 0; i < count; ++i)
   {
     to[i].left = static_cast<float>(inLeft[i]);

@@ -6,6 +6,7 @@
 #include "dsp/EnvelopeCurve.h"
 #include "dsp/EnvelopeTable.h"
 #include "dsp/Sample.h"
+#include "dsp/ZeroedPages.h"
 
 // Records the beginning of one frame of audio and replays it as a train of enveloped,
 // cross-faded grains until the frame runs out. Owned by a GrainSet, which alternates two
@@ -27,7 +28,11 @@ public:
   GrainBox();
 
   // Reallocates and clears the recording; ignores rates ≤ 0, above kMaxSampleRate and the current rate.
+  // The recording is reserved whole, but takes memory only where it is written.
   void setSampleRate(double sampleRate);
+  // The first `entries` entries of the recording in memory from now on (as far as it reaches), so
+  // that recording there never waits for a fresh page. Allocates: not on the audio thread.
+  void keepRecordingResident(int entries);
 
   // Settings, written by the owner. Lengths and period take effect at the next frame start; the
   // skews, the fades and the choice of interpolation at the next sample.
@@ -62,6 +67,9 @@ public:
 
   // Takes over the owner's settings as the effective lengths of the next frame.
   void setGrainBoxProperties();
+  // Works out the shared envelope tables the next frame will read, so that its first pass need
+  // not: for the owner to call while no audio runs.
+  void prepareEnvelopes();
   void resetGrain();
   void resetFrame();
   // As a new box at this rate: the recording and the readers' histories silent, the effective
@@ -122,6 +130,15 @@ private:
   struct Envelopes;
   template <int kMax>
   struct Pass;
+  // The effective lengths a frame start takes over from the settings.
+  struct Lengths
+  {
+    double grain = 1.0;
+    double overlap = 0.0;
+    double span = 1.0;
+    int frame = 1;
+  };
+  Lengths nextLengths() const;
   // The grain cross-fade along a stretch of the walk (crossFadeAlong).
   struct CrossFade
   {
@@ -157,7 +174,8 @@ private:
   Pair stored(int index) const;
   void invalidateAhead() { mAhead.count = 0; }
 
-  std::unique_ptr<StoredSample[]> mBuffer;
+  ZeroedPages mRecording;
+  StoredSample* mBuffer = nullptr; // the recording, mBufferSize entries
   History mMainHistory;
   History mTailHistory;
 

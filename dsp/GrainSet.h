@@ -20,6 +20,12 @@ public:
 
   // Hz. Rates the boxes ignore (≤ 0, beyond GrainBox::kMaxSampleRate) are ignored here too.
   void setSampleRate(double sampleRate);
+  // The first `entries` entries of both boxes' recordings in memory from now on (see
+  // GrainBox::keepRecordingResident). Allocates: not on the audio thread.
+  void keepRecordingResident(int entries)
+  {
+    forBothBoxes([&](GrainBox& box) { box.keepRecordingResident(entries); });
+  }
   void setGrainLength(double milliseconds);
   void setGrainLengthSync(int samples);
   // fromMidi: the frequency comes from a note; in the MIDI mode it then sets only the boxes' period.
@@ -45,6 +51,11 @@ public:
 
   // Derives the sample counts; the boxes take them over at their next frame start.
   void setGrainSetProperties();
+  // The shared envelope tables of the next frame worked out now (GrainBox::prepareEnvelopes).
+  void prepareEnvelopes()
+  {
+    forBothBoxes([](GrainBox& box) { box.prepareEnvelopes(); });
+  }
   void resetGrain();
   // The next process call starts a new frame on the other box.
   void resetFrame();
