@@ -951,6 +951,8 @@ inline void GrainBox::readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const 
 // Records `count` input samples from the frame counter on and counts them.
 inline void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
 {
+  if (count <= 0)
+    return; // the frame records no further (the extent counts recorded entries only)
   StoredSample* const to = mBuffer + mFrameCounter;
   for (int i = 0; i < count; ++i)
   {

@@ -93,6 +93,9 @@ public:
 
   // Read-only views of the effective state.
   int getBufferSize() const { return mBufferSize; }
+  // Recording entries written since the recording was last cleared, and those kept in memory.
+  int getRecordedExtent() const { return mRecordedExtent; }
+  int getResidentEntries() const { return static_cast<int>(mRecording.resident() / sizeof(StoredSample)); }
   double getGrainLength() const { return mGrainLength; }
   double getGrainSpan() const { return mGrainSpan; }
   double getGrainPosition() const { return mGrainPosition; }

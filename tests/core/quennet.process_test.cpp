@@ -877,6 +877,49 @@ TEST(QuennetMidi, ModeMidiWithoutSoundingNotesGivesTheDryShare)
   EXPECT_EQ(q->voice(4).getBoxB().getFrameCounter(), 0);
 }
 
+TEST(QuennetMidi, RecordingsInMemoryAsFarAsTheAudioThreadWritesThem)
+{
+  // Voice 0 plays in every mode, with grains up to the longest: its whole recording is in memory
+  // once prepared. The note voices record at most a period of the lowest note (8.176 Hz) with a
+  // grain overlap of a half: at 48 kHz ceil(1.5 · 48000 / 8.176) = 8807 entries.
+  Rig q;
+  EXPECT_EQ(q->voice(0).getBoxA().getResidentEntries(), q->voice(0).getBoxA().getBufferSize());
+  EXPECT_EQ(q->voice(0).getBoxB().getResidentEntries(), q->voice(0).getBoxB().getBufferSize());
+  for (int v = 1; v < Quennet::kNumVoices; ++v)
+    for (const GrainBox* box : {&q->voice(v).getBoxA(), &q->voice(v).getBoxB()}) {
+      EXPECT_GE(box->getResidentEntries(), 8807);
+      EXPECT_LT(box->getResidentEntries(), box->getBufferSize() / 10);
+    }
+
+  // The lowest note in every voice, with the longest cross-fade and frames long enough to record
+  // whole grains: no voice records beyond what is in memory, and the lowest voices fill it.
+  midiMode(q, 8);
+  q.set(kGrainOverlap, 50.0);
+  q.set(kFrameLength, 1000.0);
+  std::vector<plug::HostMidiEvent> notes;
+  for (int note = 0; note < 8; ++note)
+    notes.push_back(noteOn(note));
+  q.apply(notes);
+  q.render(noiseInput(48000));
+  for (int v = 1; v < Quennet::kNumVoices; ++v)
+    for (const GrainBox* box : {&q->voice(v).getBoxA(), &q->voice(v).getBoxB()})
+      EXPECT_LE(box->getRecordedExtent(), box->getResidentEntries()) << "voice " << v;
+  EXPECT_GT(q->voice(1).getBoxB().getRecordedExtent(), 8000) << "note 1 (8.662 Hz) records 8313 entries";
+}
+
+TEST(QuennetRender, PreparingTakesOverTheSettingsMadeBeforeIt)
+{
+  // Changes made while no audio runs reach the engine when the host prepares it, so that the
+  // first block of audio does no more than any other.
+  Rig q(0.0);
+  q.set(kGrainMode, kGrainModeFreq);
+  q.set(kMix, 0.25);
+  EXPECT_FALSE(q->grainFreqMode()) << "not taken over before";
+  q->PrepareToPlay(48000.0, 512);
+  EXPECT_TRUE(q->grainFreqMode());
+  EXPECT_EQ(q->mix(), 0.25);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The processing call as the plug-in sees it
 

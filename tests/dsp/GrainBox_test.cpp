@@ -891,3 +891,26 @@ TEST(GrainBox, ResetSilencesWhatTheTailReaderWouldReadAhead)
     EXPECT_EQ(s.right, 0.25 * (p * 0.2)) << "sample " << p;
   }
 }
+
+TEST(GrainBox, FramesLongerThanTheRecordingRecordOnlyItsStart)
+{
+  // At 1000 Hz the recording holds 3000 entries. Frames of 10000 samples with grains of 100 record
+  // their first 100 samples and play the rest; unheard or heard, the box has then written only
+  // those, and a reset clears only those (never beyond the recording's end).
+  for (bool heard : {true, false})
+  {
+    SCOPED_TRACE(heard ? "heard" : "unheard");
+    GrainBox box;
+    configure(box, Settings{.grainSamples = 100, .frameSamples = 10000});
+    std::vector<double> in(10000, 0.25), out(10000);
+    for (int start = 0; start < 10000; start += 500)
+      if (heard)
+        box.process(in.data() + start, in.data() + start, out.data() + start, out.data() + start, 500);
+      else
+        box.record(in.data() + start, in.data() + start, 500);
+    EXPECT_EQ(box.getFrameCounter(), 10000);
+    EXPECT_EQ(box.getRecordedExtent(), 100);
+    box.reset();
+    EXPECT_EQ(box.getRecordedExtent(), 0);
+  }
+}
