@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "core/quennet.h"
@@ -259,17 +260,26 @@ void Quennet::renderOutput(const double* inL, const double* inR, const double* w
   constexpr int kStretch = 16;
   int start = 0;
   if (n >= kStretch && memoriesFinite(filter)) {
+    // A stretch done twice reads its dry input twice: when an output array is an input array, the
+    // input is kept before the outputs overwrite it.
+    const auto overlaps = [n](const double* out, const double* in) {
+      const auto o = reinterpret_cast<std::uintptr_t>(out);
+      const auto i = reinterpret_cast<std::uintptr_t>(in);
+      const auto bytes = static_cast<std::uintptr_t>(n) * sizeof(double);
+      return o < i + bytes && i < o + bytes;
+    };
+    const bool shared = overlaps(outL, inL) || overlaps(outL, inR) || overlaps(outR, inL) || overlaps(outR, inR);
     for (; start < n; start += kStretch) {
       const int end = std::min(n, start + kStretch);
       const StereoHighpass before = filter;
-      // The dry input of the stretch, which may be done twice after its outputs were written.
       Pair dry[kStretch];
-      for (int i = start; i < end; ++i)
-        dry[i - start] = Pair{inL[i], inR[i]};
-      if (run(std::false_type{}, start, end, dry))
+      if (shared)
+        for (int i = start; i < end; ++i)
+          dry[i - start] = Pair{inL[i], inR[i]};
+      if (run(std::false_type{}, start, end, shared ? dry : nullptr))
         continue;
       filter = before;
-      run(std::true_type{}, start, end, dry);
+      run(std::true_type{}, start, end, shared ? dry : nullptr);
       start = end;
       break;
     }

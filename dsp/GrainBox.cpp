@@ -105,6 +105,13 @@ inline void shapeLane(const T* __restrict window, const double* __restrict posit
   // Without a cross-fade in the pass the factors follow one another in one loop; a missing factor
   // is a 1, and multiplying by 1 changes nothing.
   const bool together = crossFades.count == 0;
+  if (together && !interpolate && !head && !frame)
+  {
+    // Both factors 1: the values as read.
+    for (int i = 0; i < n; ++i)
+      out[i] = window[i + 3];
+    return;
+  }
   const double* __restrict h = head ? head : kOnes;
   const double* __restrict f = together && frame ? frame : kOnes;
   if (interpolate)
