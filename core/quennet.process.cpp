@@ -40,7 +40,7 @@ constexpr int kPass = Quennet::kPass;
 // set-up (hosts that call with a frame or two, blocks split at MIDI events).
 constexpr int kFewFrames = 4;
 
-// Both channels side by side in one SSE2 register: left and right take the same steps at once,
+// Both channels side by side in one vector register: left and right take the same steps at once,
 // each in its own lane, so each lane's numbers are the ones of that channel alone.
 using Pair = double __attribute__((vector_size(16)));
 

@@ -22,7 +22,7 @@ bool finite(const History& h)
   return true;
 }
 
-// The type of GrainBox::Pair: a (left, right) pair in one SSE2 register.
+// The type of GrainBox::Pair: a (left, right) pair in one vector register.
 using Pair = double __attribute__((vector_size(16)));
 
 // Catmull-Rom between y1 and y2 at the fraction t: the output lags the read position by two

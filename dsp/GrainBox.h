@@ -1,7 +1,6 @@
 #pragma once
 
 #include <limits>
-#include <memory>
 
 #include "dsp/EnvelopeCurve.h"
 #include "dsp/EnvelopeTable.h"
@@ -12,7 +11,8 @@
 // cross-faded grains until the frame runs out. Owned by a GrainSet, which alternates two
 // boxes from frame to frame.
 //
-// Runs on the audio thread, a block of samples at a time (or one). Only setSampleRate allocates.
+// Runs on the audio thread, a block of samples at a time (or one). Only setSampleRate and
+// keepRecordingResident allocate.
 // Lengths and positions are in samples at the current rate unless stated otherwise.
 //
 // Every sample follows one walk (walk() in GrainBox.cpp): the main reader's position steps by 1
@@ -118,7 +118,7 @@ private:
     float right;
   };
 
-  // A (left, right) pair in one SSE2 register: both channels take the same steps at once.
+  // A (left, right) pair in one vector register: both channels take the same steps at once.
   using Pair = double __attribute__((vector_size(16)));
 
   // Four most recent (left, right) values fetched by one reader, oldest first.
