@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <limits>
 #include <mutex>
 #include <utility>
 
@@ -17,6 +18,15 @@ void clearHighpass(Highpass& h)
 {
   h.x1 = h.x2 = h.y1 = h.y2 = 0.0;
   h.antiDenormal = 1e-13;
+}
+
+void clearHighpass(StereoHighpass& h)
+{
+  for (int c = 0; c < 2; ++c) {
+    Highpass record = h.channel(c);
+    clearHighpass(record);
+    h.setChannel(c, record);
+  }
 }
 
 void designHighpass(Highpass& h, double sampleRate)
@@ -34,7 +44,47 @@ void designHighpass(Highpass& h, double sampleRate)
   h.feedback1 = 2.0 * c * g;
   h.feedback2 = (alpha - 1.0) * g;
 }
+void designHighpass(StereoHighpass& h, double sampleRate)
+{
+  for (int c = 0; c < 2; ++c) {
+    Highpass record = h.channel(c);
+    designHighpass(record, sampleRate);
+    h.setChannel(c, record);
+  }
+}
 } // namespace
+
+Highpass StereoHighpass::channel(int c) const
+{
+  Highpass h;
+  h.sampleRate = sampleRate;
+  h.cutoff = cutoff;
+  h.feedback1 = feedback1[c];
+  h.feedback2 = feedback2[c];
+  h.gain0 = gain0[c];
+  h.gain1 = gain1[c];
+  h.x1 = x1[c];
+  h.x2 = x2[c];
+  h.y1 = y1[c];
+  h.y2 = y2[c];
+  h.antiDenormal = antiDenormal[c];
+  return h;
+}
+
+void StereoHighpass::setChannel(int c, const Highpass& h)
+{
+  sampleRate = h.sampleRate;
+  cutoff = h.cutoff;
+  feedback1[c] = h.feedback1;
+  feedback2[c] = h.feedback2;
+  gain0[c] = h.gain0;
+  gain1[c] = h.gain1;
+  x1[c] = h.x1;
+  x2[c] = h.x2;
+  y1[c] = h.y1;
+  y2[c] = h.y2;
+  antiDenormal[c] = h.antiDenormal;
+}
 
 const plug::Config& plug::PlugConfig()
 {
@@ -129,14 +179,27 @@ void Quennet::OnReset()
     return;
   mSampleRate = rate;
   mNoteCounter = 0;
-  designHighpass(mHighpassLeft, rate);
-  designHighpass(mHighpassRight, rate);
+  designHighpass(mHighpass, rate);
   for (int v = 0; v < kNumVoices; ++v) {
     mVoices[static_cast<size_t>(v)].setSampleRate(rate);
     mEnvelopes[static_cast<size_t>(v)].setSampleRate(rate);
     mVoiceNote[static_cast<size_t>(v)] = kVoiceNoteAfterReset;
     mVoiceAge[static_cast<size_t>(v)] = 0;
   }
+  keepRecordingsResident();
+  prepareFirstBlock();
+}
+
+void Quennet::keepRecordingsResident()
+{
+  // What the audio thread may record, in memory now, and nothing more. Voice 0 plays every mode,
+  // with grains up to the longest that fits: all of its recording. The other voices play notes
+  // only, whose grains are no longer than a period of the lowest note (with a grain overlap of at
+  // most a half on top) -- unless a tuning source may tune notes anywhere.
+  const int all = std::numeric_limits<int>::max();
+  const int notes = MTS_HasMaster(mTuningClient) ? all : static_cast<int>(std::ceil(1.5 * mSampleRate / kLowestNoteHz)) + 1;
+  for (int v = 0; v < kNumVoices; ++v)
+    mVoices[static_cast<size_t>(v)].keepRecordingResident(v == 0 ? all : notes);
 }
 
 void Quennet::OnActivate()
@@ -148,8 +211,17 @@ void Quennet::OnActivate()
   mNoteCounter = 0;
   mVoiceNote.fill(kVoiceNoteAfterReset);
   mVoiceAge.fill(0);
-  clearHighpass(mHighpassLeft);
-  clearHighpass(mHighpassRight);
+  clearHighpass(mHighpass);
+  prepareFirstBlock();
+}
+
+void Quennet::prepareFirstBlock()
+{
+  // While no audio runs (a reset for a new rate, an activation): what the first render call would
+  // do first -- take over the settings made since the last one, and work out the envelope tables
+  // that the first frames read -- so that the first block costs what any block does.
+  applyPendingParamChanges();
+  forEachVoice([](GrainSet& v) { v.prepareEnvelopes(); });
 }
 
 void Quennet::OnBackgroundWork()

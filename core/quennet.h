@@ -39,6 +39,22 @@ struct Highpass {
   double antiDenormal = 1e-13;  // keeps the recursion off denormals; its sign alternates every sample
 };
 
+// The two channels' high-pass records side by side: left in lane 0 and right in lane 1 of each
+// pair, so that the audio path steps both channels at once, each lane as its channel alone.
+struct StereoHighpass {
+  using Pair = double __attribute__((vector_size(16)));
+
+  Pair gain0{}, gain1{}, feedback1{}, feedback2{};
+  Pair x1{}, x2{}, y1{}, y2{};
+  Pair antiDenormal{1e-13, 1e-13};
+  double sampleRate = 44100.0;
+  double cutoff = 16.0;
+
+  // One channel's record (0 left, 1 right), and back.
+  Highpass channel(int c) const;
+  void setChannel(int c, const Highpass& h);
+};
+
 // The plug-in: eight grain voices with envelopes, the output high-pass, the parameter dispatch,
 // MIDI notes and the factory presets.
 //
@@ -50,6 +66,10 @@ class Quennet final : public plug::IPlugin {
 public:
   static constexpr int kNumVoices = 8;
   static constexpr int kVoiceNoteAfterReset = 36;
+  // Frames per pass of the audio path: the wet signal of a pass waits in arrays of this size.
+  static constexpr int kPass = 256;
+  // The lowest note's frequency in the equal-tempered table, Hz.
+  static constexpr double kLowestNoteHz = 8.176;
 
   explicit Quennet(const plug::InstanceInfo& info);
   ~Quennet() override;
@@ -142,8 +162,8 @@ public:
   // Read-only views for the editor and the tests.
   const GrainSet& voice(int v) const { return mVoices[static_cast<size_t>(v)]; }
   const ADSR& envelope(int v) const { return mEnvelopes[static_cast<size_t>(v)]; }
-  const Highpass& highpassLeft() const { return mHighpassLeft; }
-  const Highpass& highpassRight() const { return mHighpassRight; }
+  Highpass highpassLeft() const { return mHighpass.channel(0); }
+  Highpass highpassRight() const { return mHighpass.channel(1); }
   int voiceNote(int v) const { return mVoiceNote[static_cast<size_t>(v)]; }
   int voiceAge(int v) const { return mVoiceAge[static_cast<size_t>(v)]; }
   int noteCounter() const { return mNoteCounter; }
@@ -171,11 +191,12 @@ private:
   void applyParamChange(int paramIdx);
   void applyPendingParamChanges();
   void syncToHostTempo();
+  void keepRecordingsResident();
+  void prepareFirstBlock();
   // Audio path, in passes of at most a few hundred samples (see quennet.process.cpp).
   int advanceTempoSync(bool grainSync, bool frameSync, int wanted);
   void renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,
                     int polyphony);
-  Sample renderVoices(Sample in, bool midiMode, int polyphony);  // one frame
   void renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR, double* outL,
                     double* outR, int n, double mix, double volume);
   void sendValuesToEditor();
@@ -206,6 +227,16 @@ private:
 
   MidiLearnConfig mLearn;
   std::array<GrainSet, kNumVoices> mVoices;
+  // Where a pass of the audio path keeps its signals: in the instance, written once when it is
+  // made, so that the audio thread finds its pages in memory and its stack stays small.
+  struct Scratch {
+    alignas(64) double wetLeft[kPass];
+    alignas(64) double wetRight[kPass];
+    alignas(64) double voiceLeft[kPass];
+    alignas(64) double voiceRight[kPass];
+    alignas(64) double levels[kNumVoices][kPass];  // envelope levels of the sounding voices
+  };
+  std::unique_ptr<Scratch> mScratch = std::make_unique<Scratch>();
   // Envelope values at whole positions, shared by all voices: the grain envelope in the integer
   // grain modes (only voice 0 plays then) and the frame envelope (every voice has the same frames).
   static constexpr int kEnvelopeTableLength = 32768;
@@ -213,8 +244,7 @@ private:
   EnvelopeTable mFrameEnvelopeTable;
   TuningClient* mTuningClient = nullptr;  // microtuning source of the note frequencies
   std::array<ADSR, kNumVoices> mEnvelopes;
-  Highpass mHighpassLeft;
-  Highpass mHighpassRight;
+  StereoHighpass mHighpass;  // the left and the right channel's record
   std::array<std::int32_t, kNumVoices> mVoiceNote;
   std::array<std::int32_t, kNumVoices> mVoiceAge;
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "core/quennet.h"
@@ -27,104 +28,78 @@ constexpr double Note2Hz[128] = {
   8372.018, 8869.844, 9397.273, 9956.063, 10548.08, 11175.3, 11839.82, 12543.85,  // 120-127
 };
 
+// The recordings that notes may reach are kept in memory from the lowest note on (quennet.cpp).
+static_assert(Note2Hz[0] == Quennet::kLowestNoteHz);
+
 // Synced lengths outside 1 ... this many samples (a tempo near 0) skip the sync for a block.
 constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::int32_t>::max());
 
-// Frames per pass of the audio path: the wet signal of a pass waits in arrays of this size.
-constexpr int kPass = 256;
+constexpr int kPass = Quennet::kPass;
 
-// Blocks of at most this many frames go one frame at a time (some hosts call with a single frame).
+// Passes of at most this many frames do their few steps directly, without the vector units'
+// set-up (hosts that call with a frame or two, blocks split at MIDI events).
 constexpr int kFewFrames = 4;
 
-// One sample through a channel's high-pass. `x` already carries this sample's offset.
-inline double highpass(Highpass& h, double x)
+// Both channels side by side in one vector register: left and right take the same steps at once,
+// each in its own lane, so each lane's numbers are the ones of that channel alone.
+using Pair = double __attribute__((vector_size(16)));
+
+// Each lane: whether it holds a finite value (x - x is 0 exactly then).
+inline bool bothFinite(Pair x)
 {
-  const double d = h.antiDenormal;
-  // A NaN or an infinity in a memory is dropped when read, so one bad sample cannot poison the
-  // recursion.
-  const double x1 = std::isfinite(h.x1) ? h.x1 + d : 0.0;
-  const double x2 = std::isfinite(h.x2) ? h.x2 + d : 0.0;
-  const double y1 = std::isfinite(h.y1) ? h.y1 + d : 0.0;
-  const double y2 = std::isfinite(h.y2) ? h.y2 + d : 0.0;
+  const Pair zero = x - x;
+  return zero[0] == 0.0 && zero[1] == 0.0;
+}
+
+bool memoriesFinite(const StereoHighpass& h)
+{
+  return bothFinite(h.x1) && bothFinite(h.x2) && bothFinite(h.y1) && bothFinite(h.y2);
+}
+
+// A non-finite wet sample (a NaN or an infinity recorded from the input) becomes silence;
+// otherwise it carries this sample's offset.
+inline Pair sanitise(const StereoHighpass& h, Pair wet)
+{
+  const Pair zero = wet - wet;
+  return zero == 0.0 ? wet + h.antiDenormal : Pair{0.0, 0.0};
+}
+
+// One sample through both channels' high-pass; `x` already carries this sample's offset. With
+// kCheckMemories a NaN or an infinity in a memory is dropped when read, so one bad sample cannot
+// poison the recursion; while the memories are finite the checks change nothing.
+template <bool kCheckMemories>
+inline Pair highpass(StereoHighpass& h, Pair x)
+{
+  const Pair d = h.antiDenormal;
+  const auto read = [&](Pair memory) {
+    if constexpr (kCheckMemories) {
+      const Pair zero = memory - memory;
+      return zero == 0.0 ? memory + d : Pair{0.0, 0.0};
+    } else {
+      return memory + d;
+    }
+  };
+  const Pair m1 = read(h.x1);
+  const Pair m2 = read(h.x2);
+  const Pair n1 = read(h.y1);
+  const Pair n2 = read(h.y2);
   h.antiDenormal = -d;
-  const double y = ((h.gain0 * (x2 + x) + h.gain1 * x1) + h.feedback1 * y1) + h.feedback2 * y2;
-  h.x2 = x1;
+  const Pair y = ((h.gain0 * (m2 + x) + h.gain1 * m1) + h.feedback1 * n1) + h.feedback2 * n2;
+  h.x2 = m1;
   h.x1 = x;
-  h.y2 = y1;
+  h.y2 = n1;
   h.y1 = y;
   return y;
 }
 
-// Non-finite wet samples (a NaN or an infinity recorded from the input) become silence.
-inline double sanitise(double wet, const Highpass& h)
+// The output: the filtered wet signal mixed with the dry input under the volume.
+inline Pair mixOutput(Pair y, Pair dry, double mix, double volume)
 {
-  return std::isfinite(wet) ? wet + h.antiDenormal : 0.0;
+  return ((y - dry) * mix + dry) * volume;
 }
 
-bool memoriesFinite(const Highpass& h)
-{
-  return std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2);
-}
-
-// The output stage for up to n samples: sanitise and high-pass both channels (the same steps as
-// sanitise() and highpass(), left and right in the two lanes of one SSE2 register, without the
-// memory checks: as long as the memories are finite those checks change nothing), then mix with
-// the dry input. Stops after the first sample whose output (and so a memory) is NaN or infinite
-// and returns how many it did; the caller goes on sample by sample from there.
-int highpassPass(Highpass& left, Highpass& right, const double* inL, const double* inR, const double* wetLeft,
-                 const double* wetRight, double* outL, double* outR, int n, double mix, double volume)
-{
-  using Pair = double __attribute__((vector_size(16)));
-  const Pair gain0 = {left.gain0, right.gain0};
-  const Pair gain1 = {left.gain1, right.gain1};
-  const Pair feedback1 = {left.feedback1, right.feedback1};
-  const Pair feedback2 = {left.feedback2, right.feedback2};
-  Pair x1 = {left.x1, right.x1};
-  Pair x2 = {left.x2, right.x2};
-  Pair y1 = {left.y1, right.y1};
-  Pair y2 = {left.y2, right.y2};
-  Pair d = {left.antiDenormal, right.antiDenormal};
-  int i = 0;
-  while (i < n) {
-    const Pair wet = {wetLeft[i], wetRight[i]};
-    // wet - wet is 0 exactly when wet is finite.
-    const Pair x = (wet - wet == 0.0) ? wet + d : Pair{0.0, 0.0};
-    const Pair m1 = x1 + d;
-    const Pair m2 = x2 + d;
-    const Pair n1 = y1 + d;
-    const Pair n2 = y2 + d;
-    const Pair y = ((gain0 * (m2 + x) + gain1 * m1) + feedback1 * n1) + feedback2 * n2;
-    x2 = m1;
-    x1 = x;
-    y2 = n1;
-    y1 = y;
-    d = -d;
-    // Both inputs are read before either output is written: the arrays may be shared, even crossed.
-    const Pair dry = {inL[i], inR[i]};
-    const Pair out = ((y - dry) * mix + dry) * volume;
-    outL[i] = out[0];
-    outR[i] = out[1];
-    ++i;
-    if (!(y[0] - y[0] == 0.0 && y[1] - y[1] == 0.0))
-      break;
-  }
-  left.x1 = x1[0];
-  left.x2 = x2[0];
-  left.y1 = y1[0];
-  left.y2 = y2[0];
-  left.antiDenormal = d[0];
-  right.x1 = x1[1];
-  right.x2 = x2[1];
-  right.y1 = y1[1];
-  right.y2 = y2[1];
-  right.antiDenormal = d[1];
-  return i;
-}
-
-// Whether every input value is one that the grain boxes record as a finite float. A copy per
-// vector unit (VectorClones.h), like the loops below.
-QUENNET_VECTOR_CLONES bool recordsFinite(const double* __restrict left,
-                                                                                const double* __restrict right, int n)
+// Whether every input value is one that the grain boxes record as a finite float.
+inline bool recordsFiniteFew(const double* __restrict left, const double* __restrict right, int n)
 {
   constexpr double kFloatMax = std::numeric_limits<float>::max();
   int nonFinite = 0;
@@ -133,12 +108,27 @@ QUENNET_VECTOR_CLONES bool recordsFinite(const double* __restrict left,
   return !nonFinite;
 }
 
-// wet[i] += level[i] · voice[i]
-QUENNET_VECTOR_CLONES void
-addWeighted(double* __restrict wet, const double* __restrict level, const double* __restrict voice, int n)
+// The same compiled per vector unit (VectorClones.h), like the loops below, for long passes.
+QUENNET_VECTOR_CLONES bool recordsFinite(const double* left, const double* right, int n)
 {
-  for (int i = 0; i < n; ++i)
-    wet[i] += level[i] * voice[i];
+  return recordsFiniteFew(left, right, n);
+}
+
+// wet[i] += level[i] · voice[i], both channels.
+inline void addWeighted(double* __restrict wetL, double* __restrict wetR, const double* __restrict level,
+                        const double* __restrict voiceL, const double* __restrict voiceR, int n)
+{
+  for (int i = 0; i < n; ++i) {
+    wetL[i] += level[i] * voiceL[i];
+    wetR[i] += level[i] * voiceR[i];
+  }
+}
+
+// The same loop compiled per vector unit, for long passes; the same numbers.
+QUENNET_VECTOR_CLONES void addWeightedWide(double* wetL, double* wetR, const double* level, const double* voiceL,
+                                           const double* voiceR, int n)
+{
+  addWeighted(wetL, wetR, level, voiceL, voiceR, n);
 }
 } // namespace
 
@@ -211,11 +201,10 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   // sample's update; voice by voice, which adds in the same order as sample by sample.
   std::fill(wetL, wetL + n, 0.0);
   std::fill(wetR, wetR + n, 0.0);
-  const bool inputFinite = recordsFinite(inL, inR, n);
-  std::array<int, kNumVoices> sounding{};
-  std::array<ADSR*, kNumVoices> envelopes{};
-  alignas(64) double levels[kNumVoices][kPass];
-  std::array<double*, kNumVoices> levelsOf{};
+  const bool inputFinite = n > kFewFrames ? recordsFinite(inL, inR, n) : recordsFiniteFew(inL, inR, n);
+  int sounding[kNumVoices];
+  ADSR* envelopes[kNumVoices];
+  double* levels[kNumVoices];
   int count = 0;
   for (int v = 0; v < polyphony; ++v) {
     GrainSet& voice = mVoices[static_cast<size_t>(v)];
@@ -226,60 +215,77 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
       voice.record(inL, inR, n);
       continue;
     }
-    sounding[static_cast<size_t>(count)] = v;
-    envelopes[static_cast<size_t>(count)] = &envelope;
-    levelsOf[static_cast<size_t>(count)] = levels[count];
+    sounding[count] = v;
+    envelopes[count] = &envelope;
+    levels[count] = mScratch->levels[count];
     ++count;
   }
-  ADSR::render(envelopes.data(), levelsOf.data(), count, n);
+  ADSR::render(envelopes, levels, count, n);
+  double* const voiceL = mScratch->voiceLeft;
+  double* const voiceR = mScratch->voiceRight;
   for (int k = 0; k < count; ++k) {
-    alignas(64) double voiceL[kPass];
-    alignas(64) double voiceR[kPass];
-    mVoices[static_cast<size_t>(sounding[static_cast<size_t>(k)])].process(inL, inR, voiceL, voiceR, n);
-    addWeighted(wetL, levels[k], voiceL, n);
-    addWeighted(wetR, levels[k], voiceR, n);
+    mVoices[static_cast<size_t>(sounding[k])].process(inL, inR, voiceL, voiceR, n);
+    if (n > kFewFrames)
+      addWeightedWide(wetL, wetR, levels[k], voiceL, voiceR, n);
+    else
+      addWeighted(wetL, wetR, levels[k], voiceL, voiceR, n);
   }
-}
-
-Sample Quennet::renderVoices(Sample in, bool midiMode, int polyphony)
-{
-  if (!midiMode)
-    return mVoices[0].process(in);
-
-  // The same sum as renderVoices over a pass, for one frame.
-  constexpr double kFloatMax = std::numeric_limits<float>::max();
-  const bool inputFinite = std::fabs(in.left) <= kFloatMax && std::fabs(in.right) <= kFloatMax;
-  Sample wet(0.0, 0.0);
-  for (int v = 0; v < polyphony; ++v) {
-    GrainSet& voice = mVoices[static_cast<size_t>(v)];
-    ADSR& envelope = mEnvelopes[static_cast<size_t>(v)];
-    if (envelope.mStage == ADSR::kStageIdle && envelope.mLevel == 0.0 && inputFinite && voice.holdsOnlyFinite()) {
-      voice.record(&in.left, &in.right, 1);
-      continue;
-    }
-    const Sample out = voice.process(in);
-    wet.left += envelope.mLevel * out.left;
-    wet.right += envelope.mLevel * out.right;
-    envelope.update();
-  }
-  return wet;
 }
 
 void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
                            double* outL, double* outR, int n, double mix, double volume)
 {
-  int i = memoriesFinite(mHighpassLeft) && memoriesFinite(mHighpassRight)
-            ? highpassPass(mHighpassLeft, mHighpassRight, inL, inR, wetL, wetR, outL, outR, n, mix, volume)
-            : 0;
-  // Something is not finite: sample by sample, dropping bad memories where they are read.
-  for (; i < n; ++i) {
-    const double l = inL[i];
-    const double r = inR[i];
-    const double yL = highpass(mHighpassLeft, sanitise(wetL[i], mHighpassLeft));
-    const double yR = highpass(mHighpassRight, sanitise(wetR[i], mHighpassRight));
-    outL[i] = ((yL - l) * mix + l) * volume;
-    outR[i] = ((yR - r) * mix + r) * volume;
+  // A copy in registers: the output arrays could otherwise alias the records for all the compiler
+  // knows, and every sample would go through memory.
+  StereoHighpass filter = mHighpass;
+  // Samples start to end through the filter: the same steps for every pass length, with or without
+  // the memory checks. Both inputs of a sample are read before either output is written: the
+  // arrays may be shared, even crossed.
+  const auto run = [&](auto checkMemories, int start, int end, const Pair* dry) {
+    Pair finite = {0.0, 0.0};
+    for (int i = start; i < end; ++i) {
+      const Pair in = dry ? dry[i - start] : Pair{inL[i], inR[i]};
+      const Pair y = highpass<decltype(checkMemories)::value>(filter, sanitise(filter, Pair{wetL[i], wetR[i]}));
+      finite = finite + (y - y);
+      const Pair out = mixOutput(y, in, mix, volume);
+      outL[i] = out[0];
+      outR[i] = out[1];
+    }
+    return bothFinite(finite);
+  };
+  // A stretch of samples at a time without the memory checks, which change nothing while the
+  // memories are finite; they stay finite as long as every output is (the inputs are sanitised).
+  // Should an output not be, the stretch is done again from its start with the checks, and so is
+  // everything after it. Passes of a few samples take the checks throughout.
+  constexpr int kStretch = 16;
+  int start = 0;
+  if (n >= kStretch && memoriesFinite(filter)) {
+    // A stretch done twice reads its dry input twice: when an output array is an input array, the
+    // input is kept before the outputs overwrite it.
+    const auto overlaps = [n](const double* out, const double* in) {
+      const auto o = reinterpret_cast<std::uintptr_t>(out);
+      const auto i = reinterpret_cast<std::uintptr_t>(in);
+      const auto bytes = static_cast<std::uintptr_t>(n) * sizeof(double);
+      return o < i + bytes && i < o + bytes;
+    };
+    const bool shared = overlaps(outL, inL) || overlaps(outL, inR) || overlaps(outR, inL) || overlaps(outR, inR);
+    for (; start < n; start += kStretch) {
+      const int end = std::min(n, start + kStretch);
+      const StereoHighpass before = filter;
+      Pair dry[kStretch];
+      if (shared)
+        for (int i = start; i < end; ++i)
+          dry[i - start] = Pair{inL[i], inR[i]};
+      if (run(std::false_type{}, start, end, shared ? dry : nullptr))
+        continue;
+      filter = before;
+      run(std::true_type{}, start, end, shared ? dry : nullptr);
+      start = end;
+      break;
+    }
   }
+  run(std::true_type{}, start, n, nullptr);
+  mHighpass = filter;
 }
 
 void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
@@ -297,32 +303,15 @@ void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
   const double mix = mMix.load(std::memory_order_relaxed);
   const double volume = mVolume.load(std::memory_order_relaxed);
 
-  if (nFrames <= kFewFrames) {
-    // A frame at a time, as the steps are written down: for so few frames the passes' set-up
-    // costs more than it saves. The same operations in the same order, so the same numbers.
-    for (int i = 0; i < nFrames; ++i) {
-      if (grainSync || frameSync)
-        advanceTempoSync(grainSync, frameSync, 1);
-      const double l = inputs[0][i];
-      const double r = inputs[1][i];
-      const Sample wet = renderVoices(Sample(l, r), midiMode, polyphony);
-      const double yL = highpass(mHighpassLeft, sanitise(wet.left, mHighpassLeft));
-      const double yR = highpass(mHighpassRight, sanitise(wet.right, mHighpassRight));
-      outputs[0][i] = ((yL - l) * mix + l) * volume;
-      outputs[1][i] = ((yR - r) * mix + r) * volume;
-    }
-    return;
-  }
-
   // A pass at a time: the voices between tempo-sync restarts, then the output stage. Nothing in
   // the engine changes within a block except through the restarts, so this gives the samples of
-  // the per-sample order.
+  // the per-sample order, whatever the block size (a block of one frame is a pass of one).
   for (int start = 0; start < nFrames; start += kPass) {
     const int n = std::min(kPass, nFrames - start);
     const double* inL = inputs[0] + start;
     const double* inR = inputs[1] + start;
-    alignas(64) double wetL[kPass];
-    alignas(64) double wetR[kPass];
+    double* const wetL = mScratch->wetLeft;
+    double* const wetR = mScratch->wetRight;
     for (int i = 0; i < n;) {
       const int run = grainSync || frameSync ? advanceTempoSync(grainSync, frameSync, n - i) : n - i;
       renderVoices(inL + i, inR + i, wetL + i, wetR + i, run, midiMode, polyphony);

@@ -125,6 +125,17 @@ void ADSR::render(double* levels, int n)
 
 void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int n)
 {
+  if (n <= 4)
+  {
+    // A few samples: each envelope on its own, nothing to overlap.
+    for (int k = 0; k < count; ++k)
+      for (int i = 0; i < n; ++i)
+      {
+        levels[k][i] = envelopes[k]->mLevel;
+        envelopes[k]->advance();
+      }
+    return;
+  }
   constexpr int kSideBySide = 8;
   for (int first = 0; first < count; first += kSideBySide)
   {

@@ -8,34 +8,42 @@ void EnvelopeTable::reserve(int capacity)
 {
   if (capacity <= mCapacity)
     return;
-  // Zeroed here, so that every page is in memory before the audio thread fills it.
-  mValues.reset(new (std::nothrow) double[static_cast<std::size_t>(capacity)]());
+  // In memory here, so that the audio thread finds every page when it fills the table.
+  const std::size_t bytes = static_cast<std::size_t>(capacity) * sizeof(double);
+  if (mMemory.allocate(bytes))
+    mMemory.keepResident(bytes);
+  mValues = static_cast<double*>(mMemory.data());
   mCapacity = mValues ? capacity : 0;
   mLength = 0;
 }
 
-const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, double length)
+const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, double length, int needed)
 {
-  // The same as last time first: that length was checked then (grain boxes ask once per sample
-  // when they go one sample at a time).
-  if (mLength > 0 && length == mLength && skew == mSkew && curve == mCurve)
-    return mValues.get();
-  if (!(length >= 1.0 && length <= mCapacity && length == std::trunc(length)))
-    return nullptr;
-  const int n = static_cast<int>(length);
-
-  // The positions exactly as a grain box forms them (whole position / length), in blocks.
-  constexpr int kBlock = 256;
-  double x[kBlock];
-  for (int start = 0; start < n; start += kBlock)
+  // The same as last time first: that length was checked then (grain boxes ask every pass).
+  if (!(mLength > 0 && length == mLength && skew == mSkew && curve == mCurve))
   {
-    const int m = std::min(kBlock, n - start);
+    if (!(length >= 1.0 && length <= mCapacity && length == std::trunc(length)))
+      return nullptr;
+    mLength = static_cast<int>(length);
+    mSkew = skew;
+    mCurve = curve;
+    mFilled = 0;
+  }
+  // Worked out as far as asked, a block at a time: a new table costs the passes of its first frame
+  // or grain a little each instead of one pass all of it.
+  constexpr int kBlock = 256;
+  const int until = std::min(mLength, needed);
+  if (until <= mFilled)
+    return mValues;
+  double x[kBlock];
+  for (int start = mFilled; start < until; start += kBlock)
+  {
+    const int m = std::min(kBlock, mLength - start);
+    // The positions exactly as a grain box forms them (whole position / length).
     for (int i = 0; i < m; ++i)
       x[i] = static_cast<double>(start + i) / length;
-    curve.values(x, mValues.get() + start, m, skew);
+    curve.values(x, mValues + start, m, skew);
+    mFilled = start + m;
   }
-  mLength = n;
-  mSkew = skew;
-  mCurve = curve;
-  return mValues.get();
+  return mValues;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "dsp/VectorClones.h"
 
@@ -21,14 +22,57 @@ bool finite(const History& h)
   return true;
 }
 
-// Catmull-Rom between y[1] and y[2] at the fraction t: the output lags the read position by two
-// samples.
-inline double catmullRom(const double* y, double t)
+// The type of GrainBox::Pair: a (left, right) pair in one vector register.
+using Pair = double __attribute__((vector_size(16)));
+
+// Catmull-Rom between y1 and y2 at the fraction t: the output lags the read position by two
+// samples. For one channel (double) or both at once (Pair): the same operations in each lane.
+template <typename T>
+inline T catmullRom(T y0, T y1, T y2, T y3, double t)
 {
-  const double c1 = 0.5 * (y[2] - y[0]);
-  const double c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
-  const double c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
-  return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+  const T c1 = 0.5 * (y2 - y0);
+  const T c2 = y0 - 2.5 * y1 + 2.0 * y2 - 0.5 * y3;
+  const T c3 = 0.5 * (y3 - y0) + 1.5 * (y1 - y2);
+  return y1 + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+}
+
+// How a pass holds the two channels: a pass of many samples one array per channel, so that the
+// compiler works each channel across the samples in vector registers; the pass of one sample both
+// channels in the lanes of one Pair. Each lane takes the same operations either way.
+template <int kMax>
+struct Lanes
+{
+  using Value = double;
+  static constexpr int kCount = 2;
+};
+template <>
+struct Lanes<1>
+{
+  using Value = Pair;
+  static constexpr int kCount = 1;
+};
+
+template <typename V, int L, int N>
+inline void setLanes(V (&lanes)[L][N], int i, Pair value)
+{
+  if constexpr (L == 2)
+  {
+    lanes[0][i] = value[0];
+    lanes[1][i] = value[1];
+  }
+  else
+  {
+    lanes[0][i] = value;
+  }
+}
+
+template <typename V, int L, int N>
+inline Pair getLanes(const V (&lanes)[L][N], int i)
+{
+  if constexpr (L == 2)
+    return Pair{lanes[0][i], lanes[1][i]};
+  else
+    return lanes[0][i];
 }
 
 // A stand-in for a factor that is not there, as long as any pass.
@@ -40,14 +84,6 @@ constexpr std::array<double, kOnesLength> kOnesArray = [] {
 }();
 const double* const kOnes = kOnesArray.data();
 
-// Left and right arrays of a pass.
-struct Channels
-{
-  const double* window[2];
-  const double* tail[2];
-  double* out[2];
-};
-
 // Stretches of samples: run r covers start[r] … start[r] + length[r] - 1.
 struct Runs
 {
@@ -56,24 +92,26 @@ struct Runs
   int count;
 };
 
-// The arithmetic of a pass on what was read, across the samples, so that the compiler can use the
-// widest vector unit (VectorClones.h).
+// The arithmetic of a pass on what one reader read, for one lane across the samples.
 // value_i = the Catmull-Rom between window[i + 1] and window[i + 2] at the fraction of position[i]
 // when interpolating (window[i … i + 3]: the reader's history after its i-th read), else
 // window[i + 3] as read; then out[i] = ((value_i · head[i]) · fade[i] + tail[i]) · frame[i], where
-// a null factor stands for 1 and fade and tail apply in the cross-fade runs only. Both channels.
-QUENNET_VECTOR_CLONES void
-shapeChannels(const Channels& channels, const double* __restrict position, bool interpolate,
-              const double* __restrict head, const double* __restrict fade, const Runs& crossFades,
-              const double* __restrict frame, int n)
+// a null factor stands for 1 and fade and tail apply in the cross-fade runs only.
+template <typename T>
+inline void shapeLane(const T* __restrict window, const double* __restrict position, bool interpolate,
+                      const double* __restrict head, const double* __restrict fade, const Runs& crossFades,
+                      const T* __restrict tail, const double* __restrict frame, T* __restrict out, int n)
 {
-  const double* __restrict wl = channels.window[0];
-  const double* __restrict wr = channels.window[1];
-  double* __restrict outL = channels.out[0];
-  double* __restrict outR = channels.out[1];
   // Without a cross-fade in the pass the factors follow one another in one loop; a missing factor
   // is a 1, and multiplying by 1 changes nothing.
   const bool together = crossFades.count == 0;
+  if (together && !interpolate && !head && !frame)
+  {
+    // Both factors 1: the values as read.
+    for (int i = 0; i < n; ++i)
+      out[i] = window[i + 3];
+    return;
+  }
   const double* __restrict h = head ? head : kOnes;
   const double* __restrict f = together && frame ? frame : kOnes;
   if (interpolate)
@@ -81,78 +119,201 @@ shapeChannels(const Channels& channels, const double* __restrict position, bool 
     for (int i = 0; i < n; ++i)
     {
       const double t = position[i] - static_cast<int>(position[i]);
-      outL[i] = (catmullRom(wl + i, t) * h[i]) * f[i];
-      outR[i] = (catmullRom(wr + i, t) * h[i]) * f[i];
+      out[i] = (catmullRom(window[i], window[i + 1], window[i + 2], window[i + 3], t) * h[i]) * f[i];
     }
   }
   else
   {
     for (int i = 0; i < n; ++i)
-    {
-      outL[i] = (wl[i + 3] * h[i]) * f[i];
-      outR[i] = (wr[i + 3] * h[i]) * f[i];
-    }
+      out[i] = (window[i + 3] * h[i]) * f[i];
   }
   if (together)
     return;
-  const double* __restrict tl = channels.tail[0];
-  const double* __restrict tr = channels.tail[1];
   for (int r = 0; r < crossFades.count; ++r)
     for (int i = crossFades.start[r]; i < crossFades.start[r] + crossFades.length[r]; ++i)
-    {
-      outL[i] = outL[i] * fade[i] + tl[i];
-      outR[i] = outR[i] * fade[i] + tr[i];
-    }
+      out[i] = out[i] * fade[i] + tail[i];
   if (frame)
     for (int i = 0; i < n; ++i)
-    {
-      outL[i] = outL[i] * frame[i];
-      outR[i] = outR[i] * frame[i];
-    }
+      out[i] = out[i] * frame[i];
 }
 
-// The previous grain's share in the grain cross-fade, for a run of tail reads: the value read
-// (interpolated as in shapeChannels, with fraction[i]), times (1 - fade[i]), times the grain
+// The previous grain's share in the grain cross-fade, for a run of tail reads, one lane: the value
+// read (interpolated as in shapeLane, with fraction[i]), times (1 - fade[i]), times the grain
 // envelope (null: 1), in the tail reader's order of operations.
-QUENNET_VECTOR_CLONES void
-fadeOutTails(const Channels& channels, const double* __restrict fraction, bool interpolate,
-             const double* __restrict fade, const double* __restrict envelope, int n)
+template <typename T>
+inline void fadeOutLane(const T* __restrict window, const double* __restrict fraction, bool interpolate,
+                        const double* __restrict fade, const double* __restrict envelope, T* __restrict out, int n)
 {
-  for (int c = 0; c < 2; ++c)
-  {
-    const double* __restrict w = channels.window[c];
-    double* __restrict out = channels.out[c];
-    if (interpolate)
-      for (int i = 0; i < n; ++i)
-        out[i] = (1.0 - fade[i]) * catmullRom(w + i, fraction[i]);
-    else
-      for (int i = 0; i < n; ++i)
-        out[i] = (1.0 - fade[i]) * w[i + 3];
-    if (envelope)
-      for (int i = 0; i < n; ++i)
-        out[i] = out[i] * envelope[i];
-  }
+  if (interpolate)
+    for (int i = 0; i < n; ++i)
+      out[i] = (1.0 - fade[i]) * catmullRom(window[i], window[i + 1], window[i + 2], window[i + 3], fraction[i]);
+  else
+    for (int i = 0; i < n; ++i)
+      out[i] = (1.0 - fade[i]) * window[i + 3];
+  if (envelope)
+    for (int i = 0; i < n; ++i)
+      out[i] = out[i] * envelope[i];
 }
 
-// out[i] = x[i] / by; a copy per vector unit, like shapeChannels.
-QUENNET_VECTOR_CLONES void divide(const double* x, double by, double* out,
-                                                                          int n)
+// The same loops compiled once per vector unit (VectorClones.h), for the channel arrays of long
+// passes: the compiler can then use the widest unit. The same operations in the same order, so the
+// same numbers.
+QUENNET_VECTOR_CLONES void shapeWide(const double* window, const double* position, bool interpolate,
+                                     const double* head, const double* fade, const Runs& crossFades,
+                                     const double* tail, const double* frame, double* out, int n)
+{
+  shapeLane(window, position, interpolate, head, fade, crossFades, tail, frame, out, n);
+}
+
+QUENNET_VECTOR_CLONES void fadeOutWide(const double* window, const double* fraction, bool interpolate,
+                                       const double* fade, const double* envelope, double* out, int n)
+{
+  fadeOutLane(window, fraction, interpolate, fade, envelope, out, n);
+}
+
+template <typename T>
+inline void shape(const T* window, const double* position, bool interpolate, const double* head, const double* fade,
+                  const Runs& crossFades, const T* tail, const double* frame, T* out, int n)
+{
+  if constexpr (std::is_same_v<T, double>)
+    if (n > 4)
+    {
+      shapeWide(window, position, interpolate, head, fade, crossFades, tail, frame, out, n);
+      return;
+    }
+  shapeLane(window, position, interpolate, head, fade, crossFades, tail, frame, out, n);
+}
+
+template <typename T>
+inline void fadeOut(const T* window, const double* fraction, bool interpolate, const double* fade,
+                    const double* envelope, T* out, int n)
+{
+  if constexpr (std::is_same_v<T, double>)
+    if (n > 4)
+    {
+      fadeOutWide(window, fraction, interpolate, fade, envelope, out, n);
+      return;
+    }
+  fadeOutLane(window, fraction, interpolate, fade, envelope, out, n);
+}
+
+// out[i] = x[i] / by; a copy per vector unit.
+QUENNET_VECTOR_CLONES void divide(const double* x, double by, double* out, int n)
 {
   for (int i = 0; i < n; ++i)
     out[i] = x[i] / by;
 }
 
-// left[i], right[i] = stored[i] for i < n: one stretch of the recording.
-template <typename Stored>
-void readStretch(const Stored* __restrict stored, double* __restrict left, double* __restrict right, int n)
+// lanes[…][at + i] = stored[i] for i < n: one stretch of the recording.
+template <typename Stored, typename V, int L, int N>
+inline void readStretch(const Stored* __restrict stored, V (&lanes)[L][N], int at, int n)
 {
-  for (int i = 0; i < n; ++i)
+  if constexpr (L == 2)
   {
-    left[i] = stored[i].left;
-    right[i] = stored[i].right;
+    double* __restrict left = lanes[0] + at;
+    double* __restrict right = lanes[1] + at;
+    for (int i = 0; i < n; ++i)
+    {
+      left[i] = stored[i].left;
+      right[i] = stored[i].right;
+    }
+  }
+  else
+  {
+    for (int i = 0; i < n; ++i)
+      lanes[0][at + i] = Pair{stored[i].left, stored[i].right};
   }
 }
+
+// The last few reads of one reader: buffer entries and the samples that made them, oldest first.
+// A reader's history holds its last four values, so older reads leave no trace.
+struct LastReads
+{
+  int entry[4];
+  int sample[4];
+  int count = 0;
+
+  void add(int e, int s)
+  {
+    if (count == 4)
+    {
+      for (int k = 0; k < 3; ++k)
+      {
+        entry[k] = entry[k + 1];
+        sample[k] = sample[k + 1];
+      }
+      count = 3;
+    }
+    entry[count] = e;
+    sample[count] = s;
+    ++count;
+  }
+};
 } // namespace
+
+// Arrays of a pass are aligned for the vector units, those of the one-sample pass need not be.
+template <int kMax>
+constexpr std::size_t kPassAlignment = kMax > 1 ? 64 : alignof(double);
+
+// What the walk gives for a pass of up to kMax samples, worked out from the counters alone (never
+// from the audio): the main reader's positions, the buffer stretches it reads, the grain
+// cross-fade's samples and the tail reader's positions in them.
+template <int kMax>
+struct GrainBox::Plan
+{
+  // The samples planned; a compile-time 1 in the pass of one sample, so that its loops fold away.
+  int size() const { return kMax == 1 ? 1 : n; }
+
+  int n = 0;
+  int frameStart = 0;       // frame counter of sample 0
+  double end = 0.0;         // the main reader's position after the n samples
+  bool mainReads = true;    // false: the one sample's position lies beyond the grain's stretch
+  bool readsAhead = false;  // a tail read lies ahead of the recording (beyond its sample's frame counter)
+  alignas(kPassAlignment<kMax>) double position[kMax];
+  // Main reads: run r covers samples runStart[r] … runStart[r + 1] - 1 and reads from buffer entry
+  // runIndex[r] on, one entry per sample; runStart[runs] = n.
+  int runs = 0;
+  int runStart[kMax + 1];
+  int runIndex[kMax];
+  // The grain cross-fade: runs of samples with a tail read (a run at a grain start may have no
+  // read, just the start), and the tail reader's position at each of those reads, in order.
+  int crossFades = 0;
+  int crossFadeStart[kMax];
+  int crossFadeLength[kMax];
+  bool crossFadeCopies[kMax]; // the run begins a grain: the tail reader takes the main history
+  int tails = 0;
+  alignas(kPassAlignment<kMax>) double tailPosition[kMax];
+};
+
+// The envelopes of a pass.
+template <int kMax>
+struct GrainBox::Envelopes
+{
+  // An envelope whose fades are off (or unused at this skew) is 1 everywhere: multiplying by it
+  // changes nothing, so it is neither evaluated nor applied.
+  bool grainShaped = false;
+  bool frameShaped = false;
+  // The grain envelope at the main reader's samples 0 … n - 1, then at each tail read in order.
+  alignas(kPassAlignment<kMax>) double grain[2 * kMax];
+  alignas(kPassAlignment<kMax>) double frameValues[kMax];
+  const double* frame = nullptr; // the frame envelope: frameValues, the shared table or the values worked out ahead
+};
+
+// The audio of a pass, in the pass's lanes.
+template <int kMax>
+struct GrainBox::Pass
+{
+  using Value = typename Lanes<kMax>::Value;
+  static constexpr int kLanes = Lanes<kMax>::kCount;
+
+  int recorded = 0;           // samples of the pass that are recorded, from the first
+  StoredSample before[kMax];  // what the recording replaced, when a tail read lies ahead
+  // The main reader's history before the pass, then each value it reads.
+  alignas(kPassAlignment<kMax>) Value fetched[kLanes][kMax + 4];
+  // Each cross-fade sample's share of the new grain, and the previous grain's faded share.
+  alignas(kPassAlignment<kMax>) double fade[kMax];
+  alignas(kPassAlignment<kMax>) Value tail[kLanes][kMax];
+};
 
 GrainBox::GrainBox() = default;
 
@@ -166,53 +327,124 @@ void GrainBox::setSampleRate(double sampleRate)
   // Room for a grain of just under two seconds plus a 50 % grain overlap.
   mBufferSize = mMaxGrainSamples + mMaxGrainSamples / 2;
 
-  mBuffer.reset();
-  // Called from the audio thread's reset: a failed allocation must not throw into the host.
-  // Without a buffer the box reports size 0, and every grain "does not fit": silence.
-  // The zeros are written here, so every page is in memory before the audio thread records.
-  mBuffer.reset(new (std::nothrow) StoredSample[static_cast<std::size_t>(mBufferSize)]());
-  if (!mBuffer)
+  // Called from the plug-in's reset: a failed allocation must not throw into the host. Without a
+  // buffer the box reports size 0, and every grain "does not fit": silence. The buffer is reserved
+  // whole but takes memory only where it is written (see keepRecordingResident).
+  if (!mRecording.allocate(static_cast<std::size_t>(mBufferSize) * sizeof(StoredSample)))
     mBufferSize = 0;
+  mBuffer = static_cast<StoredSample*>(mRecording.data());
   // The recording is clear; what the readers fetched last stays in their histories.
   mRecordedExtent = 0;
   mMayHoldNonFinite = !finite(mMainHistory) || !finite(mTailHistory);
 
   mGrainPosition = 0.0;
   mFrameCounter = 0;
-  mAhead.count = 0;
+  invalidateAhead();
+}
+
+void GrainBox::keepRecordingResident(int entries)
+{
+  mRecording.keepResident(static_cast<std::size_t>(std::clamp(entries, 0, mBufferSize)) * sizeof(StoredSample));
+}
+
+void GrainBox::setGrainSkew(double skew)
+{
+  mGrainSkew = skew;
+  invalidateAhead();
+}
+
+void GrainBox::setFrameSkew(double skew)
+{
+  mFrameSkew = skew;
+  invalidateAhead();
+}
+
+void GrainBox::setGrainFadeIn(double amount)
+{
+  mGrainCurve.setFadeIn(amount);
+  invalidateAhead();
+}
+
+void GrainBox::setGrainFadeOut(double amount)
+{
+  mGrainCurve.setFadeOut(amount);
+  invalidateAhead();
+}
+
+void GrainBox::setFrameFadeIn(double amount)
+{
+  mFrameCurve.setFadeIn(amount);
+  invalidateAhead();
+}
+
+void GrainBox::setFrameFadeOut(double amount)
+{
+  mFrameCurve.setFadeOut(amount);
+  invalidateAhead();
+}
+
+void GrainBox::shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
+{
+  mGrainTable = grain;
+  mFrameTable = frame;
+  invalidateAhead();
+}
+
+GrainBox::Lengths GrainBox::nextLengths() const
+{
+  Lengths l;
+  if (mFrequencyMode)
+  {
+    // Fractional and unlimited here: a grain that does not fit the buffer plays silence.
+    l.grain = mSampleRate * mGrainPeriod;
+  }
+  else
+  {
+    l.grain = mGrainSamples >= mMaxGrainSamples ? mMaxGrainSamples - 1 : mGrainSamples;
+  }
+  if (l.grain < 1.0)
+    l.grain = 1.0;
+
+  l.overlap = std::floor(mGrainOverlap * l.grain * 0.01);
+  // A negative overlap percentage, or an infinite grain with no overlap (0 × inf), would give a
+  // cross-fade of negative or NaN length and break the span that every read is checked against.
+  if (!(l.overlap >= 0.0))
+    l.overlap = 0.0;
+  l.span = l.grain + l.overlap;
+  l.frame = mFrameSamples > 0 ? mFrameSamples : 1;
+  return l;
 }
 
 void GrainBox::setGrainBoxProperties()
 {
-  if (mFrequencyMode)
-  {
-    // Fractional and unlimited here: a grain that does not fit the buffer plays silence.
-    mGrainLength = mSampleRate * mGrainPeriod;
-  }
-  else
-  {
-    if (mGrainSamples >= mMaxGrainSamples)
-      mGrainSamples = mMaxGrainSamples - 1;
-    mGrainLength = mGrainSamples;
-  }
-  if (mGrainLength < 1.0)
-    mGrainLength = 1.0;
-
-  mOverlapLength = std::floor(mGrainOverlap * mGrainLength * 0.01);
-  // A negative overlap percentage, or an infinite grain with no overlap (0 × inf), would give a
-  // cross-fade of negative or NaN length and break the span that every read is checked against.
-  if (!(mOverlapLength >= 0.0))
-    mOverlapLength = 0.0;
+  if (!mFrequencyMode && mGrainSamples >= mMaxGrainSamples)
+    mGrainSamples = mMaxGrainSamples - 1; // stored back
+  const Lengths l = nextLengths();
+  mGrainLength = l.grain;
+  mOverlapLength = l.overlap;
   mOverlapStep = 1.0 / mOverlapLength;
-  mGrainSpan = mGrainLength + mOverlapLength;
+  mGrainSpan = l.span;
+  // A span beyond any buffer (or NaN) freezes the box, which then records nothing.
+  mRecordedLength = mGrainSpan <= kMaxSampleRate * 3.0 ? static_cast<int>(std::ceil(mGrainSpan)) : 0;
+  mFrameLength = l.frame;
+  invalidateAhead(); // worked out for the old lengths
+}
 
-  mFrameLength = mFrameSamples > 0 ? mFrameSamples : 1;
-  mAhead.count = 0; // worked out for the old lengths
+void GrainBox::prepareEnvelopes()
+{
+  // The tables a pass of the next frame asks for (evaluateEnvelopes): the frame's always, the
+  // grain's for whole lengths.
+  const Lengths l = nextLengths();
+  if (mFrameTable && !mFrameCurve.isFlat(mFrameSkew))
+    mFrameTable->values(mFrameCurve, mFrameSkew, l.frame);
+  if (mGrainTable && !mGrainCurve.isFlat(mGrainSkew) && l.grain == std::trunc(l.grain))
+    mGrainTable->values(mGrainCurve, mGrainSkew, l.span);
 }
 
 void GrainBox::resetGrain()
 {
   mGrainPosition = 0.0;
+  invalidateAhead();
 }
 
 void GrainBox::resetFrame()
@@ -225,7 +457,7 @@ void GrainBox::resetFrame()
 void GrainBox::reset()
 {
   if (mBuffer)
-    std::fill(mBuffer.get(), mBuffer.get() + mRecordedExtent, StoredSample{0.0f, 0.0f});
+    std::fill(mBuffer, mBuffer + mRecordedExtent, StoredSample{0.0f, 0.0f});
   mRecordedExtent = 0;
   mMainHistory = History{};
   mTailHistory = History{};
@@ -233,27 +465,168 @@ void GrainBox::reset()
   // The initial values of the effective state (GrainBox.h).
   mGrainLength = 1.0;
   mGrainSpan = 1.0;
+  mRecordedLength = 1;
   mGrainPosition = 0.0;
   mOverlapLength = 0.0;
   mOverlapStep = std::numeric_limits<double>::infinity();
   mFrameLength = 1;
   mFrameCounter = 0;
-  mAhead.count = 0;
+  invalidateAhead();
 }
 
-// Takes a value the reader fetched into its history and interpolates between the middle two.
-inline GrainBox::Pair GrainBox::interpolate(History& h, Pair fetched, double t)
+// ---------------------------------------------------------------------------------------------
+// The walk
+
+// The main reader's position for each of the next n samples, in stretches along which it rises by
+// exactly 1 per sample (so that each stretch reads consecutive buffer entries), and the position
+// after them. Every sample steps as written down: add 1, and take the grain length off once it is
+// reached; the fractional remainder carries over, so fractional grains repeat at the exact period
+// on average. visit(first position, first sample, count) for each stretch in order; when it
+// returns false the walk stops before that stretch and returns its first position.
+template <typename Visit>
+inline double GrainBox::walk(double p, int n, Visit&& visit) const
 {
-  Pair* const y = h.y;
-  y[0] = y[1];
-  y[1] = y[2];
-  y[2] = y[3];
-  y[3] = fetched;
-  // Catmull-Rom between y1 and y2: the output lags the read position by two samples.
-  const Pair c1 = 0.5 * (y[2] - y[0]);
-  const Pair c2 = y[0] - 2.5 * y[1] + 2.0 * y[2] - 0.5 * y[3];
-  const Pair c3 = 0.5 * (y[3] - y[0]) + 1.5 * (y[1] - y[2]);
-  return y[1] + c1 * t + c2 * (t * t) + c3 * (t * t * t);
+  const double length = mGrainLength;
+  for (int i = 0; i < n;)
+  {
+    int count = 1;
+    // Adding 1 to a position of 1 or more is exact until the sum reaches the next power of two, so
+    // below that and below the wrap the next positions are p + 1, p + 2, … A whole p (the integer
+    // modes) stays exact up to the wrap.
+    if (p >= 1.0 && p < length && n - i > 1)
+    {
+      // p's exponent bits alone: the power of two at or below p.
+      const double below = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & 0xFFF0000000000000ull);
+      const double bound = p == std::trunc(p) ? length : std::min(length, 2.0 * below);
+      const double gap = bound - p; // exact: the two lie within a factor of 2, or are whole
+      int steps = static_cast<int>(gap);
+      if (steps == gap)
+        --steps; // p + k < bound for k ≤ steps
+      count = 1 + std::min(n - i - 1, steps);
+    }
+    if (!visit(p, i, count))
+      return p;
+    p += count - 1;
+    double next = p + 1.0;
+    if (next >= length)
+      next -= length;
+    p = next;
+    i += count;
+  }
+  return p;
+}
+
+// The grain cross-fade along a stretch of the walk from position p (count samples, the position
+// rising by 1 per sample, p inside the grain's stretch). The cross-fade covers the positions below
+// the overlap; each of its samples reads the tail reader's position q = length + p as long as that
+// lies inside the grain's stretch; a grain start in it (p below 1, only ever a stretch's first
+// sample) hands the main reader's history to the tail reader. Both positions rise, so the samples
+// in the cross-fade begin the stretch, and those with a tail read begin those.
+inline GrainBox::CrossFade GrainBox::crossFadeAlong(double p, int count) const
+{
+  CrossFade c;
+  if (!(p < mOverlapLength))
+    return c;
+  c.grainStart = p < 1.0;
+  // The overlap is whole: the positions below it are the first ceil(overlap - p), give or take the
+  // rounding of that difference.
+  int fading = std::clamp(static_cast<int>(std::ceil(mOverlapLength - p)), 1, count);
+  while (fading < count && p + fading < mOverlapLength)
+    ++fading;
+  while (fading > 1 && !(p + (fading - 1) < mOverlapLength))
+    --fading;
+  int reading = fading;
+  while (reading > 0 && !(mGrainLength + (p + (reading - 1)) < mGrainSpan))
+    --reading;
+  c.fading = fading;
+  c.reading = reading;
+  return c;
+}
+
+// How many of the next samples form one pass: as many as wanted, but no more than fit the
+// arrays and the running frame. 0 when the box is frozen.
+template <int kMax>
+inline int GrainBox::passLength(int wanted) const
+{
+  if (frozen())
+    return 0;
+  int n = wanted < kMax ? wanted : kMax;
+  if (mFrameLength - mFrameCounter < n)
+    n = mFrameLength - mFrameCounter;
+  return n;
+}
+
+// The plan of the next n samples (n ≤ kMax, inside the frame) from the walk. A position beyond
+// the grain's stretch (left by lengths taken over without a frame start) reads nothing: such a
+// sample is planned alone. Returns the samples planned.
+template <int kMax>
+inline int GrainBox::plan(Plan<kMax>& plan, int n) const
+{
+  const double length = mGrainLength;
+  const double span = mGrainSpan;
+  plan.frameStart = mFrameCounter;
+  plan.mainReads = mGrainPosition < span;
+  plan.readsAhead = false;
+  plan.runs = 0;
+  plan.crossFades = 0;
+  plan.tails = 0;
+  if (!plan.mainReads)
+    n = 1;
+  const double firstAfterRecording = mFrameCounter + 1.0; // the frame counter of sample 0, plus 1
+  int lastIndex = -2;    // the buffer entry the main reader read last
+  int previousTail = -2; // the last sample with a tail read
+  int planned = n;
+  plan.end = walk(mGrainPosition, n, [&](double p, int i, int count) {
+    if (!(p < span))
+    {
+      if (i > 0)
+      {
+        planned = i;
+        return false;
+      }
+      plan.position[0] = p; // beyond the overlap too: no cross-fade
+      return true;
+    }
+    for (int j = 0; j < count; ++j)
+      plan.position[i + j] = p + j;
+    const int index = static_cast<int>(p); // the floor: p ≥ 0
+    if (index != lastIndex + 1)
+    {
+      plan.runStart[plan.runs] = i;
+      plan.runIndex[plan.runs++] = index;
+    }
+    lastIndex = index + count - 1;
+    const CrossFade c = crossFadeAlong(p, count);
+    if (c.grainStart || (c.reading > 0 && i != previousTail + 1))
+    {
+      plan.crossFadeStart[plan.crossFades] = i;
+      plan.crossFadeLength[plan.crossFades] = 0;
+      plan.crossFadeCopies[plan.crossFades++] = c.grainStart;
+    }
+    for (int j = 0; j < c.reading; ++j)
+    {
+      const double q = length + (p + j);
+      plan.tailPosition[plan.tails++] = q;
+      plan.readsAhead |= q >= firstAfterRecording + (i + j);
+    }
+    if (c.reading > 0)
+    {
+      plan.crossFadeLength[plan.crossFades - 1] += c.reading;
+      previousTail = i + c.reading - 1;
+    }
+    return true;
+  });
+  plan.n = planned;
+  plan.runStart[plan.runs] = planned;
+  return planned;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+inline GrainBox::Pair GrainBox::stored(int index) const
+{
+  return Pair{mBuffer[index].left, mBuffer[index].right};
 }
 
 inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
@@ -263,22 +636,15 @@ inline GrainBox::Pair GrainBox::fetch(double position, History& h) const
     return Pair{0.0, 0.0};
 
   const int i = static_cast<int>(position); // the floor: position ≥ 0
-  const Pair fetched = {mBuffer[i].left, mBuffer[i].right};
+  const Pair fetched = stored(i);
   if (!mFrequencyMode)
     return fetched;
-  return interpolate(h, fetched, position - i);
-}
-
-// What fetch does to the history, without the interpolation: for reads that nobody hears.
-inline void GrainBox::follow(double position, History& h) const
-{
-  if (!mFrequencyMode || !(position < mGrainSpan) || !(position >= 0.0) || !(position < mBufferSize))
-    return;
-  const int i = static_cast<int>(position);
-  h.y[0] = h.y[1];
-  h.y[1] = h.y[2];
-  h.y[2] = h.y[3];
-  h.y[3] = Pair{mBuffer[i].left, mBuffer[i].right};
+  Pair* const y = h.y;
+  y[0] = y[1];
+  y[1] = y[2];
+  y[2] = y[3];
+  y[3] = fetched;
+  return catmullRom(y[0], y[1], y[2], y[3], position - i);
 }
 
 Sample GrainBox::getSample(double position, bool tail)
@@ -287,420 +653,314 @@ Sample GrainBox::getSample(double position, bool tail)
   return Sample(value[0], value[1]);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Processing
+
 Sample GrainBox::process(Sample in)
 {
-  if (frozen())
-    return Sample();
-  const Pair out = step(Pair{in.left, in.right});
-  return Sample(out[0], out[1]);
-}
-
-// How many of the next samples form one pass: as many as wanted, but no more than fit the
-// arrays and the running frame. 0 when the box is frozen.
-int GrainBox::runLength(int wanted) const
-{
-  if (frozen())
-    return 0;
-  int n = wanted < kPass ? wanted : kPass;
-  if (mFrameLength - mFrameCounter < n)
-    n = mFrameLength - mFrameCounter;
-  return n;
+  Sample out;
+  process(&in.left, &in.right, &out.left, &out.right, 1);
+  return out;
 }
 
 void GrainBox::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
+  // A few samples go one at a time through the pass of one sample, which compiles to little more
+  // than the steps of a sample; longer blocks in passes of kPass.
+  if (n <= kFewSamples)
+  {
+    for (int i = 0; i < n; ++i)
+      if (passLength<1>(1) == 0)
+        outLeft[i] = outRight[i] = 0.0;
+      else
+        runPass<1>(inLeft + i, inRight + i, outLeft + i, outRight + i, 1);
+    return;
+  }
   int done = 0;
   while (done < n)
   {
-    const int m = runLength(n - done);
+    const int m = passLength<kPass>(n - done);
     if (m == 0)
     {
       for (int i = done; i < n; ++i)
         outLeft[i] = outRight[i] = 0.0;
       return;
     }
-    // A pass of a few samples costs less one sample at a time than through the block loop's
-    // set-up (hosts that call with one or two frames, passes cut short by a frame's end).
-    if (m <= kFewSamples)
-      steps(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
-    else
-      run(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
-    done += m;
+    done += runPass<kPass>(inLeft + done, inRight + done, outLeft + done, outRight + done, m);
   }
 }
 
-// What process does to the box, without the output: the recording, the counters and, when reads
-// are interpolated, the readers' histories.
-void GrainBox::record(const double* inLeft, const double* inRight, int n)
+// One pass of n samples (n ≤ kMax, inside the frame); returns the samples done (fewer when a
+// position beyond the grain's stretch comes up). The positions of both readers and of the frame
+// depend only on the counters, never on the audio, so the plan and the envelopes come first (the
+// envelopes' powers for the whole pass at once); then the audio: recording and reads in the
+// written order, and the arithmetic on what was read across the whole pass.
+template <int kMax>
+inline int GrainBox::runPass(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
-  if (frozen())
-    return;
-  n = std::min(n, mFrameLength - mFrameCounter); // then the frame is over
-  if (!mFrequencyMode && n > kFewSamples)
+  static_assert(kMax <= kOnesLength);
+  if constexpr (kMax == 1)
+    n = 1; // so that the compiler drops the loops
+  Plan<kMax> plan;
+  if constexpr (kMax == 1)
+    this->plan(plan, 1); // plans at least one sample
+  else
+    n = this->plan(plan, n);
+  Envelopes<kMax> envelopes;
+  envelopesFor(plan, envelopes);
+  Pass<kMax> pass;
+  readMain(plan, pass, inLeft, inRight);
+  readTails(plan, pass, envelopes);
+  const bool interpolate = mFrequencyMode && plan.mainReads;
+  const double* head = envelopes.grainShaped ? envelopes.grain : nullptr;
+  const Runs crossFades{plan.crossFadeStart, plan.crossFadeLength, plan.crossFades};
+  const double* frame = envelopes.frameShaped ? envelopes.frame : nullptr;
+  if constexpr (Pass<kMax>::kLanes == 2)
   {
-    // Reads without interpolation leave the histories alone: the recording at once, then the
-    // counters; the tail reader's history becomes the main reader's at a grain start with a
-    // cross-fade (the overlap is a whole number: there, positions below 1 lie in it).
-    const int recorded = std::clamp(static_cast<int>(std::ceil(mGrainSpan)) - mFrameCounter, 0, n);
-    storeInput(inLeft, inRight, recorded);
-    mFrameCounter += n - recorded;
-    bool grainStart = false;
-    mGrainPosition = positionAfter(mGrainPosition, n, grainStart);
-    if (grainStart && mOverlapLength > 0.0)
-      mTailHistory = mMainHistory;
+    double* const out[2] = {outLeft, outRight};
+    for (int c = 0; c < 2; ++c)
+      shape(pass.fetched[c] + 1, plan.position, interpolate, head, pass.fade, crossFades, pass.tail[c], frame, out[c],
+            n);
+  }
+  else
+  {
+    Pair out[kMax];
+    shape(pass.fetched[0] + 1, plan.position, interpolate, head, pass.fade, crossFades, pass.tail[0], frame, out, n);
+    for (int i = 0; i < n; ++i)
+    {
+      outLeft[i] = out[i][0];
+      outRight[i] = out[i][1];
+    }
+  }
+  if (interpolate)
+    for (int k = 0; k < 4; ++k)
+      mMainHistory.y[k] = getLanes(pass.fetched, n + k);
+  mGrainPosition = plan.end;
+  return n;
+}
+
+// The envelopes of a pass: worked out for the pass, or, for a pass of a few samples, taken from
+// the ones worked out ahead (the same evaluation of the same positions, so the same values).
+template <int kMax>
+inline void GrainBox::envelopesFor(const Plan<kMax>& plan, Envelopes<kMax>& envelopes)
+{
+  const int n = plan.size();
+  if constexpr (kMax > kFewSamples)
+  {
+    evaluateEnvelopes(plan, envelopes);
     return;
   }
-  // Sample by sample: a tail read may lie ahead of the recording, where it still finds the old
-  // samples (and a few samples cost less so).
-  const double length = mGrainLength;
-  const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
-  History main = mMainHistory;
-  History tail = mTailHistory;
-  double p = mGrainPosition;
-  bool recordedNonFinite = false;
+  int k = plan.frameStart - mAhead.frameStart;
+  if (!(k >= 0 && k + n <= mAhead.count))
+  {
+    lookAhead();
+    k = 0;
+    if (n > mAhead.count)
+    {
+      evaluateEnvelopes(plan, envelopes);
+      return;
+    }
+  }
+  envelopes.grainShaped = mAhead.grainShaped;
+  envelopes.frameShaped = mAhead.frameShaped;
+  envelopes.frame = mAhead.frame + k;
+  if (!envelopes.grainShaped)
+    return;
   for (int i = 0; i < n; ++i)
-  {
-    if (mFrameCounter < span)
-    {
-      StoredSample& stored = mBuffer[mFrameCounter];
-      stored.left = static_cast<float>(inLeft[i]);
-      stored.right = static_cast<float>(inRight[i]);
-      recordedNonFinite |= !std::isfinite(stored.left) || !std::isfinite(stored.right);
-      mRecordedExtent = std::max(mRecordedExtent, mFrameCounter + 1);
-    }
-    if (p < overlap && p < 1.0)
-      tail = main;
-    follow(p, main);
-    if (p < overlap)
-      follow(length + p, tail);
-    p += 1.0;
-    if (p >= length)
-      p -= length;
-    ++mFrameCounter;
-  }
-  mMainHistory = main;
-  mTailHistory = tail;
-  mGrainPosition = p;
-  if (recordedNonFinite)
-    mMayHoldNonFinite = true;
+    envelopes.grain[i] = mAhead.grain[k + i];
+  int tail = n;
+  for (int r = 0; r < plan.crossFades; ++r)
+    for (int i = plan.crossFadeStart[r]; i < plan.crossFadeStart[r] + plan.crossFadeLength[r]; ++i)
+      envelopes.grain[tail++] = mAhead.tail[k + i];
 }
 
-// The grain position n samples on: what n steps of one sample (add 1, and the grain length off
-// once it is reached) leave. grainStart: one of the n positions stepped from lies below 1.
-double GrainBox::positionAfter(double p, int n, bool& grainStart) const
+// Works out the envelopes of the next samples as a pass would (the same walk, tables and block
+// evaluation, so the same values), for as long as nothing changes them: at most kAhead samples,
+// up to the frame's end or a position beyond the grain's stretch.
+void GrainBox::lookAhead()
 {
-  const double length = mGrainLength;
-  if (p >= 0.0 && p < length && p == std::trunc(p) && length == std::trunc(length))
+  Plan<kAhead> plan;
+  const int n = this->plan(plan, std::min(kAhead, mFrameLength - mFrameCounter));
+  Envelopes<kAhead> envelopes;
+  evaluateEnvelopes(plan, envelopes);
+  mAhead.count = n;
+  mAhead.frameStart = plan.frameStart;
+  mAhead.grainShaped = envelopes.grainShaped;
+  mAhead.frameShaped = envelopes.frameShaped;
+  for (int k = 0; k < n; ++k)
   {
-    // Whole numbers (the integer grain modes): every step up to the wrap is exact, and the wrap
-    // lands on 0, so the steps are taken at once.
-    grainStart = n > 0 && p == 0.0;
-    while (n > 0)
-    {
-      const double untilWrap = length - p;
-      if (n < untilWrap)
-        return p + n;
-      n -= static_cast<int>(untilWrap);
-      p = 0.0;
-      grainStart = grainStart || n > 0;
-    }
-    return p;
+    mAhead.grain[k] = envelopes.grainShaped ? envelopes.grain[k] : 1.0;
+    mAhead.tail[k] = 1.0;
+    mAhead.frame[k] = envelopes.frameShaped ? envelopes.frame[k] : 1.0;
   }
-  grainStart = false;
-  for (; n > 0; --n)
-  {
-    grainStart = grainStart || p < 1.0;
-    p += 1.0;
-    if (p >= length)
-      p -= length;
-  }
-  return p;
-}
-
-void GrainBox::steps(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
-{
-  for (int i = 0; i < n; ++i)
-  {
-    const Pair out = step(Pair{inLeft[i], inRight[i]});
-    outLeft[i] = out[0];
-    outRight[i] = out[1];
-  }
-}
-
-// n samples inside one frame (n ≤ kPass, the frame does not end before them). The positions of
-// both readers and of the frame depend only on the counters, never on the audio, so they are
-// worked out first and the envelopes' powers are taken for the whole pass at once. Then the audio:
-// recording and reads in the documented order, sample by sample, and the arithmetic on what was
-// read across the whole pass.
-void GrainBox::run(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
-{
-  static_assert(kPass <= kOnesLength);
-  if (n <= 0)
+  if (!envelopes.grainShaped)
     return;
-  const double length = mGrainLength;
-  const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
-
-  // Main reader positions; whether they all lie in the recorded stretch (they do unless the lengths
-  // were changed without a frame start: then the pass goes sample by sample); runs of positions
-  // whose floors follow one another (read as one stretch of the buffer).
-  Pass pass;
-  bool regular = true;
-  int lastIndex = -2;
-  double p = mGrainPosition;
-  for (int i = 0; i < n;)
-  {
-    if (p >= 0.0 && p < span)
-    {
-      const int index = static_cast<int>(p);
-      if (index != lastIndex + 1)
-      {
-        pass.runStart[pass.runs] = i;
-        pass.runIndex[pass.runs++] = index;
-      }
-      lastIndex = index;
-    }
-    else
-    {
-      regular = false;
-      break;
-    }
-    pass.position[i++] = p;
-    // Shortcut: adding 1 to a position of 1 or more is exact until the sum reaches the next
-    // power of two, so below that and below the wrap the next positions are p + 1, p + 2, …
-    // (all in the recorded stretch, as they stay below the grain length).
-    if (p >= 1.0 && p < length && i < n)
-    {
-      // p's exponent bits alone: the power of two at or below p. A whole p (the integer modes)
-      // stays exact up to the wrap.
-      const double below = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & 0xFFF0000000000000ull);
-      const double bound = p == std::trunc(p) ? length : std::min(length, 2.0 * below);
-      const double gap = bound - p; // exact: the two lie within a factor of 2, or are whole
-      int steps = static_cast<int>(gap);
-      if (steps == gap)
-        --steps; // p + k < bound for k < gap
-      steps = std::min(n - i, steps);
-      for (int k = 1; k <= steps; ++k)
-        pass.position[i + k - 1] = p + k;
-      i += steps;
-      p += steps;
-      lastIndex += steps; // the floors of p + 1, p + 2, …
-    }
-    // The fractional remainder carries over, so fractional grains repeat at the exact period on average.
-    double next = p + 1.0;
-    if (next >= length)
-      next -= length;
-    p = next;
-  }
-  if (!regular)
-  {
-    steps(inLeft, inRight, outLeft, outRight, n);
-    return;
-  }
-  mGrainPosition = p;
-  pass.frameStart = mFrameCounter;
-
-  // The tail reader over the cross-fade samples: its positions, for each one that has a tail; the
-  // runs it reads in (consecutive samples, each run beginning a new grain or carrying on), with
-  // the grain starts where it takes over the main reader's history; whether a read lies ahead of
-  // the recording (beyond the frame counter of its sample).
-  if (overlap > 0.0)
-  {
-    pass.runStart[pass.runs] = n;
-    int tails = 0;
-    bool readsAhead = false;
-    int previous = -2; // the last sample with a tail read
-    const double firstAfterRecording = mFrameCounter + 1.0; // the frame counter of sample 0, plus 1
-    const auto tailAt = [&](int i) {
-      const double at = pass.position[i];
-      if (!(at < overlap))
-        return false;
-      const bool grainStart = at < 1.0;
-      const double q = length + at;
-      const bool reads = q < span;
-      if (grainStart || (reads && i != previous + 1))
-      {
-        pass.crossFadeStart[pass.crossFades] = i;
-        pass.crossFadeLength[pass.crossFades] = 0;
-        pass.crossFadeCopies[pass.crossFades++] = grainStart;
-      }
-      if (reads)
-      {
-        pass.tailPosition[tails++] = q;
-        ++pass.crossFadeLength[pass.crossFades - 1];
-        readsAhead |= q >= firstAfterRecording + i;
-        previous = i;
-      }
-      return true;
-    };
-    // Positions rise within a run: the cross-fade samples are where each run begins.
-    for (int r = 0; r < pass.runs; ++r)
-    {
-      int i = pass.runStart[r];
-      while (i < pass.runStart[r + 1] && tailAt(i))
-        ++i;
-    }
-    pass.tails = tails;
-    pass.readsAhead = readsAhead;
-  }
-
-  // The main reads first: their stores settle while the envelopes are worked out.
-  readMain(pass, inLeft, inRight, n);
-  evaluateEnvelopes(pass, n);
-  readTails(pass, n);
-  const double* head = pass.grainShaped ? pass.grainEnvelope : nullptr;
-  const Runs crossFades{pass.crossFadeStart, pass.crossFadeLength, pass.crossFades};
-  const double* frame = pass.frameShaped ? pass.frame : nullptr;
-  const Channels channels{{pass.fetchedLeft + 1, pass.fetchedRight + 1}, {pass.tailLeft, pass.tailRight},
-                          {outLeft, outRight}};
-  shapeChannels(channels, pass.position, mFrequencyMode, head, pass.fade, crossFades, frame, n);
+  int tail = n;
+  for (int r = 0; r < plan.crossFades; ++r)
+    for (int i = plan.crossFadeStart[r]; i < plan.crossFadeStart[r] + plan.crossFadeLength[r]; ++i)
+      mAhead.tail[i] = envelopes.grain[tail++];
 }
 
-// An envelope whose fades are off (or unused at this skew) is 1 everywhere: multiplying by it
-// changes nothing, so it is neither evaluated nor applied.
-void GrainBox::evaluateEnvelopes(Pass& pass, int n) const
+template <int kMax>
+void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelopes) const
 {
-  pass.grainShaped = !mGrainCurve.isFlat(mGrainSkew);
-  pass.frameShaped = !mFrameCurve.isFlat(mFrameSkew);
-  if (pass.grainShaped)
+  const int n = plan.size();
+  envelopes.grainShaped = !mGrainCurve.isFlat(mGrainSkew);
+  envelopes.frameShaped = !mFrameCurve.isFlat(mFrameSkew);
+  if (envelopes.grainShaped)
   {
     // Whole positions (the integer grain modes: a whole length, and whole positions from the start
-    // of the grain) come back in every grain: their values are in the shared table.
-    const bool whole = mGrainLength == std::trunc(mGrainLength) && pass.position[0] == std::trunc(pass.position[0]);
-    const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
+    // of the grain) inside the grain's stretch come back in every grain: their values are in the
+    // shared table.
+    const bool whole = plan.mainReads && mGrainLength == std::trunc(mGrainLength) &&
+                       plan.position[0] == std::trunc(plan.position[0]);
+    // The table as far as this pass reads: up to the last entry of each stretch of main reads, and
+    // of the tail reads.
+    int needed = 0;
+    if (whole)
+    {
+      for (int r = 0; r < plan.runs; ++r)
+        needed = std::max(needed, plan.runIndex[r] + plan.runStart[r + 1] - plan.runStart[r]);
+      for (int i = 0; i < plan.tails; ++i)
+        needed = std::max(needed, static_cast<int>(plan.tailPosition[i]) + 1);
+    }
+    const double* table =
+      whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan, needed) : nullptr;
     if (table)
     {
       for (int i = 0; i < n; ++i)
-        pass.grainEnvelope[i] = table[static_cast<int>(pass.position[i])];
-      for (int i = 0; i < pass.tails; ++i)
-        pass.grainEnvelope[n + i] = table[static_cast<int>(pass.tailPosition[i])];
+        envelopes.grain[i] = table[static_cast<int>(plan.position[i])];
+      for (int i = 0; i < plan.tails; ++i)
+        envelopes.grain[n + i] = table[static_cast<int>(plan.tailPosition[i])];
     }
     else
     {
-      divide(pass.position, mGrainSpan, pass.grainAt, n);
-      divide(pass.tailPosition, mGrainSpan, pass.grainAt + n, pass.tails);
-      mGrainCurve.values(pass.grainAt, pass.grainEnvelope, n + pass.tails, mGrainSkew);
+      alignas(kPassAlignment<kMax>) double at[2 * kMax];
+      divide(plan.position, mGrainSpan, at, n);
+      divide(plan.tailPosition, mGrainSpan, at + n, plan.tails);
+      mGrainCurve.values(at, envelopes.grain, n + plan.tails, mGrainSkew);
     }
   }
+  if (!envelopes.frameShaped)
+    return;
   // The frame counter runs through whole positions in every frame.
-  const double* frameTable =
-    pass.frameShaped && mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr;
-  if (frameTable)
+  if (const double* table =
+        mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength, plan.frameStart + n) : nullptr)
   {
-    pass.frame = frameTable + pass.frameStart;
+    envelopes.frame = table + plan.frameStart;
+    return;
   }
-  else if (pass.frameShaped)
-  {
-    alignas(64) double frameAt[kPass];
-    for (int i = 0; i < n; ++i)
-      frameAt[i] = static_cast<double>(pass.frameStart + i);
-    divide(frameAt, static_cast<double>(mFrameLength), frameAt, n);
-    mFrameCurve.values(frameAt, pass.frameEnvelope, n, mFrameSkew);
-    pass.frame = pass.frameEnvelope;
-  }
+  alignas(kPassAlignment<kMax>) double at[kMax];
+  for (int i = 0; i < n; ++i)
+    at[i] = static_cast<double>(plan.frameStart + i);
+  divide(at, static_cast<double>(mFrameLength), at, n);
+  mFrameCurve.values(at, envelopes.frameValues, n, mFrameSkew);
+  envelopes.frame = envelopes.frameValues;
+}
+
+// A frame records its first mGrainSpan input samples (all of them, if the frame is shorter): of
+// the next n samples, the first this many. (The span fits the buffer, an int.)
+inline int GrainBox::recordedIn(int n) const
+{
+  return std::clamp(mRecordedLength - mFrameCounter, 0, n);
 }
 
 // Records the pass and makes the main reader's reads as the samples would: its values go to
-// pass.fetched (after the four its history held). Only for passes whose main reads all lie in the
-// recorded stretch.
-void GrainBox::readMain(Pass& pass, const double* inLeft, const double* inRight, int n)
+// pass.fetched (after the four its history held).
+template <int kMax>
+inline void GrainBox::readMain(const Plan<kMax>& plan, Pass<kMax>& pass, const double* inLeft, const double* inRight)
 {
-  for (int k = 0; k < 4; ++k)
-  {
-    pass.fetchedLeft[k] = mMainHistory.y[k][0];
-    pass.fetchedRight[k] = mMainHistory.y[k][1];
-  }
-  // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter):
-  // here the first `recorded` of the pass. (span ≤ buffer size, an int.)
-  pass.recorded = std::clamp(static_cast<int>(std::ceil(mGrainSpan)) - mFrameCounter, 0, n);
+  const int n = plan.size();
+  // Interpolated reads work on the history before the pass and the values read after it.
+  if (mFrequencyMode)
+    for (int k = 0; k < 4; ++k)
+      setLanes(pass.fetched, k, mMainHistory.y[k]);
+  pass.recorded = recordedIn(n);
   // The tail reader may read ahead of the recording, where the previous frame's samples still
-  // are until this pass records over them: keep those.
-  if (pass.readsAhead)
-    std::copy(mBuffer.get() + pass.frameStart, mBuffer.get() + pass.frameStart + pass.recorded, pass.before);
+  // are until this pass records over them: keep those. (In a pass of one sample the recording
+  // comes first, so no read there finds what it replaced.)
+  if (kMax > 1 && plan.readsAhead)
+    std::copy(mBuffer + plan.frameStart, mBuffer + plan.frameStart + pass.recorded, pass.before);
   storeInput(inLeft, inRight, pass.recorded);
   mFrameCounter += n - pass.recorded; // storeInput counted the recorded ones
 
   // The main reader reads at or below the frame counter, never ahead: after the recording it
   // gets what it got sample by sample.
-  pass.runStart[pass.runs] = n;
-  for (int r = 0; r < pass.runs; ++r)
+  for (int r = 0; r < plan.runs; ++r)
   {
-    const int first = pass.runStart[r];
-    readStretch(mBuffer.get() + pass.runIndex[r], pass.fetchedLeft + 4 + first, pass.fetchedRight + 4 + first,
-                pass.runStart[r + 1] - first);
+    const int first = plan.runStart[r];
+    readStretch(mBuffer + plan.runIndex[r], pass.fetched, 4 + first, plan.runStart[r + 1] - first);
   }
+  if (!plan.mainReads)
+    setLanes(pass.fetched, 4, Pair{0.0, 0.0}); // nothing to read: silence, the history unchanged
 }
 
 // The tail reader's reads as the samples would make them, after readMain: the cross-fade's tail
 // share (the previous grain's continuation, already faded) goes to pass.tail.
-void GrainBox::readTails(Pass& pass, int n)
+template <int kMax>
+inline void GrainBox::readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const Envelopes<kMax>& envelopes)
 {
+  const int n = plan.size();
   const bool interpolate = mFrequencyMode;
-  const int start = pass.frameStart;
+  const int start = plan.frameStart;
   const int recorded = pass.recorded;
   // The main reader's history just before its i-th read: the last four values it read (it reads
-  // every sample), or, without interpolation, the history as it was (reads do not touch it then).
+  // every sample), or, without interpolation, the history as it is (reads do not touch it then).
   auto mainHistoryAt = [&](int i) {
-    const int first = interpolate ? i : 0;
+    if (!interpolate)
+      return mMainHistory;
     History h;
     for (int k = 0; k < 4; ++k)
-      h.y[k] = Pair{pass.fetchedLeft[first + k], pass.fetchedRight[first + k]};
+      h.y[k] = getLanes(pass.fetched, i + k);
     return h;
   };
 
   // Within a run the tail reader reads one value per sample after the four its history holds,
   // like the main reader, so a run's values are read in order first and its arithmetic is done
   // across the run. At a grain start it carries on from where the main reader stopped.
-  History tail = mTailHistory;
-  int tailIndex = 0; // into the tail envelopes, pass.grainEnvelope + n
-  for (int r = 0; r < pass.crossFades; ++r)
+  using Value = typename Pass<kMax>::Value;
+  constexpr int kLanes = Pass<kMax>::kLanes;
+  int tailIndex = 0; // into the tail envelopes, envelopes.grain + n
+  for (int r = 0; r < plan.crossFades; ++r)
   {
-    const int i = pass.crossFadeStart[r];
-    const int m = pass.crossFadeLength[r];
-    if (pass.crossFadeCopies[r])
-      tail = mainHistoryAt(i);
+    const int i = plan.crossFadeStart[r];
+    const int m = plan.crossFadeLength[r];
+    if (plan.crossFadeCopies[r])
+      mTailHistory = mainHistoryAt(i);
     if (m == 0)
       continue;
     // Linear cross-fade from the previous grain's continuation (buffer mGrainLength … mGrainSpan)
     // into the new grain. The tail positions lie in the recorded stretch (q < span ≤ buffer).
-    alignas(64) double windowLeft[kPass + 4];
-    alignas(64) double windowRight[kPass + 4];
-    alignas(64) double fraction[kPass];
+    alignas(kPassAlignment<kMax>) Value window[kLanes][kMax + 4];
+    alignas(kPassAlignment<kMax>) double fraction[kMax];
     for (int k = 0; k < 4; ++k)
-    {
-      windowLeft[k] = tail.y[k][0];
-      windowRight[k] = tail.y[k][1];
-    }
+      setLanes(window, k, mTailHistory.y[k]);
     for (int j = 0; j < m; ++j)
     {
-      const double q = pass.tailPosition[tailIndex + j];
+      const double q = plan.tailPosition[tailIndex + j];
       const int k = static_cast<int>(q);
       const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
-      const StoredSample& stored = ahead > i + j && ahead < recorded ? pass.before[ahead] : mBuffer[k];
-      windowLeft[4 + j] = stored.left;
-      windowRight[4 + j] = stored.right;
+      const StoredSample& read = kMax > 1 && ahead > i + j && ahead < recorded ? pass.before[ahead] : mBuffer[k];
+      setLanes(window, 4 + j, Pair{read.left, read.right});
       fraction[j] = q - k;
-      pass.fade[i + j] = pass.position[i + j] * mOverlapStep;
+      pass.fade[i + j] = plan.position[i + j] * mOverlapStep;
     }
-    const Channels channels{{windowLeft + 1, windowRight + 1}, {nullptr, nullptr},
-                            {pass.tailLeft + i, pass.tailRight + i}};
-    fadeOutTails(channels, fraction, interpolate, pass.fade + i,
-                 pass.grainShaped ? pass.grainEnvelope + n + tailIndex : nullptr, m);
+    const double* envelope = envelopes.grainShaped ? envelopes.grain + n + tailIndex : nullptr;
+    for (int c = 0; c < kLanes; ++c)
+      fadeOut(window[c] + 1, fraction, interpolate, pass.fade + i, envelope, pass.tail[c] + i, m);
     if (interpolate)
       for (int k = 0; k < 4; ++k)
-        tail.y[k] = Pair{windowLeft[m + k], windowRight[m + k]};
+        mTailHistory.y[k] = getLanes(window, m + k);
     tailIndex += m;
   }
-  mTailHistory = tail;
-  if (interpolate)
-    mMainHistory = mainHistoryAt(n);
 }
 
 // Records `count` input samples from the frame counter on and counts them.
-void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
+inline void GrainBox::storeInput(const double* inLeft, const double* inRight, int count)
 {
-  StoredSample* const to = mBuffer.get() + mFrameCounter;
+  if (count <= 0)
+    return; // the frame records no further (the extent counts recorded entries only)
+  StoredSample* const to = mBuffer + mFrameCounter;
   for (int i = 0; i < count; ++i)
   {
     to[i].left = static_cast<float>(inLeft[i]);
@@ -716,145 +976,79 @@ void GrainBox::storeInput(const double* inLeft, const double* inRight, int count
     mMayHoldNonFinite = true;
 }
 
-// One sample on its own, in the order the steps are written down: for passes of a few samples
-// and for passes whose reads leave the recorded stretch. The envelopes come from the same tables
-// and the same block evaluation (of one or two positions) as in a pass, and every product is
-// formed in the same order, so the numbers are the block loop's to the bit.
-GrainBox::Pair GrainBox::step(Pair in)
+// What process does to the box, without the output: the recording, the counters and, when reads
+// are interpolated, the readers' histories. The walk and the cross-fade are the same; as a history
+// holds only the last four values its reader fetched, only the last reads of each reader are made.
+void GrainBox::record(const double* inLeft, const double* inRight, int n)
 {
+  if (frozen())
+    return;
+  n = std::min(n, mFrameLength - mFrameCounter); // then the frame is over
   const double length = mGrainLength;
   const double span = mGrainSpan;
-  if (mFrameCounter < span)
-  {
-    StoredSample& stored = mBuffer[mFrameCounter];
-    stored.left = static_cast<float>(in[0]);
-    stored.right = static_cast<float>(in[1]);
-    if (!std::isfinite(stored.left) || !std::isfinite(stored.right))
-      mMayHoldNonFinite = true;
-    mRecordedExtent = std::max(mRecordedExtent, mFrameCounter + 1);
-  }
+  const int start = mFrameCounter;
+  const int recorded = recordedIn(n);
 
-  const double p = mGrainPosition;
-  const double q = length + p; // the tail reader, during the grain cross-fade
-  const bool crossFade = p < mOverlapLength;
-  if (crossFade && p < 1.0)
-    mTailHistory = mMainHistory;
-
-  const bool tail = crossFade && q < span;
-  // The envelopes at p and q and the frame's; multiplying by a flat envelope's 1 changes nothing.
-  double grain[2] = {1.0, 1.0};
-  double frame = 1.0;
-  if (!mGrainCurve.isFlat(mGrainSkew) || !mFrameCurve.isFlat(mFrameSkew))
-    envelopesAt(p, q, tail, grain, frame);
-  Pair out = fetch(p, mMainHistory) * grain[0];
-  if (tail)
-  {
-    const double f = p * mOverlapStep;
-    out = out * f + ((1.0 - f) * fetch(q, mTailHistory)) * grain[1];
-  }
-  out = out * frame;
-
-  double next = p + 1.0;
-  if (next >= length)
-    next -= length;
-  mGrainPosition = next;
-  ++mFrameCounter;
-  return out;
-}
-
-// The envelopes of this sample: the grain envelope at the main reader's p and the tail reader's q
-// (when it reads) and the frame envelope, from the values worked out ahead while the counters
-// follow them (a grain restart moves the position, a frame start empties them).
-void GrainBox::envelopesAt(double p, double q, bool tail, double* grain, double& frame)
-{
-  int k = mFrameCounter - mAhead.frameStart;
-  if (!(k >= 0 && k < mAhead.count && mAhead.position[k] == p && mAhead.grainSkew == mGrainSkew &&
-        mAhead.frameSkew == mFrameSkew))
-  {
-    lookAhead();
-    k = 0;
-    if (mAhead.count == 0)
+  LastReads main;       // the main reader's reads
+  LastReads mainAtCopy; // its reads before the last grain start in the cross-fade
+  bool copied = false;  // the tail reader took the main history then
+  LastReads tail;       // the tail reader's reads since then (or since the start)
+  mGrainPosition = walk(mGrainPosition, n, [&](double p, int i, int count) {
+    if (!(p < span))
+      return true; // beyond the grain's stretch (and so beyond the overlap): nothing read
+    const CrossFade c = crossFadeAlong(p, count);
+    if (c.grainStart)
     {
-      // A position outside the recorded stretch: this sample alone.
-      if (!mGrainCurve.isFlat(mGrainSkew))
-        grainEnvelopeAt(p, q, tail, grain);
-      if (!mFrameCurve.isFlat(mFrameSkew))
-        frame = frameEnvelopeAt(mFrameCounter);
-      return;
+      mainAtCopy = main;
+      copied = true;
+      tail = LastReads{};
     }
-  }
-  grain[0] = mAhead.grain[k];
-  grain[1] = mAhead.tail[k];
-  frame = mAhead.frame[k];
-}
+    const int index = static_cast<int>(p);
+    for (int j = std::max(0, count - 4); j < count; ++j)
+      main.add(index + j, i + j);
+    for (int j = std::max(0, c.reading - 4); j < c.reading; ++j)
+      tail.add(static_cast<int>(length + (p + j)), i + j);
+    return true;
+  });
 
-// Works out the envelopes of the next samples as a pass would (the same positions, tables and
-// block evaluation, so the same values), for as long as the counters run on undisturbed: at most
-// kAhead samples, up to the frame's end or a position outside the recorded stretch.
-void GrainBox::lookAhead()
-{
-  Pass pass;
-  const double length = mGrainLength;
-  const double span = mGrainSpan;
-  const double overlap = mOverlapLength;
-  const int n = std::min(kAhead, mFrameLength - mFrameCounter);
-  bool reads[kAhead]; // the tail reader reads at this sample
-  int count = 0;
-  int tails = 0;
-  for (double p = mGrainPosition; count < n && p >= 0.0 && p < span; ++count)
+  if (!mFrequencyMode)
   {
-    pass.position[count] = p;
-    const double q = length + p;
-    reads[count] = p < overlap && q < span;
-    if (reads[count])
-      pass.tailPosition[tails++] = q;
-    p += 1.0;
-    if (p >= length)
-      p -= length;
-  }
-  pass.tails = tails;
-  pass.frameStart = mFrameCounter;
-  evaluateEnvelopes(pass, count);
-
-  mAhead.count = count;
-  mAhead.frameStart = mFrameCounter;
-  mAhead.grainSkew = mGrainSkew;
-  mAhead.frameSkew = mFrameSkew;
-  int tail = 0;
-  for (int k = 0; k < count; ++k)
-  {
-    mAhead.position[k] = pass.position[k];
-    mAhead.grain[k] = pass.grainShaped ? pass.grainEnvelope[k] : 1.0;
-    mAhead.tail[k] = pass.grainShaped && reads[k] ? pass.grainEnvelope[count + tail++] : 1.0;
-    mAhead.frame[k] = pass.frameShaped ? pass.frame[k] : 1.0;
-  }
-}
-
-// The grain envelope at the main reader's position p (value[0]) and, with `tail`, at the tail
-// reader's q (value[1]), as a pass gets them: from the shared table at whole positions in the
-// recorded stretch, else worked out.
-void GrainBox::grainEnvelopeAt(double p, double q, bool tail, double* value) const
-{
-  const bool whole = mGrainLength == std::trunc(mGrainLength) && p == std::trunc(p) && p < mGrainSpan;
-  const double* table = whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan) : nullptr;
-  if (table)
-  {
-    value[0] = table[static_cast<int>(p)];
-    if (tail)
-      value[1] = table[static_cast<int>(q)];
+    // Reads without interpolation leave the histories alone.
+    storeInput(inLeft, inRight, recorded);
+    mFrameCounter += n - recorded;
+    if (copied)
+      mTailHistory = mMainHistory;
     return;
   }
-  const double at[2] = {p / mGrainSpan, q / mGrainSpan};
-  mGrainCurve.values(at, value, tail ? 2 : 1, mGrainSkew);
-}
-
-// The frame envelope at a frame counter inside the frame, as a pass gets it.
-double GrainBox::frameEnvelopeAt(int counter) const
-{
-  if (const double* table = mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength) : nullptr)
-    return table[counter];
-  const double at = static_cast<double>(counter) / static_cast<double>(mFrameLength);
-  double value = 1.0;
-  mFrameCurve.values(&at, &value, 1, mFrameSkew);
-  return value;
+  // A tail read ahead of the recording found what the buffer held before this stretch recorded
+  // over it.
+  const auto readAhead = [&](int k) {
+    const int ahead = tail.entry[k] - start; // recorded at sample `ahead`, if 0 ≤ ahead < recorded
+    return ahead > tail.sample[k] && ahead < recorded;
+  };
+  Pair tailValues[4];
+  for (int k = 0; k < tail.count; ++k)
+    if (readAhead(k))
+      tailValues[k] = stored(tail.entry[k]);
+  storeInput(inLeft, inRight, recorded);
+  mFrameCounter += n - recorded;
+  for (int k = 0; k < tail.count; ++k)
+    if (!readAhead(k))
+      tailValues[k] = stored(tail.entry[k]);
+  const auto push = [](History& h, Pair value) {
+    h.y[0] = h.y[1];
+    h.y[1] = h.y[2];
+    h.y[2] = h.y[3];
+    h.y[3] = value;
+  };
+  if (copied)
+  {
+    mTailHistory = mMainHistory;
+    for (int k = 0; k < mainAtCopy.count; ++k)
+      push(mTailHistory, stored(mainAtCopy.entry[k]));
+  }
+  for (int k = 0; k < tail.count; ++k)
+    push(mTailHistory, tailValues[k]);
+  for (int k = 0; k < main.count; ++k)
+    push(mMainHistory, stored(main.entry[k]));
 }

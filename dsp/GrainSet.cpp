@@ -28,8 +28,7 @@ void GrainSet::setSampleRate(double sampleRate)
   if (!(sampleRate > 0.0) || sampleRate > GrainBox::kMaxSampleRate)
     return;
   mSampleRate = sampleRate;
-  mBoxA.setSampleRate(sampleRate);
-  mBoxB.setSampleRate(sampleRate);
+  forBothBoxes([&](GrainBox& box) { box.setSampleRate(sampleRate); });
   // Millisecond lengths follow the new rate, also for settings made before the first rate.
   setGrainSetProperties();
 }
@@ -52,10 +51,7 @@ void GrainSet::setGrainFrequency(double hertz, bool fromMidi)
   {
     // A note sets this voice's period only; mGrainFrequency keeps the parameter's value.
     if (hertz > 0.0)
-    {
-      mBoxA.mGrainPeriod = 1.0 / hertz;
-      mBoxB.mGrainPeriod = 1.0 / hertz;
-    }
+      forBothBoxes([&](GrainBox& box) { box.setGrainPeriod(1.0 / hertz); });
     return;
   }
   mGrainFrequency = hertz;
@@ -67,33 +63,28 @@ void GrainSet::setGrainMode(eGrainMode mode)
   mGrainSyncMode = mode == kGrainModeSync;
   mMidiMode = mode == kGrainModeMidi;
   const bool frequencyMode = mode == kGrainModeFreq || mode == kGrainModeMidi;
-  mBoxA.mFrequencyMode = frequencyMode;
-  mBoxB.mFrequencyMode = frequencyMode;
+  forBothBoxes([&](GrainBox& box) { box.setFrequencyMode(frequencyMode); });
   setGrainSetProperties();
 }
 
 void GrainSet::setGrainOverlap(double percent)
 {
-  mBoxA.mGrainOverlap = percent;
-  mBoxB.mGrainOverlap = percent;
+  forBothBoxes([&](GrainBox& box) { box.setGrainOverlap(percent); });
 }
 
 void GrainSet::setGrainFadeIn(double amount)
 {
-  mBoxA.setGrainFadeIn(amount);
-  mBoxB.setGrainFadeIn(amount);
+  forBothBoxes([&](GrainBox& box) { box.setGrainFadeIn(amount); });
 }
 
 void GrainSet::setGrainFadeOut(double amount)
 {
-  mBoxA.setGrainFadeOut(amount);
-  mBoxB.setGrainFadeOut(amount);
+  forBothBoxes([&](GrainBox& box) { box.setGrainFadeOut(amount); });
 }
 
 void GrainSet::setGrainSkew(double skew)
 {
-  mBoxA.mGrainSkew = (skew + 1.0) * 0.5;
-  mBoxB.mGrainSkew = (skew + 1.0) * 0.5;
+  forBothBoxes([&](GrainBox& box) { box.setGrainSkew((skew + 1.0) * 0.5); });
 }
 
 void GrainSet::setFrameLength(double milliseconds)
@@ -122,20 +113,17 @@ void GrainSet::setFrameOverlap(double percent)
 
 void GrainSet::setFrameFadeIn(double amount)
 {
-  mBoxA.setFrameFadeIn(amount);
-  mBoxB.setFrameFadeIn(amount);
+  forBothBoxes([&](GrainBox& box) { box.setFrameFadeIn(amount); });
 }
 
 void GrainSet::setFrameFadeOut(double amount)
 {
-  mBoxA.setFrameFadeOut(amount);
-  mBoxB.setFrameFadeOut(amount);
+  forBothBoxes([&](GrainBox& box) { box.setFrameFadeOut(amount); });
 }
 
 void GrainSet::setFrameSkew(double skew)
 {
-  mBoxA.mFrameSkew = (skew + 1.0) * 0.5;
-  mBoxB.mFrameSkew = (skew + 1.0) * 0.5;
+  forBothBoxes([&](GrainBox& box) { box.setFrameSkew((skew + 1.0) * 0.5); });
 }
 
 void GrainSet::setGrainSetProperties()
@@ -149,27 +137,23 @@ void GrainSet::setGrainSetProperties()
   const int c = mGrainSyncMode ? mGrainLengthSync : floorToInt(mGrainSeconds * mSampleRate);
   const int g = c > 0 ? c : 1;
 
-  if (!mMidiMode && mGrainFrequency > 0.0)
-  {
-    mBoxA.mGrainPeriod = 1.0 / mGrainFrequency;
-    mBoxB.mGrainPeriod = 1.0 / mGrainFrequency;
-  }
-
   // Each box sounds for the period plus the overlap, so its last b samples are the ones that are
   // cross-faded into the next frame. Summed wide: a tempo-synced period may come close to INT_MAX.
   const long long span = b > 0 ? static_cast<long long>(a) + b : a;
   mFrameSpan = span > kIntMax ? kIntMax : static_cast<int>(span);
 
-  mBoxA.mGrainSamples = g;
-  mBoxA.mFrameSamples = mFrameSpan;
-  mBoxB.mGrainSamples = g;
-  mBoxB.mFrameSamples = mFrameSpan;
+  const bool periodFromParameter = !mMidiMode && mGrainFrequency > 0.0;
+  forBothBoxes([&](GrainBox& box) {
+    if (periodFromParameter)
+      box.setGrainPeriod(1.0 / mGrainFrequency);
+    box.setGrainSamples(g);
+    box.setFrameSamples(mFrameSpan);
+  });
 }
 
 void GrainSet::resetGrain()
 {
-  mBoxA.resetGrain();
-  mBoxB.resetGrain();
+  forBothBoxes([](GrainBox& box) { box.resetGrain(); });
 }
 
 void GrainSet::resetFrame()
@@ -179,18 +163,14 @@ void GrainSet::resetFrame()
 
 void GrainSet::reset()
 {
-  mBoxA.reset();
-  mBoxB.reset();
+  forBothBoxes([](GrainBox& box) { box.reset(); });
   mCurrentBox = nullptr;
   mPreviousBox = nullptr;
   mFrameCounter = 0;
   // A note's period goes with the note: the boxes take the parameter's again (as outside mode
   // "MIDI" they have anyway), which is what an idle voice of a new set records with.
   if (mGrainFrequency > 0.0)
-  {
-    mBoxA.mGrainPeriod = 1.0 / mGrainFrequency;
-    mBoxB.mGrainPeriod = 1.0 / mGrainFrequency;
-  }
+    forBothBoxes([&](GrainBox& box) { box.setGrainPeriod(1.0 / mGrainFrequency); });
 }
 
 void GrainSet::startFrame()
@@ -211,7 +191,7 @@ void GrainSet::startFrame()
 
 // The next samples up to `wanted` that belong to one stretch of the frame: the cross-fade (at
 // most kPass at a time) or the rest of the frame, never past the frame's end.
-int GrainSet::runLength(int wanted, bool crossFade) const
+inline int GrainSet::runLength(int wanted, bool crossFade) const
 {
   // A counter at or past the period (the period shrank) ends the frame after one sample.
   const int untilNextFrame = mFramePeriod - mFrameCounter > 1 ? mFramePeriod - mFrameCounter : 1;
@@ -226,7 +206,7 @@ int GrainSet::runLength(int wanted, bool crossFade) const
   return n;
 }
 
-void GrainSet::advanceFrameCounter(int n)
+inline void GrainSet::advanceFrameCounter(int n)
 {
   // Counts to the period, then 0: the next sample starts a new frame.
   mFrameCounter = mFrameCounter + n < mFramePeriod ? mFrameCounter + n : 0;
@@ -234,39 +214,13 @@ void GrainSet::advanceFrameCounter(int n)
 
 Sample GrainSet::process(Sample in)
 {
-  if (mFrameCounter == 0)
-    startFrame();
   Sample out;
-  if (mFrameCounter < mFrameOverlapSamples)
-  {
-    // The previous box first; the same mix as a block's cross-fade.
-    const double f = mFrameCounter * mFrameFadeStep;
-    const Sample previous = mPreviousBox->process(in);
-    const Sample current = mCurrentBox->process(in);
-    out.left = previous.left * (1.0 - f) + current.left * f;
-    out.right = previous.right * (1.0 - f) + current.right * f;
-  }
-  else
-  {
-    out = mCurrentBox->process(in);
-  }
-  advanceFrameCounter(1);
+  process(&in.left, &in.right, &out.left, &out.right, 1);
   return out;
 }
 
 void GrainSet::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
-  if (n <= kFewSamples)
-  {
-    // A few samples cost less one at a time than through the passes' bookkeeping.
-    for (int i = 0; i < n; ++i)
-    {
-      const Sample out = process(Sample(inLeft[i], inRight[i]));
-      outLeft[i] = out.left;
-      outRight[i] = out.right;
-    }
-    return;
-  }
   for (int i = 0; i < n;)
   {
     if (mFrameCounter == 0)
@@ -274,25 +228,27 @@ void GrainSet::process(const double* inLeft, const double* inRight, double* outL
     const bool crossFade = mFrameCounter < mFrameOverlapSamples;
     const int m = runLength(n - i, crossFade);
     if (crossFade)
-    {
-      // The previous box is processed first; f runs 0, 1/b, … (b - 1)/b.
-      alignas(64) double previousLeft[kPass];
-      alignas(64) double previousRight[kPass];
-      mPreviousBox->process(inLeft + i, inRight + i, previousLeft, previousRight, m);
-      mCurrentBox->process(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
-      for (int j = 0; j < m; ++j)
-      {
-        const double f = (mFrameCounter + j) * mFrameFadeStep;
-        outLeft[i + j] = previousLeft[j] * (1.0 - f) + outLeft[i + j] * f;
-        outRight[i + j] = previousRight[j] * (1.0 - f) + outRight[i + j] * f;
-      }
-    }
+      processCrossFade(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
     else
-    {
       mCurrentBox->process(inLeft + i, inRight + i, outLeft + i, outRight + i, m);
-    }
     advanceFrameCounter(m);
     i += m;
+  }
+}
+
+// n samples of the frame cross-fade (n ≤ kPass): the previous box first, then the current one; f
+// runs 0, 1/b, … (b - 1)/b.
+void GrainSet::processCrossFade(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
+{
+  alignas(64) double previousLeft[kPass];
+  alignas(64) double previousRight[kPass];
+  mPreviousBox->process(inLeft, inRight, previousLeft, previousRight, n);
+  mCurrentBox->process(inLeft, inRight, outLeft, outRight, n);
+  for (int j = 0; j < n; ++j)
+  {
+    const double f = (mFrameCounter + j) * mFrameFadeStep;
+    outLeft[j] = previousLeft[j] * (1.0 - f) + outLeft[j] * f;
+    outRight[j] = previousRight[j] * (1.0 - f) + outRight[j] * f;
   }
 }
 

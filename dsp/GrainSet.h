@@ -9,7 +9,7 @@
 //
 // process runs on the audio thread, a block of samples at a time (or one), and allocates nothing;
 // setSampleRate allocates the boxes' buffers. The setters come from the parameter dispatch; every
-// one writes both boxes alike.
+// one writes both boxes alike (forBothBoxes), so the boxes always share their settings.
 class GrainSet
 {
 public:
@@ -20,6 +20,12 @@ public:
 
   // Hz. Rates the boxes ignore (≤ 0, beyond GrainBox::kMaxSampleRate) are ignored here too.
   void setSampleRate(double sampleRate);
+  // The first `entries` entries of both boxes' recordings in memory from now on (see
+  // GrainBox::keepRecordingResident). Allocates: not on the audio thread.
+  void keepRecordingResident(int entries)
+  {
+    forBothBoxes([&](GrainBox& box) { box.keepRecordingResident(entries); });
+  }
   void setGrainLength(double milliseconds);
   void setGrainLengthSync(int samples);
   // fromMidi: the frequency comes from a note; in the MIDI mode it then sets only the boxes' period.
@@ -40,12 +46,16 @@ public:
   // Envelope tables the owner shares among voices (see GrainBox::shareEnvelopeTables).
   void shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
   {
-    mBoxA.shareEnvelopeTables(grain, frame);
-    mBoxB.shareEnvelopeTables(grain, frame);
+    forBothBoxes([&](GrainBox& box) { box.shareEnvelopeTables(grain, frame); });
   }
 
   // Derives the sample counts; the boxes take them over at their next frame start.
   void setGrainSetProperties();
+  // The shared envelope tables of the next frame worked out now (GrainBox::prepareEnvelopes).
+  void prepareEnvelopes()
+  {
+    forBothBoxes([](GrainBox& box) { box.prepareEnvelopes(); });
+  }
   void resetGrain();
   // The next process call starts a new frame on the other box.
   void resetFrame();
@@ -54,6 +64,7 @@ public:
   // Allocates nothing.
   void reset();
 
+  // One sample: the block below with n = 1.
   Sample process(Sample in);
   // n samples, exactly as n calls of process(Sample) would give them.
   void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
@@ -75,10 +86,15 @@ public:
 private:
   // Samples per frame cross-fade pass: the previous box's output waits in arrays of this size.
   static constexpr int kPass = 128;
-  // Blocks of at most this many samples go one sample at a time.
-  static constexpr int kFewSamples = 4;
 
+  template <typename Fn>
+  void forBothBoxes(Fn&& fn)
+  {
+    fn(mBoxA);
+    fn(mBoxB);
+  }
   void startFrame();
+  void processCrossFade(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n);
   int runLength(int wanted, bool crossFade) const;
   void advanceFrameCounter(int n);
 

@@ -2,7 +2,8 @@
 // transport through the processing call, at 48 kHz in 512-frame blocks. Prints Google Benchmark's
 // table, then a summary: real-time factor and nanoseconds per frame for each factory preset and
 // for mode "MIDI" with eight held notes, the time to make and prepare an instance (the first in
-// the process, and any later one), the memory of one in every grain mode, and the targets.
+// the process, and any later one), the memory of one in every grain mode, the page faults and the
+// worst block of a fresh instance's audio thread, and the targets.
 //
 // Then the quennet-render program itself: wall time and peak resident memory for a long input
 // (1 and 20 minutes of 48 kHz stereo, generated on the fly into a FIFO, with and without a
@@ -20,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,8 +30,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SmfBytes.h"
@@ -171,6 +175,71 @@ MemoryUse instanceMemory(int preset, bool eightNotes)
   host.renderSeconds(1.0);
   const MemoryUse after = memoryUse();
   return {after.residentBytes - before.residentBytes, after.heapBytes - before.heapBytes};
+}
+
+// The audio thread of a fresh instance: its page faults and the spread of its block times.
+struct AudioThreadFigures {
+  long faults = 0;             // minor and major, in every run
+  double medianSeconds = 0.0;  // thread CPU time of the median block
+  double worstSeconds = 0.0;   // and of the slowest
+  int worstBlock = -1;
+};
+
+// A host's audio thread has run code before it first calls the plug-in (its own, other plug-ins'):
+// the pages of its stack are in memory. Those of a new thread are made so here, in a frame of its
+// own that the calls after it reuse.
+__attribute__((noinline)) void touchStack()
+{
+  volatile unsigned char stack[256 * 1024];
+  for (size_t i = 0; i < sizeof stack; i += 4096)
+    stack[i] = 0;
+}
+
+double threadCpuSeconds()
+{
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Fresh instances, each made and prepared on this thread (the host's), then run on a thread of its
+// own from its first block on, as a host's audio thread runs it. Each block is timed in the
+// thread's CPU time, which the rest of a busy machine does not lengthen, less the time a clock
+// read itself takes. The runs give every block the same work, so a block's least time over them is
+// its own cost, without the interruptions that land on some block of a busy machine at random.
+AudioThreadFigures runOnAudioThread(int preset, bool eightNotes, int blocks, int runs)
+{
+  AudioThreadFigures figures;
+  std::vector<double> least(static_cast<size_t>(blocks), std::numeric_limits<double>::infinity());
+  for (int run = 0; run < runs; ++run) {
+    Host host(preset, eightNotes);
+    std::thread audio([&] {
+      touchStack();
+      double clockRead = std::numeric_limits<double>::infinity();
+      for (int i = 0; i < 100; ++i) {
+        const double a = threadCpuSeconds();
+        clockRead = std::min(clockRead, threadCpuSeconds() - a);
+      }
+      rusage before{};
+      getrusage(RUSAGE_THREAD, &before);
+      for (int b = 0; b < blocks; ++b) {
+        const double start = threadCpuSeconds();
+        host.renderBlock();
+        const double spent = threadCpuSeconds() - start - clockRead;
+        least[static_cast<size_t>(b)] = std::min(least[static_cast<size_t>(b)], spent);
+      }
+      rusage after{};
+      getrusage(RUSAGE_THREAD, &after);
+      figures.faults += (after.ru_minflt - before.ru_minflt) + (after.ru_majflt - before.ru_majflt);
+    });
+    audio.join();
+  }
+  const auto worst = std::max_element(least.begin(), least.end());
+  figures.worstSeconds = *worst;
+  figures.worstBlock = static_cast<int>(worst - least.begin());
+  std::nth_element(least.begin(), least.begin() + blocks / 2, least.end());
+  figures.medianSeconds = least[static_cast<size_t>(blocks / 2)];
+  return figures;
 }
 
 // Wall-clock seconds to make the process's first instance and prepare it for 48 kHz: what a
@@ -540,15 +609,40 @@ int main(int argc, char** argv)
     largestResident = std::max(largestResident, m.use.residentBytes / 1048576.0);
   }
 
+  // The audio thread of a fresh instance per preset (the MIDI ones with no note: idle voices), and
+  // with eight held notes; 4690 blocks, 50 s, five runs.
+  constexpr int kAudioThreadBlocks = 4690;
+  constexpr int kAudioThreadRuns = 5;
+  std::printf("\nThe audio thread of a fresh instance, %d blocks of %d frames from its first block on, the least "
+              "time of each block over %d runs\n",
+              kAudioThreadBlocks, kBlock, kAudioThreadRuns);
+  std::printf("%-40s %12s %12s %16s %12s\n", "", "page faults", "median µs", "worst µs (block)", "worst/median");
+  long audioFaults = 0;
+  double worstRatio = 0.0;
+  const auto audioRow = [&](const std::string& name, int preset, bool eightNotes) {
+    const AudioThreadFigures f = runOnAudioThread(preset, eightNotes, kAudioThreadBlocks, kAudioThreadRuns);
+    const double ratio = f.worstSeconds / f.medianSeconds;
+    std::printf("%-40s %12ld %12.2f %9.2f (%4d) %12.1f\n", name.c_str(), f.faults, f.medianSeconds * 1e6,
+                f.worstSeconds * 1e6, f.worstBlock, ratio);
+    audioFaults += f.faults;
+    worstRatio = std::max(worstRatio, ratio);
+  };
+  for (int p = 0; p < static_cast<int>(presetNames.size()); ++p)
+    audioRow(std::to_string(p) + " " + presetNames[static_cast<size_t>(p)], p, false);
+  audioRow("MIDI Standard, 8 held notes", 3, true);
+
   const auto verdict = [](bool met) { return met ? "met" : "NOT MET"; };
   const double slowestConstruct = std::max(constructAndPrepareSeconds, firstInstanceSeconds) * 1e3;
   std::printf("\nTargets\n");
-  std::printf("%-58s %9.1f x  %s\n", "eight held notes in mode MIDI, at least 200x real time", eightNotesRealTime,
-              verdict(eightNotesRealTime >= 200.0));
-  std::printf("%-58s %9.1f MiB  %s\n", "one instance, every mode, at most 20 MiB resident", largestResident,
-              verdict(largestResident <= 20.0));
-  std::printf("%-58s %9.1f ms  %s\n", "construct and prepare for 48 kHz, at most 20 ms", slowestConstruct,
-              verdict(slowestConstruct <= 20.0));
+  std::printf("%-58s %9.1f x  %s\n", "eight held notes in mode MIDI, at least 600x real time", eightNotesRealTime,
+              verdict(eightNotesRealTime >= 600.0));
+  std::printf("%-58s %9.1f MiB  %s\n", "one instance after 1 s, every mode, at most 6 MiB resident", largestResident,
+              verdict(largestResident <= 6.0));
+  std::printf("%-58s %9.1f ms  %s\n", "construct and prepare for 48 kHz, first instance too, 10 ms", slowestConstruct,
+              verdict(slowestConstruct <= 10.0));
+  std::printf("%-58s %9.1f    %s\n", "worst block over the median block, at most 4", worstRatio,
+              verdict(worstRatio <= 4.0));
+  std::printf("%-58s %9ld    %s\n", "page faults on the audio thread, none", audioFaults, verdict(audioFaults == 0));
 
   measureTheProgram();
   return 0;

@@ -197,8 +197,9 @@ long residentKiB()
 }
 
 // Resident memory of eight voices at 48 kHz: before construction vs. after one second of audio.
-// Each box holds 3 × rate samples of two floats, so the buffers alone are
-// 8 voices × 2 boxes × 144000 × 8 bytes = 18 432 000 bytes (17.6 MiB).
+// Each box reserves 3 × rate samples of two floats, 8 voices × 2 boxes × 144000 × 8 bytes =
+// 18 432 000 bytes (17.6 MiB), but only what a box records takes memory: here (a chord of notes
+// from 110 to 554 Hz, grain overlap 50 %, frames of 160 ms) the first 1.5 grain periods of each.
 void BM_EightVoicesResidentMemory(benchmark::State& state)
 {
   Block block;
@@ -213,7 +214,7 @@ void BM_EightVoicesResidentMemory(benchmark::State& state)
     growthKiB = static_cast<double>(residentKiB() - before);
   }
   state.counters["rss_growth_MiB"] = growthKiB / 1024.0;
-  state.counters["buffers_MiB"] = kVoices * 2.0 * 144000.0 * 2.0 * sizeof(float) / (1024.0 * 1024.0);
+  state.counters["reserved_MiB"] = kVoices * 2.0 * 144000.0 * 2.0 * sizeof(float) / (1024.0 * 1024.0);
 }
 } // namespace
 

@@ -83,6 +83,9 @@ struct Scenario {
   std::vector<Change> changes;
   std::vector<Event> midi;
   Transport transport;
+  long rateChangeAt = -1;  // from the block holding this frame on, the host runs at `newRate`
+  double newRate = 48000.0;
+  bool splitAtEvents = false;  // blocks end where notes, changes and the rate change come
 };
 
 struct Deviation {
@@ -115,8 +118,29 @@ public:
     for (auto* v : {&out[0], &out[1], &ref[0], &ref[1]})
       v->assign(static_cast<size_t>(s.blockSize), 0.0);
     size_t nextChange = 0, nextEvent = 0;
-    for (long start = 0; start < static_cast<long>(s.frames); start += s.blockSize) {
-      const int n = static_cast<int>(std::min<long>(s.blockSize, static_cast<long>(s.frames) - start));
+    bool rateChanged = false;
+    int n = 0;
+    for (long start = 0; start < static_cast<long>(s.frames); start += n) {
+      long end = std::min<long>(start + s.blockSize, static_cast<long>(s.frames));
+      if (s.splitAtEvents) {
+        // The block ends where the next note, change or rate change comes, so that it comes at
+        // its frame whatever the block size.
+        for (const Event& e : s.midi)
+          if (e.frame > start && e.frame < end)
+            end = e.frame;
+        for (const Change& c : s.changes)
+          if (c.frame > start && c.frame < end)
+            end = c.frame;
+        if (s.rateChangeAt > start && s.rateChangeAt < end)
+          end = s.rateChangeAt;
+      }
+      n = static_cast<int>(end - start);
+      if (s.rateChangeAt >= 0 && !rateChanged && s.rateChangeAt < start + n) {
+        // The host prepares for the new rate between two blocks, as hosts do.
+        rateChanged = true;
+        mPlugin->PrepareToPlay(s.newRate, 512);
+        mReference.reset(s.newRate);
+      }
       std::uint32_t pending = 0;
       while (nextChange < s.changes.size() && s.changes[nextChange].frame < start + n) {
         const Change& c = s.changes[nextChange++];
@@ -234,13 +258,14 @@ TEST(QuennetProcessReference, EveryFactoryPresetAtBlockSizes1And64And512)
     }
 }
 
-TEST(QuennetProcessReference, BlocksOfAFewFramesGiveTheNumbersOfLongBlocksToTheBit)
+TEST(QuennetProcessReference, EveryBlockSizeGivesTheNumbersOfLongBlocksToTheBit)
 {
-  // Blocks of up to a few frames go one frame at a time, the voices' boxes one sample at a time
-  // with their envelopes worked out ahead: the same numbers as long blocks, on every factory
-  // preset (the MIDI ones with a chord), and tempo-synchronised through a tempo change and a loop.
-  // Notes and transport changes come at the start of a block, so they lie where every block size
-  // here has a block start: multiples of 7680.
+  // A block of any size gives the numbers of long blocks to the bit (a few frames go one frame at
+  // a time, the voices' boxes working their envelopes out ahead), on every factory preset (the
+  // MIDI ones with a chord), and tempo-synchronised through a tempo change and a loop.
+  // The blocks end where notes come (a host delivering events at their frames splits its block
+  // there), and notes come where the tempo changes and the loop jumps, so every block size sees
+  // the same notes and transport at the same frames.
   constexpr long kEvery = 7680;
   const Material in(3 * kEvery, 11u);
   Transport looping;
@@ -256,11 +281,15 @@ TEST(QuennetProcessReference, BlocksOfAFewFramesGiveTheNumbersOfLongBlocksToTheB
     s.frames = in.left.size();
     s.transport = looping;
     s.changes = {{0, -1, static_cast<double>(preset)}, {0, kGrainSync, 2.0}};
-    s.midi = {noteOn(0, 48), noteOn(0, 55), noteOn(kEvery, 60), noteOff(kEvery, 55), noteOn(2 * kEvery, 67)};
+    s.midi = {noteOn(0, 48), noteOn(0, 55), noteOn(kEvery, 60), noteOff(kEvery, 55), noteOn(2 * kEvery, 67),
+              noteOn(2 * kEvery + 333, 52), noteOff(2 * kEvery + 4000, 60)};
+    s.splitAtEvents = true;
     s.blockSize = 512;
     Material expected(0);
     expectMatches(s, in, &expected);
-    for (int blockSize : {1, 3, 4, 5}) {
+    // Single frames, a few (once their own path), odd sizes, and both sides of the passes of the
+    // grain boxes (128) and of the audio path (256).
+    for (int blockSize : {1, 3, 4, 5, 127, 128, 129, 256, 257}) {
       s.blockSize = blockSize;
       Material out(0);
       expectMatches(s, in, &out);
@@ -419,4 +448,35 @@ TEST(QuennetProcessReference, InputAndOutputMayShareArrays)
     s.changes = {{0, -1, 9.0}};  // "Strange Mix": wet and dry both heard
     expectMatches(s, in);
   }
+}
+
+TEST(QuennetProcessReference, SampleRateChangeInTheMiddleOfAStream)
+{
+  // The host moves from 48 kHz to 44.1 kHz and back in the middle of a stream: new buffers, new
+  // envelope rates, millisecond lengths in the new rate; every block size the same as the engine
+  // evaluated sample by sample.
+  const Material in(60000, 13u);
+  struct Case {
+    const char* name;
+    int preset;
+    double newRate;
+  };
+  const Case cases[] = {
+    {"Strange Mix to 44.1 kHz", 9, 44100.0},
+    {"Frequency to 96 kHz", 2, 96000.0},
+    {"MIDI Standard to 44.1 kHz", 3, 44100.0},
+    {"Synced Reversals to 88.2 kHz", 6, 88200.0},
+  };
+  for (const Case& c : cases)
+    for (int blockSize : {1, 5, 129, 512}) {
+      Scenario s;
+      s.name = c.name;
+      s.blockSize = blockSize;
+      s.frames = in.left.size();
+      s.changes = {{0, -1, static_cast<double>(c.preset)}, {0, kMidiPolyphony, 8.0}};
+      s.midi = {noteOn(0, 48), noteOn(0, 55), noteOn(25000, 60), noteOn(40000, 64)};
+      s.rateChangeAt = 20005;
+      s.newRate = c.newRate;
+      expectMatches(s, in);
+    }
 }

@@ -246,7 +246,8 @@ TEST(QuennetProcess, FilterOffsetAlternatesEverySample)
   }
   // Silence keeps the filter memories tiny but well away from subnormal numbers.
   q.renderSilence(96000);
-  for (const Highpass* h : {&q->highpassLeft(), &q->highpassRight()}) {
+  for (const Highpass& record : {q->highpassLeft(), q->highpassRight()}) {
+    const Highpass* h = &record;
     EXPECT_LT(std::fabs(h->y1), 1e-11);
     EXPECT_EQ(std::fpclassify(h->y1), FP_NORMAL);
   }
@@ -286,8 +287,8 @@ TEST(QuennetProcess, NaNInputPoisonsOnlyItsOwnSample)
         ASSERT_NEAR(outA.right[n], outB.right[n], 1e-6) << "frame " << n;
       }
     }
-    for (const Highpass* h : {&a->highpassLeft(), &a->highpassRight()})
-      EXPECT_TRUE(std::isfinite(h->x1) && std::isfinite(h->x2) && std::isfinite(h->y1) && std::isfinite(h->y2));
+    for (const Highpass& h : {a->highpassLeft(), a->highpassRight()})
+      EXPECT_TRUE(std::isfinite(h.x1) && std::isfinite(h.x2) && std::isfinite(h.y1) && std::isfinite(h.y2));
   }
 }
 
@@ -325,8 +326,8 @@ TEST(QuennetProcess, SyncedLengthsFollowRateTempoAndNoteValue)
     EXPECT_EQ(q->frameSyncSamples(), c.frameSamples);
     if (c.grainMode == kGrainModeSync) {
       // Box A has not started a frame yet, so it still holds the length as handed over.
-      EXPECT_EQ(q->voice(0).getBoxA().mGrainSamples, c.grainSamples);
-      EXPECT_NE(q->voice(1).getBoxA().mGrainSamples, c.grainSamples) << "grain sync reaches voice 0 only";
+      EXPECT_EQ(q->voice(0).getBoxA().getGrainSamples(), c.grainSamples);
+      EXPECT_NE(q->voice(1).getBoxA().getGrainSamples(), c.grainSamples) << "grain sync reaches voice 0 only";
     }
     for (int v = 0; v < Quennet::kNumVoices; ++v)
       if (c.frameSyncToHost)
@@ -836,9 +837,9 @@ TEST(QuennetMidi, NoteFrequenciesAreTheEqualTemperedTable)
     const double expected = note >= 124 ? std::round(exact * 100.0) / 100.0 : std::round(exact * 1000.0) / 1000.0;
     q.apply({noteOn(note)});
     for (const GrainBox* box : {&q->voice(0).getBoxA(), &q->voice(0).getBoxB()})
-      ASSERT_NEAR(1.0 / box->mGrainPeriod, expected, expected * 1e-12);
+      ASSERT_NEAR(1.0 / box->getGrainPeriod(), expected, expected * 1e-12);
   }
-  EXPECT_DOUBLE_EQ(1.0 / q->voice(0).getBoxA().mGrainPeriod, 12543.85);
+  EXPECT_DOUBLE_EQ(1.0 / q->voice(0).getBoxA().getGrainPeriod(), 12543.85);
 }
 
 TEST(QuennetMidi, ModeMidiWithoutSoundingNotesGivesTheDryShare)
@@ -874,6 +875,49 @@ TEST(QuennetMidi, ModeMidiWithoutSoundingNotesGivesTheDryShare)
   // Voices beyond the polyphony are never processed.
   EXPECT_GT(q->voice(3).getBoxB().getFrameCounter(), 0);
   EXPECT_EQ(q->voice(4).getBoxB().getFrameCounter(), 0);
+}
+
+TEST(QuennetMidi, RecordingsInMemoryAsFarAsTheAudioThreadWritesThem)
+{
+  // Voice 0 plays in every mode, with grains up to the longest: its whole recording is in memory
+  // once prepared. The note voices record at most a period of the lowest note (8.176 Hz) with a
+  // grain overlap of a half: at 48 kHz ceil(1.5 · 48000 / 8.176) = 8807 entries.
+  Rig q;
+  EXPECT_EQ(q->voice(0).getBoxA().getResidentEntries(), q->voice(0).getBoxA().getBufferSize());
+  EXPECT_EQ(q->voice(0).getBoxB().getResidentEntries(), q->voice(0).getBoxB().getBufferSize());
+  for (int v = 1; v < Quennet::kNumVoices; ++v)
+    for (const GrainBox* box : {&q->voice(v).getBoxA(), &q->voice(v).getBoxB()}) {
+      EXPECT_GE(box->getResidentEntries(), 8807);
+      EXPECT_LT(box->getResidentEntries(), box->getBufferSize() / 10);
+    }
+
+  // The lowest note in every voice, with the longest cross-fade and frames long enough to record
+  // whole grains: no voice records beyond what is in memory, and the lowest voices fill it.
+  midiMode(q, 8);
+  q.set(kGrainOverlap, 50.0);
+  q.set(kFrameLength, 1000.0);
+  std::vector<plug::HostMidiEvent> notes;
+  for (int note = 0; note < 8; ++note)
+    notes.push_back(noteOn(note));
+  q.apply(notes);
+  q.render(noiseInput(48000));
+  for (int v = 1; v < Quennet::kNumVoices; ++v)
+    for (const GrainBox* box : {&q->voice(v).getBoxA(), &q->voice(v).getBoxB()})
+      EXPECT_LE(box->getRecordedExtent(), box->getResidentEntries()) << "voice " << v;
+  EXPECT_GT(q->voice(1).getBoxB().getRecordedExtent(), 8000) << "note 1 (8.662 Hz) records 8313 entries";
+}
+
+TEST(QuennetRender, PreparingTakesOverTheSettingsMadeBeforeIt)
+{
+  // Changes made while no audio runs reach the engine when the host prepares it, so that the
+  // first block of audio does no more than any other.
+  Rig q(0.0);
+  q.set(kGrainMode, kGrainModeFreq);
+  q.set(kMix, 0.25);
+  EXPECT_FALSE(q->grainFreqMode()) << "not taken over before";
+  q->PrepareToPlay(48000.0, 512);
+  EXPECT_TRUE(q->grainFreqMode());
+  EXPECT_EQ(q->mix(), 0.25);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -61,8 +61,8 @@ protected:
   void expectVoiceAt(int v, double hz)
   {
     SCOPED_TRACE("voice " + std::to_string(v));
-    EXPECT_DOUBLE_EQ(plugin->voice(v).getBoxA().mGrainPeriod, period(hz));
-    EXPECT_DOUBLE_EQ(plugin->voice(v).getBoxB().mGrainPeriod, period(hz));
+    EXPECT_DOUBLE_EQ(plugin->voice(v).getBoxA().getGrainPeriod(), period(hz));
+    EXPECT_DOUBLE_EQ(plugin->voice(v).getBoxB().getGrainPeriod(), period(hz));
   }
 
   TempHome home;

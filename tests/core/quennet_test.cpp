@@ -129,11 +129,11 @@ TEST_F(QuennetTest, HighpassCoefficientsAreA16HzButterworth)
     auto q = make();
     prepare(*q, rate);
     const Biquad expected = butterworthHighpass(16.0, rate);
-    for (const Highpass* h : {&q->highpassLeft(), &q->highpassRight()}) {
-      EXPECT_NEAR(h->gain0, expected.b0, 1e-14);
-      EXPECT_NEAR(h->gain1, expected.b1, 1e-14);
-      EXPECT_NEAR(h->feedback1, -expected.a1, 1e-14);
-      EXPECT_NEAR(h->feedback2, -expected.a2, 1e-14);
+    for (const Highpass& h : {q->highpassLeft(), q->highpassRight()}) {
+      EXPECT_NEAR(h.gain0, expected.b0, 1e-14);
+      EXPECT_NEAR(h.gain1, expected.b1, 1e-14);
+      EXPECT_NEAR(h.feedback1, -expected.a1, 1e-14);
+      EXPECT_NEAR(h.feedback2, -expected.a2, 1e-14);
     }
   }
 }
@@ -162,13 +162,13 @@ TEST_F(QuennetTest, DispatchReachesTheRightVoices)
 {
   auto q = make();
   prepare(*q, 44100.0);
-  const double periodOfVoice1 = q->voice(1).getBoxA().mGrainPeriod;
+  const double periodOfVoice1 = q->voice(1).getBoxA().getGrainPeriod();
 
   change(*q, kGrainMode, kGrainModeFreq);
   change(*q, kGrainFrequency, 440.0);
   EXPECT_TRUE(q->grainFreqMode());
-  EXPECT_DOUBLE_EQ(q->voice(0).getBoxA().mGrainPeriod, 1.0 / 440.0);
-  EXPECT_DOUBLE_EQ(q->voice(1).getBoxA().mGrainPeriod, periodOfVoice1) << "Grain Frequency reaches voice 0 only";
+  EXPECT_DOUBLE_EQ(q->voice(0).getBoxA().getGrainPeriod(), 1.0 / 440.0);
+  EXPECT_DOUBLE_EQ(q->voice(1).getBoxA().getGrainPeriod(), periodOfVoice1) << "Grain Frequency reaches voice 0 only";
 
   change(*q, kFrameOverlap, 50.0);
   for (int v = 0; v < Quennet::kNumVoices; ++v)

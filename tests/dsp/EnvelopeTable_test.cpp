@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -71,4 +72,28 @@ TEST(EnvelopeTable, OnlyWholeLengthsWithinTheCapacity)
   EXPECT_NE(table.values(c, 0.5, 100), nullptr);
   for (double length : {101.0, 10.5, 0.0, -3.0})
     EXPECT_EQ(table.values(c, 0.5, length), nullptr) << length;
+}
+
+TEST(EnvelopeTable, WorkedOutAsFarAsAskedGivesTheSameValues)
+{
+  // Asked for the positions below a pass's end, pass after pass (and a jump back to the start, as
+  // a new frame makes), the table holds what it holds when worked out at once.
+  const EnvelopeCurve shape = curve(0.2, 0.35);
+  const int length = 3000;
+  const std::vector<double> expected = blockValues(shape, 0.4, length);
+  EnvelopeTable table;
+  table.reserve(length);
+  for (int needed : {1, 128, 129, 700, 3000, 5, 4000})
+  {
+    SCOPED_TRACE(needed);
+    const double* values = table.values(shape, 0.4, length, needed);
+    ASSERT_NE(values, nullptr);
+    for (int k = 0; k < std::min(needed, length); ++k)
+      ASSERT_EQ(values[k], expected[static_cast<size_t>(k)]) << "position " << k;
+  }
+  // Another skew starts over, from its first position.
+  const std::vector<double> other = blockValues(shape, 0.6, length);
+  const double* values = table.values(shape, 0.6, length, 10);
+  for (int k = 0; k < 10; ++k)
+    EXPECT_EQ(values[k], other[static_cast<size_t>(k)]);
 }

@@ -24,11 +24,11 @@ struct Settings
 void configure(GrainBox& box, const Settings& s)
 {
   box.setSampleRate(s.sampleRate);
-  box.mFrequencyMode = s.frequencyMode;
-  box.mGrainSamples = s.grainSamples;
-  box.mGrainPeriod = s.grainPeriod;
-  box.mGrainOverlap = s.grainOverlap;
-  box.mFrameSamples = s.frameSamples;
+  box.setFrequencyMode(s.frequencyMode);
+  box.setGrainSamples(s.grainSamples);
+  box.setGrainPeriod(s.grainPeriod);
+  box.setGrainOverlap(s.grainOverlap);
+  box.setFrameSamples(s.frameSamples);
   box.resetFrame();
 }
 
@@ -109,15 +109,15 @@ TEST(GrainBox, FadeAmountSetsCurveExponent)
     GrainBox box;
     box.setGrainFadeOut(c.amount);
     box.setFrameFadeIn(c.amount);
-    box.mGrainSkew = 0.0;
-    box.mFrameSkew = 1.0;
+    box.setGrainSkew(0.0);
+    box.setFrameSkew(1.0);
     EXPECT_NEAR(box.getGrainEnvelope(0.5), c.atHalf, 1e-12);
     EXPECT_NEAR(box.getFrameEnvelope(0.5), c.atHalf, 1e-12);
 
     box.setGrainFadeIn(c.amount);
     box.setFrameFadeOut(c.amount);
-    box.mGrainSkew = 1.0;
-    box.mFrameSkew = 0.0;
+    box.setGrainSkew(1.0);
+    box.setFrameSkew(0.0);
     EXPECT_NEAR(box.getGrainEnvelope(0.5), c.atHalf, 1e-12);
     EXPECT_NEAR(box.getFrameEnvelope(0.5), c.atHalf, 1e-12);
   }
@@ -128,18 +128,18 @@ TEST(GrainBox, EnvelopeRisesToSkewAndFalls)
   GrainBox box;
   box.setGrainFadeIn(0.5);
   box.setGrainFadeOut(0.5);
-  box.mGrainSkew = 0.5;
+  box.setGrainSkew(0.5);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.0), 0.0);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.25), 0.5);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.5), 1.0);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.75), 0.5);
 
   // Skew 0: no rising side, the grain starts at full level even with the fade-in on.
-  box.mGrainSkew = 0.0;
+  box.setGrainSkew(0.0);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(0.0), 1.0);
 
   // Skew 1 has no falling side; its end point stays at the peak instead of 0/0.
-  box.mGrainSkew = 1.0;
+  box.setGrainSkew(1.0);
   EXPECT_DOUBLE_EQ(box.getGrainEnvelope(1.0), 1.0);
 }
 
@@ -180,7 +180,7 @@ TEST(GrainBox, IntegerGrainStaysBelowTwoSeconds)
     SCOPED_TRACE(c.requested);
     GrainBox box;
     configure(box, Settings{.sampleRate = 44100.0, .grainSamples = c.requested});
-    EXPECT_EQ(box.mGrainSamples, c.stored);
+    EXPECT_EQ(box.getGrainSamples(), c.stored);
     EXPECT_EQ(box.getGrainLength(), c.length);
   }
 }
@@ -311,7 +311,7 @@ TEST(GrainBox, EnvelopesShapeEachGrainAndTheFrame)
   // Frame 4, linear fade-in to the end: counter / 4.
   GrainBox frame;
   frame.setFrameFadeIn(0.5);
-  frame.mFrameSkew = 1.0;
+  frame.setFrameSkew(1.0);
   configure(frame, Settings{.grainSamples = 100, .frameSamples = 4});
   for (double e : {0.0, 0.25, 0.5, 0.75, 0.0})
     EXPECT_DOUBLE_EQ(frame.process(Sample(2.0, 2.0)).left, 2.0 * e);
@@ -429,8 +429,8 @@ TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
       box.setGrainFadeOut(0.2);
       box.setFrameFadeIn(0.2);
       box.setFrameFadeOut(0.2);
-      box.mGrainSkew = grainSkew;
-      box.mFrameSkew = frameSkew;
+      box.setGrainSkew(grainSkew);
+      box.setFrameSkew(frameSkew);
       configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 3001.0,
                               .grainOverlap = 50.0, .frameSamples = 3000});
       for (int frame = 0; frame < 3; ++frame)
@@ -485,17 +485,17 @@ template <typename Box>
 void configureBox(Box& box, const BoxCase& c)
 {
   box.setSampleRate(c.rate);
-  box.mFrequencyMode = c.frequencyMode;
-  box.mGrainSamples = c.grainSamples;
-  box.mGrainPeriod = c.grainPeriod;
-  box.mGrainOverlap = c.grainOverlap;
-  box.mFrameSamples = c.frameSamples;
+  box.setFrequencyMode(c.frequencyMode);
+  box.setGrainSamples(c.grainSamples);
+  box.setGrainPeriod(c.grainPeriod);
+  box.setGrainOverlap(c.grainOverlap);
+  box.setFrameSamples(c.frameSamples);
   box.setGrainFadeIn(c.grainFadeIn);
   box.setGrainFadeOut(c.grainFadeOut);
-  box.mGrainSkew = c.grainSkew;
+  box.setGrainSkew(c.grainSkew);
   box.setFrameFadeIn(c.frameFadeIn);
   box.setFrameFadeOut(c.frameFadeOut);
-  box.mFrameSkew = c.frameSkew;
+  box.setFrameSkew(c.frameSkew);
   box.resetFrame();
 }
 
@@ -590,8 +590,10 @@ TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
       {
         if (start >= 330 && start < 330 + blockSize)
         {
-          ref.mGrainSamples = box.mGrainSamples = 100;
-          ref.mGrainPeriod = box.mGrainPeriod = 0.1;
+          ref.setGrainSamples(100);
+          box.setGrainSamples(100);
+          ref.setGrainPeriod(0.1);
+          box.setGrainPeriod(0.1);
           ref.setGrainBoxProperties();
           box.setGrainBoxProperties();
         }
@@ -616,46 +618,51 @@ TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
 
 TEST(GrainBox, RecordingWithoutOutputLeavesTheSameState)
 {
-  // A stretch recorded without output, then heard: the same numbers as heard all along.
+  // Stretches recorded without output, then heard: the same numbers as heard all along. Stretches
+  // of one sample, a few, a pass and more than a pass, crossing grain starts and cross-fades.
   for (const BoxCase& c : kBoxCases)
-  {
-    SCOPED_TRACE(c.name);
-    reference::GrainBox ref;
-    GrainBox box;
-    configureBox(ref, c);
-    configureBox(box, c);
-    const std::vector<Sample> in = floatMaterial(3000, 9u);
-    for (int start = 0; start < 3000; start += 100)
+    for (int stretch : {1, 3, 100, 129, 300})
     {
-      double inL[100], inR[100], outL[100], outR[100];
-      for (int i = 0; i < 100; ++i)
+      SCOPED_TRACE(testing::Message() << c.name << ", stretches of " << stretch);
+      reference::GrainBox ref;
+      GrainBox box;
+      configureBox(ref, c);
+      configureBox(box, c);
+      const std::vector<Sample> in = floatMaterial(3000, 9u);
+      std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
+      for (size_t i = 0; i < in.size(); ++i)
       {
-        inL[i] = in[static_cast<size_t>(start + i)].left;
-        inR[i] = in[static_cast<size_t>(start + i)].right;
+        inL[i] = in[i].left;
+        inR[i] = in[i].right;
       }
-      const bool heard = (start / 100) % 3 == 2;
-      if (heard)
-        box.process(inL, inR, outL, outR, 100);
-      else
-        box.record(inL, inR, 100);
-      for (int i = 0; i < 100; ++i)
+      bool restarted = false;
+      for (int start = 0; start < 3000; start += stretch)
       {
-        const Sample expected = ref.process(in[static_cast<size_t>(start + i)]);
+        const int n = std::min(stretch, 3000 - start);
+        const bool heard = (start / stretch) % 3 == 2;
         if (heard)
+          box.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+        else
+          box.record(inL.data() + start, inR.data() + start, n);
+        for (int i = start; i < start + n; ++i)
         {
-          ASSERT_NEAR(outL[i], expected.left, c.exact ? 0.0 : 1e-13) << "sample " << start + i;
-          ASSERT_NEAR(outR[i], expected.right, c.exact ? 0.0 : 1e-13) << "sample " << start + i;
+          const Sample expected = ref.process(in[static_cast<size_t>(i)]);
+          if (heard)
+          {
+            ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, c.exact ? 0.0 : 1e-13) << "sample " << i;
+            ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, c.exact ? 0.0 : 1e-13) << "sample " << i;
+          }
+        }
+        ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition());
+        ASSERT_EQ(box.getFrameCounter(), ref.getFrameCounter());
+        if (start >= 1500 && !restarted)
+        {
+          restarted = true;
+          ref.resetFrame();
+          box.resetFrame();
         }
       }
-      ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition());
-      ASSERT_EQ(box.getFrameCounter(), ref.getFrameCounter());
-      if (start == 1500)
-      {
-        ref.resetFrame();
-        box.resetFrame();
-      }
     }
-  }
 }
 
 TEST(GrainBox, UnheardStretchesKeepTheHistoriesForInterpolatedReadsLater)
@@ -672,7 +679,8 @@ TEST(GrainBox, UnheardStretchesKeepTheHistoriesForInterpolatedReadsLater)
   for (int n = 0; n < 1500; ++n)
   {
     const bool interpolated = n < 500 || n >= 800;
-    ref.mFrequencyMode = box.mFrequencyMode = interpolated;
+    ref.setFrequencyMode(interpolated);
+    box.setFrequencyMode(interpolated);
     const Sample expected = ref.process(in[static_cast<size_t>(n)]);
     if (n >= 500 && n < 800)
     {
@@ -733,7 +741,7 @@ struct BoxEvent
   {
     kGrainRestart,
     kFrameRestart,
-    kSkews,   // new skews, written directly as the owner does
+    kSkews,   // new skews through the setters
     kFades,   // new fade amounts through the setters
     kLengths, // new lengths taken over without a frame start
   } kind;
@@ -766,8 +774,8 @@ std::vector<Sample> runInBlocks(const BoxCase& c, const std::vector<Sample>& in,
         case BoxEvent::kGrainRestart: box.resetGrain(); break;
         case BoxEvent::kFrameRestart: box.resetFrame(); break;
         case BoxEvent::kSkews:
-          box.mGrainSkew = 1.0 - c.grainSkew;
-          box.mFrameSkew = 0.5 * c.frameSkew + 0.1;
+          box.setGrainSkew(1.0 - c.grainSkew);
+          box.setFrameSkew(0.5 * c.frameSkew + 0.1);
           break;
         case BoxEvent::kFades:
           box.setGrainFadeIn(c.grainFadeOut);
@@ -775,9 +783,9 @@ std::vector<Sample> runInBlocks(const BoxCase& c, const std::vector<Sample>& in,
           box.setFrameFadeOut(0.6);
           break;
         case BoxEvent::kLengths:
-          box.mGrainSamples = c.grainSamples / 2 + 1;
-          box.mGrainPeriod = c.grainPeriod * 0.7;
-          box.mFrameSamples = c.frameSamples + 300;
+          box.setGrainSamples(c.grainSamples / 2 + 1);
+          box.setGrainPeriod(c.grainPeriod * 0.7);
+          box.setFrameSamples(c.frameSamples + 300);
           box.setGrainBoxProperties();
           break;
       }
@@ -881,5 +889,28 @@ TEST(GrainBox, ResetSilencesWhatTheTailReaderWouldReadAhead)
     const Sample s = box.process(Sample(0.25, 0.25));
     EXPECT_EQ(s.left, 0.25 * (p * 0.2)) << "sample " << p;
     EXPECT_EQ(s.right, 0.25 * (p * 0.2)) << "sample " << p;
+  }
+}
+
+TEST(GrainBox, FramesLongerThanTheRecordingRecordOnlyItsStart)
+{
+  // At 1000 Hz the recording holds 3000 entries. Frames of 10000 samples with grains of 100 record
+  // their first 100 samples and play the rest; unheard or heard, the box has then written only
+  // those, and a reset clears only those (never beyond the recording's end).
+  for (bool heard : {true, false})
+  {
+    SCOPED_TRACE(heard ? "heard" : "unheard");
+    GrainBox box;
+    configure(box, Settings{.grainSamples = 100, .frameSamples = 10000});
+    std::vector<double> in(10000, 0.25), out(10000);
+    for (int start = 0; start < 10000; start += 500)
+      if (heard)
+        box.process(in.data() + start, in.data() + start, out.data() + start, out.data() + start, 500);
+      else
+        box.record(in.data() + start, in.data() + start, 500);
+    EXPECT_EQ(box.getFrameCounter(), 10000);
+    EXPECT_EQ(box.getRecordedExtent(), 100);
+    box.reset();
+    EXPECT_EQ(box.getRecordedExtent(), 0);
   }
 }

@@ -44,8 +44,8 @@ TEST(GrainSet, DerivesFrameCountsFromSettings)
     EXPECT_EQ(set.getFrameOverlapSamples(), c.overlapSamples);
     EXPECT_EQ(set.getFrameSpan(), c.span);
     EXPECT_DOUBLE_EQ(set.getFrameFadeStep(), c.fadeStep);
-    EXPECT_EQ(set.getBoxA().mFrameSamples, c.span);
-    EXPECT_EQ(set.getBoxB().mFrameSamples, c.span);
+    EXPECT_EQ(set.getBoxA().getFrameSamples(), c.span);
+    EXPECT_EQ(set.getBoxB().getFrameSamples(), c.span);
   }
 }
 
@@ -58,7 +58,7 @@ TEST(GrainSet, MillisecondLengthsFollowTheSampleRate)
   set.setFrameOverlap(50.0);
   // Still at the construction-time rate: no millisecond length reaches a whole sample.
   EXPECT_EQ(set.getFramePeriod(), 0);
-  EXPECT_EQ(set.getBoxA().mGrainSamples, 1);
+  EXPECT_EQ(set.getBoxA().getGrainSamples(), 1);
 
   struct Case
   {
@@ -73,8 +73,8 @@ TEST(GrainSet, MillisecondLengthsFollowTheSampleRate)
     set.setSampleRate(c.rate);
     EXPECT_EQ(set.getFramePeriod(), c.period);
     EXPECT_EQ(set.getFrameOverlapSamples(), c.overlapSamples);
-    EXPECT_EQ(set.getBoxA().mGrainSamples, c.grainSamples);
-    EXPECT_EQ(set.getBoxB().mGrainSamples, c.grainSamples);
+    EXPECT_EQ(set.getBoxA().getGrainSamples(), c.grainSamples);
+    EXPECT_EQ(set.getBoxB().getGrainSamples(), c.grainSamples);
   }
 
   // A rate the boxes refuse leaves the counts alone.
@@ -99,17 +99,17 @@ TEST(GrainSet, GrainModeSelectsGrainTiming)
     set.setGrainLength(20.0);
     set.setGrainLengthSync(1234);
     set.setGrainMode(c.mode);
-    EXPECT_EQ(set.getBoxA().mFrequencyMode, c.frequencyMode);
-    EXPECT_EQ(set.getBoxB().mFrequencyMode, c.frequencyMode);
-    EXPECT_EQ(set.getBoxA().mGrainSamples, c.grainSamples);
-    EXPECT_EQ(set.getBoxB().mGrainSamples, c.grainSamples);
+    EXPECT_EQ(set.getBoxA().getFrequencyMode(), c.frequencyMode);
+    EXPECT_EQ(set.getBoxB().getFrequencyMode(), c.frequencyMode);
+    EXPECT_EQ(set.getBoxA().getGrainSamples(), c.grainSamples);
+    EXPECT_EQ(set.getBoxB().getGrainSamples(), c.grainSamples);
   }
 
   // A grain of 0 samples or less becomes 1.
   GrainSet set;
   set.setGrainMode(kGrainModeSync);
   set.setGrainLengthSync(-3);
-  EXPECT_EQ(set.getBoxA().mGrainSamples, 1);
+  EXPECT_EQ(set.getBoxA().getGrainSamples(), 1);
 }
 
 TEST(GrainSet, MidiNotesSetThePeriodAndTheParameterIsKept)
@@ -117,26 +117,26 @@ TEST(GrainSet, MidiNotesSetThePeriodAndTheParameterIsKept)
   GrainSet set;
   set.setSampleRate(44100.0);
   set.setGrainMode(kGrainModeFreq);
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 110.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 110.0);
 
   // Outside the MIDI mode a note's frequency acts like the parameter.
   set.setGrainFrequency(330.0, true);
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 330.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 330.0);
 
   set.setGrainMode(kGrainModeMidi);
   set.setGrainFrequency(220.0, false); // parameter: stored only
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 330.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 330.0);
   set.setGrainFrequency(440.0, true); // note
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 440.0);
-  EXPECT_DOUBLE_EQ(set.getBoxB().mGrainPeriod, 1.0 / 440.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 440.0);
+  EXPECT_DOUBLE_EQ(set.getBoxB().getGrainPeriod(), 1.0 / 440.0);
   set.setGrainFrequency(0.0, true); // no frequency: period unchanged
   set.setGrainFrequency(-5.0, true);
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 440.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 440.0);
 
   // Back to FREQ: the stored parameter value applies at once.
   set.setGrainMode(kGrainModeFreq);
-  EXPECT_DOUBLE_EQ(set.getBoxA().mGrainPeriod, 1.0 / 220.0);
-  EXPECT_DOUBLE_EQ(set.getBoxB().mGrainPeriod, 1.0 / 220.0);
+  EXPECT_DOUBLE_EQ(set.getBoxA().getGrainPeriod(), 1.0 / 220.0);
+  EXPECT_DOUBLE_EQ(set.getBoxB().getGrainPeriod(), 1.0 / 220.0);
 }
 
 TEST(GrainSet, SkewsMapOntoZeroToOne)
@@ -154,8 +154,8 @@ TEST(GrainSet, SkewsMapOntoZeroToOne)
     set.setFrameSkew(c.skew);
     for (const GrainBox* box : {&set.getBoxA(), &set.getBoxB()})
     {
-      EXPECT_EQ(box->mGrainSkew, c.boxSkew);
-      EXPECT_EQ(box->mFrameSkew, c.boxSkew);
+      EXPECT_EQ(box->getGrainSkew(), c.boxSkew);
+      EXPECT_EQ(box->getFrameSkew(), c.boxSkew);
     }
   }
 }
@@ -548,8 +548,8 @@ TEST(GrainSet, ResetGivesANewSet)
     if (c.mode == kGrainModeMidi)
     {
       // The note's period went with the reset; the parameter's is back.
-      EXPECT_EQ(used.getBoxA().mGrainPeriod, 1.0 / c.grainHz);
-      EXPECT_EQ(used.getBoxB().mGrainPeriod, 1.0 / c.grainHz);
+      EXPECT_EQ(used.getBoxA().getGrainPeriod(), 1.0 / c.grainHz);
+      EXPECT_EQ(used.getBoxB().getGrainPeriod(), 1.0 / c.grainHz);
     }
     used.setGrainFrequency(c.grainHz * 1.5, true); // the same note as configureSet's
     std::vector<double> expectedL(inL.size()), expectedR(inL.size());

@@ -152,8 +152,8 @@ TEST_P(Torture, OutputStaysFiniteAndRecovers)
       ASSERT_TRUE(std::isfinite(output.left[i]) && std::isfinite(output.right[i]))
         << c.name << ": sample " << i << " of " << frames;
     }
-    for (const Highpass* h : {&plugin->highpassLeft(), &plugin->highpassRight()})
-      EXPECT_TRUE(std::isfinite(h->y1) && std::isfinite(h->y2) && std::isfinite(h->x1) && std::isfinite(h->x2));
+    for (const Highpass& h : {plugin->highpassLeft(), plugin->highpassRight()})
+      EXPECT_TRUE(std::isfinite(h.y1) && std::isfinite(h.y2) && std::isfinite(h.x1) && std::isfinite(h.x2));
   }
 }
 

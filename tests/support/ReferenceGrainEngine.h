@@ -163,6 +163,15 @@ public:
   double getGrainPosition() const { return mGrainPosition; }
   int getFrameCounter() const { return mFrameCounter; }
 
+  // The product's setters, so that one test helper configures both boxes.
+  void setGrainSamples(int samples) { mGrainSamples = samples; }
+  void setFrameSamples(int samples) { mFrameSamples = samples; }
+  void setGrainPeriod(double seconds) { mGrainPeriod = seconds; }
+  void setGrainOverlap(double percent) { mGrainOverlap = percent; }
+  void setGrainSkew(double skew) { mGrainSkew = skew; }
+  void setFrameSkew(double skew) { mFrameSkew = skew; }
+  void setFrequencyMode(bool on) { mFrequencyMode = on; }
+
   int mGrainSamples = 0;
   int mFrameSamples = 1;
   double mGrainPeriod = 1.0;
