@@ -129,6 +129,10 @@ protected:
     double mismatch = 1.0;
     waitUntil(
       [&] {
+        // jalv may still move the editor within its window (its menu bar and controls arrive late
+        // on a busy machine): the place is looked up again every time.
+        XSync(display, False);
+        origin = x11::screenPosition(display, editorWindow);
         const ScreenGrab screen = grabEditor();
         mismatch = twin.mismatch([&](int x, int y) { return screen.at(x, y); });
         return mismatch < 0.001;
