@@ -16,12 +16,22 @@ namespace plug::graphics {
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 16u * 1024 * 1024;
-// Zeroes after the file. From an offset inside the file, stb_truetype reads at most a few 16-bit
-// offsets and counts further: a glyph's outline (under 0.5 MB for 65535 points), cmap, kern and GPOS
-// searches (under 0.4 MB). Unbounded products of counts are checked before use (see checkGpos).
-constexpr std::size_t kMargin = 1024u * 1024;
 constexpr float kMaxPixelSize = 1024.0f;
 constexpr std::size_t kMaxCachedGlyphs = 4096;
+constexpr std::size_t kMaxCachedGlyphBytes = 16u * 1024 * 1024;  // A8 pixels, strides included
+
+// The most points and components one glyph may expand to, composites flattened: the format's own
+// limits (the maximum profile keeps both in 16 bits). stb_truetype copies a composite's outline
+// once per component, and draws every point: beyond these, a damaged font could make one glyph cost
+// minutes and gigabytes.
+constexpr std::size_t kMaxGlyphPoints = 65535;
+constexpr std::size_t kMaxGlyphComponents = 65535;
+// Points stb_truetype copies to build one glyph: it appends each component to a fresh copy of the
+// outline so far, so a composite of k components copies about k times its points. Fonts' composites
+// have a handful of components (the editor's font copies at most 185 points for a glyph, the
+// system's fonts 523); this allows 16 copies of the largest outline, where the two limits above
+// alone would still allow 4 billion points copied (tens of gigabytes moved for one glyph).
+constexpr std::size_t kMaxGlyphCopiedPoints = 16 * kMaxGlyphPoints;
 
 std::uint32_t u16(const unsigned char* p) { return static_cast<std::uint32_t>(p[0] << 8 | p[1]); }
 std::int32_t s16(const unsigned char* p) { return static_cast<std::int16_t>(u16(p)); }
@@ -149,6 +159,7 @@ private:
   bool simpleGlyphs(std::string& error)
   {
     const std::size_t glyf = tables["glyf"].offset;
+    glyphPoints.assign(numGlyphs, 0);
     for (std::size_t g = 0; g < numGlyphs; ++g) {
       const std::size_t start = glyphStart[g];
       const std::size_t end = glyphStart[g + 1];
@@ -198,12 +209,14 @@ private:
       for (const std::size_t first : contourStarts)
         if (first + 1 == points && !(flags[first] & 1))
           return fail(error, "damaged glyph");
+      glyphPoints[g] = points;
     }
     return true;
   }
 
   // Composite glyphs: every component lies inside its glyph, names an existing glyph, gives its
-  // offset as x/y values (the only form stb_truetype reads), and no glyph contains itself.
+  // offset as x/y values (the only form stb_truetype reads), no glyph contains itself, and none
+  // expands to more points or components than the format allows.
   bool composites(std::string& error)
   {
     const std::size_t glyf = tables["glyf"].offset;
@@ -240,7 +253,10 @@ private:
       }
     }
     // Depth-first search for cycles; also bounds the nesting that stb_truetype recurses through.
+    // A glyph is done once its components are: its expanded sizes are then their sums.
     std::vector<int> state(numGlyphs, 0);  // 0 unseen, 1 on the path, 2 done
+    std::vector<std::size_t> components(numGlyphs, 0);
+    std::vector<std::size_t> copied(numGlyphs, 0);
     std::vector<std::pair<std::uint32_t, std::size_t>> stack;
     for (std::uint32_t root = 0; root < numGlyphs; ++root) {
       if (state[root] || parts[root].empty())
@@ -251,6 +267,19 @@ private:
         auto& [g, next] = stack.back();
         if (next == parts[g].size()) {
           state[g] = 2;
+          std::size_t points = 0;
+          std::size_t count = parts[g].size();
+          std::size_t copies = 0;
+          for (const std::uint32_t c : parts[g]) {  // each at most the limits: no overflow
+            points += glyphPoints[c];
+            count += components[c];
+            copies += copied[c] + points;
+            if (points > kMaxGlyphPoints || count > kMaxGlyphComponents || copies > kMaxGlyphCopiedPoints)
+              return fail(error, "composite glyph too complex");
+          }
+          glyphPoints[g] = points;
+          components[g] = count;
+          copied[g] = copies;
           stack.pop_back();
           continue;
         }
@@ -315,8 +344,29 @@ private:
   std::map<std::string, Table> tables;
   std::uint32_t locFormat = 0;
   std::size_t numGlyphs = 0;
-  std::vector<std::size_t> glyphStart;  // offsets into glyf, numGlyphs + 1
+  std::vector<std::size_t> glyphStart;   // offsets into glyf, numGlyphs + 1
+  std::vector<std::size_t> glyphPoints;  // outline points, composites expanded
 };
+
+// Every point of the outline within the glyph's declared box widened by its size on each side.
+// The box bounds the image; points far outside it would only be clipped away, but each curve through
+// them is cut into more segments the farther it reaches (up to 65536), which a damaged glyph could
+// use to make one glyph cost seconds and gigabytes. A sound font's points all lie in its box.
+bool outlineNearItsBox(const stbtt_fontinfo& info, int glyph, const stbtt_vertex* outline, int points)
+{
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (!outline || points <= 0 || !stbtt_GetGlyphBox(&info, glyph, &x0, &y0, &x1, &y1))
+    return false;
+  const int slack = std::max(x1 - x0, y1 - y0);
+  auto near = [&](int x, int y) { return x >= x0 - slack && x <= x1 + slack && y >= y0 - slack && y <= y1 + slack; };
+  for (int i = 0; i < points; ++i) {
+    const stbtt_vertex& v = outline[i];
+    if (!near(v.x, v.y) || (v.type == STBTT_vcurve && !near(v.cx, v.cy)) ||
+        (v.type == STBTT_vcubic && (!near(v.cx, v.cy) || !near(v.cx1, v.cy1))))
+      return false;
+  }
+  return true;
+}
 
 } // namespace
 
@@ -341,47 +391,63 @@ std::unique_ptr<Font> Font::Load(const std::string& path, std::string* error)
 
 std::unique_ptr<Font> Font::FromBytes(std::vector<unsigned char> bytes, std::string* error)
 {
+  const std::size_t fileSize = bytes.size();
+  if (fileSize > kMaxFileBytes) {
+    if (error)
+      *error = "file too large for a font";
+    return nullptr;
+  }
   std::unique_ptr<Font> font(new Font());
-  font->mData = std::move(bytes);
-  if (!font->init(error))
+  font->mOwnedData = std::move(bytes);
+  font->mOwnedData.resize(fileSize + kMarginBytes, 0);
+  if (!font->init(font->mOwnedData.data(), fileSize, error))
     return nullptr;
   return font;
 }
 
-bool Font::init(std::string* error)
+std::unique_ptr<Font> Font::FromPaddedBytes(std::span<const unsigned char> padded, std::size_t fileSize,
+                                            std::string* error)
 {
+  if (fileSize > kMaxFileBytes || padded.size() < fileSize || padded.size() - fileSize < kMarginBytes) {
+    if (error)
+      *error = fileSize > kMaxFileBytes ? "file too large for a font" : "no room for the margin after the font";
+    return nullptr;
+  }
+  std::unique_ptr<Font> font(new Font());
+  if (!font->init(padded.data(), fileSize, error))
+    return nullptr;
+  return font;
+}
+
+// `data` holds the file's `size` bytes, then kMarginBytes zeroes.
+bool Font::init(const unsigned char* data, std::size_t size, std::string* error)
+{
+  mData = data;
   std::string reason;
-  const std::size_t size = mData.size();
-  if (size > kMaxFileBytes) {
-    reason = "file too large for a font";
-  } else {
-    TrueTypeCheck check(mData.data(), size);
-    if (check.run(reason)) {
-      const bool gposUsable = check.gposUsable();  // before the data moves
-      mData.resize(size + kMargin, 0);
-      mInfo = std::make_unique<stbtt_fontinfo>();
-      if (!stbtt_InitFont(mInfo.get(), mData.data(), 0)) {
-        reason = "no usable character map";
-      } else {
-        if (!gposUsable)
-          mInfo->gpos = 0;  // damaged kerning: draw without it
-        int lineGap = 0;
-        stbtt_GetFontVMetrics(mInfo.get(), &mAscent, &mDescent, &lineGap);
-        mDescent = -mDescent;
-        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        const int h = glyphFor('H');
-        mCapHeight = h && stbtt_GetGlyphBox(mInfo.get(), h, &x0, &y0, &x1, &y1) ? y1 : mAscent * 7 / 10;
-        mEllipsisGlyph = glyphFor(0x2026);
-        // Units per em outside what fonts may declare (16 ... 16384) make the scale so large that
-        // glyph boxes no longer fit an int.
-        const float perEm = stbtt_ScaleForMappingEmToPixels(mInfo.get(), 1.0f);
-        if (!(perEm >= 1.0f / 16384.0f && perEm <= 1.0f / 16.0f))
-          reason = "damaged units per em";
-        else if (mAscent > 0)
-          return true;
-        else
-          reason = "damaged vertical metrics";
-      }
+  TrueTypeCheck check(mData, size);
+  if (check.run(reason)) {
+    mInfo = std::make_unique<stbtt_fontinfo>();
+    if (!stbtt_InitFont(mInfo.get(), const_cast<unsigned char*>(mData), 0)) {  // stb only reads it
+      reason = "no usable character map";
+    } else {
+      if (!check.gposUsable())
+        mInfo->gpos = 0;  // damaged kerning: draw without it
+      int lineGap = 0;
+      stbtt_GetFontVMetrics(mInfo.get(), &mAscent, &mDescent, &lineGap);
+      mDescent = -mDescent;
+      int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+      const int h = glyphFor('H');
+      mCapHeight = h && stbtt_GetGlyphBox(mInfo.get(), h, &x0, &y0, &x1, &y1) ? y1 : mAscent * 7 / 10;
+      mEllipsisGlyph = glyphFor(0x2026);
+      // Units per em outside what fonts may declare (16 ... 16384) make the scale so large that
+      // glyph boxes no longer fit an int.
+      const float perEm = stbtt_ScaleForMappingEmToPixels(mInfo.get(), 1.0f);
+      if (!(perEm >= 1.0f / 16384.0f && perEm <= 1.0f / 16.0f))
+        reason = "damaged units per em";
+      else if (mAscent > 0)
+        return true;
+      else
+        reason = "damaged vertical metrics";
     }
   }
   if (error)
@@ -456,11 +522,12 @@ const Font::Glyph& Font::glyphImage(int glyph, float px, int quarter) const
   const std::uint64_t key = static_cast<std::uint64_t>(glyph) | sizeKey << 16 | static_cast<std::uint64_t>(quarter) << 40;
   if (auto it = mGlyphs.find(key); it != mGlyphs.end())
     return it->second;
-  if (mGlyphs.size() >= kMaxCachedGlyphs) {
+  if (mGlyphs.size() >= kMaxCachedGlyphs || mGlyphBytes >= kMaxCachedGlyphBytes) {
     for (auto& [k, g] : mGlyphs)
       if (g.surface)
         cairo_surface_destroy(g.surface);
     mGlyphs.clear();
+    mGlyphBytes = 0;
   }
 
   Glyph result;
@@ -473,20 +540,31 @@ const Font::Glyph& Font::glyphImage(int glyph, float px, int quarter) const
   // A damaged glyph box must not ask for an absurd image.
   const int limit = static_cast<int>(4.0f * px) + 8;
   if (w > 0 && h > 0 && w <= limit && h <= limit) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
-    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+    stbtt_vertex* outline = nullptr;
+    const int points = stbtt_GetGlyphShape(mInfo.get(), glyph, &outline);
+    cairo_surface_t* s = nullptr;
+    if (outlineNearItsBox(*mInfo, glyph, outline, points))
+      s = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
+    if (s && cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
       cairo_surface_flush(s);
-      unsigned char* pixels = cairo_image_surface_get_data(s);
-      const int stride = cairo_image_surface_get_stride(s);
-      std::memset(pixels, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(h));
-      stbtt_MakeGlyphBitmapSubpixel(mInfo.get(), pixels, w, h, stride, scale, scale, shift, 0.0f, glyph);
+      stbtt__bitmap bitmap;
+      bitmap.w = w;
+      bitmap.h = h;
+      bitmap.stride = cairo_image_surface_get_stride(s);
+      bitmap.pixels = cairo_image_surface_get_data(s);
+      const std::size_t bytes = static_cast<std::size_t>(bitmap.stride) * static_cast<std::size_t>(h);
+      std::memset(bitmap.pixels, 0, bytes);
+      // What stbtt_MakeGlyphBitmapSubpixel does, with the outline checked in between.
+      stbtt_Rasterize(&bitmap, 0.35f, outline, points, scale, scale, shift, 0.0f, x0, y0, 1, nullptr);
       cairo_surface_mark_dirty(s);
       result.surface = s;
       result.x0 = x0;
       result.y0 = y0;
-    } else {
+      mGlyphBytes += bytes;
+    } else if (s) {
       cairo_surface_destroy(s);
     }
+    stbtt_FreeShape(mInfo.get(), outline);
   }
   return mGlyphs.emplace(key, result).first->second;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,7 +20,9 @@ namespace plug::graphics {
 // Fonts come from files shipped with the plug-in, but a damaged file must not take the host down:
 // the file's tables are checked before stb_truetype sees them (stb_truetype itself trusts its
 // input), and the data is followed by a zeroed margin larger than any single read can reach from a
-// checked offset.
+// checked offset. What one glyph may cost is bounded as well: a font whose glyph would expand to
+// more points or components than the format allows is refused, an outline that strays far outside
+// its glyph's box is not rasterised, and the glyph cache holds a bounded number of pixels.
 //
 // User-interface thread only (the glyph cache is not locked).
 class Font {
@@ -32,6 +35,16 @@ public:
   // font.
   static std::unique_ptr<Font> Load(const std::string& path, std::string* error = nullptr);
   static std::unique_ptr<Font> FromBytes(std::vector<unsigned char> bytes, std::string* error = nullptr);
+
+  // Zeroes that must follow a font's data. From an offset inside the file, stb_truetype reads at
+  // most a few 16-bit offsets and counts further: a glyph's outline (under 0.5 MB for 65535 points),
+  // cmap, kern and GPOS searches (under 0.4 MB). Unbounded products of counts are checked before use.
+  static constexpr std::size_t kMarginBytes = 1024u * 1024;
+  // A font over bytes the caller owns and leaves unchanged while the font lives: the file's
+  // `fileSize` bytes, then kMarginBytes zeroes. For a caller that loads many fonts one after another
+  // (the font fuzz target), which would otherwise allocate and clear a margin for each.
+  static std::unique_ptr<Font> FromPaddedBytes(std::span<const unsigned char> padded, std::size_t fileSize,
+                                               std::string* error = nullptr);
 
   // Metrics for text whose em is `px` pixels high; ascent and descent are both positive.
   float Ascent(float px) const;
@@ -54,19 +67,21 @@ private:
   };
 
   Font() = default;
-  bool init(std::string* error);
+  bool init(const unsigned char* data, std::size_t fileSize, std::string* error);
   float scaleFor(float px) const;
   const Glyph& glyphImage(int glyph, float px, int quarter) const;
   int glyphFor(char32_t codepoint) const;
   std::vector<int> glyphsOf(std::string_view text) const;
 
-  std::vector<unsigned char> mData;  // the file, then the zeroed margin
+  std::vector<unsigned char> mOwnedData;  // the file, then the zeroed margin; empty for padded bytes
+  const unsigned char* mData = nullptr;   // the file, then the zeroed margin
   std::unique_ptr<stbtt_fontinfo> mInfo;
   int mAscent = 0;  // font units
   int mDescent = 0;
   int mCapHeight = 0;
   int mEllipsisGlyph = 0;
   mutable std::unordered_map<std::uint64_t, Glyph> mGlyphs;
+  mutable std::size_t mGlyphBytes = 0;  // pixel bytes of the cached images
 };
 
 } // namespace plug::graphics

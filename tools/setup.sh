@@ -13,6 +13,8 @@ packages=(
   libsndfile1-dev
   # drawing (waveform pictures, editor); the editor's font and its rasteriser for the artwork tool
   libcairo2-dev libstb-dev libx11-dev libfreetype-dev fonts-roboto-unhinted
+  # the font fuzz target's cut-down copy of the editor's font
+  python3-fonttools
   # the editor's X11 window; for its tests a private X server, XTest and XFixes (input, cursors),
   # xdotool, screenshots (xwd, ImageMagick) and the X utilities (xdpyinfo, xwininfo)
   libxext-dev libxtst-dev libxfixes-dev xvfb xdotool x11-apps x11-utils imagemagick

@@ -6,12 +6,14 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,23 @@ struct Ttf {
   bool isComposite(std::size_t g) const
   {
     return glyphOffset(g + 1) > glyphOffset(g) && static_cast<std::int16_t>(u16(glyphOffset(g))) < 0;
+  }
+  bool isSimple(std::size_t g) const
+  {
+    return glyphOffset(g + 1) > glyphOffset(g) && static_cast<std::int16_t>(u16(glyphOffset(g))) > 0;
+  }
+  // Offsets of the glyph numbers of a composite glyph's components.
+  std::vector<std::size_t> componentGlyphNumbers(std::size_t g) const
+  {
+    std::vector<std::size_t> result;
+    std::size_t p = glyphOffset(g) + 10;
+    for (bool more = true; more;) {
+      const std::uint32_t flags = u16(p);
+      result.push_back(p + 2);
+      p += 4 + ((flags & 1) ? 4 : 2) + ((flags & 0x08) ? 2 : (flags & 0x40) ? 4 : (flags & 0x80) ? 8 : 0);
+      more = flags & 0x20;
+    }
+    return result;
   }
 };
 
@@ -176,6 +195,25 @@ TEST(Font, DamagedFilesAreRefusedWithAReason)
     {"one unit per em", [](Ttf& f) { f.put16(f.table("head") + 18, 1); }},
     {"a character map subtable beyond its table",
      [](Ttf& f) { f.put32(f.table("cmap") + 4 + 4, 0x7FFFFFF0u); }},
+    {"composites of composites expanding to more points than a glyph may have",
+     [](Ttf& f) {
+       // Sixteen composites of two or more components, each naming the one before it for every
+       // component, the first naming a simple glyph: 2^15 copies of that glyph's points at least.
+       std::size_t simple = 0;
+       while (!f.isSimple(simple))
+         ++simple;
+       std::size_t previous = simple;
+       int chained = 0;
+       for (std::size_t g = 0; g < f.glyphCount() && chained < 16; ++g) {
+         if (!f.isComposite(g) || f.componentGlyphNumbers(g).size() < 2)
+           continue;
+         for (const std::size_t at : f.componentGlyphNumbers(g))
+           f.put16(at, static_cast<std::uint32_t>(previous));
+         previous = g;
+         ++chained;
+       }
+       ASSERT_EQ(chained, 16) << "Roboto has enough composites of two components";
+     }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -201,6 +239,59 @@ TEST(Font, ADamagedKerningTableOnlyLosesTheKerning)
   ASSERT_NE(font, nullptr) << error;
   EXPECT_FLOAT_EQ(font->MeasureText("AV", 1024), font->MeasureText("A", 1024) + font->MeasureText("V", 1024));
   render(*font, "AVATAR Ty");
+}
+
+// Points far outside their glyph's box would be cut away from the image anyway, but every curve
+// through them is cut into more segments the farther they lie: such a glyph is not drawn at all.
+TEST(Font, AnOutlineFarOutsideItsGlyphsBoxIsNotDrawn)
+{
+  Ttf f{robotoBytes()};
+  // Every simple glyph's box shrunk to the lower left sixteenth of it: its points then reach more
+  // than the box's size beyond it, while the box still covers ink of most letters.
+  for (std::size_t g = 0; g < f.glyphCount(); ++g) {
+    if (!f.isSimple(g))
+      continue;
+    const std::size_t box = f.glyphOffset(g) + 2;
+    auto s16 = [&](std::size_t o) { return static_cast<std::int16_t>(f.u16(o)); };
+    const int xMin = s16(box), yMin = s16(box + 2), xMax = s16(box + 4), yMax = s16(box + 6);
+    f.put16(box + 4, static_cast<std::uint16_t>(xMin + (xMax - xMin) / 4));
+    f.put16(box + 6, static_cast<std::uint16_t>(yMin + (yMax - yMin) / 4));
+  }
+  std::string error;
+  auto font = Font::FromBytes(f.d, &error);
+  ASSERT_NE(font, nullptr) << error;
+  auto good = Font::Load(kRoboto);
+  ASSERT_NE(good, nullptr);
+  EXPECT_FLOAT_EQ(font->MeasureText("Quennet", 24), good->MeasureText("Quennet", 24)) << "advances stay";
+
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 300, 60);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  font->DrawText(cr, "Quennet", 5, 40, 24);
+  cairo_destroy(cr);
+  cairo_surface_flush(s);
+  const unsigned char* pixels = cairo_image_surface_get_data(s);
+  const std::size_t bytes = static_cast<std::size_t>(cairo_image_surface_get_stride(s)) * 60;
+  EXPECT_EQ(std::count(pixels, pixels + bytes, 0), static_cast<std::ptrdiff_t>(bytes)) << "nothing drawn";
+  cairo_surface_destroy(s);
+}
+
+// A font over bytes the caller keeps: the file must be followed by the whole zeroed margin.
+TEST(Font, PaddedBytesNeedTheWholeMargin)
+{
+  const std::vector<unsigned char> file = robotoBytes();
+  std::vector<unsigned char> padded(file.size() + Font::kMarginBytes, 0);
+  std::copy(file.begin(), file.end(), padded.begin());
+  std::string error;
+  auto font = Font::FromPaddedBytes(padded, file.size(), &error);
+  ASSERT_NE(font, nullptr) << error;
+  EXPECT_NEAR(font->Ascent(40), 40.0 * 1900 / 2048, 1e-3);
+  render(*font, "Quennet AV");
+
+  const std::span<const unsigned char> short1(padded.data(), padded.size() - 1);
+  EXPECT_EQ(Font::FromPaddedBytes(short1, file.size(), &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Font::FromPaddedBytes(padded, file.size() + 1, &error), nullptr) << "the margin starts after the file";
 }
 
 // Random damage to the bundled font: every result either is refused or measures and draws without
