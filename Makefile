@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Thin wrapper around CMake. Every target first makes sure the Debian packages are there.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -5,7 +6,7 @@ CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build demo test unit-tests test-asan test-tsan test-fuzz fuzz bench bench-capped \
-        install-lv2 install-vst3 install-clap clean setup-arm64 arm64-native-doubles test-arm64 test-arm64-ci
+        install-lv2 install-vst3 install-clap clean format setup-arm64 arm64-native-doubles test-arm64 test-arm64-ci
 
 # Sanitizer and fuzzing builds: configurations of the same project in their own folders.
 ASAN_DIR ?= build-asan
@@ -66,6 +67,10 @@ test-fuzz: setup
 # Longer fuzzing sessions: make fuzz FUZZ_SECONDS=3600
 fuzz: FUZZ_SECONDS = 600
 fuzz: test-fuzz
+
+# Lays out every C and C++ source as .clang-format says (a unit test checks that they are).
+format: setup
+	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format-14 -i
 
 bench: build
 	@tools/setup.sh bench

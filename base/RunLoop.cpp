@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "base/RunLoop.h"
 
 #include <algorithm>
@@ -19,9 +20,13 @@ const SteadyClock& steadyClock()
 }
 } // namespace
 
-RunLoop::RunLoop() : mClock(&steadyClock()) {}
+RunLoop::RunLoop() : mClock(&steadyClock())
+{
+}
 
-RunLoop::RunLoop(const RunLoopClock& clock) : mClock(&clock) {}
+RunLoop::RunLoop(const RunLoopClock& clock) : mClock(&clock)
+{
+}
 
 RunLoop& RunLoop::Main()
 {

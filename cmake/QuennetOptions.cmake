@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Compiler settings shared by every target of the project.
 
 # Reproducible floating point: the same input renders to the same bits on every x86-64 CPU with

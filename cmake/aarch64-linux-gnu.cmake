@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Cross build for aarch64 (64-bit ARM) Linux on an x86-64 Debian machine: Debian's cross compiler,
 # the arm64 libraries installed through multiarch beside the native ones (tools/setup.sh arm64),
 # and qemu-user to run what the build makes: the generators at build time and the tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "core/quennet.h"
 
 #include "services/version_check_thread.h"
@@ -126,12 +127,11 @@ plug::IPlugin* plug::MakePlug(const plug::InstanceInfo& info)
   try {
     return new Quennet(info);
   } catch (...) {
-    return nullptr;  // nothing may escape into the host
+    return nullptr; // nothing may escape into the host
   }
 }
 
-Quennet::Quennet(const plug::InstanceInfo&)
-  : plug::IPlugin(plug::PlugConfig())
+Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
 {
   // The filters start at 44.1 kHz and 16 Hz, and mSampleRate at 0 so that the first reset acts.
   mVoiceNote.fill(kVoiceNoteAfterReset);
@@ -197,7 +197,8 @@ void Quennet::keepRecordingsResident()
   // only, whose grains are no longer than a period of the lowest note (with a grain overlap of at
   // most a half on top) -- unless a tuning source may tune notes anywhere.
   const int all = std::numeric_limits<int>::max();
-  const int notes = MTS_HasMaster(mTuningClient) ? all : static_cast<int>(std::ceil(1.5 * mSampleRate / kLowestNoteHz)) + 1;
+  const int notes =
+    MTS_HasMaster(mTuningClient) ? all : static_cast<int>(std::ceil(1.5 * mSampleRate / kLowestNoteHz)) + 1;
   for (int v = 0; v < kNumVoices; ++v)
     mVoices[static_cast<size_t>(v)].keepRecordingResident(v == 0 ? all : notes);
 }
@@ -313,7 +314,7 @@ void Quennet::applyParamChange(int paramIdx)
     case kMidiDecay: forEachEnvelope([&](ADSR& e) { e.setDecay(x); }); break;
     case kMidiSustain: forEachEnvelope([&](ADSR& e) { e.setSustain(x); }); break;
     case kMidiRelease: forEachEnvelope([&](ADSR& e) { e.setRelease(x); }); break;
-    default: break;  // reserved slots
+    default: break; // reserved slots
   }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <array>
@@ -17,7 +18,7 @@
 namespace plug::graphics {
 class IBitmapControl;
 class IGraphics;
-}
+} // namespace plug::graphics
 class ITWEnvelopeControl;
 class ITWSliderControl;
 class ITWSwitchMidiLearn;
@@ -30,13 +31,13 @@ enum GUISize : int;
 // Second-order high-pass of one output channel; coefficients made for `sampleRate` by OnReset.
 struct Highpass {
   double sampleRate = 44100.0;
-  double cutoff = 16.0;  // Hz; never changed
-  double feedback1 = 0.0;  // weight of the previous output
-  double feedback2 = 0.0;  // weight of the output before that
-  double gain0 = 0.0;  // weight of the input and of the input two samples back
-  double gain1 = 0.0;  // weight of the previous input
+  double cutoff = 16.0; // Hz; never changed
+  double feedback1 = 0.0; // weight of the previous output
+  double feedback2 = 0.0; // weight of the output before that
+  double gain0 = 0.0; // weight of the input and of the input two samples back
+  double gain1 = 0.0; // weight of the previous input
   double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-  double antiDenormal = 1e-13;  // keeps the recursion off denormals; its sign alternates every sample
+  double antiDenormal = 1e-13; // keeps the recursion off denormals; its sign alternates every sample
 };
 
 // The two channels' high-pass records side by side: left in lane 0 and right in lane 1 of each
@@ -73,7 +74,6 @@ public:
 
   explicit Quennet(const plug::InstanceInfo& info);
   ~Quennet() override;
-
 
   // Any thread.
   void OnParamChange(int paramIdx) override;
@@ -234,7 +234,7 @@ private:
     alignas(64) double wetRight[kPass];
     alignas(64) double voiceLeft[kPass];
     alignas(64) double voiceRight[kPass];
-    alignas(64) double levels[kNumVoices][kPass];  // envelope levels of the sounding voices
+    alignas(64) double levels[kNumVoices][kPass]; // envelope levels of the sounding voices
   };
   std::unique_ptr<Scratch> mScratch = std::make_unique<Scratch>();
   // Envelope values at whole positions, shared by all voices: the grain envelope in the integer
@@ -242,22 +242,22 @@ private:
   static constexpr int kEnvelopeTableLength = 32768;
   EnvelopeTable mGrainEnvelopeTable;
   EnvelopeTable mFrameEnvelopeTable;
-  TuningClient* mTuningClient = nullptr;  // microtuning source of the note frequencies
+  TuningClient* mTuningClient = nullptr; // microtuning source of the note frequencies
   std::array<ADSR, kNumVoices> mEnvelopes;
-  StereoHighpass mHighpass;  // the left and the right channel's record
+  StereoHighpass mHighpass; // the left and the right channel's record
   std::array<std::int32_t, kNumVoices> mVoiceNote;
   std::array<std::int32_t, kNumVoices> mVoiceAge;
 
   // Mirrors of parameters, set by the dispatch; read by the audio path and the editor.
-  std::atomic<double> mVolume{0.0};  // linear gain
-  std::atomic<double> mMix{0.0};  // 0 dry ... 1 wet
+  std::atomic<double> mVolume{0.0}; // linear gain
+  std::atomic<double> mMix{0.0}; // 0 dry ... 1 wet
   std::atomic<bool> mGrainSyncMode{false};
   std::atomic<bool> mGrainFreqMode{false};
   std::atomic<bool> mMidiMode{false};
   std::atomic<bool> mFrameSyncToHost{false};
-  std::atomic<int> mGrainSyncIndex{0};  // into ppqScaler
-  std::atomic<int> mFrameSyncIndex{0};  // into ppqScaler
-  std::atomic<int> mPolyphony{0};  // voices used in mode "MIDI"
+  std::atomic<int> mGrainSyncIndex{0}; // into ppqScaler
+  std::atomic<int> mFrameSyncIndex{0}; // into ppqScaler
+  std::atomic<int> mPolyphony{0}; // voices used in mode "MIDI"
 
   // Tempo sync, audio thread: lengths in samples and samples elapsed in the current grain/frame.
   std::int64_t mGrainSyncSamples = 0;
@@ -265,9 +265,9 @@ private:
   std::int64_t mGrainSyncCounter = 0;
   std::int64_t mFrameSyncCounter = 0;
 
-  std::int32_t mNoteCounter = 0;  // counts note-ons; stamps mVoiceAge
-  std::atomic<bool> mNoteActive{false};  // some voice sounds; the editor's LED
-  double mSampleRate = 0.0;  // Hz; the rate last taken over by OnReset
+  std::int32_t mNoteCounter = 0; // counts note-ons; stamps mVoiceAge
+  std::atomic<bool> mNoteActive{false}; // some voice sounds; the editor's LED
+  double mSampleRate = 0.0; // Hz; the rate last taken over by OnReset
 
   // Parameter changes waiting for the audio thread: bit i for parameter i.
   std::atomic<std::uint32_t> mPendingParamChanges{0};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <array>
@@ -9,27 +10,26 @@
 
 // Quennet's parameters. The index is a parameter's identity everywhere: host slot, state chunk,
 // MIDI learn map, factory presets and editor controls, so the order below must never change.
-enum EParams
-{
-  kVolume = 0,        // output gain, linear factor 0 … 2
-  kMix,               // dry/wet balance, 0 dry … 1 wet
-  kGrainMode,         // eGrainMode: "M.SEC", "SYNC", "FREQ", "MIDI"
-  kGrainLength,       // milliseconds, 0.2 … 2000 (mode "M.SEC")
-  kGrainSync,         // index into labelSyncRate / ppqScaler (mode "SYNC")
-  kGrainFrequency,    // hertz, 16 … 5000 (mode "FREQ")
-  kGrainOverlap,      // percent of the grain length, 0 … 50
-  kGrainFadeIn,       // amount 0 … 1
-  kGrainSkew,         // peak position −1 … 1
-  kGrainFadeOut,      // amount 0 … 1
-  kFrameLength,       // milliseconds, 0.2 … 5000
-  kFrameSync,         // index into labelSyncRate / ppqScaler (frame synced to the host)
-  kFrameSyncToHost,   // bool
-  kFrameOverlap,      // percent of the frame length, 0 … 50
-  kFrameFadeIn,       // amount 0 … 1
-  kFrameSkew,         // peak position −1 … 1
-  kFrameFadeOut,      // amount 0 … 1
-  kMidiPolyphony,     // voices used in mode "MIDI", 1 … 8
-  kMidiAttack,        // envelope settings 0 … 1
+enum EParams {
+  kVolume = 0, // output gain, linear factor 0 … 2
+  kMix, // dry/wet balance, 0 dry … 1 wet
+  kGrainMode, // eGrainMode: "M.SEC", "SYNC", "FREQ", "MIDI"
+  kGrainLength, // milliseconds, 0.2 … 2000 (mode "M.SEC")
+  kGrainSync, // index into labelSyncRate / ppqScaler (mode "SYNC")
+  kGrainFrequency, // hertz, 16 … 5000 (mode "FREQ")
+  kGrainOverlap, // percent of the grain length, 0 … 50
+  kGrainFadeIn, // amount 0 … 1
+  kGrainSkew, // peak position −1 … 1
+  kGrainFadeOut, // amount 0 … 1
+  kFrameLength, // milliseconds, 0.2 … 5000
+  kFrameSync, // index into labelSyncRate / ppqScaler (frame synced to the host)
+  kFrameSyncToHost, // bool
+  kFrameOverlap, // percent of the frame length, 0 … 50
+  kFrameFadeIn, // amount 0 … 1
+  kFrameSkew, // peak position −1 … 1
+  kFrameFadeOut, // amount 0 … 1
+  kMidiPolyphony, // voices used in mode "MIDI", 1 … 8
+  kMidiAttack, // envelope settings 0 … 1
   kMidiDecay,
   kMidiSustain,
   kMidiRelease,
@@ -47,26 +47,26 @@ extern const std::initializer_list<const char*> labelSyncRate;
 
 // Length of each labelSyncRate note value in quarter notes (beats), same indices.
 inline constexpr std::array<double, 20> ppqScaler = {
-  0.0625,     // 1/64
-  0.125,      // 1/32
-  1.0 / 6.0,  // 1/16T
-  0.1875,     // 1/32.
-  0.25,       // 1/16
-  1.0 / 3.0,  // 1/8T
-  0.375,      // 1/16.
-  0.5,        // 1/8
-  2.0 / 3.0,  // 1/4T
-  0.75,       // 1/8.
-  1.0,        // 1/4
-  4.0 / 3.0,  // 1/2T
-  1.5,        // 1/4.
-  2.0,        // 1/2
-  3.0,        // 1/2.
-  4.0,        // 1/1
-  6.0,        // 1/1.
-  8.0,        // 2/1
-  12.0,       // 2/1.
-  16.0,       // 4/1
+  0.0625, // 1/64
+  0.125, // 1/32
+  1.0 / 6.0, // 1/16T
+  0.1875, // 1/32.
+  0.25, // 1/16
+  1.0 / 3.0, // 1/8T
+  0.375, // 1/16.
+  0.5, // 1/8
+  2.0 / 3.0, // 1/4T
+  0.75, // 1/8.
+  1.0, // 1/4
+  4.0 / 3.0, // 1/2T
+  1.5, // 1/4.
+  2.0, // 1/2
+  3.0, // 1/2.
+  4.0, // 1/1
+  6.0, // 1/1.
+  8.0, // 2/1
+  12.0, // 2/1.
+  16.0, // 4/1
 };
 
 // Display function of Volume: the gain in decibels with one decimal, "-oo" for silence.
@@ -81,8 +81,7 @@ void setDisplayTextForMix(double value, plug::TextString& text);
 void initQuennetParameters(std::span<plug::IParam* const, kNumParams> params);
 
 // One factory preset: its name and a value for every parameter slot (reserved slots 0).
-struct FactoryPreset
-{
+struct FactoryPreset {
   const char* name;
   std::array<double, kNumParams> values;
 };
@@ -93,8 +92,8 @@ extern const std::array<FactoryPreset, kNumPresets> kFactoryPresets;
 // Which slots the preset builder reads as a double (parameters of kind double); every other slot,
 // reserved ones included, is read as an int.
 inline constexpr std::array<bool, kNumParams> kFactoryPresetTakesDouble = {
-  true,  true, false, true, false, true, true, true, true, true,  // Volume … Grain Fade-Out
-  true,  false, false, true, true, true, true,                    // Frame Length … Frame Fade-Out
-  false, true, true, true, true,                                  // MIDI Polyphony … MIDI Release
-  false, false, false, false, false, false, false,                // reserved
+  true,  true,  false, true,  false, true,  true,  true, true, true, // Volume … Grain Fade-Out
+  true,  false, false, true,  true,  true,  true, // Frame Length … Frame Fade-Out
+  false, true,  true,  true,  true, // MIDI Polyphony … MIDI Release
+  false, false, false, false, false, false, false, // reserved
 };

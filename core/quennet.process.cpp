@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -10,22 +11,22 @@
 namespace {
 // Twelve-tone equal temperament, note 69 at 440 Hz, in hertz.
 constexpr double Note2Hz[128] = {
-  8.176, 8.662, 9.177, 9.723, 10.301, 10.913, 11.562, 12.250,  // 0-7
-  12.978, 13.750, 14.568, 15.434, 16.352, 17.324, 18.354, 19.445,  // 8-15
-  20.602, 21.827, 23.125, 24.500, 25.957, 27.500, 29.135, 30.868,  // 16-23
-  32.703, 34.648, 36.708, 38.891, 41.203, 43.654, 46.249, 48.999,  // 24-31
-  51.913, 55.000, 58.270, 61.735, 65.406, 69.296, 73.416, 77.782,  // 32-39
-  82.407, 87.307, 92.499, 97.999, 103.826, 110.000, 116.541, 123.471,  // 40-47
-  130.813, 138.591, 146.832, 155.563, 164.814, 174.614, 184.997, 195.998,  // 48-55
-  207.652, 220.000, 233.082, 246.942, 261.626, 277.183, 293.665, 311.127,  // 56-63
-  329.628, 349.228, 369.994, 391.995, 415.305, 440.000, 466.164, 493.883,  // 64-71
-  523.251, 554.365, 587.330, 622.254, 659.255, 698.456, 739.989, 783.991,  // 72-79
-  830.609, 880.000, 932.328, 987.767, 1046.502, 1108.731, 1174.659, 1244.508,  // 80-87
-  1318.510, 1396.913, 1479.978, 1567.982, 1661.219, 1760.000, 1864.655, 1975.533,  // 88-95
-  2093.005, 2217.461, 2349.318, 2489.016, 2637.020, 2793.826, 2959.955, 3135.963,  // 96-103
-  3322.438, 3520.000, 3729.310, 3951.066, 4186.009, 4434.922, 4698.636, 4978.032,  // 104-111
-  5274.041, 5587.652, 5919.911, 6271.927, 6644.875, 7040.000, 7458.620, 7902.133,  // 112-119
-  8372.018, 8869.844, 9397.273, 9956.063, 10548.08, 11175.3, 11839.82, 12543.85,  // 120-127
+  8.176,    8.662,    9.177,    9.723,    10.301,   10.913,   11.562,   12.250, // 0-7
+  12.978,   13.750,   14.568,   15.434,   16.352,   17.324,   18.354,   19.445, // 8-15
+  20.602,   21.827,   23.125,   24.500,   25.957,   27.500,   29.135,   30.868, // 16-23
+  32.703,   34.648,   36.708,   38.891,   41.203,   43.654,   46.249,   48.999, // 24-31
+  51.913,   55.000,   58.270,   61.735,   65.406,   69.296,   73.416,   77.782, // 32-39
+  82.407,   87.307,   92.499,   97.999,   103.826,  110.000,  116.541,  123.471, // 40-47
+  130.813,  138.591,  146.832,  155.563,  164.814,  174.614,  184.997,  195.998, // 48-55
+  207.652,  220.000,  233.082,  246.942,  261.626,  277.183,  293.665,  311.127, // 56-63
+  329.628,  349.228,  369.994,  391.995,  415.305,  440.000,  466.164,  493.883, // 64-71
+  523.251,  554.365,  587.330,  622.254,  659.255,  698.456,  739.989,  783.991, // 72-79
+  830.609,  880.000,  932.328,  987.767,  1046.502, 1108.731, 1174.659, 1244.508, // 80-87
+  1318.510, 1396.913, 1479.978, 1567.982, 1661.219, 1760.000, 1864.655, 1975.533, // 88-95
+  2093.005, 2217.461, 2349.318, 2489.016, 2637.020, 2793.826, 2959.955, 3135.963, // 96-103
+  3322.438, 3520.000, 3729.310, 3951.066, 4186.009, 4434.922, 4698.636, 4978.032, // 104-111
+  5274.041, 5587.652, 5919.911, 6271.927, 6644.875, 7040.000, 7458.620, 7902.133, // 112-119
+  8372.018, 8869.844, 9397.273, 9956.063, 10548.08, 11175.3,  11839.82, 12543.85, // 120-127
 };
 
 // The recordings that notes may reach are kept in memory from the lowest note on (quennet.cpp).
@@ -140,10 +141,13 @@ void Quennet::syncToHostTempo()
     return;
 
   const double beatSamples = mSampleRate * 60.0 / tempo;
-  const double grainSamples = ppqScaler[static_cast<size_t>(mGrainSyncIndex.load(std::memory_order_relaxed))] * beatSamples;
-  const double frameSamples = beatSamples * ppqScaler[static_cast<size_t>(mFrameSyncIndex.load(std::memory_order_relaxed))];
+  const double grainSamples =
+    ppqScaler[static_cast<size_t>(mGrainSyncIndex.load(std::memory_order_relaxed))] * beatSamples;
+  const double frameSamples =
+    beatSamples * ppqScaler[static_cast<size_t>(mFrameSyncIndex.load(std::memory_order_relaxed))];
   // Below one sample the counters would divide by zero; far above, the lengths do not fit the voices.
-  if (!(grainSamples >= 1.0 && grainSamples <= kMaxSyncSamples && frameSamples >= 1.0 && frameSamples <= kMaxSyncSamples))
+  if (!(grainSamples >= 1.0 && grainSamples <= kMaxSyncSamples && frameSamples >= 1.0 &&
+        frameSamples <= kMaxSyncSamples))
     return;
 
   mGrainSyncSamples = static_cast<std::int64_t>(grainSamples);
@@ -232,8 +236,8 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   }
 }
 
-void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR,
-                           double* outL, double* outR, int n, double mix, double volume)
+void Quennet::renderOutput(const double* inL, const double* inR, const double* wetL, const double* wetR, double* outL,
+                           double* outR, int n, double mix, double volume)
 {
   // A copy in registers: the output arrays could otherwise alias the records for all the compiler
   // knows, and every sample would go through memory.
@@ -323,7 +327,7 @@ void Quennet::ProcessBlock(double** inputs, double** outputs, int nFrames)
 
 void Quennet::ProcessMidiMsg(const plug::IMidiMsg& msg)
 {
-  SendMidiMsg(msg);  // MIDI through
+  SendMidiMsg(msg); // MIDI through
 
   switch (msg.StatusMsg()) {
     case plug::IMidiMsg::kNoteOff: setNoteOff(msg.NoteNumber()); break;
@@ -337,7 +341,7 @@ void Quennet::ProcessMidiMsg(const plug::IMidiMsg& msg)
       const int controller = msg.ControlChangeIdx();
       if (controller < MidiLearnConfig::kNumControllers) {
         if (mLearn.learnActive()) {
-          mLearn.setMidiLearnCC(controller);  // may complete the learn and write the file
+          mLearn.setMidiLearnCC(controller); // may complete the learn and write the file
           break;
         }
         const int paramIdx = mLearn.controllerParam(controller);

@@ -1,13 +1,13 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/ADSR.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 constexpr double kLn10 = 2.302585092994046;
-constexpr double kAttackTarget = 1.1111111111111112;   // 10/9: 10 % beyond the end point
+constexpr double kAttackTarget = 1.1111111111111112; // 10/9: 10 % beyond the end point
 constexpr double kReleaseTarget = -0.1111111111111111; // -1/9
 constexpr double kSmallestNormal = std::numeric_limits<double>::min();
 } // namespace
@@ -48,8 +48,7 @@ void ADSR::stop(bool immediately)
 {
   mStage = kStageRelease;
   mTarget = kReleaseTarget;
-  if (immediately)
-  {
+  if (immediately) {
     mLevel = 0.0;
     mCoefficient = 0.0;
     mStage = kStageIdle;
@@ -67,25 +66,18 @@ inline void ADSR::advance()
 
   mLevel = mLevel + (mTarget - mLevel) * mCoefficient;
 
-  if (mStage == kStageDecaySustain || mStage == kStageRelease)
-  {
-    if (mRelease == 1.0)
-    {
+  if (mStage == kStageDecaySustain || mStage == kStageRelease) {
+    if (mRelease == 1.0) {
       mLevel = 1.0;
-    }
-    else if (mLevel < kSmallestNormal)
-    {
+    } else if (mLevel < kSmallestNormal) {
       // A decay towards a sustain of 0 never reaches 0 itself: once the step rounds to nothing the
       // level would sit on a subnormal value for good, keeping the voice busy on the slow
       // subnormal path. Below the normal range the voice counts as silent.
       mLevel = 0.0;
       mStage = kStageIdle;
     }
-  }
-  else if (mStage == kStageAttack)
-  {
-    if (mLevel >= 1.0)
-    {
+  } else if (mStage == kStageAttack) {
+    if (mLevel >= 1.0) {
       mLevel = 1.0;
       mStage = kStageDecaySustain;
       mCoefficient = coefficientFor(mDecay);
@@ -101,19 +93,16 @@ void ADSR::update()
 
 bool ADSR::isSteady() const
 {
-  switch (mStage)
-  {
-    case kStageIdle:
-      return true;
+  switch (mStage) {
+    case kStageIdle: return true;
     case kStageDecaySustain:
     case kStageRelease:
       if (mRelease == 1.0)
         return mLevel == 1.0;
       // At the target the step is 0 · coefficient = 0, and level + 0 = level.
       return mStage == kStageDecaySustain && mLevel == mTarget && mLevel >= kSmallestNormal &&
-             std::isfinite(mCoefficient);
-    default:
-      return false;
+        std::isfinite(mCoefficient);
+    default: return false;
   }
 }
 
@@ -125,28 +114,23 @@ void ADSR::render(double* levels, int n)
 
 void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int n)
 {
-  if (n <= 4)
-  {
+  if (n <= 4) {
     // A few samples: each envelope on its own, nothing to overlap.
     for (int k = 0; k < count; ++k)
-      for (int i = 0; i < n; ++i)
-      {
+      for (int i = 0; i < n; ++i) {
         levels[k][i] = envelopes[k]->mLevel;
         envelopes[k]->advance();
       }
     return;
   }
   constexpr int kSideBySide = 8;
-  for (int first = 0; first < count; first += kSideBySide)
-  {
+  for (int first = 0; first < count; first += kSideBySide) {
     // A steady envelope's levels are all the same; the others step side by side.
     ADSR* moving[kSideBySide];
     double* movingLevels[kSideBySide];
     int m = 0;
-    for (int k = first; k < count && k < first + kSideBySide; ++k)
-    {
-      if (envelopes[k]->isSteady())
-      {
+    for (int k = first; k < count && k < first + kSideBySide; ++k) {
+      if (envelopes[k]->isSteady()) {
         std::fill(levels[k], levels[k] + n, envelopes[k]->mLevel);
         continue;
       }
@@ -155,8 +139,7 @@ void ADSR::render(ADSR* const* envelopes, double* const* levels, int count, int 
       ++m;
     }
     for (int i = 0; i < n; ++i)
-      for (int k = 0; k < m; ++k)
-      {
+      for (int k = 0; k < m; ++k) {
         movingLevels[k][i] = moving[k]->mLevel;
         moving[k]->advance();
       }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Amplitude envelope of one MIDI voice. Each stage is a one-pole approach of mLevel towards a
@@ -5,16 +6,9 @@
 //
 // update runs on the audio thread, once per sample after the voice's output has been weighted
 // by mLevel; the setters come from the parameter dispatch. Settings are amounts 0 … 1.
-class ADSR
-{
+class ADSR {
 public:
-  enum Stage
-  {
-    kStageIdle = 0,
-    kStageAttack = 1,
-    kStageDecaySustain = 2,
-    kStageRelease = 3
-  };
+  enum Stage { kStageIdle = 0, kStageAttack = 1, kStageDecaySustain = 2, kStageRelease = 3 };
 
   ADSR() = default;
 
@@ -36,8 +30,8 @@ public:
   // at 1.0 holding full level).
   bool isSteady() const;
 
-  void setAttack(double value);  // clamped to 0 … 1
-  void setDecay(double value);   // stored as 0.8 × value + 0.2
+  void setAttack(double value); // clamped to 0 … 1
+  void setDecay(double value); // stored as 0.8 × value + 0.2
   void setSustain(double value); // level 0 … 1
   void setRelease(double value); // exactly 1.0 holds the voice at full level until reset
 
@@ -57,7 +51,7 @@ public:
   int mStage = kStageIdle;
 
 private:
-  double mTarget = 0.0;      // value approached in the current stage
+  double mTarget = 0.0; // value approached in the current stage
   double mCoefficient = 0.0; // fraction of the remaining distance covered per sample
   double mRateScale = 0.002302585092994046; // ln(10) / sample rate; starts as ln(10) / 1000
 };

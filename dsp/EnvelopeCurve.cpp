@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/EnvelopeCurve.h"
 
 #include <bit>
@@ -8,8 +9,7 @@
 #include "dsp/PowerBlock.h"
 #include "dsp/VectorClones.h"
 
-namespace
-{
+namespace {
 constexpr int kExponentBlock = 256; // exponents per powBlock call when the two sides differ
 
 // A positive finite power of two (frexp would give 0.5), read from the bits without a library
@@ -35,8 +35,7 @@ QUENNET_VECTOR_CLONES void powerBases(const double* __restrict x, double* __rest
 {
   const double fallingSpan = 1.0 - skew;
   const auto loop = [&](auto risingDivision, auto fallingDivision) {
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
       const double up = decltype(risingDivision)::value ? 1.0 - x[i] / skew : risingOne - x[i] * risingBy;
       const double down = decltype(fallingDivision)::value ? (x[i] - skew) / fallingSpan : (x[i] - skew) * fallingBy;
       base[i] = skew > x[i] ? up : down;
@@ -66,18 +65,14 @@ void EnvelopeCurve::Side::set(double amount)
   squarings = 0;
   int k = 0;
   const double mantissa = std::frexp(exponent, &k); // exponent = mantissa × 2^k, mantissa 0.5 … 1
-  if (mantissa == 0.5 && k >= -1 && k <= 5)
-  {
+  if (mantissa == 0.5 && k >= -1 && k <= 5) {
     // exponent = 2^(k - 1)
     if (k == 1)
       power = Power::kLinear;
-    else if (k > 1)
-    {
+    else if (k > 1) {
       power = Power::kSquarings;
       squarings = k - 1;
-    }
-    else
-    {
+    } else {
       power = Power::kSquareRoots;
       squarings = 1 - k;
     }
@@ -96,8 +91,7 @@ void EnvelopeCurve::setFadeOut(double amount)
 
 double EnvelopeCurve::value(double x, double skew) const
 {
-  if (skew > x)
-  {
+  if (skew > x) {
     if (!mIn.on)
       return 1.0;
     return 1.0 - std::pow(1.0 - x / skew, mIn.exponent);
@@ -115,8 +109,7 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
 {
   const bool rising = risingSideUsed(skew);
   const bool falling = fallingSideUsed(skew);
-  if (!rising && !falling)
-  {
+  if (!rising && !falling) {
     for (int i = 0; i < n; ++i)
       out[i] = 1.0;
     return;
@@ -135,13 +128,10 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
   powerBases(x, out, n, skew, risingDivides, fallingDivides, risingOne, risingBy, fallingBy);
 
   // One exponent for the block when only one side is shaped, or both alike.
-  const bool mixed = rising && falling &&
-                     (mIn.exponent != mOut.exponent || mIn.power != mOut.power);
-  if (mixed)
-  {
+  const bool mixed = rising && falling && (mIn.exponent != mOut.exponent || mIn.power != mOut.power);
+  if (mixed) {
     double exponents[kExponentBlock];
-    for (int start = 0; start < n; start += kExponentBlock)
-    {
+    for (int start = 0; start < n; start += kExponentBlock) {
       const int m = n - start < kExponentBlock ? n - start : kExponentBlock;
       const double risingExponent = mIn.exponent;
       const double fallingExponent = mOut.exponent;
@@ -149,14 +139,10 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
         exponents[i] = skew > x[start + i] ? risingExponent : fallingExponent;
       powBlock(out + start, exponents, out + start, m);
     }
-  }
-  else
-  {
+  } else {
     const Side& side = rising ? mIn : mOut;
-    switch (side.power)
-    {
-      case Power::kLinear:
-        break; // b^1 = b exactly
+    switch (side.power) {
+      case Power::kLinear: break; // b^1 = b exactly
       case Power::kSquarings:
         // Within a few units in the last place of std::pow.
         for (int s = 0; s < side.squarings; ++s)
@@ -168,9 +154,7 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
           for (int i = 0; i < n; ++i)
             out[i] = std::sqrt(out[i]);
         break;
-      case Power::kGeneral:
-        powBlock(out, side.exponent, out, n);
-        break;
+      case Power::kGeneral: powBlock(out, side.exponent, out, n); break;
     }
   }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The curve of a grain or frame envelope around its peak at the skew s (0 … 1): the rising side
@@ -6,8 +7,7 @@
 //
 // The fade setters compute the exponents (and which shortcut each allows), so that evaluation
 // only takes powers. values() evaluates a whole block of positions at once.
-class EnvelopeCurve
-{
+class EnvelopeCurve {
 public:
   // Fade amount 0 … 1; 0 switches that side off (flat at 1).
   void setFadeIn(double amount);
@@ -32,16 +32,14 @@ public:
 
 private:
   // How a power of this exponent is taken: exponents 2^k for k = -2 … 4 need no general power.
-  enum class Power
-  {
-    kLinear,      // 1: the base itself, exactly as std::pow gives it
-    kSquarings,   // 2, 4, 8, 16: the base squared `squarings` times
+  enum class Power {
+    kLinear, // 1: the base itself, exactly as std::pow gives it
+    kSquarings, // 2, 4, 8, 16: the base squared `squarings` times
     kSquareRoots, // 0.5, 0.25: `squarings` square roots
-    kGeneral      // any other exponent: powBlock
+    kGeneral // any other exponent: powBlock
   };
 
-  struct Side
-  {
+  struct Side {
     bool on = false;
     double exponent = 0.0;
     Power power = Power::kGeneral;

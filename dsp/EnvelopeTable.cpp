@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/EnvelopeTable.h"
 
 #include <algorithm>
@@ -20,8 +21,7 @@ void EnvelopeTable::reserve(int capacity)
 const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, double length, int needed)
 {
   // The same as last time first: that length was checked then (grain boxes ask every pass).
-  if (!(mLength > 0 && length == mLength && skew == mSkew && curve == mCurve))
-  {
+  if (!(mLength > 0 && length == mLength && skew == mSkew && curve == mCurve)) {
     if (!(length >= 1.0 && length <= mCapacity && length == std::trunc(length)))
       return nullptr;
     mLength = static_cast<int>(length);
@@ -36,8 +36,7 @@ const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, dou
   if (until <= mFilled)
     return mValues;
   double x[kBlock];
-  for (int start = mFilled; start < until; start += kBlock)
-  {
+  for (int start = mFilled; start < until; start += kBlock) {
     const int m = std::min(kBlock, mLength - start);
     // The positions exactly as a grain box forms them (whole position / length).
     for (int i = 0; i < m; ++i)

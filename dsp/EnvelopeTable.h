@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <limits>
@@ -12,8 +13,7 @@
 //
 // One table serves every grain box that asks for the same curve, skew and length (the owner
 // shares it). Audio thread, except reserve.
-class EnvelopeTable
-{
+class EnvelopeTable {
 public:
   // Room for `capacity` positions. Allocates: call while preparing, not on the audio thread.
   void reserve(int capacity);

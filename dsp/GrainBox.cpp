@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/GrainBox.h"
 
 #include <algorithm>
@@ -11,8 +12,7 @@
 
 #include "dsp/VectorClones.h"
 
-namespace
-{
+namespace {
 template <typename History>
 bool finite(const History& h)
 {
@@ -40,14 +40,12 @@ inline T catmullRom(T y0, T y1, T y2, T y3, double t)
 // compiler works each channel across the samples in vector registers; the pass of one sample both
 // channels in the lanes of one Pair. Each lane takes the same operations either way.
 template <int kMax>
-struct Lanes
-{
+struct Lanes {
   using Value = double;
   static constexpr int kCount = 2;
 };
 template <>
-struct Lanes<1>
-{
+struct Lanes<1> {
   using Value = Pair;
   static constexpr int kCount = 1;
 };
@@ -55,13 +53,10 @@ struct Lanes<1>
 template <typename V, int L, int N>
 inline void setLanes(V (&lanes)[L][N], int i, Pair value)
 {
-  if constexpr (L == 2)
-  {
+  if constexpr (L == 2) {
     lanes[0][i] = value[0];
     lanes[1][i] = value[1];
-  }
-  else
-  {
+  } else {
     lanes[0][i] = value;
   }
 }
@@ -85,8 +80,7 @@ constexpr std::array<double, kOnesLength> kOnesArray = [] {
 const double* const kOnes = kOnesArray.data();
 
 // Stretches of samples: run r covers start[r] … start[r] + length[r] - 1.
-struct Runs
-{
+struct Runs {
   const int* start;
   const int* length;
   int count;
@@ -105,8 +99,7 @@ inline void shapeLane(const T* __restrict window, const double* __restrict posit
   // Without a cross-fade in the pass the factors follow one another in one loop; a missing factor
   // is a 1, and multiplying by 1 changes nothing.
   const bool together = crossFades.count == 0;
-  if (together && !interpolate && !head && !frame)
-  {
+  if (together && !interpolate && !head && !frame) {
     // Both factors 1: the values as read.
     for (int i = 0; i < n; ++i)
       out[i] = window[i + 3];
@@ -114,16 +107,12 @@ inline void shapeLane(const T* __restrict window, const double* __restrict posit
   }
   const double* __restrict h = head ? head : kOnes;
   const double* __restrict f = together && frame ? frame : kOnes;
-  if (interpolate)
-  {
-    for (int i = 0; i < n; ++i)
-    {
+  if (interpolate) {
+    for (int i = 0; i < n; ++i) {
       const double t = position[i] - static_cast<int>(position[i]);
       out[i] = (catmullRom(window[i], window[i + 1], window[i + 2], window[i + 3], t) * h[i]) * f[i];
     }
-  }
-  else
-  {
+  } else {
     for (int i = 0; i < n; ++i)
       out[i] = (window[i + 3] * h[i]) * f[i];
   }
@@ -158,9 +147,9 @@ inline void fadeOutLane(const T* __restrict window, const double* __restrict fra
 // The same loops compiled once per vector unit (VectorClones.h), for the channel arrays of long
 // passes: the compiler can then use the widest unit. The same operations in the same order, so the
 // same numbers.
-QUENNET_VECTOR_CLONES void shapeWide(const double* window, const double* position, bool interpolate,
-                                     const double* head, const double* fade, const Runs& crossFades,
-                                     const double* tail, const double* frame, double* out, int n)
+QUENNET_VECTOR_CLONES void shapeWide(const double* window, const double* position, bool interpolate, const double* head,
+                                     const double* fade, const Runs& crossFades, const double* tail,
+                                     const double* frame, double* out, int n)
 {
   shapeLane(window, position, interpolate, head, fade, crossFades, tail, frame, out, n);
 }
@@ -176,8 +165,7 @@ inline void shape(const T* window, const double* position, bool interpolate, con
                   const Runs& crossFades, const T* tail, const double* frame, T* out, int n)
 {
   if constexpr (std::is_same_v<T, double>)
-    if (n > 4)
-    {
+    if (n > 4) {
       shapeWide(window, position, interpolate, head, fade, crossFades, tail, frame, out, n);
       return;
     }
@@ -189,8 +177,7 @@ inline void fadeOut(const T* window, const double* fraction, bool interpolate, c
                     const double* envelope, T* out, int n)
 {
   if constexpr (std::is_same_v<T, double>)
-    if (n > 4)
-    {
+    if (n > 4) {
       fadeOutWide(window, fraction, interpolate, fade, envelope, out, n);
       return;
     }
@@ -208,18 +195,14 @@ QUENNET_VECTOR_CLONES void divide(const double* x, double by, double* out, int n
 template <typename Stored, typename V, int L, int N>
 inline void readStretch(const Stored* __restrict stored, V (&lanes)[L][N], int at, int n)
 {
-  if constexpr (L == 2)
-  {
+  if constexpr (L == 2) {
     double* __restrict left = lanes[0] + at;
     double* __restrict right = lanes[1] + at;
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
       left[i] = stored[i].left;
       right[i] = stored[i].right;
     }
-  }
-  else
-  {
+  } else {
     for (int i = 0; i < n; ++i)
       lanes[0][at + i] = Pair{stored[i].left, stored[i].right};
   }
@@ -227,18 +210,15 @@ inline void readStretch(const Stored* __restrict stored, V (&lanes)[L][N], int a
 
 // The last few reads of one reader: buffer entries and the samples that made them, oldest first.
 // A reader's history holds its last four values, so older reads leave no trace.
-struct LastReads
-{
+struct LastReads {
   int entry[4];
   int sample[4];
   int count = 0;
 
   void add(int e, int s)
   {
-    if (count == 4)
-    {
-      for (int k = 0; k < 3; ++k)
-      {
+    if (count == 4) {
+      for (int k = 0; k < 3; ++k) {
         entry[k] = entry[k + 1];
         sample[k] = sample[k + 1];
       }
@@ -259,16 +239,15 @@ constexpr std::size_t kPassAlignment = kMax > 1 ? 64 : alignof(double);
 // from the audio): the main reader's positions, the buffer stretches it reads, the grain
 // cross-fade's samples and the tail reader's positions in them.
 template <int kMax>
-struct GrainBox::Plan
-{
+struct GrainBox::Plan {
   // The samples planned; a compile-time 1 in the pass of one sample, so that its loops fold away.
   int size() const { return kMax == 1 ? 1 : n; }
 
   int n = 0;
-  int frameStart = 0;       // frame counter of sample 0
-  double end = 0.0;         // the main reader's position after the n samples
-  bool mainReads = true;    // false: the one sample's position lies beyond the grain's stretch
-  bool readsAhead = false;  // a tail read lies ahead of the recording (beyond its sample's frame counter)
+  int frameStart = 0; // frame counter of sample 0
+  double end = 0.0; // the main reader's position after the n samples
+  bool mainReads = true; // false: the one sample's position lies beyond the grain's stretch
+  bool readsAhead = false; // a tail read lies ahead of the recording (beyond its sample's frame counter)
   alignas(kPassAlignment<kMax>) double position[kMax];
   // Main reads: run r covers samples runStart[r] … runStart[r + 1] - 1 and reads from buffer entry
   // runIndex[r] on, one entry per sample; runStart[runs] = n.
@@ -287,8 +266,7 @@ struct GrainBox::Plan
 
 // The envelopes of a pass.
 template <int kMax>
-struct GrainBox::Envelopes
-{
+struct GrainBox::Envelopes {
   // An envelope whose fades are off (or unused at this skew) is 1 everywhere: multiplying by it
   // changes nothing, so it is neither evaluated nor applied.
   bool grainShaped = false;
@@ -301,13 +279,12 @@ struct GrainBox::Envelopes
 
 // The audio of a pass, in the pass's lanes.
 template <int kMax>
-struct GrainBox::Pass
-{
+struct GrainBox::Pass {
   using Value = typename Lanes<kMax>::Value;
   static constexpr int kLanes = Lanes<kMax>::kCount;
 
-  int recorded = 0;           // samples of the pass that are recorded, from the first
-  StoredSample before[kMax];  // what the recording replaced, when a tail read lies ahead
+  int recorded = 0; // samples of the pass that are recorded, from the first
+  StoredSample before[kMax]; // what the recording replaced, when a tail read lies ahead
   // The main reader's history before the pass, then each value it reads.
   alignas(kPassAlignment<kMax>) Value fetched[kLanes][kMax + 4];
   // Each cross-fade sample's share of the new grain, and the previous grain's faded share.
@@ -393,13 +370,10 @@ void GrainBox::shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame)
 GrainBox::Lengths GrainBox::nextLengths() const
 {
   Lengths l;
-  if (mFrequencyMode)
-  {
+  if (mFrequencyMode) {
     // Fractional and unlimited here: a grain that does not fit the buffer plays silence.
     l.grain = mSampleRate * mGrainPeriod;
-  }
-  else
-  {
+  } else {
     l.grain = mGrainSamples >= mMaxGrainSamples ? mMaxGrainSamples - 1 : mGrainSamples;
   }
   if (l.grain < 1.0)
@@ -487,14 +461,12 @@ template <typename Visit>
 inline double GrainBox::walk(double p, int n, Visit&& visit) const
 {
   const double length = mGrainLength;
-  for (int i = 0; i < n;)
-  {
+  for (int i = 0; i < n;) {
     int count = 1;
     // Adding 1 to a position of 1 or more is exact until the sum reaches the next power of two, so
     // below that and below the wrap the next positions are p + 1, p + 2, … A whole p (the integer
     // modes) stays exact up to the wrap.
-    if (p >= 1.0 && p < length && n - i > 1)
-    {
+    if (p >= 1.0 && p < length && n - i > 1) {
       // p's exponent bits alone: the power of two at or below p.
       const double below = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & 0xFFF0000000000000ull);
       const double bound = p == std::trunc(p) ? length : std::min(length, 2.0 * below);
@@ -573,14 +545,12 @@ inline int GrainBox::plan(Plan<kMax>& plan, int n) const
   if (!plan.mainReads)
     n = 1;
   const double firstAfterRecording = mFrameCounter + 1.0; // the frame counter of sample 0, plus 1
-  int lastIndex = -2;    // the buffer entry the main reader read last
+  int lastIndex = -2; // the buffer entry the main reader read last
   int previousTail = -2; // the last sample with a tail read
   int planned = n;
   plan.end = walk(mGrainPosition, n, [&](double p, int i, int count) {
-    if (!(p < span))
-    {
-      if (i > 0)
-      {
+    if (!(p < span)) {
+      if (i > 0) {
         planned = i;
         return false;
       }
@@ -590,27 +560,23 @@ inline int GrainBox::plan(Plan<kMax>& plan, int n) const
     for (int j = 0; j < count; ++j)
       plan.position[i + j] = p + j;
     const int index = static_cast<int>(p); // the floor: p ≥ 0
-    if (index != lastIndex + 1)
-    {
+    if (index != lastIndex + 1) {
       plan.runStart[plan.runs] = i;
       plan.runIndex[plan.runs++] = index;
     }
     lastIndex = index + count - 1;
     const CrossFade c = crossFadeAlong(p, count);
-    if (c.grainStart || (c.reading > 0 && i != previousTail + 1))
-    {
+    if (c.grainStart || (c.reading > 0 && i != previousTail + 1)) {
       plan.crossFadeStart[plan.crossFades] = i;
       plan.crossFadeLength[plan.crossFades] = 0;
       plan.crossFadeCopies[plan.crossFades++] = c.grainStart;
     }
-    for (int j = 0; j < c.reading; ++j)
-    {
+    for (int j = 0; j < c.reading; ++j) {
       const double q = length + (p + j);
       plan.tailPosition[plan.tails++] = q;
       plan.readsAhead |= q >= firstAfterRecording + (i + j);
     }
-    if (c.reading > 0)
-    {
+    if (c.reading > 0) {
       plan.crossFadeLength[plan.crossFades - 1] += c.reading;
       previousTail = i + c.reading - 1;
     }
@@ -667,8 +633,7 @@ void GrainBox::process(const double* inLeft, const double* inRight, double* outL
 {
   // A few samples go one at a time through the pass of one sample, which compiles to little more
   // than the steps of a sample; longer blocks in passes of kPass.
-  if (n <= kFewSamples)
-  {
+  if (n <= kFewSamples) {
     for (int i = 0; i < n; ++i)
       if (passLength<1>(1) == 0)
         outLeft[i] = outRight[i] = 0.0;
@@ -677,11 +642,9 @@ void GrainBox::process(const double* inLeft, const double* inRight, double* outL
     return;
   }
   int done = 0;
-  while (done < n)
-  {
+  while (done < n) {
     const int m = passLength<kPass>(n - done);
-    if (m == 0)
-    {
+    if (m == 0) {
       for (int i = done; i < n; ++i)
         outLeft[i] = outRight[i] = 0.0;
       return;
@@ -715,19 +678,15 @@ inline int GrainBox::runPass(const double* inLeft, const double* inRight, double
   const double* head = envelopes.grainShaped ? envelopes.grain : nullptr;
   const Runs crossFades{plan.crossFadeStart, plan.crossFadeLength, plan.crossFades};
   const double* frame = envelopes.frameShaped ? envelopes.frame : nullptr;
-  if constexpr (Pass<kMax>::kLanes == 2)
-  {
+  if constexpr (Pass<kMax>::kLanes == 2) {
     double* const out[2] = {outLeft, outRight};
     for (int c = 0; c < 2; ++c)
       shape(pass.fetched[c] + 1, plan.position, interpolate, head, pass.fade, crossFades, pass.tail[c], frame, out[c],
             n);
-  }
-  else
-  {
+  } else {
     Pair out[kMax];
     shape(pass.fetched[0] + 1, plan.position, interpolate, head, pass.fade, crossFades, pass.tail[0], frame, out, n);
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
       outLeft[i] = out[i][0];
       outRight[i] = out[i][1];
     }
@@ -745,18 +704,15 @@ template <int kMax>
 inline void GrainBox::envelopesFor(const Plan<kMax>& plan, Envelopes<kMax>& envelopes)
 {
   const int n = plan.size();
-  if constexpr (kMax > kFewSamples)
-  {
+  if constexpr (kMax > kFewSamples) {
     evaluateEnvelopes(plan, envelopes);
     return;
   }
   int k = plan.frameStart - mAhead.frameStart;
-  if (!(k >= 0 && k + n <= mAhead.count))
-  {
+  if (!(k >= 0 && k + n <= mAhead.count)) {
     lookAhead();
     k = 0;
-    if (n > mAhead.count)
-    {
+    if (n > mAhead.count) {
       evaluateEnvelopes(plan, envelopes);
       return;
     }
@@ -787,8 +743,7 @@ void GrainBox::lookAhead()
   mAhead.frameStart = plan.frameStart;
   mAhead.grainShaped = envelopes.grainShaped;
   mAhead.frameShaped = envelopes.frameShaped;
-  for (int k = 0; k < n; ++k)
-  {
+  for (int k = 0; k < n; ++k) {
     mAhead.grain[k] = envelopes.grainShaped ? envelopes.grain[k] : 1.0;
     mAhead.tail[k] = 1.0;
     mAhead.frame[k] = envelopes.frameShaped ? envelopes.frame[k] : 1.0;
@@ -807,18 +762,16 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
   const int n = plan.size();
   envelopes.grainShaped = !mGrainCurve.isFlat(mGrainSkew);
   envelopes.frameShaped = !mFrameCurve.isFlat(mFrameSkew);
-  if (envelopes.grainShaped)
-  {
+  if (envelopes.grainShaped) {
     // Whole positions (the integer grain modes: a whole length, and whole positions from the start
     // of the grain) inside the grain's stretch come back in every grain: their values are in the
     // shared table.
-    const bool whole = plan.mainReads && mGrainLength == std::trunc(mGrainLength) &&
-                       plan.position[0] == std::trunc(plan.position[0]);
+    const bool whole =
+      plan.mainReads && mGrainLength == std::trunc(mGrainLength) && plan.position[0] == std::trunc(plan.position[0]);
     // The table as far as this pass reads: up to the last entry of each stretch of main reads, and
     // of the tail reads.
     int needed = 0;
-    if (whole)
-    {
+    if (whole) {
       for (int r = 0; r < plan.runs; ++r)
         needed = std::max(needed, plan.runIndex[r] + plan.runStart[r + 1] - plan.runStart[r]);
       for (int i = 0; i < plan.tails; ++i)
@@ -826,15 +779,12 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
     }
     const double* table =
       whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan, needed) : nullptr;
-    if (table)
-    {
+    if (table) {
       for (int i = 0; i < n; ++i)
         envelopes.grain[i] = table[static_cast<int>(plan.position[i])];
       for (int i = 0; i < plan.tails; ++i)
         envelopes.grain[n + i] = table[static_cast<int>(plan.tailPosition[i])];
-    }
-    else
-    {
+    } else {
       alignas(kPassAlignment<kMax>) double at[2 * kMax];
       divide(plan.position, mGrainSpan, at, n);
       divide(plan.tailPosition, mGrainSpan, at + n, plan.tails);
@@ -845,8 +795,7 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
     return;
   // The frame counter runs through whole positions in every frame.
   if (const double* table =
-        mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength, plan.frameStart + n) : nullptr)
-  {
+        mFrameTable ? mFrameTable->values(mFrameCurve, mFrameSkew, mFrameLength, plan.frameStart + n) : nullptr) {
     envelopes.frame = table + plan.frameStart;
     return;
   }
@@ -886,8 +835,7 @@ inline void GrainBox::readMain(const Plan<kMax>& plan, Pass<kMax>& pass, const d
 
   // The main reader reads at or below the frame counter, never ahead: after the recording it
   // gets what it got sample by sample.
-  for (int r = 0; r < plan.runs; ++r)
-  {
+  for (int r = 0; r < plan.runs; ++r) {
     const int first = plan.runStart[r];
     readStretch(mBuffer + plan.runIndex[r], pass.fetched, 4 + first, plan.runStart[r + 1] - first);
   }
@@ -921,8 +869,7 @@ inline void GrainBox::readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const 
   using Value = typename Pass<kMax>::Value;
   constexpr int kLanes = Pass<kMax>::kLanes;
   int tailIndex = 0; // into the tail envelopes, envelopes.grain + n
-  for (int r = 0; r < plan.crossFades; ++r)
-  {
+  for (int r = 0; r < plan.crossFades; ++r) {
     const int i = plan.crossFadeStart[r];
     const int m = plan.crossFadeLength[r];
     if (plan.crossFadeCopies[r])
@@ -935,8 +882,7 @@ inline void GrainBox::readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const 
     alignas(kPassAlignment<kMax>) double fraction[kMax];
     for (int k = 0; k < 4; ++k)
       setLanes(window, k, mTailHistory.y[k]);
-    for (int j = 0; j < m; ++j)
-    {
+    for (int j = 0; j < m; ++j) {
       const double q = plan.tailPosition[tailIndex + j];
       const int k = static_cast<int>(q);
       const int ahead = k - start; // recorded at sample `ahead` of this pass, if 0 ≤ ahead < recorded
@@ -961,8 +907,7 @@ inline void GrainBox::storeInput(const double* inLeft, const double* inRight, in
   if (count <= 0)
     return; // the frame records no further (the extent counts recorded entries only)
   StoredSample* const to = mBuffer + mFrameCounter;
-  for (int i = 0; i < count; ++i)
-  {
+  for (int i = 0; i < count; ++i) {
     to[i].left = static_cast<float>(inLeft[i]);
     to[i].right = static_cast<float>(inRight[i]);
   }
@@ -989,16 +934,15 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
   const int start = mFrameCounter;
   const int recorded = recordedIn(n);
 
-  LastReads main;       // the main reader's reads
+  LastReads main; // the main reader's reads
   LastReads mainAtCopy; // its reads before the last grain start in the cross-fade
-  bool copied = false;  // the tail reader took the main history then
-  LastReads tail;       // the tail reader's reads since then (or since the start)
+  bool copied = false; // the tail reader took the main history then
+  LastReads tail; // the tail reader's reads since then (or since the start)
   mGrainPosition = walk(mGrainPosition, n, [&](double p, int i, int count) {
     if (!(p < span))
       return true; // beyond the grain's stretch (and so beyond the overlap): nothing read
     const CrossFade c = crossFadeAlong(p, count);
-    if (c.grainStart)
-    {
+    if (c.grainStart) {
       mainAtCopy = main;
       copied = true;
       tail = LastReads{};
@@ -1011,8 +955,7 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
     return true;
   });
 
-  if (!mFrequencyMode)
-  {
+  if (!mFrequencyMode) {
     // Reads without interpolation leave the histories alone.
     storeInput(inLeft, inRight, recorded);
     mFrameCounter += n - recorded;
@@ -1041,8 +984,7 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
     h.y[2] = h.y[3];
     h.y[3] = value;
   };
-  if (copied)
-  {
+  if (copied) {
     mTailHistory = mMainHistory;
     for (int k = 0; k < mainAtCopy.count; ++k)
       push(mTailHistory, stored(mainAtCopy.entry[k]));

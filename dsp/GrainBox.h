@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <limits>
@@ -19,8 +20,7 @@
 // and wraps at the grain length, the tail reader follows it by a grain length during the grain
 // cross-fade. Blocks, single samples, unheard stretches and the envelopes worked out ahead all take
 // their positions from it.
-class GrainBox
-{
+class GrainBox {
 public:
   // Highest rate accepted: floor(2 × rate) plus half of it again must fit an int.
   static constexpr double kMaxSampleRate = 715827882.0;
@@ -36,12 +36,12 @@ public:
 
   // Settings, written by the owner. Lengths and period take effect at the next frame start; the
   // skews, the fades and the choice of interpolation at the next sample.
-  void setGrainSamples(int samples) { mGrainSamples = samples; }   // integer-mode grain length
-  void setFrameSamples(int samples) { mFrameSamples = samples; }   // frame period plus frame overlap
-  void setGrainPeriod(double seconds) { mGrainPeriod = seconds; }  // fractional-mode grain period
+  void setGrainSamples(int samples) { mGrainSamples = samples; } // integer-mode grain length
+  void setFrameSamples(int samples) { mFrameSamples = samples; } // frame period plus frame overlap
+  void setGrainPeriod(double seconds) { mGrainPeriod = seconds; } // fractional-mode grain period
   void setGrainOverlap(double percent) { mGrainOverlap = percent; } // of the grain length
-  void setGrainSkew(double skew);  // envelope peak position, 0 … 1
-  void setFrameSkew(double skew);  // envelope peak position, 0 … 1
+  void setGrainSkew(double skew); // envelope peak position, 0 … 1
+  void setFrameSkew(double skew); // envelope peak position, 0 … 1
   void setFrequencyMode(bool on) { mFrequencyMode = on; } // grain length from the period, interpolated reads
   // Fade amounts 0 … 1; 0 switches that side of the envelope off (flat at 1).
   void setGrainFadeIn(double amount);
@@ -112,8 +112,7 @@ private:
   static constexpr int kAhead = 32;
 
   // The recording holds input samples, which arrive as floats from every host: floats lose nothing.
-  struct StoredSample
-  {
+  struct StoredSample {
     float left;
     float right;
   };
@@ -122,8 +121,7 @@ private:
   using Pair = double __attribute__((vector_size(16)));
 
   // Four most recent (left, right) values fetched by one reader, oldest first.
-  struct History
-  {
+  struct History {
     Pair y[4] = {};
   };
 
@@ -134,8 +132,7 @@ private:
   template <int kMax>
   struct Pass;
   // The effective lengths a frame start takes over from the settings.
-  struct Lengths
-  {
+  struct Lengths {
     double grain = 1.0;
     double overlap = 0.0;
     double span = 1.0;
@@ -143,11 +140,10 @@ private:
   };
   Lengths nextLengths() const;
   // The grain cross-fade along a stretch of the walk (crossFadeAlong).
-  struct CrossFade
-  {
+  struct CrossFade {
     bool grainStart = false; // the stretch's first sample starts a grain in the cross-fade
-    int fading = 0;          // samples in the cross-fade, from the first
-    int reading = 0;         // samples with a tail read, from the first
+    int fading = 0; // samples in the cross-fade, from the first
+    int reading = 0; // samples with a tail read, from the first
   };
 
   // Silent and frozen: the frame is over, or the grain does not fit the buffer (which also
@@ -199,14 +195,13 @@ private:
   // The envelopes of the next samples, worked out ahead while the box goes a few samples at a
   // time. They depend only on the walk, the lengths, the curves and the skews: whatever changes
   // one of them (a grain or frame start, a setter) empties them.
-  struct Ahead
-  {
-    int count = 0;      // samples worked out, from frame counter frameStart on
+  struct Ahead {
+    int count = 0; // samples worked out, from frame counter frameStart on
     int frameStart = 0;
     bool grainShaped = false; // as in a pass; the values are 1 where an envelope is flat
     bool frameShaped = false;
     double grain[kAhead]; // the grain envelope at the main reader
-    double tail[kAhead];  // the grain envelope at the tail reader, where it reads
+    double tail[kAhead]; // the grain envelope at the tail reader, where it reads
     double frame[kAhead]; // the frame envelope
   };
   Ahead mAhead;

@@ -1,10 +1,10 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/GrainSet.h"
 
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 constexpr int kIntMax = std::numeric_limits<int>::max();
 constexpr int kIntMin = std::numeric_limits<int>::min();
 
@@ -47,8 +47,7 @@ void GrainSet::setGrainLengthSync(int samples)
 
 void GrainSet::setGrainFrequency(double hertz, bool fromMidi)
 {
-  if (fromMidi && mMidiMode)
-  {
+  if (fromMidi && mMidiMode) {
     // A note sets this voice's period only; mGrainFrequency keeps the parameter's value.
     if (hertz > 0.0)
       forBothBoxes([&](GrainBox& box) { box.setGrainPeriod(1.0 / hertz); });
@@ -176,13 +175,10 @@ void GrainSet::reset()
 void GrainSet::startFrame()
 {
   // Before the first frame no box is current, and the first frame goes to box B.
-  if (mCurrentBox == &mBoxB)
-  {
+  if (mCurrentBox == &mBoxB) {
     mCurrentBox = &mBoxA;
     mPreviousBox = &mBoxB;
-  }
-  else
-  {
+  } else {
     mCurrentBox = &mBoxB;
     mPreviousBox = &mBoxA;
   }
@@ -196,8 +192,7 @@ inline int GrainSet::runLength(int wanted, bool crossFade) const
   // A counter at or past the period (the period shrank) ends the frame after one sample.
   const int untilNextFrame = mFramePeriod - mFrameCounter > 1 ? mFramePeriod - mFrameCounter : 1;
   int n = wanted < untilNextFrame ? wanted : untilNextFrame;
-  if (crossFade)
-  {
+  if (crossFade) {
     if (mFrameOverlapSamples - mFrameCounter < n)
       n = mFrameOverlapSamples - mFrameCounter;
     if (kPass < n)
@@ -221,8 +216,7 @@ Sample GrainSet::process(Sample in)
 
 void GrainSet::process(const double* inLeft, const double* inRight, double* outLeft, double* outRight, int n)
 {
-  for (int i = 0; i < n;)
-  {
+  for (int i = 0; i < n;) {
     if (mFrameCounter == 0)
       startFrame();
     const bool crossFade = mFrameCounter < mFrameOverlapSamples;
@@ -244,8 +238,7 @@ void GrainSet::processCrossFade(const double* inLeft, const double* inRight, dou
   alignas(64) double previousRight[kPass];
   mPreviousBox->process(inLeft, inRight, previousLeft, previousRight, n);
   mCurrentBox->process(inLeft, inRight, outLeft, outRight, n);
-  for (int j = 0; j < n; ++j)
-  {
+  for (int j = 0; j < n; ++j) {
     const double f = (mFrameCounter + j) * mFrameFadeStep;
     outLeft[j] = previousLeft[j] * (1.0 - f) + outLeft[j] * f;
     outRight[j] = previousRight[j] * (1.0 - f) + outRight[j] * f;
@@ -254,8 +247,7 @@ void GrainSet::processCrossFade(const double* inLeft, const double* inRight, dou
 
 void GrainSet::record(const double* inLeft, const double* inRight, int n)
 {
-  for (int i = 0; i < n;)
-  {
+  for (int i = 0; i < n;) {
     if (mFrameCounter == 0)
       startFrame();
     const bool crossFade = mFrameCounter < mFrameOverlapSamples;

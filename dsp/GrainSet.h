@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include "dsp/GrainBox.h"
@@ -10,8 +11,7 @@
 // process runs on the audio thread, a block of samples at a time (or one), and allocates nothing;
 // setSampleRate allocates the boxes' buffers. The setters come from the parameter dispatch; every
 // one writes both boxes alike (forBothBoxes), so the boxes always share their settings.
-class GrainSet
-{
+class GrainSet {
 public:
   GrainSet() = default;
   // The box pointers refer into this object.
@@ -100,22 +100,22 @@ private:
 
   GrainBox mBoxA;
   GrainBox mBoxB;
-  GrainBox* mCurrentBox = nullptr;  // box of the running frame
+  GrainBox* mCurrentBox = nullptr; // box of the running frame
   GrainBox* mPreviousBox = nullptr; // box of the frame before, heard during the frame overlap
   // Settings as the user gives them.
-  double mGrainSeconds = 0.0;     // s
+  double mGrainSeconds = 0.0; // s
   double mGrainFrequency = 110.0; // Hz; kept in the MIDI mode for the return to FREQ
-  double mFrameSeconds = 0.0;     // s
-  double mFrameOverlap = 0.0;     // percent
-  int mGrainLengthSync = 0;       // samples
-  int mFrameLengthSync = 1;       // samples
+  double mFrameSeconds = 0.0; // s
+  double mFrameOverlap = 0.0; // percent
+  int mGrainLengthSync = 0; // samples
+  int mFrameLengthSync = 1; // samples
   bool mGrainSyncMode = false;
   bool mMidiMode = false;
   bool mFrameSyncEnabled = false;
   double mSampleRate = 1.0; // Hz
   // Derived counts, in samples.
   double mFrameFadeStep = 1.0; // per-sample step of the frame cross-fade
-  int mFrameSpan = 1;          // how long each box sounds per frame
+  int mFrameSpan = 1; // how long each box sounds per frame
   int mFrameOverlapSamples = 0;
   int mFramePeriod = 0; // distance between frame starts
   int mFrameCounter = 0; // 0: the next sample starts a frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/PowerBlock.h"
 
 #include <array>
@@ -20,8 +21,7 @@
 // takes SLEEF's SSE2 functions, which such CPUs run, in place of its dispatcher, which picks
 // fused multiply-add variants here.
 
-namespace
-{
+namespace {
 // The portable form, for any target: one value at a time with SLEEF's scalar functions.
 void kernelScalar(const double* base, const double* exponent, int stride, double* out, int n)
 {
@@ -34,22 +34,19 @@ void kernelScalar(const double* base, const double* exponent, int stride, double
 // functions below are compiled for them one by one and called only when the CPU has the unit.
 // Each is SLEEF's own dispatcher for its width, which picks the variant for the CPU (with fused
 // multiply-add where there is one).
-extern "C"
-{
-  __attribute__((target("avx"))) __m256d Sleef_exp2d4_u10(__m256d);
-  __attribute__((target("avx"))) __m256d Sleef_log2d4_u35(__m256d);
-  __attribute__((target("avx512f"))) __m512d Sleef_exp2d8_u10(__m512d);
-  __attribute__((target("avx512f"))) __m512d Sleef_log2d8_u35(__m512d);
+extern "C" {
+__attribute__((target("avx"))) __m256d Sleef_exp2d4_u10(__m256d);
+__attribute__((target("avx"))) __m256d Sleef_log2d4_u35(__m256d);
+__attribute__((target("avx512f"))) __m512d Sleef_exp2d8_u10(__m512d);
+__attribute__((target("avx512f"))) __m512d Sleef_log2d8_u35(__m512d);
 }
 
 // SLEEF's 128-bit functions: its dispatcher, and its SSE2 variants alone.
-struct SleefDispatched
-{
+struct SleefDispatched {
   static __m128d exp2(__m128d x) { return Sleef_exp2d2_u10(x); }
   static __m128d log2(__m128d x) { return Sleef_log2d2_u35(x); }
 };
-struct SleefSse2
-{
+struct SleefSse2 {
   static __m128d exp2(__m128d x) { return Sleef_exp2d2_u10sse2(x); }
   static __m128d log2(__m128d x) { return Sleef_log2d2_u35sse2(x); }
 };
@@ -66,10 +63,9 @@ void kernelSse2(const double* base, const double* exponent, int stride, double* 
 {
   int i = 0;
   for (; i + 2 <= n; i += 2)
-    _mm_storeu_pd(out + i, pow2<Sleef>(_mm_loadu_pd(base + i),
-                                            stride ? _mm_loadu_pd(exponent + i) : _mm_set1_pd(exponent[0])));
-  if (i < n)
-  {
+    _mm_storeu_pd(out + i,
+                  pow2<Sleef>(_mm_loadu_pd(base + i), stride ? _mm_loadu_pd(exponent + i) : _mm_set1_pd(exponent[0])));
+  if (i < n) {
     // The last odd value: pad with 1^1.
     alignas(16) double b[2] = {base[i], 1.0};
     alignas(16) double e[2] = {exponent[stride ? i : 0], 1.0};
@@ -88,15 +84,14 @@ __attribute__((target("avx512f"))) __m512d pow8(__m512d b, __m512d e)
   return Sleef_exp2d8_u10(_mm512_mul_pd(e, Sleef_log2d8_u35(b)));
 }
 
-__attribute__((target("avx"))) void kernelAvx(const double* base, const double* exponent, int stride,
-                                              double* out, int n)
+__attribute__((target("avx"))) void kernelAvx(const double* base, const double* exponent, int stride, double* out,
+                                              int n)
 {
   int i = 0;
   for (; i + 4 <= n; i += 4)
-    _mm256_storeu_pd(out + i, pow4(_mm256_loadu_pd(base + i),
-                                   stride ? _mm256_loadu_pd(exponent + i) : _mm256_set1_pd(exponent[0])));
-  if (i < n)
-  {
+    _mm256_storeu_pd(
+      out + i, pow4(_mm256_loadu_pd(base + i), stride ? _mm256_loadu_pd(exponent + i) : _mm256_set1_pd(exponent[0])));
+  if (i < n) {
     // The last one to three values, the other lanes padded with 1^1: masked loads and stores
     // touch only the values there are, without copies through memory (envelopes worked out for
     // one sample ask for one or two).
@@ -105,8 +100,8 @@ __attribute__((target("avx"))) void kernelAvx(const double* base, const double* 
     const __m256d ones = _mm256_set1_pd(1.0);
     const __m256d lanes = _mm256_castsi256_pd(mask);
     const __m256d b = _mm256_blendv_pd(ones, _mm256_maskload_pd(base + i, mask), lanes);
-    const __m256d e = stride ? _mm256_blendv_pd(ones, _mm256_maskload_pd(exponent + i, mask), lanes)
-                             : _mm256_set1_pd(exponent[0]);
+    const __m256d e =
+      stride ? _mm256_blendv_pd(ones, _mm256_maskload_pd(exponent + i, mask), lanes) : _mm256_set1_pd(exponent[0]);
     _mm256_maskstore_pd(out + i, mask, pow4(b, e));
   }
 }
@@ -116,10 +111,9 @@ __attribute__((target("avx512f"))) void kernelAvx512(const double* base, const d
 {
   int i = 0;
   for (; i + 8 <= n; i += 8)
-    _mm512_storeu_pd(out + i, pow8(_mm512_loadu_pd(base + i),
-                                   stride ? _mm512_loadu_pd(exponent + i) : _mm512_set1_pd(exponent[0])));
-  if (i < n)
-  {
+    _mm512_storeu_pd(
+      out + i, pow8(_mm512_loadu_pd(base + i), stride ? _mm512_loadu_pd(exponent + i) : _mm512_set1_pd(exponent[0])));
+  if (i < n) {
     // The last one to seven values, the other lanes padded with 1^1, as in kernelAvx.
     const __mmask8 mask = static_cast<__mmask8>((1u << (n - i)) - 1u);
     const __m512d ones = _mm512_set1_pd(1.0);
@@ -148,8 +142,7 @@ void kernelAdvSimd(const double* base, const double* exponent, int stride, doubl
   int i = 0;
   for (; i + 2 <= n; i += 2)
     vst1q_f64(out + i, pow2(vld1q_f64(base + i), stride ? vld1q_f64(exponent + i) : vdupq_n_f64(exponent[0])));
-  if (i < n)
-  {
+  if (i < n) {
     // The last odd value: pad with 1^1.
     const double b[2] = {base[i], 1.0};
     const double e[2] = {exponent[stride ? i : 0], 1.0};
@@ -159,8 +152,7 @@ void kernelAdvSimd(const double* base, const double* exponent, int stride, doubl
 #endif
 
 // The kernels the CPU runs, widest first; the scalar one always last.
-struct Kernels
-{
+struct Kernels {
   std::array<PowBlockKernel, 4> list{};
   int count = 0;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <span>
@@ -22,8 +23,7 @@ const char* powBlockUnit();
 
 // One implementation of powBlock for one vector unit: out[i] = base[i] raised to
 // exponent[i · exponentStride] (a stride of 0 repeats exponent[0]).
-struct PowBlockKernel
-{
+struct PowBlockKernel {
   const char* unit;
   void (*run)(const double* base, const double* exponent, int exponentStride, double* out, int n);
 };

@@ -1,8 +1,8 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // One stereo pair, passed by value into and out of the grain engine.
-struct Sample
-{
+struct Sample {
   double left = 0.0;
   double right = 0.0;
 
@@ -11,10 +11,9 @@ struct Sample
 };
 
 // Grain timing mode; the Grain Mode parameter's value is passed through unchanged.
-enum eGrainMode
-{
+enum eGrainMode {
   kGrainModeMsec = 0, // integer grain length from milliseconds
   kGrainModeSync = 1, // integer grain length from the host tempo, in samples
   kGrainModeFreq = 2, // fractional grain length from the grain frequency, interpolated reads
-  kGrainModeMidi = 3  // fractional grain length from the note of each voice, interpolated reads
+  kGrainModeMidi = 3 // fractional grain length from the note of each voice, interpolated reads
 };

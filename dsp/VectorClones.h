@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Marks a block loop to be compiled once per vector unit (AVX-512, AVX2, and plain x86-64 for any

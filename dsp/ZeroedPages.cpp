@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/ZeroedPages.h"
 
 #include <algorithm>
@@ -17,8 +18,7 @@ bool ZeroedPages::allocate(std::size_t bytes)
 #ifdef QUENNET_HAS_MMAP
   // An anonymous mapping reads as zeros and takes a page into memory only when it is first written.
   void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (mapped != MAP_FAILED)
-  {
+  if (mapped != MAP_FAILED) {
     mData = mapped;
     mBytes = bytes;
     mMapped = true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,7 @@
 // a fresh page (nor, in a virtual machine, for the host to map one).
 //
 // allocate and keepResident allocate: call them while preparing, not on the audio thread.
-class ZeroedPages
-{
+class ZeroedPages {
 public:
   ZeroedPages() = default;
   ~ZeroedPages() { release(); }
@@ -31,5 +31,5 @@ private:
   void* mData = nullptr;
   std::size_t mBytes = 0;
   std::size_t mResident = 0; // bytes from the start known to be in memory
-  bool mMapped = false;      // an anonymous mapping (else an ordinary allocation, all resident)
+  bool mMapped = false; // an anonymous mapping (else an ordinary allocation, all resident)
 };

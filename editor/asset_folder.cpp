@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "editor/asset_folder.h"
 
 #include <dlfcn.h>

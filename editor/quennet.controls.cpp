@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "editor/quennet.controls.h"
 
 #include <algorithm>
@@ -44,12 +45,12 @@ Quennet* quennetOf(const IControl& control)
 // ---- Knob and switch ----
 
 ITWKnobControl::ITWKnobControl(float x, float y, const IBitmap& bitmap, int paramIdx)
-  : IBKnobControl(x, y, bitmap, paramIdx, EDirection::kVertical, 4.0)
+    : IBKnobControl(x, y, bitmap, paramIdx, EDirection::kVertical, 4.0)
 {
 }
 
 ITWSwitchControl::ITWSwitchControl(float x, float y, const IBitmap& bitmap, int paramIdx)
-  : IBSwitchControl(x, y, bitmap, paramIdx)
+    : IBSwitchControl(x, y, bitmap, paramIdx)
 {
 }
 
@@ -63,10 +64,10 @@ int trackLengthFor(const IBitmap& handle)
 } // namespace
 
 ITWSliderControl::ITWSliderControl(float x, float y, const IBitmap& handle, int paramIdx)
-  : IBSliderControl(x, y, static_cast<float>(trackLengthFor(handle)), handle, IBitmap(), paramIdx,
-                    EDirection::kVertical, 1.0),
-    mParamIdx(paramIdx),
-    mTrackLength(trackLengthFor(handle))
+    : IBSliderControl(x, y, static_cast<float>(trackLengthFor(handle)), handle, IBitmap(), paramIdx,
+                      EDirection::kVertical, 1.0),
+      mParamIdx(paramIdx),
+      mTrackLength(trackLengthFor(handle))
 {
   mOriginalBounds = GetRECT();
   const IRECT& r = mOriginalBounds;
@@ -217,7 +218,7 @@ void ITWEnvelopeControl::Draw(IGraphics& g)
 // ---- MIDI learn switch ----
 
 ITWSwitchMidiLearn::ITWSwitchMidiLearn(float x, float y, const IBitmap& learnBitmap)
-  : IBSwitchControl(x, y, learnBitmap, kMidiLearnId)
+    : IBSwitchControl(x, y, learnBitmap, kMidiLearnId)
 {
 }
 
@@ -244,9 +245,9 @@ void ITWSwitchMidiLearn::OnMouseDown(float x, float y, const IMouseMod& mod)
 // ---- Menu of a parameter's entries ----
 
 ITWMenuControl::ITWMenuControl(const IRECT& bounds, int paramIdx)
-  : IControl(bounds, paramIdx),
-    mParamIdx(paramIdx),
-    mTextBounds(bounds.L, bounds.T + 24.0f, bounds.R, bounds.B - 24.0f)
+    : IControl(bounds, paramIdx),
+      mParamIdx(paramIdx),
+      mTextBounds(bounds.L, bounds.T + 24.0f, bounds.R, bounds.B - 24.0f)
 {
   mText = valueReadoutText();
 }
@@ -314,7 +315,9 @@ void ITWControlBase::OnMouseOut()
   IControl::OnMouseOut();
 }
 
-ITWPresetMenu::ITWPresetMenu(const IRECT& bounds, const IBitmap& bitmap) : ITWControlBase(bounds), mBitmap(bitmap) {}
+ITWPresetMenu::ITWPresetMenu(const IRECT& bounds, const IBitmap& bitmap) : ITWControlBase(bounds), mBitmap(bitmap)
+{
+}
 
 void ITWPresetMenu::OnMouseDown(float x, float y, const IMouseMod&)
 {
@@ -339,7 +342,7 @@ void ITWPresetMenu::OnPopupMenuSelection(IPopupMenu* menu, int)
     if (chosen <= kNumPresets - 1) {
       plugin->changePreset(chosen);
     } else {
-      plugin->initPreset(plugin->GetCurrentPresetIdx());  // tells the host's controls too
+      plugin->initPreset(plugin->GetCurrentPresetIdx()); // tells the host's controls too
     }
   }
   if (IGraphics* ui = GetUI())
@@ -352,7 +355,9 @@ void ITWPresetMenu::Draw(IGraphics& g)
     g.DrawBitmap(mBitmap, GetRECT(), 1);
 }
 
-ITWOnlineMenu::ITWOnlineMenu(const IRECT& bounds) : ITWControlBase(bounds) {}
+ITWOnlineMenu::ITWOnlineMenu(const IRECT& bounds) : ITWControlBase(bounds)
+{
+}
 
 void ITWOnlineMenu::OnInit()
 {
@@ -410,7 +415,9 @@ void ITWOnlineMenu::Draw(IGraphics& g)
 
 // ---- Window sizes ----
 
-ITWSizeContextControl::ITWSizeContextControl(const IRECT& bounds) : IControl(bounds) {}
+ITWSizeContextControl::ITWSizeContextControl(const IRECT& bounds) : IControl(bounds)
+{
+}
 
 void ITWSizeContextControl::OnInit()
 {
@@ -444,18 +451,19 @@ void ITWSizeContextControl::OnPopupMenuSelection(IPopupMenu* menu, int)
     plugin->learn().setEditorScale(ui->GetDrawScale());
     const bool saved = plugin->saveConfig();
     const std::string& path = plugin->learn().configPath();
-    const std::string message =
-      path.empty() ? std::string("The current window size could not be saved: the settings are kept in memory only, "
-                                 "as there is no INI configuration file.")
-      : saved    ? "The current window size was saved to the INI configuration file:\n" + path
-                 : "The current window size could not be saved to the INI configuration file:\n" + path;
+    const std::string message = path.empty()
+      ? std::string("The current window size could not be saved: the settings are kept in memory only, "
+                    "as there is no INI configuration file.")
+      : saved ? "The current window size was saved to the INI configuration file:\n" + path
+              : "The current window size could not be saved to the INI configuration file:\n" + path;
     ui->ShowMessageBox(message.c_str(), "Save Window Size", EMsgBoxType::kOK);
   }
 }
 
 // ---- Corner handle ----
 
-ITWCornerResizer::ITWCornerResizer(const IRECT& graphicsBounds, float size) : ICornerResizerControl(graphicsBounds, size)
+ITWCornerResizer::ITWCornerResizer(const IRECT& graphicsBounds, float size)
+    : ICornerResizerControl(graphicsBounds, size)
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The editor's own controls. Positions are design units of the 1968 × 864 editor; every value a
@@ -23,8 +24,8 @@ inline constexpr int kMidiLedId = -32;
 inline constexpr int kMidiLearnId = -33;
 
 // The editor's text styles, in the font "Roboto-Bold.ttf".
-plug::graphics::IText versionLabelText();  // 24 units, half-transparent black
-plug::graphics::IText valueReadoutText();  // 40 units, dark grey at 75 %: slider readouts, menu values
+plug::graphics::IText versionLabelText(); // 24 units, half-transparent black
+plug::graphics::IText valueReadoutText(); // 40 units, dark grey at 75 %: slider readouts, menu values
 
 // The plug-in an attached control belongs to, or null.
 Quennet* quennetOf(const plug::graphics::IControl& control);
@@ -54,7 +55,7 @@ public:
 // steps; clicking their readout opens the list of note values. The right button does nothing.
 class ITWSliderControl final : public plug::graphics::IBSliderControl {
 public:
-  static constexpr int kTrackTravel = 352;  // design units a click maps over, below half a handle
+  static constexpr int kTrackTravel = 352; // design units a click maps over, below half a handle
 
   ITWSliderControl(float x, float y, const plug::graphics::IBitmap& handle, int paramIdx);
   ~ITWSliderControl() override = default;
@@ -75,12 +76,12 @@ public:
 private:
   bool isSyncSlider() const;
 
-  plug::graphics::IPopupMenu mMenu;  // the note values of the two sync sliders
+  plug::graphics::IPopupMenu mMenu; // the note values of the two sync sliders
   plug::graphics::IRECT mValueTextBounds;
-  plug::graphics::IRECT mOriginalBounds;  // the track: the bounds before the readout was added
+  plug::graphics::IRECT mOriginalBounds; // the track: the bounds before the readout was added
   int mParamIdx;
-  int mTrackLength;  // handle height / 2 + kTrackTravel
-  bool mRightPress = false;  // the button held is the right one: no jump, no drag
+  int mTrackLength; // handle height / 2 + kTrackTravel
+  bool mRightPress = false; // the button held is the right one: no jump, no drag
 };
 
 // The shape of a grain or frame envelope as the grain engine makes it, for the displays.
@@ -159,7 +160,7 @@ public:
   bool IsLearnMode() const { return mLearnMode; }
 
 private:
-  bool mLearnMode = true;  // false: unlearn
+  bool mLearnMode = true; // false: unlearn
 };
 
 // Shows its parameter's current entry as text and offers every entry in a pop-up menu: Grain Mode

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plug-in's editor side: the factory and layout, the idle updates, the window sizes and the
 // version check's message boxes. Members of Quennet; the plug-in's other files know nothing of
 // graphics.
@@ -30,19 +31,19 @@ constexpr const char* kVersionLabel = "v.1.1.2";
 // The version check's message boxes and browser on an editor's graphics context. Each box's
 // completion holds the adapter, so the check's completions find it alive for as long as the box
 // exists; boxes are dropped unanswered when the editor closes, and their completions never run.
-class GraphicsVersionCheckUI final : public VersionCheckUI, public std::enable_shared_from_this<GraphicsVersionCheckUI> {
+class GraphicsVersionCheckUI final : public VersionCheckUI,
+                                     public std::enable_shared_from_this<GraphicsVersionCheckUI> {
 public:
   explicit GraphicsVersionCheckUI(IGraphics& g) : mG(g) {}
 
-  void showMessageBox(const std::string& text, const std::string& caption, BoxType type,
-                      Completion completion) override
+  void showMessageBox(const std::string& text, const std::string& caption, BoxType type, Completion completion) override
   {
     IMsgBoxCompletion done;
     if (completion)
       done = [self = shared_from_this(), completion = std::move(completion)](EMsgBoxResult result) {
-        completion(result == EMsgBoxResult::kYes  ? Answer::kYes
-                   : result == EMsgBoxResult::kNo ? Answer::kNo
-                                                  : Answer::kOK);
+        completion(result == EMsgBoxResult::kYes    ? Answer::kYes
+                     : result == EMsgBoxResult::kNo ? Answer::kNo
+                                                    : Answer::kOK);
       };
     mG.ShowMessageBox(text.c_str(), caption.c_str(), type == BoxType::kYesNo ? EMsgBoxType::kYesNo : EMsgBoxType::kOK,
                       std::move(done));
@@ -176,9 +177,18 @@ void Quennet::requestEditorRefresh(unsigned what)
   mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
 }
 
-void Quennet::updateSliders() { requestEditorRefresh(kRefreshSliders); }
-void Quennet::updateGrainEnvelope() { requestEditorRefresh(kRefreshGrainEnvelope); }
-void Quennet::updateFrameEnvelope() { requestEditorRefresh(kRefreshFrameEnvelope); }
+void Quennet::updateSliders()
+{
+  requestEditorRefresh(kRefreshSliders);
+}
+void Quennet::updateGrainEnvelope()
+{
+  requestEditorRefresh(kRefreshGrainEnvelope);
+}
+void Quennet::updateFrameEnvelope()
+{
+  requestEditorRefresh(kRefreshFrameEnvelope);
+}
 
 void Quennet::requestEditorRefreshFor(int paramIdx)
 {

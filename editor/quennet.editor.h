@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The editor's fixed sizes.
@@ -13,7 +14,7 @@ inline constexpr int kEditorWidth = 1968;
 inline constexpr int kEditorHeight = 864;
 inline constexpr float kEditorMinScale = 0.25f;
 inline constexpr float kEditorMaxScale = 4.0f;
-inline constexpr float kCornerResizerSize = 26.0f;  // screen pixels
+inline constexpr float kCornerResizerSize = 26.0f; // screen pixels
 
 namespace GUI {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/Base64.h"
 
 #include <cstring>
@@ -9,11 +10,16 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 
 int sextet(char c)
 {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
+  if (c >= 'A' && c <= 'Z')
+    return c - 'A';
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 26;
+  if (c >= '0' && c <= '9')
+    return c - '0' + 52;
+  if (c == '+')
+    return 62;
+  if (c == '/')
+    return 63;
   return -1;
 }
 } // namespace
@@ -47,8 +53,10 @@ std::string Base64Encode(const std::uint8_t* data, int size)
   for (int i = 0; i < size; i += 3) {
     const int n = size - i < 3 ? size - i : 3;
     std::uint32_t triple = static_cast<std::uint32_t>(data[i]) << 16;
-    if (n > 1) triple |= static_cast<std::uint32_t>(data[i + 1]) << 8;
-    if (n > 2) triple |= data[i + 2];
+    if (n > 1)
+      triple |= static_cast<std::uint32_t>(data[i + 1]) << 8;
+    if (n > 2)
+      triple |= data[i + 2];
     text += kAlphabet[(triple >> 18) & 63];
     text += kAlphabet[(triple >> 12) & 63];
     text += n > 1 ? kAlphabet[(triple >> 6) & 63] : '=';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -10,13 +11,13 @@ namespace plug {
 // flag is set; a host that gives no transport at all passes no HostTransport.
 struct HostTransport {
   bool hasTempo = false;
-  double tempo = 120.0;  // beats per minute
+  double tempo = 120.0; // beats per minute
 
   bool hasSamplePosition = false;
-  double samplePosition = 0.0;  // samples since the song start
+  double samplePosition = 0.0; // samples since the song start
 
   bool hasTickPosition = false;
-  std::int64_t tickPosition = 0;  // host ticks since the song start
+  std::int64_t tickPosition = 0; // host ticks since the song start
 
   bool hasMeter = false;
   int numerator = 4;
@@ -50,8 +51,8 @@ public:
 
 // One render call, as every host bridge (AAX, LV2, the offline renderer) fills it.
 struct HostBlock {
-  const float* const* inputs = nullptr;  // two channels
-  float* const* outputs = nullptr;       // two channels; may alias the inputs
+  const float* const* inputs = nullptr; // two channels
+  float* const* outputs = nullptr; // two channels; may alias the inputs
   int nInputChannels = 2;
   int nOutputChannels = 2;
   int nFrames = 0;
@@ -59,7 +60,7 @@ struct HostBlock {
   int nMidi = 0;
   const HostTransport* transport = nullptr;
   bool bypass = false;
-  HostMidiOutput* midiOutput = nullptr;  // null: the host takes no MIDI from the plug-in
+  HostMidiOutput* midiOutput = nullptr; // null: the host takes no MIDI from the plug-in
 };
 
 } // namespace plug

@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IEditorDelegate.h"
 
 namespace plug {
 
-IEditorDelegate::IEditorDelegate() : mUIThread(std::this_thread::get_id()) {}
+IEditorDelegate::IEditorDelegate() : mUIThread(std::this_thread::get_id())
+{
+}
 
 void IEditorDelegate::AttachEditor(IEditorView* editor)
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ struct IMidiMsg {
     kPitchWheel = 14,
   };
 
-  int mOffset = 0;  // sample offset within the block
+  int mOffset = 0; // sample offset within the block
   std::uint8_t mStatus = 0;
   std::uint8_t mData1 = 0;
   std::uint8_t mData2 = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IParam.h"
 
 #include <algorithm>
@@ -61,15 +62,13 @@ double outOfRangeNumber(const char* p, const char* end)
   long lead = 0;
   bool significant = false;
   for (; p < end && isDigit(*p); ++p)
-    if (significant || *p != '0')
-    {
+    if (significant || *p != '0') {
       significant = true;
       ++lead;
     }
   if (p < end && *p == '.')
     for (++p; p < end && isDigit(*p); ++p)
-      if (!significant)
-      {
+      if (!significant) {
         if (*p == '0')
           --lead;
         else
@@ -77,8 +76,7 @@ double outOfRangeNumber(const char* p, const char* end)
       }
 
   long exponent = 0;
-  if (p < end && (*p == 'e' || *p == 'E'))
-  {
+  if (p < end && (*p == 'e' || *p == 'E')) {
     ++p;
     bool negativeExponent = false;
     if (p < end && (*p == '-' || *p == '+'))
@@ -124,7 +122,9 @@ std::unique_ptr<IParam::Shape> IParam::ShapeLinear::Clone() const
   return std::make_unique<ShapeLinear>(*this);
 }
 
-void IParam::ShapeLinear::Init(const IParam&) {}
+void IParam::ShapeLinear::Init(const IParam&)
+{
+}
 
 int IParam::ShapeLinear::GetDisplayType() const
 {
@@ -141,8 +141,7 @@ double IParam::ShapeLinear::ValueToNormalized(double value, const IParam& param)
   return (value - param.GetMin()) / (param.GetMax() - param.GetMin());
 }
 
-IParam::ShapePowCurve::ShapePowCurve(double power)
-  : mPower(power)
+IParam::ShapePowCurve::ShapePowCurve(double power) : mPower(power)
 {
 }
 
@@ -151,7 +150,9 @@ std::unique_ptr<IParam::Shape> IParam::ShapePowCurve::Clone() const
   return std::make_unique<ShapePowCurve>(*this);
 }
 
-void IParam::ShapePowCurve::Init(const IParam&) {}
+void IParam::ShapePowCurve::Init(const IParam&)
+{
+}
 
 int IParam::ShapePowCurve::GetDisplayType() const
 {
@@ -206,16 +207,15 @@ double IParam::ShapeExp::ValueToNormalized(double value, const IParam&) const
 
 // Construction and initialisers ----------------------------------------------------------------
 
-IParam::IParam()
-  : mShape(std::make_unique<ShapeLinear>())
+IParam::IParam() : mShape(std::make_unique<ShapeLinear>())
 {
 }
 
 IParam::~IParam() = default;
 
 void IParam::InitDouble(const char* name, double defaultVal, double minVal, double maxVal, double step,
-                        const char* label, int flags, const char* group, const Shape& shape,
-                        EParamUnit unit, DisplayFunc displayFunc)
+                        const char* label, int flags, const char* group, const Shape& shape, EParamUnit unit,
+                        DisplayFunc displayFunc)
 {
   if (mType == kTypeNone)
     mType = kTypeDouble;
@@ -255,8 +255,8 @@ void IParam::InitBool(const char* name, bool defaultVal, const char* label, int 
 {
   if (mType == kTypeNone)
     mType = kTypeBool;
-  InitDouble(name, defaultVal ? 1.0 : 0.0, 0.0, 1.0, 1.0, label, flags | kParamFlagStepped, group,
-             ShapeLinear(), kUnitCustom);
+  InitDouble(name, defaultVal ? 1.0 : 0.0, 0.0, 1.0, 1.0, label, flags | kParamFlagStepped, group, ShapeLinear(),
+             kUnitCustom);
   SetDisplayText(0.0, offText);
   SetDisplayText(1.0, onText);
 }
@@ -267,8 +267,7 @@ void IParam::InitEnum(const char* name, int defaultVal, std::initializer_list<co
   if (mType == kTypeNone)
     mType = kTypeEnum;
   const int count = static_cast<int>(texts.size());
-  InitDouble(name, defaultVal, 0.0, count - 1, 1.0, "", flags | kParamFlagStepped, group, ShapeLinear(),
-             kUnitCustom);
+  InitDouble(name, defaultVal, 0.0, count - 1, 1.0, "", flags | kParamFlagStepped, group, ShapeLinear(), kUnitCustom);
   int i = 0;
   for (const char* text : texts)
     SetDisplayText(i++, text);
@@ -363,18 +362,15 @@ void IParam::GetDisplay(double value, bool normalized, TextString& text, bool wi
   if (normalized)
     value = ValueFromNormalized(value);
 
-  if (mDisplayFunc)
-  {
+  if (mDisplayFunc) {
     mDisplayFunc(value, text);
     return;
   }
 
   if (withDisplayText)
     for (const DisplayText& entry : mDisplayTexts)
-      if (entry.mValue == value)
-      {
-        if (entry.mText[0] != '\0')
-        {
+      if (entry.mValue == value) {
+        if (entry.mText[0] != '\0') {
           text.Set(entry.mText, kMaxDisplayLength);
           return;
         }
@@ -385,16 +381,14 @@ void IParam::GetDisplay(double value, bool normalized, TextString& text, bool wi
   if (displayed == 0.0)
     displayed = 0.0; // −0 shows without a sign
 
-  if (mDisplayPrecision <= 0)
-  {
+  if (mDisplayPrecision <= 0) {
     const double rounded = std::round(displayed); // half away from zero
     // Converting a value outside int (or NaN) to int is undefined; such values print as doubles.
     if (rounded >= static_cast<double>(INT_MIN) && rounded <= static_cast<double>(INT_MAX))
       text.SetFormatted(kMaxDisplayLength, "%d", static_cast<int>(rounded));
     else
       text.SetFormatted(kMaxDisplayLength, "%.0f", rounded);
-  }
-  else if ((mFlags & kParamFlagShowSign) && displayed != 0.0)
+  } else if ((mFlags & kParamFlagShowSign) && displayed != 0.0)
     text.SetFormatted(kMaxDisplayLength, "%+.*f", mDisplayPrecision, displayed);
   else
     text.SetFormatted(kMaxDisplayLength, "%.*f", mDisplayPrecision, displayed);
@@ -404,8 +398,7 @@ void IParam::GetDisplayWithLabel(TextString& text, bool withDisplayText) const
 {
   GetDisplay(GetValue(), false, text, withDisplayText);
   const char* label = GetLabel();
-  if (label[0] != '\0')
-  {
+  if (label[0] != '\0') {
     text.Append(" ");
     text.Append(label);
   }
@@ -424,8 +417,7 @@ bool IParam::MapDisplayText(const char* text, double* pValue) const
   if (!text)
     return false;
   for (const DisplayText& entry : mDisplayTexts)
-    if (std::strcmp(entry.mText, text) == 0)
-    {
+    if (std::strcmp(entry.mText, text) == 0) {
       if (pValue)
         *pValue = entry.mValue;
       return true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -20,11 +21,9 @@ namespace plug {
 //
 // A NaN never becomes the current value: every path that would store one leaves the value as it
 // is. Infinities clamp to the ends of the range.
-class IParam
-{
+class IParam {
 public:
-  enum EParamType
-  {
+  enum EParamType {
     kTypeNone = 0, // not initialised
     kTypeBool = 1,
     kTypeInt = 2,
@@ -32,17 +31,15 @@ public:
     kTypeDouble = 4,
   };
 
-  enum EFlags
-  {
-    kParamFlagNoAutomation = 0x1,  // the host bridge declares the parameter as not automatable
-    kParamFlagStepped = 0x2,       // every constrained value is rounded to a multiple of the step
+  enum EFlags {
+    kParamFlagNoAutomation = 0x1, // the host bridge declares the parameter as not automatable
+    kParamFlagStepped = 0x2, // every constrained value is rounded to a multiple of the step
     kParamFlagNegateDisplay = 0x4, // display and text parsing use the negated value
-    kParamFlagShowSign = 0x8,      // the numeric display puts "+" before positive values
+    kParamFlagShowSign = 0x8, // the numeric display puts "+" before positive values
   };
 
   // Unit reported to the host.
-  enum EParamUnit
-  {
+  enum EParamUnit {
     kUnitPercentage = 0,
     kUnitSeconds = 1,
     kUnitMilliseconds = 2,
@@ -57,8 +54,7 @@ public:
 
   // The curve between normalised (0 … 1) and plain values. The formulas are applied as they are;
   // IParam clamps the normalised input and constrains the result.
-  class Shape
-  {
+  class Shape {
   public:
     virtual ~Shape() = default;
     virtual std::unique_ptr<Shape> Clone() const = 0;
@@ -71,8 +67,7 @@ public:
   };
 
   // min + n · (max − min)
-  class ShapeLinear : public Shape
-  {
+  class ShapeLinear : public Shape {
   public:
     std::unique_ptr<Shape> Clone() const override;
     void Init(const IParam& param) override;
@@ -82,8 +77,7 @@ public:
   };
 
   // min + (max − min) · n^power; a power above 1 spends more of the travel near the low end.
-  class ShapePowCurve : public Shape
-  {
+  class ShapePowCurve : public Shape {
   public:
     explicit ShapePowCurve(double power);
     std::unique_ptr<Shape> Clone() const override;
@@ -96,8 +90,7 @@ public:
   };
 
   // exp(n · mul + add): equal travel for equal ratios, from max(min, 1e-8) to max.
-  class ShapeExp : public Shape
-  {
+  class ShapeExp : public Shape {
   public:
     std::unique_ptr<Shape> Clone() const override;
     void Init(const IParam& param) override;
@@ -121,18 +114,17 @@ public:
   // The general form. The range is widened to at least one step; the value starts at the
   // default, constrained.
   void InitDouble(const char* name, double defaultVal, double minVal, double maxVal, double step,
-                  const char* label = "", int flags = 0, const char* group = "",
-                  const Shape& shape = ShapeLinear(), EParamUnit unit = kUnitCustom,
-                  DisplayFunc displayFunc = nullptr);
+                  const char* label = "", int flags = 0, const char* group = "", const Shape& shape = ShapeLinear(),
+                  EParamUnit unit = kUnitCustom, DisplayFunc displayFunc = nullptr);
   // Whole numbers minVal … maxVal, stepped.
-  void InitInt(const char* name, int defaultVal, int minVal, int maxVal, const char* label = "",
-               int flags = 0, const char* group = "");
+  void InitInt(const char* name, int defaultVal, int minVal, int maxVal, const char* label = "", int flags = 0,
+               const char* group = "");
   // 0 or 1, stepped, with display texts 0 → offText and 1 → onText.
-  void InitBool(const char* name, bool defaultVal, const char* label = "", int flags = 0,
-                const char* group = "", const char* offText = "off", const char* onText = "on");
+  void InitBool(const char* name, bool defaultVal, const char* label = "", int flags = 0, const char* group = "",
+                const char* offText = "off", const char* onText = "on");
   // Indices 0 … n − 1 (at least 0 … 1), stepped, with display text i → texts[i].
-  void InitEnum(const char* name, int defaultVal, std::initializer_list<const char*> texts,
-                int flags = 0, const char* group = "");
+  void InitEnum(const char* name, int defaultVal, std::initializer_list<const char*> texts, int flags = 0,
+                const char* group = "");
 
   // Appends a fixed text for one exact value.
   void SetDisplayText(double value, const char* text);
@@ -207,8 +199,7 @@ public:
   double StringToValue(const char* text) const;
 
 private:
-  struct DisplayText
-  {
+  struct DisplayText {
     double mValue;
     char mText[32];
   };

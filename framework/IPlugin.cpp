@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IPlugin.h"
 
 #include <algorithm>
@@ -47,7 +48,9 @@ void toFloat(const double* in, float* out, int n)
 }
 } // namespace
 
-IPlugin::IPlugin(const Config& config) : IPluginAPIBase(config), IPluginProcessor(config) {}
+IPlugin::IPlugin(const Config& config) : IPluginAPIBase(config), IPluginProcessor(config)
+{
+}
 
 void IPlugin::PrepareToPlay(double sampleRate, int maxBlockSize)
 {
@@ -77,7 +80,7 @@ void IPlugin::RenderAudio(const HostBlock& block)
   // falls. An event earlier than one before it (a host out of order) goes with the piece at hand,
   // one beyond the block after the block's audio. The events at the block's first frame come
   // before the reset of a longer block, the others after it.
-  int next = 0;  // the next event to deliver
+  int next = 0; // the next event to deliver
   auto deliverUpTo = [&](int frame) {
     for (; next < nMidi && block.midi[next].frame <= frame; ++next)
       deliverMidi(block.midi[next]);
@@ -117,7 +120,7 @@ void IPlugin::RenderAudio(const HostBlock& block)
   if (block.midiOutput)
     for (const IMidiMsg& sent : mMidiOut)
       block.midiOutput->SendMidi(sent);
-  mMidiOut.clear();  // keeps its capacity
+  mMidiOut.clear(); // keeps its capacity
 }
 
 void IPlugin::deliverMidi(const HostMidiEvent& event)
@@ -128,7 +131,7 @@ void IPlugin::deliverMidi(const HostMidiEvent& event)
   msg.mData1 = event.data1;
   msg.mData2 = event.data2;
   ProcessMidiMsg(msg);
-  mMidiToEditor.Push(msg);  // dropped when full
+  mMidiToEditor.Push(msg); // dropped when full
 }
 
 void IPlugin::passThrough(const HostBlock& block, int nFrames)

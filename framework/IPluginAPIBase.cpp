@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IPluginAPIBase.h"
 
 #include <algorithm>
@@ -5,9 +6,9 @@
 namespace plug {
 
 IPluginAPIBase::IPluginAPIBase(const Config& config)
-  : IPluginBase(config)
-  , mEditorUpdates(std::make_unique<std::atomic<std::uint64_t>[]>(static_cast<size_t>(NParams() + 63) / 64))
-  , mEditorUpdateWords((NParams() + 63) / 64)
+    : IPluginBase(config),
+      mEditorUpdates(std::make_unique<std::atomic<std::uint64_t>[]>(static_cast<size_t>(NParams() + 63) / 64)),
+      mEditorUpdateWords((NParams() + 63) / 64)
 {
   mTimer = RunLoop::Main().AddTimer(kTimerIntervalMs, [this] { OnTimer(); });
 }

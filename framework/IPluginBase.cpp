@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IPluginBase.h"
 
 #include <algorithm>
@@ -23,9 +24,7 @@ bool takesIntArgument(const IParam& param)
 }
 } // namespace
 
-IPluginBase::IPluginBase(const Config& config)
-  : mUniqueID(config.uniqueID)
-  , mPluginName(config.pluginName)
+IPluginBase::IPluginBase(const Config& config) : mUniqueID(config.uniqueID), mPluginName(config.pluginName)
 {
   mParams.reserve(static_cast<size_t>(config.nParams));
   for (int i = 0; i < config.nParams; ++i)
@@ -78,7 +77,7 @@ int IPluginBase::UnserializeParams(const IByteChunk& chunk, int startPos)
       pos = chunk.Get(&value, pos);
       if (pos < 0)
         value = 0.0;
-      param->SetValue(value);  // constrains; a NaN leaves the value as it was
+      param->SetValue(value); // constrains; a NaN leaves the value as it was
       if (pos < 0)
         break;
     }
@@ -91,7 +90,8 @@ bool IPluginBase::CompareState(const unsigned char* data, int startPos) const
 {
   for (int i = 0; i < NParams(); ++i) {
     double stored = 0.0;
-    std::memcpy(&stored, data + (static_cast<size_t>(startPos) + static_cast<size_t>(i)) * sizeof(double), sizeof(double));
+    std::memcpy(&stored, data + (static_cast<size_t>(startPos) + static_cast<size_t>(i)) * sizeof(double),
+                sizeof(double));
     const float current = static_cast<float>(mParams[static_cast<size_t>(i)]->GetValue());
     if (!(std::fabs(current - static_cast<float>(stored)) < 0.00001f))
       return false;

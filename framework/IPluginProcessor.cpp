@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IPluginProcessor.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -54,10 +55,7 @@ public:
   bool SendMidiMsg(const IMidiMsg& msg);
 
   // Whether the calling thread is inside a render call of this plug-in right now. Any thread.
-  bool OnRenderThread() const
-  {
-    return mRenderThread.IsCurrent();
-  }
+  bool OnRenderThread() const { return mRenderThread.IsCurrent(); }
 
 protected:
   // Grows the scratch buffers (cleared) to hold `blockSize` frames. Allocates.
@@ -72,15 +70,15 @@ protected:
   std::vector<double> mScratchIn[2];
   std::vector<double> mScratchOut[2];
   ITransportInfo mTransportInfo;
-  std::vector<IMidiMsg> mMidiOut;  // capacity reserved up front; never grows on the audio thread
+  std::vector<IMidiMsg> mMidiOut; // capacity reserved up front; never grows on the audio thread
 
 private:
   std::atomic<double> mSampleRate{44100.0};
   int mBlockSize = 0;
   int mNInChannels = 2;
   int mNOutChannels = 2;
-  std::vector<TextString> mChannelLabels[2];  // by ERoute, then channel
-  ProcessingThread mRenderThread;  // the thread inside a render call (or preparing one), none outside
+  std::vector<TextString> mChannelLabels[2]; // by ERoute, then channel
+  ProcessingThread mRenderThread; // the thread inside a render call (or preparing one), none outside
 };
 
 } // namespace plug

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -16,9 +17,7 @@ template <typename T>
 class LockFreeQueue {
 public:
   explicit LockFreeQueue(std::size_t capacity)
-    : mCapacity(roundUpToPowerOfTwo(capacity))
-    , mMask(mCapacity - 1)
-    , mCells(new Cell[mCapacity])
+      : mCapacity(roundUpToPowerOfTwo(capacity)), mMask(mCapacity - 1), mCells(new Cell[mCapacity])
   {
     for (std::size_t i = 0; i < mCapacity; ++i)
       mCells[i].sequence.store(i, std::memory_order_relaxed);
@@ -41,7 +40,7 @@ public:
           return true;
         }
       } else if (diff < 0) {
-        return false;  // full
+        return false; // full
       } else {
         pos = mEnqueuePos.load(std::memory_order_relaxed);
       }
@@ -55,7 +54,7 @@ public:
     Cell& cell = mCells[pos & mMask];
     const std::size_t sequence = cell.sequence.load(std::memory_order_acquire);
     if (static_cast<std::ptrdiff_t>(sequence) - static_cast<std::ptrdiff_t>(pos + 1) < 0)
-      return false;  // empty
+      return false; // empty
     value = cell.value;
     mDequeuePos.store(pos + 1, std::memory_order_relaxed);
     cell.sequence.store(pos + mCapacity, std::memory_order_release);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/ParamText.h"
 
 #include <cmath>
@@ -131,7 +132,7 @@ bool fromDisplayFunction(const IParam& param, std::string_view text, double& pla
         continue;
       const std::optional<double> atNeighbour = shownNumber(param, gridValue(neighbour));
       if (atNeighbour && (*atNeighbour - x) * (atNearest - x) > 0.0)
-        continue;  // the wanted number does not lie between the two
+        continue; // the wanted number does not lie between the two
       double near = best;
       double far = gridValue(neighbour);
       for (int i = 0; i < 60; ++i) {

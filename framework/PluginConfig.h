@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@ struct Config {
   const char* pluginName = "";
   const char* productName = "";
   const char* mfrName = "";
-  int vendorVersion = 0;  // major in the upper 16 bits, minor and patch in one byte each
+  int vendorVersion = 0; // major in the upper 16 bits, minor and patch in one byte each
   std::int32_t uniqueID = 0;
   std::int32_t mfrID = 0;
   int latency = 0;
@@ -34,9 +35,9 @@ struct Config {
   int plugMaxWidth = 0;
   int plugMinHeight = 0;
   int plugMaxHeight = 0;
-  const char* bundleID = "";  // reverse-domain identifier of the effect
+  const char* bundleID = ""; // reverse-domain identifier of the effect
   const char* appGroupID = "";
-  const char* effectNames = "";  // the names a host may show, longest first, one per line
+  const char* effectNames = ""; // the names a host may show, longest first, one per line
   const char* midiInputNodeName = "";
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -17,7 +18,7 @@ public:
   class Scope {
   public:
     explicit Scope(ProcessingThread& mark)
-      : mMark(mark), mOuter(mark.mId.exchange(std::this_thread::get_id(), std::memory_order_relaxed))
+        : mMark(mark), mOuter(mark.mId.exchange(std::this_thread::get_id(), std::memory_order_relaxed))
     {
     }
     ~Scope() { mMark.mId.store(mOuter, std::memory_order_relaxed); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/TextString.h"
 
 #include <algorithm>
@@ -16,8 +17,7 @@ std::size_t boundedLength(const char* str, int maxLength)
   if (maxLength < 0)
     return std::strlen(str);
   const void* end = std::memchr(str, '\0', static_cast<std::size_t>(maxLength));
-  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - str)
-             : static_cast<std::size_t>(maxLength);
+  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - str) : static_cast<std::size_t>(maxLength);
 }
 
 // Formats into the tail of `out`, after its first `keep` characters, with at most maxLength new
@@ -29,7 +29,8 @@ void formatInto(std::string& out, std::size_t keep, int maxLength, const char* f
     return;
   out.resize(keep + static_cast<std::size_t>(maxLength) + 1);
   const int written = std::vsnprintf(out.data() + keep, static_cast<std::size_t>(maxLength) + 1, format, args);
-  const std::size_t added = written < 0 ? 0 : std::min(static_cast<std::size_t>(written), static_cast<std::size_t>(maxLength));
+  const std::size_t added =
+    written < 0 ? 0 : std::min(static_cast<std::size_t>(written), static_cast<std::size_t>(maxLength));
   out.resize(keep + added);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,7 @@ namespace plug {
 // Growable character string for display texts, paths and messages. A thin wrapper over std::string
 // that keeps the C-string interface the rest of the framework passes around. Not for the audio
 // thread: every change may allocate.
-class TextString
-{
+class TextString {
 public:
   TextString() = default;
   explicit TextString(const char* str) { Set(str); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/CairoUtil.h"
 
 #include <cairo.h>

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/EditorWindow.h"
 
 namespace plug::graphics {
 
 EditorWindow::EditorWindow(IEditorDelegate& delegate, std::unique_ptr<IGraphics> graphics)
-  : mDelegate(delegate), mGraphics(std::move(graphics))
+    : mDelegate(delegate), mGraphics(std::move(graphics))
 {
 }
 

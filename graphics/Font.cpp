@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/Font.h"
 
 #include <cairo.h>
@@ -18,7 +19,7 @@ namespace {
 constexpr std::size_t kMaxFileBytes = 16u * 1024 * 1024;
 constexpr float kMaxPixelSize = 1024.0f;
 constexpr std::size_t kMaxCachedGlyphs = 4096;
-constexpr std::size_t kMaxCachedGlyphBytes = 16u * 1024 * 1024;  // A8 pixels, strides included
+constexpr std::size_t kMaxCachedGlyphBytes = 16u * 1024 * 1024; // A8 pixels, strides included
 
 // The most points and components one glyph may expand to, composites flattened: the format's own
 // limits (the maximum profile keeps both in 16 bits). stb_truetype copies a composite's outline
@@ -33,12 +34,18 @@ constexpr std::size_t kMaxGlyphComponents = 65535;
 // alone would still allow 4 billion points copied (tens of gigabytes moved for one glyph).
 constexpr std::size_t kMaxGlyphCopiedPoints = 16 * kMaxGlyphPoints;
 
-std::uint32_t u16(const unsigned char* p) { return static_cast<std::uint32_t>(p[0] << 8 | p[1]); }
-std::int32_t s16(const unsigned char* p) { return static_cast<std::int16_t>(u16(p)); }
+std::uint32_t u16(const unsigned char* p)
+{
+  return static_cast<std::uint32_t>(p[0] << 8 | p[1]);
+}
+std::int32_t s16(const unsigned char* p)
+{
+  return static_cast<std::int16_t>(u16(p));
+}
 std::uint32_t u32(const unsigned char* p)
 {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+    static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
 struct Table {
@@ -74,7 +81,7 @@ private:
     if (n < 12)
       return fail(error, "file too short for a font");
     const std::uint32_t version = u32(d);
-    if (version != 0x00010000u && version != 0x74727565u)  // TrueType outlines ("true" on old Macs)
+    if (version != 0x00010000u && version != 0x74727565u) // TrueType outlines ("true" on old Macs)
       return fail(error, "not a TrueType font");
     const std::size_t numTables = u16(d + 4);
     if (12 + 16 * numTables > n)
@@ -164,7 +171,7 @@ private:
       const std::size_t start = glyphStart[g];
       const std::size_t end = glyphStart[g + 1];
       if (end - start < 10 || s16(d + glyf + start) <= 0)
-        continue;  // empty, composite (checked below) or too short (refused below)
+        continue; // empty, composite (checked below) or too short (refused below)
       const std::size_t contours = static_cast<std::size_t>(s16(d + glyf + start));
       std::size_t p = start + 10;
       if (end - p < 2 * contours + 2)
@@ -198,7 +205,12 @@ private:
             return fail(error, "damaged glyph");
           repeat += d[glyf + p++];
         }
-        const std::size_t bytesPerPoint = ((flag & 2) ? 1 : (flag & 16) ? 0 : 2) + ((flag & 4) ? 1 : (flag & 32) ? 0 : 2);
+        const std::size_t bytesPerPoint = ((flag & 2)      ? 1
+                                             : (flag & 16) ? 0
+                                                           : 2) +
+          ((flag & 4)      ? 1
+             : (flag & 32) ? 0
+                           : 2);
         for (std::size_t r = 0; r < repeat && flags.size() < points; ++r) {
           flags.push_back(flag);
           coordinateBytes += bytesPerPoint;
@@ -254,7 +266,7 @@ private:
     }
     // Depth-first search for cycles; also bounds the nesting that stb_truetype recurses through.
     // A glyph is done once its components are: its expanded sizes are then their sums.
-    std::vector<int> state(numGlyphs, 0);  // 0 unseen, 1 on the path, 2 done
+    std::vector<int> state(numGlyphs, 0); // 0 unseen, 1 on the path, 2 done
     std::vector<std::size_t> components(numGlyphs, 0);
     std::vector<std::size_t> copied(numGlyphs, 0);
     std::vector<std::pair<std::uint32_t, std::size_t>> stack;
@@ -270,7 +282,7 @@ private:
           std::size_t points = 0;
           std::size_t count = parts[g].size();
           std::size_t copies = 0;
-          for (const std::uint32_t c : parts[g]) {  // each at most the limits: no overflow
+          for (const std::uint32_t c : parts[g]) { // each at most the limits: no overflow
             points += glyphPoints[c];
             count += components[c];
             copies += copied[c] + points;
@@ -306,7 +318,7 @@ private:
     const std::size_t len = it->second.length;
     auto in = [&](std::size_t off, std::size_t bytes) { return off <= len && bytes <= len - off; };
     if (!in(0, 10) || u16(d + base) != 1 || u16(d + base + 2) != 0)
-      return true;  // stb_truetype ignores other versions
+      return true; // stb_truetype ignores other versions
     const std::size_t list = u16(d + base + 8);
     if (!in(list, 2))
       return false;
@@ -344,8 +356,8 @@ private:
   std::map<std::string, Table> tables;
   std::uint32_t locFormat = 0;
   std::size_t numGlyphs = 0;
-  std::vector<std::size_t> glyphStart;   // offsets into glyf, numGlyphs + 1
-  std::vector<std::size_t> glyphPoints;  // outline points, composites expanded
+  std::vector<std::size_t> glyphStart; // offsets into glyf, numGlyphs + 1
+  std::vector<std::size_t> glyphPoints; // outline points, composites expanded
 };
 
 // Every point of the outline within the glyph's declared box widened by its size on each side.
@@ -427,11 +439,11 @@ bool Font::init(const unsigned char* data, std::size_t size, std::string* error)
   TrueTypeCheck check(mData, size);
   if (check.run(reason)) {
     mInfo = std::make_unique<stbtt_fontinfo>();
-    if (!stbtt_InitFont(mInfo.get(), const_cast<unsigned char*>(mData), 0)) {  // stb only reads it
+    if (!stbtt_InitFont(mInfo.get(), const_cast<unsigned char*>(mData), 0)) { // stb only reads it
       reason = "no usable character map";
     } else {
       if (!check.gposUsable())
-        mInfo->gpos = 0;  // damaged kerning: draw without it
+        mInfo->gpos = 0; // damaged kerning: draw without it
       int lineGap = 0;
       stbtt_GetFontVMetrics(mInfo.get(), &mAscent, &mDescent, &lineGap);
       mDescent = -mDescent;
@@ -460,9 +472,18 @@ float Font::scaleFor(float px) const
   return stbtt_ScaleForMappingEmToPixels(mInfo.get(), std::clamp(px, 0.0f, kMaxPixelSize));
 }
 
-float Font::Ascent(float px) const { return static_cast<float>(mAscent) * scaleFor(px); }
-float Font::Descent(float px) const { return static_cast<float>(mDescent) * scaleFor(px); }
-float Font::CapHeight(float px) const { return static_cast<float>(mCapHeight) * scaleFor(px); }
+float Font::Ascent(float px) const
+{
+  return static_cast<float>(mAscent) * scaleFor(px);
+}
+float Font::Descent(float px) const
+{
+  return static_cast<float>(mDescent) * scaleFor(px);
+}
+float Font::CapHeight(float px) const
+{
+  return static_cast<float>(mCapHeight) * scaleFor(px);
+}
 
 // A damaged character map may name glyphs the font does not have (even negative ones): those
 // become glyph 0, the font's "missing character" box.
@@ -499,7 +520,7 @@ std::string Font::FitText(std::string_view text, float px, float maxWidth) const
     return std::string(text);
   const std::string ellipsis = mEllipsisGlyph ? "\xE2\x80\xA6" : "...";
   // Drop whole characters from the end until the rest and the ellipsis fit.
-  std::vector<std::size_t> ends;  // byte offsets after each character
+  std::vector<std::size_t> ends; // byte offsets after each character
   std::size_t pos = 0;
   forEachCodepoint(text, [&](char32_t, std::size_t bytes) {
     pos += bytes;
@@ -519,7 +540,8 @@ std::string Font::FitText(std::string_view text, float px, float maxWidth) const
 const Font::Glyph& Font::glyphImage(int glyph, float px, int quarter) const
 {
   const std::uint64_t sizeKey = static_cast<std::uint64_t>(std::lround(px * 16.0f));
-  const std::uint64_t key = static_cast<std::uint64_t>(glyph) | sizeKey << 16 | static_cast<std::uint64_t>(quarter) << 40;
+  const std::uint64_t key =
+    static_cast<std::uint64_t>(glyph) | sizeKey << 16 | static_cast<std::uint64_t>(quarter) << 40;
   if (auto it = mGlyphs.find(key); it != mGlyphs.end())
     return it->second;
   if (mGlyphs.size() >= kMaxCachedGlyphs || mGlyphBytes >= kMaxCachedGlyphBytes) {

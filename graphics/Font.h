@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -61,8 +62,8 @@ public:
 
 private:
   struct Glyph {
-    cairo_surface_t* surface = nullptr;  // A8 coverage; null for a blank glyph
-    int x0 = 0;                          // offset of the image from the pen position, pixels
+    cairo_surface_t* surface = nullptr; // A8 coverage; null for a blank glyph
+    int x0 = 0; // offset of the image from the pen position, pixels
     int y0 = 0;
   };
 
@@ -73,15 +74,15 @@ private:
   int glyphFor(char32_t codepoint) const;
   std::vector<int> glyphsOf(std::string_view text) const;
 
-  std::vector<unsigned char> mOwnedData;  // the file, then the zeroed margin; empty for padded bytes
-  const unsigned char* mData = nullptr;   // the file, then the zeroed margin
+  std::vector<unsigned char> mOwnedData; // the file, then the zeroed margin; empty for padded bytes
+  const unsigned char* mData = nullptr; // the file, then the zeroed margin
   std::unique_ptr<stbtt_fontinfo> mInfo;
-  int mAscent = 0;  // font units
+  int mAscent = 0; // font units
   int mDescent = 0;
   int mCapHeight = 0;
   int mEllipsisGlyph = 0;
   mutable std::unordered_map<std::uint64_t, Glyph> mGlyphs;
-  mutable std::size_t mGlyphBytes = 0;  // pixel bytes of the cached images
+  mutable std::size_t mGlyphBytes = 0; // pixel bytes of the cached images
 };
 
 } // namespace plug::graphics

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IBitmap.h"
 
 #include <cairo.h>
@@ -13,7 +14,7 @@ namespace plug::graphics {
 
 namespace {
 
-constexpr int kMaxSide = 16384;                         // pixels; Cairo's own limit is 32767
+constexpr int kMaxSide = 16384; // pixels; Cairo's own limit is 32767
 constexpr std::size_t kMaxFileBytes = 64u * 1024 * 1024;
 
 struct StbiDeleter {
@@ -31,7 +32,7 @@ struct IBitmap::Frames {
     int h = 0;
   };
   std::vector<cairo_surface_t*> surfaces;
-  mutable std::vector<Scaled> scaled;  // per frame, the last size drawn
+  mutable std::vector<Scaled> scaled; // per frame, the last size drawn
 
   Frames() = default;
   Frames(const Frames&) = delete;

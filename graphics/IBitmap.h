@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <memory>
@@ -15,7 +16,7 @@ namespace plug::graphics {
 // nominal frame size, no pixels, and draws as a conspicuous crossed box.
 class IBitmap {
 public:
-  static constexpr int kPlaceholderFrameSize = 48;  // design units, each side
+  static constexpr int kPlaceholderFrameSize = 48; // design units, each side
 
   IBitmap() = default;
 

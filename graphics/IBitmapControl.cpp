@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IBitmapControl.h"
 
 #include <algorithm>
@@ -15,13 +16,13 @@ int IBitmapBase::FrameForValue(double value) const
 }
 
 IBitmapControl::IBitmapControl(float x, float y, const IBitmap& bitmap, int paramIdx, EBlend blend)
-  : IBitmapControl(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())), bitmap,
-                   paramIdx, blend)
+    : IBitmapControl(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())), bitmap,
+                     paramIdx, blend)
 {
 }
 
 IBitmapControl::IBitmapControl(const IRECT& bounds, const IBitmap& bitmap, int paramIdx, EBlend blend)
-  : IControl(bounds, paramIdx), IBitmapBase(bitmap)
+    : IControl(bounds, paramIdx), IBitmapBase(bitmap)
 {
   mBlend = IBlend(blend);
 }

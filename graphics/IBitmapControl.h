@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include "graphics/IBitmap.h"
@@ -26,8 +27,7 @@ protected:
 class IBitmapControl : public IControl, public IBitmapBase {
 public:
   // At (x, y), one frame in size.
-  IBitmapControl(float x, float y, const IBitmap& bitmap, int paramIdx = kNoParameter,
-                 EBlend blend = EBlend::kDefault);
+  IBitmapControl(float x, float y, const IBitmap& bitmap, int paramIdx = kNoParameter, EBlend blend = EBlend::kDefault);
   IBitmapControl(const IRECT& bounds, const IBitmap& bitmap, int paramIdx = kNoParameter,
                  EBlend blend = EBlend::kDefault);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IControl.h"
 
 #include <algorithm>
@@ -10,14 +11,22 @@
 namespace plug::graphics {
 
 IControl::IControl(const IRECT& bounds, int paramIdx, IActionFunction action)
-  : mVals{{paramIdx, 0.0}}, mAction(std::move(action)), mRECT(bounds), mTargetRECT(bounds)
+    : mVals{{paramIdx, 0.0}}, mAction(std::move(action)), mRECT(bounds), mTargetRECT(bounds)
 {
 }
 
-void IControl::OnMouseDown(float, float, const IMouseMod&) {}
-void IControl::OnMouseUp(float, float, const IMouseMod&) {}
-void IControl::OnMouseDrag(float, float, float, float, const IMouseMod&) {}
-void IControl::OnMouseDblClick(float, float, const IMouseMod&) {}
+void IControl::OnMouseDown(float, float, const IMouseMod&)
+{
+}
+void IControl::OnMouseUp(float, float, const IMouseMod&)
+{
+}
+void IControl::OnMouseDrag(float, float, float, float, const IMouseMod&)
+{
+}
+void IControl::OnMouseDblClick(float, float, const IMouseMod&)
+{
+}
 
 void IControl::OnMouseOver(float, float, const IMouseMod&)
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,7 @@ namespace plug {
 class IEditorDelegate;
 class IParam;
 struct IMidiMsg;
-}  // namespace plug
+} // namespace plug
 
 namespace plug::graphics {
 
@@ -149,7 +150,7 @@ private:
   IActionFunction mAction;
   IRECT mRECT;
   IRECT mTargetRECT;
-  IRECT mLastDrawnRECT;  // what the last frame drew, to clear it when the control moves
+  IRECT mLastDrawnRECT; // what the last frame drew, to clear it when the control moves
   IGraphics* mGraphics = nullptr;
   int mTag = kNoTag;
   std::string mGroup;
@@ -157,7 +158,7 @@ private:
   bool mMouseIsOver = false;
   std::atomic<bool> mDirty{true};
   std::atomic<bool> mHidden{false};
-  std::atomic<int> mPendingAction{0};  // 0: none; else the value index + 2
+  std::atomic<int> mPendingAction{0}; // 0: none; else the value index + 2
 };
 
 } // namespace plug::graphics

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/ICornerResizerControl.h"
 
 #include <algorithm>
@@ -8,12 +9,13 @@ namespace plug::graphics {
 
 ICornerResizerControl::ICornerResizerControl(const IRECT& graphicsBounds, float size, const IColor& color,
                                              const IColor& mouseOverColor, const IColor& dragColor)
-  : IControl(IRECT(graphicsBounds.R - size, graphicsBounds.B - size, graphicsBounds.R, graphicsBounds.B).GetPadded(-1.0f)),
-    mSize(size),
-    mInitialGraphicsBounds(graphicsBounds),
-    mColor(color),
-    mMouseOverColor(mouseOverColor),
-    mDragColor(dragColor)
+    : IControl(
+        IRECT(graphicsBounds.R - size, graphicsBounds.B - size, graphicsBounds.R, graphicsBounds.B).GetPadded(-1.0f)),
+      mSize(size),
+      mInitialGraphicsBounds(graphicsBounds),
+      mColor(color),
+      mMouseOverColor(mouseOverColor),
+      mDragColor(dragColor)
 {
 }
 
@@ -48,8 +50,7 @@ void ICornerResizerControl::OnMouseDrag(float x, float y, float, float, const IM
 void ICornerResizerControl::OnMouseDblClick(float, float, const IMouseMod&)
 {
   if (IGraphics* ui = GetUI())
-    ui->Resize(static_cast<int>(mInitialGraphicsBounds.W()), static_cast<int>(mInitialGraphicsBounds.H()), 1.0f,
-               true);
+    ui->Resize(static_cast<int>(mInitialGraphicsBounds.W()), static_cast<int>(mInitialGraphicsBounds.H()), 1.0f, true);
 }
 
 void ICornerResizerControl::OnMouseOver(float x, float y, const IMouseMod& mod)

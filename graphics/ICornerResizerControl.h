@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include "graphics/IControl.h"
@@ -33,7 +34,7 @@ public:
   const IRECT& GetInitialGraphicsBounds() const { return mInitialGraphicsBounds; }
 
 protected:
-  float mSize;  // screen pixels
+  float mSize; // screen pixels
   IRECT mInitialGraphicsBounds;
   IColor mColor;
   IColor mMouseOverColor;
@@ -42,7 +43,7 @@ protected:
 private:
   bool mResizing = false;
   float mPressScale = 1.0f;
-  float mPressX = 0.0f;  // screen pixels
+  float mPressX = 0.0f; // screen pixels
   float mPressY = 0.0f;
   ECursor mPreviousCursor = ECursor::kArrow;
 };

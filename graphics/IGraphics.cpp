@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IGraphics.h"
 
 #include <cairo.h>
@@ -71,11 +72,11 @@ PixelRect toPixels(const IRECT& r, int maxW, int maxH)
 } // namespace
 
 IGraphics::IGraphics(IEditorDelegate& delegate, int width, int height, int fps, float scale)
-  : mDelegate(delegate),
-    mWidth(std::max(1, width)),
-    mHeight(std::max(1, height)),
-    mScale(std::clamp(scale > 0.0f ? scale : 1.0f, kDefaultMinScale, kDefaultMaxScale)),
-    mFps(std::clamp(fps, 1, kMaxFps))
+    : mDelegate(delegate),
+      mWidth(std::max(1, width)),
+      mHeight(std::max(1, height)),
+      mScale(std::clamp(scale > 0.0f ? scale : 1.0f, kDefaultMinScale, kDefaultMaxScale)),
+      mFps(std::clamp(fps, 1, kMaxFps))
 {
   createSurface();
 }
@@ -113,7 +114,6 @@ void IGraphics::ForwardMidiMsg(const IMidiMsg& msg)
   for (const auto& control : mControls)
     control->OnMidi(msg);
 }
-
 
 // ---- Assets ----
 
@@ -369,8 +369,8 @@ void IGraphics::ShowMessageBox(const char* text, const char* caption, EMsgBoxTyp
 {
   if (mMenu)
     closeMenu(-1);
-  mBoxes.push_back(std::make_unique<MessageBoxPanel>(text ? text : "", caption ? caption : "", type,
-                                                     std::move(completion)));
+  mBoxes.push_back(
+    std::make_unique<MessageBoxPanel>(text ? text : "", caption ? caption : "", type, std::move(completion)));
   if (mBoxes.size() == 1) {
     clearHover();
     layoutPanels();
@@ -458,7 +458,7 @@ void IGraphics::endInform(IControl& control)
 void IGraphics::OnMouseDown(float x, float y, const IMouseMod& mod, double timeMs)
 {
   const bool doubleClick = timeMs - mLastDownMs <= kDoubleClickMs && mod.R == mLastDownRight &&
-                           std::hypot(x - mLastDownX, y - mLastDownY) <= kDoubleClickDistance;
+    std::hypot(x - mLastDownX, y - mLastDownY) <= kDoubleClickDistance;
   // A third press starts a new pair.
   mLastDownMs = doubleClick ? -1e9 : timeMs;
   mLastDownX = x;

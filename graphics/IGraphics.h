@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <deque>
@@ -43,7 +44,7 @@ public:
   static constexpr float kDefaultMaxScale = 4.0f;
   static constexpr int kMaxFps = 60;
   static constexpr double kDoubleClickMs = 400.0;
-  static constexpr float kDoubleClickDistance = 4.0f;  // pixels
+  static constexpr float kDoubleClickDistance = 4.0f; // pixels
   static constexpr const char* kDefaultFontFile = "Roboto-Bold.ttf";
 
   IGraphics(IEditorDelegate& delegate, int width, int height, int fps = kMaxFps, float scale = 1.0f);
@@ -126,8 +127,7 @@ public:
   // Shows a modal box and returns at once; the completion (may be empty) gets the answer. While a box
   // is open nothing else gets the mouse. A box asked for while another is open waits its turn.
   // Boxes still open when the context is destroyed are dropped without an answer.
-  void ShowMessageBox(const char* text, const char* caption, EMsgBoxType type,
-                      IMsgBoxCompletion completion = nullptr);
+  void ShowMessageBox(const char* text, const char* caption, EMsgBoxType type, IMsgBoxCompletion completion = nullptr);
   int NMessageBoxes() const { return static_cast<int>(mBoxes.size()); }
   // The box on screen (for tests), or null.
   const MessageBoxPanel* GetMessageBoxPanel() const { return mBoxes.empty() ? nullptr : mBoxes.front().get(); }
@@ -222,28 +222,28 @@ private:
   bool mCursorHidden = false;
 
   cairo_surface_t* mSurface = nullptr;
-  cairo_t* mCr = nullptr;  // only while a frame is drawn
+  cairo_t* mCr = nullptr; // only while a frame is drawn
   bool mFullRedraw = true;
-  std::vector<PixelRect> mDirtyPixels;  // areas to redraw besides dirty controls
+  std::vector<PixelRect> mDirtyPixels; // areas to redraw besides dirty controls
 
   // Mouse.
   IControl* mCapture = nullptr;
   IControl* mHover = nullptr;
   PressOwner mPressOwner = PressOwner::kNone;
   bool mButtonDown = false;
-  float mLastX = 0.0f;  // pixels
+  float mLastX = 0.0f; // pixels
   float mLastY = 0.0f;
   double mLastDownMs = -1e9;
   float mLastDownX = 0.0f;
   float mLastDownY = 0.0f;
   bool mLastDownRight = false;
-  bool mMenuOpenedByPress = false;  // the menu was opened by the press still held
+  bool mMenuOpenedByPress = false; // the menu was opened by the press still held
   float mPressX = 0.0f;
   float mPressY = 0.0f;
   bool mPressMoved = false;
 
   std::unique_ptr<PopupMenuPanel> mMenu;
-  IRECT mMenuAnchor;  // design units
+  IRECT mMenuAnchor; // design units
   std::deque<std::unique_ptr<MessageBoxPanel>> mBoxes;
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <algorithm>
@@ -85,7 +86,7 @@ enum class EBlend {
 
 struct IBlend {
   EBlend mMethod = EBlend::kDefault;
-  float mWeight = 1.0f;  // 0 … 1
+  float mWeight = 1.0f; // 0 … 1
 
   IBlend() = default;
   IBlend(EBlend method, float weight = 1.0f) : mMethod(method), mWeight(std::clamp(weight, 0.0f, 1.0f)) {}
@@ -106,7 +107,7 @@ struct IText {
   IText() = default;
   IText(float size, const IColor& color, const char* font = nullptr, EAlign align = EAlign::kCenter,
         EVAlign valign = EVAlign::kMiddle)
-    : mSize(size), mFGColor(color), mAlign(align), mVAlign(valign)
+      : mSize(size), mFGColor(color), mAlign(align), mVAlign(valign)
   {
     if (font)
       std::strncpy(mFont, font, sizeof(mFont) - 1);
@@ -133,13 +134,13 @@ enum class ECursor {
   kWait = 2,
   kCross = 3,
   kUpArrow = 4,
-  kSizeNWSE = 5,  // diagonal resize, north-west to south-east
+  kSizeNWSE = 5, // diagonal resize, north-west to south-east
   kSizeNESW = 6,
   kSizeWE = 7,
   kSizeNS = 8,
   kSizeAll = 9,
   kNo = 10,
-  kHand = 11,  // pointing hand
+  kHand = 11, // pointing hand
 };
 
 // Keys the context reacts to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IKnobControl.h"
 
 #include "graphics/IGraphics.h"
@@ -5,7 +6,7 @@
 namespace plug::graphics {
 
 IKnobControlBase::IKnobControlBase(const IRECT& bounds, int paramIdx, EDirection direction, double gearing)
-  : IControl(bounds, paramIdx), mDirection(direction), mGearing(gearing > 0.0 ? gearing : 1.0)
+    : IControl(bounds, paramIdx), mDirection(direction), mGearing(gearing > 0.0 ? gearing : 1.0)
 {
 }
 
@@ -45,9 +46,9 @@ void IKnobControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float d)
 
 IBKnobControl::IBKnobControl(float x, float y, const IBitmap& bitmap, int paramIdx, EDirection direction,
                              double gearing)
-  : IKnobControlBase(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())),
-                     paramIdx, direction, gearing),
-    IBitmapBase(bitmap)
+    : IKnobControlBase(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())),
+                       paramIdx, direction, gearing),
+      IBitmapBase(bitmap)
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include "graphics/IBitmapControl.h"
@@ -27,7 +28,7 @@ protected:
   EDirection mDirection;
   double mGearing;
   bool mMouseDown = false;
-  double mMouseDragValue = 0.0;  // follows the mouse unsnapped, so small moves add up to a step
+  double mMouseDragValue = 0.0; // follows the mouse unsnapped, so small moves add up to a step
 };
 
 // A knob drawn as one of its bitmap's frames: frame 1 + ⌊0.5 + v × (N − 1)⌋ for value v.

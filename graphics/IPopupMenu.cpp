@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/IPopupMenu.h"
 
 namespace plug::graphics {

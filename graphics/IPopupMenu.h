@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <string>
@@ -11,8 +12,8 @@ class IPopupMenu {
 public:
   enum EItemFlags {
     kNoFlags = 0,
-    kChecked = 4,    // shows a check mark
-    kSeparator = 8,  // a dividing line; cannot be chosen
+    kChecked = 4, // shows a check mark
+    kSeparator = 8, // a dividing line; cannot be chosen
   };
 
   struct Item {

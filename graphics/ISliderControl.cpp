@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/ISliderControl.h"
 
 #include <algorithm>
@@ -8,11 +9,11 @@ namespace plug::graphics {
 
 ISliderControlBase::ISliderControlBase(const IRECT& bounds, int paramIdx, EDirection direction, double gearing,
                                        float handleSize)
-  : IControl(bounds, paramIdx),
-    mDirection(direction),
-    mGearing(gearing > 0.0 ? gearing : 1.0),
-    mHandleSize(std::max(0.0f, handleSize)),
-    mTrack(bounds)
+    : IControl(bounds, paramIdx),
+      mDirection(direction),
+      mGearing(gearing > 0.0 ? gearing : 1.0),
+      mHandleSize(std::max(0.0f, handleSize)),
+      mTrack(bounds)
 {
 }
 
@@ -54,8 +55,8 @@ void ISliderControlBase::OnMouseWheel(float, float, const IMouseMod& mod, float 
   SetDirty(true);
 }
 
-void ISliderControlBase::SnapToMouse(float x, float y, EDirection direction, const IRECT& bounds, int valIdx,
-                                     double lo, double hi)
+void ISliderControlBase::SnapToMouse(float x, float y, EDirection direction, const IRECT& bounds, int valIdx, double lo,
+                                     double hi)
 {
   double value = 0.0;
   const double half = 0.5 * mHandleSize;
@@ -75,13 +76,13 @@ void ISliderControlBase::SnapToMouse(float x, float y, EDirection direction, con
 
 IBSliderControl::IBSliderControl(float x, float y, float trackLength, const IBitmap& handleBitmap,
                                  const IBitmap& trackBitmap, int paramIdx, EDirection direction, double gearing)
-  : ISliderControlBase(direction == EDirection::kVertical
-                         ? IRECT::MakeXYWH(x, y, static_cast<float>(handleBitmap.FW()), trackLength)
-                         : IRECT::MakeXYWH(x, y, trackLength, static_cast<float>(handleBitmap.FH())),
-                       paramIdx, direction, gearing,
-                       static_cast<float>(direction == EDirection::kVertical ? handleBitmap.FH() : handleBitmap.FW())),
-    IBitmapBase(handleBitmap),
-    mTrackBitmap(trackBitmap)
+    : ISliderControlBase(
+        direction == EDirection::kVertical ? IRECT::MakeXYWH(x, y, static_cast<float>(handleBitmap.FW()), trackLength)
+                                           : IRECT::MakeXYWH(x, y, trackLength, static_cast<float>(handleBitmap.FH())),
+        paramIdx, direction, gearing,
+        static_cast<float>(direction == EDirection::kVertical ? handleBitmap.FH() : handleBitmap.FW())),
+      IBitmapBase(handleBitmap),
+      mTrackBitmap(trackBitmap)
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include "graphics/IBitmapControl.h"
@@ -35,10 +36,10 @@ protected:
   EDirection mDirection;
   double mGearing;
   float mHandleSize;
-  IRECT mTrack;  // the bounds the slider was made with
+  IRECT mTrack; // the bounds the slider was made with
   bool mHideCursorOnDrag = true;
   bool mMouseDown = false;
-  double mMouseDragValue = 0.0;  // follows the mouse unsnapped, so small moves add up to a step
+  double mMouseDragValue = 0.0; // follows the mouse unsnapped, so small moves add up to a step
 };
 
 // A slider drawn as its handle bitmap (frame 1) at the value's place along the track, over an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/ISwitchControl.h"
 
 #include <algorithm>
@@ -7,7 +8,7 @@
 namespace plug::graphics {
 
 ISwitchControlBase::ISwitchControlBase(const IRECT& bounds, int paramIdx, int numStates)
-  : IControl(bounds, paramIdx), mNumStates(std::max(2, numStates))
+    : IControl(bounds, paramIdx), mNumStates(std::max(2, numStates))
 {
 }
 
@@ -21,9 +22,9 @@ void ISwitchControlBase::OnMouseDown(float, float, const IMouseMod&)
 }
 
 IBSwitchControl::IBSwitchControl(float x, float y, const IBitmap& bitmap, int paramIdx)
-  : ISwitchControlBase(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())),
-                       paramIdx, bitmap.N()),
-    IBitmapBase(bitmap)
+    : ISwitchControlBase(IRECT::MakeXYWH(x, y, static_cast<float>(bitmap.FW()), static_cast<float>(bitmap.FH())),
+                         paramIdx, bitmap.N()),
+      IBitmapBase(bitmap)
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/ITextControl.h"
 
 #include "graphics/IGraphics.h"
@@ -5,7 +6,7 @@
 namespace plug::graphics {
 
 ITextControl::ITextControl(const IRECT& bounds, const char* str, const IText& text, const IColor& bgColor)
-  : IControl(bounds), mStr(str ? str : ""), mBGColor(bgColor)
+    : IControl(bounds), mStr(str ? str : ""), mBGColor(bgColor)
 {
   mText = text;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/MessageBoxPanel.h"
 
 #include <cairo.h>
@@ -14,7 +15,7 @@ namespace plug::graphics {
 
 namespace {
 
-constexpr float kShadowDepth = 6.0f;  // pixels
+constexpr float kShadowDepth = 6.0f; // pixels
 
 std::vector<std::string> split(const std::string& text, char separator)
 {
@@ -72,9 +73,8 @@ std::vector<std::string> wrap(const Font* font, const std::string& text, float p
 
 } // namespace
 
-MessageBoxPanel::MessageBoxPanel(std::string text, std::string caption, EMsgBoxType type,
-                                 IMsgBoxCompletion completion)
-  : mText(std::move(text)), mCaption(std::move(caption)), mType(type), mCompletion(std::move(completion))
+MessageBoxPanel::MessageBoxPanel(std::string text, std::string caption, EMsgBoxType type, IMsgBoxCompletion completion)
+    : mText(std::move(text)), mCaption(std::move(caption)), mType(type), mCompletion(std::move(completion))
 {
   if (mType == EMsgBoxType::kYesNo) {
     mButtons.push_back({"No", EMsgBoxResult::kNo, IRECT()});

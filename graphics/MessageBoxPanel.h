@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <functional>
@@ -57,12 +58,12 @@ public:
 
 private:
   struct Piece {
-    float x;  // from the left of the text area
+    float x; // from the left of the text area
     std::string text;
   };
   struct Line {
     std::vector<Piece> pieces;
-    float baseline;  // from the top of the panel
+    float baseline; // from the top of the panel
     bool caption;
   };
   struct Button {
@@ -77,7 +78,7 @@ private:
   IMsgBoxCompletion mCompletion;
 
   IRECT mBounds;
-  IRECT mTextArea;  // where lines may be drawn; lower lines that do not fit are left out
+  IRECT mTextArea; // where lines may be drawn; lower lines that do not fit are left out
   std::vector<Line> mLines;
   std::vector<Button> mButtons;
   float mTextPx = 12.0f;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <algorithm>
@@ -13,7 +14,10 @@ namespace plug::graphics::panel {
 // comfortable maximum.
 constexpr float kMinTextPx = 12.0f;
 constexpr float kMaxTextPx = 20.0f;
-inline float textPx(float drawScale) { return std::clamp(26.0f * drawScale, kMinTextPx, kMaxTextPx); }
+inline float textPx(float drawScale)
+{
+  return std::clamp(26.0f * drawScale, kMinTextPx, kMaxTextPx);
+}
 
 // Gap kept between a panel and the window's edges, pixels.
 constexpr int kWindowMargin = 4;

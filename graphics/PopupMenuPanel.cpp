@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/PopupMenuPanel.h"
 
 #include <cairo.h>
@@ -14,7 +15,7 @@ namespace plug::graphics {
 
 namespace {
 
-constexpr float kShadowDepth = 4.0f;  // pixels
+constexpr float kShadowDepth = 4.0f; // pixels
 
 // A tick in the square of side `size` with its top-left corner at (x, y).
 void drawCheckMark(cairo_t* cr, float x, float y, float size)
@@ -33,7 +34,7 @@ void drawCheckMark(cairo_t* cr, float x, float y, float size)
 } // namespace
 
 PopupMenuPanel::PopupMenuPanel(IControl& control, IPopupMenu& menu, int valIdx, const IRECT& anchor)
-  : mControl(control), mMenu(menu), mValIdx(valIdx), mAnchor(anchor)
+    : mControl(control), mMenu(menu), mValIdx(valIdx), mAnchor(anchor)
 {
 }
 
@@ -190,8 +191,8 @@ void PopupMenuPanel::Draw(cairo_t* cr, const Font* font) const
     const float baseline = r.MH() + 0.5f * capHeight(font, mTextPx);
     if (item->IsChecked()) {
       const float size = std::round(mTextPx * 0.72f);
-      drawCheckMark(cr, r.L + 0.5f * (mGutter - size) + inset * 0.5f, baseline - capHeight(font, mTextPx) * 0.5f - size * 0.5f,
-                    size);
+      drawCheckMark(cr, r.L + 0.5f * (mGutter - size) + inset * 0.5f,
+                    baseline - capHeight(font, mTextPx) * 0.5f - size * 0.5f, size);
     }
     const float maxText = r.W() - mGutter - mRightPadding * 0.5f;
     drawText(cr, font, fitText(font, item->text, mTextPx, maxText), r.L + mGutter, baseline, mTextPx);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <vector>
@@ -54,11 +55,11 @@ private:
   IRECT mAnchor;
 
   IRECT mBounds;
-  std::vector<IRECT> mItemRects;  // per item, pixels
+  std::vector<IRECT> mItemRects; // per item, pixels
   std::vector<float> mColumnLefts;
   int mColumns = 1;
   float mTextPx = 12.0f;
-  float mGutter = 0.0f;       // room for the check mark, left of the text
+  float mGutter = 0.0f; // room for the check mark, left of the text
   float mRightPadding = 0.0f;
   float mRadius = 0.0f;
   int mHover = -1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/ReadFile.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /* The image decoder and font rasteriser of Debian's stb headers, compiled with the project so that
  * the sanitizer builds check them along with our own code. PNG and JPEG only, from memory only.
  * stb_truetype's internal checks never stop the process: a font that trips one draws badly at worst

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "graphics/UiText.h"
 
 #include <cairo.h>
@@ -11,7 +12,7 @@ namespace plug::graphics {
 
 namespace {
 
-constexpr float kBoxAdvance = 0.6f;  // em
+constexpr float kBoxAdvance = 0.6f; // em
 constexpr float kBoxWidth = 0.45f;
 constexpr float kBoxHeight = 0.7f;
 
@@ -65,8 +66,17 @@ void drawText(cairo_t* cr, const Font* font, std::string_view text, float x, flo
   cairo_restore(cr);
 }
 
-float capHeight(const Font* font, float px) { return font ? font->CapHeight(px) : kBoxHeight * px; }
-float ascent(const Font* font, float px) { return font ? font->Ascent(px) : 0.9f * px; }
-float descent(const Font* font, float px) { return font ? font->Descent(px) : 0.25f * px; }
+float capHeight(const Font* font, float px)
+{
+  return font ? font->CapHeight(px) : kBoxHeight * px;
+}
+float ascent(const Font* font, float px)
+{
+  return font ? font->Ascent(px) : 0.9f * px;
+}
+float descent(const Font* font, float px)
+{
+  return font ? font->Descent(px) : 0.25f * px;
+}
 
 } // namespace plug::graphics

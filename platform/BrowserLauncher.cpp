@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/BrowserLauncher.h"
 
 #include <fcntl.h>

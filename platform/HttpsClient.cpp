@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/HttpsClient.h"
 
 #include <curl/curl.h>
@@ -21,7 +22,7 @@ bool initCurl()
 }
 
 struct Transfer {
-  std::string body;  // capacity reserved up front: the callbacks never allocate
+  std::string body; // capacity reserved up front: the callbacks never allocate
   std::size_t headerBytes = 0;
   bool tooLong = false;
   const std::atomic<bool>* cancel = nullptr;
@@ -71,25 +72,19 @@ HttpsEnd endOf(CURLcode code, const Transfer& transfer)
   if (transfer.cancelled)
     return HttpsEnd::kCancelled;
   switch (code) {
-  case CURLE_OK:
-    return HttpsEnd::kComplete;
-  case CURLE_COULDNT_RESOLVE_PROXY:
-  case CURLE_COULDNT_RESOLVE_HOST:
-  case CURLE_COULDNT_CONNECT:
-  case CURLE_SSL_CONNECT_ERROR:
-    return HttpsEnd::kConnect;
-  case CURLE_PEER_FAILED_VERIFICATION:
-  case CURLE_SSL_CACERT_BADFILE:
-    return HttpsEnd::kCertificate;
-  case CURLE_OPERATION_TIMEDOUT:
-    return HttpsEnd::kTimeout;
-  case CURLE_PARTIAL_FILE:
-  case CURLE_RECV_ERROR:
-  case CURLE_GOT_NOTHING:
-  case CURLE_SEND_ERROR:
-    return HttpsEnd::kBroken;
-  default:
-    return HttpsEnd::kOther;
+    case CURLE_OK: return HttpsEnd::kComplete;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR: return HttpsEnd::kConnect;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE: return HttpsEnd::kCertificate;
+    case CURLE_OPERATION_TIMEDOUT: return HttpsEnd::kTimeout;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR: return HttpsEnd::kBroken;
+    default: return HttpsEnd::kOther;
   }
 }
 
@@ -104,7 +99,9 @@ struct SlistDeleter {
 
 HttpsClient::HttpsClient() = default;
 
-HttpsClient::HttpsClient(Settings settings) : mSettings(std::move(settings)) {}
+HttpsClient::HttpsClient(Settings settings) : mSettings(std::move(settings))
+{
+}
 
 HttpsResponse HttpsClient::Get(const std::string& url, const std::atomic<bool>* cancel) const
 {

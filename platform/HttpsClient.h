@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -8,18 +9,18 @@ namespace plug {
 
 // How a transfer ended.
 enum class HttpsEnd {
-  kComplete,     // the whole answer arrived and the connection ended cleanly
-  kConnect,      // no connection: refused, unresolved name, failed TLS handshake
-  kCertificate,  // the server's certificate is not trusted or does not name the host
-  kTimeout,      // the connection or the whole transfer took too long
-  kTooLong,      // the answer's body or headers passed their cap
-  kBroken,       // the answer stopped early: reset, or closed before its announced end
-  kCancelled,    // the caller's cancel flag ended it
-  kOther,        // anything else (bad address, out of memory, ...)
+  kComplete, // the whole answer arrived and the connection ended cleanly
+  kConnect, // no connection: refused, unresolved name, failed TLS handshake
+  kCertificate, // the server's certificate is not trusted or does not name the host
+  kTimeout, // the connection or the whole transfer took too long
+  kTooLong, // the answer's body or headers passed their cap
+  kBroken, // the answer stopped early: reset, or closed before its announced end
+  kCancelled, // the caller's cancel flag ended it
+  kOther, // anything else (bad address, out of memory, ...)
 };
 
 struct HttpsResponse {
-  std::string body;  // what arrived of the body, at most HttpsClient::kMaxBodyBytes
+  std::string body; // what arrived of the body, at most HttpsClient::kMaxBodyBytes
   HttpsEnd end = HttpsEnd::kOther;
 
   // The body was read to its end; anything else counts as a read error, whatever arrived.
@@ -44,9 +45,9 @@ public:
   static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
   struct Settings {
-    std::string caFile;               // PEM bundle to trust; empty: libcurl's own trust store
-    long connectTimeoutMs = 10'000;   // TCP connection and TLS handshake
-    long transferTimeoutMs = 20'000;  // the whole transfer, connection included
+    std::string caFile; // PEM bundle to trust; empty: libcurl's own trust store
+    long connectTimeoutMs = 10'000; // TCP connection and TLS handshake
+    long transferTimeoutMs = 20'000; // the whole transfer, connection included
   };
 
   HttpsClient();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/OffscreenView.h"
 
 #include <cairo.h>
@@ -65,7 +66,9 @@ IColor OffscreenView::Color(int x, int y) const
   const int a = static_cast<int>(p >> 24);
   if (a == 0)
     return IColor(0, 0, 0, 0);
-  auto un = [a](std::uint32_t c) { return static_cast<int>((c * 255 + static_cast<std::uint32_t>(a) / 2) / static_cast<std::uint32_t>(a)); };
+  auto un = [a](std::uint32_t c) {
+    return static_cast<int>((c * 255 + static_cast<std::uint32_t>(a) / 2) / static_cast<std::uint32_t>(a));
+  };
   return IColor(a, un((p >> 16) & 0xFF), un((p >> 8) & 0xFF), un(p & 0xFF));
 }
 
@@ -82,7 +85,8 @@ bool OffscreenView::WritePng(const std::string& path) const
   unsigned char* data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
   for (int y = 0; y < mHeight; ++y)
-    std::memcpy(data + static_cast<std::ptrdiff_t>(y) * stride, &mScreen[static_cast<std::size_t>(y) * static_cast<std::size_t>(mWidth)],
+    std::memcpy(data + static_cast<std::ptrdiff_t>(y) * stride,
+                &mScreen[static_cast<std::size_t>(y) * static_cast<std::size_t>(mWidth)],
                 static_cast<std::size_t>(mWidth) * 4);
   cairo_surface_mark_dirty(surface);
   const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/X11ErrorTrap.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/X11Input.h"
 
 #include <X11/keysym.h>
@@ -23,8 +24,8 @@ void X11Input::OnButtonPress(const XButtonEvent& event)
 {
   if (event.button == kWheelAway || event.button == kWheelTowards) {
     if (mHeldButton == 0)
-      mGraphics.OnMouseWheel(static_cast<float>(event.x), static_cast<float>(event.y), ModFor(event.state, false, false),
-                             event.button == kWheelAway ? 1.0f : -1.0f);
+      mGraphics.OnMouseWheel(static_cast<float>(event.x), static_cast<float>(event.y),
+                             ModFor(event.state, false, false), event.button == kWheelAway ? 1.0f : -1.0f);
     return;
   }
   if (mHeldButton != 0 || (event.button != Button1 && event.button != Button3))

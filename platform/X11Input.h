@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <X11/Xlib.h>
@@ -58,12 +59,12 @@ private:
   double unwrappedMs(Time time);
 
   graphics::IGraphics& mGraphics;
-  unsigned int mHeldButton = 0;  // the X button whose press started the gesture; 0: none
-  bool mHeldRight = false;  // that press counts as a right press
+  unsigned int mHeldButton = 0; // the X button whose press started the gesture; 0: none
+  bool mHeldRight = false; // that press counts as a right press
   int mWidth = 0;
   int mHeight = 0;
   std::uint32_t mLastTime = 0;
-  double mWrapsMs = 0.0;  // 2^32 ms for every wrap of the server's clock seen
+  double mWrapsMs = 0.0; // 2^32 ms for every wrap of the server's clock seen
 };
 
 } // namespace plug

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/X11Pixels.h"
 
 #include <bit>
@@ -17,7 +18,7 @@ unsigned long place(std::uint32_t channel, unsigned long mask)
   if (width < 8)
     value >>= 8 - width;
   else if (width > 8)
-    value = value * ((1ul << width) - 1) / 255;  // 255 becomes all ones
+    value = value * ((1ul << width) - 1) / 255; // 255 becomes all ones
   return (value << shift) & mask;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@ struct X11PixelFormat {
   unsigned long redMask = 0xFF0000;
   unsigned long greenMask = 0x00FF00;
   unsigned long blueMask = 0x0000FF;
-  bool msbFirst = false;  // the byte order of the pixels written by Convert
+  bool msbFirst = false; // the byte order of the pixels written by Convert
 
   bool Native() const;
   // The pixel value of an ARGB word (alpha ignored).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/X11View.h"
 
 #include <X11/Xutil.h>
@@ -23,7 +24,7 @@ namespace {
 
 // Everything but keys, which are asked for only while a menu or message box is open.
 constexpr long kBaseEvents = ExposureMask | StructureNotifyMask | ButtonPressMask | ButtonReleaseMask |
-                             PointerMotionMask | EnterWindowMask | LeaveWindowMask;
+  PointerMotionMask | EnterWindowMask | LeaveWindowMask;
 
 // The grey the graphics context paints where there is no background, for the window's own
 // background beyond the picture.
@@ -127,7 +128,7 @@ std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displ
         attributes.background_pixel = format.Pack(kWindowBackground);
         attributes.border_pixel = 0;
         attributes.colormap = DefaultColormap(display, screen);
-        attributes.bit_gravity = NorthWestGravity;  // the picture stays at the top-left corner
+        attributes.bit_gravity = NorthWestGravity; // the picture stays at the top-left corner
         attributes.event_mask = kBaseEvents;
         const ::Window window =
           XCreateWindow(display, parent, 0, 0, 1, 1, 0, format.depth, InputOutput, visual,
@@ -148,7 +149,7 @@ std::unique_ptr<X11View> X11View::Create(unsigned long parent, const char* displ
 }
 
 X11View::X11View(Display* display, ::Window window, const X11PixelFormat& format)
-  : mDisplay(display), mWindow(window), mFormat(format), mEventMask(kBaseEvents)
+    : mDisplay(display), mWindow(window), mFormat(format), mEventMask(kBaseEvents)
 {
   X11ErrorTrap::Scope scope;
   mGC = XCreateGC(mDisplay, mWindow, 0, nullptr);
@@ -195,7 +196,7 @@ void X11View::paintSurround()
   // left there.
   const graphics::IColor c = mGraphics->GetSurroundColor();
   const auto argb = 0xFF000000u | static_cast<std::uint32_t>(c.R & 0xFF) << 16 |
-                    static_cast<std::uint32_t>(c.G & 0xFF) << 8 | static_cast<std::uint32_t>(c.B & 0xFF);
+    static_cast<std::uint32_t>(c.G & 0xFF) << 8 | static_cast<std::uint32_t>(c.B & 0xFF);
   XSetWindowBackground(mDisplay, mWindow, mFormat.Pack(argb));
   const int pictureWidth = mGraphics->WindowWidth();
   const int pictureHeight = mGraphics->WindowHeight();
@@ -246,9 +247,7 @@ bool X11View::Sync()
 void X11View::dispatch(XEvent& event)
 {
   switch (event.type) {
-    case Expose:
-      expose(event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height);
-      return;
+    case Expose: expose(event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height); return;
     case ConfigureNotify:
       if (event.xconfigure.window == mWindow)
         configured(event.xconfigure.width, event.xconfigure.height, false);
@@ -257,9 +256,7 @@ void X11View::dispatch(XEvent& event)
       if (event.xdestroywindow.window == mWindow)
         mGone = true;
       return;
-    case MappingNotify:
-      XRefreshKeyboardMapping(&event.xmapping);
-      return;
+    case MappingNotify: XRefreshKeyboardMapping(&event.xmapping); return;
     default: break;
   }
   if (!mInput)
@@ -290,7 +287,7 @@ void X11View::dispatch(XEvent& event)
 void X11View::expose(int x, int y, int width, int height)
 {
   if (!mGraphics)
-    return;  // the window's background shows
+    return; // the window's background shows
   PresentRect(mGraphics->GetImage(), {x, y, width, height});
 }
 
@@ -448,7 +445,7 @@ void X11View::settleRequest()
       unsigned char* data = nullptr;
       const bool marked = XGetWindowProperty(mDisplay, window, wmState, 0, 0, False, AnyPropertyType, &type, &format,
                                              &items, &after, &data) == Success &&
-                          type != 0;
+        type != 0;
       if (data)
         XFree(data);
       if (marked)

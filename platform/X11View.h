@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <X11/Xlib.h>
@@ -126,7 +127,7 @@ private:
   X11PixelFormat mFormat;
   GC mGC = nullptr;
   long mEventMask = 0;
-  std::vector<std::uint8_t> mConverted;  // for visuals that are not native
+  std::vector<std::uint8_t> mConverted; // for visuals that are not native
 
   graphics::IGraphics* mGraphics = nullptr;
   std::unique_ptr<X11Input> mInput;
@@ -141,7 +142,7 @@ private:
     int width = 0;
     int height = 0;
     double sinceMs = 0.0;
-    bool askedTopLevel = false;  // the host's top-level window was resized for it
+    bool askedTopLevel = false; // the host's top-level window was resized for it
   };
   Request mRequest;
   double mHostFollowMs = kHostFollowMs;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Sorted array map with case-insensitive string keys.
@@ -14,11 +15,9 @@
 #include <vector>
 
 template <typename V>
-class StringKeyedArray
-{
+class StringKeyedArray {
 public:
-  struct Pair
-  {
+  struct Pair {
     std::string key;
     V value;
   };
@@ -69,10 +68,8 @@ public:
     std::stable_sort(mPairs.begin(), mPairs.end(),
                      [](const Pair& a, const Pair& b) { return compare(a.key.c_str(), b.key.c_str()) < 0; });
     std::size_t out = 0;
-    for (std::size_t i = 0; i < mPairs.size(); ++i)
-    {
-      const bool lastOfRun = i + 1 == mPairs.size()
-                             || compare(mPairs[i].key.c_str(), mPairs[i + 1].key.c_str()) != 0;
+    for (std::size_t i = 0; i < mPairs.size(); ++i) {
+      const bool lastOfRun = i + 1 == mPairs.size() || compare(mPairs[i].key.c_str(), mPairs[i + 1].key.c_str()) != 0;
       if (!lastOfRun)
         continue;
       if (out != i)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/midi_learn.h"
 
 #include <cerrno>
@@ -30,7 +31,7 @@ void makeFolder(const std::string& path, mode_t mode)
 void makeFolders(const std::string& path, mode_t mode)
 {
   struct stat info {};
-  for (size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
     const std::string level = path.substr(0, end);
     if (stat(level.c_str(), &info) != 0)
       makeFolder(level, mode);
@@ -86,7 +87,7 @@ std::string MidiLearnConfig::homeFolder()
   const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
   for (;;) {
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     const int error = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found);
     if (error == ERANGE && buffer.size() < (1u << 20)) {
@@ -135,20 +136,20 @@ void MidiLearnConfig::locate()
     makeFolder(folder, 0774);
   }
   if (!isFolder(folder))
-    return;  // unusable configuration folder (not a folder, not writable): memory only
+    return; // unusable configuration folder (not a folder, not writable): memory only
 
   const std::string path = inFolder(folder, kFileName);
   if (stat(path.c_str(), &info) != 0) {
     // "a": creates the file like "w" but never empties one that another process just made.
     FILE* file = std::fopen(path.c_str(), "a");
     if (!file)
-      return;  // memory only
+      return; // memory only
     std::fclose(file);
     mConfigPath = path;
     return;
   }
   if (!S_ISREG(info.st_mode))
-    return;  // a folder or a device where the file belongs: memory only
+    return; // a folder or a device where the file belongs: memory only
   mConfigPath = path;
   loadConfig();
 }
@@ -219,8 +220,14 @@ void MidiLearnConfig::arm(bool unlearn, bool on)
   mLearnActive.store(on);
 }
 
-void MidiLearnConfig::doMidiLearn(bool on) { arm(false, on); }
-void MidiLearnConfig::doMidiUnlearn(bool on) { arm(true, on); }
+void MidiLearnConfig::doMidiLearn(bool on)
+{
+  arm(false, on);
+}
+void MidiLearnConfig::doMidiUnlearn(bool on)
+{
+  arm(true, on);
+}
 
 bool MidiLearnConfig::setMidiLearnParam(int paramIdx)
 {

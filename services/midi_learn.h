@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <array>
@@ -17,7 +18,7 @@
 // save deferral takes the write over.
 class MidiLearnConfig {
 public:
-  static constexpr int kNumControllers = 120;  // 120 ... 127 are channel-mode messages
+  static constexpr int kNumControllers = 120; // 120 ... 127 are channel-mode messages
   static constexpr float kDefaultScale = 0.5f;
 
   MidiLearnConfig();
@@ -85,7 +86,7 @@ public:
 private:
   void arm(bool unlearn, bool on);
 
-  std::string mConfigPath;  // empty: settings in memory only
+  std::string mConfigPath; // empty: settings in memory only
   std::array<std::atomic<int>, kNumControllers> mControllerMap;
   // Learn state. Sequentially consistent: a controller and a parameter captured on two threads at
   // once must not both miss the other's capture, or the learn would not complete.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/profile_ini.h"
 
 #include "services/StringKeyedArray.h"
@@ -23,24 +24,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 using KeyMap = StringKeyedArray<std::string>;
 using SectionMap = StringKeyedArray<KeyMap>;
 
 constexpr int kNumContexts = 32;
-constexpr std::size_t kMaxResolvedPath = 511;       // characters, as the 512-byte path buffer holds
-constexpr std::size_t kLineGrowth = 8192;           // bytes
+constexpr std::size_t kMaxResolvedPath = 511; // characters, as the 512-byte path buffer holds
+constexpr std::size_t kLineGrowth = 8192; // bytes
 constexpr std::size_t kMaxLine = 32u * 1024 * 1024; // a longer line is split into several
 constexpr std::size_t kMaxBeforeFirstSection = 262144;
-constexpr std::size_t kSectionEntryScan = 8191;     // the '=' of a section entry must lie within this
+constexpr std::size_t kSectionEntryScan = 8191; // the '=' of a section entry must lie within this
 
 // One parsed file. The recorded time (whole seconds) and size describe the disk file the content
 // came from or was last written to; both are 0 for a missing file, and -1 while a reload is under
 // way so that an interrupted reload is repeated at the next lookup.
-struct FileContext
-{
+struct FileContext {
   std::uint64_t accessStamp = 0;
   std::int64_t fileTime = 0;
   std::int64_t fileSize = 0;
@@ -50,8 +49,7 @@ struct FileContext
 };
 
 // Static line buffer for parsing; grows in fixed steps and is kept for the life of the process.
-struct LineBuffer
-{
+struct LineBuffer {
   char* data = nullptr;
   std::size_t capacity = 0;
 
@@ -78,8 +76,7 @@ struct LineBuffer
   {
     length = 0;
     bool gotAny = false;
-    for (;;)
-    {
+    for (;;) {
       if (capacity - length < 2 && !grow())
         break;
       if (std::fgets(data + length, static_cast<int>(capacity - length), f) == nullptr)
@@ -97,8 +94,7 @@ struct LineBuffer
   }
 };
 
-struct Store
-{
+struct Store {
   std::recursive_mutex mutex; // guards everything below, across all plug-in instances
   std::array<FileContext, kNumContexts> contexts;
   std::uint64_t accessCounter = 0;
@@ -118,24 +114,20 @@ Store* theStore() noexcept
   return store;
 }
 
-struct ReleaseAtExit
-{
+struct ReleaseAtExit {
   ReleaseAtExit() { theStore(); }
   ~ReleaseAtExit()
   {
     Store* s = theStore();
     if (s == nullptr)
       return;
-    try
-    {
+    try {
       std::lock_guard<std::recursive_mutex> lock(s->mutex);
       for (FileContext& c : s->contexts)
         c = FileContext{};
       s->line.release();
       s->defaultPath = std::string();
-    }
-    catch (...)
-    {
+    } catch (...) {
     }
   }
 };
@@ -146,12 +138,9 @@ ReleaseAtExit releaseAtExit;
 template <typename R, typename F>
 R guarded(R onFailure, F&& body) noexcept
 {
-  try
-  {
+  try {
     return body();
-  }
-  catch (...)
-  {
+  } catch (...) {
     return onFailure;
   }
 }
@@ -169,23 +158,27 @@ R locked(R onFailure, F&& body) noexcept
   });
 }
 
-bool isLineBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isLineBlank(char c)
+{
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+bool isBlank(char c)
+{
+  return c == ' ' || c == '\t';
+}
 
 // --- Path resolution ---
 
 bool resolvePath(const Store& s, const char* fn, std::string& path)
 {
-  if (fn != nullptr && std::strchr(fn, '/') != nullptr)
-  {
+  if (fn != nullptr && std::strchr(fn, '/') != nullptr) {
     path = fn;
     return true;
   }
   std::string base;
   if (!s.defaultPath.empty())
     base = s.defaultPath;
-  else
-  {
+  else {
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0')
       home = "/tmp";
@@ -194,8 +187,7 @@ bool resolvePath(const Store& s, const char* fn, std::string& path)
   // A path cut short to fit could name an unrelated file: refuse it instead.
   if (base.size() > kMaxResolvedPath)
     return false;
-  if (fn != nullptr && *fn != '\0')
-  {
+  if (fn != nullptr && *fn != '\0') {
     const std::size_t separator = base.find_last_of("/\\");
     const std::size_t dot = base.rfind('.');
     if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
@@ -220,10 +212,8 @@ void parseFile(std::FILE* f, SectionMap& sections, LineBuffer& lb)
   bool sectionCreated = false;
   std::size_t bytesBeforeFirstSection = 0;
   std::size_t length = 0;
-  while (lb.read(f, length))
-  {
-    if (!sectionCreated)
-    {
+  while (lb.read(f, length)) {
+    if (!sectionCreated) {
       // A large file without a header is not one of ours: stop instead of scanning all of it.
       bytesBeforeFirstSection += length;
       if (bytesBeforeFirstSection > kMaxBeforeFirstSection)
@@ -238,16 +228,14 @@ void parseFile(std::FILE* f, SectionMap& sections, LineBuffer& lb)
     while (isBlank(*text))
       ++text;
 
-    if (*text == '[')
-    {
+    if (*text == '[') {
       const char* close = std::strchr(text, ']');
       if (close == nullptr)
         continue;
       if (current != nullptr)
         current->resort();
       const std::string name(text + 1, close);
-      if (name.empty())
-      {
+      if (name.empty()) {
         current = nullptr;
         continue;
       }
@@ -285,16 +273,13 @@ FileContext* GetFileContext(Store& s, const char* fn)
 
   // Paths compare exactly: on a case-sensitive file system two spellings are two files.
   FileContext* ctx = nullptr;
-  for (FileContext& c : s.contexts)
-  {
-    if (!c.path || *c.path == path)
-    {
+  for (FileContext& c : s.contexts) {
+    if (!c.path || *c.path == path) {
       ctx = &c;
       break;
     }
   }
-  if (ctx == nullptr)
-  {
+  if (ctx == nullptr) {
     ctx = &s.contexts[0];
     for (FileContext& c : s.contexts)
       if (c.accessStamp < ctx->accessStamp)
@@ -302,16 +287,13 @@ FileContext* GetFileContext(Store& s, const char* fn)
   }
   ctx->accessStamp = ++s.accessCounter;
 
-  if (ctx->path && *ctx->path == path)
-  {
+  if (ctx->path && *ctx->path == path) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-    {
+    if (::stat(path.c_str(), &st) != 0) {
       if (ctx->fileTime == 0 && ctx->fileSize == 0)
         return ctx;
-    }
-    else if (static_cast<std::int64_t>(st.st_mtime) == ctx->fileTime
-             && static_cast<std::int64_t>(st.st_size) == ctx->fileSize)
+    } else if (static_cast<std::int64_t>(st.st_mtime) == ctx->fileTime &&
+               static_cast<std::int64_t>(st.st_size) == ctx->fileSize)
       return ctx;
   }
 
@@ -324,34 +306,28 @@ FileContext* GetFileContext(Store& s, const char* fn)
 
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   std::FILE* f = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
-  if (f == nullptr)
-  {
+  if (f == nullptr) {
     if (fd >= 0)
       ::close(fd);
     ctx->fileTime = 0;
     ctx->fileSize = 0;
     return ctx;
   }
-  struct CloseFile
-  {
+  struct CloseFile {
     std::FILE* file;
     ~CloseFile() { std::fclose(file); } // also drops the shared lock
   } closer{f};
 
-  while (::flock(fd, LOCK_SH) != 0 && errno == EINTR)
-  {
+  while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
   }
   parseFile(f, ctx->sections, s.line);
   // The stat of the open file, not of the path: a file renamed into place meanwhile must still
   // look changed at the next lookup.
   struct stat st;
-  if (::fstat(fd, &st) == 0)
-  {
+  if (::fstat(fd, &st) == 0) {
     ctx->fileTime = static_cast<std::int64_t>(st.st_mtime);
     ctx->fileSize = static_cast<std::int64_t>(st.st_size);
-  }
-  else
-  {
+  } else {
     ctx->fileTime = 0;
     ctx->fileSize = 0;
   }
@@ -364,11 +340,9 @@ FileContext* GetFileContext(Store& s, const char* fn)
 bool writeAll(int fd, const std::string& text)
 {
   std::size_t done = 0;
-  while (done < text.size())
-  {
+  while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0)
-    {
+    if (n < 0) {
       if (errno == EINTR)
         continue;
       return false;
@@ -381,13 +355,11 @@ bool writeAll(int fd, const std::string& text)
 std::string serialise(const SectionMap& sections)
 {
   std::string text;
-  for (const auto& section : sections)
-  {
+  for (const auto& section : sections) {
     text += '[';
     text += section.key;
     text += "]\n";
-    for (const auto& pair : section.value)
-    {
+    for (const auto& pair : section.value) {
       if (pair.key.empty())
         continue;
       text += pair.key;
@@ -412,8 +384,7 @@ bool WriteBackFile(FileContext& ctx)
 
   std::string target = *ctx.path;
   struct stat st;
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-  {
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     // Write the link's target so that the link itself stays in place.
     char* real = ::realpath(target.c_str(), nullptr);
     if (real == nullptr)
@@ -433,11 +404,9 @@ bool WriteBackFile(FileContext& ctx)
   // Every retry means another writer renamed its file into place meanwhile: it made progress.
   // Under contention a writer may lose many times in a row; the bound only stops a pathological
   // loop (something replanting the temporary name forever).
-  for (int attempt = 0; attempt < 1000; ++attempt)
-  {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-    {
+    if (fd < 0) {
       // A link planted under the temporary name is never written through, and a read-only
       // leftover of a crashed write must not block every later one.
       if ((errno == ELOOP || errno == EACCES) && ::unlink(temp.c_str()) == 0)
@@ -445,18 +414,15 @@ bool WriteBackFile(FileContext& ctx)
       return false;
     }
     int rc;
-    while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR)
-    {
+    while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
     }
     struct stat mine;
     struct stat named;
-    if (rc != 0 || ::fstat(fd, &mine) != 0)
-    {
+    if (rc != 0 || ::fstat(fd, &mine) != 0) {
       ::close(fd);
       return false;
     }
-    if (::lstat(temp.c_str(), &named) != 0 || named.st_dev != mine.st_dev || named.st_ino != mine.st_ino)
-    {
+    if (::lstat(temp.c_str(), &named) != 0 || named.st_dev != mine.st_dev || named.st_ino != mine.st_ino) {
       ::close(fd); // another writer renamed this file into place while we waited
       continue;
     }
@@ -464,25 +430,20 @@ bool WriteBackFile(FileContext& ctx)
       ::fchmod(fd, old.st_mode & 07777); // keep the file's permissions across the replacement
     // fsync before the rename: after a crash the target is the old or the new content, never a
     // truncated file.
-    if (::ftruncate(fd, 0) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0)
-    {
+    if (::ftruncate(fd, 0) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0) {
       ::unlink(temp.c_str());
       ::close(fd);
       return false;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-    {
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
       ::close(fd);
       return false;
     }
     // Our own file's stamp, so the next lookup does not re-read what it just wrote.
-    if (::fstat(fd, &mine) == 0)
-    {
+    if (::fstat(fd, &mine) == 0) {
       ctx.fileTime = static_cast<std::int64_t>(mine.st_mtime);
       ctx.fileSize = static_cast<std::int64_t>(mine.st_size);
-    }
-    else
-    {
+    } else {
       ctx.fileTime = 0;
       ctx.fileSize = 0;
     }
@@ -506,7 +467,10 @@ bool commit(FileContext& ctx, bool changed)
 
 // Names and values that the file format cannot hold: they would come back as other sections or
 // keys when the file is next read.
-bool storableSection(const char* s) { return *s != '\0' && std::strpbrk(s, "\r\n]") == nullptr; }
+bool storableSection(const char* s)
+{
+  return *s != '\0' && std::strpbrk(s, "\r\n]") == nullptr;
+}
 
 bool storableKey(const char* k)
 {
@@ -517,7 +481,10 @@ bool storableKey(const char* k)
   return *k != '[';
 }
 
-bool storableValue(const char* v) { return std::strpbrk(v, "\r\n") == nullptr; }
+bool storableValue(const char* v)
+{
+  return std::strpbrk(v, "\r\n") == nullptr;
+}
 
 // --- Reading ---
 
@@ -540,8 +507,7 @@ std::pair<const char*, std::size_t> trimmedValue(const std::string& value)
     ++begin;
   while (end > begin && isBlank(end[-1]))
     --end;
-  if (end - begin >= 2 && (*begin == '"' || *begin == '\'') && end[-1] == *begin)
-  {
+  if (end - begin >= 2 && (*begin == '"' || *begin == '\'') && end[-1] == *begin) {
     ++begin;
     --end;
   }
@@ -554,19 +520,16 @@ std::size_t enumerateNames(const Map* map, char* out, std::size_t outSize)
   std::string list;
   if (map != nullptr)
     for (const auto& pair : *map)
-      if (!pair.key.empty())
-      {
+      if (!pair.key.empty()) {
         list += pair.key;
         list += '\0';
       }
-  if (outSize < 2)
-  {
+  if (outSize < 2) {
     if (outSize == 1)
       out[0] = '\0';
     return 0;
   }
-  if (list.empty())
-  {
+  if (list.empty()) {
     out[0] = out[1] = '\0';
     return 0;
   }
@@ -576,8 +539,8 @@ std::size_t enumerateNames(const Map* map, char* out, std::size_t outSize)
   return n;
 }
 
-std::size_t readString(Store& s, const char* section, const char* key, const char* def, char* out,
-                       std::size_t outSize, const char* fn)
+std::size_t readString(Store& s, const char* section, const char* key, const char* def, char* out, std::size_t outSize,
+                       const char* fn)
 {
   if (out == nullptr)
     return 0;
@@ -588,8 +551,7 @@ std::size_t readString(Store& s, const char* section, const char* key, const cha
   if (key == nullptr)
     return enumerateNames(keys, out, outSize);
   const std::string* value = keys != nullptr ? keys->find(key) : nullptr;
-  if (value != nullptr)
-  {
+  if (value != nullptr) {
     const auto [begin, length] = trimmedValue(*value);
     return copyTruncated(begin, length, out, outSize);
   }
@@ -615,7 +577,8 @@ int GetPrivateProfileString(const char* section, const char* key, const char* de
                             const char* fn)
 {
   const int n = locked(-1, [&](Store& s) {
-    return static_cast<int>(readString(s, section, key, def, out, outSize > 0 ? static_cast<std::size_t>(outSize) : 0, fn));
+    return static_cast<int>(
+      readString(s, section, key, def, out, outSize > 0 ? static_cast<std::size_t>(outSize) : 0, fn));
   });
   if (n >= 0)
     return n;
@@ -645,15 +608,13 @@ bool GetPrivateProfileStruct(const char* section, const char* key, void* data, i
   return guarded(false, [&] {
     const std::size_t count = static_cast<std::size_t>(size);
     std::vector<char> text(2 * count + 17);
-    const std::size_t length = locked(std::size_t{0}, [&](Store& s) {
-      return readString(s, section, key, "", text.data(), text.size(), fn);
-    });
+    const std::size_t length =
+      locked(std::size_t{0}, [&](Store& s) { return readString(s, section, key, "", text.data(), text.size(), fn); });
     if (length != 2 * (count + 1))
       return false;
     auto* bytes = static_cast<unsigned char*>(data);
     unsigned sum = 0;
-    for (std::size_t i = 0; i <= count; ++i)
-    {
+    for (std::size_t i = 0; i <= count; ++i) {
       const int hi = hexDigit(text[2 * i]);
       const int lo = hexDigit(text[2 * i + 1]);
       if (hi < 0 || lo < 0)
@@ -672,8 +633,7 @@ unsigned int GetPrivateProfileSection(const char* section, char* out, unsigned i
 {
   if (out == nullptr || outSize == 0)
     return 0;
-  if (outSize == 1)
-  {
+  if (outSize == 1) {
     out[0] = '\0';
     return 0;
   }
@@ -683,16 +643,14 @@ unsigned int GetPrivateProfileSection(const char* section, char* out, unsigned i
     const KeyMap* keys = (ctx != nullptr && section != nullptr) ? ctx->sections.find(section) : nullptr;
     std::string list;
     if (keys != nullptr)
-      for (const auto& pair : *keys)
-      {
+      for (const auto& pair : *keys) {
         const auto [begin, length] = trimmedValue(pair.value);
         list += pair.key;
         list += '=';
         list.append(begin, length);
         list += '\0';
       }
-    if (list.size() + 1 <= outSize)
-    {
+    if (list.size() + 1 <= outSize) {
       std::memcpy(out, list.data(), list.size());
       out[list.size()] = '\0';
       if (list.empty())
@@ -710,16 +668,14 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 {
   if (section == nullptr || (key != nullptr && *key == '\0'))
     return false;
-  if (key != nullptr && value != nullptr
-      && (!storableSection(section) || !storableKey(key) || !storableValue(value)))
+  if (key != nullptr && value != nullptr && (!storableSection(section) || !storableKey(key) || !storableValue(value)))
     return false;
   return locked(false, [&](Store& s) {
     FileContext* ctx = GetFileContext(s, fn);
     if (ctx == nullptr)
       return false;
     KeyMap* keys = ctx->sections.find(section);
-    if (key != nullptr && value != nullptr)
-    {
+    if (key != nullptr && value != nullptr) {
       const std::string* old = keys != nullptr ? keys->find(key) : nullptr;
       if (old != nullptr && *old == value)
         return commit(*ctx, false);
@@ -747,8 +703,7 @@ bool WritePrivateProfileStruct(const char* section, const char* key, const void*
     std::string text;
     text.reserve(2 * count + 2);
     unsigned sum = 0;
-    for (std::size_t i = 0; i <= count; ++i)
-    {
+    for (std::size_t i = 0; i <= count; ++i) {
       const unsigned byte = i < count ? bytes[i] : (sum & 0xFFu);
       text += kHex[byte >> 4];
       text += kHex[byte & 0xFu];
@@ -764,8 +719,7 @@ bool WritePrivateProfileSection(const char* section, const char* entries, const 
     return false;
   return guarded(false, [&] {
     std::vector<std::pair<std::string, std::string>> pairs;
-    for (const char* p = entries; p != nullptr && *p != '\0'; p += std::strlen(p) + 1)
-    {
+    for (const char* p = entries; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
       const std::size_t length = std::strlen(p);
       const auto* eq = static_cast<const char*>(std::memchr(p, '=', std::min(length, kSectionEntryScan)));
       if (eq == nullptr)

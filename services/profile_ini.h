@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // INI profile store: the classic private-profile interface over small INI files.

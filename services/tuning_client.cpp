@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/tuning_client.h"
 
 #include <array>
@@ -7,8 +8,7 @@
 
 #include <dlfcn.h>
 
-namespace
-{
+namespace {
 
 // Where an installed MTS-ESP library lives, tried in this order.
 constexpr const char* kLibraryPaths[] = {
@@ -57,8 +57,7 @@ int freqToNoteET(double frequency)
   // Bisection keeps freqs[low] < frequency < freqs[high]; the first probe is note 63.
   int low = 0;
   int high = 127;
-  while (high - low > 1)
-  {
+  while (high - low > 1) {
     const int mid = (low + high) / 2;
     if (freqs[mid] == frequency)
       return mid;
@@ -102,8 +101,7 @@ bool TuningLibrary::load(const std::vector<std::string>& paths) noexcept
   constexpr int kMaxPaths = 8;
   const char* list[kMaxPaths];
   int count = 0;
-  for (const std::string& path : paths)
-  {
+  for (const std::string& path : paths) {
     if (count == kMaxPaths)
       break;
     list[count++] = path.c_str();
@@ -124,11 +122,9 @@ bool TuningLibrary::loadFrom(const char* const* paths, int count) noexcept
   mDeregisterClient = lookUp<DeregisterClientFn>(mLibraryHandle, "MTS_DeregisterClient");
   mHasMaster = lookUp<HasMasterFn>(mLibraryHandle, "MTS_HasMaster");
   mShouldFilterNote = lookUp<ShouldFilterNoteFn>(mLibraryHandle, "MTS_ShouldFilterNote");
-  mShouldFilterNoteMultiChannel =
-    lookUp<ShouldFilterNoteFn>(mLibraryHandle, "MTS_ShouldFilterNoteMultiChannel");
+  mShouldFilterNoteMultiChannel = lookUp<ShouldFilterNoteFn>(mLibraryHandle, "MTS_ShouldFilterNoteMultiChannel");
   mGetTuningTable = lookUp<GetTuningTableFn>(mLibraryHandle, "MTS_GetTuningTable");
-  mGetMultiChannelTuningTable =
-    lookUp<GetMultiChannelTuningTableFn>(mLibraryHandle, "MTS_GetMultiChannelTuningTable");
+  mGetMultiChannelTuningTable = lookUp<GetMultiChannelTuningTableFn>(mLibraryHandle, "MTS_GetMultiChannelTuningTable");
   mUseMultiChannelTuning = lookUp<UseMultiChannelTuningFn>(mLibraryHandle, "MTS_UseMultiChannelTuning");
   mGetScaleName = lookUp<GetScaleNameFn>(mLibraryHandle, "MTS_GetScaleName");
 
@@ -172,8 +168,8 @@ bool TuningLibrary::shouldFilterNote(int note, signed char channel) const noexce
 
 bool TuningLibrary::shouldFilterNoteMultiChannel(int note, signed char channel) const noexcept
 {
-  return mShouldFilterNoteMultiChannel != nullptr
-         && mShouldFilterNoteMultiChannel(static_cast<signed char>(note & 127), channel);
+  return mShouldFilterNoteMultiChannel != nullptr &&
+    mShouldFilterNoteMultiChannel(static_cast<signed char>(note & 127), channel);
 }
 
 bool TuningLibrary::useMultiChannelTuning(signed char channel) const noexcept
@@ -218,8 +214,8 @@ void TuningClient::setQueryChannel(signed char channel) noexcept
 bool TuningClient::usesChannelTable(signed char channel) const noexcept
 {
   const TuningLibrary& library = TuningLibrary::global;
-  return mFilterChannelValid && mTuningChannelValid && library.useMultiChannelTuning(channel)
-         && library.channelTable(channel) != nullptr;
+  return mFilterChannelValid && mTuningChannelValid && library.useMultiChannelTuning(channel) &&
+    library.channelTable(channel) != nullptr;
 }
 
 double TuningClient::masterFrequency(int n, signed char channel) const noexcept
@@ -280,28 +276,23 @@ int TuningClient::freqToNote(double frequency, signed char channel) const noexce
   const double* table = online ? library.masterTable() : mRetuning;
   const bool filter = online && library.hasFilter();
 
-  int above = -1;  // nearest note above the frequency
-  int below = -1;  // nearest note below it
+  int above = -1; // nearest note above the frequency
+  int below = -1; // nearest note below it
   double aboveDistance = 0.0;
   double belowDistance = 0.0;
-  for (int note = 0; note < TuningLibrary::kNumNotes; ++note)
-  {
+  for (int note = 0; note < TuningLibrary::kNumNotes; ++note) {
     if (filter && library.shouldFilterNote(note, channel))
       continue;
     const double d = table[note] - frequency;
     if (d == 0.0)
       return note;
     // Strict comparisons: the first note found wins a tie.
-    if (d > 0.0)
-    {
-      if (above < 0 || d < aboveDistance)
-      {
+    if (d > 0.0) {
+      if (above < 0 || d < aboveDistance) {
         above = note;
         aboveDistance = d;
       }
-    }
-    else if (below < 0 || d > belowDistance)
-    {
+    } else if (below < 0 || d > belowDistance) {
       below = note;
       belowDistance = d;
     }
@@ -317,8 +308,7 @@ int TuningClient::freqToNote(double frequency, signed char channel) const noexce
 const char* TuningClient::scaleName() const noexcept
 {
   const TuningLibrary& library = TuningLibrary::global;
-  if (library.isOnline() && library.hasScaleName())
-  {
+  if (library.isOnline() && library.hasScaleName()) {
     const char* name = library.scaleName();
     return name != nullptr ? name : "";
   }
@@ -331,28 +321,27 @@ void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
   if (data == nullptr)
     return;
 
-  enum class Stage
-  {
-    Idle,         // waiting for 0xF0
-    Universal,    // skipping to the universal identifier 0x7E or 0x7F
-    Header,       // device identifier, then sub-identifier 0x08
-    Message,      // the tuning message's own identifier
+  enum class Stage {
+    Idle, // waiting for 0xF0
+    Universal, // skipping to the universal identifier 0x7E or 0x7F
+    Header, // device identifier, then sub-identifier 0x08
+    Message, // the tuning message's own identifier
     Bank,
     Program,
-    Name,         // 16 characters
-    Count,        // number of single-note changes
+    Name, // 16 characters
+    Count, // number of single-note changes
     Key,
-    Frequency,    // 3 bytes
-    ChannelMask,  // 3 bytes, ignored
-    PitchClass,   // 12 offsets of 1 or 2 bytes
-    Checksum,     // ignored
+    Frequency, // 3 bytes
+    ChannelMask, // 3 bytes, ignored
+    PitchClass, // 12 offsets of 1 or 2 bytes
+    Checksum, // ignored
   };
   using enum Stage;
 
   Stage stage = Idle;
   unsigned message = 0;
-  int position = 0;  // bytes read of the header, the name or the current value
-  int entry = 0;     // dumps: the note; note changes: changes left; scale/octave: pitch class
+  int position = 0; // bytes read of the header, the name or the current value
+  int entry = 0; // dumps: the note; note changes: changes left; scale/octave: pitch class
   int key = 0;
   unsigned value[3] = {};
 
@@ -369,11 +358,9 @@ void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
       mRetuning[k] = 440.0 * std::pow(2.0, (k + semitones - 69) / 12.0);
   };
 
-  for (int i = 0; i < length; ++i)
-  {
+  for (int i = 0; i < length; ++i) {
     const unsigned byte = data[i];
-    if (byte == kSysExEnd)
-    {
+    if (byte == kSysExEnd) {
       stage = Idle;
       continue;
     }
@@ -382,139 +369,114 @@ void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
     if (byte >= 0x80 && stage != Idle && stage != Universal)
       stage = Idle;
 
-    switch (stage)
-    {
-    case Idle:
-      if (byte == kSysExStart)
-        stage = Universal;
-      break;
-    case Universal:
-      if (byte == 0x7E || byte == 0x7F)
-      {
-        stage = Header;
-        position = 0;
-      }
-      break;
-    case Header:
-      ++position;  // 1: device identifier
-      if ((position == 2 || position == 4) && byte == 0x08)
-        stage = Message;
-      else if (position >= 4)
-        stage = Idle;
-      break;
-    case Message:
-      message = byte;
-      position = 0;
-      entry = 0;
-      switch (byte)
-      {
-      case 0x00:
-      case 0x01:
-      case 0x02:
-        stage = Program;
+    switch (stage) {
+      case Idle:
+        if (byte == kSysExStart)
+          stage = Universal;
         break;
-      case 0x03:
-      case 0x04:
-      case 0x05:
-      case 0x06:
-      case 0x07:
-        stage = Bank;
+      case Universal:
+        if (byte == 0x7E || byte == 0x7F) {
+          stage = Header;
+          position = 0;
+        }
         break;
-      case 0x08:
-      case 0x09:
-        stage = ChannelMask;
-        break;
-      default:
-        stage = Idle;
-        break;
-      }
-      break;
-    case Bank:
-      stage = Program;
-      break;
-    case Program:
-      if (message == 0x02 || message == 0x07)
-      {
-        stage = Count;
-        break;
-      }
-      // Every other message with a program carries a name next, so a dump request empties it.
-      std::memset(mScaleName, 0, sizeof mScaleName);
-      position = 0;
-      stage = Name;
-      break;
-    case Name:
-      mScaleName[position++] = static_cast<char>(byte);  // mScaleName[16] stays the terminator
-      if (position == 16)
-      {
-        position = 0;
-        if (message == 0x01 || message == 0x04)
-          stage = Frequency;
-        else if (message == 0x05 || message == 0x06)
-          stage = PitchClass;
-        else
+      case Header:
+        ++position; // 1: device identifier
+        if ((position == 2 || position == 4) && byte == 0x08)
+          stage = Message;
+        else if (position >= 4)
           stage = Idle;
-      }
-      break;
-    case Count:
-      entry = static_cast<int>(byte);
-      stage = entry > 0 ? Key : Idle;
-      break;
-    case Key:
-      key = static_cast<int>(byte);
-      position = 0;
-      stage = Frequency;
-      break;
-    case Frequency:
-      value[position++] = byte;
-      if (position < 3)
         break;
-      position = 0;
-      if (message == 0x02 || message == 0x07)
-      {
-        setNote(key, value, false);
-        stage = --entry > 0 ? Key : Idle;
-      }
-      else
-      {
-        setNote(entry, value, entry == 127);
-        if (++entry == TuningLibrary::kNumNotes)
-          stage = Checksum;
-      }
-      break;
-    case ChannelMask:
-      if (++position == 3)
-      {
+      case Message:
+        message = byte;
         position = 0;
-        stage = PitchClass;
-      }
-      break;
-    case PitchClass:
-    {
-      const bool twoBytes = message == 0x06 || message == 0x09;
-      value[position++] = byte;
-      if (position < (twoBytes ? 2 : 1))
+        entry = 0;
+        switch (byte) {
+          case 0x00:
+          case 0x01:
+          case 0x02: stage = Program; break;
+          case 0x03:
+          case 0x04:
+          case 0x05:
+          case 0x06:
+          case 0x07: stage = Bank; break;
+          case 0x08:
+          case 0x09: stage = ChannelMask; break;
+          default: stage = Idle; break;
+        }
         break;
-      position = 0;
-      if (twoBytes)
-      {
-        // 0 … 16383 spans −1 … +1 semitone with 8192 at 0; the upper half has one step fewer.
-        const int w = static_cast<int>(128 * value[0] + value[1]);
-        setPitchClass(entry, w <= 8192 ? (w - 8192) / 8192.0 : (w - 8192) / 8191.0);
+      case Bank: stage = Program; break;
+      case Program:
+        if (message == 0x02 || message == 0x07) {
+          stage = Count;
+          break;
+        }
+        // Every other message with a program carries a name next, so a dump request empties it.
+        std::memset(mScaleName, 0, sizeof mScaleName);
+        position = 0;
+        stage = Name;
+        break;
+      case Name:
+        mScaleName[position++] = static_cast<char>(byte); // mScaleName[16] stays the terminator
+        if (position == 16) {
+          position = 0;
+          if (message == 0x01 || message == 0x04)
+            stage = Frequency;
+          else if (message == 0x05 || message == 0x06)
+            stage = PitchClass;
+          else
+            stage = Idle;
+        }
+        break;
+      case Count:
+        entry = static_cast<int>(byte);
+        stage = entry > 0 ? Key : Idle;
+        break;
+      case Key:
+        key = static_cast<int>(byte);
+        position = 0;
+        stage = Frequency;
+        break;
+      case Frequency:
+        value[position++] = byte;
+        if (position < 3)
+          break;
+        position = 0;
+        if (message == 0x02 || message == 0x07) {
+          setNote(key, value, false);
+          stage = --entry > 0 ? Key : Idle;
+        } else {
+          setNote(entry, value, entry == 127);
+          if (++entry == TuningLibrary::kNumNotes)
+            stage = Checksum;
+        }
+        break;
+      case ChannelMask:
+        if (++position == 3) {
+          position = 0;
+          stage = PitchClass;
+        }
+        break;
+      case PitchClass: {
+        const bool twoBytes = message == 0x06 || message == 0x09;
+        value[position++] = byte;
+        if (position < (twoBytes ? 2 : 1))
+          break;
+        position = 0;
+        if (twoBytes) {
+          // 0 … 16383 spans −1 … +1 semitone with 8192 at 0; the upper half has one step fewer.
+          const int w = static_cast<int>(128 * value[0] + value[1]);
+          setPitchClass(entry, w <= 8192 ? (w - 8192) / 8192.0 : (w - 8192) / 8191.0);
+        } else {
+          // Cents offset from 64.
+          const int v = static_cast<int>(value[0]);
+          setPitchClass(entry, (v - 64) * 0.01);
+        }
+        if (++entry == 12)
+          stage = (message == 0x05 || message == 0x06) ? Checksum : Idle;
+        break;
       }
-      else
-      {
-        // Cents offset from 64.
-        const int v = static_cast<int>(value[0]);
-        setPitchClass(entry, (v - 64) * 0.01);
-      }
-      if (++entry == 12)
-        stage = (message == 0x05 || message == 0x06) ? Checksum : Idle;
-      break;
-    }
-    case Checksum:
-      stage = Idle;
-      break;
+      case Checksum: stage = Idle; break;
     }
   }
 }

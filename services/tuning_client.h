@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Microtuning client: takes note frequencies from an MTS-ESP tuning master through the shared
@@ -14,8 +15,7 @@
 // Process-wide state of the MTS-ESP library: the entry points and the master's table pointers,
 // fetched once when the library is loaded. The tables belong to the library, which rewrites their
 // contents while we read them; every query reads the current values.
-class TuningLibrary
-{
+class TuningLibrary {
 public:
   // Entry points of the library (C linkage on its side).
   using RegisterClientFn = void (*)();
@@ -59,7 +59,7 @@ public:
   bool useMultiChannelTuning(signed char channel) const noexcept;
   const double* masterTable() const noexcept { return mMasterTable; }
   const double* channelTable(int channel) const noexcept { return mChannelTables[channel & 15]; }
-  const char* scaleName() const noexcept;  // null when the entry is absent
+  const char* scaleName() const noexcept; // null when the entry is absent
   bool hasScaleName() const noexcept { return mGetScaleName != nullptr; }
   bool hasFilter() const noexcept { return mShouldFilterNote != nullptr; }
   void registerClient() const noexcept;
@@ -81,15 +81,14 @@ private:
   UseMultiChannelTuningFn mUseMultiChannelTuning = nullptr;
   GetScaleNameFn mGetScaleName = nullptr;
   double mInverseFrequencies[kNumNotes] = {};
-  const double* mMasterTable = nullptr;  // 128 frequencies, Hz
-  const double* mChannelTables[kNumChannels] = {};  // per MIDI channel, 128 frequencies each
+  const double* mMasterTable = nullptr; // 128 frequencies, Hz
+  const double* mChannelTables[kNumChannels] = {}; // per MIDI channel, 128 frequencies each
   void* mLibraryHandle = nullptr;
 };
 
 // One plug-in instance's client. Created by MTS_RegisterClient, destroyed by MTS_DeregisterClient.
 // Used by one instance only; its note queries run on that instance's audio thread.
-class TuningClient
-{
+class TuningClient {
 public:
   TuningClient() noexcept;
 
@@ -112,7 +111,7 @@ private:
   void setQueryChannel(signed char channel) noexcept;
   double retuningRatio(signed char note, signed char channel) noexcept;
 
-  double mRetuning[TuningLibrary::kNumNotes];  // Hz
+  double mRetuning[TuningLibrary::kNumNotes]; // Hz
   char mScaleName[17];
   bool mFilterChannelValid = false;
   bool mTuningChannelValid = false;

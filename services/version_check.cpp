@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/version_check.h"
 
 #include <algorithm>
@@ -8,8 +9,14 @@ namespace {
 
 constexpr const char* kCaption = "Check Online for Update";
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isDigit(char c)
+{
+  return c >= '0' && c <= '9';
+}
+bool isSpace(char c)
+{
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // The text's leading integer as atoi reads it (white space, an optional sign, digits; no number
 // gives 0), except that a number beyond the range of int is held at the nearer limit, where atoi's
@@ -22,7 +29,7 @@ int leadingInteger(const std::string& text)
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-'))
     negative = text[i++] == '-';
-  constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1;  // |INT_MIN|
+  constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1; // |INT_MIN|
   long long magnitude = 0;
   for (; i < text.size() && isDigit(text[i]); ++i)
     magnitude = std::min(magnitude * 10 + (text[i] - '0'), kLimit);
@@ -46,7 +53,9 @@ void showReadError(VersionCheckUI& ui)
 
 } // namespace
 
-VersionCheck::VersionCheck() : VersionCheck(kServiceAddress, {}) {}
+VersionCheck::VersionCheck() : VersionCheck(kServiceAddress, {})
+{
+}
 
 VersionCheck::VersionCheck(std::string serviceAddress, plug::HttpsClient::Settings settings)
     : mServiceAddress(std::move(serviceAddress)), mClient(std::move(settings))
@@ -80,9 +89,8 @@ int VersionCheck::report(const VersionAnswer& answer, VersionCheckUI& ui)
     ui.showMessageBox("Your version is up to date.", kCaption, VersionCheckUI::BoxType::kOK, {});
   } else {
     const std::string message = std::string("A new version of ") + kProductName + " is available.\n\n" +
-                                "\tYour version: \t" + kOwnVersionText + "\n" + "\tNew version: \t" +
-                                versionText(body) + "\n" + "\nDo you want to go to " + kWebAddress +
-                                " to get the new version?";
+      "\tYour version: \t" + kOwnVersionText + "\n" + "\tNew version: \t" + versionText(body) + "\n" +
+      "\nDo you want to go to " + kWebAddress + " to get the new version?";
     const std::string caption = std::string("New Version of ") + kProductName + " Detected";
     // Only a "Yes" opens the page: a box that went away unanswered opens nothing.
     ui.showMessageBox(message, caption, VersionCheckUI::BoxType::kYesNo, [&ui](VersionCheckUI::Answer choice) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -52,10 +53,10 @@ public:
   static constexpr const char* kDownloadPage = "http://tarnwellmusic.example/music/vst.html";
 
   // Results of checkVersionAgainstWeb().
-  static constexpr int kAnswered = 0;       // up to date or newer, whichever
-  static constexpr int kEmptyAnswer = -1;   // also: no connection at all
+  static constexpr int kAnswered = 0; // up to date or newer, whichever
+  static constexpr int kEmptyAnswer = -1; // also: no connection at all
   static constexpr int kInvalidAnswer = -3; // the answer holds a '<' (an HTML page)
-  static constexpr int kReadError = -5;     // the transfer ended with a read error
+  static constexpr int kReadError = -5; // the transfer ended with a read error
   // The editor's check: the request runs on a thread of its own, the boxes follow (VersionCheckThread).
   static constexpr int kRequested = 1;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/version_check_thread.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -30,6 +31,6 @@ private:
   std::shared_ptr<const VersionCheck> mCheck;
   std::atomic<bool> mCancel{false};
   std::atomic<bool> mFinished{false};
-  VersionAnswer mAnswer;  // written by the request's thread before mFinished
+  VersionAnswer mAnswer; // written by the request's thread before mFinished
   std::thread mThread;
 };

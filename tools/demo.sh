@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # The demo: renders the bundled drum-and-bass loop through each of Quennet's factory presets with
 # quennet-render, the presets in mode "MIDI" played by the bundled MIDI file, and draws one
 # overview picture of the input and every output, and a picture of the editor. Called by

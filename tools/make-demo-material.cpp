@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // make-demo-material OUTPUT_DIR
 //
 // Synthesises the demo's input material in code: "demo-loop.wav", six bars of drum and bass at
@@ -51,8 +52,7 @@ long stepFrame(double step)
 const long kFrames = stepFrame(kSteps);
 
 // xorshift64*: small, fast and the same on every platform (unlike the standard distributions).
-class Noise
-{
+class Noise {
 public:
   explicit Noise(std::uint64_t seed) : mState(seed ? seed : 0x9E3779B97F4A7C15ull) {}
 
@@ -74,8 +74,7 @@ private:
 };
 
 // RBJ biquad, transposed direct form II.
-class Biquad
-{
+class Biquad {
 public:
   static Biquad highPass(double freq, double q) { return design(freq, q, Kind::HighPass); }
   static Biquad bandPass(double freq, double q) { return design(freq, q, Kind::BandPass); }
@@ -100,21 +99,21 @@ private:
     const double a0 = 1.0 + alpha;
     Biquad f;
     switch (kind) {
-    case Kind::LowPass:
-      f.mB0 = (1.0 - cw) / 2.0 / a0;
-      f.mB1 = (1.0 - cw) / a0;
-      f.mB2 = f.mB0;
-      break;
-    case Kind::HighPass:
-      f.mB0 = (1.0 + cw) / 2.0 / a0;
-      f.mB1 = -(1.0 + cw) / a0;
-      f.mB2 = f.mB0;
-      break;
-    case Kind::BandPass: // constant 0 dB peak gain
-      f.mB0 = alpha / a0;
-      f.mB1 = 0.0;
-      f.mB2 = -alpha / a0;
-      break;
+      case Kind::LowPass:
+        f.mB0 = (1.0 - cw) / 2.0 / a0;
+        f.mB1 = (1.0 - cw) / a0;
+        f.mB2 = f.mB0;
+        break;
+      case Kind::HighPass:
+        f.mB0 = (1.0 + cw) / 2.0 / a0;
+        f.mB1 = -(1.0 + cw) / a0;
+        f.mB2 = f.mB0;
+        break;
+      case Kind::BandPass: // constant 0 dB peak gain
+        f.mB0 = alpha / a0;
+        f.mB1 = 0.0;
+        f.mB2 = -alpha / a0;
+        break;
     }
     f.mA1 = -2.0 * cw / a0;
     f.mA2 = (1.0 - alpha) / a0;
@@ -126,8 +125,7 @@ private:
 };
 
 // Zero-delay-feedback state-variable low-pass; the cutoff may change every sample.
-class SvfLowPass
-{
+class SvfLowPass {
 public:
   double process(double x, double cutoff, double q)
   {
@@ -149,8 +147,7 @@ private:
 };
 
 // Sawtooth with a polynomial band-limited step: no audible aliasing down in the bass register.
-class Saw
-{
+class Saw {
 public:
   explicit Saw(double phase = 0.0) : mPhase(phase) {}
 
@@ -180,13 +177,12 @@ double midiHz(double note)
   return 440.0 * std::pow(2.0, (note - 69.0) / 12.0);
 }
 
-struct Stereo
-{
+struct Stereo {
   std::vector<double> left;
   std::vector<double> right;
 
   explicit Stereo(long frames)
-    : left(static_cast<std::size_t>(frames), 0.0), right(static_cast<std::size_t>(frames), 0.0)
+      : left(static_cast<std::size_t>(frames), 0.0), right(static_cast<std::size_t>(frames), 0.0)
   {
   }
 
@@ -203,8 +199,7 @@ struct Stereo
 // Six bars in E minor: Em9, Cmaj7, Am9, Bm7, Em9, Cmaj7. Positions and lengths in sixteenth steps
 // from the start of the bar.
 
-struct Note
-{
+struct Note {
   int step;
   int length;
   int pitch;
@@ -217,8 +212,7 @@ constexpr int kChords[kBars][3] = {
   {52, 55, 59}, // Cmaj7 over the bass C: E G B
   {48, 55, 59}, // Am9 over the bass A: C G B
   {50, 54, 57}, // Bm7 over the bass B: D F# A
-  {52, 55, 62},
-  {52, 55, 59},
+  {52, 55, 62}, {52, 55, 59},
 };
 constexpr int kChordLength = 14;
 
@@ -240,8 +234,7 @@ const std::vector<Note> kMelody[kBars] = {
 
 enum class Drum { Kick, Snare, Ghost, Hat, OpenHat, Crash };
 
-struct Hit
-{
+struct Hit {
   double step; // from the start of the loop
   Drum drum;
   double velocity; // 0 .. 1
@@ -251,8 +244,7 @@ std::vector<Hit> drumPattern()
 {
   // Two-step: kick on 1 and the "and" of 3, snare on 2 and 4; the second bar of each pair adds a
   // kick on the second eighth, the last bar ends in a snare fill.
-  struct Bar
-  {
+  struct Bar {
     std::vector<int> kicks, snares, ghosts;
   };
   const Bar a{{0, 10}, {4, 12}, {7, 14}};
@@ -399,8 +391,7 @@ std::vector<double> duckCurve(const std::vector<Hit>& hits)
 // centre. Continuous oscillator phases and a 15 ms glide keep note changes click-free.
 void renderBass(Stereo& out, const std::vector<double>& duck)
 {
-  struct Span
-  {
+  struct Span {
     long start, end;
     double pitch;
   };
@@ -489,19 +480,19 @@ Stereo synthesiseLoop()
   for (const Hit& h : hits) {
     const long start = stepFrame(h.step);
     switch (h.drum) {
-    case Drum::Kick: renderKick(drums, start, h.velocity, kickNoise); break;
-    case Drum::Snare:
-    case Drum::Ghost: renderSnare(drums, start, 0.85 * h.velocity, snareNoise); break;
-    case Drum::Hat: {
-      // The eighths sit a little right; the soft sixteenths alternate left and right of them.
-      const bool soft = h.velocity < 0.4;
-      if (soft)
-        hatLeft = !hatLeft;
-      renderHat(drums, start, 0.5 * h.velocity, 0.028, soft ? (hatLeft ? -0.3 : 0.3) : 0.1, hatNoise);
-      break;
-    }
-    case Drum::OpenHat: renderHat(drums, start, 0.35 * h.velocity, 0.16, 0.15, hatNoise); break;
-    case Drum::Crash: renderCrash(drums, start, 0.16 * h.velocity, crashNoise); break;
+      case Drum::Kick: renderKick(drums, start, h.velocity, kickNoise); break;
+      case Drum::Snare:
+      case Drum::Ghost: renderSnare(drums, start, 0.85 * h.velocity, snareNoise); break;
+      case Drum::Hat: {
+        // The eighths sit a little right; the soft sixteenths alternate left and right of them.
+        const bool soft = h.velocity < 0.4;
+        if (soft)
+          hatLeft = !hatLeft;
+        renderHat(drums, start, 0.5 * h.velocity, 0.028, soft ? (hatLeft ? -0.3 : 0.3) : 0.1, hatNoise);
+        break;
+      }
+      case Drum::OpenHat: renderHat(drums, start, 0.35 * h.velocity, 0.16, 0.15, hatNoise); break;
+      case Drum::Crash: renderCrash(drums, start, 0.16 * h.velocity, crashNoise); break;
     }
   }
 
@@ -584,8 +575,7 @@ bool writeWav(const std::string& path, const Stereo& audio, std::string& error)
   return finish(temp, path, error);
 }
 
-struct MidiEvent
-{
+struct MidiEvent {
   int pulses;
   int order; // at the same time: note-offs (0) before note-ons (1)
   unsigned char bytes[3];
@@ -593,8 +583,7 @@ struct MidiEvent
 
 // A Standard MIDI File written byte by byte: chunks with big-endian lengths, event times as
 // variable-length deltas, every event with its full status byte (no running status).
-class SmfTrack
-{
+class SmfTrack {
 public:
   void add(int pulses, std::initializer_list<unsigned char> bytes)
   {
@@ -635,8 +624,9 @@ void appendChunk(std::vector<unsigned char>& file, const char* tag, const std::v
 {
   file.insert(file.end(), tag, tag + 4);
   const auto length = static_cast<std::uint32_t>(body.size());
-  file.insert(file.end(), {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
-                           static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)});
+  file.insert(file.end(),
+              {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+               static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)});
   file.insert(file.end(), body.begin(), body.end());
 }
 
@@ -671,9 +661,10 @@ bool writeMidi(const std::string& path, std::string& error)
   SmfTrack conductor;
   conductor.addText(0, "Quennet demo");
   conductor.add(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8}); // 4/4, 24 clocks per click, 8 32nds per quarter
-  conductor.add(0, {0xFF, 0x51, 0x03, static_cast<unsigned char>(kMicrosPerQuarter >> 16),
-                    static_cast<unsigned char>((kMicrosPerQuarter >> 8) & 0xFF),
-                    static_cast<unsigned char>(kMicrosPerQuarter & 0xFF)});
+  conductor.add(0,
+                {0xFF, 0x51, 0x03, static_cast<unsigned char>(kMicrosPerQuarter >> 16),
+                 static_cast<unsigned char>((kMicrosPerQuarter >> 8) & 0xFF),
+                 static_cast<unsigned char>(kMicrosPerQuarter & 0xFF)});
   conductor.end(length);
   SmfTrack notes;
   notes.addText(0, "Chords and melody");
@@ -682,7 +673,8 @@ bool writeMidi(const std::string& path, std::string& error)
   notes.end(length);
 
   std::vector<unsigned char> file;
-  appendChunk(file, "MThd", {0, 1, 0, 2, static_cast<unsigned char>(kPpqn >> 8), static_cast<unsigned char>(kPpqn & 0xFF)});
+  appendChunk(file, "MThd",
+              {0, 1, 0, 2, static_cast<unsigned char>(kPpqn >> 8), static_cast<unsigned char>(kPpqn & 0xFF)});
   appendChunk(file, "MTrk", conductor.bytes());
   appendChunk(file, "MTrk", notes.bytes());
 

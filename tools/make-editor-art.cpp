@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Draws the editor's artwork (the background and the frames of every bitmap control) into a
 // folder, at one pixel per design unit. Run at build time: make-editor-art FOLDER [FONT], with the
 // font Roboto Bold from Debian's fonts-roboto-unhinted unless FONT names another file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Writes the Turtle of the quennet.lv2 bundle (manifest.ttl, quennet.ttl, presets.ttl) from a real
 // plug-in instance: names, ranges, defaults and display texts from its parameters, the factory
 // presets from its preset slots as the constructor built them. The bundle cannot drift from the
@@ -22,26 +23,25 @@ namespace {
 using plug::IParam;
 namespace lv2 = plug::lv2;
 
-const char* const kPrefixes =
-  "@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .\n"
-  "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
-  "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
-  "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
-  "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
-  "@prefix midi:  <http://lv2plug.in/ns/ext/midi#> .\n"
-  "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
-  "@prefix param: <http://lv2plug.in/ns/ext/parameters#> .\n"
-  "@prefix pg:    <http://lv2plug.in/ns/ext/port-groups#> .\n"
-  "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
-  "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
-  "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
-  "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
-  "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
-  "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
-  "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
-  "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-  "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
-  "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n\n";
+const char* const kPrefixes = "@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .\n"
+                              "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
+                              "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
+                              "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
+                              "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+                              "@prefix midi:  <http://lv2plug.in/ns/ext/midi#> .\n"
+                              "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
+                              "@prefix param: <http://lv2plug.in/ns/ext/parameters#> .\n"
+                              "@prefix pg:    <http://lv2plug.in/ns/ext/port-groups#> .\n"
+                              "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
+                              "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
+                              "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+                              "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                              "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+                              "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
+                              "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
+                              "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+                              "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
+                              "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 struct Failure {
   std::string message;
@@ -120,7 +120,8 @@ bool isSymbol(const std::string& symbol)
 std::vector<ControlPortInfo> controlPorts(const plug::IPlugin& plugin)
 {
   std::vector<ControlPortInfo> ports;
-  std::set<std::string> symbols = {"in_left", "in_right", "out_left", "out_right", "events_in", "events_out", "time_in"};
+  std::set<std::string> symbols = {"in_left",   "in_right",   "out_left", "out_right",
+                                   "events_in", "events_out", "time_in"};
   for (int i = 0; i < plugin.NParams(); ++i) {
     const IParam& param = *plugin.GetParam(i);
     if (!lv2::HasControlPort(param))
@@ -319,8 +320,7 @@ std::string presetsTurtle(const plug::IPlugin& plugin, const std::vector<Control
     for (size_t c = 0; c < controls.size(); ++c) {
       const ControlPortInfo& control = controls[c];
       ttl << (c ? " , " : "") << "[\n        lv2:symbol " << quoted(control.symbol) << " ;\n        pset:value "
-          << number(values[static_cast<size_t>(control.paramIdx)],
-                    std::string(preset.mName) + " " + control.symbol)
+          << number(values[static_cast<size_t>(control.paramIdx)], std::string(preset.mName) + " " + control.symbol)
           << "\n    ]";
     }
     ttl << " .\n\n";

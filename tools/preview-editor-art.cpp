@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Composes the generated artwork the way the editor will show it, to judge it before the editor
 // exists: the background with every control's frame at its place, readouts and menu values in
 // the editor's text style, the envelope outlines, the version text and the corner handle, at the
@@ -25,16 +26,14 @@ namespace {
 
 using namespace art;
 
-struct Image
-{
+struct Image {
   cairo_surface_t* surface = nullptr;
   int frames = 1;
   int frameHeight = 0;
 };
 
 // The loaded assets by file name; they own their surfaces.
-struct Images : std::map<std::string, Image>
-{
+struct Images : std::map<std::string, Image> {
   Images() = default;
   Images(const Images&) = delete;
   Images& operator=(const Images&) = delete;
@@ -130,8 +129,7 @@ void drawEnvelope(cairo_t* cr, Rect box, double fadeIn, double skewNormalised, d
   cairo_restore(cr);
 }
 
-struct Setting
-{
+struct Setting {
   const char* name;
   std::vector<std::pair<int, double>> values; // plain values
   bool noteSounding;
@@ -143,20 +141,61 @@ struct Setting
 
 const std::vector<Setting> kSettings = {
   {"msec",
-   {{kVolume, 1.0}, {kMix, 0.7}, {kGrainMode, 0}, {kGrainLength, 120.0}, {kGrainOverlap, 25}, {kGrainFadeIn, 0.3},
-    {kGrainSkew, -0.2}, {kGrainFadeOut, 0.6}, {kFrameLength, 2500.0}, {kFrameSyncToHost, 0}, {kFrameOverlap, 50},
-    {kFrameFadeIn, 0.1}, {kFrameSkew, 0.4}, {kFrameFadeOut, 0.25}, {kMidiPolyphony, 4}, {kMidiAttack, 0.1},
-    {kMidiDecay, 0.35}, {kMidiSustain, 0.8}, {kMidiRelease, 0.45}},
-   false, false, false, false, false},
+   {{kVolume, 1.0},
+    {kMix, 0.7},
+    {kGrainMode, 0},
+    {kGrainLength, 120.0},
+    {kGrainOverlap, 25},
+    {kGrainFadeIn, 0.3},
+    {kGrainSkew, -0.2},
+    {kGrainFadeOut, 0.6},
+    {kFrameLength, 2500.0},
+    {kFrameSyncToHost, 0},
+    {kFrameOverlap, 50},
+    {kFrameFadeIn, 0.1},
+    {kFrameSkew, 0.4},
+    {kFrameFadeOut, 0.25},
+    {kMidiPolyphony, 4},
+    {kMidiAttack, 0.1},
+    {kMidiDecay, 0.35},
+    {kMidiSustain, 0.8},
+    {kMidiRelease, 0.45}},
+   false,
+   false,
+   false,
+   false,
+   false},
   {"midi",
-   {{kVolume, 1.6}, {kMix, 1.0}, {kGrainMode, 3}, {kGrainOverlap, 0}, {kGrainFadeIn, 0}, {kGrainSkew, 0},
-    {kGrainFadeOut, 0}, {kFrameSync, 12}, {kFrameSyncToHost, 1}, {kFrameOverlap, 10}, {kFrameFadeIn, 1.0},
-    {kFrameSkew, -1.0}, {kFrameFadeOut, 0.5}, {kMidiPolyphony, 8}, {kMidiAttack, 0}, {kMidiDecay, 1.0},
-    {kMidiSustain, 0.0}, {kMidiRelease, 1.0}},
-   true, true, true, true, true},
+   {{kVolume, 1.6},
+    {kMix, 1.0},
+    {kGrainMode, 3},
+    {kGrainOverlap, 0},
+    {kGrainFadeIn, 0},
+    {kGrainSkew, 0},
+    {kGrainFadeOut, 0},
+    {kFrameSync, 12},
+    {kFrameSyncToHost, 1},
+    {kFrameOverlap, 10},
+    {kFrameFadeIn, 1.0},
+    {kFrameSkew, -1.0},
+    {kFrameFadeOut, 0.5},
+    {kMidiPolyphony, 8},
+    {kMidiAttack, 0},
+    {kMidiDecay, 1.0},
+    {kMidiSustain, 0.0},
+    {kMidiRelease, 1.0}},
+   true,
+   true,
+   true,
+   true,
+   true},
   {"sync",
    {{kVolume, 0.0}, {kMix, 0.0}, {kGrainMode, 1}, {kGrainSync, 7}, {kGrainFrequency, 5000.0}, {kFrameLength, 5000.0}},
-   false, true, false, false, false},
+   false,
+   true,
+   false,
+   false,
+   false},
   {"freq", {{kGrainMode, 2}, {kGrainFrequency, 5000.0}, {kFrameLength, 0.2}}, false, false, false, false, false},
 };
 

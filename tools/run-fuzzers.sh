@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs every fuzz target of a fuzzing build for a bounded time, starting from its committed seed
 # corpus. New inputs go to a work folder in the build, never into the committed corpus.
 # Usage: run-fuzzers.sh BUILD_DIR SECONDS_PER_TARGET

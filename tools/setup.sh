@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Installs every Debian package the build and the tests need; `setup.sh bench` adds what only
 # the benchmarks use, `setup.sh arm64` what the aarch64 build needs. Idempotent: it asks apt only when a package is missing, and runs
 # `apt-get update` once then. Works as root or through sudo.
@@ -7,6 +8,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake pkg-config clang libclang-rt-14-dev
+  # the code layout every source keeps (.clang-format; a test checks it)
+  clang-format-14
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # audio files (renderer; it reads MIDI files itself)

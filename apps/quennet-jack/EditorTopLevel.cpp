@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-jack/EditorTopLevel.h"
 
 #include <X11/Xatom.h>
@@ -35,8 +36,9 @@ std::unique_ptr<EditorTopLevel> EditorTopLevel::Open(plug::IPlugin& plugin)
   plug::X11ErrorTrap::Scope scope;
   XStoreName(display, window, kTitle);
   const unsigned char* title = reinterpret_cast<const unsigned char*>(kTitle);
-  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), XInternAtom(display, "UTF8_STRING", False),
-                  8, PropModeReplace, title, static_cast<int>(std::strlen(kTitle)));
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace, title,
+                  static_cast<int>(std::strlen(kTitle)));
   XClassHint* classHint = XAllocClassHint();
   if (classHint) {
     classHint->res_name = const_cast<char*>("quennet-jack");
@@ -69,7 +71,7 @@ bool EditorTopLevel::ProcessEvents()
   Display* display = mView->GetDisplay();
   {
     plug::X11ErrorTrap::Scope scope;
-    XPending(display);  // reads what the server sent
+    XPending(display); // reads what the server sent
     // The view ignores client messages: the close button's is taken here first.
     XEvent event;
     while (XCheckTypedWindowEvent(display, mView->GetWindow(), ClientMessage, &event))

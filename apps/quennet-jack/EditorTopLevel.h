@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <memory>
@@ -5,7 +6,7 @@
 namespace plug {
 class IPlugin;
 class X11View;
-}
+} // namespace plug
 namespace plug::graphics {
 class EditorWindow;
 }
@@ -36,6 +37,6 @@ private:
 
   std::unique_ptr<plug::X11View> mView;
   std::unique_ptr<plug::graphics::EditorWindow> mWindow;
-  unsigned long mDeleteWindow = 0;  // the WM_DELETE_WINDOW atom
+  unsigned long mDeleteWindow = 0; // the WM_DELETE_WINDOW atom
   bool mClosed = false;
 };

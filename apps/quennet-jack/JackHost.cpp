@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-jack/JackHost.h"
 
 #include <cmath>
@@ -11,8 +12,8 @@ std::unique_ptr<JackHost> JackHost::Open(plug::IPlugin& plugin, const std::strin
   jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
   if (!client) {
     error = (status & JackServerFailed) || (status & JackServerError)
-              ? "no JACK server is running: start one (for example with QjackCtl, or `jackd -d alsa`) and try again"
-              : "the JACK server refused the client \"" + clientName + "\"";
+      ? "no JACK server is running: start one (for example with QjackCtl, or `jackd -d alsa`) and try again"
+      : "the JACK server refused the client \"" + clientName + "\"";
     return nullptr;
   }
   std::unique_ptr<JackHost> host(new JackHost(plugin, client));
@@ -107,7 +108,7 @@ void JackHost::readMidi(jack_nframes_t nFrames)
       continue;
     const std::uint32_t length = plug::ShortMidiMessageLength(event.buffer, static_cast<std::uint32_t>(event.size));
     if (length == 0)
-      continue;  // system exclusive and broken bytes
+      continue; // system exclusive and broken bytes
     plug::HostMidiEvent midi;
     midi.frame = static_cast<int>(std::min(event.time, nFrames > 0 ? nFrames - 1 : 0));
     midi.status = event.buffer[0];

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <jack/jack.h>
@@ -44,7 +45,7 @@ private:
   jack_port_t* mIn[2] = {nullptr, nullptr};
   jack_port_t* mOut[2] = {nullptr, nullptr};
   jack_port_t* mMidiIn = nullptr;
-  std::vector<plug::HostMidiEvent> mEvents;  // capacity kMaxEventsPerPeriod, never grown
+  std::vector<plug::HostMidiEvent> mEvents; // capacity kMaxEventsPerPeriod, never grown
   plug::HostTransport mTransport;
   std::atomic<bool> mServerGone{false};
 };

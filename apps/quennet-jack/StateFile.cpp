@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-jack/StateFile.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet-jack: the plug-in as a JACK program for live use, with its editor in a window of its own.
 #include <poll.h>
 #include <signal.h>
@@ -99,13 +100,13 @@ int main(int argc, char** argv)
     pollfd fd{editor ? editor->ConnectionFd() : -1, POLLIN, 0};
     poll(&fd, editor ? 1 : 0, 20);
     if (editor && !editor->ProcessEvents())
-      break;  // the window was closed
+      break; // the window was closed
     plug::RunLoop::Main().Pump();
   }
   if (jack->ServerGone())
     std::fprintf(stderr, "quennet-jack: the JACK server went away\n");
 
-  jack.reset();  // no more processing
+  jack.reset(); // no more processing
   editor.reset();
   if (!state_file::Save(*plugin, statePath))
     std::fprintf(stderr, "quennet-jack: the state could not be saved to %s\n", statePath.c_str());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/AiffSampleRate.h"
 
 #include <unistd.h>
@@ -11,7 +12,7 @@ namespace render {
 
 namespace {
 
-constexpr int kMaxChunks = 4096;  // a COMM chunk lies among the first few in every real file
+constexpr int kMaxChunks = 4096; // a COMM chunk lies among the first few in every real file
 
 std::uint32_t be32(const unsigned char* d)
 {
@@ -41,7 +42,7 @@ double extendedToDouble(const unsigned char* d)
     significand = (significand << 8) | d[i];
   double value = 0.0;
   if (exponent == 0x7FFF)
-    value = (significand << 1) == 0 ? INFINITY : NAN;  // the integer bit does not count here
+    value = (significand << 1) == 0 ? INFINITY : NAN; // the integer bit does not count here
   else
     value = std::ldexp(static_cast<double>(significand), exponent - 16383 - 63);
   return negative ? -value : value;
@@ -68,7 +69,7 @@ std::optional<double> aiffSampleRate(int fd)
         return std::nullopt;
       return extendedToDouble(comm + 8);
     }
-    at += 8 + static_cast<off_t>(size) + (size & 1);  // chunks are padded to an even length
+    at += 8 + static_cast<off_t>(size) + (size & 1); // chunks are padded to an even length
   }
   return std::nullopt;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/AudioFile.h"
 
 #include <fcntl.h>
@@ -27,7 +28,7 @@ constexpr int kMinSampleRate = 1000;
 constexpr int kMaxSampleRate = 384000;
 
 constexpr long kReadChunkFrames = 4096;
-constexpr std::size_t kLogBytes = 4096;  // libsndfile keeps a log of at most 2 kB
+constexpr std::size_t kLogBytes = 4096; // libsndfile keeps a log of at most 2 kB
 
 SampleFormat nearestSampleFormat(int sndfileFormat)
 {
@@ -47,14 +48,12 @@ SampleFormat nearestSampleFormat(int sndfileFormat)
     case SF_FORMAT_DWVW_12:
     case SF_FORMAT_DWVW_16:
     case SF_FORMAT_DPCM_8:
-    case SF_FORMAT_DPCM_16:
-      return SampleFormat::Pcm16;
+    case SF_FORMAT_DPCM_16: return SampleFormat::Pcm16;
     case SF_FORMAT_PCM_24:
     case SF_FORMAT_DWVW_24:
     case SF_FORMAT_ALAC_20:
-    case SF_FORMAT_ALAC_24:
-      return SampleFormat::Pcm24;
-    default:  // 32-bit integers, floats, doubles and lossy codecs all decode to floats
+    case SF_FORMAT_ALAC_24: return SampleFormat::Pcm24;
+    default: // 32-bit integers, floats, doubles and lossy codecs all decode to floats
       return SampleFormat::Float;
   }
 }
@@ -63,8 +62,9 @@ std::string lowerExtension(const std::string& path)
 {
   std::string ext = std::filesystem::path(path).extension().string();
   if (ext == ".")
-    ext.clear();  // "out.wav." has no extension
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    ext.clear(); // "out.wav." has no extension
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext;
 }
 
@@ -166,11 +166,11 @@ AudioReader::AudioReader(const std::string& path) : mPath(path)
     mSampleRate = info.samplerate;
     mChannels = info.channels;
     mFormat = nearestSampleFormat(info.format);
-    mAnnouncedFrames = info.frames > 0 && info.frames < (std::int64_t{1} << 48) ? info.frames : 0;  // else a lie
+    mAnnouncedFrames = info.frames > 0 && info.frames < (std::int64_t{1} << 48) ? info.frames : 0; // else a lie
     mOgg = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
     if (mOgg) {
       mLog.resize(kLogBytes);
-      checkOggLog();  // the headers and the search for the last page are read already
+      checkOggLog(); // the headers and the search for the last page are read already
     }
     mInterleaved.resize(static_cast<size_t>(kReadChunkFrames * mChannels));
   } catch (...) {
@@ -267,7 +267,8 @@ OutputEncoding chooseOutputEncoding(const std::string& outputPath, std::optional
     encoding = {SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis", false};
   } else {
     throw BadInput("cannot write " + inQuotes(outputPath) + ": unsupported file type " +
-                   (ext.empty() ? std::string("(no extension)") : inQuotes(ext)) + "; use .wav, .aiff, .aif, .flac or .ogg");
+                   (ext.empty() ? std::string("(no extension)") : inQuotes(ext)) +
+                   "; use .wav, .aiff, .aif, .flac or .ogg");
   }
   if (!canEncode(encoding.sndfileFormat, sampleRate))
     throw BadInput("cannot write " + inQuotes(outputPath) + ": libsndfile cannot write " + encoding.description +
@@ -276,7 +277,7 @@ OutputEncoding chooseOutputEncoding(const std::string& outputPath, std::optional
 }
 
 OutputAudioFile::OutputAudioFile(const std::string& path, const OutputEncoding& encoding, int sampleRate)
-  : mFile(path), mKeepsNonFinite(encoding.keepsNonFinite)
+    : mFile(path), mKeepsNonFinite(encoding.keepsNonFinite)
 {
   SF_INFO info{};
   info.samplerate = sampleRate;
@@ -327,7 +328,8 @@ std::int64_t OutputAudioFile::readBytes(void* data, std::int64_t count, void* se
   auto& file = *static_cast<OutputAudioFile*>(self);
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t got = ::read(file.mFile.descriptor(), static_cast<char*>(data) + done, static_cast<size_t>(count - done));
+    const ssize_t got =
+      ::read(file.mFile.descriptor(), static_cast<char*>(data) + done, static_cast<size_t>(count - done));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
@@ -364,7 +366,7 @@ std::int64_t OutputAudioFile::tell(void* self)
 std::string OutputAudioFile::failure() const
 {
   return "cannot write " + inQuotes(mFile.target()) + ": " +
-         (mError != 0 ? writeError(mError) : std::string(sf_strerror(mSndfile)));
+    (mError != 0 ? writeError(mError) : std::string(sf_strerror(mSndfile)));
 }
 
 void OutputAudioFile::write(float* interleaved, long frames)
@@ -391,9 +393,9 @@ void OutputAudioFile::finish()
   mSndfile = nullptr;
   if (mError != 0 || error != 0)
     throw RenderFailure("cannot write " + inQuotes(mFile.target()) + ": " +
-                        (mError != 0 ? writeError(mError)
-                         : error > 0 ? std::string(sf_error_number(error))
-                                     : std::string("the encoder could not finish the file")));
+                        (mError != 0   ? writeError(mError)
+                           : error > 0 ? std::string(sf_error_number(error))
+                                       : std::string("the encoder could not finish the file")));
   mFile.closeDescriptor();
 }
 

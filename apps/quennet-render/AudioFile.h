@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -29,9 +30,9 @@ public:
   AudioReader(const AudioReader&) = delete;
   AudioReader& operator=(const AudioReader&) = delete;
 
-  int sampleRate() const { return mSampleRate; }  // Hz
-  int channels() const { return mChannels; }      // in the file: 1 or 2
-  SampleFormat format() const { return mFormat; }  // the nearest of ours to the file's encoding
+  int sampleRate() const { return mSampleRate; } // Hz
+  int channels() const { return mChannels; } // in the file: 1 or 2
+  SampleFormat format() const { return mFormat; } // the nearest of ours to the file's encoding
   // What the header announces, for a progress estimate only; 0 when it does not say.
   std::int64_t announcedFrames() const { return mAnnouncedFrames; }
   // Where the file is, to keep outputs off it.
@@ -64,8 +65,8 @@ private:
 // What goes into OUTPUT: libsndfile's major format (from the extension) and encoding.
 struct OutputEncoding {
   int sndfileFormat = 0;
-  const char* description = "";  // e.g. "WAV float"
-  bool keepsNonFinite = false;   // float files hold NaN and infinity; the others get 0 instead
+  const char* description = ""; // e.g. "WAV float"
+  bool keepsNonFinite = false; // float files hold NaN and infinity; the others get 0 instead
 };
 
 // Picks the container from OUTPUT's extension (.wav, .aiff, .aif, .flac, .ogg, any case) and the
@@ -109,7 +110,7 @@ private:
   PendingFile mFile;
   SNDFILE* mSndfile = nullptr;
   bool mKeepsNonFinite = false;
-  int mError = 0;  // errno of the first failed system call on the file
+  int mError = 0; // errno of the first failed system call on the file
   std::int64_t mReplaced = 0;
 };
 

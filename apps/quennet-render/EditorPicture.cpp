@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/EditorPicture.h"
 
 #include <cairo.h>
@@ -39,9 +40,8 @@ cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned in
 std::vector<unsigned char> encodePng(const plug::graphics::ImageView& image)
 {
   std::vector<unsigned char> bytes;
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(const_cast<unsigned char*>(image.data),
-                                                                 CAIRO_FORMAT_ARGB32, image.width, image.height,
-                                                                 image.stride);
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+    const_cast<unsigned char*>(image.data), CAIRO_FORMAT_ARGB32, image.width, image.height, image.stride);
   if (cairo_surface_write_to_png_stream(surface, appendBytes, &bytes) != CAIRO_STATUS_SUCCESS)
     bytes.clear();
   cairo_surface_destroy(surface);
@@ -74,7 +74,7 @@ void writeEditorPicture(const Options& options)
   if (!window)
     throw RenderFailure("the plug-in has no editor");
   plug::graphics::IGraphics& g = window->Graphics();
-  plugin->OnTimer();  // one idle tick: the LED
+  plugin->OnTimer(); // one idle tick: the LED
   g.UpdateFrame();
   const std::vector<unsigned char> png = encodePng(g.GetImage());
   if (png.empty())

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Errors.h"
 
 #include <cerrno>

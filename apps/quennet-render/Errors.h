@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <stdexcept>
@@ -7,8 +8,8 @@ namespace render {
 
 // Exit statuses of quennet-render.
 constexpr int kExitSuccess = 0;
-constexpr int kExitRenderFailure = 1;  // something went wrong while rendering or writing
-constexpr int kExitBadInput = 2;       // the command line or an input file cannot be used
+constexpr int kExitRenderFailure = 1; // something went wrong while rendering or writing
+constexpr int kExitBadInput = 2; // the command line or an input file cannot be used
 
 // The user's arguments or files cannot be used; nothing has been written.
 class BadInput : public std::runtime_error {

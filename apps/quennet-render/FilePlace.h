@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <sys/stat.h>
@@ -14,7 +15,7 @@ namespace render {
 struct FilePlace {
   dev_t device = 0;
   ino_t inode = 0;
-  std::string newName;  // empty for an existing file
+  std::string newName; // empty for an existing file
 
   bool operator==(const FilePlace& other) const = default;
 };

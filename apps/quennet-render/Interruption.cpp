@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Interruption.h"
 
 #include <unistd.h>
@@ -25,7 +26,7 @@ Temporary gTemporaries[kSlots];
 
 constexpr char kPrefix[] = "quennet-render: interrupted";
 char gMessage[8192] = "quennet-render: interrupted\n";
-std::atomic<std::size_t> gMessageLength{sizeof kPrefix};  // with the line break
+std::atomic<std::size_t> gMessageLength{sizeof kPrefix}; // with the line break
 
 std::atomic<bool> gProgressShown{false};
 
@@ -71,7 +72,7 @@ void installInterruptHandlers()
 {
   struct sigaction action {};
   action.sa_handler = &handleInterrupt;
-  action.sa_mask = interruptSignals();  // one handler at a time
+  action.sa_mask = interruptSignals(); // one handler at a time
   action.sa_flags = 0;
   for (int signal : kSignals)
     ::sigaction(signal, &action, nullptr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Listing.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ using Row = std::vector<std::string>;
 std::string number(double value)
 {
   char text[32];
-  std::snprintf(text, sizeof text, "%g", value == 0.0 ? 0.0 : value);  // no "-0"
+  std::snprintf(text, sizeof text, "%g", value == 0.0 ? 0.0 : value); // no "-0"
   return text;
 }
 
@@ -69,7 +70,8 @@ std::string table(const Row& header, const std::vector<Row>& rows, bool markdown
 
   // Plain text: columns padded to the widest cell, counted in characters (the texts are UTF-8).
   auto width = [](const std::string& s) {
-    return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
   };
   std::vector<size_t> widths(header.size(), 0);
   for (size_t c = 0; c < header.size(); ++c) {
@@ -126,7 +128,8 @@ std::string listPresets(plug::IPlugin& plugin, bool markdown)
       const plug::IParam& param = *plugin.GetParam(i);
       if (!named(param) || param.GetValue() == param.GetDefault())
         continue;
-      differences += (differences.empty() ? "" : ", ") + std::string(param.GetName()) + " " + shown(param, param.GetValue());
+      differences +=
+        (differences.empty() ? "" : ", ") + std::string(param.GetName()) + " " + shown(param, param.GetValue());
     }
     rows.push_back({std::to_string(p), plugin.GetPresetName(p), differences.empty() ? "(all defaults)" : differences});
   }

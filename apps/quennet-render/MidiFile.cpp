@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/MidiFile.h"
 
 #include <fcntl.h>
@@ -15,7 +16,7 @@ namespace render {
 
 namespace {
 
-constexpr std::uint32_t kDefaultMicrosPerQuarter = 500000;  // 120 BPM until the first tempo event
+constexpr std::uint32_t kDefaultMicrosPerQuarter = 500000; // 120 BPM until the first tempo event
 
 class Descriptor {
 public:
@@ -86,16 +87,18 @@ std::int64_t frameOf(Wide scaled, int ppqn, int sampleRate)
 
 } // namespace
 
-MidiFile::MidiFile(const std::string& path, int sampleRate) : MidiFile(readBounded(path), path, sampleRate) {}
+MidiFile::MidiFile(const std::string& path, int sampleRate) : MidiFile(readBounded(path), path, sampleRate)
+{
+}
 
 MidiFile::MidiFile(ReadFile file, const std::string& name, int sampleRate)
-  : MidiFile(std::move(file.bytes), name, sampleRate)
+    : MidiFile(std::move(file.bytes), name, sampleRate)
 {
   mPlace = file.place;
 }
 
 MidiFile::MidiFile(std::vector<std::uint8_t> bytes, const std::string& name, int sampleRate)
-  : mBytes(std::move(bytes)), mSampleRate(sampleRate)
+    : mBytes(std::move(bytes)), mSampleRate(sampleRate)
 {
   std::string problem;
   if (!mReader.open(mBytes.data(), mBytes.size(), problem))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -58,7 +59,7 @@ public:
 private:
   MidiFile(ReadFile file, const std::string& name, int sampleRate);
 
-  __extension__ using Scaled = unsigned __int128;  // microseconds · ppqn
+  __extension__ using Scaled = unsigned __int128; // microseconds · ppqn
 
   std::vector<std::uint8_t> mBytes;
   std::optional<FilePlace> mPlace;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Options.h"
 
 #include <cerrno>
@@ -53,17 +54,16 @@ namespace {
 
 struct OptionSpec {
   const char* longName;
-  char shortName;  // 0: none
+  char shortName; // 0: none
   bool takesValue;
 };
 
 constexpr OptionSpec kOptionSpecs[] = {
-  {"preset", 'p', true},        {"set", 's', true},        {"tempo", 0, true},
-  {"position", 0, true},        {"no-transport", 0, false}, {"block", 'b', true},
-  {"midi", 0, true},            {"tail", 0, true},         {"format", 0, true},
-  {"waveform", 0, true},        {"list-presets", 0, false}, {"list-params", 0, false},
-  {"markdown", 0, false},       {"overview", 0, true},     {"quiet", 'q', false},
-  {"help", 'h', false},         {"editor-picture", 0, true}, {"scale", 0, true},
+  {"preset", 'p', true},       {"set", 's', true},    {"tempo", 0, true},         {"position", 0, true},
+  {"no-transport", 0, false},  {"block", 'b', true},  {"midi", 0, true},          {"tail", 0, true},
+  {"format", 0, true},         {"waveform", 0, true}, {"list-presets", 0, false}, {"list-params", 0, false},
+  {"markdown", 0, false},      {"overview", 0, true}, {"quiet", 'q', false},      {"help", 'h', false},
+  {"editor-picture", 0, true}, {"scale", 0, true},
 };
 
 const OptionSpec* findLong(const std::string& name)
@@ -81,7 +81,6 @@ const OptionSpec* findShort(char name)
       return &spec;
   return nullptr;
 }
-
 
 // A whole number, optionally signed, that fills the whole text and fits 64 bits.
 bool readWholeNumber(const std::string& text, long long& value)
@@ -227,7 +226,7 @@ Options parseOptions(const std::vector<std::string>& args)
   bool tempoOrPositionGiven = false;
   bool help = false;
   bool scaleGiven = false;
-  int otherModes = 0;  // --list-presets, --list-params, --overview, --editor-picture
+  int otherModes = 0; // --list-presets, --list-params, --overview, --editor-picture
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];

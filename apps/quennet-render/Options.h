@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -12,38 +13,38 @@ namespace render {
 
 constexpr int kMinBlockSize = 1;
 constexpr int kMaxBlockSize = 65536;
-constexpr double kMaxTempo = 1000.0;            // beats per minute
+constexpr double kMaxTempo = 1000.0; // beats per minute
 constexpr double kMaxTailSeconds = 3600.0;
-constexpr std::int64_t kMaxPosition = 1ll << 52;  // samples; keeps position + frame exact as a double
+constexpr std::int64_t kMaxPosition = 1ll << 52; // samples; keeps position + frame exact as a double
 constexpr double kMinEditorScale = 0.25;
 constexpr double kMaxEditorScale = 4.0;
-constexpr double kDefaultEditorScale = 0.5;  // the editor's default window, 984 × 432
+constexpr double kDefaultEditorScale = 0.5; // the editor's default window, 984 × 432
 
 // Everything the command line asks for.
 struct Options {
   enum class Mode {
-    Render,       // INPUT through the plug-in into OUTPUT
+    Render, // INPUT through the plug-in into OUTPUT
     Help,
     ListPresets,
     ListParams,
-    Overview,     // one picture of several audio files
-    EditorPicture,  // the editor as a PNG, after the preset and the settings
+    Overview, // one picture of several audio files
+    EditorPicture, // the editor as a PNG, after the preset and the settings
   };
   Mode mode = Mode::Render;
-  bool markdown = false;  // --list-* as Markdown tables
+  bool markdown = false; // --list-* as Markdown tables
 
   std::string input;
   std::string output;
-  std::string preset = "0";  // index or name; resolved against the plug-in's preset slots
-  std::vector<std::pair<std::string, std::string>> settings;  // NAME, VALUE in command-line order
-  double tempo = 120.0;       // beats per minute
-  std::int64_t position = 0;  // samples
+  std::string preset = "0"; // index or name; resolved against the plug-in's preset slots
+  std::vector<std::pair<std::string, std::string>> settings; // NAME, VALUE in command-line order
+  double tempo = 120.0; // beats per minute
+  std::int64_t position = 0; // samples
   bool transport = true;
-  int blockSize = 512;  // frames
+  int blockSize = 512; // frames
   std::string midiFile;
   double tailSeconds = 0.0;
-  std::optional<SampleFormat> format;  // none: follow the input
-  std::string waveform;                // picture of input and output; empty: none
+  std::optional<SampleFormat> format; // none: follow the input
+  std::string waveform; // picture of input and output; empty: none
   bool quiet = false;
 
   std::string overviewPicture;

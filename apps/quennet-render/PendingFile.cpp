@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/PendingFile.h"
 
 #include <fcntl.h>
@@ -22,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMaxLinks = 40;  // as the kernel allows in one path
+constexpr int kMaxLinks = 40; // as the kernel allows in one path
 constexpr char kPartMark[] = ".part-XXXXXX";
 
 // Where a write to `path` lands: each symbolic link replaced by what it points to, relative links
@@ -52,7 +53,7 @@ mode_t newFileMode(const struct stat* existing)
 {
   if (existing)
     return existing->st_mode & 07777;
-  const mode_t mask = ::umask(0);  // the only way to read it; set back at once, nothing else runs
+  const mode_t mask = ::umask(0); // the only way to read it; set back at once, nothing else runs
   ::umask(mask);
   return 0666 & ~mask;
 }
@@ -66,9 +67,9 @@ std::string temporaryName(std::size_t maxLength, const std::string& name, const 
   if (kept.size() + fixed > maxLength) {
     kept.resize(maxLength > fixed ? maxLength - fixed : 0);
     while (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0xC0) == 0x80)
-      kept.pop_back();  // a UTF-8 continuation byte: drop the rest of the character too
+      kept.pop_back(); // a UTF-8 continuation byte: drop the rest of the character too
     if (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0x80))
-      kept.pop_back();  // its lead byte
+      kept.pop_back(); // its lead byte
   }
   return "." + kept + kPartMark + suffix;
 }
@@ -118,7 +119,7 @@ PendingFile::PendingFile(const std::string& target, const std::string& suffix) :
   struct stat old {};
   const bool exists = ::stat(mFinal.c_str(), &old) == 0;
   if (!exists && errno != ENOENT)
-    throw BadInput(cannot + systemError());  // a name too long, a path through a file, …
+    throw BadInput(cannot + systemError()); // a name too long, a path through a file, …
   if (exists && S_ISDIR(old.st_mode))
     throw BadInput(inQuotes(target) + " is a folder");
   if (exists && !S_ISREG(old.st_mode))
@@ -140,7 +141,7 @@ PendingFile::PendingFile(const std::string& target, const std::string& suffix) :
   mPlace = exists ? placeOf(old) : FilePlace{folderInfo.st_dev, folderInfo.st_ino, name};
 
   std::string pattern = (fs::path(folder) / temporaryName(maxLength, name, suffix)).string();
-  DeferInterrupts defer;  // the file and its removal on interrupt come together
+  DeferInterrupts defer; // the file and its removal on interrupt come together
   mFd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (mFd < 0)
     throw BadInput(cannot + systemError());
@@ -186,7 +187,7 @@ void PendingFile::closeDescriptor()
     return;
   const int fd = mFd;
   mFd = -1;
-  const bool synced = ::fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a file system without fsync
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL; // EINVAL: a file system without fsync
   const int syncError = errno;
   if (::close(fd) != 0 || !synced)
     throw RenderFailure("cannot write " + inQuotes(mTarget) + ": " + writeError(synced ? errno : syncError));
@@ -221,7 +222,7 @@ void PendingFile::swapIn()
     throw RenderFailure(cannot + systemError());
   }
   mHadOldFile = exists;
-  forgetOnInterrupt(mSlot);  // interrupts wait until the end of the program from here
+  forgetOnInterrupt(mSlot); // interrupts wait until the end of the program from here
   mSlot = -1;
 }
 
@@ -233,11 +234,10 @@ bool PendingFile::restore(std::string& problem)
   }
   if (mState != State::Placed)
     return true;
-  const bool back = mHadOldFile
-                      ? ::renameat2(AT_FDCWD, mPath.c_str(), AT_FDCWD, mFinal.c_str(), RENAME_EXCHANGE) == 0
-                      : ::unlink(mFinal.c_str()) == 0;
+  const bool back = mHadOldFile ? ::renameat2(AT_FDCWD, mPath.c_str(), AT_FDCWD, mFinal.c_str(), RENAME_EXCHANGE) == 0
+                                : ::unlink(mFinal.c_str()) == 0;
   if (back) {
-    mState = State::Writing;  // mPath holds the new file again (or nothing): the destructor removes it
+    mState = State::Writing; // mPath holds the new file again (or nothing): the destructor removes it
     return true;
   }
   problem = systemError();
@@ -272,7 +272,7 @@ void commitTogether(const std::vector<PendingFile*>& files)
           message += "; " + inQuotes(back.target()) + " is left as it was";
         else if (back.mState == PendingFile::State::OldKeptAside)
           message += "; " + inQuotes(back.target()) + " could not be put back (" + problem + "), its old version is " +
-                     inQuotes(back.path());
+            inQuotes(back.path());
         else
           message += "; " + inQuotes(back.target()) + " is already replaced (" + problem + ")";
       }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -30,8 +31,8 @@ public:
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  const std::string& target() const { return mTarget; }  // as the user named it
-  const std::string& path() const { return mPath; }      // the temporary file
+  const std::string& target() const { return mTarget; } // as the user named it
+  const std::string& path() const { return mPath; } // the temporary file
   // Where the target's file is, or will be.
   const FilePlace& place() const { return mPlace; }
   // Open for writing; -1 after closeDescriptor().
@@ -58,20 +59,20 @@ private:
 
   enum class State {
     Writing,
-    Placed,          // the new file is the target; the old one, if any, under mPath
-    PlacedForGood,   // placed, without a way back (a file system that cannot swap files)
-    Settled,         // placed; nothing left under mPath
-    OldKeptAside,    // a failed restore: mPath holds the old file and must stay
+    Placed, // the new file is the target; the old one, if any, under mPath
+    PlacedForGood, // placed, without a way back (a file system that cannot swap files)
+    Settled, // placed; nothing left under mPath
+    OldKeptAside, // a failed restore: mPath holds the old file and must stay
   };
 
   std::string mTarget;
-  std::string mFinal;  // mTarget with its symbolic links followed: what the rename replaces
+  std::string mFinal; // mTarget with its symbolic links followed: what the rename replaces
   std::string mPath;
   FilePlace mPlace;
   int mFd = -1;
-  int mSlot = -1;      // registration for removal on interrupt
+  int mSlot = -1; // registration for removal on interrupt
   State mState = State::Writing;
-  bool mHadOldFile = false;  // set by swapIn()
+  bool mHadOldFile = false; // set by swapIn()
 };
 
 // Puts every file in its place, in order, or none of them: when one cannot be placed, the files

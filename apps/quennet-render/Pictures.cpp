@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Pictures.h"
 
 #include <cairo.h>
@@ -23,7 +24,8 @@ constexpr long kOverviewBlockFrames = 16384;
 std::string checkedPngPath(const std::string& path)
 {
   std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (ext != ".png")
     throw BadInput("the picture " + inQuotes(path) + " must be a .png file");
   return path;
@@ -43,7 +45,9 @@ render::WaveformRow emptyRow(const std::string& title, int sampleRate)
 }
 } // namespace
 
-PendingPicture::PendingPicture(const std::string& path) : mFile(checkedPngPath(path), ".png") {}
+PendingPicture::PendingPicture(const std::string& path) : mFile(checkedPngPath(path), ".png")
+{
+}
 
 void PendingPicture::draw(const std::vector<render::WaveformRow>& rows)
 {
@@ -57,7 +61,7 @@ void PendingPicture::draw(const std::vector<render::WaveformRow>& rows)
 
 RenderPicture::RenderPicture(const std::string& picturePath, const std::string& inputPath, bool stereoInput,
                              const std::string& outputPath, int sampleRate)
-  : mPicture(picturePath), mStereoInput(stereoInput)
+    : mPicture(picturePath), mStereoInput(stereoInput)
 {
   mRows.push_back(emptyRow("input: " + fileName(inputPath), sampleRate));
   mRows.push_back(emptyRow("output: " + fileName(outputPath), sampleRate));
@@ -87,7 +91,8 @@ void writeOverview(const std::string& picturePath, const std::vector<std::string
   for (const std::string& file : files) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0)
-      throw BadInput("cannot read " + inQuotes(file) + ": " + (errno == ENOENT ? std::string("no such file") : systemError()));
+      throw BadInput("cannot read " + inQuotes(file) + ": " +
+                     (errno == ENOENT ? std::string("no such file") : systemError()));
     if (placeOf(info) == picture.file().place())
       throw BadInput(inQuotes(picturePath) + " is the same file as " + inQuotes(file) + ", one of the files to draw");
   }

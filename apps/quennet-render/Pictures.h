@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <string>
@@ -42,7 +43,7 @@ public:
 
 private:
   PendingPicture mPicture;
-  std::vector<render::WaveformRow> mRows;  // input, output
+  std::vector<render::WaveformRow> mRows; // input, output
   bool mStereoInput;
 };
 

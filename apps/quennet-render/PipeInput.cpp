@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/PipeInput.h"
 
 #include <fcntl.h>
@@ -17,7 +18,7 @@ namespace render {
 
 namespace {
 
-constexpr std::size_t kPeekBytes = 12;            // enough for "RIFF....WAVE" and "FORM....AIFF"
+constexpr std::size_t kPeekBytes = 12; // enough for "RIFF....WAVE" and "FORM....AIFF"
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
 
 // The first `count` bytes of the pipe `fd`, left in it: tee() duplicates them into a pipe of our
@@ -29,11 +30,11 @@ std::string peek(int fd, std::size_t count)
     return {};
   std::string bytes;
   for (;;) {
-    const ssize_t copied = ::tee(fd, own[1], count, 0);  // waits until the pipe holds something
+    const ssize_t copied = ::tee(fd, own[1], count, 0); // waits until the pipe holds something
     if (copied < 0 && errno == EINTR)
       continue;
     if (copied <= 0)
-      break;  // 0: the writer is gone and nothing is left; -1: no pipe
+      break; // 0: the writer is gone and nothing is left; -1: no pipe
     bytes.resize(static_cast<std::size_t>(copied));
     std::size_t got = 0;
     while (got < bytes.size()) {
@@ -52,7 +53,7 @@ std::string peek(int fd, std::size_t count)
     pollfd state{fd, POLLIN, 0};
     if (::poll(&state, 1, 0) > 0 && (state.revents & POLLHUP))
       break;
-    const timespec pause{0, 1000000};  // 1 ms
+    const timespec pause{0, 1000000}; // 1 ms
     ::nanosleep(&pause, nullptr);
   }
   ::close(own[0]);
@@ -74,7 +75,7 @@ int unnamedFile(const std::string& folder)
   if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
     return fd;
   std::string pattern = folder + "/quennet-render-XXXXXX";
-  DeferInterrupts defer;  // an interrupt between the two calls would leave the file behind
+  DeferInterrupts defer; // an interrupt between the two calls would leave the file behind
   const int named = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (named >= 0)
     ::unlink(pattern.c_str());
@@ -92,8 +93,8 @@ bool streamsThroughPipe(int fd)
 {
   const std::string start = peek(fd, kPeekBytes);
   return (startsWith(start, 0, "RIFF") && startsWith(start, 8, "WAVE")) ||
-         (startsWith(start, 0, "FORM") && (startsWith(start, 8, "AIFF") || startsWith(start, 8, "AIFC"))) ||
-         startsWith(start, 0, ".snd") || startsWith(start, 0, "dns.") || startsWith(start, 0, "OggS");
+    (startsWith(start, 0, "FORM") && (startsWith(start, 8, "AIFF") || startsWith(start, 8, "AIFC"))) ||
+    startsWith(start, 0, ".snd") || startsWith(start, 0, "dns.") || startsWith(start, 0, "OggS");
 }
 
 int copyToTemporaryFile(int fd, const std::string& name)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/PluginSetup.h"
 
 #include <cerrno>
@@ -57,7 +58,8 @@ ParamSetting resolveSetting(const plug::IPlugin& plugin, const std::string& name
   for (int i = 0; i < plugin.NParams() && setting.paramIdx < 0; ++i) {
     const plug::IParam& param = *plugin.GetParam(i);
     // Reserved slots have no name and cannot be addressed.
-    if (param.Type() != plug::IParam::kTypeNone && param.GetName()[0] != '\0' && equalsIgnoringCase(param.GetName(), name))
+    if (param.Type() != plug::IParam::kTypeNone && param.GetName()[0] != '\0' &&
+        equalsIgnoringCase(param.GetName(), name))
       setting.paramIdx = i;
   }
   if (setting.paramIdx < 0)

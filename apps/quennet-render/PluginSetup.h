@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <memory>
@@ -19,7 +20,7 @@ int findPreset(const plug::IPlugin& plugin, const std::string& indexOrName);
 // One parameter value from the command line, checked against the parameter.
 struct ParamSetting {
   int paramIdx = -1;
-  double value = 0.0;      // plain, before the parameter's constraint
+  double value = 0.0; // plain, before the parameter's constraint
   bool outOfRange = false; // a number outside the parameter's range; it will be clamped
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/ProgressBar.h"
 
 #include <unistd.h>
@@ -12,14 +13,14 @@ namespace render {
 namespace {
 constexpr auto kQuietTime = std::chrono::seconds(1);
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-constexpr int kBarWidth = 30;  // characters
+constexpr int kBarWidth = 30; // characters
 
 void writeAll(const char* text, size_t length)
 {
   while (length > 0) {
     const ssize_t written = ::write(STDERR_FILENO, text, length);
     if (written <= 0)
-      return;  // a progress bar is not worth failing the render for
+      return; // a progress bar is not worth failing the render for
     text += written;
     length -= static_cast<size_t>(written);
   }
@@ -27,11 +28,11 @@ void writeAll(const char* text, size_t length)
 } // namespace
 
 ProgressBar::ProgressBar(bool enabled, std::int64_t frames, double sampleRate)
-  : mEnabled(enabled && ::isatty(STDERR_FILENO) == 1),
-    mFrames(frames),
-    mSampleRate(sampleRate),
-    mStart(std::chrono::steady_clock::now()),
-    mLastDraw(mStart)
+    : mEnabled(enabled && ::isatty(STDERR_FILENO) == 1),
+      mFrames(frames),
+      mSampleRate(sampleRate),
+      mStart(std::chrono::steady_clock::now()),
+      mLastDraw(mStart)
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/Renderer.h"
 
 #include <algorithm>
@@ -6,7 +7,7 @@
 namespace render {
 
 Renderer::Renderer(plug::IPlugin& plugin, const HostSettings& settings, MidiFile* midi)
-  : mPlugin(plugin), mSettings(settings), mMidi(midi)
+    : mPlugin(plugin), mSettings(settings), mMidi(midi)
 {
   if (!mMidi)
     return;
@@ -70,7 +71,7 @@ void Renderer::process(const float* inputLeft, const float* inputRight, float* o
   block.nMidi = static_cast<int>(events);
   block.transport = mSettings.transport ? &mTransport : nullptr;
   block.bypass = false;
-  block.midiOutput = nullptr;  // the renderer records no MIDI
+  block.midiOutput = nullptr; // the renderer records no MIDI
   mPlugin.RenderAudio(block);
   mStart += frames;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -12,11 +13,11 @@ namespace render {
 
 // How the renderer plays host.
 struct HostSettings {
-  double sampleRate = 48000.0;  // Hz
-  int blockSize = 512;          // frames per processing call
-  bool transport = true;        // false: no transport at all, the processing call's defaults apply
-  double tempo = 120.0;         // beats per minute
-  std::int64_t position = 0;    // song position of the first frame, in samples
+  double sampleRate = 48000.0; // Hz
+  int blockSize = 512; // frames per processing call
+  bool transport = true; // false: no transport at all, the processing call's defaults apply
+  double tempo = 120.0; // beats per minute
+  std::int64_t position = 0; // song position of the first frame, in samples
 };
 
 // The most MIDI events one block takes. A host's event buffer has a size too: a file that puts
@@ -53,10 +54,10 @@ private:
   plug::IPlugin& mPlugin;
   HostSettings mSettings;
   MidiFile* mMidi;
-  TimedMidiEvent mNextEvent;  // the first event not yet delivered
+  TimedMidiEvent mNextEvent; // the first event not yet delivered
   bool mHasNextEvent = false;
-  std::vector<plug::HostMidiEvent> mBlockEvents;  // the busiest block so far
-  std::int64_t mStart = 0;  // first frame of the next block
+  std::vector<plug::HostMidiEvent> mBlockEvents; // the busiest block so far
+  std::int64_t mStart = 0; // first frame of the next block
   std::int64_t mLateEvents = 0;
   plug::HostTransport mTransport;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 namespace render {
@@ -6,7 +7,7 @@ namespace render {
 enum class SampleFormat {
   Pcm16,
   Pcm24,
-  Float,  // 32-bit IEEE float
+  Float, // 32-bit IEEE float
 };
 
 inline const char* sampleFormatName(SampleFormat format)

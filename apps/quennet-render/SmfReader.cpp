@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/SmfReader.h"
 
 #include <algorithm>
@@ -109,7 +110,8 @@ SmfReader::Step SmfReader::step(Cursor& c, SmfEvent& event, std::string* problem
     }
     if (type != kMetaTempo)
       return Step::Skipped;
-    const std::uint32_t micros = length == 3 ? (std::uint32_t{d[body]} << 16) | (std::uint32_t{d[body + 1]} << 8) | d[body + 2] : 0;
+    const std::uint32_t micros =
+      length == 3 ? (std::uint32_t{d[body]} << 16) | (std::uint32_t{d[body + 1]} << 8) | d[body + 2] : 0;
     if (micros == 0)
       return fail(problem, "a tempo event is malformed");
     event = SmfEvent{};
@@ -196,7 +198,7 @@ bool SmfReader::open(const std::uint8_t* data, std::size_t size, std::string& pr
   while (mTracks.size() < tracks) {
     if (size - at < 8) {
       problem = "the header promises " + std::to_string(tracks) + (tracks == 1 ? " track" : " tracks") +
-                ", the file holds " + std::to_string(mTracks.size());
+        ", the file holds " + std::to_string(mTracks.size());
       return false;
     }
     const std::uint32_t length = be32(data + at + 4);
@@ -220,7 +222,7 @@ bool SmfReader::open(const std::uint8_t* data, std::size_t size, std::string& pr
       }
       mTracks.push_back(track);
     }
-    at += 8 + std::size_t{length};  // chunks of other kinds are skipped, as the format says
+    at += 8 + std::size_t{length}; // chunks of other kinds are skipped, as the format says
   }
   rewind();
   return true;
@@ -242,7 +244,7 @@ bool SmfReader::advance(int track)
       case Step::Event: pending.track = track; return true;
       case Step::Skipped: continue;
       case Step::End:
-      case Step::Problem: return false;  // open() has seen every track end well
+      case Step::Problem: return false; // open() has seen every track end well
     }
   }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -11,13 +12,13 @@ namespace render {
 struct SmfEvent {
   enum class Kind : std::uint8_t { Channel, Tempo };
   Kind kind = Kind::Channel;
-  std::uint64_t pulses = 0;  // from the start of the file
-  int track = 0;             // 0-based, in the order of the track chunks
+  std::uint64_t pulses = 0; // from the start of the file
+  int track = 0; // 0-based, in the order of the track chunks
   // Channel messages: status and data bytes; a message with one data byte has data2 0.
   std::uint8_t status = 0;
   std::uint8_t data1 = 0;
   std::uint8_t data2 = 0;
-  std::uint32_t microsPerQuarter = 0;  // tempo changes: 1 … 2^24 - 1
+  std::uint32_t microsPerQuarter = 0; // tempo changes: 1 … 2^24 - 1
 };
 
 // Reads a Standard MIDI File held in memory: format 0 or 1, timed in pulses per quarter note.
@@ -38,7 +39,7 @@ public:
   bool open(const std::uint8_t* data, std::size_t size, std::string& problem);
 
   int format() const { return mFormat; }
-  int ppqn() const { return mPpqn; }  // pulses per quarter note, 1 … 32767
+  int ppqn() const { return mPpqn; } // pulses per quarter note, 1 … 32767
   int tracks() const { return static_cast<int>(mTracks.size()); }
 
   // Starts the merged stream again from its first event.
@@ -49,26 +50,26 @@ public:
 private:
   // One track on its way through its chunk.
   struct Cursor {
-    std::size_t at = 0;   // next byte of the chunk
-    std::size_t end = 0;  // one past the chunk's last byte
+    std::size_t at = 0; // next byte of the chunk
+    std::size_t end = 0; // one past the chunk's last byte
     std::uint64_t pulses = 0;
-    std::uint8_t running = 0;  // running status; 0: none
-    bool ended = false;        // End of Track seen: what follows in the chunk is ignored
+    std::uint8_t running = 0; // running status; 0: none
+    bool ended = false; // End of Track seen: what follows in the chunk is ignored
   };
   enum class Step { Event, Skipped, End, Problem };
 
   static Step fail(std::string* problem, const char* reason);
   Step step(Cursor& cursor, SmfEvent& event, std::string* problem) const;
-  bool advance(int track);  // reads the track's next event into mPending[track]
+  bool advance(int track); // reads the track's next event into mPending[track]
   bool before(int a, int b) const;
 
   const std::uint8_t* mData = nullptr;
   int mFormat = 0;
   int mPpqn = 0;
-  std::vector<Cursor> mTracks;      // as open() found them, for rewind()
-  std::vector<Cursor> mCursors;     // the merge's position in each track
-  std::vector<SmfEvent> mPending;   // each track's next event, when it has one
-  std::vector<int> mHeap;           // tracks with a pending event, earliest on top
+  std::vector<Cursor> mTracks; // as open() found them, for rewind()
+  std::vector<Cursor> mCursors; // the merge's position in each track
+  std::vector<SmfEvent> mPending; // each track's next event, when it has one
+  std::vector<int> mHeap; // tracks with a pending event, earliest on top
 };
 
 } // namespace render

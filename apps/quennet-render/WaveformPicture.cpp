@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "apps/quennet-render/WaveformPicture.h"
 
 #include <cairo.h>
@@ -18,17 +19,16 @@ namespace {
 // Picture geometry, pixels.
 constexpr int kTopMargin = 12;
 constexpr int kSideMargin = 16;
-constexpr int kGutter = 22;        // left of the bands: the channel letters
-constexpr int kTitleHeight = 20;   // above the bands of a row
-constexpr int kBandGap = 2;        // between the left and the right band
-constexpr int kRowGap = 7;         // below the bands of a row
-constexpr int kAxisHeight = 28;    // under the last row, bottom margin included
+constexpr int kGutter = 22; // left of the bands: the channel letters
+constexpr int kTitleHeight = 20; // above the bands of a row
+constexpr int kBandGap = 2; // between the left and the right band
+constexpr int kRowGap = 7; // below the bands of a row
+constexpr int kAxisHeight = 28; // under the last row, bottom margin included
 constexpr int kStereoBand = (kWaveformRowHeight - kTitleHeight - kRowGap - kBandGap) / 2; // 45
-constexpr int kMonoBand = 2 * kStereoBand + kBandGap;                                     // 92 -> 91 (odd)
+constexpr int kMonoBand = 2 * kStereoBand + kBandGap; // 92 -> 91 (odd)
 constexpr int kMaxHeight = 32767; // Cairo's image surface limit
 
-struct Colour
-{
+struct Colour {
   double r, g, b;
 };
 
@@ -53,12 +53,10 @@ void setColour(cairo_t* cr, const Colour& c)
   cairo_set_source_rgb(cr, c.r, c.g, c.b);
 }
 
-struct SurfaceDeleter
-{
+struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
 };
-struct ContextDeleter
-{
+struct ContextDeleter {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
 
@@ -125,11 +123,14 @@ std::string rowInfo(const WaveformRow& row)
   if (peak > 0.0f) {
     const double db = 20.0 * std::log10(static_cast<double>(peak));
     // U+2212 minus sign and U+00B7 middle dot; a sign only where the rounded figure is not 0.0.
-    std::snprintf(text, sizeof text, "%.3f s \u00B7 %g Hz %s \u00B7 peak %s%.1f dBFS", rowSeconds(row),
-                  row.sampleRate, channels, db <= -0.05 ? "\u2212" : db >= 0.05 ? "+" : "", std::fabs(db));
+    std::snprintf(text, sizeof text, "%.3f s \u00B7 %g Hz %s \u00B7 peak %s%.1f dBFS", rowSeconds(row), row.sampleRate,
+                  channels,
+                  db <= -0.05    ? "\u2212"
+                    : db >= 0.05 ? "+"
+                                 : "",
+                  std::fabs(db));
   } else {
-    std::snprintf(text, sizeof text, "%.3f s \u00B7 %g Hz %s \u00B7 silent", rowSeconds(row), row.sampleRate,
-                  channels);
+    std::snprintf(text, sizeof text, "%.3f s \u00B7 %g Hz %s \u00B7 silent", rowSeconds(row), row.sampleRate, channels);
   }
   return text;
 }
@@ -221,15 +222,15 @@ cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned in
   return CAIRO_STATUS_SUCCESS;
 }
 
-bool encodePicture(const std::vector<WaveformRow>& rows, int width, std::vector<unsigned char>& png,
-                   std::string* error)
+bool encodePicture(const std::vector<WaveformRow>& rows, int width, std::vector<unsigned char>& png, std::string* error)
 {
   png.clear();
   if (rows.empty())
     return fail(error, "no waveforms to draw");
   if (width < kWaveformMinWidth || width > kWaveformMaxWidth)
-    return fail(error, "picture width " + std::to_string(width) + " is outside " + std::to_string(kWaveformMinWidth) +
-                         " … " + std::to_string(kWaveformMaxWidth));
+    return fail(error,
+                "picture width " + std::to_string(width) + " is outside " + std::to_string(kWaveformMinWidth) + " … " +
+                  std::to_string(kWaveformMaxWidth));
   static_assert(kWaveformMaxRows * kWaveformRowHeight + kTopMargin + kAxisHeight <= kMaxHeight &&
                 (kWaveformMaxRows + 1) * kWaveformRowHeight + kTopMargin + kAxisHeight > kMaxHeight);
   if (rows.size() > static_cast<std::size_t>(kWaveformMaxRows))
@@ -346,8 +347,8 @@ bool encodePicture(const std::vector<WaveformRow>& rows, int width, std::vector<
     cairo_text_extents(cr, label.c_str(), &e);
     const double x = lastBand.x + t * step * pixelsPerSecond;
     // Centred on the tick, but kept inside the picture at both ends.
-    const double left = std::clamp(x - e.x_advance / 2.0, static_cast<double>(lastBand.x),
-                                   layout.width - kSideMargin - e.x_advance);
+    const double left =
+      std::clamp(x - e.x_advance / 2.0, static_cast<double>(lastBand.x), layout.width - kSideMargin - e.x_advance);
     cairo_move_to(cr, left, axisTop + 17);
     cairo_show_text(cr, label.c_str());
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -12,16 +13,14 @@ namespace render {
 // sum of squares. Up to kMaxStretches samples every stretch is one sample, so the picture is
 // exact; beyond, neighbouring stretches merge pairwise whenever they would outgrow the limit, so a
 // pixel column of a long file still spans many stretches and no peak is ever lost.
-class WaveformPeaks
-{
+class WaveformPeaks {
 public:
   static constexpr long kMaxStretches = 1L << 16;
 
-  struct Stretch
-  {
-    float lo = std::numeric_limits<float>::infinity();   // over the samples that are not NaN;
-    float hi = -std::numeric_limits<float>::infinity();  // lo > hi: NaN only
-    double squares = 0.0;  // sum over the finite samples
+  struct Stretch {
+    float lo = std::numeric_limits<float>::infinity(); // over the samples that are not NaN;
+    float hi = -std::numeric_limits<float>::infinity(); // lo > hi: NaN only
+    double squares = 0.0; // sum over the finite samples
     std::uint64_t finite = 0;
   };
 
@@ -45,15 +44,14 @@ private:
   std::vector<Stretch> mStretches;
   std::int64_t mStretchLength = 1;
   std::int64_t mSamples = 0;
-  std::int64_t mInLast = 0;  // samples in the last stretch
+  std::int64_t mInLast = 0; // samples in the last stretch
 };
 
 // One row of a waveform picture: a title and the audio of one file.
-struct WaveformRow
-{
+struct WaveformRow {
   std::string title;
-  WaveformPeaks left;          // full scale is -1 … 1
-  WaveformPeaks right;         // no samples for a mono row, otherwise exactly as many as left
+  WaveformPeaks left; // full scale is -1 … 1
+  WaveformPeaks right; // no samples for a mono row, otherwise exactly as many as left
   double sampleRate = 48000.0; // Hz
 
   // From interleaved frames as libsndfile delivers them. One channel gives a mono row; with more
@@ -74,19 +72,17 @@ constexpr int kWaveformMaxRows = (32767 - 12 - 28) / kWaveformRowHeight; // 272
 // Where one channel of a row is drawn. Value v (clamped to -1 … 1) of a pixel column lands on pixel
 // row centreY() - round(v * halfHeight()): full scale touches the first and last pixel row of the
 // band, silence is the single centre row.
-struct WaveformBand
-{
+struct WaveformBand {
   int x = 0, y = 0, width = 0, height = 0; // pixels; height is odd
 
   int centreY() const { return y + height / 2; }
   int halfHeight() const { return height / 2; }
 };
 
-struct WaveformLayout
-{
-  int width = 0, height = 0;              // of the whole picture
+struct WaveformLayout {
+  int width = 0, height = 0; // of the whole picture
   std::vector<std::vector<WaveformBand>> rows; // per row: {left, right}, or {mono}
-  int axisY = 0;                          // top of the time axis under the last row
+  int axisY = 0; // top of the time axis under the last row
 };
 
 // The geometry writeWaveformPng() uses: picture height = 12 + rows × kWaveformRowHeight + 28.
@@ -100,8 +96,8 @@ WaveformLayout layoutWaveformPicture(const std::vector<WaveformRow>& rows, int w
 // sample rate that is not positive, channels of different lengths), the width is outside
 // kWaveformMinWidth … kWaveformMaxWidth, the picture would be too tall, or the file cannot be
 // written. Never throws.
-bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& rows,
-                      int width = kWaveformDefaultWidth, std::string* error = nullptr) noexcept;
+bool writeWaveformPng(const std::string& path, const std::vector<WaveformRow>& rows, int width = kWaveformDefaultWidth,
+                      std::string* error = nullptr) noexcept;
 
 // The same picture as PNG bytes in `png`, for a caller that writes the file itself.
 bool encodeWaveformPng(const std::vector<WaveformRow>& rows, std::vector<unsigned char>& png,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet-render: renders audio files through the Quennet plug-in exactly as a host plays them,
 // through the framework's processing call with float buffers, MIDI and transport.
 // See usageText() in Options.cpp for the command line.
@@ -71,8 +72,8 @@ int render(const Options& options)
 
   std::unique_ptr<RenderPicture> picture;
   if (!options.waveform.empty())
-    picture = std::make_unique<RenderPicture>(options.waveform, options.input, input.channels() == 2,
-                                              options.output, rate);
+    picture =
+      std::make_unique<RenderPicture>(options.waveform, options.input, input.channels() == 2, options.output, rate);
   OutputAudioFile output(options.output, encoding, rate);
   std::vector<PendingFile*> outputs = {&output.file()};
   if (picture)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plug-in driven as quennet-render and every host drive it: float buffers, MIDI and a playing
 // transport through the processing call, at 48 kHz in 512-frame blocks. Prints Google Benchmark's
 // table, then a summary: real-time factor and nanoseconds per frame for each factory preset and
@@ -68,7 +69,8 @@ public:
         state ^= state >> 12;
         state ^= state << 25;
         state ^= state >> 27;
-        sample = static_cast<float>(static_cast<double>((state * 0x2545F4914F6CDD1Dull) >> 11) / 9007199254740992.0 - 0.5);
+        sample =
+          static_cast<float>(static_cast<double>((state * 0x2545F4914F6CDD1Dull) >> 11) / 9007199254740992.0 - 0.5);
       }
     }
     if (eightNotes) {
@@ -123,10 +125,10 @@ private:
 void renderPreset(benchmark::State& state, int preset, bool eightNotes)
 {
   Host host(preset, eightNotes);
-  host.renderSeconds(1.0);  // grains and frames under way, notes sounding
+  host.renderSeconds(1.0); // grains and frames under way, notes sounding
   for (auto _ : state)
     host.renderBlock();
-  state.SetItemsProcessed(state.iterations() * kBlock);  // frames
+  state.SetItemsProcessed(state.iterations() * kBlock); // frames
 }
 
 void construct(benchmark::State& state)
@@ -169,7 +171,10 @@ MemoryUse memoryUse()
 // libraries and fills one-time caches.
 MemoryUse instanceMemory(int preset, bool eightNotes)
 {
-  { Host warmUp(preset, eightNotes); warmUp.renderSeconds(1.0); }
+  {
+    Host warmUp(preset, eightNotes);
+    warmUp.renderSeconds(1.0);
+  }
   const MemoryUse before = memoryUse();
   Host host(preset, eightNotes);
   host.renderSeconds(1.0);
@@ -179,9 +184,9 @@ MemoryUse instanceMemory(int preset, bool eightNotes)
 
 // The audio thread of a fresh instance: its page faults and the spread of its block times.
 struct AudioThreadFigures {
-  long faults = 0;             // minor and major, in every run
-  double medianSeconds = 0.0;  // thread CPU time of the median block
-  double worstSeconds = 0.0;   // and of the slowest
+  long faults = 0; // minor and major, in every run
+  double medianSeconds = 0.0; // thread CPU time of the median block
+  double worstSeconds = 0.0; // and of the slowest
   int worstBlock = -1;
 };
 
@@ -282,7 +287,8 @@ struct ProcessFigures {
 // Runs quennet-render with `args` (stdout and stderr to /dev/null). With `fifoFrames` > 0 the
 // benchmark writes a 16-bit stereo WAV of that many frames of noise into the FIFO `fifo` while the
 // program reads it, so no input file of that size is needed.
-ProcessFigures runRender(const std::vector<std::string>& args, const std::string& fifo = "", std::int64_t fifoFrames = 0)
+ProcessFigures runRender(const std::vector<std::string>& args, const std::string& fifo = "",
+                         std::int64_t fifoFrames = 0)
 {
   std::vector<std::string> all = {QUENNET_RENDER};
   all.insert(all.end(), args.begin(), args.end());
@@ -319,8 +325,8 @@ ProcessFigures runRender(const std::vector<std::string>& args, const std::string
     put32(header, 36 + dataBytes);
     header += "WAVEfmt ";
     put32(header, 16);
-    put16(header, 1);   // PCM
-    put16(header, 2);   // stereo
+    put16(header, 1); // PCM
+    put16(header, 2); // stereo
     put32(header, 48000);
     put32(header, 48000 * 4);
     put16(header, 4);
@@ -349,7 +355,7 @@ ProcessFigures runRender(const std::vector<std::string>& args, const std::string
   ProcessFigures figures;
   figures.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  figures.peakResidentMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+  figures.peakResidentMiB = static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB
   return figures;
 }
 
@@ -469,7 +475,8 @@ void measureTheProgram()
     printProcess(what, runRender({"-q", fifo, out}, fifo, frames), minutes * 60.0);
     std::filesystem::remove(out);
     std::snprintf(what, sizeof what, "%d min, with --waveform and --tail 60", minutes);
-    printProcess(what, runRender({"-q", "--tail", "60", "--waveform", (dir / "out.png").string(), fifo, out}, fifo, frames),
+    printProcess(what,
+                 runRender({"-q", "--tail", "60", "--waveform", (dir / "out.png").string(), fifo, out}, fifo, frames),
                  minutes * 60.0 + 60.0);
     std::filesystem::remove(out);
   }
@@ -556,8 +563,8 @@ int main(int argc, char** argv)
     bool eightNotes;
     MemoryUse use;
   };
-  ModeMemory memory[] = {{"M.SEC", 0, false, {}}, {"SYNC", 1, false, {}}, {"FREQ", 2, false, {}},
-                         {"MIDI, 8 notes", 3, true, {}}};
+  ModeMemory memory[] = {
+    {"M.SEC", 0, false, {}}, {"SYNC", 1, false, {}}, {"FREQ", 2, false, {}}, {"MIDI, 8 notes", 3, true, {}}};
   for (ModeMemory& m : memory)
     m.use = instanceMemory(m.preset, m.eightNotes);
 

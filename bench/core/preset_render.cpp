@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Renders one factory preset for a while, for profilers and for comparing two builds: callgrind's
 // instruction counts repeat whatever else the machine runs, and the digest of the output (or the
 // raw output) shows whether two builds give the same numbers to the bit. The render call of each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Cost of the plug-in's audio path per frame at 48 kHz, in host blocks of 512 frames and in the
 // short blocks that some hosts use (lv2apply runs one frame at a time; quennet-render allows
 // --block 1): the argument is the block size.
@@ -30,7 +31,7 @@ enum class Setup { kDefault, kFreq, kMidi };
 
 // The plug-in, its home folder and one block of input, ready to process.
 struct Bench {
-  TempHome home;  // the constructor reads and creates the configuration file here
+  TempHome home; // the constructor reads and creates the configuration file here
   std::unique_ptr<Quennet> plugin;
   std::vector<float> in[2], out[2];
   std::vector<double> inD[2], outD[2];

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What each vector unit gives: the powers kernel of every unit this CPU runs, and the plug-in
 // through its processing call on every factory preset (48 kHz, 512-frame blocks, float buffers,
 // a playing transport, noise; "MIDI Standard" also with eight held notes). `make bench` runs it in
@@ -121,10 +122,10 @@ void renderPreset(benchmark::State& state, int preset, bool eightNotes)
 {
   Host host(preset, eightNotes);
   for (int i = 0; i < kSecondFrames / kBlock; ++i)
-    host.renderBlock();  // grains and frames under way, notes sounding
+    host.renderBlock(); // grains and frames under way, notes sounding
   for (auto _ : state)
     host.renderBlock();
-  state.SetItemsProcessed(state.iterations() * kBlock);  // frames
+  state.SetItemsProcessed(state.iterations() * kBlock); // frames
 }
 
 // 256 envelope bases to one exponent, as an envelope pass asks for them.
@@ -170,8 +171,9 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark((std::string("powBlock/") + kernel.unit).c_str(),
                                  [kernel](benchmark::State& state) { powers(state, kernel); });
   for (int p = 0; p < kNumPresets; ++p)
-    benchmark::RegisterBenchmark(("render/" + std::to_string(p) + " " + kFactoryPresets[static_cast<size_t>(p)].name).c_str(),
-                                 [p](benchmark::State& state) { renderPreset(state, p, false); });
+    benchmark::RegisterBenchmark(
+      ("render/" + std::to_string(p) + " " + kFactoryPresets[static_cast<size_t>(p)].name).c_str(),
+      [p](benchmark::State& state) { renderPreset(state, p, false); });
   benchmark::RegisterBenchmark("render/MIDI Standard, 8 held notes",
                                [](benchmark::State& state) { renderPreset(state, 3, true); });
 

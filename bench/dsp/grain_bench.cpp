@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Cost of the grain engine per sample, driven in blocks of 512 as the plug-in drives it (and one
 // sample at a time for comparison), and the resident memory of the plug-in's eight voices.
 //
@@ -21,8 +22,7 @@
 #include <memory>
 #include <vector>
 
-namespace
-{
+namespace {
 constexpr double kSampleRate = 48000.0;
 constexpr int kBlockSize = 512;
 constexpr int kVoices = 8;
@@ -31,8 +31,8 @@ void configure(GrainSet& set, eGrainMode mode)
 {
   set.setSampleRate(kSampleRate);
   set.setGrainMode(mode);
-  set.setGrainLength(20.0);          // M.SEC: 960 samples
-  set.setGrainLengthSync(6000);      // SYNC: a 1/16 at 120 BPM
+  set.setGrainLength(20.0); // M.SEC: 960 samples
+  set.setGrainLengthSync(6000); // SYNC: a 1/16 at 120 BPM
   set.setGrainFrequency(110.0, false);
   set.setGrainOverlap(50.0);
   set.setGrainFadeIn(0.2);
@@ -50,8 +50,7 @@ std::vector<Sample> makeInput()
 {
   std::vector<Sample> input(kBlockSize);
   unsigned state = 12345u;
-  for (Sample& s : input)
-  {
+  for (Sample& s : input) {
     state = state * 1664525u + 1013904223u;
     s.left = (state >> 8) * (1.0 / 16777216.0) - 0.5;
     state = state * 1664525u + 1013904223u;
@@ -65,8 +64,7 @@ void setCounters(benchmark::State& state)
   const double samples = static_cast<double>(state.iterations()) * kBlockSize;
   state.SetItemsProcessed(static_cast<int64_t>(samples));
   // Inverted rate: seconds of CPU time per sample, shown with an SI prefix (e.g. "120ns").
-  state.counters["per_sample"] =
-    benchmark::Counter(samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_sample"] = benchmark::Counter(samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_GrainSet(benchmark::State& state, eGrainMode mode, bool blocks)
@@ -77,24 +75,18 @@ void BM_GrainSet(benchmark::State& state, eGrainMode mode, bool blocks)
     set->setGrainFrequency(220.0, true);
   const std::vector<Sample> input = makeInput();
   std::vector<double> inL(kBlockSize), inR(kBlockSize), outL(kBlockSize), outR(kBlockSize);
-  for (int i = 0; i < kBlockSize; ++i)
-  {
+  for (int i = 0; i < kBlockSize; ++i) {
     inL[static_cast<size_t>(i)] = input[static_cast<size_t>(i)].left;
     inR[static_cast<size_t>(i)] = input[static_cast<size_t>(i)].right;
   }
 
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     double sum = 0.0;
-    if (blocks)
-    {
+    if (blocks) {
       set->process(inL.data(), inR.data(), outL.data(), outR.data(), kBlockSize);
       sum = outL[100] + outR[200];
-    }
-    else
-    {
-      for (const Sample& in : input)
-      {
+    } else {
+      for (const Sample& in : input) {
         const Sample out = set->process(in);
         sum += out.left + out.right;
       }
@@ -104,8 +96,7 @@ void BM_GrainSet(benchmark::State& state, eGrainMode mode, bool blocks)
   setCounters(state);
 }
 
-struct Voices
-{
+struct Voices {
   std::array<GrainSet, kVoices> sets;
   std::array<ADSR, kVoices> envelopes;
 
@@ -113,8 +104,7 @@ struct Voices
   {
     // A chord spread over the range, each voice at its own pitch.
     const double notes[kVoices] = {110.0, 138.591, 164.814, 220.0, 277.183, 329.628, 440.0, 554.365};
-    for (int v = 0; v < kVoices; ++v)
-    {
+    for (int v = 0; v < kVoices; ++v) {
       configure(sets[v], kGrainModeMidi);
       sets[v].setGrainFrequency(notes[v], true);
       sets[v].resetFrame();
@@ -135,12 +125,10 @@ struct Voices
     std::fill(wetL, wetL + n, 0.0);
     std::fill(wetR, wetR + n, 0.0);
     std::vector<double> level(static_cast<size_t>(n)), outL(static_cast<size_t>(n)), outR(static_cast<size_t>(n));
-    for (int v = 0; v < kVoices; ++v)
-    {
+    for (int v = 0; v < kVoices; ++v) {
       envelopes[v].render(level.data(), n);
       sets[v].process(inL, inR, outL.data(), outR.data(), n);
-      for (int i = 0; i < n; ++i)
-      {
+      for (int i = 0; i < n; ++i) {
         wetL[i] += level[static_cast<size_t>(i)] * outL[static_cast<size_t>(i)];
         wetR[i] += level[static_cast<size_t>(i)] * outR[static_cast<size_t>(i)];
       }
@@ -149,14 +137,12 @@ struct Voices
 };
 
 // Separate channels of the fixed input block.
-struct Block
-{
+struct Block {
   std::vector<double> left, right, wetL, wetR;
   Block() : left(kBlockSize), right(kBlockSize), wetL(kBlockSize), wetR(kBlockSize)
   {
     const std::vector<Sample> input = makeInput();
-    for (int i = 0; i < kBlockSize; ++i)
-    {
+    for (int i = 0; i < kBlockSize; ++i) {
       left[static_cast<size_t>(i)] = input[static_cast<size_t>(i)].left;
       right[static_cast<size_t>(i)] = input[static_cast<size_t>(i)].right;
     }
@@ -168,8 +154,7 @@ void BM_EightMidiVoices(benchmark::State& state)
 {
   auto voices = std::make_unique<Voices>();
   Block block;
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     block.run(*voices);
     benchmark::DoNotOptimize(block.wetL.data());
   }
@@ -184,10 +169,8 @@ long residentKiB()
     return -1;
   char line[256];
   long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr)
-  {
-    if (std::strncmp(line, "VmRSS:", 6) == 0)
-    {
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::strncmp(line, "VmRSS:", 6) == 0) {
       kib = std::strtol(line + 6, nullptr, 10);
       break;
     }
@@ -204,8 +187,7 @@ void BM_EightVoicesResidentMemory(benchmark::State& state)
 {
   Block block;
   double growthKiB = 0.0;
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     const long before = residentKiB();
     auto voices = std::make_unique<Voices>();
     for (int b = 0; b < static_cast<int>(kSampleRate) / kBlockSize + 1; ++b)

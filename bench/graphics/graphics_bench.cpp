@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Cost of the editor's frames: a whole redraw (after a resize, or a preset change that marks every
 // control dirty) and the redraw of one knob being turned, at the editor's scales; and a pop-up menu
 // whose highlight follows the mouse. The picture is the editor's own arrangement: a 1968 × 864
@@ -37,7 +38,8 @@ IBitmap makeBitmap(const char* name, int w, int frameH, int frames)
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       noise = noise * 1103515245u + 12345u;
-      const std::uint32_t v = static_cast<std::uint32_t>(90 + (x * 80) / w + (y % frameH) * 60 / frameH) + (noise >> 28);
+      const std::uint32_t v =
+        static_cast<std::uint32_t>(90 + (x * 80) / w + (y % frameH) * 60 / frameH) + (noise >> 28);
       argb[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] =
         0xFF000000u | v << 16 | (v - 10) << 8 | (v - 30);
     }

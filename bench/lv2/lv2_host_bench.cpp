@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // A lilv host that times LV2 plug-ins as a DAW runs them: Quennet's built bundle, every factory
 // preset, against Debian's ZamGrains (granular, mono) in the same run. 48 kHz, 512-frame blocks;
 // the figure is the thread's CPU time per channel-sample (ns), the minimum over alternating
@@ -37,8 +38,8 @@ namespace {
 
 constexpr double kRate = 48000.0;
 constexpr std::uint32_t kBlock = 512;
-constexpr int kWarmupBlocks = 94;   // about one second
-constexpr int kTimedBlocks = 188;   // about two seconds per repetition
+constexpr int kWarmupBlocks = 94; // about one second
+constexpr int kTimedBlocks = 188; // about two seconds per repetition
 constexpr int kRepetitions = 15;
 constexpr const char* kQuennetURI = "http://tarnwellmusic.example/plugins/quennet";
 constexpr const char* kZamGrainsURI = "urn:zamaudio:ZamGrains";
@@ -95,24 +96,22 @@ struct Material {
 // One instance with every port connected the way a host does.
 class HostedPlugin {
 public:
-  HostedPlugin(LilvWorld* world, const LilvPlugin* plugin, UridMap& urids)
-    : mPlugin(plugin)
-    , mUrids(urids)
+  HostedPlugin(LilvWorld* world, const LilvPlugin* plugin, UridMap& urids) : mPlugin(plugin), mUrids(urids)
   {
     mBlockLength = static_cast<std::int32_t>(kBlock);
     mSequenceSize = static_cast<std::int32_t>(kAtomCapacity);
     mRate = static_cast<float>(kRate);
     const LV2_URID intType = urids.id(LV2_ATOM__Int);
-    mOptions[0] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_PARAMETERS__sampleRate), sizeof(float),
+    mOptions[0] = {LV2_OPTIONS_INSTANCE,      0,     urids.id(LV2_PARAMETERS__sampleRate), sizeof(float),
                    urids.id(LV2_ATOM__Float), &mRate};
-    mOptions[1] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__minBlockLength), sizeof(std::int32_t), intType,
-                   &mBlockLength};
-    mOptions[2] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__maxBlockLength), sizeof(std::int32_t), intType,
-                   &mBlockLength};
-    mOptions[3] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__nominalBlockLength), sizeof(std::int32_t), intType,
-                   &mBlockLength};
-    mOptions[4] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__sequenceSize), sizeof(std::int32_t), intType,
-                   &mSequenceSize};
+    mOptions[1] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__minBlockLength),
+                   sizeof(std::int32_t), intType, &mBlockLength};
+    mOptions[2] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__maxBlockLength),
+                   sizeof(std::int32_t), intType, &mBlockLength};
+    mOptions[3] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__nominalBlockLength),
+                   sizeof(std::int32_t), intType, &mBlockLength};
+    mOptions[4] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__sequenceSize),
+                   sizeof(std::int32_t), intType, &mSequenceSize};
     mOptions[5] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
     mMapFeature = {LV2_URID__map, &urids.mMap};
     mUnmapFeature = {LV2_URID__unmap, &urids.mUnmap};
@@ -264,7 +263,7 @@ private:
   void prepareAtoms()
   {
     if (!mStartQueued)
-      for (std::uint32_t p : mAtomIns) {  // an empty sequence
+      for (std::uint32_t p : mAtomIns) { // an empty sequence
         auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(mAtoms[p].data());
         sequence->atom.type = mUrids.id(LV2_ATOM__Sequence);
         sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
@@ -292,7 +291,7 @@ private:
   std::vector<std::vector<float>> mAudioIn;
   std::vector<std::vector<float>> mAudioOut;
   std::vector<float> mControls;
-  std::vector<std::vector<std::uint64_t>> mAtoms;  // 8-byte aligned atom buffers by port
+  std::vector<std::vector<std::uint64_t>> mAtoms; // 8-byte aligned atom buffers by port
   std::vector<std::uint32_t> mAtomIns;
   std::vector<std::uint32_t> mAtomOuts;
   size_t mPosition = 0;
@@ -340,7 +339,9 @@ bool session(LilvWorld* world, const LilvPlugin* quennet, UridMap& urids, const 
   std::vector<std::unique_ptr<HostedPlugin>> instances;
   instances.reserve(kInstances);
   // One made and dropped first: the module loaded, and what it keeps for all its instances set up.
-  { HostedPlugin first(world, quennet, urids); }
+  {
+    HostedPlugin first(world, quennet, urids);
+  }
   const double before = residentBytes();
   const double start = wallSeconds();
   for (int i = 0; i < kInstances; ++i) {
@@ -366,7 +367,7 @@ bool session(LilvWorld* world, const LilvPlugin* quennet, UridMap& urids, const 
 
 struct Row {
   std::string preset;
-  double quennet = std::numeric_limits<double>::infinity();  // ns per channel-sample
+  double quennet = std::numeric_limits<double>::infinity(); // ns per channel-sample
   double zam = std::numeric_limits<double>::infinity();
 };
 
@@ -382,7 +383,7 @@ int main()
     return 1;
   }
   setenv("HOME", home.c_str(), 1);
-  unsetenv("XDG_CONFIG_HOME");  // the settings go to that home's .config
+  unsetenv("XDG_CONFIG_HOME"); // the settings go to that home's .config
   // The build's bundle (never an installed one) and the system's plug-ins.
   std::filesystem::create_directory_symlink(QUENNET_LV2_BUNDLE, lv2Path + "/quennet.lv2");
   setenv("LV2_PATH", (lv2Path + ":/usr/lib/lv2").c_str(), 1);
@@ -411,19 +412,20 @@ int main()
       LilvNode* label = lilv_new_uri(world, "http://www.w3.org/2000/01/rdf-schema#label");
       LilvNodes* presets = lilv_plugin_get_related(quennet, presetClass);
       std::vector<std::pair<std::string, const LilvNode*>> ordered;
-      LILV_FOREACH (nodes, i, presets) {
+      LILV_FOREACH(nodes, i, presets)
+      {
         const LilvNode* preset = lilv_nodes_get(presets, i);
         lilv_world_load_resource(world, preset);
         LilvNode* name = lilv_world_get(world, preset, label, nullptr);
         ordered.emplace_back(name ? lilv_node_as_string(name) : lilv_node_as_uri(preset), preset);
         lilv_node_free(name);
       }
-      const std::vector<std::string> slotOrder = {"default",        "Sync 2 Host",      "Frequency", "MIDI Standard",
-                                                  "MIDI Synced",    "Ring Modulator",   "Synced Reversals",
-                                                  "Sequenced",      "Slap Back",        "Strange Mix"};
+      const std::vector<std::string> slotOrder = {"default",     "Sync 2 Host",    "Frequency",        "MIDI Standard",
+                                                  "MIDI Synced", "Ring Modulator", "Synced Reversals", "Sequenced",
+                                                  "Slap Back",   "Strange Mix"};
       std::stable_sort(ordered.begin(), ordered.end(), [&](const auto& a, const auto& b) {
         return std::find(slotOrder.begin(), slotOrder.end(), a.first) <
-               std::find(slotOrder.begin(), slotOrder.end(), b.first);
+          std::find(slotOrder.begin(), slotOrder.end(), b.first);
       });
 
       std::printf("\nLV2 host benchmark (lilv): %.0f Hz, %u-frame blocks, thread CPU time per channel-sample,\n"
@@ -446,7 +448,7 @@ int main()
           break;
         }
         q.applyPreset(world, preset);
-        const bool midiPreset = q.control("grain_mode") == 3.0f;  // mode "MIDI"
+        const bool midiPreset = q.control("grain_mode") == 3.0f; // mode "MIDI"
         q.queueStart(midiPreset);
         q.run(material, kWarmupBlocks);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Cost of the editor's X11 window on a private Xvfb: sending a whole picture to the server (the
 // upload alone, XPutImage of the area), a whole frame drawn and sent, one turned knob drawn and
 // sent, and a host's idle call with nothing to do. Each step waits until the server has handled
@@ -63,7 +64,10 @@ struct Window {
   std::unique_ptr<plug::graphics::EditorWindow> editor;
 };
 
-float scaleOf(const benchmark::State& state) { return static_cast<float>(state.range(0)) / 1000.0f; }
+float scaleOf(const benchmark::State& state)
+{
+  return static_cast<float>(state.range(0)) / 1000.0f;
+}
 
 void BM_UploadWholePicture(benchmark::State& state)
 {

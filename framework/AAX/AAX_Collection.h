@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Recorder of an effect's description: what the description entry declares, kept for the host
@@ -15,7 +16,7 @@ namespace aax {
 
 // One I/O configuration's setup record.
 struct AAX_ComponentSetup {
-  std::string inputStemFormat;  // "stereo"
+  std::string inputStemFormat; // "stereo"
   std::string outputStemFormat;
   bool sideChainInput = false;
   int auxOutputStems = 0;
@@ -29,8 +30,8 @@ struct AAX_ComponentSetup {
   bool midiOutput = false;
   bool transportRequested = false;
   std::string masterBypassName;
-  std::string masterBypassOffText;  // shown for false
-  std::string masterBypassOnText;  // shown for true
+  std::string masterBypassOffText; // shown for false
+  std::string masterBypassOnText; // shown for true
   bool hostGeneratedGUI = false;
   bool algorithmDescribed = false;
 };
@@ -47,7 +48,7 @@ public:
   std::vector<std::string> names;
   std::vector<std::uint32_t> categories;
   std::vector<AAX_ComponentSetup> components;
-  std::map<std::string, AAX_FactoryFunction> procPtrs;  // by role
+  std::map<std::string, AAX_FactoryFunction> procPtrs; // by role
 
   // Host side: the name of a call that should fail with `failResult` (the collection hands its
   // own setting to every descriptor it makes).
@@ -76,7 +77,7 @@ public:
   std::string failingCall;
   AAX_Result failResult = -1;
   std::vector<std::unique_ptr<AAX_IEffectDescriptor>> descriptors;
-  std::map<std::string, AAX_IEffectDescriptor*> effects;  // by effect identifier
+  std::map<std::string, AAX_IEffectDescriptor*> effects; // by effect identifier
   std::string manufacturerName;
   std::vector<std::string> packageNames;
   std::uint32_t packageVersion = 0;

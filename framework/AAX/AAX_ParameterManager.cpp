@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/AAX/AAX_ParameterManager.h"
 
 namespace aax {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The host's side of the parameters: one record per host id, holding the host's normalised
@@ -19,9 +20,9 @@ public:
     double normalizedValue = 0.0;
     double defaultNormalizedValue = 0.0;
     bool automatable = true;
-    int numSteps = 0;  // 0: continuous
+    int numSteps = 0; // 0: continuous
     bool touched = false;
-    int setCount = 0;  // how often the plug-in set the value
+    int setCount = 0; // how often the plug-in set the value
   };
 
   void AddParameter(const std::string& id, const Parameter& parameter) { mParameters[id] = parameter; }
@@ -35,7 +36,7 @@ public:
   AAX_Result ReleaseParameter(const std::string& id);
 
 private:
-  std::mutex mMutex;  // guards the values, not the set of records
+  std::mutex mMutex; // guards the values, not the set of records
   std::map<std::string, Parameter> mParameters;
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/AAX/IPluginAAX.h"
 
 #include <algorithm>
@@ -191,7 +192,8 @@ AAX_Result IPluginAAX::SetChunk(AAX_CTypeID chunkID, const AAX_SPlugInChunk* chu
   mPlug->UnserializeState(state, 0);
   if (mParameterManager)
     for (int i = 0; i < mPlug->NParams(); ++i)
-      mParameterManager->SetParameterNormalizedValue(HostID(i), std::clamp(mPlug->GetParam(i)->GetNormalized(), 0.0, 1.0));
+      mParameterManager->SetParameterNormalizedValue(HostID(i),
+                                                     std::clamp(mPlug->GetParam(i)->GetNormalized(), 0.0, 1.0));
   mPlug->OnRestoreState();
   mNumChanges.fetch_add(1, std::memory_order_relaxed);
   return AAX_SUCCESS;
@@ -279,7 +281,7 @@ void IPluginAAX::RenderAudio(const AAX_RenderContext& context)
   block.nMidi = nMidi;
   block.transport = context.transport ? &transport : nullptr;
   block.bypass = context.bypass;
-  block.midiOutput = nullptr;  // the description requests no MIDI output
+  block.midiOutput = nullptr; // the description requests no MIDI output
   mPlug->RenderAudio(block);
 }
 
@@ -340,7 +342,7 @@ AAX_Result GetEffectDescriptions(AAX_ICollection* collection)
   setup.manufacturerID = static_cast<AAX_CTypeID>(config.mfrID);
   setup.productID = static_cast<AAX_CTypeID>(config.uniqueID);
   setup.nativePlugInID = static_cast<AAX_CTypeID>(plug::FourCharCode("OUT1"));
-  setup.audioSuitePlugInID = 0x00494E31;  // "IN1" with a leading zero byte
+  setup.audioSuitePlugInID = 0x00494E31; // "IN1" with a leading zero byte
   setup.midiInputNodeName = config.midiInputNodeName;
   setup.midiInputChannelMask = 0x0001;
   setup.globalMidi = false;

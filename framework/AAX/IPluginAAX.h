@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -64,7 +65,7 @@ private:
   std::unique_ptr<plug::IPlugin> mPlug;
   AAX_ParameterManager* mParameterManager = nullptr;
   std::atomic<std::int32_t> mNumChanges{0};
-  mutable std::mutex mChangedPacketsMutex;  // host threads only
+  mutable std::mutex mChangedPacketsMutex; // host threads only
   std::map<std::string, bool> mChangedPackets;
 };
 

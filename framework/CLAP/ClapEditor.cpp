@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/CLAP/ClapEditor.h"
 
 #include <X11/Xlib.h>
@@ -59,7 +60,9 @@ std::unique_ptr<ClapEditor> ClapEditor::Create(IPluginCLAP& bridge)
   return editor;
 }
 
-ClapEditor::ClapEditor(IPluginCLAP& bridge) : mBridge(bridge) {}
+ClapEditor::ClapEditor(IPluginCLAP& bridge) : mBridge(bridge)
+{
+}
 
 ClapEditor::~ClapEditor()
 {
@@ -146,7 +149,7 @@ void ClapEditor::ResizeHints(clap_gui_resize_hints_t& hints) const
 void ClapEditor::ProcessEvents()
 {
   if (mWindow && mView && !mView->ProcessEvents()) {
-    closeEditor();  // the window went with the host's
+    closeEditor(); // the window went with the host's
     if (const auto* gui = mBridge.HostExtension<clap_host_gui_t>(CLAP_EXT_GUI); gui && gui->closed)
       gui->closed(mBridge.Host(), true);
   }
@@ -186,7 +189,7 @@ bool guarded(Fn&& fn)
   try {
     return fn();
   } catch (...) {
-    return false;  // nothing may escape into the host
+    return false; // nothing may escape into the host
   }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // CLAP 1.1's "clap.posix-fd-support" extension, which the CLAP headers we build against (Debian's

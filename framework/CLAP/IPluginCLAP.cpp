@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/CLAP/IPluginCLAP.h"
 
 #include <algorithm>
@@ -70,7 +71,7 @@ IPluginCLAP::IPluginCLAP(const clap_host_t* host) : mHost(host)
     try {
       return From(p)->Init();
     } catch (...) {
-      return false;  // nothing may escape into the host
+      return false; // nothing may escape into the host
     }
   };
   mClapPlugin.destroy = [](const clap_plugin_t* p) { From(p)->Destroy(); };
@@ -162,12 +163,14 @@ bool IPluginCLAP::StartProcessing()
   return mActive.load(std::memory_order_acquire);
 }
 
-void IPluginCLAP::StopProcessing() {}
+void IPluginCLAP::StopProcessing()
+{
+}
 
 void IPluginCLAP::Reset()
 {
   if (mActive.load(std::memory_order_acquire))
-    mPlug->Activate();  // notes end, grains and filters start from silence
+    mPlug->Activate(); // notes end, grains and filters start from silence
 }
 
 void IPluginCLAP::OnMainThread()
@@ -234,7 +237,7 @@ void IPluginCLAP::readEvents(const clap_input_events_t* in, std::uint32_t nFrame
         if (withNotes)
           readNote(*header, nFrames);
         break;
-      default: break;  // modulation, expressions, system exclusive, MIDI 2: not used
+      default: break; // modulation, expressions, system exclusive, MIDI 2: not used
     }
   }
   // Hosts send events in time order; one that does not still gets them in frame order, equal frames
@@ -314,8 +317,7 @@ void IPluginCLAP::readTransport(const clap_event_transport_t* transport)
   const double beats = static_cast<double>(transport->song_pos_beats) / static_cast<double>(CLAP_BEATTIME_FACTOR);
   if (flags & CLAP_TRANSPORT_HAS_SECONDS_TIMELINE) {
     // Hosts count whole samples; the fixed-point seconds only approximate them.
-    const double seconds =
-      static_cast<double>(transport->song_pos_seconds) / static_cast<double>(CLAP_SECTIME_FACTOR);
+    const double seconds = static_cast<double>(transport->song_pos_seconds) / static_cast<double>(CLAP_SECTIME_FACTOR);
     mTransport.hasSamplePosition = true;
     mTransport.samplePosition = std::round(seconds * mSampleRate);
   } else if ((flags & CLAP_TRANSPORT_HAS_BEATS_TIMELINE) && mTransport.hasTempo) {
@@ -440,7 +442,7 @@ bool IPluginCLAP::ScheduleBackgroundWork()
 
 void IPluginCLAP::toHostFromMainThread(const ToHost& change)
 {
-  mToHost.Push(change);  // dropped when full: the host misses it, the plug-in has the value
+  mToHost.Push(change); // dropped when full: the host misses it, the plug-in has the value
   if (change.kind == ToHost::kValue) {
     if (const auto* state = HostExtension<clap_host_state_t>(CLAP_EXT_STATE); state && state->mark_dirty)
       state->mark_dirty(mHost);
@@ -467,7 +469,7 @@ void IPluginCLAP::writeToHost(const clap_output_events_t* out)
 void IPluginCLAP::pushToHost(const clap_output_events_t* out, const ToHost& change)
 {
   if (!out || !out->try_push)
-    return;  // a host without output events hears nothing
+    return; // a host without output events hears nothing
   {
     if (change.kind == ToHost::kValue) {
       clap_event_param_value_t event{};
@@ -483,7 +485,8 @@ void IPluginCLAP::pushToHost(const clap_output_events_t* out, const ToHost& chan
       out->try_push(out, &event.header);
     } else {
       clap_event_param_gesture_t event{};
-      const std::uint16_t type = change.kind == ToHost::kBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN : CLAP_EVENT_PARAM_GESTURE_END;
+      const std::uint16_t type =
+        change.kind == ToHost::kBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN : CLAP_EVENT_PARAM_GESTURE_END;
       event.header = {sizeof(event), 0, CLAP_CORE_EVENT_SPACE_ID, type, 0};
       event.param_id = change.id;
       out->try_push(out, &event.header);
@@ -605,8 +608,8 @@ bool IPluginCLAP::LoadState(const clap_istream_t& stream)
   std::vector<std::uint8_t> bytes(static_cast<size_t>(expected) + 1);
   std::int64_t have = 0;
   while (have < static_cast<std::int64_t>(bytes.size())) {
-    const std::int64_t read =
-      stream.read(&stream, bytes.data() + have, static_cast<std::uint64_t>(static_cast<std::int64_t>(bytes.size()) - have));
+    const std::int64_t read = stream.read(&stream, bytes.data() + have,
+                                          static_cast<std::uint64_t>(static_cast<std::int64_t>(bytes.size()) - have));
     if (read < 0 || read > static_cast<std::int64_t>(bytes.size()) - have)
       return false;
     if (read == 0)
@@ -721,7 +724,7 @@ const clap_plugin_audio_ports_t kAudioPorts = {
     info->flags = CLAP_AUDIO_PORT_IS_MAIN;
     info->channel_count = 2;
     info->port_type = CLAP_PORT_STEREO;
-    info->in_place_pair = 0;  // the output may be the input's buffer
+    info->in_place_pair = 0; // the output may be the input's buffer
     return true;
   },
 };

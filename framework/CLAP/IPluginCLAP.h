@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -118,7 +119,7 @@ private:
     enum Kind : std::uint8_t { kValue, kBegin, kEnd } kind;
     bool dontRecord;
     std::uint32_t id;
-    double value;  // plain
+    double value; // plain
   };
 
   explicit IPluginCLAP(const clap_host_t* host);
@@ -144,7 +145,7 @@ private:
 
   double mSampleRate = 48000.0;
   std::atomic<bool> mActive{false};
-  ProcessingThread mProcessing;  // the thread inside Process, if any
+  ProcessingThread mProcessing; // the thread inside Process, if any
   bool mTimerRegistered = false;
   clap_id mTimerId = 0;
   int mWatchedFd = -1;
@@ -152,13 +153,13 @@ private:
   // Main thread to the host's next process or flush.
   LockFreeQueue<ToHost> mToHost{kToHostCapacity};
   // The audio thread's own changes during one process call (learned controllers).
-  std::vector<ToHost> mFromAudio;  // capacity kToHostCapacity, never grown
-  std::atomic<bool> mMarkDirty{false};  // the main thread tells the host the state changed
-  std::atomic<bool> mBackgroundWork{false};  // the main thread runs the plug-in's background work
+  std::vector<ToHost> mFromAudio; // capacity kToHostCapacity, never grown
+  std::atomic<bool> mMarkDirty{false}; // the main thread tells the host the state changed
+  std::atomic<bool> mBackgroundWork{false}; // the main thread runs the plug-in's background work
 
-  std::vector<HostMidiEvent> mEvents;      // the block's, frames in the block; capacity kMaxEventsPerBlock
-  std::vector<std::uint32_t> mEventOrder;  // arrival order, to keep equal frames in that order
-  std::vector<HostMidiEvent> mPieceEvents;  // one piece's, frames in the piece
+  std::vector<HostMidiEvent> mEvents; // the block's, frames in the block; capacity kMaxEventsPerBlock
+  std::vector<std::uint32_t> mEventOrder; // arrival order, to keep equal frames in that order
+  std::vector<HostMidiEvent> mPieceEvents; // one piece's, frames in the piece
   HostTransport mTransport;
   bool mHasTransport = false;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The CLAP module's only exported symbol, the host's way in: the plug-in factory.
 #include <dlfcn.h>
 
@@ -18,7 +19,9 @@ bool entryInit(const char*)
   return true;
 }
 
-void entryDeinit() {}
+void entryDeinit()
+{
+}
 
 const void* entryFactory(const char* factoryID)
 {

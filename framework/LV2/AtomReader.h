@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -28,7 +29,7 @@ constexpr std::uint64_t padded(std::uint64_t size)
 template <typename Fn>
 void ForEachEvent(const LV2_Atom_Sequence& sequence, Fn&& fn)
 {
-  const std::uint64_t size = sequence.atom.size;  // the body: unit, pad, then the events
+  const std::uint64_t size = sequence.atom.size; // the body: unit, pad, then the events
   const auto* body = reinterpret_cast<const std::uint8_t*>(&sequence.body);
   std::uint64_t offset = sizeof(LV2_Atom_Sequence_Body);
   while (offset + sizeof(LV2_Atom_Event) <= size) {
@@ -56,7 +57,7 @@ inline std::uint32_t ObjectType(const LV2_Atom& object)
 template <typename Fn>
 void ForEachProperty(const LV2_Atom& object, Fn&& fn)
 {
-  const std::uint64_t size = object.size;  // the body: id, otype, then the properties
+  const std::uint64_t size = object.size; // the body: id, otype, then the properties
   if (size < sizeof(LV2_Atom_Object_Body))
     return;
   const auto* body = reinterpret_cast<const std::uint8_t*>(&object + 1);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/LV2/IPluginLV2.h"
 
 #include <algorithm>
@@ -31,19 +32,24 @@ std::uint32_t shortMessageSize(const std::uint8_t* bytes, std::uint32_t size)
   const std::uint8_t status = bytes[0];
   std::uint32_t length = 0;
   if (status < 0x80)
-    return 0;  // a data byte
+    return 0; // a data byte
   if (status < 0xC0 || (status >= 0xE0 && status < 0xF0))
-    length = 3;  // note off/on, poly pressure, controller, pitch bend
+    length = 3; // note off/on, poly pressure, controller, pitch bend
   else if (status < 0xE0)
-    length = 2;  // program change, channel pressure
+    length = 2; // program change, channel pressure
   else
     switch (status) {
-      case 0xF1:  // time code quarter frame
-      case 0xF3: length = 2; break;  // song select
-      case 0xF2: length = 3; break;  // song position
-      case 0xF6:  // tune request
-      case 0xF8: case 0xFA: case 0xFB: case 0xFC: case 0xFE: case 0xFF: length = 1; break;  // real time
-      default: return 0;  // F0, F4, F5, F7, F9, FD
+      case 0xF1: // time code quarter frame
+      case 0xF3: length = 2; break; // song select
+      case 0xF2: length = 3; break; // song position
+      case 0xF6: // tune request
+      case 0xF8:
+      case 0xFA:
+      case 0xFB:
+      case 0xFC:
+      case 0xFE:
+      case 0xFF: length = 1; break; // real time
+      default: return 0; // F0, F4, F5, F7, F9, FD
     }
   if (size < length)
     return 0;
@@ -113,8 +119,7 @@ IPluginLV2* IPluginLV2::Create(double sampleRate, const LV2_Feature* const* feat
 }
 
 IPluginLV2::IPluginLV2(const LV2_URID_Map& map, std::unique_ptr<IPlugin> plug, double sampleRate)
-  : mPlug(std::move(plug))
-  , mSampleRate(sampleRate)
+    : mPlug(std::move(plug)), mSampleRate(sampleRate)
 {
   auto urid = [&](const char* uri) { return map.map(map.handle, uri); };
   mURIDs.atomBlank = urid(LV2_ATOM__Blank);
@@ -436,8 +441,8 @@ void IPluginLV2::readPosition(const LV2_Atom& position, std::int64_t offset)
   const LV2_Atom* speed = nullptr;
   ForEachProperty(position, [&](const LV2_Atom_Property_Body& property) {
     const LV2_Atom** wanted = property.key == mURIDs.timeBeatsPerMinute ? &bpm
-                              : property.key == mURIDs.timeFrame        ? &frame
-                              : property.key == mURIDs.timeSpeed        ? &speed
+      : property.key == mURIDs.timeFrame                                ? &frame
+      : property.key == mURIDs.timeSpeed                                ? &speed
                                                                         : nullptr;
     if (wanted && !*wanted)
       *wanted = &property.value;
@@ -463,7 +468,7 @@ bool IPluginLV2::atomNumber(const LV2_Atom& atom, double& value) const
   const auto* body = reinterpret_cast<const std::uint8_t*>(&atom + 1);
   double number = 0.0;
   auto read = [&](auto typed) {
-    std::memcpy(&typed, body, sizeof(typed));  // property values need not be aligned for doubles
+    std::memcpy(&typed, body, sizeof(typed)); // property values need not be aligned for doubles
     number = static_cast<double>(typed);
   };
   if (atom.type == mURIDs.atomFloat && atom.size >= sizeof(float))
@@ -676,7 +681,7 @@ std::uint32_t IPluginLV2::GetOptions(LV2_Options_Option* options) const
 {
   std::uint32_t status = LV2_OPTIONS_SUCCESS;
   for (LV2_Options_Option* o = options; o && o->key; ++o)
-    status |= LV2_OPTIONS_ERR_BAD_KEY;  // the plug-in publishes no options
+    status |= LV2_OPTIONS_ERR_BAD_KEY; // the plug-in publishes no options
   return status;
 }
 
@@ -688,14 +693,14 @@ std::uint32_t IPluginLV2::SetOptions(const LV2_Options_Option* options)
     double rate = 0.0;
     if (isBlockLengthKey(o->key)) {
       if (!blockLengthOption(*o, frames)) {
-        status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the buffers stay as they are
+        status |= LV2_OPTIONS_ERR_BAD_VALUE; // ignored: the buffers stay as they are
         continue;
       }
       // Grows the scratch buffers now, off the audio thread.
       mPlug->PrepareToPlay(mSampleRate, frames);
     } else if (o->key == mURIDs.sampleRate) {
       if (!sampleRateOption(*o, rate)) {
-        status |= LV2_OPTIONS_ERR_BAD_VALUE;  // ignored: the plug-in keeps its rate
+        status |= LV2_OPTIONS_ERR_BAD_VALUE; // ignored: the plug-in keeps its rate
         continue;
       }
       mSampleRate = rate;
@@ -720,7 +725,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, co
   try {
     return IPluginLV2::Create(sampleRate, features);
   } catch (...) {
-    return nullptr;  // nothing may escape into the host
+    return nullptr; // nothing may escape into the host
   }
 }
 
@@ -744,8 +749,8 @@ void cleanup(LV2_Handle instance)
   delete bridge(instance);
 }
 
-LV2_State_Status saveState(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle,
-                           std::uint32_t, const LV2_Feature* const*)
+LV2_State_Status saveState(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle, std::uint32_t,
+                           const LV2_Feature* const*)
 {
   try {
     return bridge(instance)->Save(store, handle);
@@ -778,8 +783,8 @@ std::uint32_t setOptions(LV2_Handle instance, const LV2_Options_Option* options)
   }
 }
 
-LV2_Worker_Status work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle,
-                       std::uint32_t size, const void* data)
+LV2_Worker_Status work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, std::uint32_t size,
+                       const void* data)
 {
   try {
     return bridge(instance)->Work(size, data);
@@ -790,7 +795,7 @@ LV2_Worker_Status work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Wor
 
 LV2_Worker_Status workResponse(LV2_Handle, std::uint32_t, const void*)
 {
-  return LV2_WORKER_SUCCESS;  // the work sends no response
+  return LV2_WORKER_SUCCESS; // the work sends no response
 }
 
 const void* extensionData(const char* uri)

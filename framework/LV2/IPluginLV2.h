@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -183,7 +184,7 @@ private:
     int paramIdx = 0;
     const float* data = nullptr;
     float lastSeen = 0.0f;
-    bool seen = false;  // false until the first run that reads the port
+    bool seen = false; // false until the first run that reads the port
     // lastSeen's bits with bit 32 set once seen, for other threads.
     std::atomic<std::uint64_t> lastSeenShared{0};
     // The editor's latest write (float bits) and the number of its writes; the user-interface
@@ -231,11 +232,11 @@ private:
   const LV2_Atom_Sequence* mEventsIn = nullptr;
   LV2_Atom_Sequence* mEventsOut = nullptr;
   const LV2_Atom_Sequence* mTimeIn = nullptr;
-  std::vector<ControlPort> mControls;  // in port order; never resized after construction
-  std::vector<std::int32_t> mControlOfPort;  // port index -> index into mControls, or -1
-  std::uint32_t mTimeInPort = 0;  // after the control ports
+  std::vector<ControlPort> mControls; // in port order; never resized after construction
+  std::vector<std::int32_t> mControlOfPort; // port index -> index into mControls, or -1
+  std::uint32_t mTimeInPort = 0; // after the control ports
 
-  const LV2_Worker_Schedule* mWorkSchedule = nullptr;  // null: the host offers no worker
+  const LV2_Worker_Schedule* mWorkSchedule = nullptr; // null: the host offers no worker
 
   // The thread inside Run, none outside: only that thread finds its own id here.
   std::atomic<std::thread::id> mRunThread{};
@@ -253,20 +254,20 @@ private:
   // of the next block, in frames, advanced by the speed after every block.
   bool mHasTempo = false;
   bool mHasPosition = false;
-  double mTempo = 120.0;  // beats per minute
+  double mTempo = 120.0; // beats per minute
   double mPosition = 0.0;
-  double mSpeed = 0.0;  // 1 while rolling, 0 when stopped
+  double mSpeed = 0.0; // 1 while rolling, 0 when stopped
   HostTransport mTransport;
 
-  std::vector<HostMidiEvent> mMidi;  // the host block's, frames in the block; capacity kMaxMidiPerBlock
-  std::vector<HostMidiEvent> mPieceMidi;  // one piece's, frames in the piece; same capacity
+  std::vector<HostMidiEvent> mMidi; // the host block's, frames in the block; capacity kMaxMidiPerBlock
+  std::vector<HostMidiEvent> mPieceMidi; // one piece's, frames in the piece; same capacity
 
   LV2_Atom_Forge mForge{};
   LV2_Atom_Forge_Frame mSequenceFrame{};
-  bool mEventsOutOpen = false;  // the output sequence is being written in this run
-  std::int64_t mLastOutFrame = 0;  // events must be written in time order
+  bool mEventsOutOpen = false; // the output sequence is being written in this run
+  std::int64_t mLastOutFrame = 0; // events must be written in time order
   std::int64_t mLastFrameOfBlock = 0;
-  std::int64_t mPieceStart = 0;  // frame of the host block where the piece being rendered starts
+  std::int64_t mPieceStart = 0; // frame of the host block where the piece being rendered starts
 };
 
 // The descriptor of the plug-in, as lv2_descriptor(0) returns it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/LV2/IPluginLV2UI.h"
 
 #include <algorithm>
@@ -101,11 +102,7 @@ IPluginLV2UI* IPluginLV2UI::Create(const char* pluginURI, const char*, LV2UI_Wri
 
 IPluginLV2UI::IPluginLV2UI(IPluginLV2& instance, LV2UI_Write_Function write, LV2UI_Controller controller,
                            const LV2UI_Resize* hostResize, const LV2UI_Touch* touch)
-  : mInstance(&instance)
-  , mWrite(write)
-  , mController(controller)
-  , mHostResize(hostResize)
-  , mTouch(touch)
+    : mInstance(&instance), mWrite(write), mController(controller), mHostResize(hostResize), mTouch(touch)
 {
   std::uint32_t ports = 0;
   for (int i = 0; i < instance.GetPlug()->NParams(); ++i)
@@ -140,7 +137,7 @@ int IPluginLV2UI::Idle()
   if (!mWindow || !mView)
     return 1;
   if (!mView->ProcessEvents()) {
-    closeEditor();  // the window went with the host's
+    closeEditor(); // the window went with the host's
     return 1;
   }
   endPreviews();
@@ -170,7 +167,7 @@ void IPluginLV2UI::PortEvent(std::uint32_t port, std::uint32_t bufferSize, std::
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
   if (std::isnan(value) || mRecent[port].grabbed || isRecentWrite(port, bits))
     return;
-  mRecent[port].count = 0;  // the host moved on: older writes coming back now are its values
+  mRecent[port].count = 0; // the host moved on: older writes coming back now are its values
   float seen = 0.0f;
   if (mInstance->LastSeenPortValue(port, seen) && std::bit_cast<std::uint32_t>(seen) == bits)
     return;
@@ -246,7 +243,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginURI, const c
     const std::lock_guard lock(IPluginLV2::EditorMutex());
     return IPluginLV2UI::Create(pluginURI, bundlePath, write, controller, widget, features);
   } catch (...) {
-    return nullptr;  // nothing may escape into the host
+    return nullptr; // nothing may escape into the host
   }
 }
 

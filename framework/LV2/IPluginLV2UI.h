@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <array>
@@ -87,7 +88,7 @@ private:
   // Controls that show a port event's value until the instance has read the ports after it.
   void endPreviews();
 
-  IPluginLV2* mInstance;  // null once it has gone
+  IPluginLV2* mInstance; // null once it has gone
   LV2UI_Write_Function mWrite;
   LV2UI_Controller mController;
   const LV2UI_Resize* mHostResize;
@@ -98,11 +99,11 @@ private:
   struct Recent {
     std::array<std::uint32_t, kRecentWrites> bits{};
     std::size_t count = 0;
-    bool grabbed = false;  // a gesture on the port is in progress: the user's value wins
-    bool previewing = false;  // the controls show a port event's value
-    std::uint64_t previewRun = 0;  // the instance's run count when it arrived
+    bool grabbed = false; // a gesture on the port is in progress: the user's value wins
+    bool previewing = false; // the controls show a port event's value
+    std::uint64_t previewRun = 0; // the instance's run count when it arrived
   };
-  std::vector<Recent> mRecent;  // by port index
+  std::vector<Recent> mRecent; // by port index
 };
 
 // The descriptor of the UI, as lv2ui_descriptor(0) returns it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <charconv>
@@ -32,8 +33,8 @@ enum Port : std::uint32_t {
   kAudioInRight = 1,
   kAudioOutLeft = 2,
   kAudioOutRight = 3,
-  kEventsIn = 4,   // MIDI (a time:Position here is read too)
-  kEventsOut = 5,  // MIDI through, state:StateChanged
+  kEventsIn = 4, // MIDI (a time:Position here is read too)
+  kEventsOut = 5, // MIDI through, state:StateChanged
   kFirstControlPort = 6,
 };
 

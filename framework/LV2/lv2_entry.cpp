@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The LV2 module's only exported symbols, the host's ways in: the plug-in and its editor. One
 // module serves both, so that the editor (with instance-access) works on the same plug-in code and
 // process-wide state as the instance; it opens no X connection until the host instantiates the UI.

@@ -1,8 +1,8 @@
+// SPDX-License-Identifier: ISC
 #include "framework/VST3/BlockEvents.h"
 
 #include <algorithm>
 #include <cmath>
-
 
 namespace plug::vst3 {
 
@@ -86,7 +86,7 @@ void BlockEvents::ReadEventList(v3_event_list** list)
             static_cast<std::uint8_t>(value));
         break;
       }
-      default: break;  // pressure, expression, chords, scales, system exclusive: not for this plug-in
+      default: break; // pressure, expression, chords, scales, system exclusive: not for this plug-in
     }
   }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/VST3/IPluginVST3.h"
 
 #include <algorithm>
@@ -203,7 +204,7 @@ std::uint32_t V3_API getTailSamples(void* self)
 std::uint32_t V3_API getProcessContextRequirements(void*)
 {
   return V3_PROCESS_CTX_NEED_PROJECT_TIME | V3_PROCESS_CTX_NEED_TEMPO | V3_PROCESS_CTX_NEED_TIME_SIG |
-         V3_PROCESS_CTX_NEED_CYCLE | V3_PROCESS_CTX_NEED_TRANSPORT_STATE;
+    V3_PROCESS_CTX_NEED_CYCLE | V3_PROCESS_CTX_NEED_TRANSPORT_STATE;
 }
 
 // IEditController.
@@ -213,7 +214,7 @@ v3_result V3_API setComponentState(void* self, v3_bstream** stream)
 }
 v3_result V3_API setControllerState(void*, v3_bstream**)
 {
-  return V3_OK;  // the controller keeps no state of its own
+  return V3_OK; // the controller keeps no state of its own
 }
 v3_result V3_API getControllerState(void*, v3_bstream**)
 {
@@ -322,7 +323,8 @@ v3_result V3_API setUnitProgramData(void*, std::int32_t, std::int32_t, v3_bstrea
 const v3_component_cpp kComponentTable = {
   {queryInterface, ref, unref},
   {initialize, terminate},
-  {getControllerClassId, setIoMode, getBusCount, getBusInfo, getRoutingInfo, activateBus, setActive, setState, getState},
+  {getControllerClassId, setIoMode, getBusCount, getBusInfo, getRoutingInfo, activateBus, setActive, setState,
+   getState},
 };
 
 const v3_audio_processor_cpp kProcessorTable = {
@@ -375,13 +377,13 @@ IPluginVST3* IPluginVST3::Create()
 }
 
 IPluginVST3::IPluginVST3(std::unique_ptr<IPlugin> plug)
-  : mComponent{&kComponentTable, this}
-  , mProcessor{&kProcessorTable, this}
-  , mContextRequirements{&kContextRequirementsTable, this}
-  , mController{&kControllerTable, this}
-  , mMidiMapping{&kMidiMappingTable, this}
-  , mUnitInfo{&kUnitInfoTable, this}
-  , mPlug(std::move(plug))
+    : mComponent{&kComponentTable, this},
+      mProcessor{&kProcessorTable, this},
+      mContextRequirements{&kContextRequirementsTable, this},
+      mController{&kControllerTable, this},
+      mMidiMapping{&kMidiMappingTable, this},
+      mUnitInfo{&kUnitInfoTable, this},
+      mPlug(std::move(plug))
 {
   const auto n = static_cast<std::size_t>(mPlug->NParams());
   mGesture.assign(n, 0);
@@ -677,7 +679,7 @@ void IPluginVST3::readParameterChanges(v3_param_changes** changes)
         double value = 0.0;
         if (n > 0 && points->get_point(queue, n - 1, &offset, &value) == V3_OK && !std::isnan(value))
           mControllerValues[static_cast<std::size_t>(controller)].store(std::clamp(value, 0.0, 1.0),
-                                                                         std::memory_order_relaxed);
+                                                                        std::memory_order_relaxed);
         break;
       }
       // The preset parameter reaches the controller (setParamNormalized), which switches presets
@@ -766,7 +768,7 @@ void IPluginVST3::fillTransport(const v3_process_context* context)
   mTransport.isPlaying = (state & V3_PROCESS_CTX_PLAYING) != 0;
   if (state & V3_PROCESS_CTX_CYCLE_VALID) {
     mTransport.hasLoop = ticks(context->cycle_start_quarters, mTransport.loopStartTicks) &&
-                         ticks(context->cycle_end_quarters, mTransport.loopEndTicks);
+      ticks(context->cycle_end_quarters, mTransport.loopEndTicks);
     mTransport.loopEnabled = mTransport.hasLoop && (state & V3_PROCESS_CTX_CYCLE_ACTIVE) != 0;
   }
 }
@@ -904,7 +906,7 @@ v3_result IPluginVST3::GetParameterInfo(std::int32_t index, v3_param_info* info)
       case IParam::kTypeEnum:
         info->step_count = static_cast<std::int32_t>(std::lround((param.GetMax() - param.GetMin()) / param.GetStep()));
         break;
-      case IParam::kTypeDouble: break;  // continuous
+      case IParam::kTypeDouble: break; // continuous
     }
     info->flags = (param.Flags() & IParam::kParamFlagNoAutomation) ? 0 : V3_PARAM_CAN_AUTOMATE;
     if (param.Type() == IParam::kTypeEnum)
@@ -961,8 +963,7 @@ double IPluginVST3::GetParamNormalized(v3_param_id id) const
   switch (kindOf(id)) {
     case ParamKind::kPlugin: return mPlug->GetParam(static_cast<int>(id))->GetNormalized();
     case ParamKind::kPreset: return PlainToNormalized(id, mPlug->GetCurrentPresetIdx());
-    case ParamKind::kController:
-      return mControllerValues[id - kFirstControllerParamId].load(std::memory_order_relaxed);
+    case ParamKind::kController: return mControllerValues[id - kFirstControllerParamId].load(std::memory_order_relaxed);
     case ParamKind::kNone: break;
   }
   return 0.0;
@@ -1204,6 +1205,5 @@ void IPluginVST3::performPresetEdit()
   calls->perform_edit(handler, kPresetParamId, normalized);
   calls->end_edit(handler, kPresetParamId);
 }
-
 
 } // namespace plug::vst3

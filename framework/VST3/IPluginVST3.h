@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -188,23 +189,23 @@ private:
 
   // Host side of the controller; user-interface thread.
   std::atomic<v3_component_handler**> mHandler{nullptr};
-  std::vector<char> mGesture;  // by parameter: a gesture of the editor's is in progress
-  std::atomic<int> mHostProgram{0};  // the program the host last chose or was told of
-  std::atomic<bool> mValuesForHost{false};  // see tellHostValuesLater
+  std::vector<char> mGesture; // by parameter: a gesture of the editor's is in progress
+  std::atomic<int> mHostProgram{0}; // the program the host last chose or was told of
+  std::atomic<bool> mValuesForHost{false}; // see tellHostValuesLater
 
   // Processing state.
   std::atomic<bool> mActive{false};
-  ProcessingThread mProcessing;  // the thread inside Process, if any
+  ProcessingThread mProcessing; // the thread inside Process, if any
   bool mPrepared = false;
   double mSampleRate = 44100.0;
   std::atomic<bool> mEventBusActive{true};
-  std::unique_ptr<EditorWrites[]> mEditorWrites;  // by parameter
-  std::unique_ptr<std::atomic<double>[]> mControllerValues;  // by controller, normalised
+  std::unique_ptr<EditorWrites[]> mEditorWrites; // by parameter
+  std::unique_ptr<std::atomic<double>[]> mControllerValues; // by controller, normalised
   BlockEvents mEvents;
-  std::vector<HostMidiEvent> mPieceEvents;  // capacity BlockEvents::kCapacity
+  std::vector<HostMidiEvent> mPieceEvents; // capacity BlockEvents::kCapacity
   HostTransport mTransport;
   bool mHasTransport = false;
-  v3_param_changes** mOutputChanges = nullptr;  // of the running process call
+  v3_param_changes** mOutputChanges = nullptr; // of the running process call
 };
 
 } // namespace plug::vst3

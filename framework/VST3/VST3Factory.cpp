@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/VST3/VST3Factory.h"
 
 #include <cstdio>
@@ -32,8 +33,9 @@ v3_result V3_API queryInterface(void* self, const v3_tuid iid, void** obj)
   if (!obj)
     return V3_INVALID_ARG;
   *obj = nullptr;
-  if (iid && (SameIid(iid, v3_funknown_iid) || SameIid(iid, v3_plugin_factory_iid) ||
-              SameIid(iid, v3_plugin_factory_2_iid) || SameIid(iid, v3_plugin_factory_3_iid))) {
+  if (iid &&
+      (SameIid(iid, v3_funknown_iid) || SameIid(iid, v3_plugin_factory_iid) || SameIid(iid, v3_plugin_factory_2_iid) ||
+       SameIid(iid, v3_plugin_factory_3_iid))) {
     *obj = self;
     return V3_OK;
   }
@@ -57,7 +59,7 @@ v3_result V3_API getFactoryInfo(void*, v3_factory_info* info)
   *info = v3_factory_info{};
   copyText(info->vendor, PlugConfig().mfrName);
   copyText(info->url, kVendorURL);
-  info->flags = 0x10;  // names are Unicode
+  info->flags = 0x10; // names are Unicode
   return V3_OK;
 }
 
@@ -71,7 +73,7 @@ template <typename Info>
 void fillCommon(Info& info)
 {
   std::memcpy(info.class_id, kClassId, sizeof(v3_tuid));
-  info.cardinality = 0x7FFFFFFF;  // many instances
+  info.cardinality = 0x7FFFFFFF; // many instances
   copyText(info.category, kCategory);
 }
 
@@ -92,7 +94,7 @@ v3_result V3_API getClassInfo2(void*, std::int32_t index, v3_class_info_2* info)
   *info = v3_class_info_2{};
   fillCommon(*info);
   copyText(info->name, PlugConfig().pluginName);
-  info->class_flags = 0;  // processor and controller are one object: they cannot be distributed
+  info->class_flags = 0; // processor and controller are one object: they cannot be distributed
   copyText(info->sub_categories, kSubCategories);
   copyText(info->vendor, PlugConfig().mfrName);
   versionText(info->version, sizeof(info->version));

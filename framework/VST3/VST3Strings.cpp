@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/VST3/VST3Strings.h"
 
 namespace plug::vst3 {
@@ -69,7 +70,7 @@ void CopyToUtf16(std::string_view utf8, std::int16_t* out, std::size_t capacity)
     const char32_t code = nextCodePoint(utf8, i);
     const std::size_t units = code >= 0x10000 ? 2 : 1;
     if (written + units >= capacity)
-      break;  // room is kept for the terminating 0
+      break; // room is kept for the terminating 0
     if (units == 1) {
       out[written++] = static_cast<std::int16_t>(static_cast<std::uint16_t>(code));
     } else {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/VST3/VST3View.h"
 
 #include <X11/Xlib.h>
@@ -62,11 +63,11 @@ v3_result V3_API removed(void* self)
 }
 v3_result V3_API onWheel(void*, float)
 {
-  return V3_FALSE;  // the window gets the wheel from the X server
+  return V3_FALSE; // the window gets the wheel from the X server
 }
 v3_result V3_API onKey(void*, std::int16_t, std::int16_t, std::int16_t)
 {
-  return V3_FALSE;  // keys stay the host's, as with the LV2 editor
+  return V3_FALSE; // keys stay the host's, as with the LV2 editor
 }
 v3_result V3_API getSize(void* self, v3_view_rect* rect)
 {
@@ -142,10 +143,7 @@ v3_plugin_view** VST3View::Create(IPluginVST3& bridge)
 }
 
 VST3View::VST3View(IPluginVST3& bridge)
-  : mView{&kViewTable, this}
-  , mTimer{&kTimerTable, this}
-  , mEvents{&kEventsTable, this}
-  , mBridge(bridge)
+    : mView{&kViewTable, this}, mTimer{&kTimerTable, this}, mEvents{&kEventsTable, this}, mBridge(bridge)
 {
   mBridge.Ref();
   // Until the editor opens: the size of the last editor that closed, or the plug-in's own.
@@ -209,7 +207,7 @@ v3_result VST3View::Attached(void* parent, const char* type)
   if (!parent || IsPlatformTypeSupported(type) != V3_OK)
     return V3_INVALID_ARG;
   if (mX11)
-    return V3_FALSE;  // attached already
+    return V3_FALSE; // attached already
   // The host's run loop comes with its frame; without it nothing would draw or take input.
   v3_run_loop** runLoop = nullptr;
   if (!mFrame || v3_cpp_obj_query_interface(mFrame, v3_run_loop_iid, &runLoop) != V3_OK || !runLoop)
@@ -232,8 +230,7 @@ v3_result VST3View::Attached(void* parent, const char* type)
   mX11->Map();
 
   v3_run_loop* loop = v3_cpp_obj(mRunLoop);
-  mTimerRegistered =
-    loop->register_timer(mRunLoop, reinterpret_cast<v3_timer_handler**>(&mTimer), kTimerMs) == V3_OK;
+  mTimerRegistered = loop->register_timer(mRunLoop, reinterpret_cast<v3_timer_handler**>(&mTimer), kTimerMs) == V3_OK;
   mDescriptor = ConnectionNumber(mX11->GetDisplay());
   mEventsRegistered =
     loop->register_event_handler(mRunLoop, reinterpret_cast<v3_event_handler**>(&mEvents), mDescriptor) == V3_OK;

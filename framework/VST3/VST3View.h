@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <atomic>
@@ -79,7 +80,7 @@ private:
 
   IPluginVST3& mBridge;
   v3_plugin_frame** mFrame = nullptr;
-  v3_run_loop** mRunLoop = nullptr;  // while attached
+  v3_run_loop** mRunLoop = nullptr; // while attached
   bool mTimerRegistered = false;
   bool mEventsRegistered = false;
   int mDescriptor = -1;
@@ -89,7 +90,7 @@ private:
   // The size the host was last told or gave, in pixels.
   int mWidth = 0;
   int mHeight = 0;
-  bool mAskingHost = false;  // inside resizeView
+  bool mAskingHost = false; // inside resizeView
 };
 
 } // namespace plug::vst3

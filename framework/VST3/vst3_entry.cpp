@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The VST3 module's only exported symbols, the host's ways in: the plug-in factory, and the entry and
 // exit calls that Linux hosts make when they load and unload the module. The editor (VST3View) is
 // installed here, so that the bridge itself needs no graphics.

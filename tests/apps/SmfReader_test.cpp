@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The renderer's Standard MIDI File reader on files built byte by byte: what it refuses and why,
 // what it skips, and the order in which it merges the tracks.
 
@@ -29,7 +30,7 @@ std::string track(const std::string& body)
   return smfChunk("MTrk", body);
 }
 
-const std::string kEnd = bytes("\x00\xFF\x2F\x00");  // End of Track at delta 0
+const std::string kEnd = bytes("\x00\xFF\x2F\x00"); // End of Track at delta 0
 
 // Events of the merged stream in a form that compares and prints well: "pulses:track:bytes" for
 // channel messages, "pulses:track:tempo=µs" for tempo changes.
@@ -92,22 +93,24 @@ TEST(SmfReader, RefusesBrokenFilesWithTheReason)
     {"time of five bytes", header + track(bytes("\x80\x80\x80\x80\x00\x90\x3C\x40") + kEnd),
      "track 1: a time longer than four bytes"},
     {"data byte first", header + track(bytes("\x00\x3C\x40") + kEnd), "track 1: a data byte without a status"},
-    {"running status across a meta event",
-     header + track(bytes("\x00\x90\x3C\x40\x00\xFF\x01\x00\x00\x3C\x00") + kEnd),
+    {"running status across a meta event", header + track(bytes("\x00\x90\x3C\x40\x00\xFF\x01\x00\x00\x3C\x00") + kEnd),
      "track 1: a data byte without a status"},
     {"running status across a system-exclusive message",
      header + track(bytes("\x00\x90\x3C\x40\x00\xF0\x01\xF7\x00\x3C\x00") + kEnd),
      "track 1: a data byte without a status"},
-    {"meta type above 127", header + track(bytes("\x00\xFF\x81\x00") + kEnd), "track 1: a meta event's type is above 127"},
+    {"meta type above 127", header + track(bytes("\x00\xFF\x81\x00") + kEnd),
+     "track 1: a meta event's type is above 127"},
     {"meta length of five bytes", header + track(bytes("\x00\xFF\x01\x80\x80\x80\x80\x00") + kEnd),
      "track 1: a meta event's length is longer than four bytes"},
     {"system-exclusive length of five bytes", header + track(bytes("\x00\xF0\x81\x81\x81\x81\x01") + kEnd),
      "track 1: a system-exclusive message's length is longer than four bytes"},
     {"broken before a cut-off end", header + track(bytes("\x00\x3C\x40\x00\x90")),
      "track 1: a data byte without a status"},
-    {"tempo of two bytes", header + track(bytes("\x00\xFF\x51\x02\x07\xA1") + kEnd), "track 1: a tempo event is malformed"},
+    {"tempo of two bytes", header + track(bytes("\x00\xFF\x51\x02\x07\xA1") + kEnd),
+     "track 1: a tempo event is malformed"},
     {"tempo zero", header + track(bytes("\x00\xFF\x51\x03\x00\x00\x00") + kEnd), "track 1: a tempo event is malformed"},
-    {"timing clock", header + track(bytes("\x00\xF8") + kEnd), "track 1: a system message that does not belong in a file"},
+    {"timing clock", header + track(bytes("\x00\xF8") + kEnd),
+     "track 1: a system message that does not belong in a file"},
     {"note lacks its velocity", header + track(bytes("\x00\x90\x3C\x90\x3C\x40") + kEnd),
      "track 1: an event lacks a data byte"},
   };
@@ -124,7 +127,7 @@ TEST(SmfReader, RefusesBrokenFilesWithTheReason)
 TEST(SmfReader, TracksEndAtEndOfTrackOrAtTheirLastCompleteEvent)
 {
   const std::string header = smfHeader(0, 1, 480);
-  const std::string note = bytes("\x00\x90\x3C\x40");  // at pulse 0
+  const std::string note = bytes("\x00\x90\x3C\x40"); // at pulse 0
   struct Case {
     const char* name;
     std::string file;
@@ -134,15 +137,15 @@ TEST(SmfReader, TracksEndAtEndOfTrackOrAtTheirLastCompleteEvent)
     {"no End of Track", header + track(note), {"0:0:90 3C 40"}},
     {"empty track", header + track(""), {}},
     {"events after End of Track", header + track(note + kEnd + bytes("\x00\x90\x3E\x40")), {"0:0:90 3C 40"}},
-    {"garbage after End of Track", header + track(note + kEnd + bytes("\xF8\x80\x80\x80\x80\x3C")),
-     {"0:0:90 3C 40"}},
+    {"garbage after End of Track", header + track(note + kEnd + bytes("\xF8\x80\x80\x80\x80\x3C")), {"0:0:90 3C 40"}},
     {"a time cut off", header + track(note + bytes("\x81")), {"0:0:90 3C 40"}},
     {"a time without its event", header + track(note + bytes("\x10")), {"0:0:90 3C 40"}},
     {"a note cut off", header + track(note + bytes("\x10\x90\x3C")), {"0:0:90 3C 40"}},
     {"a running-status note cut off", header + track(note + bytes("\x10\x3E")), {"0:0:90 3C 40"}},
     {"a status byte alone", header + track(note + bytes("\x10\xC0")), {"0:0:90 3C 40"}},
     {"a meta type missing", header + track(note + bytes("\x00\xFF")), {"0:0:90 3C 40"}},
-    {"a meta event longer than the track", header + track(note + bytes("\x00\xFF\x01\x10text") + kEnd),
+    {"a meta event longer than the track",
+     header + track(note + bytes("\x00\xFF\x01\x10text") + kEnd),
      {"0:0:90 3C 40"}},
     {"a meta length cut off", header + track(note + bytes("\x00\xFF\x01\x81")), {"0:0:90 3C 40"}},
     {"a tempo event cut off", header + track(note + bytes("\x00\xFF\x51\x03\x07")), {"0:0:90 3C 40"}},
@@ -169,35 +172,36 @@ TEST(SmfReader, ReadsChannelMessagesAndTempoAndSkipsTheRest)
   // Running status, one- and two-byte messages, system-exclusive messages of both kinds, text and
   // other meta events; a header chunk two bytes longer than usual, unknown chunks before and
   // between the tracks, and a track chunk beyond the header's count (broken, yet never read).
-  const std::string conductor = bytes("\x00\xFF\x03\x04name"          // track name
-                                      "\x00\xFF\x58\x04\x04\x02\x18\x08"  // 4/4
-                                      "\x00\xFF\x51\x03\x07\xA1\x20"      // 500000 µs
-                                      "\x83\x60\xFF\x51\x03\x09\x27\xC0"  // at 480: 600000 µs
+  const std::string conductor = bytes("\x00\xFF\x03\x04name" // track name
+                                      "\x00\xFF\x58\x04\x04\x02\x18\x08" // 4/4
+                                      "\x00\xFF\x51\x03\x07\xA1\x20" // 500000 µs
+                                      "\x83\x60\xFF\x51\x03\x09\x27\xC0" // at 480: 600000 µs
                                       "\x00\xFF\x2F\x00");
-  const std::string notes = bytes("\x00\x90\x3C\x64"       // note on
-                                  "\x0A\x40\x50"           // running status: note on at 10
-                                  "\x00\xF0\x03\x7E\x09\xF7"  // system exclusive
-                                  "\x00\xC1\x05"           // program change
-                                  "\x00\xD1\x22"           // channel pressure
-                                  "\x05\x21"               // running status, one data byte: at 15
-                                  "\x00\xF7\x02\xF0\xF7"   // escaped bytes
-                                  "\x00\xE2\x00\x40"       // pitch bend
-                                  "\x81\x00\xB0\x7B\x00"   // all notes off at 143
-                                  "\x00\xFF\x7F\x02\x00\x01"  // sequencer-specific meta event
+  const std::string notes = bytes("\x00\x90\x3C\x64" // note on
+                                  "\x0A\x40\x50" // running status: note on at 10
+                                  "\x00\xF0\x03\x7E\x09\xF7" // system exclusive
+                                  "\x00\xC1\x05" // program change
+                                  "\x00\xD1\x22" // channel pressure
+                                  "\x05\x21" // running status, one data byte: at 15
+                                  "\x00\xF7\x02\xF0\xF7" // escaped bytes
+                                  "\x00\xE2\x00\x40" // pitch bend
+                                  "\x81\x00\xB0\x7B\x00" // all notes off at 143
+                                  "\x00\xFF\x7F\x02\x00\x01" // sequencer-specific meta event
                                   "\x00\xFF\x2F\x00");
   const std::string file = smfChunk("MThd", bytes("\0\1\0\2\0\x60\0\0")) + smfChunk("XFIH", "made by hand") +
-                           track(conductor) + smfChunk("MTxt", "") + track(notes) + track(bytes("\x00\x90"));
-  EXPECT_EQ(read(file), (std::vector<std::string>{
-                          "0:0:tempo=500000",
-                          "0:1:90 3C 64",
-                          "10:1:90 40 50",
-                          "10:1:C1 05 00",
-                          "10:1:D1 22 00",
-                          "15:1:D1 21 00",
-                          "15:1:E2 00 40",
-                          "143:1:B0 7B 00",
-                          "480:0:tempo=600000",
-                        }));
+    track(conductor) + smfChunk("MTxt", "") + track(notes) + track(bytes("\x00\x90"));
+  EXPECT_EQ(read(file),
+            (std::vector<std::string>{
+              "0:0:tempo=500000",
+              "0:1:90 3C 64",
+              "10:1:90 40 50",
+              "10:1:C1 05 00",
+              "10:1:D1 22 00",
+              "15:1:D1 21 00",
+              "15:1:E2 00 40",
+              "143:1:B0 7B 00",
+              "480:0:tempo=600000",
+            }));
 }
 
 TEST(SmfReader, MergesTracksByTimeThenTrackThenFileOrder)
@@ -211,7 +215,7 @@ TEST(SmfReader, MergesTracksByTimeThenTrackThenFileOrder)
                                      {2, 5, bytes("\x92\x32\x03")},
                                      {0, 5, bytes("\x90\x31\x04")},
                                      {1, 7, bytes("\x91\x33\x05")},
-                                     {0, 0x0FFFFFFF, bytes("\x80\x31\x00")},  // the largest time a delta can give
+                                     {0, 0x0FFFFFFF, bytes("\x80\x31\x00")}, // the largest time a delta can give
                                    });
   SmfReader reader;
   std::string problem;

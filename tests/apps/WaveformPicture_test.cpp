@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Writes waveform pictures of known signals into a temporary folder and reads the PNG back with
 // Cairo's reader to see where the ink landed.
 
@@ -32,8 +33,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Cairo and fontconfig keep font caches for the life of the process; releasing them at the end
 // keeps LeakSanitizer builds quiet.
-class ReleaseFontCaches : public ::testing::Environment
-{
+class ReleaseFontCaches : public ::testing::Environment {
 public:
   void TearDown() override
   {
@@ -41,11 +41,9 @@ public:
     FcFini();
   }
 };
-const ::testing::Environment* const kReleaseFontCaches =
-  ::testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
+const ::testing::Environment* const kReleaseFontCaches = ::testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
 
-class Png
-{
+class Png {
 public:
   explicit Png(const fs::path& path) : mSurface(cairo_image_surface_create_from_png(path.c_str())) {}
   ~Png() { cairo_surface_destroy(mSurface); }
@@ -268,7 +266,7 @@ TEST(WaveformPicture, PeaksKeepEveryExtremeInBoundedMemory)
   EXPECT_EQ(peaks.samples(), n);
   EXPECT_LE(static_cast<long>(peaks.stretches().size()), render::WaveformPeaks::kMaxStretches);
   EXPECT_GT(static_cast<long>(peaks.stretches().size()), render::WaveformPeaks::kMaxStretches / 2);
-  EXPECT_EQ(peaks.stretchLength(), 256);  // 10^7 / 2^16 = 152.6, rounded up to a power of two
+  EXPECT_EQ(peaks.stretchLength(), 256); // 10^7 / 2^16 = 152.6, rounded up to a power of two
   float lo = 0.0f, hi = 0.0f;
   double squares = 0.0;
   std::uint64_t finite = 0;
@@ -360,8 +358,7 @@ TEST(WaveformPicture, RefusesBadInputWithAReason)
   WaveformRow nanRate = silentRow(0.1);
   nanRate.sampleRate = std::numeric_limits<double>::quiet_NaN();
 
-  struct Case
-  {
+  struct Case {
     const char* name;
     std::vector<WaveformRow> rows;
     int width;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs the real quennet-render executable, in a temporary HOME, on real files; compares what it
 // writes with the plug-in driven directly through the processing call, and checks its errors.
 
@@ -96,7 +97,7 @@ RunResult runRender(const std::vector<std::string>& args, const fs::path& scratc
     if (fileSizeLimit > 0) {
       const rlimit limit{fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
-      signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit then fails with EFBIG instead of killing
+      signal(SIGXFSZ, SIG_IGN); // a write beyond the limit then fails with EFBIG instead of killing
     }
     execv(argv[0], argv.data());
     _exit(127);
@@ -116,7 +117,7 @@ struct AudioData {
   int channels = 0;
   int rate = 0;
   int format = 0;
-  std::vector<float> samples;  // interleaved
+  std::vector<float> samples; // interleaved
   long frames() const { return channels ? static_cast<long>(samples.size()) / channels : 0; }
 };
 
@@ -223,8 +224,8 @@ void writeTestMidi(const fs::path& path)
 {
   writeMidi(path, 480, 2,
             {
-              {0, 0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}},    // 500000 µs per quarter
-              {0, 960, {0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0}},  // 600000 µs per quarter
+              {0, 0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}}, // 500000 µs per quarter
+              {0, 960, {0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0}}, // 600000 µs per quarter
               {1, 0, {0x90, 60, 100}},
               {1, 240, {0x90, 64, 100}},
               {1, 480, {0xC0, 5}},
@@ -238,12 +239,10 @@ void writeTestMidi(const fs::path& path)
 std::vector<TimedMidi> testMidiFrames()
 {
   return {
-    {0, 0x90, 60, 100},
-    {12000, 0x90, 64, 100},        // 240 · 50
-    {24000, 0xC0, 5, 0},           // 480 · 50
-    {24000, 0x80, 60, 0},
-    {62400, 0x91, 67, 90},         // 960 · 50 + 240 · 60
-    {76800, 0xB0, 123, 0},         // 960 · 50 + 480 · 60
+    {0, 0x90, 60, 100},    {12000, 0x90, 64, 100}, // 240 · 50
+    {24000, 0xC0, 5, 0}, // 480 · 50
+    {24000, 0x80, 60, 0},  {62400, 0x91, 67, 90}, // 960 · 50 + 240 · 60
+    {76800, 0xB0, 123, 0}, // 960 · 50 + 480 · 60
   };
 }
 
@@ -282,7 +281,8 @@ std::map<std::string, std::string> folderContents(const fs::path& folder)
 }
 
 // The names of files added, removed or changed between two snapshots of a folder.
-std::string changedFiles(const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after)
+std::string changedFiles(const std::map<std::string, std::string>& before,
+                         const std::map<std::string, std::string>& after)
 {
   std::string changed;
   for (const auto& [name, content] : before) {
@@ -311,7 +311,7 @@ std::pair<int, int> pngSize(const fs::path& path)
     return {0, 0};
   auto be32 = [&](size_t at) {
     return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
-           (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+      (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
   };
   return {be32(16), be32(20)};
 }
@@ -358,15 +358,15 @@ protected:
   std::string path(const std::string& name) const { return (work / name).string(); }
 
   TempHome home;
-  fs::path work;     // the renderer's files
-  fs::path scratch;  // its captured standard output and error
+  fs::path work; // the renderer's files
+  fs::path scratch; // its captured standard output and error
 };
 
 // The render through the command line equals the plug-in driven directly, sample for sample.
 
 TEST_F(QuennetRenderTest, RenderEqualsTheProcessingCallDrivenDirectly)
 {
-  const StereoBuffer input = noise(84000, 0x1234);  // 1.75 s at 48 kHz
+  const StereoBuffer input = noise(84000, 0x1234); // 1.75 s at 48 kHz
   writeAudio(path("in.wav"), interleave(input), 2);
   const StereoBuffer input44 = noise(44100, 0x9876);
   writeAudio(path("in44.wav"), interleave(input44), 2, 44100);
@@ -377,7 +377,7 @@ TEST_F(QuennetRenderTest, RenderEqualsTheProcessingCallDrivenDirectly)
     std::string presetArg;
     int preset;
     int block;
-    std::optional<double> tempo;  // none: --no-transport
+    std::optional<double> tempo; // none: --no-transport
     long position;
     bool midi;
     double tailSeconds;
@@ -424,8 +424,8 @@ TEST_F(QuennetRenderTest, RenderEqualsTheProcessingCallDrivenDirectly)
     if (c.midi)
       options.midi = testMidiFrames();
     const StereoBuffer source = c.rate == kRate ? input : input44;
-    const StereoBuffer expected = renderDirect(
-      c.preset, {}, withTail(source, static_cast<size_t>(c.tailSeconds * c.rate)), options, c.rate);
+    const StereoBuffer expected =
+      renderDirect(c.preset, {}, withTail(source, static_cast<size_t>(c.tailSeconds * c.rate)), options, c.rate);
     ASSERT_EQ(static_cast<size_t>(written.frames()), expected.frames());
     EXPECT_EQ(firstDifference(deinterleave(written), expected), -1);
   }
@@ -459,7 +459,7 @@ TEST_F(QuennetRenderTest, MidiEventsLandOnTheFramesOfTheFilesTempoMap)
   ASSERT_EQ(inBlocks.status, 0) << inBlocks.err;
   EXPECT_EQ(firstDifference(deinterleave(readAudio(path("blocks.wav"))), rendered), -1);
 
-  for (size_t moved : {1, 3, 4, 5}) {  // event 2, the program change, does nothing audible
+  for (size_t moved : {1, 3, 4, 5}) { // event 2, the program change, does nothing audible
     for (int by : {-1, 1}) {
       SCOPED_TRACE(testing::Message() << "event " << moved << " moved by " << by);
       options.midi = testMidiFrames();
@@ -504,21 +504,21 @@ TEST_F(QuennetRenderTest, LargeAndUnusualMidiFilesPlayExactly)
   // Format 1 with chunks of other kinds before, between and after the tracks: the test tempo map
   // and notes, so the frames are those worked out by hand.
   {
-    const std::string plain = smfFile(1, 480, 2, {
-                                                   {0, 0, smfTempo(500000)},
-                                                   {0, 960, smfTempo(600000)},
-                                                   {1, 0, bytes("\x90\x3C\x64")},
-                                                   {1, 240, bytes("\x90\x40\x64")},
-                                                   {1, 480, bytes("\xC0\x05")},
-                                                   {1, 480, bytes("\x80\x3C\x00")},
-                                                   {1, 1200, bytes("\x91\x43\x5A")},
-                                                   {1, 1440, bytes("\xB0\x7B\x00")},
-                                                 });
+    const std::string plain = smfFile(1, 480, 2,
+                                      {
+                                        {0, 0, smfTempo(500000)},
+                                        {0, 960, smfTempo(600000)},
+                                        {1, 0, bytes("\x90\x3C\x64")},
+                                        {1, 240, bytes("\x90\x40\x64")},
+                                        {1, 480, bytes("\xC0\x05")},
+                                        {1, 480, bytes("\x80\x3C\x00")},
+                                        {1, 1200, bytes("\x91\x43\x5A")},
+                                        {1, 1440, bytes("\xB0\x7B\x00")},
+                                      });
     // The header (14 bytes), the conductor track (8 bytes and the length at 18 … 21), the notes.
     const size_t conductorEnd = 14 + 8 + static_cast<unsigned char>(plain[21]);
     const std::string file = plain.substr(0, 14) + smfChunk("XFIH", "made by a notation program") +
-                             plain.substr(14, conductorEnd - 14) + smfChunk("MTxt", "") + plain.substr(conductorEnd) +
-                             smfChunk("XFKM", "end");
+      plain.substr(14, conductorEnd - 14) + smfChunk("MTxt", "") + plain.substr(conductorEnd) + smfChunk("XFKM", "end");
     cases.push_back({"chunks of other kinds", file, 80000, testMidiFrames()});
   }
   // Tracks without End of Track, or with bytes after it: a note at pulse 0 and its end at 480
@@ -535,7 +535,8 @@ TEST_F(QuennetRenderTest, LargeAndUnusualMidiFilesPlayExactly)
   // 65 535 tracks, the most a header can declare; only the last one holds notes.
   {
     std::vector<SmfTimedEvent> events = {{65534, 0, noteOn}, {65534, 480, noteOff}};
-    cases.push_back({"65 535 tracks", smfFile(1, 480, 65535, events), 30000, {{0, 0x90, 60, 100}, {24000, 0x80, 60, 0}}});
+    cases.push_back(
+      {"65 535 tracks", smfFile(1, 480, 65535, events), 30000, {{0, 0x90, 60, 100}, {24000, 0x80, 60, 0}}});
   }
   // 800 000 note events, 2.4 MB: a note-on at every even pulse and its end (a note-on of velocity
   // 0, in running status) at the odd pulse after it. At 120 BPM a pulse is 50 frames; the 24000
@@ -595,7 +596,7 @@ TEST_F(QuennetRenderTest, MidiFilesBeyondTheCapAreRefusedBeforeTheyAreRead)
     std::string midi;
   } cases[] = {
     {"a file of 64 MB and one byte", path("huge.mid")},
-    {"an endless device", "/dev/zero"},  // read only up to the cap and one byte more
+    {"an endless device", "/dev/zero"}, // read only up to the cap and one byte more
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -664,12 +665,12 @@ TEST_F(QuennetRenderTest, SetTakesDisplayTextsOfTheEnums)
   };
   const Case cases[] = {
     {"Grain Mode=FREQ", 0, kGrainMode, 2.0},
-    {"grain MODE=freq", 0, kGrainMode, 2.0},  // names and texts in any case
+    {"grain MODE=freq", 0, kGrainMode, 2.0}, // names and texts in any case
     {"Grain Sync=1/8", 1, kGrainSync, 7.0},
     {"Frame Sync=1/8T", 1, kFrameSync, 5.0},
     {"Frame Sync to Host=on", 0, kFrameSyncToHost, 1.0},
     {"Frame Sync to Host=off", 1, kFrameSyncToHost, 0.0},
-    {"Grain Mode=3", 2, kGrainMode, 3.0},  // a plain number works too
+    {"Grain Mode=3", 2, kGrainMode, 3.0}, // a plain number works too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting);
@@ -721,9 +722,9 @@ TEST_F(QuennetRenderTest, ContainerFollowsTheExtensionAndTheFormatTheInputOrOpti
     {"float.wav", "c.WAV", {"--format", "pcm24"}, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
     {"pcm16.wav", "d.aiff", {"--format", "float"}, SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
     {"float.wav", "e.aif", {"--format", "pcm16"}, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-    {"float.wav", "f.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},  // float input: FLAC's nearest is pcm24
+    {"float.wav", "f.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}, // float input: FLAC's nearest is pcm24
     {"pcm16.wav", "g.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-    {"float.wav", "h.ogg", {"--format", "pcm16"}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},  // Vorbis ignores --format
+    {"float.wav", "h.ogg", {"--format", "pcm16"}, SF_FORMAT_OGG | SF_FORMAT_VORBIS}, // Vorbis ignores --format
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);
@@ -743,8 +744,7 @@ TEST_F(QuennetRenderTest, WholeNumberFormatsClipInsteadOfWrappingRound)
   // Dry signal at Volume 2: a constant 0.75 becomes 1.5, beyond full scale. A 16-bit file must
   // hold the largest value there, not a wrapped-round negative one.
   writeAudio(path("in.wav"), std::vector<float>(2 * 4800, 0.75f), 2);
-  const RunResult result =
-    run({"-s", "Mix=0", "-s", "Volume=2", "--format", "pcm16", path("in.wav"), path("out.wav")});
+  const RunResult result = run({"-s", "Mix=0", "-s", "Volume=2", "--format", "pcm16", path("in.wav"), path("out.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   const AudioData written = readAudio(path("out.wav"));
   ASSERT_EQ(written.frames(), 4800);
@@ -767,8 +767,8 @@ TEST_F(QuennetRenderTest, NonFiniteSamplesBecomeZeroWhereTheFormatCannotHoldThem
   struct Case {
     const char* output;
     std::vector<std::string> format;
-    bool keeps;     // float: NaN stays, no warning
-    bool lossless;  // the other samples come back exactly as far as the encoding holds them
+    bool keeps; // float: NaN stays, no warning
+    bool lossless; // the other samples come back exactly as far as the encoding holds them
   };
   const Case cases[] = {
     {"float.wav", {"--format", "float"}, true, true},
@@ -789,7 +789,8 @@ TEST_F(QuennetRenderTest, NonFiniteSamplesBecomeZeroWhereTheFormatCannotHoldThem
       EXPECT_EQ(result.err, "");
     } else {
       EXPECT_EQ(lineCount(result.err), 1) << result.err;
-      EXPECT_EQ(result.err.rfind("quennet-render: warning: 4 output samples were NaN or infinite;", 0), 0u) << result.err;
+      EXPECT_EQ(result.err.rfind("quennet-render: warning: 4 output samples were NaN or infinite;", 0), 0u)
+        << result.err;
     }
     const AudioData written = readAudio(path(c.output));
     ASSERT_EQ(written.frames(), 4800);
@@ -823,8 +824,9 @@ TEST_F(QuennetRenderTest, EncodersAreTriedBeforeTheRender)
   const auto before = folderContents(work);
   result = run({path("in384.wav"), path("out.ogg")});
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.err, "quennet-render: cannot write '" + path("out.ogg") +
-                          "': libsndfile cannot write Ogg Vorbis at 384000 Hz\n");
+  EXPECT_EQ(result.err,
+            "quennet-render: cannot write '" + path("out.ogg") +
+              "': libsndfile cannot write Ogg Vorbis at 384000 Hz\n");
   EXPECT_EQ(changedFiles(before, folderContents(work)), "");
   result = run({path("in384.wav"), path("out.wav")});
   EXPECT_EQ(result.status, 0) << result.err;
@@ -840,7 +842,7 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
   auto rowOf = [&](const std::string& title, const std::string& name) {
     const AudioData audio = readAudio(path(name));
     return render::WaveformRow::fromInterleaved(title, audio.samples.data(), audio.frames(), audio.channels,
-                                                         audio.rate);
+                                                audio.rate);
   };
   auto expectedPicture = [](const std::vector<render::WaveformRow>& rows) {
     std::vector<unsigned char> png;
@@ -849,8 +851,8 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
     return std::string(png.begin(), png.end());
   };
 
-  RunResult result = run({"--waveform", path("render.png"), "--tail", "0.5", "-b", "1000", path("mono.wav"),
-                          path("out.wav")});
+  RunResult result =
+    run({"--waveform", path("render.png"), "--tail", "0.5", "-b", "1000", path("mono.wav"), path("out.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   // Picture height: 12 + rows · 120 + 28; the default width is 1600.
   EXPECT_EQ(pngSize(path("render.png")), std::make_pair(1600, 12 + 2 * 120 + 28));
@@ -862,7 +864,7 @@ TEST_F(QuennetRenderTest, WaveformAndOverviewPicturesShowTheWholeFiles)
     render::WaveformRow row = rowOf(name, name);
     row.left.keepAtMost(8192);
     row.right.keepAtMost(8192);
-    EXPECT_EQ(row.left.stretchLength(), 16);  // 72000 or 96000 samples: 4500 or 6000 stretches
+    EXPECT_EQ(row.left.stretchLength(), 16); // 72000 or 96000 samples: 4500 or 6000 stretches
     return row;
   };
   result = run({"--overview", path("overview.png"), path("in.wav"), path("out.wav"), path("mono.wav")});
@@ -909,8 +911,9 @@ TEST_F(QuennetRenderTest, EditorPictureShowsThePresetAndSettings)
     const RunResult result = run(args);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(pngSize(path("editor.png")),
-              std::make_pair(static_cast<int>(std::lround(1968 * c.scale)), static_cast<int>(std::lround(864 * c.scale))));
+    EXPECT_EQ(
+      pngSize(path("editor.png")),
+      std::make_pair(static_cast<int>(std::lround(1968 * c.scale)), static_cast<int>(std::lround(864 * c.scale))));
     EXPECT_EQ(readoutTextPixels(path("editor.png"), c.scale) > 0, c.grainReadout);
   }
 }
@@ -928,10 +931,10 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
   // AIFF rates libsndfile reads as whole numbers: 0 as 1 Hz, NaN and infinity as 67108864 Hz.
   writeAudio(path("in.aiff"), interleave(noise(4800, 0x81)), 2, kRate, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
   const std::string aiff = readFile(path("in.aiff"));
-  const size_t rateAt = aiff.find("COMM") + 16;  // after the chunk's size, channels, frames and bits
+  const size_t rateAt = aiff.find("COMM") + 16; // after the chunk's size, channels, frames and bits
   const struct {
     const char* name;
-    std::string extended;  // sign and exponent, then the significand
+    std::string extended; // sign and exponent, then the significand
   } rates[] = {{"zero.aiff", std::string(10, '\0')},
                {"nan.aiff", bytes("\x7f\xff\xc0\0\0\0\0\0\0\0")},
                {"infinity.aiff", bytes("\x7f\xff\x80\0\0\0\0\0\0\0")}};
@@ -951,16 +954,24 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
   struct Case {
     const char* name;
     std::vector<std::string> args;
-    std::string message;  // the whole line after "quennet-render: " starts with this
+    std::string message; // the whole line after "quennet-render: " starts with this
   };
   const Case cases[] = {
     {"missing input", {path("nope.wav"), out}, "cannot read '" + path("nope.wav") + "': no such file"},
     {"input is a folder", {path("folder"), out}, "cannot read '" + path("folder") + "': it is a folder"},
-    {"not an audio file", {path("text.wav"), out}, "'" + path("text.wav") + "' is not in an audio format quennet-render can read"},
-    {"three channels", {path("three.wav"), out}, "'" + path("three.wav") + "' has 3 channels; quennet-render takes mono or stereo"},
+    {"not an audio file",
+     {path("text.wav"), out},
+     "'" + path("text.wav") + "' is not in an audio format quennet-render can read"},
+    {"three channels",
+     {path("three.wav"), out},
+     "'" + path("three.wav") + "' has 3 channels; quennet-render takes mono or stereo"},
     {"input broken in the middle", {path("cut.flac"), out}, "cannot read '" + path("cut.flac") + "': "},
-    {"unsupported output type", {in, path("out.mp3")}, "cannot write '" + path("out.mp3") + "': unsupported file type '.mp3'"},
-    {"output name ending in a dot", {in, path("out.wav.")}, "cannot write '" + path("out.wav.") + "': unsupported file type (no extension); use .wav"},
+    {"unsupported output type",
+     {in, path("out.mp3")},
+     "cannot write '" + path("out.mp3") + "': unsupported file type '.mp3'"},
+    {"output name ending in a dot",
+     {in, path("out.wav.")},
+     "cannot write '" + path("out.wav.") + "': unsupported file type (no extension); use .wav"},
     {"FLAC cannot hold float", {"--format", "float", in, path("out.flac")}, "FLAC cannot hold float samples"},
     {"unknown format", {"--format", "pcm32", in, out}, "--format must be pcm16, pcm24 or float, not 'pcm32'"},
     {"preset index out of range", {"--preset", "10", in, out}, "unknown preset '10'"},
@@ -968,34 +979,68 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"unknown parameter", {"--set", "Grain Size=3", in, out}, "unknown parameter 'Grain Size'"},
     {"set without a name", {"--set", "=3", in, out}, "--set needs NAME=VALUE, not '=3'"},
     {"value neither number nor text", {"--set", "Mix=half", in, out}, "'half' is not a value of Mix"},
-    {"enum text unknown", {"-s", "Grain Mode=FAST", in, out}, "'FAST' is not a value of Grain Mode; one of M.SEC, SYNC, FREQ, MIDI or a number"},
+    {"enum text unknown",
+     {"-s", "Grain Mode=FAST", in, out},
+     "'FAST' is not a value of Grain Mode; one of M.SEC, SYNC, FREQ, MIDI or a number"},
     {"set without a value", {"--set", "Mix", in, out}, "--set needs NAME=VALUE, not 'Mix'"},
     {"block size 0", {"--block", "0", in, out}, "block size must be a whole number from 1 to 65536, not '0'"},
     {"block size 65537", {"-b", "65537", in, out}, "block size must be a whole number from 1 to 65536, not '65537'"},
     {"block size not a number", {"-b", "big", in, out}, "block size must be a whole number from 1 to 65536, not 'big'"},
-    {"broken MIDI file", {"--midi", path("broken.mid"), in, out}, "'" + path("broken.mid") + "' is not a valid Standard MIDI File"},
-    {"MIDI data byte without a status", {"--midi", path("nostatus.mid"), in, out}, "'" + path("nostatus.mid") + "' is not a valid Standard MIDI File (track 1: a data byte without a status)"},
-    {"AIFF rate 0", {path("zero.aiff"), out}, "'" + path("zero.aiff") + "' has a sample rate of 0 Hz; quennet-render takes 1000 to 384000 Hz"},
-    {"AIFF rate NaN", {path("nan.aiff"), out}, "'" + path("nan.aiff") + "' has a sample rate of NaN; quennet-render takes 1000 to 384000 Hz"},
-    {"AIFF rate infinity", {path("infinity.aiff"), out}, "'" + path("infinity.aiff") + "' has a sample rate of infinity; quennet-render takes 1000 to 384000 Hz"},
-    {"text as MIDI file", {"--midi", path("text.wav"), in, out}, "'" + path("text.wav") + "' is not a valid Standard MIDI File"},
-    {"missing MIDI file", {"--midi", path("nope.mid"), in, out}, "cannot read MIDI file '" + path("nope.mid") + "': no such file"},
-    {"output folder missing", {in, path("gone/out.wav")}, "cannot write '" + path("gone/out.wav") + "': No such file or directory"},
+    {"broken MIDI file",
+     {"--midi", path("broken.mid"), in, out},
+     "'" + path("broken.mid") + "' is not a valid Standard MIDI File"},
+    {"MIDI data byte without a status",
+     {"--midi", path("nostatus.mid"), in, out},
+     "'" + path("nostatus.mid") + "' is not a valid Standard MIDI File (track 1: a data byte without a status)"},
+    {"AIFF rate 0",
+     {path("zero.aiff"), out},
+     "'" + path("zero.aiff") + "' has a sample rate of 0 Hz; quennet-render takes 1000 to 384000 Hz"},
+    {"AIFF rate NaN",
+     {path("nan.aiff"), out},
+     "'" + path("nan.aiff") + "' has a sample rate of NaN; quennet-render takes 1000 to 384000 Hz"},
+    {"AIFF rate infinity",
+     {path("infinity.aiff"), out},
+     "'" + path("infinity.aiff") + "' has a sample rate of infinity; quennet-render takes 1000 to 384000 Hz"},
+    {"text as MIDI file",
+     {"--midi", path("text.wav"), in, out},
+     "'" + path("text.wav") + "' is not a valid Standard MIDI File"},
+    {"missing MIDI file",
+     {"--midi", path("nope.mid"), in, out},
+     "cannot read MIDI file '" + path("nope.mid") + "': no such file"},
+    {"output folder missing",
+     {in, path("gone/out.wav")},
+     "cannot write '" + path("gone/out.wav") + "': No such file or directory"},
     {"output is a folder", {in, path("folder")}, "'" + path("folder") + "' is a folder"},
-    {"tempo zero", {"--tempo", "0", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '0'"},
-    {"tempo that is 0 as a double", {"--tempo", "1e-400", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '1e-400'"},
-    {"tempo in hexadecimal", {"--tempo", "0x10", in, out}, "--tempo must be a number of beats per minute above 0 and at most 1000, not '0x10'"},
-    {"tail in hexadecimal", {"--tail", "0x1p3", in, out}, "--tail must be a number of seconds from 0 to 3600, not '0x1p3'"},
+    {"tempo zero",
+     {"--tempo", "0", in, out},
+     "--tempo must be a number of beats per minute above 0 and at most 1000, not '0'"},
+    {"tempo that is 0 as a double",
+     {"--tempo", "1e-400", in, out},
+     "--tempo must be a number of beats per minute above 0 and at most 1000, not '1e-400'"},
+    {"tempo in hexadecimal",
+     {"--tempo", "0x10", in, out},
+     "--tempo must be a number of beats per minute above 0 and at most 1000, not '0x10'"},
+    {"tail in hexadecimal",
+     {"--tail", "0x1p3", in, out},
+     "--tail must be a number of seconds from 0 to 3600, not '0x1p3'"},
     {"tail infinite", {"--tail", "inf", in, out}, "--tail must be a number of seconds from 0 to 3600, not 'inf'"},
     {"set value in hexadecimal", {"--set", "Mix=0x1", in, out}, "'0x1' is not a value of Mix"},
     {"negative position", {"--position", "-1", in, out}, "--position must be a whole number of samples"},
     {"tail not a number", {"--tail", "long", in, out}, "--tail must be a number of seconds from 0 to 3600, not 'long'"},
-    {"transport and no transport", {"--no-transport", "--tempo", "90", in, out}, "--no-transport cannot be combined with --tempo or --position"},
-    {"picture not a PNG", {"--waveform", path("pic.jpg"), in, out}, "the picture '" + path("pic.jpg") + "' must be a .png file"},
+    {"transport and no transport",
+     {"--no-transport", "--tempo", "90", in, out},
+     "--no-transport cannot be combined with --tempo or --position"},
+    {"picture not a PNG",
+     {"--waveform", path("pic.jpg"), in, out},
+     "the picture '" + path("pic.jpg") + "' must be a .png file"},
     {"unknown option", {"--louder", in, out}, "unknown option '--louder'"},
-    {"scale out of range", {"--editor-picture", path("e.png"), "--scale", "5"}, "--scale must be a number from 0.25 to 4, not '5'"},
+    {"scale out of range",
+     {"--editor-picture", path("e.png"), "--scale", "5"},
+     "--scale must be a number from 0.25 to 4, not '5'"},
     {"scale without a picture", {"--scale", "1", in, out}, "--scale goes with --editor-picture"},
-    {"editor picture not a PNG", {"--editor-picture", path("e.jpg")}, "the picture '" + path("e.jpg") + "' must be a .png file"},
+    {"editor picture not a PNG",
+     {"--editor-picture", path("e.jpg")},
+     "the picture '" + path("e.jpg") + "' must be a .png file"},
     {"editor picture and files", {"--editor-picture", path("e.png"), in}, "unexpected argument '" + in + "'"},
     {"editor picture, unknown preset", {"--editor-picture", path("e.png"), "-p", "Loud"}, "unknown preset 'Loud'"},
     {"missing OUTPUT", {in}, "missing OUTPUT"},
@@ -1040,7 +1085,7 @@ TEST_F(QuennetRenderTest, OnlyTheFramesActuallyReadCount)
   ASSERT_EQ(flac.compare(0, 4, "fLaC"), 0);
   // STREAMINFO starts at byte 8; its 36-bit sample count at bit 108 of it: the low nibble of byte
   // 21 and bytes 22 … 25 of the file.
-  flac[21] = static_cast<char>((flac[21] & 0xF0) | 0x2);  // 2^33 frames
+  flac[21] = static_cast<char>((flac[21] & 0xF0) | 0x2); // 2^33 frames
   for (int i = 22; i < 26; ++i)
     flac[i] = 0;
   writeFile(path("liar.flac"), flac);
@@ -1088,10 +1133,10 @@ TEST_F(QuennetRenderTest, InputFromAFifoRendersAsFromAFile)
     const char* name;
     int format;
   } formats[] = {
-    {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},   {"in.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
-    {"in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"in.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
-    {"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},   {"in.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
-    {"in.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},   {"in.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24}, {"in.au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {"in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},   {"in.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
+    {"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16}, {"in.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+    {"in.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16}, {"in.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
     {"in.voc", SF_FORMAT_VOC | SF_FORMAT_PCM_16},
   };
   for (const auto& format : formats) {
@@ -1131,18 +1176,23 @@ TEST_F(QuennetRenderTest, SymbolicLinksKeepPointingAtTheRenderedFile)
   umask(mask);
   struct Case {
     const char* name;
-    std::string old;  // what the file at the end of the links holds before; empty: nothing
-    mode_t mode;      // of the old file
-    std::vector<std::pair<std::string, std::string>> links;  // name, what it points to
+    std::string old; // what the file at the end of the links holds before; empty: nothing
+    mode_t mode; // of the old file
+    std::vector<std::pair<std::string, std::string>> links; // name, what it points to
     std::string output;
-    std::string rendered;  // where the audio lands
+    std::string rendered; // where the audio lands
     mode_t expectedMode;
   };
   const Case cases[] = {
     {"a link to a file", "old", 0640, {{"link.wav", path("sub/target.wav")}}, "link.wav", "sub/target.wav", 0640},
     {"a relative link", "old", 0604, {{"rel.wav", "sub/relative.wav"}}, "rel.wav", "sub/relative.wav", 0604},
-    {"two links in a row", "old", 0600, {{"first.wav", "second.wav"}, {"second.wav", "sub/end.wav"}}, "first.wav",
-     "sub/end.wav", 0600},
+    {"two links in a row",
+     "old",
+     0600,
+     {{"first.wav", "second.wav"}, {"second.wav", "sub/end.wav"}},
+     "first.wav",
+     "sub/end.wav",
+     0600},
     {"a dangling link", "", 0, {{"dangling.wav", "sub/new.wav"}}, "dangling.wav", "sub/new.wav", 0666 & ~mask},
     {"no link", "", 0, {}, "plain.wav", "plain.wav", 0666 & ~mask},
   };
@@ -1252,14 +1302,14 @@ TEST_F(QuennetRenderTest, FullDiskSaysSoAndLeavesOutputUntouched)
     SCOPED_TRACE(output);
     const std::string target = path(std::string("small/") + output);
     std::string listing;
-    const RunResult result = runOnSmallDisk({"--waveform", path("small/pic.png"), path("in.wav"), target},
-                                            work / "small", 32 * 1024, {{output, "precious old render"}}, scratch,
-                                            listing);
+    const RunResult result =
+      runOnSmallDisk({"--waveform", path("small/pic.png"), path("in.wav"), target}, work / "small", 32 * 1024,
+                     {{output, "precious old render"}}, scratch, listing);
     if (result.status == -1)
       GTEST_SKIP() << "no private tmpfs here (needs root)";
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "quennet-render: cannot write '" + target + "': disk full\n");
-    EXPECT_EQ(listing, std::string(output) + " 19\n");  // the old file, nothing beside it
+    EXPECT_EQ(listing, std::string(output) + " 19\n"); // the old file, nothing beside it
   }
 }
 
@@ -1288,23 +1338,32 @@ TEST_F(QuennetRenderTest, OutputsThatAreInputsOrEachOtherAreRefused)
   };
   const Case cases[] = {
     {"OUTPUT is INPUT", {in, in}, "'" + in + "' is the same file as the input '" + in + "'"},
-    {"OUTPUT is INPUT by another path", {in, path("./work.wav")},
+    {"OUTPUT is INPUT by another path",
+     {in, path("./work.wav")},
      "'" + path("./work.wav") + "' is the same file as the input '" + in + "'"},
-    {"OUTPUT is a link to INPUT", {in, path("link-to-input.wav")},
+    {"OUTPUT is a link to INPUT",
+     {in, path("link-to-input.wav")},
      "'" + path("link-to-input.wav") + "' is the same file as the input '" + in + "'"},
-    {"OUTPUT is a hard link to INPUT", {in, path("hard-link.wav")},
+    {"OUTPUT is a hard link to INPUT",
+     {in, path("hard-link.wav")},
      "'" + path("hard-link.wav") + "' is the same file as the input '" + in + "'"},
-    {"OUTPUT is a link to the MIDI file", {"--midi", midi, in, path("link-to-midi.wav")},
+    {"OUTPUT is a link to the MIDI file",
+     {"--midi", midi, in, path("link-to-midi.wav")},
      "'" + path("link-to-midi.wav") + "' is the same file as the MIDI file '" + midi + "'"},
-    {"picture is a link to OUTPUT", {"--waveform", path("link-to-output.png"), in, path("out.wav")},
+    {"picture is a link to OUTPUT",
+     {"--waveform", path("link-to-output.png"), in, path("out.wav")},
      "'" + path("link-to-output.png") + "' is the same file as OUTPUT '" + path("out.wav") + "'"},
-    {"picture is a link to a new OUTPUT", {"--waveform", path("link-to-new.png"), in, path("new.wav")},
+    {"picture is a link to a new OUTPUT",
+     {"--waveform", path("link-to-new.png"), in, path("new.wav")},
      "'" + path("link-to-new.png") + "' is the same file as OUTPUT '" + path("new.wav") + "'"},
-    {"picture is a link to INPUT", {"--waveform", path("link-to-input.png"), in, path("out.wav")},
+    {"picture is a link to INPUT",
+     {"--waveform", path("link-to-input.png"), in, path("out.wav")},
      "'" + path("link-to-input.png") + "' is the same file as the input '" + in + "'"},
-    {"picture is a link to the MIDI file", {"--midi", midi, "--waveform", path("link-to-midi.png"), in, path("out.wav")},
+    {"picture is a link to the MIDI file",
+     {"--midi", midi, "--waveform", path("link-to-midi.png"), in, path("out.wav")},
      "'" + path("link-to-midi.png") + "' is the same file as the MIDI file '" + midi + "'"},
-    {"overview picture is one of its files", {"--overview", path("link-to-input.png"), path("out.wav"), in},
+    {"overview picture is one of its files",
+     {"--overview", path("link-to-input.png"), path("out.wav"), in},
      "'" + path("link-to-input.png") + "' is the same file as '" + in + "', one of the files to draw"},
   };
   const auto before = folderContents(work);
@@ -1378,25 +1437,35 @@ TEST_F(QuennetRenderTest, OutputsThatCannotBeWrittenAreFoundBeforeRendering)
   const InodeFlags immutable(work / "fixed.wav", FS_IMMUTABLE_FL);
 
   const std::string longName = std::string(252, 'n') + ".wav";
-  const std::string longPicture = std::string(252, 'w') + ".png";  // 256 bytes
+  const std::string longPicture = std::string(252, 'w') + ".png"; // 256 bytes
   struct Case {
     const char* name;
-    std::vector<std::string> args;  // the last one is OUTPUT, the FIFO goes before it
+    std::vector<std::string> args; // the last one is OUTPUT, the FIFO goes before it
     std::string message;
-    bool runs;  // false where the file system or the user cannot set inode flags
+    bool runs; // false where the file system or the user cannot set inode flags
   };
   const Case cases[] = {
     {"OUTPUT name of 256 bytes", {path(longName)}, "cannot write '" + path(longName) + "': File name too long", true},
-    {"picture name of 256 bytes", {"--waveform", path(longPicture), path("keep.wav")},
-     "cannot write '" + path(longPicture) + "': File name too long", true},
-    {"picture in a missing folder", {"--waveform", path("gone/p.png"), path("keep.wav")},
-     "cannot write '" + path("gone/p.png") + "': No such file or directory", true},
-    {"OUTPUT under a file", {path("file/out.wav")}, "cannot write '" + path("file/out.wav") + "': Not a directory",
+    {"picture name of 256 bytes",
+     {"--waveform", path(longPicture), path("keep.wav")},
+     "cannot write '" + path(longPicture) + "': File name too long",
      true},
-    {"OUTPUT in an append-only folder", {path("locked/old.wav")},
-     "cannot write '" + path("locked/old.wav") + "': its folder is append-only", appendOnly.set},
-    {"immutable OUTPUT", {path("fixed.wav")},
-     "cannot write '" + path("fixed.wav") + "': the file is immutable or append-only", immutable.set},
+    {"picture in a missing folder",
+     {"--waveform", path("gone/p.png"), path("keep.wav")},
+     "cannot write '" + path("gone/p.png") + "': No such file or directory",
+     true},
+    {"OUTPUT under a file",
+     {path("file/out.wav")},
+     "cannot write '" + path("file/out.wav") + "': Not a directory",
+     true},
+    {"OUTPUT in an append-only folder",
+     {path("locked/old.wav")},
+     "cannot write '" + path("locked/old.wav") + "': its folder is append-only",
+     appendOnly.set},
+    {"immutable OUTPUT",
+     {path("fixed.wav")},
+     "cannot write '" + path("fixed.wav") + "': the file is immutable or append-only",
+     immutable.set},
   };
   const auto before = folderContents(work);
   for (const Case& c : cases) {
@@ -1446,11 +1515,12 @@ TEST_F(QuennetRenderTest, AFailedRenameLeavesBothOldFilesAsTheyWere)
   const std::optional<int> status = render.waitExit(60.0);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);
-  EXPECT_EQ(render.log(), "quennet-render: cannot replace '" + path("pics/keep.png") +
-                            "': No such file or directory; '" + path("keep.wav") + "' is left as it was\n");
+  EXPECT_EQ(render.log(),
+            "quennet-render: cannot replace '" + path("pics/keep.png") + "': No such file or directory; '" +
+              path("keep.wav") + "' is left as it was\n");
   EXPECT_EQ(readFile(path("keep.wav")), "precious old render");
   EXPECT_EQ(readFile(path("pics.moved/keep.png")), "precious old picture");
-  EXPECT_EQ(folderContents(work).size(), 1u);  // keep.wav, and no temporary file beside it
+  EXPECT_EQ(folderContents(work).size(), 1u); // keep.wav, and no temporary file beside it
 }
 
 // The number of files is on the command line: too many for one picture are refused before any is
@@ -1476,7 +1546,7 @@ TEST_F(QuennetRenderTest, MidiEventsBeyondWhatOneBlockTakesComeInTheNext)
   constexpr int kPressures = 1 << 20;
   std::string track = bytes("\x00\xD0\x00");
   for (int i = 1; i < kPressures; ++i)
-    track += bytes("\x00\x00");  // channel pressure 0 in running status, all at pulse 0
+    track += bytes("\x00\x00"); // channel pressure 0 in running status, all at pulse 0
   for (int n = 0; n < 10; ++n)
     track += bytes("\x00\x90") + std::string(1, static_cast<char>(60 + n)) + bytes("\x64");
   track += smfVarLength(0) + kSmfEndOfTrack;
@@ -1484,14 +1554,16 @@ TEST_F(QuennetRenderTest, MidiEventsBeyondWhatOneBlockTakesComeInTheNext)
   const StereoBuffer input = noise(2048, 0x64);
   writeAudio(path("in.wav"), interleave(input), 2);
 
-  const RunResult result = run({"-p", "3", "--format", "float", "--midi", path("busy.mid"), path("in.wav"), path("out.wav")});
+  const RunResult result =
+    run({"-p", "3", "--format", "float", "--midi", path("busy.mid"), path("in.wav"), path("out.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "quennet-render: warning: 10 MIDI events did not fit their block (at most 1048576 in one) "
-                        "and were played in the blocks after it\n");
+  EXPECT_EQ(result.err,
+            "quennet-render: warning: 10 MIDI events did not fit their block (at most 1048576 in one) "
+            "and were played in the blocks after it\n");
   RenderOptions options;
   options.midi.assign(kPressures, TimedMidi{0, 0xD0, 0, 0});
   for (int n = 0; n < 10; ++n)
-    options.midi.push_back({512, 0x90, static_cast<std::uint8_t>(60 + n), 100});  // the second block's start
+    options.midi.push_back({512, 0x90, static_cast<std::uint8_t>(60 + n), 100}); // the second block's start
   EXPECT_EQ(firstDifference(deinterleave(readAudio(path("out.wav"))), renderDirect(3, {}, input, options)), -1);
 }
 
@@ -1517,11 +1589,11 @@ TEST_F(QuennetRenderTest, DamagedOggIsBrokenInputACleanlyCutOneRenders)
       bytes[i] = static_cast<char>(bytes[i] ^ 0x55);
     return bytes;
   };
-  writeFile(path("page.ogg"), damaged(audioPages[1] + 100, 500));   // 500 bytes inside the second audio page
+  writeFile(path("page.ogg"), damaged(audioPages[1] + 100, 500)); // 500 bytes inside the second audio page
   // One byte in the middle of the last page. (Damage to the last page's header looks like a file
   // cut off inside that page, which libsndfile does not tell apart, and renders as one.)
   writeFile(path("last.ogg"), damaged(audioPages.back() + (ogg.size() - audioPages.back()) / 2, 1));
-  writeFile(path("cut.ogg"), ogg.substr(0, audioPages[4]));         // the first four audio pages
+  writeFile(path("cut.ogg"), ogg.substr(0, audioPages[4])); // the first four audio pages
   writeFile(path("out.wav"), "precious old render");
   ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
 
@@ -1539,7 +1611,7 @@ TEST_F(QuennetRenderTest, DamagedOggIsBrokenInputACleanlyCutOneRenders)
     ChildProcess render({QUENNET_RENDER, path("in.fifo"), path("out.wav")}, {}, (scratch / "log.txt").string());
     const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
     ASSERT_GE(fifo, 0);
-    writeAll(fifo, readFile(path("page.ogg")));  // the renderer may stop reading before the end
+    writeAll(fifo, readFile(path("page.ogg"))); // the renderer may stop reading before the end
     close(fifo);
     EXPECT_EQ(render.waitExit(60.0), 2);
     EXPECT_EQ(render.log().rfind("quennet-render: cannot read '" + path("in.fifo") + "': a damaged Ogg page (", 0), 0u)
@@ -1560,8 +1632,8 @@ TEST_F(QuennetRenderTest, TheSmallestTempoAboveZeroPlays)
 {
   const StereoBuffer input = noise(9600, 0x66);
   writeAudio(path("in.wav"), interleave(input), 2);
-  const RunResult result = run({"-p", "Sync 2 Host", "--tempo", "4.9e-324", "--format", "float", path("in.wav"),
-                                path("out.wav")});
+  const RunResult result =
+    run({"-p", "Sync 2 Host", "--tempo", "4.9e-324", "--format", "float", path("in.wav"), path("out.wav")});
   ASSERT_EQ(result.status, 0) << result.err;
   RenderOptions options;
   options.tempo = 4.9e-324;
@@ -1631,7 +1703,7 @@ TEST_F(QuennetRenderTest, InterruptDuringTheRenderRemovesTheTemporaryFiles)
                       (scratch / "log.txt").string());
   const int fifo = openFifoForWriting(path("in.fifo"), 10.0);
   ASSERT_GE(fifo, 0) << render.log();
-  EXPECT_TRUE(writeAll(fifo, wav.substr(0, 400000)));  // about a second
+  EXPECT_TRUE(writeAll(fifo, wav.substr(0, 400000))); // about a second
   auto temporaries = [&] {
     int count = 0;
     for (const auto& entry : fs::directory_iterator(work))
@@ -1655,7 +1727,7 @@ TEST_F(QuennetRenderTest, ListingsNameEveryParameterAndPreset)
 {
   const RunResult params = run({"--list-params"});
   ASSERT_EQ(params.status, 0) << params.err;
-  EXPECT_EQ(lineCount(params.out), 1 + 22);  // header and parameters 0 … 21; reserved slots have no name
+  EXPECT_EQ(lineCount(params.out), 1 + 22); // header and parameters 0 … 21; reserved slots have no name
   EXPECT_NE(params.out.find("Grain Sync"), std::string::npos);
   EXPECT_NE(params.out.find("7 1/8, "), std::string::npos);
 

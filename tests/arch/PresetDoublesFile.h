@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The file that carries one build's preset renders to another (PresetDoubles.h): "QNPD", the
@@ -60,4 +61,4 @@ inline std::vector<std::vector<double>> readFile(const std::string& path, std::u
   return outputs;
 }
 
-}  // namespace preset_doubles
+} // namespace preset_doubles

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // This build's audio path against the native (x86-64) build's: every factory preset rendered at
 // double precision on the same input (PresetDoubles.h), every output sample within 1e-9 of the
 // native build's. The native numbers come from render-preset-doubles, run by `make test-arm64`
@@ -17,7 +18,7 @@
 
 namespace {
 constexpr double kTolerance = 1e-9;
-}  // namespace
+} // namespace
 
 TEST(PresetDoubles, EveryFactoryPresetWithin1e9OfTheNativeBuild)
 {

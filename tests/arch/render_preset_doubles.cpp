@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Writes every factory preset's output, rendered at double precision (PresetDoubles.h), into the
 // file named on the command line: the native build's numbers that the aarch64 build's
 // preset_doubles_test compares with its own.
@@ -15,7 +16,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "usage: render-preset-doubles OUTPUT\n");
     return 2;
   }
-  const TempHome home;  // the plug-in's settings file goes to a temporary HOME
+  const TempHome home; // the plug-in's settings file goes to a temporary HOME
   std::vector<double> left, right;
   preset_doubles::makeInput(left, right);
   std::vector<std::vector<double>> outputs;

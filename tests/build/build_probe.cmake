@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Builds one include probe and checks the outcome: FOUND must compile; NOT_FOUND must fail because
 # the header is not found (any other failure is a broken probe, not a proof).
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${TARGET}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A small CLAP host of ours on the raw interfaces: dlopen of the built quennet.clap, clap_entry, the
@@ -163,7 +164,9 @@ private:
 // The host: one plug-in instance of the module, with the host extensions and what they recorded.
 class ClapTestHost {
 public:
-  explicit ClapTestHost(const ClapModule& module, bool withTimers = true) : ClapTestHost(module.factory(), withTimers) {}
+  explicit ClapTestHost(const ClapModule& module, bool withTimers = true) : ClapTestHost(module.factory(), withTimers)
+  {
+  }
   // A factory linked into the test itself (the bridge without dlopen).
   explicit ClapTestHost(const clap_plugin_factory_t* factory, bool withTimers = true) : mWithTimers(withTimers)
   {
@@ -215,8 +218,8 @@ public:
 
   // One process call on the given audio; the transport when given.
   clap_process_status process(const float* const* in, float* const* out, std::uint32_t frames,
-                               const InputEvents& events, OutputEvents& outEvents,
-                               const clap_event_transport_t* transport = nullptr)
+                              const InputEvents& events, OutputEvents& outEvents,
+                              const clap_event_transport_t* transport = nullptr)
   {
     clap_audio_buffer_t input{const_cast<float**>(in), nullptr, 2, 0, 0};
     clap_audio_buffer_t output{const_cast<float**>(out), nullptr, 2, 0, 0};
@@ -240,7 +243,7 @@ public:
     clap_event_transport_t t{};
     t.header = {sizeof(t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
     t.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_HAS_SECONDS_TIMELINE |
-              CLAP_TRANSPORT_HAS_TIME_SIGNATURE | CLAP_TRANSPORT_IS_PLAYING;
+      CLAP_TRANSPORT_HAS_TIME_SIGNATURE | CLAP_TRANSPORT_IS_PLAYING;
     t.tempo = tempo;
     const double seconds = position / mRate;
     t.song_pos_seconds = static_cast<clap_sectime>(std::llround(seconds * static_cast<double>(CLAP_SECTIME_FACTOR)));
@@ -338,7 +341,7 @@ public:
   std::atomic<int> callbackRequests{0};
   std::atomic<int> dirtyMarks{0};
   std::atomic<int> rescans{0};
-  std::atomic<int> offThreadCalls{0};  // main-thread host calls made on another thread
+  std::atomic<int> offThreadCalls{0}; // main-thread host calls made on another thread
   std::map<clap_id, std::uint32_t> timers;
   std::map<int, clap_posix_fd_flags_t> fds;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> resizeRequests;

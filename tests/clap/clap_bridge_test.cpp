@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The CLAP bridge linked into the test and driven through its factory as a host drives it: a hostile
 // host (broken events, unknown ids and values, states of the wrong size, processing before
 // activation, blocks longer than announced), allocations inside process counted, the editor on a
@@ -139,11 +140,26 @@ TEST_F(ClapBridgeTest, BrokenAndUnknownEventsAreIgnored)
   value.note_id = value.port_index = value.channel = value.key = -1;
   value.value = 0.25;
   const std::vector<Case> cases = {
-    {"size 0", [&](InputEvents& e) { auto v = value; v.header.size = 0; e.add(v); }},
-    {"size below the header", [&](InputEvents& e) { auto v = value; v.header.size = 8; e.add(v); }},
+    {"size 0",
+     [&](InputEvents& e) {
+       auto v = value;
+       v.header.size = 0;
+       e.add(v);
+     }},
+    {"size below the header",
+     [&](InputEvents& e) {
+       auto v = value;
+       v.header.size = 8;
+       e.add(v);
+     }},
     {"a value event only as large as the header",
-     [&](InputEvents& e) { e.addBytes(&value, sizeof(clap_event_header_t)); auto* last = &value; (void)last; }},
-    {"a MIDI event cut short", [&](InputEvents& e) {
+     [&](InputEvents& e) {
+       e.addBytes(&value, sizeof(clap_event_header_t));
+       auto* last = &value;
+       (void)last;
+     }},
+    {"a MIDI event cut short",
+     [&](InputEvents& e) {
        clap_event_midi_t m{};
        m.header = {sizeof(clap_event_header_t) + 2, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
        m.data[0] = 0x90;
@@ -151,15 +167,32 @@ TEST_F(ClapBridgeTest, BrokenAndUnknownEventsAreIgnored)
        m.data[2] = 100;
        e.addBytes(&m, sizeof(clap_event_header_t) + 2);
      }},
-    {"an unknown type", [&](InputEvents& e) { auto v = value; v.header.type = 999; e.add(v); }},
-    {"another event space", [&](InputEvents& e) { auto v = value; v.header.space_id = 5; e.add(v); }},
-    {"a value for one key only", [&](InputEvents& e) { auto v = value; v.key = 60; e.add(v); }},
-    {"MIDI bytes that are no message", [&](InputEvents& e) {
+    {"an unknown type",
+     [&](InputEvents& e) {
+       auto v = value;
+       v.header.type = 999;
+       e.add(v);
+     }},
+    {"another event space",
+     [&](InputEvents& e) {
+       auto v = value;
+       v.header.space_id = 5;
+       e.add(v);
+     }},
+    {"a value for one key only",
+     [&](InputEvents& e) {
+       auto v = value;
+       v.key = 60;
+       e.add(v);
+     }},
+    {"MIDI bytes that are no message",
+     [&](InputEvents& e) {
        e.midi(0, 0xF7, 0, 0);
        e.midi(1, 0x90, 0x90, 100);
        e.midi(2, 0x45, 1, 2);
      }},
-    {"a note for every key", [&](InputEvents& e) {
+    {"a note for every key",
+     [&](InputEvents& e) {
        clap_event_note_t n{};
        n.header = {sizeof(n), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_NOTE_ON, 0};
        n.note_id = -1;
@@ -183,8 +216,9 @@ TEST_F(ClapBridgeTest, BrokenAndUnknownEventsAreIgnored)
   }
 
   // A host list that hands out null events, and no lists or buffers at all.
-  clap_input_events_t nulls{nullptr, [](const clap_input_events_t*) -> std::uint32_t { return 3; },
-                            [](const clap_input_events_t*, std::uint32_t) -> const clap_event_header_t* { return nullptr; }};
+  clap_input_events_t nulls{
+    nullptr, [](const clap_input_events_t*) -> std::uint32_t { return 3; },
+    [](const clap_input_events_t*, std::uint32_t) -> const clap_event_header_t* { return nullptr; }};
   clap_process_t p{};
   p.frames_count = kBlock;
   p.in_events = &nulls;
@@ -256,11 +290,11 @@ TEST_F(ClapBridgeTest, ABlockLongerThanAnnouncedIsRenderedInPiecesWithoutAllocat
 {
   constexpr std::uint32_t kLong = 4 * kBlock + 17;
   const StereoBuffer input = testSignal(kLong);
-  const std::vector<TimedMidi> notes = {{5, 0x90, 57, 100}, {kBlock, 0x90, 64, 90}, {3 * kBlock + 1, 0x80, 57, 0},
-                                        {kLong - 1, 0x80, 64, 0}};
+  const std::vector<TimedMidi> notes = {
+    {5, 0x90, 57, 100}, {kBlock, 0x90, 64, 90}, {3 * kBlock + 1, 0x80, 57, 0}, {kLong - 1, 0x80, 64, 0}};
   auto configure = [&](ClapTestHost& host) {
     InputEvents setup;
-    setup.paramValue(0, ParamID(kGrainMode), 3.0);  // "MIDI"
+    setup.paramValue(0, ParamID(kGrainMode), 3.0); // "MIDI"
     setup.paramValue(0, ParamID(kFrameSyncToHost), 1.0);
     setup.paramValue(0, ParamID(kFrameSync), 4.0);
     OutputEvents ignored;
@@ -310,7 +344,7 @@ TEST_F(ClapBridgeTest, ProcessAllocatesNothing)
   StereoBuffer output(kBlock);
   const float* in[2] = {input.left.data(), input.right.data()};
   float* out[2] = {output.left.data(), output.right.data()};
-  for (int i = 0; i < 3; ++i) {  // the first blocks may warm up what the plug-in keeps
+  for (int i = 0; i < 3; ++i) { // the first blocks may warm up what the plug-in keeps
     InputEvents events;
     events.midi(3, 0x90, 60 + i, 100);
     events.midi(100, 0xB0, 20, static_cast<std::uint8_t>(10 * i));
@@ -556,7 +590,7 @@ TEST_F(ClapEditorTest, PresetChoicesAndResetsReachTheHostAsGesturesOnEveryParame
     return values;
   };
 
-  choose(2);  // "Frequency"
+  choose(2); // "Frequency"
   std::map<clap_id, double> values = valuesSent(pump());
   ASSERT_EQ(values.size(), 22u);
   EXPECT_EQ(values[ParamID(kGrainMode)], 2.0);
@@ -623,7 +657,7 @@ TEST_F(ClapEditorTest, TheMainThreadWorksBesideTheAudioThread)
   for (int round = 0; round < 20; ++round) {
     mHost->fireFds();
     mHost->fireTimers();
-    UiDriver ui(graphics());  // the editor of this round
+    UiDriver ui(graphics()); // the editor of this round
     const auto [x, y] = controlCentre(kVolume);
     ui.dragPx(x, y, x, y - static_cast<float>(round));
     const auto state = mHost->saveState();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The built quennet.clap in a CLAP host of ours (dlopen, clap_entry, the factory): what the host is
 // promised and stores (ids, names, state layout), every factory preset rendered bit-identical to
 // quennet-render, events at their frames, state and parameter text round trips, and the parameter
@@ -125,12 +126,28 @@ TEST_F(ClapHostTest, TheFactoryDescribesQuennet)
 TEST_F(ClapHostTest, TheContractHoldsFixed)
 {
   const std::vector<std::pair<clap_id, const char*>> expected = {
-    {1, "Volume"},          {2, "Mix"},           {3, "Grain Mode"},     {4, "Grain Length"},
-    {5, "Grain Sync"},      {6, "Grain Frequency"}, {7, "Grain Overlap"}, {8, "Grain Fade-In"},
-    {9, "Grain Skew"},      {10, "Grain Fade-Out"}, {11, "Frame Length"}, {12, "Frame Sync"},
-    {13, "Frame Sync to Host"}, {14, "Frame Overlap"}, {15, "Frame Fade-In"}, {16, "Frame Skew"},
-    {17, "Frame Fade-Out"}, {18, "MIDI Polyphony"}, {19, "MIDI Attack"},   {20, "MIDI Decay"},
-    {21, "MIDI Sustain"},   {22, "MIDI Release"},
+    {1, "Volume"},
+    {2, "Mix"},
+    {3, "Grain Mode"},
+    {4, "Grain Length"},
+    {5, "Grain Sync"},
+    {6, "Grain Frequency"},
+    {7, "Grain Overlap"},
+    {8, "Grain Fade-In"},
+    {9, "Grain Skew"},
+    {10, "Grain Fade-Out"},
+    {11, "Frame Length"},
+    {12, "Frame Sync"},
+    {13, "Frame Sync to Host"},
+    {14, "Frame Overlap"},
+    {15, "Frame Fade-In"},
+    {16, "Frame Skew"},
+    {17, "Frame Fade-Out"},
+    {18, "MIDI Polyphony"},
+    {19, "MIDI Attack"},
+    {20, "MIDI Decay"},
+    {21, "MIDI Sustain"},
+    {22, "MIDI Release"},
   };
   auto host = instance();
   const clap_plugin_params_t* params = host->params();
@@ -159,12 +176,12 @@ TEST_F(ClapHostTest, TheContractHoldsFixed)
     std::memcpy(&v, state->data() + 8 * slot, 8);
     return v;
   };
-  EXPECT_EQ(at(0), 1.0);    // Volume
-  EXPECT_EQ(at(4), 10.0);   // Grain Sync 1/4
-  EXPECT_EQ(at(5), 220.0);  // Grain Frequency
-  EXPECT_EQ(at(10), 160.0);  // Frame Length
-  EXPECT_EQ(at(12), 1.0);   // Frame Sync to Host
-  EXPECT_EQ(at(21), 0.05);  // MIDI Release
+  EXPECT_EQ(at(0), 1.0); // Volume
+  EXPECT_EQ(at(4), 10.0); // Grain Sync 1/4
+  EXPECT_EQ(at(5), 220.0); // Grain Frequency
+  EXPECT_EQ(at(10), 160.0); // Frame Length
+  EXPECT_EQ(at(12), 1.0); // Frame Sync to Host
+  EXPECT_EQ(at(21), 0.05); // MIDI Release
 }
 
 // Every factory preset through the CLAP host and through quennet-render, with the same input, blocks
@@ -180,9 +197,8 @@ TEST_F(ClapHostTest, EveryFactoryPresetRendersBitIdenticalToTheRenderer)
     {100 * 50, 0x90, 57, 100}, {130 * 50, 0x90, 64, 80}, {300 * 50, 0x80, 57, 0}, {500 * 50, 0x80, 64, 0}};
   std::vector<SmfTimedEvent> smf = {{0, 0, smfTempo(500000)}};
   for (const TimedMidi& n : notes)
-    smf.push_back({0, static_cast<std::uint32_t>(n.frame / 50), std::string{static_cast<char>(n.status),
-                                                                            static_cast<char>(n.data1),
-                                                                            static_cast<char>(n.data2)}});
+    smf.push_back({0, static_cast<std::uint32_t>(n.frame / 50),
+                   std::string{static_cast<char>(n.status), static_cast<char>(n.data1), static_cast<char>(n.data2)}});
   {
     std::ofstream(files.file("notes.mid"), std::ios::binary) << smfFile(0, 480, 1, smf);
   }
@@ -220,7 +236,7 @@ TEST_F(ClapHostTest, ANoteSoundsAtItsFrame)
   auto render = [&](bool splitAtNote) {
     auto host = instance();
     InputEvents setup;
-    setup.paramValue(0, plug::clap::ParamID(kGrainMode), 3.0);  // "MIDI"
+    setup.paramValue(0, plug::clap::ParamID(kGrainMode), 3.0); // "MIDI"
     OutputEvents ignored;
     host->params()->flush(host->plugin, setup.list(), ignored.list());
     StereoBuffer output(input.frames());
@@ -259,8 +275,8 @@ TEST_F(ClapHostTest, StateRoundTrips)
 {
   auto first = instance();
   InputEvents events;
-  const std::vector<std::pair<clap_id, double>> values = {{1, 0.5}, {2, 0.3}, {3, 2.0}, {4, 123.4}, {5, 4.0},
-                                                          {6, 440.0}, {9, -0.25}, {13, 1.0}, {18, 7.0}, {22, 0.5}};
+  const std::vector<std::pair<clap_id, double>> values = {{1, 0.5},   {2, 0.3},   {3, 2.0},  {4, 123.4}, {5, 4.0},
+                                                          {6, 440.0}, {9, -0.25}, {13, 1.0}, {18, 7.0},  {22, 0.5}};
   for (const auto& [id, value] : values)
     events.paramValue(0, id, value);
   OutputEvents out;
@@ -304,9 +320,9 @@ TEST_F(ClapHostTest, ParameterTextRoundTrips)
     const char* shown;
   };
   const std::vector<Case> cases = {
-    {1, 1.0, "0.0"},   {1, 0.5, "-6.0"},    {1, 0.0, "-oo"},   {2, 1.0, "Wet"},     {2, 0.0, "Dry"},
-    {2, 0.7, "30:70"}, {3, 2.0, "FREQ"},    {5, 12.0, "dotted 1/4"}, {5, 2.0, "1/16T"},   {6, 110.0, "110.0 Hz"},
-    {7, 33.0, "33"},   {9, -0.25, "-0.25"}, {13, 1.0, "on"},   {18, 4.0, "4"},      {11, 160.0, "160.0"},
+    {1, 1.0, "0.0"},   {1, 0.5, "-6.0"},    {1, 0.0, "-oo"},         {2, 1.0, "Wet"},   {2, 0.0, "Dry"},
+    {2, 0.7, "30:70"}, {3, 2.0, "FREQ"},    {5, 12.0, "dotted 1/4"}, {5, 2.0, "1/16T"}, {6, 110.0, "110.0 Hz"},
+    {7, 33.0, "33"},   {9, -0.25, "-0.25"}, {13, 1.0, "on"},         {18, 4.0, "4"},    {11, 160.0, "160.0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
@@ -317,7 +333,7 @@ TEST_F(ClapHostTest, ParameterTextRoundTrips)
   }
   // Exact where the text is the value itself; dB and dry:wet in their own terms.
   EXPECT_EQ(value(6, "440"), 440.0);
-  EXPECT_EQ(value(5, "1/4."), 12.0);  // the editor's text for the same value
+  EXPECT_EQ(value(5, "1/4."), 12.0); // the editor's text for the same value
   EXPECT_NEAR(*value(1, "-6"), 0.5012, 0.003);
   // "6.0" shows from 10^(5.95/20) = 1.9838 up to the end of the range, 2.
   EXPECT_GE(*value(1, "+6.0 dB"), 1.98383);
@@ -339,7 +355,8 @@ TEST_F(ClapHostTest, ParameterTextRoundTrips)
     clap_param_info_t info{};
     ASSERT_TRUE(params->get_info(host->plugin, i, &info));
     SCOPED_TRACE(info.name);
-    for (const double v : {info.min_value, info.max_value, info.default_value, 0.5 * (info.min_value + info.max_value)}) {
+    for (const double v :
+         {info.min_value, info.max_value, info.default_value, 0.5 * (info.min_value + info.max_value)}) {
       const std::string shown = text(info.id, v);
       const std::optional<double> read = value(info.id, shown.c_str());
       ASSERT_TRUE(read) << shown;
@@ -385,7 +402,8 @@ TEST_F(ClapHostTest, TheParameterListMatchesTheLV2One)
     lilv_node_free(min);
     lilv_node_free(max);
     LilvScalePoints* points = lilv_port_get_scale_points(plugin, port);
-    LILV_FOREACH (scale_points, i, points) {
+    LILV_FOREACH(scale_points, i, points)
+    {
       const LilvScalePoint* point = lilv_scale_points_get(points, i);
       const double v = lilv_node_as_float(lilv_scale_point_get_value(point));
       std::string label = lilv_node_as_string(lilv_scale_point_get_label(point));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.clap in Qtractor 0.9.31 (Debian's), on a private JACK server (dummy backend) and a private
 // X server, with the do-nothing ALSA sequencer preloaded (Qtractor does not start without one). A
 // session with Quennet on a stereo track holds a state with Grain Length 123.4 (Qtractor restores it
@@ -113,7 +114,8 @@ protected:
   // Qtractor with the session, its window shown; the window id.
   std::string startQtractor(JackServer& jack, ChildProcess*& qtractor)
   {
-    qtractor = &jack.start({"qtractor", sessionFile()}, "qtractor.log", {"LD_PRELOAD=" + std::string(QUENNET_ALSA_SEQ_STUB)});
+    qtractor =
+      &jack.start({"qtractor", sessionFile()}, "qtractor.log", {"LD_PRELOAD=" + std::string(QUENNET_ALSA_SEQ_STUB)});
     const CommandResult window = xdotool({"search", "--sync", "--onlyvisible", "--name", "quennet.qtr"});
     return window.output.substr(0, window.output.find('\n'));
   }
@@ -124,7 +126,8 @@ protected:
   {
     ::Window editor = 0;
     for (int attempt = 0; attempt < 3 && !editor; ++attempt) {
-      xdotool({"mousemove", "--sync", "--window", qtractorWindow, "178", "180", "click", "--repeat", "2", "--delay", "80", "1"});
+      xdotool({"mousemove", "--sync", "--window", qtractorWindow, "178", "180", "click", "--repeat", "2", "--delay",
+               "80", "1"});
       waitUntil(
         [&] {
           editor = host_pictures::findWindowOfSize(display, DefaultRootWindow(display), twin.view().Width(),
@@ -160,7 +163,7 @@ protected:
     }
   }
 
-  TempHome home;  // the twin's settings: the default scale
+  TempHome home; // the twin's settings: the default scale
   TempDir files{"quennet-qtractor"};
   XvfbServer server{1600, 1000};
   EditorTwin twin;
@@ -174,7 +177,7 @@ TEST_F(QtractorTest, TheEditorOpensAKnobDragReachesQtractorAndTheSessionReopens)
   const std::string pictures = QUENNET_TEST_PICTURES;
   std::filesystem::create_directories(pictures);
 
-  const int kx = 368, ky = 131;  // the grain Overlap knob's centre at scale 0.5
+  const int kx = 368, ky = 131; // the grain Overlap knob's centre at scale 0.5
   double overlap = 0.0;
   {
     JackServer jack(files, environment());
@@ -206,10 +209,11 @@ TEST_F(QtractorTest, TheEditorOpensAKnobDragReachesQtractorAndTheSessionReopens)
       XTranslateCoordinates(display, editor, DefaultRootWindow(display), 0, 0, &x, &y, &child);
       return std::make_pair(x, y);
     }();
-    std::vector<std::string> drag = {"mousemove", "--sync", std::to_string(at.first + kx), std::to_string(at.second + ky),
-                                     "mousedown", "1"};
+    std::vector<std::string> drag = {
+      "mousemove", "--sync", std::to_string(at.first + kx), std::to_string(at.second + ky), "mousedown", "1"};
     for (int step = 1; step <= 6; ++step)
-      drag.insert(drag.end(), {"mousemove", "--sync", std::to_string(at.first + kx), std::to_string(at.second + ky - 10 * step)});
+      drag.insert(drag.end(),
+                  {"mousemove", "--sync", std::to_string(at.first + kx), std::to_string(at.second + ky - 10 * step)});
     drag.insert(drag.end(), {"mouseup", "1"});
     xdotool(drag);
     twin.ui().dragPx(kx, ky, kx, ky - 60, 6);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Quennet driven through the AAX bridge as a host drives it: the description, parameter
 // registration, host changes, state chunks and the render entry.
 
@@ -26,39 +27,92 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Four-character codes, first character in the most significant byte.
-constexpr AAX_CTypeID kTwQn = 0x7477516Eu;  // 't' 'w' 'Q' 'n'
-constexpr AAX_CTypeID kTrwl = 0x5472776Cu;  // 'T' 'r' 'w' 'l'
-constexpr AAX_CTypeID kOut1 = 0x4F555431u;  // 'O' 'U' 'T' '1'
-constexpr AAX_CTypeID kForeign = 0x61626364u;  // 'a' 'b' 'c' 'd'
+constexpr AAX_CTypeID kTwQn = 0x7477516Eu; // 't' 'w' 'Q' 'n'
+constexpr AAX_CTypeID kTrwl = 0x5472776Cu; // 'T' 'r' 'w' 'l'
+constexpr AAX_CTypeID kOut1 = 0x4F555431u; // 'O' 'U' 'T' '1'
+constexpr AAX_CTypeID kForeign = 0x61626364u; // 'a' 'b' 'c' 'd'
 
 constexpr int kStateSize = 29 * 8;
 
 using Values = std::vector<double>;
 
-const char* const kNames[29] = {
-  "Volume", "Mix", "Grain Mode", "Grain Length", "Grain Sync", "Grain Frequency", "Grain Overlap",
-  "Grain Fade-In", "Grain Skew", "Grain Fade-Out", "Frame Length", "Frame Sync", "Frame Sync to Host",
-  "Frame Overlap", "Frame Fade-In", "Frame Skew", "Frame Fade-Out", "MIDI Polyphony", "MIDI Attack",
-  "MIDI Decay", "MIDI Sustain", "MIDI Release", "", "", "", "", "", "", ""};
+const char* const kNames[29] = {"Volume",
+                                "Mix",
+                                "Grain Mode",
+                                "Grain Length",
+                                "Grain Sync",
+                                "Grain Frequency",
+                                "Grain Overlap",
+                                "Grain Fade-In",
+                                "Grain Skew",
+                                "Grain Fade-Out",
+                                "Frame Length",
+                                "Frame Sync",
+                                "Frame Sync to Host",
+                                "Frame Overlap",
+                                "Frame Fade-In",
+                                "Frame Skew",
+                                "Frame Fade-Out",
+                                "MIDI Polyphony",
+                                "MIDI Attack",
+                                "MIDI Decay",
+                                "MIDI Sustain",
+                                "MIDI Release",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                ""};
 
-const Values kDefaults = {1.0, 1.0, 0.0, 20.0, 10.0, 110.0, 0.0, 0.0, 0.0, 0.0, 160.0, 10.0, 0.0, 0.0, 0.0,
-                          0.0, 0.0, 4.0, 0.0, 0.0, 1.0, 0.05, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+const Values kDefaults = {1.0, 1.0, 0.0, 20.0, 10.0, 110.0, 0.0,  0.0, 0.0, 0.0, 160.0, 10.0, 0.0, 0.0, 0.0,
+                          0.0, 0.0, 4.0, 0.0,  0.0,  1.0,   0.05, 0.0, 0.0, 0.0, 0.0,   0.0,  0.0, 0.0};
 
 // Normalised forms of the defaults: linear (v − min)/(max − min), power 4 ((v − min)/(max − min))^¼.
-const Values kDefaultsNormalized = {
-  0.5, 1.0, 0.0, std::pow(19.8 / 1999.8, 0.25), 10.0 / 19.0, std::pow(94.0 / 4984.0, 0.25), 0.0, 0.0, 0.5, 0.0,
-  std::pow(159.8 / 4999.8, 0.25), 10.0 / 19.0, 0.0, 0.0, 0.0, 0.5, 0.0, 3.0 / 7.0, 0.0, 0.0, 1.0, 0.05,
-  0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+const Values kDefaultsNormalized = {0.5,
+                                    1.0,
+                                    0.0,
+                                    std::pow(19.8 / 1999.8, 0.25),
+                                    10.0 / 19.0,
+                                    std::pow(94.0 / 4984.0, 0.25),
+                                    0.0,
+                                    0.0,
+                                    0.5,
+                                    0.0,
+                                    std::pow(159.8 / 4999.8, 0.25),
+                                    10.0 / 19.0,
+                                    0.0,
+                                    0.0,
+                                    0.0,
+                                    0.5,
+                                    0.0,
+                                    3.0 / 7.0,
+                                    0.0,
+                                    0.0,
+                                    1.0,
+                                    0.05,
+                                    0.0,
+                                    0.0,
+                                    0.0,
+                                    0.0,
+                                    0.0,
+                                    0.0,
+                                    0.0};
 
 // In range and on their steps, all different from the defaults; the power-curve values sit at
 // the middle of their travel (min + (max − min)/16).
-const Values kStored = {0.7, 0.35, 2.0, 125.1875, 13.0, 327.5, 25.0, 0.3, -0.4, 0.6, 312.6875, 3.0, 1.0, 12.0,
-                        0.15, 0.25, 0.45, 6.0, 0.1, 0.2, 0.8, 0.65, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875};
-const Values kStoredNormalized = {0.35, 0.35, 2.0 / 3.0, 0.5, 13.0 / 19.0, 0.5, 0.5, 0.3, 0.3, 0.6, 0.5, 3.0 / 19.0,
-                                  1.0, 0.24, 0.15, 0.625, 0.45, 5.0 / 7.0, 0.1, 0.2, 0.8, 0.65, 0.125, 0.25,
-                                  0.375, 0.5, 0.625, 0.75, 0.875};
+const Values kStored = {0.7,      0.35, 2.0,   125.1875, 13.0,  327.5, 25.0,  0.3,  -0.4, 0.6,
+                        312.6875, 3.0,  1.0,   12.0,     0.15,  0.25,  0.45,  6.0,  0.1,  0.2,
+                        0.8,      0.65, 0.125, 0.25,     0.375, 0.5,   0.625, 0.75, 0.875};
+const Values kStoredNormalized = {0.35, 0.35,       2.0 / 3.0, 0.5,  13.0 / 19.0, 0.5,   0.5,   0.3,       0.3,  0.6,
+                                  0.5,  3.0 / 19.0, 1.0,       0.24, 0.15,        0.625, 0.45,  5.0 / 7.0, 0.1,  0.2,
+                                  0.8,  0.65,       0.125,     0.25, 0.375,       0.5,   0.625, 0.75,      0.875};
 
-std::string hostID(int paramIdx) { return std::to_string(paramIdx + 1); }
+std::string hostID(int paramIdx)
+{
+  return std::to_string(paramIdx + 1);
+}
 
 // A chunk as the host would hand it back: the doubles' raw bytes, optionally cut short.
 AAX_SPlugInChunk chunkOf(const Values& values, int size = -1, AAX_CTypeID id = kTwQn)
@@ -209,7 +263,7 @@ TEST(QuennetDescription, DeclaresEveryValueOfTheEffect)
   EXPECT_EQ(collection.effects.begin()->first, "example.tarnwellmusic.aax.Quennet");
   EXPECT_EQ(collection.effects.begin()->second, &d);
   EXPECT_EQ(collection.manufacturerName, "Tarnwell Music");
-  EXPECT_EQ(collection.packageVersion, 0x00010102u);  // 1.1.2
+  EXPECT_EQ(collection.packageVersion, 0x00010102u); // 1.1.2
 }
 
 TEST(QuennetDescription, ConfigurationRecordCarriesTheSameValues)
@@ -274,11 +328,11 @@ TEST(QuennetDescription, FailingCallIsAssertedAndTheDescriptionGoesOn)
 {
   struct Case {
     const char* call;
-    size_t failures;  // how often the description makes this call
+    size_t failures; // how often the description makes this call
   };
   const Case cases[] = {
-    {"AddName", 2}, {"AddPackageName", 2}, {"AddCategory", 1}, {"AddComponent", 1},
-    {"AddProcPtr", 2}, {"AddEffect", 1}, {"SetManufacturerName", 1}, {"SetPackageVersion", 1},
+    {"AddName", 2},    {"AddPackageName", 2}, {"AddCategory", 1},         {"AddComponent", 1},
+    {"AddProcPtr", 2}, {"AddEffect", 1},      {"SetManufacturerName", 1}, {"SetPackageVersion", 1},
   };
   constexpr AAX_Result kHostError = -20030;
   for (const Case& c : cases) {
@@ -286,7 +340,7 @@ TEST(QuennetDescription, FailingCallIsAssertedAndTheDescriptionGoesOn)
     AAX_ICollection collection;
     collection.failingCall = c.call;
     collection.failResult = kHostError;
-    EXPECT_EQ(GetEffectDescriptions(&collection), kHostError);  // the OR of all results
+    EXPECT_EQ(GetEffectDescriptions(&collection), kHostError); // the OR of all results
     EXPECT_EQ(collection.assertions, std::vector<std::string>(c.failures, "err == AAX_SUCCESS"));
 
     // Every later call was still made.
@@ -315,7 +369,7 @@ TEST_F(QuennetAAX, NamesItsChannelsQuennetLeftAndRight)
 
 TEST_F(QuennetAAX, RegistersTheParametersUnderOneToTwentyNine)
 {
-  EXPECT_EQ(manager.NumParameters(), 30);  // 29 and the master bypass
+  EXPECT_EQ(manager.NumParameters(), 30); // 29 and the master bypass
   for (int i = 0; i < 29; ++i) {
     SCOPED_TRACE(i);
     const AAX_ParameterManager::Parameter* p = manager.Find(hostID(i));
@@ -393,10 +447,10 @@ TEST_F(QuennetAAX, HostChangesAreShapedRoundedAndClamped)
 
 TEST_F(QuennetAAX, SteppedHostChangesReachTheEngine)
 {
-  effect->UpdateParameterNormalizedValue("3", 0.4);  // Grain Mode SYNC
-  effect->UpdateParameterNormalizedValue("5", 0.72);  // Grain Sync 13.68 -> 14
-  effect->UpdateParameterNormalizedValue("13", 0.51);  // Frame Sync to Host on
-  effect->UpdateParameterNormalizedValue("18", 0.5);  // MIDI Polyphony 5
+  effect->UpdateParameterNormalizedValue("3", 0.4); // Grain Mode SYNC
+  effect->UpdateParameterNormalizedValue("5", 0.72); // Grain Sync 13.68 -> 14
+  effect->UpdateParameterNormalizedValue("13", 0.51); // Frame Sync to Host on
+  effect->UpdateParameterNormalizedValue("18", 0.5); // MIDI Polyphony 5
   render(16);
   EXPECT_TRUE(plugin().grainSyncMode());
   EXPECT_FALSE(plugin().midiMode());
@@ -485,7 +539,8 @@ TEST_F(QuennetAAX, SetChunkRestoresBitForBitAndPushesEveryValueToTheHost)
   // The editor is told every value.
   ASSERT_EQ(editor.updates.size(), 29u);
   for (int i = 0; i < 29; ++i)
-    EXPECT_NEAR(editor.updates[static_cast<size_t>(i)].normalizedValue, kStoredNormalized[static_cast<size_t>(i)], 1e-12);
+    EXPECT_NEAR(editor.updates[static_cast<size_t>(i)].normalizedValue, kStoredNormalized[static_cast<size_t>(i)],
+                1e-12);
   plugin().DetachEditor();
 
   // The engine follows at the next block.
@@ -505,7 +560,7 @@ TEST_F(QuennetAAX, ChunkOneByteShortSetsTheLastParameterToZero)
   ASSERT_EQ(plugin().GetParam(28)->GetValue(), 1.0);
 
   const AAX_SPlugInChunk shortChunk = chunkOf(kStored, kStateSize - 1);
-  EXPECT_EQ(effect->SetChunk(kTwQn, &shortChunk), AAX_SUCCESS);  // the restore's result is not examined
+  EXPECT_EQ(effect->SetChunk(kTwQn, &shortChunk), AAX_SUCCESS); // the restore's result is not examined
   Values expected = kStored;
   expected[28] = 0.0;
   EXPECT_EQ(values(), expected);
@@ -566,7 +621,7 @@ TEST_F(QuennetAAX, StoredValuesAreConstrainedAndNeverNonFinite)
 TEST_F(QuennetAAX, CompareActiveChunkWithinSinglePrecisionTolerance)
 {
   Values current = kStored;
-  current[kFrameLength] = 4000.0;  // floats near 4000 are 2.44e-4 apart
+  current[kFrameLength] = 4000.0; // floats near 4000 are 2.44e-4 apart
   current[kMix] = 0.5;
   const AAX_SPlugInChunk active = chunkOf(current);
   ASSERT_EQ(effect->SetChunk(kTwQn, &active), AAX_SUCCESS);
@@ -615,7 +670,7 @@ TEST_F(QuennetAAX, CompareActiveChunkWithForeignOrShortChunks)
   EXPECT_FALSE(equal);
 
   AAX_SPlugInChunk dataShort = chunkOf(kDefaults, 100);
-  dataShort.fSize = kStateSize;  // claims more than it holds
+  dataShort.fSize = kStateSize; // claims more than it holds
   equal = true;
   EXPECT_EQ(effect->CompareActiveChunk(&dataShort, &equal), AAX_SUCCESS);
   EXPECT_FALSE(equal);
@@ -677,7 +732,7 @@ TEST_F(QuennetAAX, RenderEntryPassesTransportMidiAndBypass)
 
 TEST_F(QuennetAAX, RenderEntryReadsNoPacketsWhereTheHostGivesACountButNoList)
 {
-  effect->UpdateParameterNormalizedValue("3", 1.0);  // mode "MIDI"
+  effect->UpdateParameterNormalizedValue("3", 1.0); // mode "MIDI"
   inL.assign(16, 0.0f);
   outL.assign(16, 9.0f);
   outR.assign(16, 9.0f);
@@ -808,7 +863,7 @@ TEST(QuennetAAXFailedConstruction, NoMemoryForTheEffectObjectGivesTheHostNone)
 TEST(QuennetAAXFailedConstruction, NoMemoryAnywhereInTheConstructor)
 {
   TempHome home;
-  createWithFailingAllocation(0);  // the process-wide parts (INI store, run loop) exist from here on
+  createWithFailingAllocation(0); // the process-wide parts (INI store, run loop) exist from here on
 
   int failedConstructions = 0;
   long failAt = 2;
@@ -818,11 +873,11 @@ TEST(QuennetAAXFailedConstruction, NoMemoryAnywhereInTheConstructor)
     std::unique_ptr<IPluginAAX> effect = createWithFailingAllocation(failAt, &failed);
     ASSERT_NE(effect, nullptr);
     if (!failed) {
-      ASSERT_NE(effect->GetPlug(), nullptr);  // the construction needs fewer allocations
+      ASSERT_NE(effect->GetPlug(), nullptr); // the construction needs fewer allocations
       break;
     }
     if (effect->GetPlug())
-      continue;  // that allocation's failure was absorbed (a preset or the tuning client less)
+      continue; // that allocation's failure was absorbed (a preset or the tuning client less)
     ++failedConstructions;
     expectNullObjectEverywhere(*effect);
   }

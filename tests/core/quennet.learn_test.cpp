@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // MIDI learn through the plug-in: the knob and controller captures, the learned controllers moving
 // their parameters, and the editor updates they cause.
 
@@ -32,7 +33,10 @@ plug::HostMidiEvent cc(int controller, int value, int channel = 0)
           static_cast<std::uint8_t>(value)};
 }
 
-plug::HostMidiEvent noteOn(int note) { return {0, 0x90, static_cast<std::uint8_t>(note), 100}; }
+plug::HostMidiEvent noteOn(int note)
+{
+  return {0, 0x90, static_cast<std::uint8_t>(note), 100};
+}
 
 class QuennetLearn : public ::testing::Test {
 protected:
@@ -111,12 +115,14 @@ TEST_F(QuennetLearn, SettingsFileLivesInTheXdgConfigurationFolder)
   const TempDir xdg("quennet-xdg");
   struct Case {
     const char* name;
-    const char* configHome;  // XDG_CONFIG_HOME; null: unset
+    const char* configHome; // XDG_CONFIG_HOME; null: unset
     std::string expectedFile;
-    std::vector<std::string> homeTree;  // what the home folder holds afterwards
+    std::vector<std::string> homeTree; // what the home folder holds afterwards
   };
   const std::vector<Case> cases = {
-    {"XDG_CONFIG_HOME unset", nullptr, home.path() + "/.config/TarnwellMusic/quennet.ini",
+    {"XDG_CONFIG_HOME unset",
+     nullptr,
+     home.path() + "/.config/TarnwellMusic/quennet.ini",
      {".config", ".config/TarnwellMusic", ".config/TarnwellMusic/quennet.ini"}},
     {"XDG_CONFIG_HOME elsewhere", xdg.path().c_str(), xdg.path().string() + "/TarnwellMusic/quennet.ini", {}},
   };
@@ -151,7 +157,7 @@ TEST_F(QuennetLearn, TwoControllersThenAKnobAssignOnlyTheSecond)
   EXPECT_EQ(plugin->learn().learnCC(), 21);
   EXPECT_EQ(fs::file_size(home.configFile()), 0u);
 
-  plugin->SendParameterValueFromUI(kGrainMode, 1.0);  // completes on the user-interface thread
+  plugin->SendParameterValueFromUI(kGrainMode, 1.0); // completes on the user-interface thread
   EXPECT_FALSE(plugin->learn().learnActive());
   EXPECT_EQ(configFile(), "[Editor]\nScale=0.500000\n\n[MIDI Control]\nCC21=2\n\n");
   EXPECT_EQ(plugin->learn().controllerParam(20), -1);
@@ -192,8 +198,8 @@ TEST_F(QuennetLearn, ChannelModeControllersNeverReachLearnAnd120And123StillEndNo
     int controller;
     bool endsNotes;
   };
-  for (const Case c : {Case{120, true}, Case{121, false}, Case{122, false}, Case{123, true}, Case{124, false},
-                       Case{127, false}}) {
+  for (const Case c :
+       {Case{120, true}, Case{121, false}, Case{122, false}, Case{123, true}, Case{124, false}, Case{127, false}}) {
     SCOPED_TRACE(c.controller);
     renderOnAudioThread({noteOn(60)});
     ASSERT_NE(plugin->envelope(0).mStage, ADSR::kStageIdle);
@@ -219,7 +225,7 @@ TEST_F(QuennetLearn, ArmedKnobChangesTheParameterButNotTheEngine)
   ASSERT_NE(volumeBefore, 0.5);
 
   plugin->doMidiLearn(true);
-  plugin->SendParameterValueFromUI(kVolume, 0.25);  // Volume 0 ... 2, linear
+  plugin->SendParameterValueFromUI(kVolume, 0.25); // Volume 0 ... 2, linear
   EXPECT_DOUBLE_EQ(value(kVolume), 0.5);
   renderOnAudioThread();
   EXPECT_EQ(plugin->volume(), volumeBefore);
@@ -262,7 +268,7 @@ TEST_F(QuennetLearn, EditorSeesALearnedControllerOnlyAtTheTimerTick)
 {
   create("[MIDI Control]\nCC7=0\n");
   EditorRecorder editor;
-  plugin->AttachEditor(&editor);  // this thread is the user-interface thread
+  plugin->AttachEditor(&editor); // this thread is the user-interface thread
   tick();
   editor.updates.clear();
 
@@ -273,7 +279,7 @@ TEST_F(QuennetLearn, EditorSeesALearnedControllerOnlyAtTheTimerTick)
   EXPECT_EQ(editor.updates[0].paramIdx, kVolume);
   EXPECT_DOUBLE_EQ(editor.updates[0].normalizedValue, 1.0);
 
-  renderOnAudioThread({cc(7, 127)});  // unchanged: no update either
+  renderOnAudioThread({cc(7, 127)}); // unchanged: no update either
   tick();
   EXPECT_EQ(editor.updates.size(), 1u);
 }

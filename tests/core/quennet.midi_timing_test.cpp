@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // MIDI at its frame: a note in the middle of a host block sounds from its own frame on, and cutting
 // a block at its events changes nothing else in the sound.
 

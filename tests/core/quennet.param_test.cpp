@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "core/quennet.param.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,7 @@ using plug::TextString;
 namespace {
 
 // The plug-in's 29 slots, made as the framework makes them, then initialised.
-struct QuennetParams
-{
+struct QuennetParams {
   QuennetParams()
   {
     for (int i = 0; i < kNumParams; ++i)
@@ -49,11 +49,10 @@ constexpr int kPower4 = 6; // display type of the power curve with power 4
 
 TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
 {
-  struct Case
-  {
+  struct Case {
     int index;
     const char* name;
-    const char* symbol;  // what hosts store sessions and presets under: never changes
+    const char* symbol; // what hosts store sessions and presets under: never changes
     IParam::EParamType type;
     double defaultValue, min, max, step;
     int shape;
@@ -66,14 +65,16 @@ TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
     {kGrainMode, "Grain Mode", "grain_mode", IParam::kTypeEnum, 0.0, 0.0, 3.0, 1.0, kLinear, "", 0},
     {kGrainLength, "Grain Length", "grain_length", IParam::kTypeDouble, 20.0, 0.2, 2000.0, 0.1, kPower4, "", 1},
     {kGrainSync, "Grain Sync", "grain_sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
-    {kGrainFrequency, "Grain Frequency", "grain_frequency", IParam::kTypeDouble, 110.0, 16.0, 5000.0, 0.1, kPower4, "Hz", 1},
+    {kGrainFrequency, "Grain Frequency", "grain_frequency", IParam::kTypeDouble, 110.0, 16.0, 5000.0, 0.1, kPower4,
+     "Hz", 1},
     {kGrainOverlap, "Grain Overlap", "grain_overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
     {kGrainFadeIn, "Grain Fade-In", "grain_fade_in", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
     {kGrainSkew, "Grain Skew", "grain_skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
     {kGrainFadeOut, "Grain Fade-Out", "grain_fade_out", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
     {kFrameLength, "Frame Length", "frame_length", IParam::kTypeDouble, 160.0, 0.2, 5000.0, 0.1, kPower4, "", 1},
     {kFrameSync, "Frame Sync", "frame_sync", IParam::kTypeEnum, 10.0, 0.0, 19.0, 1.0, kLinear, "", 0},
-    {kFrameSyncToHost, "Frame Sync to Host", "frame_sync_to_host", IParam::kTypeBool, 0.0, 0.0, 1.0, 1.0, kLinear, "", 0},
+    {kFrameSyncToHost, "Frame Sync to Host", "frame_sync_to_host", IParam::kTypeBool, 0.0, 0.0, 1.0, 1.0, kLinear, "",
+     0},
     {kFrameOverlap, "Frame Overlap", "frame_overlap", IParam::kTypeDouble, 0.0, 0.0, 50.0, 1.0, kLinear, "", 0},
     {kFrameFadeIn, "Frame Fade-In", "frame_fade_in", IParam::kTypeDouble, 0.0, 0.0, 1.0, 0.01, kLinear, "", 2},
     {kFrameSkew, "Frame Skew", "frame_skew", IParam::kTypeDouble, 0.0, -1.0, 1.0, 0.01, kLinear, "", 2},
@@ -88,8 +89,7 @@ TEST(QuennetParams, DefinitionsOfTheTwentyTwoParameters)
 
   QuennetParams params;
   int expectedIndex = 0;
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.index, expectedIndex++); // the table follows the index order
     const IParam& p = params[c.index];
@@ -119,8 +119,7 @@ TEST(QuennetParams, ReservedSlotsStayUninitialised)
 
   QuennetParams params;
   params[25].SetValue(0.75); // what a state restore may do to a reserved slot
-  for (int i = kMidiRelease + 1; i < kNumParams; ++i)
-  {
+  for (int i = kMidiRelease + 1; i < kNumParams; ++i) {
     SCOPED_TRACE(i);
     const IParam& p = params[i];
     EXPECT_EQ(p.Type(), IParam::kTypeNone);
@@ -146,19 +145,20 @@ TEST(QuennetParams, PowerCurveLengthsSitNearTheLowEnd)
 TEST(QuennetParams, DefaultDisplays)
 {
   QuennetParams params;
-  struct Case
-  {
+  struct Case {
     int index;
     const char* expected;
   };
   const Case cases[] = {
-    {kVolume, "0.0"},          {kMix, "Wet"},         {kGrainMode, "M.SEC"},       {kGrainLength, "20.0"},
-    {kGrainSync, "1/4"},       {kGrainFrequency, "110.0 Hz"}, {kGrainOverlap, "0"}, {kGrainSkew, "0.00"},
-    {kFrameLength, "160.0"},   {kFrameSync, "1/4"},   {kFrameSyncToHost, "off"},   {kMidiPolyphony, "4"},
+    {kVolume, "0.0"},          {kMix, "Wet"},
+    {kGrainMode, "M.SEC"},     {kGrainLength, "20.0"},
+    {kGrainSync, "1/4"},       {kGrainFrequency, "110.0 Hz"},
+    {kGrainOverlap, "0"},      {kGrainSkew, "0.00"},
+    {kFrameLength, "160.0"},   {kFrameSync, "1/4"},
+    {kFrameSyncToHost, "off"}, {kMidiPolyphony, "4"},
     {kMidiSustain, "1.00"},    {kMidiRelease, "0.05"},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(params[c.index].GetName());
     EXPECT_EQ(displayWithLabel(params[c.index]), c.expected);
   }
@@ -166,23 +166,20 @@ TEST(QuennetParams, DefaultDisplays)
 
 TEST(QuennetParams, VolumeShowsDecibels)
 {
-  struct Case
-  {
+  struct Case {
     double value;
     const char* expected;
   };
   // 20 · log10 of the gain, one decimal.
-  const Case cases[] = {{0.0, "-oo"}, {-1.0, "-oo"}, {0.5, "-6.0"}, {1.0, "0.0"}, {2.0, "6.0"}, {0.1, "-20.0"},
-                        {1e-300, "-6000.0"}};
+  const Case cases[] = {{0.0, "-oo"}, {-1.0, "-oo"},  {0.5, "-6.0"},      {1.0, "0.0"},
+                        {2.0, "6.0"}, {0.1, "-20.0"}, {1e-300, "-6000.0"}};
   QuennetParams params;
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     TextString text;
     setDisplayTextForDB(c.value, text);
     EXPECT_STREQ(text.Get(), c.expected);
-    if (c.value >= 0.0)
-    {
+    if (c.value >= 0.0) {
       EXPECT_EQ(displayOf(params[kVolume], c.value), c.expected);
     }
   }
@@ -190,17 +187,15 @@ TEST(QuennetParams, VolumeShowsDecibels)
 
 TEST(QuennetParams, MixShowsDryWetShares)
 {
-  struct Case
-  {
+  struct Case {
     double value;
     const char* expected;
   };
   // Each share is rounded on its own: 0.995 gives 0.5 (→ 1) and 99.5 (→ 100, to even).
-  const Case cases[] = {{0.0, "Dry"},    {1.0, "Wet"},    {0.3, "70:30"},  {0.25, "75:25"},
-                        {0.5, "50:50"},  {0.7, "30:70"},  {0.995, "1:100"}};
+  const Case cases[] = {{0.0, "Dry"},   {1.0, "Wet"},   {0.3, "70:30"},  {0.25, "75:25"},
+                        {0.5, "50:50"}, {0.7, "30:70"}, {0.995, "1:100"}};
   QuennetParams params;
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     TextString text;
     setDisplayTextForMix(c.value, text);
@@ -215,8 +210,7 @@ TEST(QuennetParams, GrainModeTexts)
   const IParam& mode = params[kGrainMode];
   const char* expected[] = {"M.SEC", "SYNC", "FREQ", "MIDI"};
   ASSERT_EQ(mode.NDisplayTexts(), 4);
-  for (int i = 0; i < 4; ++i)
-  {
+  for (int i = 0; i < 4; ++i) {
     double value = -1.0;
     EXPECT_STREQ(mode.GetDisplayTextAtIdx(i, &value), expected[i]);
     EXPECT_EQ(value, i);
@@ -249,18 +243,15 @@ TEST(QuennetParams, SyncTextsAndFactorsMatch)
   ASSERT_EQ(ppqScaler.size(), 20u);
 
   QuennetParams params;
-  for (int index : {static_cast<int>(kGrainSync), static_cast<int>(kFrameSync)})
-  {
+  for (int index : {static_cast<int>(kGrainSync), static_cast<int>(kFrameSync)}) {
     const IParam& sync = params[index];
     ASSERT_EQ(sync.NDisplayTexts(), 20);
-    for (int i = 0; i < 20; ++i)
-    {
+    for (int i = 0; i < 20; ++i) {
       SCOPED_TRACE(expected[i]);
       EXPECT_STREQ(sync.GetDisplayTextAtIdx(i), expected[i]);
       EXPECT_STREQ(labelSyncRate.begin()[i], expected[i]);
       EXPECT_NEAR(ppqScaler[static_cast<std::size_t>(i)], quarterNotesOf(expected[i]), 1e-15);
-      if (i > 0)
-      {
+      if (i > 0) {
         EXPECT_LT(ppqScaler[static_cast<std::size_t>(i - 1)], ppqScaler[static_cast<std::size_t>(i)]);
       }
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Quennet's ten factory presets: the table, switching presets from the editor, and
 // "Reset Current Preset".
 
@@ -20,7 +21,7 @@ using Values = std::vector<double>;
 
 struct Slot {
   const char* name;
-  Values values;  // parameter slots 0 … 28
+  Values values; // parameter slots 0 … 28
 };
 
 // The factory table, one row per slot. Columns: Volume, Mix, Grain Mode, Grain Length, Grain Sync,
@@ -31,17 +32,23 @@ const Slot kTable[10] = {
   {"default", {1, 1, 0, 20, 10, 110, 0, 0, 0, 0, 160, 10, 0, 0, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
   {"Sync 2 Host", {1, 1, 1, 20, 4, 110, 0, 0, 0, 0, 160, 10, 1, 0, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
   {"Frequency", {1, 1, 2, 20, 10, 110, 0, 0.2, 0, 0.2, 50, 10, 0, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
-  {"MIDI Standard", {1, 1, 3, 20, 10, 110, 0, 0.2, 0, 0.2, 50, 10, 0, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
+  {"MIDI Standard",
+   {1, 1, 3, 20, 10, 110, 0, 0.2, 0, 0.2, 50, 10, 0, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
   {"MIDI Synced", {1, 1, 3, 20, 10, 110, 0, 0.2, 0, 0.2, 50, 4, 1, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
-  {"Ring Modulator", {1, 1, 0, 2000, 10, 110, 0, 0, 0, 0, 3, 10, 0, 0, 0.5, 0, 0.5, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
-  {"Synced Reversals", {1, 1, 1, 20, 4, 110, 0, 0, -1, 0.5, 160, 10, 1, 50, 0.5, 0.4, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
-  {"Sequenced", {1, 1, 2, 20, 10, 110, 33, 0.2, 0, 0.2, 160, 4, 1, 0, 0, -1, 0.5, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
+  {"Ring Modulator",
+   {1, 1, 0, 2000, 10, 110, 0, 0, 0, 0, 3, 10, 0, 0, 0.5, 0, 0.5, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
+  {"Synced Reversals",
+   {1, 1, 1, 20, 4, 110, 0, 0, -1, 0.5, 160, 10, 1, 50, 0.5, 0.4, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
+  {"Sequenced",
+   {1, 1, 2, 20, 10, 110, 33, 0.2, 0, 0.2, 160, 4, 1, 0, 0, -1, 0.5, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
   {"Slap Back", {1, 0.7, 1, 20, 8, 110, 33, 0, 0, 0, 160, 7, 1, 50, 0, -1, 0.7, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
-  {"Strange Mix", {1, 0.5, 0, 60, 10, 110, 50, 0.2, 0, 0.2, 160, 10, 0, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
+  {"Strange Mix",
+   {1, 0.5, 0, 60, 10, 110, 50, 0.2, 0, 0.2, 160, 10, 0, 50, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0}},
 };
 
 // The parameter defaults.
-const Values kDefaults = {1, 1, 0, 20, 10, 110, 0, 0, 0, 0, 160, 10, 0, 0, 0, 0, 0, 4, 0, 0, 1, 0.05, 0, 0, 0, 0, 0, 0, 0};
+const Values kDefaults = {1, 1, 0, 20, 10, 110, 0,    0, 0, 0, 160, 10, 0, 0, 0,
+                          0, 0, 4, 0,  0,  1,   0.05, 0, 0, 0, 0,   0,  0, 0};
 
 Values slotValues(const plug::IPreset& preset)
 {
@@ -74,8 +81,9 @@ protected:
     std::vector<std::string> slots;
     for (int i = 0; i < plugin().NPresets(); ++i) {
       const plug::IPreset& p = *plugin().GetPreset(i);
-      slots.push_back(std::string(p.mName) + (p.mInitialized ? "+" : "-") +
-                      std::string(reinterpret_cast<const char*>(p.mChunk.GetData()), static_cast<size_t>(p.mChunk.Size())));
+      slots.push_back(
+        std::string(p.mName) + (p.mInitialized ? "+" : "-") +
+        std::string(reinterpret_cast<const char*>(p.mChunk.GetData()), static_cast<size_t>(p.mChunk.Size())));
     }
     return slots;
   }
@@ -127,7 +135,7 @@ TEST_F(QuennetPresets, SwitchingAwayKeepsTheEditsOfTheSlotLeft)
   plugin().AttachEditor(&editor);
 
   plugin().changePreset(3);
-  plugin().SendParameterValueFromUI(kMix, 0.3);  // the editor's Mix knob
+  plugin().SendParameterValueFromUI(kMix, 0.3); // the editor's Mix knob
   ASSERT_EQ(plugin().GetParam(kMix)->GetValue(), 0.3);
 
   plugin().changePreset(5);
@@ -159,11 +167,11 @@ TEST_F(QuennetPresets, ResetCurrentPresetRestoresTheFactoryColumnAndKeepsTheName
   plugin().SendParameterValueFromUI(kMix, 0.1);
   plugin().SendParameterValueFromUI(kGrainMode, 1.0);
   plugin().SendParameterValueFromUI(kFrameSkew, 1.0);
-  plugin().SetParameterFromHost(28, 1.0);  // a reserved slot
-  plugin().ModifyCurrentPreset(nullptr);  // the edits are in the slot too
+  plugin().SetParameterFromHost(28, 1.0); // a reserved slot
+  plugin().ModifyCurrentPreset(nullptr); // the edits are in the slot too
   ASSERT_NE(slotValues(*plugin().GetPreset(8)), kTable[8].values);
 
-  plugin().initPreset(plugin().GetCurrentPresetIdx());  // "Reset Current Preset"
+  plugin().initPreset(plugin().GetCurrentPresetIdx()); // "Reset Current Preset"
   EXPECT_EQ(plugin().GetCurrentPresetIdx(), 8);
   EXPECT_EQ(values(), kTable[8].values);
   EXPECT_EQ(slotValues(*plugin().GetPreset(8)), kTable[8].values);

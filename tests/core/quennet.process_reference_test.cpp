@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plug-in's audio path against the engine as it first shipped (tests/support, evaluated one
 // sample at a time): every output sample stays within 1e-9 of it, on every factory preset, at
 // several block sizes, tempo-synchronised from a song position, with eight MIDI voices under
@@ -49,14 +50,14 @@ struct Material {
 };
 
 struct Event {
-  long frame;  // delivered before the audio of the block that holds it
+  long frame; // delivered before the audio of the block that holds it
   std::uint8_t status, data1, data2;
 };
 
 // A parameter change (or a preset, with index -1) at the start of the block holding `frame`.
 struct Change {
   long frame;
-  int index;  // parameter, or -1: `value` is a factory preset
+  int index; // parameter, or -1: `value` is a factory preset
   double value;
 };
 
@@ -65,7 +66,7 @@ struct Transport {
   bool present = true;
   double tempo = 120.0;
   double startPosition = 0.0;
-  long jumpAt = -1;  // from this frame on the song position restarts at `jumpTo` (a loop)
+  long jumpAt = -1; // from this frame on the song position restarts at `jumpTo` (a loop)
   double jumpTo = 0.0;
   long tempoChangeAt = -1;
   double newTempo = 120.0;
@@ -83,15 +84,15 @@ struct Scenario {
   std::vector<Change> changes;
   std::vector<Event> midi;
   Transport transport;
-  long rateChangeAt = -1;  // from the block holding this frame on, the host runs at `newRate`
+  long rateChangeAt = -1; // from the block holding this frame on, the host runs at `newRate`
   double newRate = 48000.0;
-  bool splitAtEvents = false;  // blocks end where notes, changes and the rate change come
+  bool splitAtEvents = false; // blocks end where notes, changes and the rate change come
 };
 
 struct Deviation {
   double max = 0.0;
-  size_t differing = 0;  // samples not bit-identical
-  long firstBad = -1;    // first sample beyond the tolerance
+  size_t differing = 0; // samples not bit-identical
+  long firstBad = -1; // first sample beyond the tolerance
 };
 
 // The plug-in and the reference side by side, fed the same blocks.
@@ -161,7 +162,7 @@ public:
       const Transport& t = s.transport;
       const double tempo = t.tempoChangeAt >= 0 && start >= t.tempoChangeAt ? t.newTempo : t.tempo;
       const double position = t.jumpAt >= 0 && start >= t.jumpAt ? t.jumpTo + static_cast<double>(start - t.jumpAt)
-                                                                  : t.startPosition + static_cast<double>(start);
+                                                                 : t.startPosition + static_cast<double>(start);
       plug::HostTransport transport;
       transport.hasTempo = transport.hasSamplePosition = transport.isPlaying = true;
       transport.tempo = tempo;
@@ -220,7 +221,7 @@ public:
   }
 
 private:
-  TempHome mHome;  // outlives the plug-in
+  TempHome mHome; // outlives the plug-in
   std::unique_ptr<Quennet> mPlugin;
   reference::Engine mReference;
 };
@@ -237,8 +238,14 @@ void expectMatches(const Scenario& s, const Material& in, Material* kept = nullp
   testing::Test::RecordProperty(s.name + " / " + std::to_string(s.blockSize), summary);
 }
 
-Event noteOn(long frame, int note) { return {frame, 0x90, static_cast<std::uint8_t>(note), 100}; }
-Event noteOff(long frame, int note) { return {frame, 0x80, static_cast<std::uint8_t>(note), 0}; }
+Event noteOn(long frame, int note)
+{
+  return {frame, 0x90, static_cast<std::uint8_t>(note), 100};
+}
+Event noteOff(long frame, int note)
+{
+  return {frame, 0x80, static_cast<std::uint8_t>(note), 0};
+}
 
 } // namespace
 
@@ -281,8 +288,13 @@ TEST(QuennetProcessReference, EveryBlockSizeGivesTheNumbersOfLongBlocksToTheBit)
     s.frames = in.left.size();
     s.transport = looping;
     s.changes = {{0, -1, static_cast<double>(preset)}, {0, kGrainSync, 2.0}};
-    s.midi = {noteOn(0, 48), noteOn(0, 55), noteOn(kEvery, 60), noteOff(kEvery, 55), noteOn(2 * kEvery, 67),
-              noteOn(2 * kEvery + 333, 52), noteOff(2 * kEvery + 4000, 60)};
+    s.midi = {noteOn(0, 48),
+              noteOn(0, 55),
+              noteOn(kEvery, 60),
+              noteOff(kEvery, 55),
+              noteOn(2 * kEvery, 67),
+              noteOn(2 * kEvery + 333, 52),
+              noteOff(2 * kEvery + 4000, 60)};
     s.splitAtEvents = true;
     s.blockSize = 512;
     Material expected(0);
@@ -317,7 +329,7 @@ TEST(QuennetProcessReference, TempoSyncFromASongPositionThroughTempoChangesAndLo
   Transport changing = rolling;
   changing.tempoChangeAt = 20000;
   changing.newTempo = 91.5;
-  changing.jumpAt = 40000;  // a loop back to an earlier bar
+  changing.jumpAt = 40000; // a loop back to an earlier bar
   changing.jumpTo = 96000.0;
   Transport none;
   none.present = false;
@@ -335,7 +347,7 @@ TEST(QuennetProcessReference, TempoSyncFromASongPositionThroughTempoChangesAndLo
     s.blockSize = c.blockSize;
     s.frames = in.left.size();
     s.transport = c.transport;
-    s.changes = {{0, -1, static_cast<double>(c.preset)}, {0, kGrainSync, 2.0}};  // 1/16T: grain restarts in every block
+    s.changes = {{0, -1, static_cast<double>(c.preset)}, {0, kGrainSync, 2.0}}; // 1/16T: grain restarts in every block
     s.midi = {noteOn(0, 50), noteOn(0, 57), noteOn(0, 62)};
     expectMatches(s, in);
   }
@@ -360,10 +372,16 @@ TEST(QuennetProcessReference, EightMidiVoicesWithEnvelopes)
     s.name = c.name;
     s.blockSize = c.blockSize;
     s.frames = in.left.size();
-    s.changes = {{0, -1, 3.0},  // "MIDI Standard"
-                 {0, kMidiPolyphony, 8.0},    {0, kMidiAttack, c.attack},   {0, kMidiDecay, c.decay},
-                 {0, kMidiSustain, c.sustain}, {0, kMidiRelease, c.release}, {0, kGrainOverlap, 30.0},
-                 {0, kFrameFadeIn, 0.25},      {0, kFrameFadeOut, 0.75},     {0, kGrainSkew, 0.3}};
+    s.changes = {{0, -1, 3.0}, // "MIDI Standard"
+                 {0, kMidiPolyphony, 8.0},
+                 {0, kMidiAttack, c.attack},
+                 {0, kMidiDecay, c.decay},
+                 {0, kMidiSustain, c.sustain},
+                 {0, kMidiRelease, c.release},
+                 {0, kGrainOverlap, 30.0},
+                 {0, kFrameFadeIn, 0.25},
+                 {0, kFrameFadeOut, 0.75},
+                 {0, kGrainSkew, 0.3}};
     // Eight notes arriving one after another, releases, a retrigger and a ninth note that
     // steals the oldest voice.
     const int notes[8] = {36, 43, 48, 52, 55, 60, 64, 67};
@@ -375,7 +393,7 @@ TEST(QuennetProcessReference, EightMidiVoicesWithEnvelopes)
     s.midi.push_back(noteOn(38000, 72));
     s.midi.push_back(noteOff(45000, 60));
     s.midi.push_back(noteOff(50000, 36));
-    s.midi.push_back({60000, 0xB0, 123, 0});  // all notes off
+    s.midi.push_back({60000, 0xB0, 123, 0}); // all notes off
     s.midi.push_back(noteOn(64000, 50));
     expectMatches(s, in);
   }
@@ -391,7 +409,7 @@ TEST(QuennetProcessReference, ModeChangesMidStream)
     s.frames = in.left.size();
     s.transport.startPosition = 5000.0;
     s.changes = {
-      {0, -1, 9.0},  // "Strange Mix"
+      {0, -1, 9.0}, // "Strange Mix"
       {7000, kGrainMode, kGrainModeFreq},
       {9000, kGrainFadeIn, 0.5},
       {12000, kGrainMode, kGrainModeSync},
@@ -403,11 +421,11 @@ TEST(QuennetProcessReference, ModeChangesMidStream)
       {38000, kFrameSyncToHost, 0.0},
       {40000, kGrainFadeOut, 0.0},
       {44000, kFrameOverlap, 0.0},
-      {50000, -1, 5.0},  // "Ring Modulator"
+      {50000, -1, 5.0}, // "Ring Modulator"
       {56000, kGrainMode, kGrainModeMidi},
       {62000, kGrainFrequency, 440.0},
       {66000, kGrainMode, kGrainModeFreq},
-      {70000, -1, 3.0},  // "MIDI Standard"
+      {70000, -1, 3.0}, // "MIDI Standard"
       {80000, kMix, 0.3},
       {84000, kVolume, 1.7},
     };
@@ -445,7 +463,7 @@ TEST(QuennetProcessReference, InputAndOutputMayShareArrays)
     s.buffers = buffers;
     s.blockSize = 300;
     s.frames = in.left.size();
-    s.changes = {{0, -1, 9.0}};  // "Strange Mix": wet and dry both heard
+    s.changes = {{0, -1, 9.0}}; // "Strange Mix": wet and dry both heard
     expectMatches(s, in);
   }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plug-in's audio path and MIDI voices, driven through the render call as a host drives them.
 //
 // Parameter changes from the test thread take effect at the start of the next render call, so
@@ -54,13 +55,14 @@ public:
   }
 
 private:
-  TempHome mHome;  // outlives the plug-in
+  TempHome mHome; // outlives the plug-in
   std::unique_ptr<Quennet> mPlugin;
 };
 
 plug::HostMidiEvent noteOn(int note, int velocity = 100, int channel = 0)
 {
-  return {0, static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(note), static_cast<std::uint8_t>(velocity)};
+  return {0, static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(note),
+          static_cast<std::uint8_t>(velocity)};
 }
 
 plug::HostMidiEvent noteOff(int note, int channel = 0)
@@ -70,7 +72,8 @@ plug::HostMidiEvent noteOff(int note, int channel = 0)
 
 plug::HostMidiEvent controlChange(int controller, int value, int channel = 0)
 {
-  return {0, static_cast<std::uint8_t>(0xB0 | channel), static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value)};
+  return {0, static_cast<std::uint8_t>(0xB0 | channel), static_cast<std::uint8_t>(controller),
+          static_cast<std::uint8_t>(value)};
 }
 
 // A second-order Butterworth high-pass made independently of the plug-in's formulas: the
@@ -112,9 +115,10 @@ StereoBuffer grainPeriodicInput(size_t frames)
   StereoBuffer in(frames);
   for (size_t n = 0; n < frames; ++n) {
     const double t = static_cast<double>(n);
-    in.left[n] = static_cast<float>(0.25 + 0.3 * std::sin(2.0 * kPi * t / 960.0) + 0.2 * std::sin(2.0 * kPi * t / 48.0) +
-                                    0.1 * std::sin(2.0 * kPi * t / 3.0));
-    in.right[n] = static_cast<float>(-0.3 + 0.4 * std::cos(2.0 * kPi * t / 960.0) + 0.15 * std::sin(2.0 * kPi * t / 96.0));
+    in.left[n] = static_cast<float>(0.25 + 0.3 * std::sin(2.0 * kPi * t / 960.0) +
+                                    0.2 * std::sin(2.0 * kPi * t / 48.0) + 0.1 * std::sin(2.0 * kPi * t / 3.0));
+    in.right[n] =
+      static_cast<float>(-0.3 + 0.4 * std::cos(2.0 * kPi * t / 960.0) + 0.15 * std::sin(2.0 * kPi * t / 96.0));
   }
   return in;
 }
@@ -152,7 +156,10 @@ bool allFinite(const StereoBuffer& b)
 }
 
 // The grain position of voice 0's first frame, which always runs on box B.
-double firstFrameGrainPosition(Quennet& q) { return q.voice(0).getBoxB().getGrainPosition(); }
+double firstFrameGrainPosition(Quennet& q)
+{
+  return q.voice(0).getBoxB().getGrainPosition();
+}
 
 } // namespace
 
@@ -205,7 +212,7 @@ TEST(QuennetProcess, DcInTheWetSignalDecaysAndDcInTheDryShareStays)
 {
   struct Case {
     double mix, volume;
-    double settled;  // output once the high-pass has settled, 0.5 s in
+    double settled; // output once the high-pass has settled, 0.5 s in
   };
   // 0.5 of DC in: the wet share is high-passed away, the dry share (1 - mix) passes unfiltered.
   const Case cases[] = {{1.0, 1.0, 0.0}, {0.5, 1.0, 0.25}, {0.5, 2.0, 0.5}, {0.0, 1.0, 0.5}, {0.2, 0.5, 0.2}};
@@ -236,7 +243,7 @@ TEST(QuennetProcess, FilterOffsetAlternatesEverySample)
   Rig q;
   const struct {
     size_t frames;
-    double offset;  // after that many more samples
+    double offset; // after that many more samples
   } steps[] = {{0, 1e-13}, {1, -1e-13}, {1, 1e-13}, {3, -1e-13}, {512, -1e-13}, {1001, 1e-13}};
   for (const auto& step : steps) {
     if (step.frames > 0)
@@ -344,7 +351,7 @@ TEST(QuennetProcess, GrainRestartsFollowTheSongPosition)
   // where the grain's own wrap-around (one sample later) would leave it at 0.
   struct Case {
     const char* name;
-    std::optional<double> startPosition;  // none: the host gives no transport
+    std::optional<double> startPosition; // none: the host gives no transport
     size_t frames;
     int blockSize;
     std::int64_t counterAfter;
@@ -417,7 +424,7 @@ TEST(QuennetProcess, UnusableTempoOrRateSkipsTheSyncForThatBlock)
   struct Case {
     const char* name;
     double tempo;
-    double rate;  // prepared before the bad block
+    double rate; // prepared before the bad block
   };
   const Case cases[] = {
     {"tempo 0", 0.0, 48000.0},
@@ -486,11 +493,12 @@ TEST(QuennetProcess, OutputDoesNotDependOnTheHostBlockSize)
   struct Case {
     const char* name;
     std::vector<Setting> settings;
-    std::vector<TimedMidi> midi;  // at frame 0 only: events are not split at their offsets
+    std::vector<TimedMidi> midi; // at frame 0 only: events are not split at their offsets
   };
   const std::vector<Setting> fadesAndOverlaps = {
-    {kGrainOverlap, 30.0}, {kGrainFadeIn, 0.3}, {kGrainFadeOut, 0.6}, {kGrainSkew, 0.2}, {kFrameLength, 50.0},
-    {kFrameOverlap, 50.0}, {kFrameFadeIn, 0.2}, {kFrameFadeOut, 0.4}, {kFrameSkew, -0.3}, {kMix, 0.8}, {kVolume, 1.2},
+    {kGrainOverlap, 30.0}, {kGrainFadeIn, 0.3},   {kGrainFadeOut, 0.6}, {kGrainSkew, 0.2},
+    {kFrameLength, 50.0},  {kFrameOverlap, 50.0}, {kFrameFadeIn, 0.2},  {kFrameFadeOut, 0.4},
+    {kFrameSkew, -0.3},    {kMix, 0.8},           {kVolume, 1.2},
   };
   auto with = [&](std::vector<Setting> extra) {
     std::vector<Setting> all = fadesAndOverlaps;
@@ -500,9 +508,12 @@ TEST(QuennetProcess, OutputDoesNotDependOnTheHostBlockSize)
   const Case cases[] = {
     {"defaults", {}, {}},
     {"FREQ with fades and overlaps", with({{kGrainMode, kGrainModeFreq}, {kGrainFrequency, 220.0}}), {}},
-    {"SYNC with frame sync", with({{kGrainMode, kGrainModeSync}, {kGrainSync, 4}, {kFrameSyncToHost, 1.0}, {kFrameSync, 7}}), {}},
+    {"SYNC with frame sync",
+     with({{kGrainMode, kGrainModeSync}, {kGrainSync, 4}, {kFrameSyncToHost, 1.0}, {kFrameSync, 7}}),
+     {}},
     {"MIDI chord",
-     with({{kGrainMode, kGrainModeMidi}, {kMidiPolyphony, 8}, {kMidiAttack, 0.3}, {kMidiDecay, 0.4}, {kMidiSustain, 0.5}}),
+     with(
+       {{kGrainMode, kGrainModeMidi}, {kMidiPolyphony, 8}, {kMidiAttack, 0.3}, {kMidiDecay, 0.4}, {kMidiSustain, 0.5}}),
      {{0, 0x90, 48, 100}, {0, 0x91, 55, 90}, {0, 0x92, 64, 80}}},
   };
   const StereoBuffer in = noiseInput(72000);
@@ -558,8 +569,8 @@ TEST(QuennetMidi, VoiceAllocation)
 {
   struct Step {
     std::vector<plug::HostMidiEvent> midi;
-    size_t framesAfter;  // audio rendered after the messages
-    int note;            // the note whose voice is checked
+    size_t framesAfter; // audio rendered after the messages
+    int note; // the note whose voice is checked
     int expectedVoice;
   };
   struct Case {
@@ -572,9 +583,13 @@ TEST(QuennetMidi, VoiceAllocation)
     {"a fifth note takes the oldest",
      {{{noteOn(60), noteOn(62), noteOn(64), noteOn(65)}, 100, 65, 3}, {{noteOn(67)}, 0, 67, 0}}},
     {"a voice whose release has ended is taken before the oldest",
-     {{{noteOn(60), noteOn(62), noteOn(64), noteOn(65)}, 100, 65, 3}, {{noteOff(62)}, 4800, 62, 1}, {{noteOn(69)}, 0, 69, 1}}},
+     {{{noteOn(60), noteOn(62), noteOn(64), noteOn(65)}, 100, 65, 3},
+      {{noteOff(62)}, 4800, 62, 1},
+      {{noteOn(69)}, 0, 69, 1}}},
     {"a releasing voice is still busy",
-     {{{noteOn(60), noteOn(62), noteOn(64), noteOn(65)}, 100, 65, 3}, {{noteOff(62)}, 10, 62, 1}, {{noteOn(69)}, 0, 69, 0}}},
+     {{{noteOn(60), noteOn(62), noteOn(64), noteOn(65)}, 100, 65, 3},
+      {{noteOff(62)}, 10, 62, 1},
+      {{noteOn(69)}, 0, 69, 0}}},
     {"the same note retriggers its own voice",
      {{{noteOn(60), noteOn(62)}, 2000, 62, 1}, {{noteOn(60)}, 0, 60, 0}, {{noteOn(64)}, 0, 64, 2}}},
     {"any channel",
@@ -653,7 +668,7 @@ TEST(QuennetMidi, ModeMidiSumsTheVoicesWeightedByTheirLevelBeforeTheUpdate)
     if (n == 2400)
       voices[0].envelope.stop(false);
     if (n == 4800)
-      start(voices[0], 659.255);  // voice 0's release has ended by then
+      start(voices[0], 659.255); // voice 0's release has ended by then
     double wetL = 0.0;
     double wetR = 0.0;
     for (Voice& v : voices) {
@@ -674,7 +689,7 @@ TEST(QuennetMidi, RetriggerRestartsTheVoiceAndOneNoteOffReleasesIt)
   Rig q;
   midiMode(q, 4);
   q.apply({noteOn(60), noteOn(62)});
-  q.renderSilence(2000);  // attack 0: both voices are at their sustain level
+  q.renderSilence(2000); // attack 0: both voices are at their sustain level
   ASSERT_EQ(q->envelope(0).mStage, ADSR::kStageDecaySustain);
   ASSERT_EQ(q->envelope(1).mStage, ADSR::kStageDecaySustain);
 
@@ -689,9 +704,9 @@ TEST(QuennetMidi, RetriggerRestartsTheVoiceAndOneNoteOffReleasesIt)
   q.apply({noteOff(60)});
   EXPECT_EQ(q->envelope(0).mStage, ADSR::kStageRelease);
   EXPECT_EQ(q->envelope(1).mStage, ADSR::kStageDecaySustain);
-  EXPECT_TRUE(q->noteActive());  // voice 1 still sounds
+  EXPECT_TRUE(q->noteActive()); // voice 1 still sounds
   q.apply({noteOff(62)});
-  EXPECT_TRUE(q->noteActive());  // voice 0 is still releasing
+  EXPECT_TRUE(q->noteActive()); // voice 0 is still releasing
   q.renderSilence(4800);
   EXPECT_TRUE(heldVoices(*q).empty());
   q.apply({noteOff(62)});
@@ -722,7 +737,7 @@ TEST(QuennetMidi, ReleaseMessagesOnAnyChannel)
     q.apply({c.off});
     EXPECT_EQ(q->envelope(0).mStage, ADSR::kStageRelease);
     EXPECT_FALSE(q->noteActive());
-    EXPECT_EQ(q->noteCounter(), 1);  // velocity 0 never starts a note
+    EXPECT_EQ(q->noteCounter(), 1); // velocity 0 never starts a note
   }
 }
 
@@ -746,9 +761,10 @@ TEST(QuennetMidi, NotesOutsideModeMidiOrTheNoteRangeAreIgnored)
 {
   struct Case {
     int mode;
-    int note;  // a host may hand over any byte
+    int note; // a host may hand over any byte
   };
-  const Case cases[] = {{kGrainModeMsec, 60}, {kGrainModeSync, 60}, {kGrainModeFreq, 60}, {kGrainModeMidi, 128}, {kGrainModeMidi, 255}};
+  const Case cases[] = {
+    {kGrainModeMsec, 60}, {kGrainModeSync, 60}, {kGrainModeFreq, 60}, {kGrainModeMidi, 128}, {kGrainModeMidi, 255}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", note " << c.note);
     Rig q;
@@ -764,10 +780,10 @@ TEST(QuennetMidi, AfterAResetNote36TakesVoice0)
 {
   Rig q;
   midiMode(q, 4);
-  q.apply({noteOn(60), noteOn(36)});  // 36 lands on voice 1 before the reset
+  q.apply({noteOn(60), noteOn(36)}); // 36 lands on voice 1 before the reset
   ASSERT_EQ(q->voiceNote(1), 36);
 
-  q->PrepareToPlay(44100.0, 512);  // a new rate resets the plug-in
+  q->PrepareToPlay(44100.0, 512); // a new rate resets the plug-in
   for (int v = 0; v < Quennet::kNumVoices; ++v) {
     EXPECT_EQ(q->voiceNote(v), 36);
     EXPECT_EQ(q->voiceAge(v), 0);
@@ -806,7 +822,7 @@ TEST(QuennetMidi, ChannelModeControllers)
       midiMode(q, 4);
       q.apply({noteOn(60), noteOn(62), noteOn(64), noteOn(65)});
       q.renderSilence(1000);
-      q.apply({noteOff(62)});  // three sustained, one releasing
+      q.apply({noteOff(62)}); // three sustained, one releasing
       q.apply({controlChange(c.controller, 0, channel)});
       if (c.endsNotes) {
         EXPECT_TRUE(heldVoices(*q).empty());
@@ -854,9 +870,7 @@ TEST(QuennetMidi, ModeMidiWithoutSoundingNotesGivesTheDryShare)
   options.blockSize = 480;
   const StereoBuffer out = q.render(in, options);
 
-  auto dryShare = [&](size_t n, bool left) {
-    return (left ? in.left[n] : in.right[n]) * (1.0 - 0.3) * 1.5;
-  };
+  auto dryShare = [&](size_t n, bool left) { return (left ? in.left[n] : in.right[n]) * (1.0 - 0.3) * 1.5; };
   // Before the first note the envelopes are idle at level 0: the wet signal is only the offsets.
   for (size_t n = 0; n < 48000; ++n) {
     ASSERT_NEAR(out.left[n], dryShare(n, true), 1e-6) << "frame " << n;
@@ -935,7 +949,7 @@ TEST(QuennetRender, ZeroFrameBlockDeliversItsMidi)
 
 TEST(QuennetRender, LongerBlockResetsBeforeItIsProcessed)
 {
-  Rig q(0.0);  // not prepared: the rate is only set
+  Rig q(0.0); // not prepared: the rate is only set
   q->SetSampleRate(48000.0);
   q.set(kGrainMode, kGrainModeSync);
   // The first block is longer than any before: the plug-in takes over 48 kHz before the block's
@@ -1000,9 +1014,9 @@ TEST(QuennetRender, EveryIncomingMessageGoesToTheMidiOutput)
   Rig q;
   midiMode(q, 4);
   const std::vector<TimedMidi> midi = {
-    {0, 0x90, 60, 100},   {3, 0xB0, 7, 127},  {3, 0xB3, 123, 0}, {100, 0xE0, 0, 64}, {511, 0xC4, 5, 0},
-    {512, 0xA0, 60, 30},  {600, 0xD2, 40, 0}, {700, 0xF8, 0, 0}, {700, 0x80, 60, 0}, {1023, 0x9F, 62, 0},
-    {1500, 0xB0, 121, 0}, {1501, 0xFE, 0, 0},
+    {0, 0x90, 60, 100}, {3, 0xB0, 7, 127},   {3, 0xB3, 123, 0},    {100, 0xE0, 0, 64},
+    {511, 0xC4, 5, 0},  {512, 0xA0, 60, 30}, {600, 0xD2, 40, 0},   {700, 0xF8, 0, 0},
+    {700, 0x80, 60, 0}, {1023, 0x9F, 62, 0}, {1500, 0xB0, 121, 0}, {1501, 0xFE, 0, 0},
   };
   MidiCollector sent;
   RenderOptions options;

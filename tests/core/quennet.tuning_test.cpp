@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Microtuning through the plug-in: note frequencies from a tuning master, filtered notes, and the
 // client's registration, with the tests' fake MTS-ESP library in place of the real one.
 
@@ -19,7 +20,10 @@
 namespace {
 
 // Grain period a voice plays a frequency at, in seconds.
-double period(double hz) { return 1.0 / hz; }
+double period(double hz)
+{
+  return 1.0 / hz;
+}
 
 // Loads one fake library variant through the client's own loader before any instance exists, and
 // unloads it afterwards so that later tests see no master.
@@ -115,7 +119,7 @@ TEST_F(QuennetTuning, FilteredNoteIsNotPlayedAndStealsNoVoice)
     ASSERT_EQ(plugin->voiceNote(v), notes[static_cast<size_t>(v)]);
   ASSERT_EQ(plugin->noteCounter(), 4);
 
-  play(67);  // all four voices busy: a played note would take voice 0, the oldest
+  play(67); // all four voices busy: a played note would take voice 0, the oldest
   EXPECT_EQ(fake.lastFilterNote(), 67);
   EXPECT_EQ(plugin->noteCounter(), 4);
   for (int v = 0; v < 4; ++v) {
@@ -128,7 +132,7 @@ TEST_F(QuennetTuning, FilteredNoteIsNotPlayedAndStealsNoVoice)
   fake.setFilter(67, false);
   play(67);
   EXPECT_EQ(plugin->voiceNote(0), 67);
-  expectVoiceAt(0, 440.0 * std::pow(2.0, -2.0 / 12.0));  // the fake master's default table
+  expectVoiceAt(0, 440.0 * std::pow(2.0, -2.0 / 12.0)); // the fake master's default table
 }
 
 // The plug-in asks without a channel (-1), so a library's per-channel tables, filters and
@@ -138,7 +142,7 @@ TEST_F(QuennetTuning, NoChannelNeverUsesThePerChannelPath)
   fake_mts::Controls fake{FAKE_MTS_PATH};
   load(fake, FAKE_MTS_PATH, [](fake_mts::Controls& f) {
     f.setMaster(true);
-    f.setUseMultichannel(-1, true);  // also answers yes for channels outside 0 ... 15
+    f.setUseMultichannel(-1, true); // also answers yes for channels outside 0 ... 15
     for (int c = 0; c < 16; ++c) {
       f.setUseMultichannel(c, true);
       f.setChannelFrequency(c, 60, 999.0);
@@ -164,7 +168,7 @@ TEST_F(QuennetTuning, FilterEntriesOfTheLibrary)
   struct Case {
     const char* name;
     const char* path;
-    bool played;  // note 60, which the fake's own filter table excludes
+    bool played; // note 60, which the fake's own filter table excludes
   };
   const std::vector<Case> cases = {
     // No "MTS_ShouldFilterNote" at all: nothing is filtered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -104,7 +105,7 @@ TEST_F(QuennetTest, ResetAtAnUnchangedRateKeepsEverythingANewRateRestartsFilters
   const Highpass before = q->highpassLeft();
   ASSERT_NE(before.x1, 0.0);
 
-  q->OnReset();  // same rate: nothing happens
+  q->OnReset(); // same rate: nothing happens
   EXPECT_EQ(q->highpassLeft().x1, before.x1);
   EXPECT_EQ(q->highpassLeft().antiDenormal, before.antiDenormal);
   EXPECT_EQ(q->voiceNote(0), 60);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/ADSR.h"
 
 #include <gtest/gtest.h>
@@ -5,19 +6,17 @@
 #include <cmath>
 #include <vector>
 
-namespace
-{
+namespace {
 // Per-sample coefficients at 44100 Hz, 10^(2.3 - 4.5 v) · ln 10 / 44100, worked out separately.
-constexpr double kAttack0At44100 = 0.010417825993333631;  // v = 0
-constexpr double kDecay0At44100 = 0.001311526587865752;   // mapped decay 0.2
+constexpr double kAttack0At44100 = 0.010417825993333631; // v = 0
+constexpr double kDecay0At44100 = 0.001311526587865752; // mapped decay 0.2
 constexpr double kAttackTarget = 10.0 / 9.0;
 constexpr double kReleaseTarget = -1.0 / 9.0;
 
 // Updates until the envelope leaves stage `stage`; -1 if it has not after `limit` updates.
 int updatesToLeave(ADSR& env, int stage, int limit = 10000000)
 {
-  for (int n = 1; n <= limit; ++n)
-  {
+  for (int n = 1; n <= limit; ++n) {
     env.update();
     if (env.mStage != stage)
       return n;
@@ -68,8 +67,7 @@ TEST(ADSR, AttackZeroReachesExactlyOneAfter220Samples)
 
 TEST(ADSR, AttackSettingIsClampedAndOthersAreNot)
 {
-  struct Case
-  {
+  struct Case {
     double attack;
     double firstStep;
   };
@@ -77,8 +75,7 @@ TEST(ADSR, AttackSettingIsClampedAndOthersAreNot)
     {-3.0, kAttackTarget * kAttack0At44100},
     {5.0, kAttackTarget * kAttack0At44100 * std::pow(10.0, -4.5)},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.attack);
     ADSR env = makeEnvelope(c.attack, 0.0, 1.0, 0.05);
     env.start();
@@ -93,11 +90,9 @@ TEST(ADSR, DecayApproachesSustain)
   ADSR env = makeEnvelope(0.0, 0.0, 0.5, 0.05);
   env.start();
   ASSERT_EQ(updatesToLeave(env, ADSR::kStageAttack), 220);
-  for (int m = 1; m <= 3000; ++m)
-  {
+  for (int m = 1; m <= 3000; ++m) {
     env.update();
-    if (m % 750 == 0)
-    {
+    if (m % 750 == 0) {
       EXPECT_NEAR(env.mLevel, 0.5 + 0.5 * std::pow(1.0 - kDecay0At44100, m), 1e-12) << "update " << m;
     }
   }
@@ -143,14 +138,12 @@ TEST(ADSR, ReleaseOfExactlyOneHoldsFullLevel)
   ADSR env = makeEnvelope(0.0, 0.0, 0.3, 1.0);
   env.start();
   ASSERT_EQ(updatesToLeave(env, ADSR::kStageAttack), 220);
-  for (int n = 0; n < 5000; ++n)
-  {
+  for (int n = 0; n < 5000; ++n) {
     env.update();
     ASSERT_EQ(env.mLevel, 1.0);
   }
   env.stop(false);
-  for (int n = 0; n < 5000; ++n)
-  {
+  for (int n = 0; n < 5000; ++n) {
     env.update();
     ASSERT_EQ(env.mLevel, 1.0);
   }
@@ -197,8 +190,7 @@ TEST(ADSR, RetriggerRisesFromCurrentLevel)
 
 TEST(ADSR, SampleRateChangeStopsEveryStage)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     int updatesAfterStart;
     bool release;
@@ -209,8 +201,7 @@ TEST(ADSR, SampleRateChangeStopsEveryStage)
     {"decay", 300, false, ADSR::kStageDecaySustain},
     {"release", 300, true, ADSR::kStageRelease},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ADSR env = makeEnvelope(0.0, 0.5, 0.5, 0.5);
     env.start();
@@ -244,8 +235,7 @@ TEST(ADSR, UnusableRatesKeepTheEnvelopeFinite)
   slow.start();
   slow.update();
   EXPECT_EQ(slow.mLevel, 1.0);
-  for (int n = 0; n < 100; ++n)
-  {
+  for (int n = 0; n < 100; ++n) {
     slow.update();
     ASSERT_EQ(slow.mLevel, 0.5);
   }
@@ -259,8 +249,7 @@ TEST(ADSR, UnusableRatesKeepTheEnvelopeFinite)
 // checked against single updates, one envelope at a time and eight side by side.
 TEST(ADSR, RenderGivesTheLevelsOfSingleUpdates)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     double attack, decay, sustain, release;
     int noteOffAt; // samples after the start; -1: never
@@ -273,24 +262,20 @@ TEST(ADSR, RenderGivesTheLevelsOfSingleUpdates)
     {"released during the attack", 0.4, 0.1, 0.8, 0.0, 100},
     {"idle", 0.0, 0.0, 1.0, 0.05, -2},
   };
-  for (int blockSize : {1, 37, 256})
-  {
+  for (int blockSize : {1, 37, 256}) {
     SCOPED_TRACE(testing::Message() << "blocks of " << blockSize);
     ADSR single[6];
     ADSR alone[6];
     ADSR sideBySide[6];
-    for (int k = 0; k < 6; ++k)
-    {
+    for (int k = 0; k < 6; ++k) {
       const Case& c = cases[k];
-      for (ADSR* e : {&single[k], &alone[k], &sideBySide[k]})
-      {
+      for (ADSR* e : {&single[k], &alone[k], &sideBySide[k]}) {
         *e = makeEnvelope(c.attack, c.decay, c.sustain, c.release, 8000.0);
         if (c.noteOffAt != -2)
           e->start();
       }
     }
-    for (int start = 0; start < 12000; start += blockSize)
-    {
+    for (int start = 0; start < 12000; start += blockSize) {
       for (int k = 0; k < 6; ++k)
         if (cases[k].noteOffAt >= start && cases[k].noteOffAt < start + blockSize)
           for (ADSR* e : {&single[k], &alone[k], &sideBySide[k]})
@@ -299,18 +284,15 @@ TEST(ADSR, RenderGivesTheLevelsOfSingleUpdates)
       std::vector<std::vector<double>> levelsSide(6, std::vector<double>(static_cast<size_t>(blockSize)));
       ADSR* envelopes[6];
       double* levels[6];
-      for (int k = 0; k < 6; ++k)
-      {
+      for (int k = 0; k < 6; ++k) {
         alone[k].render(levelsAlone[static_cast<size_t>(k)].data(), blockSize);
         envelopes[k] = &sideBySide[k];
         levels[k] = levelsSide[static_cast<size_t>(k)].data();
       }
       ADSR::render(envelopes, levels, 6, blockSize);
-      for (int k = 0; k < 6; ++k)
-      {
+      for (int k = 0; k < 6; ++k) {
         SCOPED_TRACE(cases[k].name);
-        for (int i = 0; i < blockSize; ++i)
-        {
+        for (int i = 0; i < blockSize; ++i) {
           const double expected = single[k].mLevel;
           single[k].update();
           ASSERT_EQ(levelsAlone[static_cast<size_t>(k)][static_cast<size_t>(i)], expected) << "sample " << start + i;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/EnvelopeTable.h"
 
 #include <gtest/gtest.h>
@@ -5,8 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace
-{
+namespace {
 EnvelopeCurve curve(double fadeIn, double fadeOut)
 {
   EnvelopeCurve c;
@@ -28,23 +28,20 @@ std::vector<double> blockValues(const EnvelopeCurve& c, double skew, int length)
 
 TEST(EnvelopeTable, HoldsTheCurveAtWholePositions)
 {
-  struct Case
-  {
+  struct Case {
     double fadeIn, fadeOut, skew;
     int length;
   };
   const Case cases[] = {{0.2, 0.2, 0.5, 960}, {0.5, 0.0, 0.7, 1000}, {0.0, 0.7, 0.0, 1}, {1.0, 0.25, 0.33, 4096}};
   EnvelopeTable table;
   table.reserve(4096);
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "length " << c.length << ", skew " << c.skew);
     const EnvelopeCurve shape = curve(c.fadeIn, c.fadeOut);
     const double* values = table.values(shape, c.skew, c.length);
     ASSERT_NE(values, nullptr);
     const std::vector<double> expected = blockValues(shape, c.skew, c.length);
-    for (int k = 0; k < c.length; ++k)
-    {
+    for (int k = 0; k < c.length; ++k) {
       ASSERT_EQ(values[k], expected[static_cast<size_t>(k)]) << "position " << k;
       ASSERT_NEAR(values[k], shape.value(static_cast<double>(k) / c.length, c.skew), 1e-13);
     }
@@ -83,8 +80,7 @@ TEST(EnvelopeTable, WorkedOutAsFarAsAskedGivesTheSameValues)
   const std::vector<double> expected = blockValues(shape, 0.4, length);
   EnvelopeTable table;
   table.reserve(length);
-  for (int needed : {1, 128, 129, 700, 3000, 5, 4000})
-  {
+  for (int needed : {1, 128, 129, 700, 3000, 5, 4000}) {
     SCOPED_TRACE(needed);
     const double* values = table.values(shape, 0.4, length, needed);
     ASSERT_NE(values, nullptr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/GrainBox.h"
 
 #include "ReferenceGrainEngine.h"
@@ -9,10 +10,8 @@
 #include <limits>
 #include <vector>
 
-namespace
-{
-struct Settings
-{
+namespace {
+struct Settings {
   double sampleRate = 1000.0;
   bool frequencyMode = false;
   int grainSamples = 4;
@@ -35,20 +34,19 @@ void configure(GrainBox& box, const Settings& s)
 // Textbook Catmull-Rom between y1 and y2, written in its matrix form.
 double catmullRom(double y0, double y1, double y2, double y3, double t)
 {
-  return 0.5 * (2.0 * y1 + (-y0 + y2) * t + (2.0 * y0 - 5.0 * y1 + 4.0 * y2 - y3) * t * t +
-                (-y0 + 3.0 * y1 - 3.0 * y2 + y3) * t * t * t);
+  return 0.5 *
+    (2.0 * y1 + (-y0 + y2) * t + (2.0 * y0 - 5.0 * y1 + 4.0 * y2 - y3) * t * t +
+     (-y0 + 3.0 * y1 - 3.0 * y2 + y3) * t * t * t);
 }
 } // namespace
 
 TEST(GrainBox, BufferHoldsOneAndAHalfMaximumGrains)
 {
-  struct Case
-  {
+  struct Case {
     double rate;
     int bufferSize;
   };
-  for (const Case& c : {Case{44100.0, 132300}, Case{48000.0, 144000}, Case{1000.0, 3000}, Case{22050.5, 66151}})
-  {
+  for (const Case& c : {Case{44100.0, 132300}, Case{48000.0, 144000}, Case{1000.0, 3000}, Case{22050.5, 66151}}) {
     SCOPED_TRACE(c.rate);
     GrainBox box;
     box.setSampleRate(c.rate);
@@ -63,8 +61,7 @@ TEST(GrainBox, IgnoresUnusableAndUnchangedRates)
   for (int n = 0; n < 5; ++n)
     box.process(Sample(1.0, 1.0));
 
-  for (double rate : {1000.0, 0.0, -44100.0, std::numeric_limits<double>::quiet_NaN(), 1e12})
-  {
+  for (double rate : {1000.0, 0.0, -44100.0, std::numeric_limits<double>::quiet_NaN(), 1e12}) {
     SCOPED_TRACE(rate);
     box.setSampleRate(rate);
     EXPECT_EQ(box.getBufferSize(), 3000);
@@ -77,8 +74,7 @@ TEST(GrainBox, SilentBeforeFirstSampleRate)
 {
   GrainBox box;
   box.resetFrame();
-  for (int n = 0; n < 10; ++n)
-  {
+  for (int n = 0; n < 10; ++n) {
     const Sample out = box.process(Sample(1.0, -1.0));
     EXPECT_EQ(out.left, 0.0);
     EXPECT_EQ(out.right, 0.0);
@@ -90,21 +86,19 @@ TEST(GrainBox, SilentBeforeFirstSampleRate)
 // give 1 - 0.5^exponent.
 TEST(GrainBox, FadeAmountSetsCurveExponent)
 {
-  struct Case
-  {
+  struct Case {
     double amount;
     double atHalf;
   };
   const Case cases[] = {
-    {0.0, 1.0},                       // side switched off
-    {1e-9, 0.9999847412099991},       // exponent just below 16
-    {0.25, 0.9375},                   // exponent 4
-    {0.5, 0.5},                       // exponent 1
-    {0.75, 0.2928932188134524},       // exponent 0.5
-    {1.0, 0.1591035847462855},        // exponent 0.25
+    {0.0, 1.0}, // side switched off
+    {1e-9, 0.9999847412099991}, // exponent just below 16
+    {0.25, 0.9375}, // exponent 4
+    {0.5, 0.5}, // exponent 1
+    {0.75, 0.2928932188134524}, // exponent 0.5
+    {1.0, 0.1591035847462855}, // exponent 0.25
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.amount);
     GrainBox box;
     box.setGrainFadeOut(c.amount);
@@ -149,16 +143,14 @@ TEST(GrainBox, FirstGrainPassesInputAndLaterGrainsReplayIt)
   configure(box, Settings{.grainSamples = 4, .frameSamples = 12});
 
   const double expected[] = {1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4};
-  for (int n = 0; n < 12; ++n)
-  {
+  for (int n = 0; n < 12; ++n) {
     const Sample out = box.process(Sample(n + 1.0, -(n + 1.0)));
     EXPECT_EQ(out.left, expected[n]) << "sample " << n;
     EXPECT_EQ(out.right, -expected[n]) << "sample " << n;
   }
 
   // Frame over: silent and frozen.
-  for (int n = 0; n < 5; ++n)
-  {
+  for (int n = 0; n < 5; ++n) {
     const Sample out = box.process(Sample(7.0, 7.0));
     EXPECT_EQ(out.left, 0.0);
     EXPECT_EQ(out.right, 0.0);
@@ -168,15 +160,13 @@ TEST(GrainBox, FirstGrainPassesInputAndLaterGrainsReplayIt)
 
 TEST(GrainBox, IntegerGrainStaysBelowTwoSeconds)
 {
-  struct Case
-  {
+  struct Case {
     int requested;
     int stored;
     double length;
   };
   for (const Case& c : {Case{88200, 88199, 88199.0}, Case{100000, 88199, 88199.0}, Case{88199, 88199, 88199.0},
-                        Case{0, 0, 1.0}, Case{-5, -5, 1.0}})
-  {
+                        Case{0, 0, 1.0}, Case{-5, -5, 1.0}}) {
     SCOPED_TRACE(c.requested);
     GrainBox box;
     configure(box, Settings{.sampleRate = 44100.0, .grainSamples = c.requested});
@@ -189,20 +179,17 @@ TEST(GrainBox, FrequencyModeRestartsGrainsAtFractionalPositions)
 {
   GrainBox box;
   const double length = 44100.0 / 110.0; // 400.909…
-  configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 110.0,
-                          .frameSamples = 5000});
+  configure(box,
+            Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 110.0, .frameSamples = 5000});
   EXPECT_NEAR(box.getGrainLength(), length, 1e-9);
 
   // Input n at sample n: the buffer holds a ramp, and the interpolated read of a ramp is exact.
-  for (int n = 0; n < 1300; ++n)
-  {
+  for (int n = 0; n < 1300; ++n) {
     const double position = box.getGrainPosition();
     const Sample out = box.process(Sample(n, 2.0 * n));
     // Grain k starts at sample ceil(k · length), at position k · length's fractional shortfall.
-    for (int k = 1; k <= 3; ++k)
-    {
-      if (n == static_cast<int>(std::ceil(k * length)))
-      {
+    for (int k = 1; k <= 3; ++k) {
+      if (n == static_cast<int>(std::ceil(k * length))) {
         EXPECT_NEAR(position, k / 11.0, 1e-9) << "grain " << k;
       }
     }
@@ -210,13 +197,11 @@ TEST(GrainBox, FrequencyModeRestartsGrainsAtFractionalPositions)
     // Reads lag the position by two samples; the first three reads of a grain still see the end
     // of the previous one.
     const bool settled = (n >= 2 && n <= 400) || (n >= 404 && n <= 801);
-    if (settled)
-    {
+    if (settled) {
       EXPECT_NEAR(out.left, position - 2.0, 1e-9) << "sample " << n;
       EXPECT_NEAR(out.right, 2.0 * (position - 2.0), 1e-9) << "sample " << n;
     }
-    if (n < 2)
-    {
+    if (n < 2) {
       EXPECT_EQ(out.left, 0.0);
     }
   }
@@ -232,8 +217,7 @@ TEST(GrainBox, CubicReadIsCatmullRomTwoSamplesLate)
 
   // The tail reader's history is untouched (no overlap), so it starts from zeros.
   const double expected[] = {0.0, 0.0, -0.0625, 0.5625, 0.5625, -0.0625};
-  for (int i = 0; i < 6; ++i)
-  {
+  for (int i = 0; i < 6; ++i) {
     const Sample s = box.getSample(i + 0.5, true);
     EXPECT_DOUBLE_EQ(s.left, expected[i]) << "position " << i + 0.5;
     EXPECT_DOUBLE_EQ(s.right, -expected[i]) << "position " << i + 0.5;
@@ -268,30 +252,28 @@ TEST(GrainBox, FractionalCrossFadeContinuesMainHistory)
 {
   GrainBox box;
   const double length = 44100.0 / 110.0;
-  configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 110.0,
-                          .grainOverlap = 50.0, .frameSamples = 5000});
+  configure(box,
+            Settings{.sampleRate = 44100.0,
+                     .frequencyMode = true,
+                     .grainPeriod = 1.0 / 110.0,
+                     .grainOverlap = 50.0,
+                     .frameSamples = 5000});
   EXPECT_NEAR(box.getGrainSpan(), length + 200.0, 1e-9);
 
-  for (int n = 0; n < 700; ++n)
-  {
+  for (int n = 0; n < 700; ++n) {
     const double p = box.getGrainPosition();
     const double out = box.process(Sample(n, n)).left;
     const double f = p / 200.0;
-    if (n >= 2 && n < 200)
-    {
+    if (n >= 2 && n < 200) {
       // First grain: the tail reads zeros from the freshly cleared buffer.
       EXPECT_NEAR(out, (p - 2.0) * f, 1e-9) << "sample " << n;
-    }
-    else if (n == 401)
-    {
+    } else if (n == 401) {
       // Head: last three values of the previous grain and buffer[0]; tail: 398, 399, 400, 401.
       const double q = length + p;
       const double head = catmullRom(398, 399, 400, 0, p);
       const double tail = catmullRom(398, 399, 400, 401, q - 401.0);
       EXPECT_NEAR(out, head * f + (1.0 - f) * tail, 1e-9);
-    }
-    else if (n >= 404 && n < 600)
-    {
+    } else if (n >= 404 && n < 600) {
       const double q = length + p;
       EXPECT_NEAR(out, (p - 2.0) * f + (1.0 - f) * (q - 2.0), 1e-9) << "sample " << n;
     }
@@ -319,8 +301,7 @@ TEST(GrainBox, EnvelopesShapeEachGrainAndTheFrame)
 
 TEST(GrainBox, SilentWhenGrainDoesNotFit)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     bool frequencyMode;
     int grainSamples;
@@ -336,16 +317,17 @@ TEST(GrainBox, SilentWhenGrainDoesNotFit)
     {"infinite period", true, 0, 1.0 / 1e-310, 0.0, false},
     {"largest integer grain plus 50 %", false, 5000, 1.0, 50.0, true},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GrainBox box;
-    configure(box, Settings{.frequencyMode = c.frequencyMode, .grainSamples = c.grainSamples,
-                            .grainPeriod = c.grainPeriod, .grainOverlap = c.grainOverlap,
-                            .frameSamples = 5000});
+    configure(box,
+              Settings{.frequencyMode = c.frequencyMode,
+                       .grainSamples = c.grainSamples,
+                       .grainPeriod = c.grainPeriod,
+                       .grainOverlap = c.grainOverlap,
+                       .frameSamples = 5000});
     bool anySound = false;
-    for (int n = 0; n < 50; ++n)
-    {
+    for (int n = 0; n < 50; ++n) {
       const Sample out = box.process(Sample(1.0, 1.0));
       EXPECT_FALSE(std::isnan(out.left));
       anySound = anySound || out.left != 0.0;
@@ -359,15 +341,13 @@ TEST(GrainBox, SilentWhenGrainDoesNotFit)
 // would round below 29 and floor to 28.
 TEST(GrainBox, CrossFadeLengthIsAWholeNumberOfSamples)
 {
-  struct Case
-  {
+  struct Case {
     int grain;
     double overlap;
     double span;
   };
   for (const Case& c : {Case{8, 50.0, 12.0}, Case{100, 29.0, 129.0}, Case{1999, 50.0, 2998.0}, Case{7, 50.0, 10.0},
-                        Case{7, 0.0, 7.0}})
-  {
+                        Case{7, 0.0, 7.0}}) {
     SCOPED_TRACE(testing::Message() << c.grain << " samples, " << c.overlap << " %");
     GrainBox box;
     configure(box, Settings{.grainSamples = c.grain, .grainOverlap = c.overlap});
@@ -388,8 +368,7 @@ TEST(GrainBox, NegativeOverlapMeansNoCrossFade)
 
 TEST(GrainBox, FrameOfZeroOrLessSoundsOneSample)
 {
-  for (int frameSamples : {0, -7})
-  {
+  for (int frameSamples : {0, -7}) {
     SCOPED_TRACE(frameSamples);
     GrainBox box;
     configure(box, Settings{.frameSamples = frameSamples});
@@ -421,8 +400,7 @@ TEST(GrainBox, SampleRateChangeClearsRecordingAndRestartsCounting)
 TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
 {
   for (double grainSkew : {0.0, 1.0})
-    for (double frameSkew : {0.0, 1.0})
-    {
+    for (double frameSkew : {0.0, 1.0}) {
       SCOPED_TRACE(testing::Message() << "grain skew " << grainSkew << ", frame skew " << frameSkew);
       GrainBox box;
       box.setGrainFadeIn(0.2);
@@ -431,12 +409,14 @@ TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
       box.setFrameFadeOut(0.2);
       box.setGrainSkew(grainSkew);
       box.setFrameSkew(frameSkew);
-      configure(box, Settings{.sampleRate = 44100.0, .frequencyMode = true, .grainPeriod = 1.0 / 3001.0,
-                              .grainOverlap = 50.0, .frameSamples = 3000});
-      for (int frame = 0; frame < 3; ++frame)
-      {
-        for (int n = 0; n < 3000; ++n)
-        {
+      configure(box,
+                Settings{.sampleRate = 44100.0,
+                         .frequencyMode = true,
+                         .grainPeriod = 1.0 / 3001.0,
+                         .grainOverlap = 50.0,
+                         .frameSamples = 3000});
+      for (int frame = 0; frame < 3; ++frame) {
+        for (int n = 0; n < 3000; ++n) {
           const Sample out = box.process(Sample(std::sin(n * 0.1), std::cos(n * 0.1)));
           ASSERT_TRUE(std::isfinite(out.left) && std::isfinite(out.right)) << "sample " << n;
         }
@@ -448,8 +428,7 @@ TEST(GrainBox, ExtremeSkewsNeverProduceNaN)
 // ---------------------------------------------------------------------------------------------
 // Blocks against the per-sample box as it first shipped (tests/support/ReferenceGrainEngine.h)
 
-namespace
-{
+namespace {
 // Stereo input that floats hold exactly (the recording holds floats), as every host delivers it:
 // multiples of 2^-20 below 2 in magnitude.
 std::vector<Sample> floatMaterial(int frames, unsigned seed)
@@ -457,8 +436,7 @@ std::vector<Sample> floatMaterial(int frames, unsigned seed)
   auto quantise = [](double x) { return std::ldexp(std::round(std::ldexp(x, 20)), -20); };
   std::vector<Sample> in(static_cast<size_t>(frames));
   unsigned state = seed;
-  for (int n = 0; n < frames; ++n)
-  {
+  for (int n = 0; n < frames; ++n) {
     state = state * 1664525u + 1013904223u;
     const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
     in[static_cast<size_t>(n)] =
@@ -467,8 +445,7 @@ std::vector<Sample> floatMaterial(int frames, unsigned seed)
   return in;
 }
 
-struct BoxCase
-{
+struct BoxCase {
   const char* name;
   double rate;
   bool frequencyMode;
@@ -511,28 +488,23 @@ void compareWithReference(const BoxCase& c, int blockSize, int restartEvery, int
   configureBox(box, c);
   const std::vector<Sample> in = floatMaterial(6000, 17u);
   std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
-  for (size_t i = 0; i < in.size(); ++i)
-  {
+  for (size_t i = 0; i < in.size(); ++i) {
     inL[i] = in[i].left;
     inR[i] = in[i].right;
   }
   const double tolerance = c.exact ? 0.0 : 1e-13;
-  for (int start = 0; start < static_cast<int>(in.size()); start += blockSize)
-  {
-    if (restartEvery > 0 && start > 0 && start % restartEvery < blockSize)
-    {
+  for (int start = 0; start < static_cast<int>(in.size()); start += blockSize) {
+    if (restartEvery > 0 && start > 0 && start % restartEvery < blockSize) {
       ref.resetGrain();
       box.resetGrain();
     }
-    if (frameEvery > 0 && start > 0 && start % frameEvery < blockSize)
-    {
+    if (frameEvery > 0 && start > 0 && start % frameEvery < blockSize) {
       ref.resetFrame();
       box.resetFrame();
     }
     const int n = std::min(blockSize, static_cast<int>(in.size()) - start);
     box.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
-    for (int i = start; i < start + n; ++i)
-    {
+    for (int i = start; i < start + n; ++i) {
       const Sample expected = ref.process(in[static_cast<size_t>(i)]);
       ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, tolerance) << "sample " << i;
       ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, tolerance) << "sample " << i;
@@ -548,10 +520,10 @@ const BoxCase kBoxCases[] = {
    true},
   {"integer grains longer than the frame", 1000.0, false, 1500, 1.0, 33.0, 700, 0.2, 0.2, 0.5, 0.75, 1.0, 0.5, false},
   {"fractional grains at 110 Hz", 48000.0, true, 0, 1.0 / 110.0, 0.0, 2400, 0, 0, 0.5, 0, 0, 0.5, true},
-  {"fractional grains, general fades, cross-fades", 44100.0, true, 0, 1.0 / 441.7, 40.0, 3001, 0.2, 0.3, 0.5, 0.1,
-   0.8, 0.25, false},
-  {"short fractional grains (shorter than a pass)", 8000.0, true, 0, 1.0 / 730.0, 50.0, 1000, 0.25, 0.0, 0.0, 0.0,
-   0.0, 0.5, false},
+  {"fractional grains, general fades, cross-fades", 44100.0, true, 0, 1.0 / 441.7, 40.0, 3001, 0.2, 0.3, 0.5, 0.1, 0.8,
+   0.25, false},
+  {"short fractional grains (shorter than a pass)", 8000.0, true, 0, 1.0 / 730.0, 50.0, 1000, 0.25, 0.0, 0.0, 0.0, 0.0,
+   0.5, false},
   {"fractional grains below one sample", 1000.0, true, 0, 1.0 / 1500.0, 20.0, 500, 0.5, 0.5, 0.5, 0, 0, 0.5, true},
   {"peak at the end, fades 0.75 and 1", 48000.0, true, 0, 1.0 / 97.3, 10.0, 5000, 0.75, 1.0, 1.0, 1.0, 0.75, 0.0,
    false},
@@ -577,8 +549,7 @@ TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
   // The owner may take over new lengths without restarting the frame: the position may then lie
   // beyond the new grain, and reads fall outside the recorded stretch for a while.
   for (bool frequencyMode : {false, true})
-    for (int blockSize : {1, 50, 128})
-    {
+    for (int blockSize : {1, 50, 128}) {
       SCOPED_TRACE(testing::Message() << "frequency mode " << frequencyMode << ", blocks of " << blockSize);
       const BoxCase c{"", 1000.0, frequencyMode, 400, 0.4, 25.0, 3000, 0.5, 0.5, 0.5, 0, 0, 0.5, true};
       reference::GrainBox ref;
@@ -586,10 +557,8 @@ TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
       configureBox(ref, c);
       configureBox(box, c);
       const std::vector<Sample> in = floatMaterial(2000, 5u);
-      for (int start = 0; start < 2000; start += blockSize)
-      {
-        if (start >= 330 && start < 330 + blockSize)
-        {
+      for (int start = 0; start < 2000; start += blockSize) {
+        if (start >= 330 && start < 330 + blockSize) {
           ref.setGrainSamples(100);
           box.setGrainSamples(100);
           ref.setGrainPeriod(0.1);
@@ -599,14 +568,12 @@ TEST(GrainBox, BlocksFollowLengthsChangedWithoutAFrameStart)
         }
         const int n = std::min(blockSize, 2000 - start);
         double inL[128], inR[128], outL[128], outR[128];
-        for (int i = 0; i < n; ++i)
-        {
+        for (int i = 0; i < n; ++i) {
           inL[i] = in[static_cast<size_t>(start + i)].left;
           inR[i] = in[static_cast<size_t>(start + i)].right;
         }
         box.process(inL, inR, outL, outR, n);
-        for (int i = 0; i < n; ++i)
-        {
+        for (int i = 0; i < n; ++i) {
           const Sample expected = ref.process(in[static_cast<size_t>(start + i)]);
           ASSERT_EQ(outL[i], expected.left) << "sample " << start + i;
           ASSERT_EQ(outR[i], expected.right) << "sample " << start + i;
@@ -621,8 +588,7 @@ TEST(GrainBox, RecordingWithoutOutputLeavesTheSameState)
   // Stretches recorded without output, then heard: the same numbers as heard all along. Stretches
   // of one sample, a few, a pass and more than a pass, crossing grain starts and cross-fades.
   for (const BoxCase& c : kBoxCases)
-    for (int stretch : {1, 3, 100, 129, 300})
-    {
+    for (int stretch : {1, 3, 100, 129, 300}) {
       SCOPED_TRACE(testing::Message() << c.name << ", stretches of " << stretch);
       reference::GrainBox ref;
       GrainBox box;
@@ -630,33 +596,28 @@ TEST(GrainBox, RecordingWithoutOutputLeavesTheSameState)
       configureBox(box, c);
       const std::vector<Sample> in = floatMaterial(3000, 9u);
       std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
-      for (size_t i = 0; i < in.size(); ++i)
-      {
+      for (size_t i = 0; i < in.size(); ++i) {
         inL[i] = in[i].left;
         inR[i] = in[i].right;
       }
       bool restarted = false;
-      for (int start = 0; start < 3000; start += stretch)
-      {
+      for (int start = 0; start < 3000; start += stretch) {
         const int n = std::min(stretch, 3000 - start);
         const bool heard = (start / stretch) % 3 == 2;
         if (heard)
           box.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
         else
           box.record(inL.data() + start, inR.data() + start, n);
-        for (int i = start; i < start + n; ++i)
-        {
+        for (int i = start; i < start + n; ++i) {
           const Sample expected = ref.process(in[static_cast<size_t>(i)]);
-          if (heard)
-          {
+          if (heard) {
             ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, c.exact ? 0.0 : 1e-13) << "sample " << i;
             ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, c.exact ? 0.0 : 1e-13) << "sample " << i;
           }
         }
         ASSERT_EQ(box.getGrainPosition(), ref.getGrainPosition());
         ASSERT_EQ(box.getFrameCounter(), ref.getFrameCounter());
-        if (start >= 1500 && !restarted)
-        {
+        if (start >= 1500 && !restarted) {
           restarted = true;
           ref.resetFrame();
           box.resetFrame();
@@ -676,19 +637,15 @@ TEST(GrainBox, UnheardStretchesKeepTheHistoriesForInterpolatedReadsLater)
   configureBox(ref, c);
   configureBox(box, c);
   const std::vector<Sample> in = floatMaterial(1500, 4u);
-  for (int n = 0; n < 1500; ++n)
-  {
+  for (int n = 0; n < 1500; ++n) {
     const bool interpolated = n < 500 || n >= 800;
     ref.setFrequencyMode(interpolated);
     box.setFrequencyMode(interpolated);
     const Sample expected = ref.process(in[static_cast<size_t>(n)]);
-    if (n >= 500 && n < 800)
-    {
-      if (n == 500)
-      {
+    if (n >= 500 && n < 800) {
+      if (n == 500) {
         std::vector<double> left, right;
-        for (int k = 500; k < 800; ++k)
-        {
+        for (int k = 500; k < 800; ++k) {
           left.push_back(in[static_cast<size_t>(k)].left);
           right.push_back(in[static_cast<size_t>(k)].right);
         }
@@ -731,23 +688,20 @@ TEST(GrainBox, RecordingHoldsFloats)
 // ---------------------------------------------------------------------------------------------
 // Few samples at a time against long blocks
 
-namespace
-{
+namespace {
 // Something the owner does between two samples.
-struct BoxEvent
-{
+struct BoxEvent {
   int at; // before this sample
-  enum Kind
-  {
+  enum Kind {
     kGrainRestart,
     kFrameRestart,
-    kSkews,   // new skews through the setters
-    kFades,   // new fade amounts through the setters
+    kSkews, // new skews through the setters
+    kFades, // new fade amounts through the setters
     kLengths, // new lengths taken over without a frame start
   } kind;
 };
 
-const BoxEvent kBoxEvents[] = {{700, BoxEvent::kGrainRestart}, {1300, BoxEvent::kSkews},
+const BoxEvent kBoxEvents[] = {{700, BoxEvent::kGrainRestart},  {1300, BoxEvent::kSkews},
                                {1900, BoxEvent::kFrameRestart}, {2450, BoxEvent::kFades},
                                {3100, BoxEvent::kLengths},      {3500, BoxEvent::kGrainRestart},
                                {4200, BoxEvent::kFrameRestart}, {4205, BoxEvent::kSkews}};
@@ -758,19 +712,15 @@ std::vector<Sample> runInBlocks(const BoxCase& c, const std::vector<Sample>& in,
   GrainBox box;
   configureBox(box, c);
   std::vector<double> inL(in.size()), inR(in.size()), outL(in.size()), outR(in.size());
-  for (size_t i = 0; i < in.size(); ++i)
-  {
+  for (size_t i = 0; i < in.size(); ++i) {
     inL[i] = in[i].left;
     inR[i] = in[i].right;
   }
   const int total = static_cast<int>(in.size());
   size_t next = 0;
-  for (int start = 0; start < total;)
-  {
-    while (next < std::size(kBoxEvents) && kBoxEvents[next].at == start)
-    {
-      switch (kBoxEvents[next++].kind)
-      {
+  for (int start = 0; start < total;) {
+    while (next < std::size(kBoxEvents) && kBoxEvents[next].at == start) {
+      switch (kBoxEvents[next++].kind) {
         case BoxEvent::kGrainRestart: box.resetGrain(); break;
         case BoxEvent::kFrameRestart: box.resetFrame(); break;
         case BoxEvent::kSkews:
@@ -809,15 +759,12 @@ TEST(GrainBox, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
   // frame restarts, skews and fades changed in the middle of a frame, and lengths changed without
   // a frame start.
   const std::vector<Sample> in = floatMaterial(5000, 23u);
-  for (const BoxCase& c : kBoxCases)
-  {
+  for (const BoxCase& c : kBoxCases) {
     const std::vector<Sample> expected = runInBlocks(c, in, 128);
-    for (int blockSize : {1, 2, 3, 4, 5})
-    {
+    for (int blockSize : {1, 2, 3, 4, 5}) {
       SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
       const std::vector<Sample> out = runInBlocks(c, in, blockSize);
-      for (size_t i = 0; i < in.size(); ++i)
-      {
+      for (size_t i = 0; i < in.size(); ++i) {
         ASSERT_EQ(out[i].left, expected[i].left) << "sample " << i;
         ASSERT_EQ(out[i].right, expected[i].right) << "sample " << i;
       }
@@ -851,8 +798,7 @@ TEST(GrainBox, ResetGivesANewBox)
   EXPECT_EQ(used.getGrainSpan(), 1.0);
   EXPECT_TRUE(used.holdsOnlyFinite());
   // Before the next frame start both sound for one sample (a new box's frame of one), then not.
-  for (size_t i = 0; i < 2; ++i)
-  {
+  for (size_t i = 0; i < 2; ++i) {
     const Sample expected = fresh.process(after[i]);
     const Sample out = used.process(after[i]);
     EXPECT_EQ(out.left, expected.left) << "sample " << i;
@@ -861,8 +807,7 @@ TEST(GrainBox, ResetGivesANewBox)
 
   used.resetFrame();
   fresh.resetFrame();
-  for (size_t i = 2; i < after.size(); ++i)
-  {
+  for (size_t i = 2; i < after.size(); ++i) {
     const Sample expected = fresh.process(after[i]);
     const Sample out = used.process(after[i]);
     ASSERT_EQ(out.left, expected.left) << "sample " << i;
@@ -883,8 +828,7 @@ TEST(GrainBox, ResetSilencesWhatTheTailReaderWouldReadAhead)
   box.reset();
   EXPECT_TRUE(box.holdsOnlyFinite());
   box.resetFrame();
-  for (int p = 0; p < 5; ++p)
-  {
+  for (int p = 0; p < 5; ++p) {
     // The new grain fades in over a silent tail: 0.25 · f, f = p / 5.
     const Sample s = box.process(Sample(0.25, 0.25));
     EXPECT_EQ(s.left, 0.25 * (p * 0.2)) << "sample " << p;
@@ -897,8 +841,7 @@ TEST(GrainBox, FramesLongerThanTheRecordingRecordOnlyItsStart)
   // At 1000 Hz the recording holds 3000 entries. Frames of 10000 samples with grains of 100 record
   // their first 100 samples and play the rest; unheard or heard, the box has then written only
   // those, and a reset clears only those (never beyond the recording's end).
-  for (bool heard : {true, false})
-  {
+  for (bool heard : {true, false}) {
     SCOPED_TRACE(heard ? "heard" : "unheard");
     GrainBox box;
     configure(box, Settings{.grainSamples = 100, .frameSamples = 10000});

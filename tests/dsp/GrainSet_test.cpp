@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/GrainSet.h"
 
 #include "ReferenceGrainEngine.h"
@@ -11,8 +12,7 @@
 
 TEST(GrainSet, DerivesFrameCountsFromSettings)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     bool sync;
     double frameMs;
@@ -31,8 +31,7 @@ TEST(GrainSet, DerivesFrameCountsFromSettings)
     {"synced 100, 29 % (product taken left to right)", true, 0.0, 100, 29.0, 100, 29, 129, 1.0 / 29.0},
     {"synced 0", true, 0.0, 0, 50.0, 0, 0, 0, 1.0},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GrainSet set;
     set.setSampleRate(44100.0);
@@ -60,15 +59,13 @@ TEST(GrainSet, MillisecondLengthsFollowTheSampleRate)
   EXPECT_EQ(set.getFramePeriod(), 0);
   EXPECT_EQ(set.getBoxA().getGrainSamples(), 1);
 
-  struct Case
-  {
+  struct Case {
     double rate;
     int period;
     int overlapSamples;
     int grainSamples;
   };
-  for (const Case& c : {Case{44100.0, 7056, 3528, 882}, Case{48000.0, 7680, 3840, 960}})
-  {
+  for (const Case& c : {Case{44100.0, 7056, 3528, 882}, Case{48000.0, 7680, 3840, 960}}) {
     SCOPED_TRACE(c.rate);
     set.setSampleRate(c.rate);
     EXPECT_EQ(set.getFramePeriod(), c.period);
@@ -84,15 +81,13 @@ TEST(GrainSet, MillisecondLengthsFollowTheSampleRate)
 
 TEST(GrainSet, GrainModeSelectsGrainTiming)
 {
-  struct Case
-  {
+  struct Case {
     eGrainMode mode;
     bool frequencyMode;
     int grainSamples;
   };
   for (const Case& c : {Case{kGrainModeMsec, false, 882}, Case{kGrainModeSync, false, 1234},
-                        Case{kGrainModeFreq, true, 882}, Case{kGrainModeMidi, true, 882}})
-  {
+                        Case{kGrainModeFreq, true, 882}, Case{kGrainModeMidi, true, 882}}) {
     SCOPED_TRACE(c.mode);
     GrainSet set;
     set.setSampleRate(44100.0);
@@ -141,27 +136,23 @@ TEST(GrainSet, MidiNotesSetThePeriodAndTheParameterIsKept)
 
 TEST(GrainSet, SkewsMapOntoZeroToOne)
 {
-  struct Case
-  {
+  struct Case {
     double skew;
     double boxSkew;
   };
-  for (const Case& c : {Case{-1.0, 0.0}, Case{0.0, 0.5}, Case{1.0, 1.0}, Case{-0.5, 0.25}})
-  {
+  for (const Case& c : {Case{-1.0, 0.0}, Case{0.0, 0.5}, Case{1.0, 1.0}, Case{-0.5, 0.25}}) {
     SCOPED_TRACE(c.skew);
     GrainSet set;
     set.setGrainSkew(c.skew);
     set.setFrameSkew(c.skew);
-    for (const GrainBox* box : {&set.getBoxA(), &set.getBoxB()})
-    {
+    for (const GrainBox* box : {&set.getBoxA(), &set.getBoxB()}) {
       EXPECT_EQ(box->getGrainSkew(), c.boxSkew);
       EXPECT_EQ(box->getFrameSkew(), c.boxSkew);
     }
   }
 }
 
-namespace
-{
+namespace {
 // 1000 Hz, synced grain of 3 samples, synced frame period 10 with 50 % overlap: cross-fade 5,
 // span 15. Envelopes flat.
 void configureShortFrames(GrainSet& set, double frameOverlap)
@@ -184,14 +175,12 @@ TEST(GrainSet, BoxesAlternateWithLinearFrameCrossFade)
   ASSERT_EQ(set.getFrameSpan(), 15);
 
   const auto input = [](int n) { return n + 1.0; };
-  for (int n = 0; n < 45; ++n)
-  {
+  for (int n = 0; n < 45; ++n) {
     const int frame = n / 10;
     const int j = n % 10;
     const double current = input(10 * frame + j % 3);
     double expected = current;
-    if (j < 5)
-    {
+    if (j < 5) {
       double previous;
       if (frame == 0)
         previous = j == 0 ? input(0) : 0.0; // box A, never started: one sample, then frame over
@@ -204,20 +193,17 @@ TEST(GrainSet, BoxesAlternateWithLinearFrameCrossFade)
     EXPECT_NEAR(out.left, expected, 1e-12) << "sample " << n;
     EXPECT_NEAR(out.right, -expected, 1e-12) << "sample " << n;
 
-    if (n == 0)
-    {
+    if (n == 0) {
       // The first frame went to B; A was only heard through the cross-fade.
       EXPECT_EQ(set.getBoxB().getFrameLength(), 15);
       EXPECT_EQ(set.getBoxA().getFrameLength(), 1);
     }
-    if (n == 10)
-    {
+    if (n == 10) {
       EXPECT_EQ(set.getBoxA().getFrameLength(), 15);
       EXPECT_EQ(set.getBoxA().getFrameCounter(), 1);
       EXPECT_EQ(set.getBoxB().getFrameCounter(), 11);
     }
-    if (n == 20)
-    {
+    if (n == 20) {
       EXPECT_EQ(set.getBoxB().getFrameCounter(), 1);
       EXPECT_EQ(set.getBoxA().getFrameCounter(), 11);
     }
@@ -267,14 +253,12 @@ TEST(GrainSet, ResetGrainRestartsBothBoxes)
 
 TEST(GrainSet, FramePeriodBelowTwoStartsAFrameEverySample)
 {
-  for (int period : {0, 1})
-  {
+  for (int period : {0, 1}) {
     SCOPED_TRACE(period);
     GrainSet set;
     configureShortFrames(set, 0.0);
     set.setFrameLengthSync(period);
-    for (int n = 0; n < 6; ++n)
-    {
+    for (int n = 0; n < 6; ++n) {
       EXPECT_EQ(set.process(Sample(n + 1.0, n + 1.0)).left, n + 1.0);
       // Odd samples run on B, even ones on A.
       const GrainBox& current = n % 2 == 0 ? set.getBoxB() : set.getBoxA();
@@ -299,8 +283,7 @@ TEST(GrainSet, RateChangeMidStreamTakesEffectAtTheNextFrame)
   EXPECT_EQ(set.getBoxA().getBufferSize(), 144000);
   EXPECT_EQ(set.getBoxB().getBufferSize(), 144000);
   // The frame in progress runs to the new period; then box A starts with the new lengths.
-  for (int n = 1000; n < 7681; ++n)
-  {
+  for (int n = 1000; n < 7681; ++n) {
     const Sample out = set.process(Sample(0.5, 0.5));
     ASSERT_TRUE(std::isfinite(out.left));
   }
@@ -312,23 +295,20 @@ TEST(GrainSet, RateChangeMidStreamTakesEffectAtTheNextFrame)
 // ---------------------------------------------------------------------------------------------
 // Blocks against the per-sample grain set as it first shipped (tests/support/ReferenceGrainEngine.h)
 
-namespace
-{
+namespace {
 // Stereo input that floats hold exactly: multiples of 2^-20.
 void material(std::vector<double>& left, std::vector<double>& right, int frames)
 {
   auto quantise = [](double x) { return std::ldexp(std::round(std::ldexp(x, 20)), -20); };
   left.resize(static_cast<size_t>(frames));
   right.resize(static_cast<size_t>(frames));
-  for (int n = 0; n < frames; ++n)
-  {
+  for (int n = 0; n < frames; ++n) {
     left[static_cast<size_t>(n)] = quantise(std::sin(0.043 * n) + 0.25 * std::sin(0.91 * n));
     right[static_cast<size_t>(n)] = quantise(0.7 * std::cos(0.029 * n) - 0.2 * std::sin(1.7 * n));
   }
 }
 
-struct SetCase
-{
+struct SetCase {
   const char* name;
   eGrainMode mode;
   double grainMs, grainHz, grainOverlap;
@@ -379,20 +359,16 @@ void compareSetWithReference(const SetCase& c, int blockSize, bool recordSome)
   std::vector<double> outL(inL.size()), outR(inL.size());
   const double tolerance = c.exact ? 0.0 : 1e-13;
   int block = 0;
-  for (int start = 0; start < 12000; start += blockSize, ++block)
-  {
-    if (block % 11 == 5)
-    {
+  for (int start = 0; start < 12000; start += blockSize, ++block) {
+    if (block % 11 == 5) {
       ref.resetFrame();
       set.resetFrame();
     }
-    if (block % 7 == 3)
-    {
+    if (block % 7 == 3) {
       ref.resetGrain();
       set.resetGrain();
     }
-    if (block % 13 == 12)
-    {
+    if (block % 13 == 12) {
       // A shorter frame period while a frame runs: the counter may now lie past it.
       ref.setFrameLength(c.frameMs * 0.3);
       set.setFrameLength(c.frameMs * 0.3);
@@ -403,11 +379,9 @@ void compareSetWithReference(const SetCase& c, int blockSize, bool recordSome)
       set.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
     else
       set.record(inL.data() + start, inR.data() + start, n);
-    for (int i = start; i < start + n; ++i)
-    {
+    for (int i = start; i < start + n; ++i) {
       const Sample expected = ref.process(Sample(inL[static_cast<size_t>(i)], inR[static_cast<size_t>(i)]));
-      if (heard)
-      {
+      if (heard) {
         ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, tolerance) << "sample " << i;
         ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, tolerance) << "sample " << i;
       }
@@ -445,13 +419,11 @@ TEST(GrainSet, SharedEnvelopeTablesGiveThePerSampleNumbers)
     {"M.SEC, frames beyond the table", kGrainModeMsec, 10.0, 110.0, 50.0, 300.0, 10.0, 0.3, 0.2, false},
   };
   for (const SetCase& c : cases)
-    for (int blockSize : {64, 512})
-    {
+    for (int blockSize : {64, 512}) {
       SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
       reference::GrainSet ref[2];
       GrainSet sets[2];
-      for (int v = 0; v < 2; ++v)
-      {
+      for (int v = 0; v < 2; ++v) {
         configureSet(ref[v], c);
         configureSet(sets[v], c);
         sets[v].shareEnvelopeTables(&grainTable, &frameTable);
@@ -466,12 +438,10 @@ TEST(GrainSet, SharedEnvelopeTablesGiveThePerSampleNumbers)
       std::vector<double> outL(inL.size()), outR(inL.size());
       const double tolerance = c.exact ? 0.0 : 1e-13;
       for (int start = 0; start < 8000; start += blockSize)
-        for (int v = 0; v < 2; ++v)
-        {
+        for (int v = 0; v < 2; ++v) {
           const int n = std::min(blockSize, 8000 - start);
           sets[v].process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
-          for (int i = start; i < start + n; ++i)
-          {
+          for (int i = start; i < start + n; ++i) {
             const Sample expected = ref[v].process(Sample(inL[static_cast<size_t>(i)], inR[static_cast<size_t>(i)]));
             ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, tolerance) << "voice " << v << ", sample " << i;
             ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, tolerance) << "voice " << v << ", sample " << i;
@@ -490,15 +460,13 @@ TEST(GrainSet, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
   frameTable.reserve(4096);
   std::vector<double> inL, inR;
   material(inL, inR, 9000);
-  for (const SetCase& c : kSetCases)
-  {
+  for (const SetCase& c : kSetCases) {
     auto run = [&](int blockSize) {
       GrainSet set;
       configureSet(set, c);
       set.shareEnvelopeTables(&grainTable, &frameTable);
       std::vector<double> outL(inL.size()), outR(inL.size());
-      for (int start = 0; start < 9000;)
-      {
+      for (int start = 0; start < 9000;) {
         // Restarts and a new length at fixed samples, whatever the block size.
         if (start == 2000)
           set.resetFrame();
@@ -514,12 +482,10 @@ TEST(GrainSet, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
       return std::make_pair(outL, outR);
     };
     const auto expected = run(512);
-    for (int blockSize : {1, 2, 3, 4, 5})
-    {
+    for (int blockSize : {1, 2, 3, 4, 5}) {
       SCOPED_TRACE(testing::Message() << c.name << ", blocks of " << blockSize);
       const auto out = run(blockSize);
-      for (size_t i = 0; i < inL.size(); ++i)
-      {
+      for (size_t i = 0; i < inL.size(); ++i) {
         ASSERT_EQ(out.first[i], expected.first[i]) << "sample " << i;
         ASSERT_EQ(out.second[i], expected.second[i]) << "sample " << i;
       }
@@ -532,8 +498,7 @@ TEST(GrainSet, ResetGivesANewSet)
   // A voice that has played (frame and grain cross-fades, general fades, a note's period), reset
   // and given a note again, sounds like a new voice with the same settings and note: nothing it
   // recorded before is heard, not even through the first frame's cross-fade.
-  for (const SetCase& c : kSetCases)
-  {
+  for (const SetCase& c : kSetCases) {
     SCOPED_TRACE(c.name);
     GrainSet fresh;
     GrainSet used;
@@ -545,8 +510,7 @@ TEST(GrainSet, ResetGivesANewSet)
     used.process(inL.data(), inR.data(), outL.data(), outR.data(), 4321);
 
     used.reset();
-    if (c.mode == kGrainModeMidi)
-    {
+    if (c.mode == kGrainModeMidi) {
       // The note's period went with the reset; the parameter's is back.
       EXPECT_EQ(used.getBoxA().getGrainPeriod(), 1.0 / c.grainHz);
       EXPECT_EQ(used.getBoxB().getGrainPeriod(), 1.0 / c.grainHz);
@@ -557,8 +521,7 @@ TEST(GrainSet, ResetGivesANewSet)
     std::reverse(inL.begin(), inL.end());
     fresh.process(inL.data(), inR.data(), expectedL.data(), expectedR.data(), 10000);
     used.process(inL.data(), inR.data(), outL.data(), outR.data(), 10000);
-    for (size_t i = 0; i < inL.size(); ++i)
-    {
+    for (size_t i = 0; i < inL.size(); ++i) {
       ASSERT_EQ(outL[i], expectedL[i]) << "sample " << i;
       ASSERT_EQ(outR[i], expectedR[i]) << "sample " << i;
     }

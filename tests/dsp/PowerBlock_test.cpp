@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/PowerBlock.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +9,11 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 // The envelope exponents: 2^(4t) for fade amounts 0 … 1.
-const double kExponents[] = {16.0, 9.18958683997628, 5.278031643091577, 4.0, 1.7411011265922482, 1.0,
-                             0.574349177498517, 0.5, 0.378929141627599, 0.25};
+const double kExponents[] = {
+  16.0, 9.18958683997628, 5.278031643091577, 4.0, 1.7411011265922482, 1.0, 0.574349177498517, 0.5, 0.378929141627599,
+  0.25};
 } // namespace
 
 TEST(PowerBlock, PowersAgreeWithStdPow)
@@ -28,17 +29,14 @@ TEST(PowerBlock, PowersAgreeWithStdPow)
   bases.push_back(std::numeric_limits<double>::denorm_min());
 
   SCOPED_TRACE(powBlockUnit());
-  for (double e : kExponents)
-  {
+  for (double e : kExponents) {
     SCOPED_TRACE(e);
     // Every length, so that the vector tails are covered too.
-    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, static_cast<int>(bases.size())})
-    {
+    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, static_cast<int>(bases.size())}) {
       // Eight more places, which the call must leave alone.
       std::vector<double> out(static_cast<size_t>(n) + 8, -7.0);
       powBlock(bases.data(), e, out.data(), n);
-      for (int i = 0; i < n; ++i)
-      {
+      for (int i = 0; i < n; ++i) {
         const double exact = std::pow(bases[static_cast<size_t>(i)], e);
         ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30)
           << "base " << bases[static_cast<size_t>(i)];
@@ -59,15 +57,13 @@ TEST(PowerBlock, PowersAgreeWithStdPow)
 TEST(PowerBlock, ExponentPerElementAndIndependentOfNeighbours)
 {
   std::vector<double> bases, exponents;
-  for (int k = 0; k < 37; ++k)
-  {
+  for (int k = 0; k < 37; ++k) {
     bases.push_back((k + 0.5) / 37.0);
     exponents.push_back(kExponents[k % 10]);
   }
   std::vector<double> together(bases.size());
   powBlock(bases.data(), exponents.data(), together.data(), static_cast<int>(bases.size()));
-  for (size_t i = 0; i < bases.size(); ++i)
-  {
+  for (size_t i = 0; i < bases.size(); ++i) {
     double alone = 0.0;
     powBlock(&bases[i], exponents[i], &alone, 1);
     EXPECT_EQ(together[i], alone) << i;
@@ -107,17 +103,14 @@ TEST(PowerBlock, EveryKernelOfThisCpuAgreesWithStdPowAndLeavesTheRestAlone)
   for (size_t i = 0; i < bases.size(); ++i)
     exponents.push_back(kExponents[i % std::size(kExponents)]);
 
-  for (const PowBlockKernel& kernel : powBlockKernels())
-  {
+  for (const PowBlockKernel& kernel : powBlockKernels()) {
     SCOPED_TRACE(kernel.unit);
     for (int stride : {0, 1})
-      for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, static_cast<int>(bases.size())})
-      {
+      for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, static_cast<int>(bases.size())}) {
         SCOPED_TRACE(testing::Message() << "stride " << stride << ", " << n << " values");
         std::vector<double> out(static_cast<size_t>(n) + 8, -7.0);
         kernel.run(bases.data(), exponents.data(), stride, out.data(), n);
-        for (int i = 0; i < n; ++i)
-        {
+        for (int i = 0; i < n; ++i) {
           const double b = bases[static_cast<size_t>(i)];
           const double exact = std::pow(b, exponents[static_cast<size_t>(stride * i)]);
           ASSERT_NEAR(out[static_cast<size_t>(i)], exact, 2e-14 * exact + 1e-30) << "base " << b;

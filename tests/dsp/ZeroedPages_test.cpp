@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "dsp/ZeroedPages.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace
-{
+namespace {
 // Whether every page of [data, data + bytes) is in memory, as the kernel tells.
 bool inMemory(const void* data, std::size_t bytes)
 {

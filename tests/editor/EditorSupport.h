@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // What the editor tests share: the plug-in in a temporary home with its editor open in an off-screen
@@ -35,9 +36,18 @@ inline plug::ManualClock& testClock()
   return clock;
 }
 
-inline plug::HostMidiEvent noteOn(int note) { return {0, 0x90, static_cast<std::uint8_t>(note), 100}; }
-inline plug::HostMidiEvent noteOff(int note) { return {0, 0x80, static_cast<std::uint8_t>(note), 0}; }
-inline plug::HostMidiEvent cc(int controller, int value) { return {0, 0xB0, static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value)}; }
+inline plug::HostMidiEvent noteOn(int note)
+{
+  return {0, 0x90, static_cast<std::uint8_t>(note), 100};
+}
+inline plug::HostMidiEvent noteOff(int note)
+{
+  return {0, 0x80, static_cast<std::uint8_t>(note), 0};
+}
+inline plug::HostMidiEvent cc(int controller, int value)
+{
+  return {0, 0xB0, static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value)};
+}
 
 // Where the settings live: a file holding `ini` (none when empty), or with `inMemory` nowhere (a
 // file stands where the configuration folder belongs).

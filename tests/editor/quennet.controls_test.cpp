@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The editor's controls on an open editor, driven by mouse gestures: each gesture's value goes
 // through the editor change path to the plug-in's parameter and to the host.
 
@@ -34,11 +35,11 @@ void setNormalized(EditorScreen& s, int paramIdx, double normalized)
   s.renderAndTick();
 }
 
-constexpr float kGrainSliderX = 336;  // the handle's centre line
+constexpr float kGrainSliderX = 336; // the handle's centre line
 constexpr float kFrameSliderX = 1008;
-constexpr float kSliderTop = 272;      // T0
+constexpr float kSliderTop = 272; // T0
 constexpr float kHandleHalf = 20;
-constexpr float kReadoutY = 224;       // inside the readout band 210 … 238
+constexpr float kReadoutY = 224; // inside the readout band 210 … 238
 
 } // namespace
 
@@ -51,14 +52,14 @@ TEST(Controls, SliderGestures)
     int grainMode;
     int param;
     float x;
-    double start;  // normalised
+    double start; // normalised
     IMouseMod mod;
     float pressY;
-    float releaseY;  // == pressY: a click
+    float releaseY; // == pressY: a click
     double expected;
   };
   const IMouseMod left = UiDriver::left(), shift = UiDriver::leftShift(), control = UiDriver::leftControl();
-  const float top = kSliderTop + kHandleHalf;  // the handle's centre at value 1
+  const float top = kSliderTop + kHandleHalf; // the handle's centre at value 1
   const Case cases[] = {
     {"click at the top centre", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, left, top, top, 1.0},
     {"click 176 below: half", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, left, top + 176, top + 176, 0.5},
@@ -66,15 +67,17 @@ TEST(Controls, SliderGestures)
     {"click at the track's end", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, left, 643, 643, 0.0},
     {"shift-click does not jump", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, shift, top + 176, top + 176, 0.3},
     {"drag by a quarter of the slider", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, left, top, top + 93, 0.75},
-    {"shift drag is 100 times finer", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.5, shift, top + 176, top - 10, 0.505},
-    {"control drag is 100 times finer", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.5, control, top + 176,
-     top + 362, 0.495},
+    {"shift drag is 100 times finer", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.5, shift, top + 176, top - 10,
+     0.505},
+    {"control drag is 100 times finer", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.5, control, top + 176, top + 362,
+     0.495},
     {"readout of a continuous slider: a drag, no jump", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, left,
      kReadoutY, kReadoutY + 37.2f, 0.2},
     {"frequency slider: click", kGrainModeFreq, kGrainFrequency, kGrainSliderX, 0.3, left, top + 176, top + 176, 0.5},
     {"frame length slider: click", kGrainModeMsec, kFrameLength, kFrameSliderX, 0.3, left, top, top, 1.0},
     {"right click does nothing", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, UiDriver::right(), top, top, 0.3},
-    {"right drag does nothing", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, UiDriver::right(), top, top + 93, 0.3},
+    {"right drag does nothing", kGrainModeMsec, kGrainLength, kGrainSliderX, 0.3, UiDriver::right(), top, top + 93,
+     0.3},
     {"right click on a note-value readout opens nothing", kGrainModeSync, kGrainSync, kGrainSliderX, 10.0 / 19.0,
      UiDriver::right(), kReadoutY, kReadoutY, 10.0 / 19.0},
     {"stepped track never snaps", kGrainModeSync, kGrainSync, kGrainSliderX, 10.0 / 19.0, left, top, top, 10.0 / 19.0},
@@ -113,7 +116,7 @@ TEST(Controls, SyncSliderReadoutOpensTheNoteValues)
   s.set(kFrameSyncToHost, 1.0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    s.set(c.param, 7);  // "1/8"
+    s.set(c.param, 7); // "1/8"
     s.tick();
     s.ui->click(c.x, kReadoutY);
     std::vector<std::string> expected;
@@ -122,7 +125,7 @@ TEST(Controls, SyncSliderReadoutOpensTheNoteValues)
       expected.push_back((i++ == 7 ? "*" : "") + std::string(text));
     EXPECT_EQ(s.menuItems(), expected);
     EXPECT_EQ(s.value(c.param), 7.0) << "opening the list changes nothing";
-    ASSERT_TRUE(s.choose(10));  // "1/4"
+    ASSERT_TRUE(s.choose(10)); // "1/4"
     EXPECT_NEAR(s.normalized(c.param), 10.0 / 19.0, 1e-12);
     EXPECT_EQ(s.value(c.param), 10.0);
     EXPECT_NEAR(lastHostValue(s.host, c.param), 10.0 / 19.0, 1e-12);
@@ -223,12 +226,17 @@ TEST(Controls, EnvelopeOutlineHasOneSegmentPerUnitOfWidth)
     int segments;
   };
   const Case cases[] = {
-    {IRECT(500, 378, 784, 542), 284}, {IRECT(0, 0, 2, 10), 2}, {IRECT(0, 0, 1, 10), 1}, {IRECT(0, 0, 0.5f, 10), 1},
+    {IRECT(500, 378, 784, 542), 284},
+    {IRECT(0, 0, 2, 10), 2},
+    {IRECT(0, 0, 1, 10), 1},
+    {IRECT(0, 0, 0.5f, 10), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.box.W());
     std::vector<std::vector<float>> lines;
-    envelope::trace(c.box, 0.0, 0.5, 0.0, [&](float x1, float y1, float x2, float y2) { lines.push_back({x1, y1, x2, y2}); });
+    envelope::trace(c.box, 0.0, 0.5, 0.0, [&](float x1, float y1, float x2, float y2) {
+      lines.push_back({x1, y1, x2, y2});
+    });
     ASSERT_EQ(static_cast<int>(lines.size()), c.segments);
     EXPECT_EQ(lines.front()[0], c.box.L);
     EXPECT_EQ(lines.front()[1], c.box.B);
@@ -257,8 +265,8 @@ TEST(Controls, EnvelopeOutlinesOnThePicture)
 {
   // Expected rows worked out by hand: the box is 164 high, the peak 147.6 above its bottom (542).
   struct Column {
-    int dx;      // from the box's left edge
-    double y;    // where the outline crosses the column
+    int dx; // from the box's left edge
+    double y; // where the outline crosses the column
   };
   struct Case {
     const char* name;
@@ -376,7 +384,7 @@ TEST(Controls, ParameterMenusShowAndChooseTheirEntries)
 {
   struct Case {
     int param;
-    double start;  // plain
+    double start; // plain
     const char* shown;
     float x;
     std::vector<std::string> items;
@@ -394,7 +402,7 @@ TEST(Controls, ParameterMenusShowAndChooseTheirEntries)
     auto* menu = s.find<ITWMenuControl>(c.param);
     ASSERT_NE(menu, nullptr);
     EXPECT_STREQ(menu->GetMenu().GetItemText(menu->CurrentEntry()), c.shown);
-    s.ui->click(c.x, 224, UiDriver::right());  // any button
+    s.ui->click(c.x, 224, UiDriver::right()); // any button
     EXPECT_EQ(s.menuItems(), c.items);
     s.ui->key(EKey::kEscape);
     EXPECT_EQ(s.value(c.param), c.start) << "dismissed: nothing changes";
@@ -413,16 +421,17 @@ TEST(Controls, PresetMenuSwitchesAndResetsPresets)
 {
   EditorScreen s;
   s.ui->click(300, 74);
-  EXPECT_EQ(s.menuItems(), (std::vector<std::string>{"*default", "Sync 2 Host", "Frequency", "MIDI Standard",
-                                                     "MIDI Synced", "Ring Modulator", "Synced Reversals", "Sequenced",
-                                                     "Slap Back", "Strange Mix", "-", "Reset Current Preset"}));
+  EXPECT_EQ(s.menuItems(),
+            (std::vector<std::string>{"*default", "Sync 2 Host", "Frequency", "MIDI Standard", "MIDI Synced",
+                                      "Ring Modulator", "Synced Reversals", "Sequenced", "Slap Back", "Strange Mix",
+                                      "-", "Reset Current Preset"}));
   ASSERT_TRUE(s.choose(3));
   EXPECT_EQ(s.plugin->GetCurrentPresetIdx(), 3);
   EXPECT_EQ(s.value(kGrainMode), kGrainModeMidi);
   EXPECT_EQ(s.value(kGrainFadeIn), 0.2);
   EXPECT_EQ(s.host.presetChanges, 1) << "the host's controls follow the preset";
 
-  s.set(kGrainFadeIn, 0.9);  // an edit of the preset
+  s.set(kGrainFadeIn, 0.9); // an edit of the preset
   s.ui->click(300, 74);
   EXPECT_EQ(s.menuItems()[3], "*MIDI Standard");
   ASSERT_TRUE(s.choose(11));
@@ -453,7 +462,7 @@ TEST(Controls, DismissedMenusChangeNothingButRedraw)
       before.push_back(s.value(i));
     s.ui->click(c.x, c.y);
     ASSERT_NE(s.g().GetPopupMenuPanel(), nullptr);
-    s.ui->click(1000, 800);  // outside the menu
+    s.ui->click(1000, 800); // outside the menu
     EXPECT_EQ(s.g().GetPopupMenuPanel(), nullptr);
     for (int i = 0; i < kNumParams; ++i)
       EXPECT_EQ(s.value(i), before[static_cast<std::size_t>(i)]) << i;
@@ -504,7 +513,7 @@ TEST(Controls, HoverShowsTheHandOverThePresetsAndAHighlightOverTheLogo)
 TEST(Controls, OnlineMenuLinksToTheMakersSite)
 {
   EditorScreen s;
-  s.ui->click(120, 250);  // over the version text, which lets the mouse through
+  s.ui->click(120, 250); // over the version text, which lets the mouse through
   EXPECT_EQ(s.menuItems(), (std::vector<std::string>{"Check Online for Update", "Visit tarnwellmusic.example"}));
   ASSERT_TRUE(s.choose(1));
   EXPECT_EQ(s.view.OpenedURLs(), std::vector<std::string>{"https://tarnwellmusic.example/"});

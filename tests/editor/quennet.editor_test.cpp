@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plug-in's editor as a whole: opening at the preferred scale, the layout and the references the
 // plug-in keeps, the idle updates, the window sizes, and what happens once the editor has closed.
 
@@ -49,7 +50,7 @@ std::string disagreements(const EditorScreen& s, bool ledShown = true)
     const double value = std::clamp(s.plugin->GetParam(paramIdx)->GetNormalized(), 0.0, 1.0);
     if (std::fabs(shown - value) > 1e-9)
       found += "control of parameter " + std::to_string(paramIdx) + " shows " + std::to_string(shown) + ", not " +
-               std::to_string(value) + "\n";
+        std::to_string(value) + "\n";
   }
   const int mode = static_cast<int>(s.value(kGrainMode));
   const bool frameSync = s.value(kFrameSyncToHost) >= 0.5;
@@ -81,9 +82,9 @@ TEST(Editor, OpensAtThePreferredScale)
     int width, height;
   };
   const Case cases[] = {
-    {"", 0.5f, 984, 432},                            // no "Editor"/"Scale": the default
+    {"", 0.5f, 984, 432}, // no "Editor"/"Scale": the default
     {"[Editor]\nScale=0.750000\n", 0.75f, 1476, 648},
-    {"[Editor]\nScale=0\n", 0.25f, 492, 216},         // the layout's resize is clamped
+    {"[Editor]\nScale=0\n", 0.25f, 492, 216}, // the layout's resize is clamped
     {"[Editor]\nScale=abc\n", 0.25f, 492, 216},
     {"[Editor]\nScale=0.1\n", 0.25f, 492, 216},
   };
@@ -132,7 +133,7 @@ TEST(Editor, ShowsTheSliderOfTheModeRightAfterTheLayout)
     p.set(kGrainMode, c.grainMode);
     p.set(kFrameSyncToHost, c.frameSync ? 1.0 : 0.0);
     plug::OffscreenView view;
-    auto window = EditorWindow::Open(*p.plugin, view);  // no tick: the layout itself applied the rule
+    auto window = EditorWindow::Open(*p.plugin, view); // no tick: the layout itself applied the rule
     std::set<int> visible;
     const auto& r = p.plugin->editorReferences();
     for (ITWSliderControl* slider :
@@ -200,7 +201,7 @@ TEST(Editor, TheArtworkFramesEachControlWhereTheEditorPlacesIt)
   auto rect = [](const art::Rect& a) {
     return IRECT(static_cast<float>(a.l), static_cast<float>(a.t), static_cast<float>(a.r), static_cast<float>(a.b));
   };
-  std::map<int, IRECT> byParam;  // knobs, menus and the switch
+  std::map<int, IRECT> byParam; // knobs, menus and the switch
   for (int i = 0; i < s.g().NControls(); ++i)
     if (IControl* c = s.g().GetControl(i); c->GetParamIdx() >= 0 && !dynamic_cast<ITWSliderControl*>(c))
       byParam[c->GetParamIdx()] = c->GetRECT();
@@ -211,10 +212,11 @@ TEST(Editor, TheArtworkFramesEachControlWhereTheEditorPlacesIt)
     EXPECT_EQ(byParam.at(menu.param), rect(menu.bounds)) << menu.param;
   EXPECT_EQ(byParam.at(kFrameSyncToHost), rect(art::kSwitchBounds));
 
-  const std::pair<const ITWSliderControl*, art::SliderPlace> sliders[] = {
-    {r.grainLengthSlider, art::kGrainSlider}, {r.grainSyncSlider, art::kGrainSlider},
-    {r.grainFrequencySlider, art::kGrainSlider}, {r.frameLengthSlider, art::kFrameSlider},
-    {r.frameSyncSlider, art::kFrameSlider}};
+  const std::pair<const ITWSliderControl*, art::SliderPlace> sliders[] = {{r.grainLengthSlider, art::kGrainSlider},
+                                                                          {r.grainSyncSlider, art::kGrainSlider},
+                                                                          {r.grainFrequencySlider, art::kGrainSlider},
+                                                                          {r.frameLengthSlider, art::kFrameSlider},
+                                                                          {r.frameSyncSlider, art::kFrameSlider}};
   for (const auto& [slider, place] : sliders) {
     SCOPED_TRACE(slider->GetParamIdx());
     EXPECT_NE(std::find(place.params.begin(), place.params.end(), slider->GetParamIdx()), place.params.end());
@@ -305,11 +307,12 @@ TEST(Editor, ClosingClearsTheReferencesAndNothingTouchesTheClosedEditor)
   EditorScreen s;
   s.close();
   const auto& r = s.refs();
-  for (const void* ref : {static_cast<const void*>(r.graphics), static_cast<const void*>(r.midiLearnSwitch),
-                          static_cast<const void*>(r.grainLengthSlider), static_cast<const void*>(r.grainSyncSlider),
-                          static_cast<const void*>(r.grainFrequencySlider), static_cast<const void*>(r.frameLengthSlider),
-                          static_cast<const void*>(r.frameSyncSlider), static_cast<const void*>(r.grainEnvelope),
-                          static_cast<const void*>(r.frameEnvelope), static_cast<const void*>(r.midiLed)})
+  for (const void* ref :
+       {static_cast<const void*>(r.graphics), static_cast<const void*>(r.midiLearnSwitch),
+        static_cast<const void*>(r.grainLengthSlider), static_cast<const void*>(r.grainSyncSlider),
+        static_cast<const void*>(r.grainFrequencySlider), static_cast<const void*>(r.frameLengthSlider),
+        static_cast<const void*>(r.frameSyncSlider), static_cast<const void*>(r.grainEnvelope),
+        static_cast<const void*>(r.frameEnvelope), static_cast<const void*>(r.midiLed)})
     EXPECT_EQ(ref, nullptr);
 
   // Every path that updates the editor, with none open (the sanitizers see any use of a control).
@@ -357,9 +360,8 @@ TEST(Editor, LoadsItsArtworkWithTheFramesTheLayoutAssumes)
     int frames, width, height;
   };
   const Asset assets[] = {
-    {"back.jpg", 1, 1968, 864},   {"knob.png", 65, 120, 120},   {"switch.png", 2, 120, 40},
-    {"handle.png", 1, 64, 40},    {"learn.png", 2, 128, 48},    {"unlearn.png", 2, 128, 48},
-    {"led.png", 2, 40, 40},       {"triangle.png", 1, 52, 44},
+    {"back.jpg", 1, 1968, 864}, {"knob.png", 65, 120, 120},  {"switch.png", 2, 120, 40}, {"handle.png", 1, 64, 40},
+    {"learn.png", 2, 128, 48},  {"unlearn.png", 2, 128, 48}, {"led.png", 2, 40, 40},     {"triangle.png", 1, 52, 44},
   };
   for (const Asset& a : assets) {
     SCOPED_TRACE(a.file);
@@ -444,15 +446,15 @@ TEST(Editor, EachEnvelopeDisplayFollowsOnlyItsOwnParameters)
     bool grain, frame;
   };
   const Case cases[] = {
-    {kGrainFadeIn, 0.3, true, false}, {kGrainSkew, 0.4, true, false},   {kGrainFadeOut, 0.6, true, false},
-    {kFrameFadeIn, 0.3, false, true}, {kFrameSkew, -0.4, false, true},  {kFrameFadeOut, 0.6, false, true},
+    {kGrainFadeIn, 0.3, true, false},  {kGrainSkew, 0.4, true, false},    {kGrainFadeOut, 0.6, true, false},
+    {kFrameFadeIn, 0.3, false, true},  {kFrameSkew, -0.4, false, true},   {kFrameFadeOut, 0.6, false, true},
     {kGrainOverlap, 20, false, false}, {kFrameOverlap, 20, false, false}, {kVolume, 0.5, false, false},
   };
   EditorScreen s;
-  s.tick();  // what the construction asked for
+  s.tick(); // what the construction asked for
   for (const Case& c : cases) {
     SCOPED_TRACE(c.param);
-    s.g().UpdateFrame();  // nothing left to draw
+    s.g().UpdateFrame(); // nothing left to draw
     s.set(c.param, c.value);
     s.plugin->OnIdle();
     EXPECT_EQ(s.refs().grainEnvelope->IsDirty(), c.grain);
@@ -467,9 +469,9 @@ TEST(Editor, ACompletedLearnTurnsTheSwitchOffAtTheNextTick)
   s.ui->click(100, 798);
   EXPECT_TRUE(s.plugin->learn().learnActive());
   EXPECT_EQ(learnSwitch->GetValue(), 1.0);
-  s.plugin->SendParameterValueFromUI(kGrainOverlap, 0.5);  // as a knob turned while armed does
+  s.plugin->SendParameterValueFromUI(kGrainOverlap, 0.5); // as a knob turned while armed does
 
-  renderEmptyBlock(*s.plugin, {cc(21, 100)});  // the controller completes the learn on the audio thread
+  renderEmptyBlock(*s.plugin, {cc(21, 100)}); // the controller completes the learn on the audio thread
   EXPECT_FALSE(s.plugin->learn().learnActive());
   EXPECT_EQ(learnSwitch->GetValue(), 1.0) << "the audio thread touches no control";
   s.tick();
@@ -488,15 +490,15 @@ TEST(Editor, SizeMenuOffersSixSizesAndSavesThePreferredScale)
     int width, height;
   };
   const Case cases[] = {
-    {0, 0.25f, 492, 216},          {1, 0.375f, 738, 324},   {2, 0.5f, 984, 432},
-    {3, 0.70710677f, 1392, 611},   {4, 1.0f, 1968, 864},    {5, 2.0f, 3936, 1728},
+    {0, 0.25f, 492, 216},        {1, 0.375f, 738, 324}, {2, 0.5f, 984, 432},
+    {3, 0.70710677f, 1392, 611}, {4, 1.0f, 1968, 864},  {5, 2.0f, 3936, 1728},
   };
   EditorScreen s;
   s.ui->click(1000, 800, UiDriver::right());
-  EXPECT_EQ(s.menuItems(), (std::vector<std::string>{"Set Windows Size to 50%", "Set Windows Size to 75%",
-                                                     "Set Windows Size to 100%", "Set Windows Size to 200%",
-                                                     "Set Windows Size to 400%", "Set Windows Size to 800%", "-",
-                                                     "Save Window Size"}));
+  EXPECT_EQ(s.menuItems(),
+            (std::vector<std::string>{"Set Windows Size to 50%", "Set Windows Size to 75%", "Set Windows Size to 100%",
+                                      "Set Windows Size to 200%", "Set Windows Size to 400%",
+                                      "Set Windows Size to 800%", "-", "Save Window Size"}));
   s.ui->key(EKey::kEscape);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item);
@@ -533,8 +535,8 @@ TEST(Editor, OnlyARightClickOnTheBareBackgroundOpensTheSizeMenu)
     EditorScreen s;
     const double volume = s.value(kVolume);
     s.ui->click(c.x, c.y, c.right ? UiDriver::right() : UiDriver::left());
-    const bool open = s.g().GetPopupMenuPanel() != nullptr &&
-                      &s.g().GetPopupMenuPanel()->Control() == s.g().GetControl(0);
+    const bool open =
+      s.g().GetPopupMenuPanel() != nullptr && &s.g().GetPopupMenuPanel()->Control() == s.g().GetControl(0);
     EXPECT_EQ(open, c.opens);
     EXPECT_EQ(s.value(kVolume), volume);
   }
@@ -543,7 +545,7 @@ TEST(Editor, OnlyARightClickOnTheBareBackgroundOpensTheSizeMenu)
 TEST(Editor, SaveWindowSizeWritesTheScaleAndNamesTheFile)
 {
   struct Case {
-    int sizeItem;  // chosen first; -1: none
+    int sizeItem; // chosen first; -1: none
     const char* stored;
   };
   const Case cases[] = {{-1, "Scale=0.500000"}, {3, "Scale=0.707107"}, {0, "Scale=0.250000"}};
@@ -561,7 +563,8 @@ TEST(Editor, SaveWindowSizeWritesTheScaleAndNamesTheFile)
     const MessageBoxPanel* box = s.g().GetMessageBoxPanel();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->GetCaption(), "Save Window Size");
-    EXPECT_EQ(box->GetText(), "The current window size was saved to the INI configuration file:\n" + s.home.configFile());
+    EXPECT_EQ(box->GetText(),
+              "The current window size was saved to the INI configuration file:\n" + s.home.configFile());
     EXPECT_EQ(box->GetType(), EMsgBoxType::kOK);
     s.ui->key(EKey::kReturn);
     EXPECT_EQ(s.g().NMessageBoxes(), 0);
@@ -582,8 +585,8 @@ TEST(Editor, SaveWindowSizeReportsAFileThatCouldNotBeWritten)
   const MessageBoxPanel* box = s.g().GetMessageBoxPanel();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->GetCaption(), "Save Window Size");
-  EXPECT_EQ(box->GetText(), "The current window size could not be saved to the INI configuration file:\n" +
-                              s.home.configFile());
+  EXPECT_EQ(box->GetText(),
+            "The current window size could not be saved to the INI configuration file:\n" + s.home.configFile());
 }
 
 TEST(Editor, SaveWindowSizeWithoutASettingsFileSaysSo)
@@ -604,10 +607,11 @@ TEST(Editor, CornerDragScalesByTheSmallerRatioAndDoubleClickGoesBackToFull)
   ASSERT_EQ(s.g().GetDrawScale(), 1.0f);
   // Dragging until the mouse is twice as far from the top-left corner doubles the scale, up to 4.
   struct Step {
-    float toX, toY;  // the pointer's end, as multiples of the press point on screen
+    float toX, toY; // the pointer's end, as multiples of the press point on screen
     float scale;
   };
-  const Step steps[] = {{2.0f, 2.0f, 2.0f}, {3.0f, 2.0f, 4.0f}, {1.5f, 1.5f, 4.0f}, {0.2f, 0.5f, 0.8f}, {0.1f, 0.1f, 0.25f}};
+  const Step steps[] = {
+    {2.0f, 2.0f, 2.0f}, {3.0f, 2.0f, 4.0f}, {1.5f, 1.5f, 4.0f}, {0.2f, 0.5f, 0.8f}, {0.1f, 0.1f, 0.25f}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.scale);
     const IRECT handle = s.g().GetCornerResizer()->GetRECT();
@@ -641,7 +645,7 @@ TEST(Editor, MenusAndBoxesStayInsideTheWindowAtEverySize)
     bool right;
   };
   const Opener openers[] = {
-    {"note-values", 336, 224, false}, {"presets", 300, 74, false},    {"sizes", 1900, 840, true},
+    {"note-values", 336, 224, false}, {"presets", 300, 74, false},     {"sizes", 1900, 840, true},
     {"grain-mode", 552, 224, false},  {"polyphony", 1764, 224, false}, {"online", 120, 150, false},
   };
   std::filesystem::create_directories(QUENNET_TEST_PICTURES);
@@ -650,7 +654,9 @@ TEST(Editor, MenusAndBoxesStayInsideTheWindowAtEverySize)
     s.set(kGrainMode, kGrainModeSync);
     s.tick();
     const IRECT window(0, 0, static_cast<float>(s.view.Width()), static_cast<float>(s.view.Height()));
-    auto inside = [&](const IRECT& r) { return r.L >= window.L && r.T >= window.T && r.R <= window.R && r.B <= window.B; };
+    auto inside = [&](const IRECT& r) {
+      return r.L >= window.L && r.T >= window.T && r.R <= window.R && r.B <= window.B;
+    };
     for (const Opener& o : openers) {
       SCOPED_TRACE(std::string(o.name) + " at " + scale);
       s.ui->click(o.x, o.y, o.right ? UiDriver::right() : UiDriver::left());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The editor's refresh requests made on the audio thread while the user-interface thread runs the
 // idle ticks and draws frames (run under ThreadSanitizer with the label "threads").
 

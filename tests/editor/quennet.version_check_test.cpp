@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The online menu's "Check Online for Update" end to end: the plug-in asks a real HTTPS server on
 // loopback, on a thread of its own, and answers in the editor's message boxes at the idle tick that
 // finds the answer; the off-screen view records the browser. The user-interface thread never waits.
@@ -54,7 +55,7 @@ protected:
         return -1;
       s.tick();
       ++ticks;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a host's idle rate, roughly
+      std::this_thread::sleep_for(std::chrono::milliseconds(2)); // a host's idle rate, roughly
     }
     return ticks;
   }
@@ -90,7 +91,7 @@ TEST_F(EditorVersionCheck, ANewerReleaseOffersTheDownloadPage)
 {
   struct Case {
     const char* answer;
-    std::vector<std::string> opened;  // so far
+    std::vector<std::string> opened; // so far
   };
   const Case cases[] = {
     {"No", {}},
@@ -184,7 +185,7 @@ TEST_F(EditorVersionCheck, ABoxLeftOpenWhenTheEditorClosesOpensNothing)
 {
   check("1210");
   ASSERT_NE(s.g().GetMessageBoxPanel(), nullptr);
-  s.close();  // the box goes unanswered; its completion must never run
+  s.close(); // the box goes unanswered; its completion must never run
   EXPECT_TRUE(s.view.OpenedURLs().empty());
   s.open();
   EXPECT_EQ(s.g().NMessageBoxes(), 0);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IByteChunk.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ TEST(IByteChunk, PutAppendsRawLittleEndianBytes)
 {
   IByteChunk chunk;
   const std::int32_t word = 0x11223344;
-  const double one = 1.0;  // 0x3FF0000000000000
+  const double one = 1.0; // 0x3FF0000000000000
   const std::uint8_t flag = 1;
 
   EXPECT_EQ(chunk.Put(&word), 4);
@@ -52,11 +53,7 @@ TEST(IByteChunk, GetReturnsNextPositionOrMinusOneAndLeavesValueWhenShort)
     int startPos;
   };
   const Case cases[] = {
-    {"one byte short", 9},
-    {"at the end", 16},
-    {"past the end", 17},
-    {"negative", -1},
-    {"far beyond", 1 << 30},
+    {"one byte short", 9}, {"at the end", 16}, {"past the end", 17}, {"negative", -1}, {"far beyond", 1 << 30},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,7 +118,7 @@ TEST(IByteChunk, GrowsBeyondOneStepAndResizesWithZeros)
   const std::vector<std::uint8_t> expected = {0, 7, 14, 21, 0, 0, 0, 0};
   EXPECT_EQ(bytesOf(chunk), expected);
 
-  EXPECT_EQ(chunk.PutBytes(big.data(), -1), 0);  // a negative size is refused
+  EXPECT_EQ(chunk.PutBytes(big.data(), -1), 0); // a negative size is refused
   EXPECT_EQ(chunk.Size(), 8);
 
   chunk.Clear();

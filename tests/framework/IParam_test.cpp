@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IParam.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +52,8 @@ TEST(IParam, UninitialisedParameterIsEmptyLinearZeroToOne)
 TEST(IParam, InitDoubleTakesOverEverythingAndConstrainsTheDefault)
 {
   IParam p;
-  p.InitDouble("Cutoff", 12.34, 10.0, 20.0, 0.5, "Hz", IParam::kParamFlagStepped | IParam::kParamFlagShowSign,
-               "Filter", IParam::ShapeLinear(), IParam::kUnitFrequency);
+  p.InitDouble("Cutoff", 12.34, 10.0, 20.0, 0.5, "Hz", IParam::kParamFlagStepped | IParam::kParamFlagShowSign, "Filter",
+               IParam::ShapeLinear(), IParam::kUnitFrequency);
   EXPECT_EQ(p.Type(), IParam::kTypeDouble);
   EXPECT_STREQ(p.GetName(), "Cutoff");
   EXPECT_STREQ(p.GetLabel(), "Hz");
@@ -62,7 +63,7 @@ TEST(IParam, InitDoubleTakesOverEverythingAndConstrainsTheDefault)
   EXPECT_EQ(lo, 10.0);
   EXPECT_EQ(hi, 20.0);
   EXPECT_EQ(p.GetDefault(), 12.34); // kept as given
-  EXPECT_EQ(p.GetValue(), 12.5);    // the current value is on the step
+  EXPECT_EQ(p.GetValue(), 12.5); // the current value is on the step
   EXPECT_EQ(p.Unit(), IParam::kUnitFrequency);
   EXPECT_TRUE(p.GetStepped());
   EXPECT_EQ(p.Flags(), IParam::kParamFlagStepped | IParam::kParamFlagShowSign);
@@ -95,16 +96,14 @@ TEST(IParam, LongNamesAreCutTo31Characters)
 
 TEST(IParam, DisplayPrecisionFollowsTheStep)
 {
-  struct Case
-  {
+  struct Case {
     double step;
     int precision;
   };
   // 0.07 and 0.57 are not whole after two multiplications by ten in binary (7.000000000000001).
-  const Case cases[] = {{1.0, 0},  {5.0, 0},  {0.1, 1},   {0.5, 1},    {0.01, 2},    {0.25, 2},  {0.07, 2},
-                        {0.57, 2}, {0.3, 1},  {0.001, 3}, {0.0001, 4}, {0.00001, 5}, {1e-6, 6}, {1e-9, 6}};
-  for (const Case& c : cases)
-  {
+  const Case cases[] = {{1.0, 0},  {5.0, 0}, {0.1, 1},   {0.5, 1},    {0.01, 2},    {0.25, 2}, {0.07, 2},
+                        {0.57, 2}, {0.3, 1}, {0.001, 3}, {0.0001, 4}, {0.00001, 5}, {1e-6, 6}, {1e-9, 6}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
     IParam p;
     p.InitDouble("P", 0.0, 0.0, 100.0, c.step);
@@ -137,8 +136,7 @@ TEST(IParamShape, LinearRoundTrips)
 {
   IParam p;
   p.InitDouble("Skew", 0.0, -1.0, 1.0, 0.01);
-  for (double v : {-1.0, -0.5, 0.0, 0.25, 1.0})
-  {
+  for (double v : {-1.0, -0.5, 0.0, 0.25, 1.0}) {
     SCOPED_TRACE(v);
     const double n = (v + 1.0) / 2.0;
     EXPECT_DOUBLE_EQ(p.NormalizedFromValue(v), n);
@@ -168,15 +166,13 @@ TEST(IParamShape, ExpCurveIsInitialisedFromTheRange)
 
 TEST(IParamShape, DisplayTypes)
 {
-  struct Case
-  {
+  struct Case {
     double power;
     int type;
   };
-  const Case cases[] = {{4.0, 6}, {2.51, 6}, {2.5, 4}, {2.0, 4}, {1.5, 0},        {1.0, 0},
+  const Case cases[] = {{4.0, 6}, {2.51, 6}, {2.5, 4}, {2.0, 4},  {1.5, 0},      {1.0, 0},
                         {0.7, 0}, {0.6, 3},  {0.4, 3}, {0.39, 5}, {2.0 / 3.0, 0}};
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.power);
     EXPECT_EQ(IParam::ShapePowCurve(c.power).GetDisplayType(), c.type);
   }
@@ -257,8 +253,7 @@ TEST(IParam, NormalizedIsNeverNaNEvenForAZeroWidthRange)
 {
   IParam p;
   p.InitDouble("Flat", 1.0, 1.0, 1.0, 0.0); // step 0 cannot widen the range
-  for (double v : {1.0, 0.0, 5.0, kInf, -kInf, kNaN})
-  {
+  for (double v : {1.0, 0.0, 5.0, kInf, -kInf, kNaN}) {
     SCOPED_TRACE(v);
     const double n = p.NormalizedFromValue(v);
     EXPECT_FALSE(std::isnan(n));
@@ -270,8 +265,7 @@ TEST(IParam, NormalizedIsNeverNaNEvenForAZeroWidthRange)
 
 TEST(IParamDisplay, NumericRules)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     double step;
     int flags;
@@ -294,8 +288,7 @@ TEST(IParamDisplay, NumericRules)
     {"show sign and negate", 0.01, IParam::kParamFlagShowSign | IParam::kParamFlagNegateDisplay, -0.25, "+0.25"},
     {"two decimals", 0.01, 0, 0.125, "0.12"},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     IParam p;
     p.InitDouble("P", 0.0, -100.0, 100.0, c.step, "", c.flags);
@@ -323,9 +316,9 @@ TEST(IParamDisplay, DisplayTextsComeFirstAndEmptyOnesFallThrough)
   EXPECT_EQ(display(p, 0.0), "none");
   EXPECT_EQ(display(p, 0.0, false, false), "0");
   EXPECT_EQ(display(p, 1.0), "1");
-  EXPECT_EQ(display(p, 2.0), "two");           // only the first match counts
-  EXPECT_EQ(display(p, 2.0000001), "2");       // exact match only
-  EXPECT_EQ(display(p, 0.2, true), "two");     // normalised 0.2 of 0 … 10
+  EXPECT_EQ(display(p, 2.0), "two"); // only the first match counts
+  EXPECT_EQ(display(p, 2.0000001), "2"); // exact match only
+  EXPECT_EQ(display(p, 0.2, true), "two"); // normalised 0.2 of 0 … 10
 
   EXPECT_STREQ(p.GetDisplayText(2.0), "two");
   EXPECT_STREQ(p.GetDisplayText(3.0), "");
@@ -389,7 +382,7 @@ TEST(IParamBool, OffOnTextsAndEmptyLabel)
   EXPECT_EQ(p.StringToValue("on"), 1.0);
   EXPECT_EQ(p.StringToValue("off"), 0.0);
   EXPECT_EQ(p.StringToValue("On"), 0.0); // case-sensitive
-  EXPECT_EQ(p.StringToValue("1"), 0.0);  // a number is not a text of a bool
+  EXPECT_EQ(p.StringToValue("1"), 0.0); // a number is not a text of a bool
 
   IParam labelled;
   labelled.InitBool("Labelled", true, "state", 0, "", "", "");
@@ -445,23 +438,21 @@ TEST(IParamParse, NumbersAreConstrained)
   IParam plain;
   plain.InitDouble("Q", 0.0, -10.0, 10.0, 0.1);
 
-  struct Case
-  {
+  struct Case {
     const IParam& param;
     const char* text;
     double expected;
   };
   const Case cases[] = {
-    {p, "3.3", 3.5},         {p, "3.2", 3.0},      {p, "-3.25", -3.5},  {p, "42", 10.0},
-    {p, "abc", 0.0},         {p, "", 0.0},         {p, "  2.5 ms", 2.5}, {p, "+4", 4.0},
-    {p, "+-4", 0.0},         {p, ".5", 0.5},       {p, "1e1", 10.0},    {p, "0x10", 0.0},
-    {p, "1e999", 10.0},      {p, "-1e999", -10.0}, {p, "1e-999", 0.0},  {p, "0.0001e400", 10.0},
-    {p, "inf", 10.0},        {p, "-infinity", -10.0},
-    {negated, "3", -3.0},    {negated, "-2.5", 2.5},
-    {plain, "1.23456", 1.23456},
+    {p, "3.3", 3.5},         {p, "3.2", 3.0},        {p, "-3.25", -3.5},
+    {p, "42", 10.0},         {p, "abc", 0.0},        {p, "", 0.0},
+    {p, "  2.5 ms", 2.5},    {p, "+4", 4.0},         {p, "+-4", 0.0},
+    {p, ".5", 0.5},          {p, "1e1", 10.0},       {p, "0x10", 0.0},
+    {p, "1e999", 10.0},      {p, "-1e999", -10.0},   {p, "1e-999", 0.0},
+    {p, "0.0001e400", 10.0}, {p, "inf", 10.0},       {p, "-infinity", -10.0},
+    {negated, "3", -3.0},    {negated, "-2.5", 2.5}, {plain, "1.23456", 1.23456},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(c.param.StringToValue(c.text), c.expected);
   }

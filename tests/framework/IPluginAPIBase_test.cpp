@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -82,7 +83,7 @@ TEST_F(ChangePaths, EditorGestureStoresInformsHostThenDispatches)
   EXPECT_EQ(plugin.events, (std::vector<std::string>{"change 0", "ui 0 3"}));
   EXPECT_TRUE(editor.updates.empty()) << "the control the user moved already shows its value";
 
-  plugin.BeginInformHostOfParamChangeFromUI(-1);  // controls without a parameter touch nothing
+  plugin.BeginInformHostOfParamChangeFromUI(-1); // controls without a parameter touch nothing
   EXPECT_EQ(host.touched.size(), 1u);
 }
 
@@ -106,7 +107,7 @@ TEST_F(ChangePaths, HostChangeBetweenStepsStoresNearestStepDispatchesOnceAndReac
   plugin.SetHostNotifications(&host);
   plugin.AttachEditor(&editor);
 
-  plugin.SetParameterFromHost(1, 0.6);  // 0.6 of 0 ... 4 is 2.4: the nearest step is 2
+  plugin.SetParameterFromHost(1, 0.6); // 0.6 of 0 ... 4 is 2.4: the nearest step is 2
   EXPECT_DOUBLE_EQ(plugin.GetParam(1)->GetValue(), 2.0);
   EXPECT_EQ(plugin.dispatchedValues, std::vector<double>{2.0});
   EXPECT_TRUE(host.changes.empty()) << "the host made the change; nothing goes back";
@@ -172,7 +173,7 @@ TEST_F(ChangePaths, DelegateUpdatesOffTheUserInterfaceThreadWaitForTheTimer)
   ASSERT_EQ(editor.updates.size(), 1u);
   EXPECT_DOUBLE_EQ(editor.updates[0].normalizedValue, 0.25);
 
-  plugin.SendParameterValueFromDelegate(0, 7.5, false);  // on the user-interface thread: at once
+  plugin.SendParameterValueFromDelegate(0, 7.5, false); // on the user-interface thread: at once
   ASSERT_EQ(editor.updates.size(), 2u);
   EXPECT_DOUBLE_EQ(editor.updates[1].normalizedValue, 0.75);
 }
@@ -200,5 +201,5 @@ TEST_F(ChangePaths, EachInstanceOwnsOneTimerForItsLifetime)
     EXPECT_EQ(b.events, std::vector<std::string>{"idle"});
   }
   EXPECT_EQ(plug::RunLoop::Main().NumTimers(), before);
-  tick();  // nothing left to call
+  tick(); // nothing left to call
 }

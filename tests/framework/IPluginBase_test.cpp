@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "framework/IPluginBase.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,8 @@ public:
 
   StatePlugin() : plug::IPlugin(config())
   {
-    GetParam(kGain)->InitDouble("Gain", 0.5, 0.0, 2.0, 0.01);  // not stepped
-    GetParam(kFreq)->InitDouble("Freq", 440.0, 20.0, 20000.0, 1.0);  // not stepped
+    GetParam(kGain)->InitDouble("Gain", 0.5, 0.0, 2.0, 0.01); // not stepped
+    GetParam(kFreq)->InitDouble("Freq", 440.0, 20.0, 20000.0, 1.0); // not stepped
     GetParam(kDetune)->InitDouble("Detune", 0.0, -1.0, 1.0, 0.25, "", IParam::kParamFlagStepped);
     GetParam(kMode)->InitEnum("Mode", 1, {"A", "B", "C"});
     GetParam(kSwitch)->InitBool("Switch", false);
@@ -118,7 +119,10 @@ std::uint64_t bitsOf(double v)
   return bits;
 }
 
-std::vector<int> allIndices() { return {0, 1, 2, 3, 4, 5, 6}; }
+std::vector<int> allIndices()
+{
+  return {0, 1, 2, 3, 4, 5, 6};
+}
 
 std::vector<std::string> presetNames(const StatePlugin& p)
 {
@@ -142,7 +146,7 @@ TEST(PluginState, SerializeAppendsOneDoublePerParameterInIndexOrder)
 {
   StatePlugin p;
   p.setValues(kSetA);
-  IByteChunk chunk = chunkOf({}, 3);  // something already in the chunk stays in front
+  IByteChunk chunk = chunkOf({}, 3); // something already in the chunk stays in front
   EXPECT_TRUE(p.SerializeParams(chunk));
   EXPECT_EQ(chunk, chunkOf(kSetA, 3));
 
@@ -187,7 +191,7 @@ TEST(PluginState, ShortChunkSetsTheFirstMissingValueToZeroClampedAndStops)
     p.setValues(kSetA);
     EXPECT_EQ(p.UnserializeState(truncated(chunkOf(kSetB), c.size), 0), -1);
     EXPECT_EQ(p.values(), c.expected);
-    EXPECT_EQ(p.dispatched, allIndices());  // every parameter is dispatched all the same
+    EXPECT_EQ(p.dispatched, allIndices()); // every parameter is dispatched all the same
   }
 }
 
@@ -285,7 +289,7 @@ TEST(PluginState, CompareStateToleranceIsInSinglePrecision)
     Values current = kSetA;
     current[static_cast<size_t>(c.paramIdx)] = c.current;
     p.setValues(current);
-    Values data = {99.0, -99.0};  // the start position counts doubles
+    Values data = {99.0, -99.0}; // the start position counts doubles
     data.insert(data.end(), current.begin(), current.end());
     data[static_cast<size_t>(2 + c.paramIdx)] = c.stored;
     EXPECT_EQ(p.CompareState(chunkOf(data).GetData(), 2), c.equal);
@@ -329,7 +333,7 @@ TEST(PluginPresets, MakeDefaultPresetFillsFreeSlotsWithTheCurrentState)
   makePreset(p, "first", kSetA);
   p.setValues(kSetB);
   p.MakeDefaultPreset(nullptr, 2);
-  p.MakeDefaultPreset("Init", 5);  // one slot left: stops early
+  p.MakeDefaultPreset("Init", 5); // one slot left: stops early
   EXPECT_EQ(presetNames(p), (std::vector<std::string>{"first", "Empty", "Empty", "Init"}));
   for (int i = 1; i < 4; ++i) {
     EXPECT_TRUE(p.GetPreset(i)->mInitialized);
@@ -345,7 +349,7 @@ TEST(PluginPresets, MakePresetStoresTheArgumentsUnchanged)
   EXPECT_TRUE(p.GetPreset(0)->mInitialized);
   EXPECT_STREQ(p.GetPresetName(0), "wide");
   EXPECT_EQ(valuesIn(p.GetPreset(0)->mChunk), (Values{5.0, 1000.5, 0.3, 7.0, 1.0, 0.75, 9.0}));
-  EXPECT_EQ(p.values(), kDefaults);  // making a preset changes no parameter
+  EXPECT_EQ(p.values(), kDefaults); // making a preset changes no parameter
 
   // Restoring constrains.
   EXPECT_TRUE(p.RestorePreset(0));
@@ -382,7 +386,7 @@ TEST(PluginPresets, PresetFromChunkAndFromBase64Blob)
   p.MakePresetFromChunk("chunk", chunkOf(kSetB));
   p.MakePresetFromBlob("blob", blob, StatePlugin::kChunkSize);
   p.MakePresetFromBlob("part", blob, 24);
-  p.MakePresetFromBlob("overlong size", blob, 1000);  // takes only what the text holds
+  p.MakePresetFromBlob("overlong size", blob, 1000); // takes only what the text holds
 
   EXPECT_EQ(p.GetPreset(0)->mChunk, chunkOf(kSetB));
   EXPECT_EQ(p.GetPreset(1)->mChunk, chunkOf(blobValues));
@@ -408,8 +412,8 @@ TEST(PluginPresets, EnsureDefaultPresetFillsEveryFreeSlot)
 TEST(PluginPresets, PruneRemovesUninitialisedSlotsKeepingTheOrder)
 {
   StatePlugin p;
-  EXPECT_TRUE(p.RestorePreset(2));  // slot 2 becomes "user preset 1"
-  makePreset(p, "a", kSetA);  // slot 0
+  EXPECT_TRUE(p.RestorePreset(2)); // slot 2 becomes "user preset 1"
+  makePreset(p, "a", kSetA); // slot 0
   p.PruneUninitializedPresets();
   EXPECT_EQ(presetNames(p), (std::vector<std::string>{"a", "user preset 1"}));
   EXPECT_STREQ(p.GetPresetName(2), "");
@@ -477,9 +481,9 @@ TEST(PluginPresets, RestoringAnUninitialisedSlotNamesItUserPresetAndKeepsTheValu
   StatePlugin p;
   EditorRecorder editor;
   p.AttachEditor(&editor);
-  makePreset(p, "user preset 1", kSetA);  // at the start
-  makePreset(p, "my user preset", kSetA);  // in the middle
-  makePreset(p, "User Preset", kSetA);  // other case: does not count
+  makePreset(p, "user preset 1", kSetA); // at the start
+  makePreset(p, "my user preset", kSetA); // in the middle
+  makePreset(p, "User Preset", kSetA); // other case: does not count
   p.setValues(kSetB);
 
   EXPECT_TRUE(p.RestorePreset(3));
@@ -503,7 +507,7 @@ TEST(PluginPresets, RestoreByNameIsExactAndCaseSensitive)
 
   EXPECT_TRUE(p.RestorePreset("lead"));
   EXPECT_EQ(p.GetCurrentPresetIdx(), 1);
-  EXPECT_TRUE(p.RestorePreset("Lead"));  // the first of two
+  EXPECT_TRUE(p.RestorePreset("Lead")); // the first of two
   EXPECT_EQ(p.GetCurrentPresetIdx(), 0);
   EXPECT_EQ(p.values(), kSetA);
 
@@ -530,7 +534,7 @@ TEST(PluginPresets, ModifyCurrentPresetRecapturesAndRenamesOnlyWithAName)
 
   p.ModifyCurrentPreset("Renamed");
   EXPECT_STREQ(p.GetPresetName(2), "Renamed");
-  EXPECT_EQ(p.GetPreset(1)->mChunk, chunkOf(kDefaults));  // other slots untouched
+  EXPECT_EQ(p.GetPreset(1)->mChunk, chunkOf(kDefaults)); // other slots untouched
 }
 
 TEST(PluginPresets, ModifyingAnUninitialisedCurrentSlotLeavesItUninitialised)
@@ -584,7 +588,7 @@ IByteChunk sourcePresetList()
 TEST(PluginPresetList, RoundTripRestoresNamesFlagsChunksAndTheCurrentSlot)
 {
   const IByteChunk list = sourcePresetList();
-  ASSERT_EQ(list.Size(), 4 * 4 + 4 + 3 + 3 + 5 + 13 + 3 * StatePlugin::kChunkSize);  // lengths, flags, names, chunks
+  ASSERT_EQ(list.Size(), 4 * 4 + 4 + 3 + 3 + 5 + 13 + 3 * StatePlugin::kChunkSize); // lengths, flags, names, chunks
 
   StatePlugin target;
   EXPECT_EQ(target.UnserializePresets(list, 0), list.Size());
@@ -605,13 +609,13 @@ TEST(PluginPresetList, RoundTripRestoresNamesFlagsChunksAndTheCurrentSlot)
 TEST(PluginPresetList, TruncatedListStopsWhereTheDataEnds)
 {
   const IByteChunk list = sourcePresetList();
-  constexpr int kSlot1 = 4 + 3 + 1 + StatePlugin::kChunkSize;  // where slot 1 starts
+  constexpr int kSlot1 = 4 + 3 + 1 + StatePlugin::kChunkSize; // where slot 1 starts
 
   struct Case {
     const char* name;
     int size;
     std::vector<std::string> names;
-    bool slot1Replaced;  // slot 1's chunk holds the stream's values
+    bool slot1Replaced; // slot 1's chunk holds the stream's values
   };
   const Case cases[] = {
     {"nothing", 0, {"", "Empty", "Empty", "Empty"}, false},
@@ -628,7 +632,7 @@ TEST(PluginPresetList, TruncatedListStopsWhereTheDataEnds)
     EXPECT_EQ(target.UnserializePresets(truncated(list, c.size), 0), -1);
     EXPECT_EQ(presetNames(target), c.names);
     for (int i = 0; i < 4; ++i)
-      EXPECT_TRUE(target.GetPreset(i)->mInitialized);  // a missing flag keeps the slot's own
+      EXPECT_TRUE(target.GetPreset(i)->mInitialized); // a missing flag keeps the slot's own
     EXPECT_EQ(target.GetPreset(1)->mChunk,
               c.slot1Replaced ? chunkOf({2.0, 300.0, 0.5, 0.0, 1.0, 0.0, 4.0}) : chunkOf(kDefaults));
     EXPECT_EQ(target.GetPreset(2)->mChunk, chunkOf(kDefaults));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The audio side's own records: the channel counts from the configuration and the channel names.
 
 #include "framework/IPluginProcessor.h"

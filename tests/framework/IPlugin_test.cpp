@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The render call's fixed order, seen by a small plug-in that records every hook the call reaches.
 
 #include "framework/IPlugin.h"
@@ -36,17 +37,17 @@ public:
   struct Block {
     int frames;
     plug::ITransportInfo transport;
-    std::vector<double> left, right;  // the input as ProcessBlock saw it
+    std::vector<double> left, right; // the input as ProcessBlock saw it
   };
 
   Recorder() : plug::IPlugin(recorderConfig()) {}
   ~Recorder() override { StopTimer(); }
 
   std::vector<std::string> log;
-  std::vector<plug::IMidiMsg> midi;  // as ProcessMidiMsg received them
+  std::vector<plug::IMidiMsg> midi; // as ProcessMidiMsg received them
   std::vector<Block> blocks;
-  std::vector<int> resetBlockSizes;  // the block size OnReset saw
-  std::vector<plug::IMidiMsg> editorMidi;  // what the timer handed to the editor side
+  std::vector<int> resetBlockSizes; // the block size OnReset saw
+  std::vector<plug::IMidiMsg> editorMidi; // what the timer handed to the editor side
   bool onRenderThreadEverywhere = true;
 
   void ProcessMidiMsg(const plug::IMidiMsg& msg) override
@@ -99,8 +100,12 @@ struct Buffers {
   float* out[2];
 
   explicit Buffers(int frames)
-    : inL(static_cast<size_t>(frames)), inR(static_cast<size_t>(frames)), outL(static_cast<size_t>(frames), 9.0f),
-      outR(static_cast<size_t>(frames), 9.0f), in{inL.data(), inR.data()}, out{outL.data(), outR.data()}
+      : inL(static_cast<size_t>(frames)),
+        inR(static_cast<size_t>(frames)),
+        outL(static_cast<size_t>(frames), 9.0f),
+        outR(static_cast<size_t>(frames), 9.0f),
+        in{inL.data(), inR.data()},
+        out{outL.data(), outR.data()}
   {
     for (int i = 0; i < frames; ++i) {
       inL[static_cast<size_t>(i)] = 0.1f * static_cast<float>(i) - 1.3f;
@@ -147,7 +152,7 @@ TEST(RenderAudio, MidiReachesThePlugInAtItsFrame)
     const char* name;
     std::vector<plug::HostMidiEvent> midi;
     Log expected;
-    std::vector<int> pieceStarts;  // frame of the block where each ProcessBlock call began
+    std::vector<int> pieceStarts; // frame of the block where each ProcessBlock call began
   };
   const Case cases[] = {
     {"events inside the block",
@@ -239,7 +244,7 @@ TEST(RenderAudio, ZeroFrameBlockStillDeliversMidi)
   p.PrepareToPlay(48000.0, 64);
   p.log.clear();
   const plug::HostMidiEvent midi[] = {event(0, 0x90, 7), event(0, 0x90, 8)};
-  plug::HostBlock block;  // no buffers at all
+  plug::HostBlock block; // no buffers at all
   block.nFrames = 0;
   block.midi = midi;
   block.nMidi = 2;
@@ -262,12 +267,9 @@ TEST(RenderAudio, LongerBlockResetsBeforeItIsProcessed)
     Log expected;
   };
   const Step steps[] = {
-    {256, {"start", "midi 1", "block 256"}},
-    {100, {"start", "midi 1", "block 100"}},
-    {512, {"start", "midi 1", "reset", "block 512"}},
-    {300, {"start", "midi 1", "block 300"}},
-    {512, {"start", "midi 1", "block 512"}},
-    {513, {"start", "midi 1", "reset", "block 513"}},
+    {256, {"start", "midi 1", "block 256"}},          {100, {"start", "midi 1", "block 100"}},
+    {512, {"start", "midi 1", "reset", "block 512"}}, {300, {"start", "midi 1", "block 300"}},
+    {512, {"start", "midi 1", "block 512"}},          {513, {"start", "midi 1", "reset", "block 513"}},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(testing::Message() << s.frames << " frames");
@@ -367,7 +369,7 @@ TEST(RenderAudio, TimeInformation)
   plug::HostTransport tempoOnly;
   tempoOnly.hasTempo = true;
   tempoOnly.tempo = 140.0;
-  tempoOnly.samplePosition = 999.0;  // without its flag: not given
+  tempoOnly.samplePosition = 999.0; // without its flag: not given
   tempoOnly.tickPosition = 960000;
   tempoOnly.numerator = 3;
 
@@ -441,7 +443,7 @@ TEST(RenderAudio, HostMidiReachesTheEditorThroughTheTimer)
   block.midi = midi;
   block.nMidi = 2;
   p.RenderAudio(block);
-  block.bypass = true;  // bypass does not stop MIDI
+  block.bypass = true; // bypass does not stop MIDI
   block.nMidi = 1;
   p.RenderAudio(block);
   ASSERT_TRUE(p.editorMidi.empty()) << "only the timer hands messages to the editor";
@@ -469,7 +471,7 @@ TEST(RenderAudio, WhatThePluginSentGoesToTheHostOutputOnce)
 
   // In the order sent: each piece's marker, the events between the pieces.
   ASSERT_EQ(out.messages.size(), 6u);
-  const int fromHost[] = {1, 2, 4};  // where the host's events lie among the sent messages
+  const int fromHost[] = {1, 2, 4}; // where the host's events lie among the sent messages
   for (size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(testing::Message() << "message " << i);
     const plug::IMidiMsg& sent = out.messages[static_cast<size_t>(fromHost[i])];

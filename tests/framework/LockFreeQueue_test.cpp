@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <gtest/gtest.h>
 
 #include <thread>

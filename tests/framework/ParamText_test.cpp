@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The texts every host bridge shows for parameter values and reads back, on parameters of every
 // kind, with display functions that are not the plug-in's own.
 #include "framework/ParamText.h"
@@ -28,9 +29,8 @@ std::optional<double> parsed(const IParam& p, const std::string& text)
 void initCents(IParam& p)
 {
   p.InitDouble("Pitch", 440.0, 100.0, 1000.0, 10.0);
-  p.SetDisplayFunc([](double value, TextString& text) {
-    text.SetFormatted(32, "%+.1f ct", 1200.0 * std::log2(value / 440.0));
-  });
+  p.SetDisplayFunc(
+    [](double value, TextString& text) { text.SetFormatted(32, "%+.1f ct", 1200.0 * std::log2(value / 440.0)); });
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include <gtest/gtest.h>
 
 #include "base/RunLoop.h"
@@ -18,7 +19,7 @@ TEST(RunLoop, TimerFiresOncePerIntervalAndSkipsMissedTicks)
   EXPECT_EQ(loop.Pump(), 1);
   EXPECT_EQ(loop.Pump(), 0) << "a pump at the same time fires nothing more";
 
-  clock.Advance(100.0);  // five intervals late: one tick, then back on a 20 ms grid from now
+  clock.Advance(100.0); // five intervals late: one tick, then back on a 20 ms grid from now
   EXPECT_EQ(loop.Pump(), 1);
   clock.Advance(19.0);
   EXPECT_EQ(loop.Pump(), 0);
@@ -36,7 +37,7 @@ TEST(RunLoop, RemovedTimersStopAndCallbacksMayRemoveTimers)
   RunLoop::TimerId idB = 0;
   const RunLoop::TimerId idA = loop.AddTimer(10.0, [&] {
     ++a;
-    loop.RemoveTimer(idB);  // removing another timer from inside a callback
+    loop.RemoveTimer(idB); // removing another timer from inside a callback
   });
   idB = loop.AddTimer(10.0, [&] { ++b; });
   EXPECT_EQ(loop.NumTimers(), 2);

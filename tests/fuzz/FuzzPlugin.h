@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A plug-in instance for the fuzz targets, with its settings in a temporary home folder.
@@ -15,7 +16,7 @@ inline void useScratchHome()
     char pattern[] = "/tmp/quennet-fuzz-home-XXXXXX";
     std::string path = mkdtemp(pattern);
     setenv("HOME", path.c_str(), 1);
-    unsetenv("XDG_CONFIG_HOME");  // the settings go to the scratch home's .config
+    unsetenv("XDG_CONFIG_HOME"); // the settings go to the scratch home's .config
     std::atexit([] { std::filesystem::remove_all(std::getenv("HOME")); });
     return path;
   }();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What a CLAP host hands the bridge, from arbitrary bytes: a state stream (read in pieces of the
 // host's choosing), or the events of one process call (any type, size and field; each event's
 // memory as large as its header says, as a host guarantees) with a transport, then a flush. Nothing
@@ -38,8 +39,9 @@ const clap_host_t* fuzzHost()
 }
 
 struct Events {
-  std::vector<std::vector<std::uint64_t>> storage;  // 8-byte aligned, as a host's
-  clap_input_events_t list{this, [](const clap_input_events_t* l) {
+  std::vector<std::vector<std::uint64_t>> storage; // 8-byte aligned, as a host's
+  clap_input_events_t list{this,
+                           [](const clap_input_events_t* l) {
                              return static_cast<std::uint32_t>(static_cast<const Events*>(l->ctx)->storage.size());
                            },
                            [](const clap_input_events_t* l, std::uint32_t i) -> const clap_event_header_t* {
@@ -83,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             }};
     bridge.LoadState(in);
   } else {
-    const std::uint32_t frames = data[1] % (kMaxFrames + 1);  // may exceed the announced maximum: pieces
+    const std::uint32_t frames = data[1] % (kMaxFrames + 1); // may exceed the announced maximum: pieces
     Events events;
     for (std::size_t at = 2; at + 8 <= size;) {
       std::uint16_t eventSize = 0, type = 0;
@@ -99,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t body = std::min<std::size_t>(whole - sizeof(clap_event_header_t), size - at);
       std::memcpy(bytes + sizeof(clap_event_header_t), data + at, body);
       at += body;
-      const clap_event_header_t header{eventSize, time, CLAP_CORE_EVENT_SPACE_ID, static_cast<std::uint16_t>(type % 16), 0};
+      const clap_event_header_t header{eventSize, time, CLAP_CORE_EVENT_SPACE_ID, static_cast<std::uint16_t>(type % 16),
+                                       0};
       std::memcpy(bytes, &header, sizeof(header));
       events.storage.push_back(std::move(storage));
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Damaged copies of a TrueType font through the font loader, then measuring, shortening and drawing
 // a few characters. A font must be refused or work without reading outside its data and margin.
 //
@@ -47,7 +48,7 @@ const std::vector<unsigned char>& fuzzFont()
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
   }();
   if (bytes.empty())
-    std::abort();  // the build's cut-down font is missing
+    std::abort(); // the build's cut-down font is missing
   return bytes;
 }
 
@@ -83,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t fontSize = original.size();
   std::memcpy(padded.data(), original.data(), fontSize);
   for (std::size_t i = 0; i + 5 <= editBytes; i += 5) {
-    const std::uint32_t where = static_cast<std::uint32_t>(edits[i]) << 24 | static_cast<std::uint32_t>(edits[i + 1]) << 16 |
-                                static_cast<std::uint32_t>(edits[i + 2]) << 8 | edits[i + 3];
+    const std::uint32_t where = static_cast<std::uint32_t>(edits[i]) << 24 |
+      static_cast<std::uint32_t>(edits[i + 1]) << 16 | static_cast<std::uint32_t>(edits[i + 2]) << 8 | edits[i + 3];
     const std::size_t offset = (where & 0x80000000u) ? (where & 0x1FFu) % fontSize : where % fontSize;
     padded[offset] = edits[i + 4];
   }
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const float width = font->MeasureText(text, px);
     if (!std::isfinite(width))
       std::abort();
-    const float maxWidth = width * static_cast<float>(data[1] >> 5) / 8.0f;  // 0 ... 7/8 of it
+    const float maxWidth = width * static_cast<float>(data[1] >> 5) / 8.0f; // 0 ... 7/8 of it
     const std::string fitted = font->FitText(text, px, maxWidth);
     if (!fitted.empty() && !(font->MeasureText(fitted, px) <= maxWidth))
       std::abort();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary MIDI messages, including controllers mapped to parameters, into the processing call
 // with audio: nothing crashes, and finite input gives finite output.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary bytes through the MIDI Tuning Standard parser: nothing crashes and every note keeps
 // a finite, positive frequency.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary file content through the INI store's parser and every read operation.
 
 #include <cstdint>

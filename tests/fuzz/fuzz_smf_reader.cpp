@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary bytes through quennet-render's Standard MIDI File reader and its tempo map: nothing
 // is read outside the bytes, a refused file comes with a reason, and an accepted one gives its
 // events in the order a player meets them, at frames that never go back.

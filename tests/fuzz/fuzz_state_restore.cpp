@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary bytes restored as a state, as a preset list and through the AAX chunk call, then
 // processed: nothing crashes, every parameter stays finite and in range, output stays finite.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Arbitrary bytes as what a VST3 host hands the bridge: a component or controller state, and a
 // block's events, parameter changes and value texts, then processed. Nothing crashes, every
 // parameter stays finite and in range, the output stays finite, and a refused state changes
@@ -71,11 +72,10 @@ void restore(Plugin& plugin, const std::uint8_t* data, std::size_t size, bool co
 {
   const std::vector<std::uint8_t> before = plugin.state();
   MemoryStream stream(std::vector<std::uint8_t>(data, data + size));
-  const v3_result result = controller
-                             ? plugin.edit()->set_component_state(plugin.controller, stream.get())
-                             : v3_cpp_obj(plugin.component)->set_state(plugin.component, stream.get());
+  const v3_result result = controller ? plugin.edit()->set_component_state(plugin.controller, stream.get())
+                                      : v3_cpp_obj(plugin.component)->set_state(plugin.component, stream.get());
   if (result != V3_OK && plugin.state() != before)
-    std::abort();  // a refused state changed something
+    std::abort(); // a refused state changed something
 }
 
 void block(Plugin& plugin, Reader& in)

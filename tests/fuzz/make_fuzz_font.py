@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: ISC
 # The font fuzz target's font: the editor's Roboto Bold cut down to the glyphs of printable ASCII,
 # a few accented letters (composite glyphs) and the ellipsis, 11 KB instead of 300 KB, so that
 # loading a damaged copy costs microseconds and most edits land in what is drawn. It keeps what the

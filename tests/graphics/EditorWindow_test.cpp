@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Opening and closing an editor with a small plug-in of its own: a new context each time, the last
 // size and scale carried over, the layout run once the window is open, the plug-in attached after
 // it, and on closing the plug-in's hook while the controls still exist.
@@ -18,7 +19,7 @@ namespace {
 class Knob : public IBKnobControl {
 public:
   Knob(float x, float y, int param, bool& destroyed)
-    : IBKnobControl(x, y, IBitmap::Placeholder("knob", 65, false), param), mDestroyed(destroyed)
+      : IBKnobControl(x, y, IBitmap::Placeholder("knob", 65, false), param), mDestroyed(destroyed)
   {
   }
   ~Knob() override { mDestroyed = true; }
@@ -117,7 +118,7 @@ TEST(EditorWindow, ClosingDetachesCallsTheHookWhileControlsExistThenDestroysThem
     {
       attachedAtClose = GetEditor() != nullptr;
       if (knob) {
-        valueAtClose = (*knob)->GetValue();  // the control still exists
+        valueAtClose = (*knob)->GetValue(); // the control still exists
         knobAliveAtClose = !*destroyed;
         *knob = nullptr;
       }
@@ -158,7 +159,7 @@ TEST(EditorWindow, TheNextEditorGetsTheLastSizeAndScaleBeforeItsLayout)
 
   auto window = EditorWindow::Open(plugin, view);
   EXPECT_FLOAT_EQ(window->Graphics().GetDrawScale(), 0.5f) << "the layout's preferred scale";
-  window->Graphics().Resize(1968, 864, 0.75f, true);  // as a corner drag would
+  window->Graphics().Resize(1968, 864, 0.75f, true); // as a corner drag would
   window.reset();
   EXPECT_FLOAT_EQ(plugin.GetLastEditorSize().scale, 0.75f);
   EXPECT_EQ(plugin.GetLastEditorSize().width, 1968);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The TrueType font: metrics and kerning of the bundled Roboto Bold, shortening, and damaged files,
 // which must be refused (or lose only their kerning) without reading outside the data.
 
@@ -193,8 +194,7 @@ TEST(Font, DamagedFilesAreRefusedWithAReason)
      }},
     {"no units per em", [](Ttf& f) { f.put16(f.table("head") + 18, 0); }},
     {"one unit per em", [](Ttf& f) { f.put16(f.table("head") + 18, 1); }},
-    {"a character map subtable beyond its table",
-     [](Ttf& f) { f.put32(f.table("cmap") + 4 + 4, 0x7FFFFFF0u); }},
+    {"a character map subtable beyond its table", [](Ttf& f) { f.put32(f.table("cmap") + 4 + 4, 0x7FFFFFF0u); }},
     {"composites of composites expanding to more points than a glyph may have",
      [](Ttf& f) {
        // Sixteen composites of two or more components, each naming the one before it for every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // What the graphics tests share: a small plug-in as the editor delegate, PNG files of known frames,
@@ -98,7 +99,7 @@ private:
 class RecordingControl : public IControl {
 public:
   RecordingControl(const IRECT& bounds, int paramIdx = kNoParameter, IColor colour = IColor(255, 255, 0, 0))
-    : IControl(bounds, paramIdx), mColour(colour)
+      : IControl(bounds, paramIdx), mColour(colour)
   {
   }
 
@@ -141,9 +142,9 @@ public:
     float x, y;
   };
   std::vector<std::string> events;
-  std::vector<Point> points;  // of the down, up, drag, double-click and wheel events
-  std::vector<Point> drags;   // dX, dY
-  std::vector<float> wheels;  // notches
+  std::vector<Point> points; // of the down, up, drag, double-click and wheel events
+  std::vector<Point> drags; // dX, dY
+  std::vector<float> wheels; // notches
   std::vector<int> selections;
   int selectionValIdx = -2;
   int draws = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bitmap control: the frame for its value, e.g. an LED with an unlit and a lit frame.
 
 #include "graphics/IBitmapControl.h"

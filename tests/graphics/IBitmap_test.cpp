@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Bitmaps from PNG and JPEG files: frames, premultiplied pixels, and damaged files.
 
 #include "graphics/IBitmap.h"
@@ -29,8 +30,8 @@ std::uint32_t pixel(cairo_surface_t* s, int x, int y)
 
 void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes)
 {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+    .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> readBytes(const std::string& path)
@@ -73,7 +74,7 @@ TEST(IBitmap, TranslucentPixelsArePremultiplied)
   ASSERT_TRUE(stbi_write_png(dir.file("a.png").c_str(), 2, 1, 4, rgba, 8));
   const IBitmap b = IBitmap::Load(dir.file("a.png"), "a.png", 1, false);
   ASSERT_TRUE(b.IsValid());
-  EXPECT_EQ(pixel(b.GetFrameSurface(1), 0, 0), 0x80800000u);  // 255 · 128 / 255 = 128
+  EXPECT_EQ(pixel(b.GetFrameSurface(1), 0, 0), 0x80800000u); // 255 · 128 / 255 = 128
   EXPECT_EQ(pixel(b.GetFrameSurface(1), 1, 0), 0u);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Controls in a context: which control gets the mouse, hover, double-clicks, how values travel to
 // and from the plug-in, and marking dirty or hiding from another thread.
 
@@ -14,7 +15,10 @@ using namespace gtest_graphics;
 
 namespace {
 
-RecordingControl* rec(IControl* c) { return static_cast<RecordingControl*>(c); }
+RecordingControl* rec(IControl* c)
+{
+  return static_cast<RecordingControl*>(c);
+}
 
 } // namespace
 
@@ -24,7 +28,7 @@ TEST(IControlMouse, TheTopmostVisibleControlGetsPressDragAndRelease)
   auto* below = rec(s.attach(new RecordingControl(IRECT(0, 0, 200, 200))));
   auto* above = rec(s.attach(new RecordingControl(IRECT(100, 100, 300, 300))));
 
-  s.ui.drag(150, 150, 390, 20, 2);  // ends far outside the control: it keeps the mouse
+  s.ui.drag(150, 150, 390, 20, 2); // ends far outside the control: it keeps the mouse
   EXPECT_EQ(above->events, (std::vector<std::string>{"down", "drag", "drag", "up"}));
   EXPECT_TRUE(below->events.empty());
   // Positions arrive in design units; deltas too.
@@ -58,7 +62,7 @@ TEST(IControlMouse, TheWheelGoesToTheControlUnderThePointerWhenNothingElseHasThe
   auto* below = rec(s.attach(new RecordingControl(IRECT(0, 0, 200, 200), TestPlugin::kLevel)));
   auto* above = rec(s.attach(new RecordingControl(IRECT(100, 100, 300, 300))));
 
-  EXPECT_TRUE(s.g.OnMouseWheel(25, 25, IMouseMod(false, false, true), -2.0f));  // pixels: design 50, 50
+  EXPECT_TRUE(s.g.OnMouseWheel(25, 25, IMouseMod(false, false, true), -2.0f)); // pixels: design 50, 50
   EXPECT_EQ(below->events, std::vector<std::string>{"wheel"});
   EXPECT_EQ(below->wheels, std::vector<float>{-2.0f});
   EXPECT_FLOAT_EQ(below->points[0].x, 50.0f) << "design units";
@@ -135,7 +139,8 @@ TEST(IControlMouse, DoubleClicks)
   };
   const std::vector<Case> cases = {
     {"two quick presses", {{0, 50, false}, {300, 50, false}}, {"down", "up", "dblclick", "up"}},
-    {"a third press starts again", {{0, 50, false}, {200, 50, false}, {350, 50, false}},
+    {"a third press starts again",
+     {{0, 50, false}, {200, 50, false}, {350, 50, false}},
      {"down", "up", "dblclick", "up", "down", "up"}},
     {"too slow", {{0, 50, false}, {450, 50, false}}, {"down", "up", "down", "up"}},
     {"too far apart", {{0, 50, false}, {100, 60, false}}, {"down", "up", "down", "up"}},
@@ -192,9 +197,8 @@ TEST(IControlValues, TheActionFunctionRunsAfterTheValueIsSent)
     void Draw(IGraphics&) override {}
   };
   TestPlugin& plugin = s.plugin;
-  auto* c = s.attach(new Plain(IRECT(0, 0, 10, 10), TestPlugin::kLevel, [&](IControl*) {
-    seen.push_back(plugin.GetParam(TestPlugin::kLevel)->GetValue());
-  }));
+  auto* c = s.attach(new Plain(IRECT(0, 0, 10, 10), TestPlugin::kLevel,
+                               [&](IControl*) { seen.push_back(plugin.GetParam(TestPlugin::kLevel)->GetValue()); }));
   c->SetValueFromUserInput(0.5);
   c->SetDirty(false);
   EXPECT_EQ(seen, std::vector<double>{5.0});

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The corner handle: cursor on hover, resizing by the ratio of screen positions, the double-click,
 // the handle's place after each change of scale.
 
@@ -44,7 +45,7 @@ TEST(ICornerResizerControl, DraggingScalesByTheSmallerRatioOfScreenPositions)
 {
   struct Case {
     const char* name;
-    float toX, toY;  // pixels, from a press at the handle's centre (977.5, 425.5)
+    float toX, toY; // pixels, from a press at the handle's centre (977.5, 425.5)
     float expected;
   };
   const Case cases[] = {

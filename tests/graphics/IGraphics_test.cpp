@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The graphics context on real pixels: what the drawing calls put where at a scale, what a frame
 // redraws and presents, how often frames come, resizing, and placeholders for missing assets.
 
@@ -17,7 +18,7 @@ using namespace gtest_graphics;
 namespace {
 
 struct Probe {
-  int x, y;  // pixels
+  int x, y; // pixels
   IColor expected;
   int tolerance;
 };
@@ -29,11 +30,11 @@ struct Probe {
   if (d <= p.tolerance)
     return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "pixel (" << p.x << ", " << p.y << ") is " << got.A << "," << got.R << ","
-                                       << got.G << "," << got.B << ", expected " << p.expected.A << ","
-                                       << p.expected.R << "," << p.expected.G << "," << p.expected.B;
+                                       << got.G << "," << got.B << ", expected " << p.expected.A << "," << p.expected.R
+                                       << "," << p.expected.G << "," << p.expected.B;
 }
 
-const IColor kGrey(255, 60, 60, 60);  // the context's colour where nothing is drawn
+const IColor kGrey(255, 60, 60, 60); // the context's colour where nothing is drawn
 const IColor kWhite(255, 255, 255, 255);
 const IColor kRed(255, 255, 0, 0);
 const IColor kGreen(255, 0, 255, 0);
@@ -55,21 +56,26 @@ TEST(IGraphicsDrawing, TableOfDrawingChecks)
   const IBlend add(EBlend::kAdd, 0.75f);
   const IBlend half(EBlend::kDefault, 0.5f);
   const std::vector<Case> cases = {
-    {"frame 3 of a stacked bitmap, counted from 1", 1.0f,
+    {"frame 3 of a stacked bitmap, counted from 1",
+     1.0f,
      [](IGraphics& g, const IRECT&) { g.DrawBitmap(g.LoadBitmap("frames.png", 3), IRECT(20, 20, 30, 30), 3); },
      {{25, 25, kBlue, 0}, {20, 20, kBlue, 0}, {29, 29, kBlue, 0}, {30, 30, kGrey, 0}, {19, 25, kGrey, 0}}},
-    {"frame 2, at scale 0.5", 0.5f,
+    {"frame 2, at scale 0.5",
+     0.5f,
      [](IGraphics& g, const IRECT&) { g.DrawBitmap(g.LoadBitmap("frames.png", 3), IRECT(20, 20, 30, 30), 2); },
      {{12, 12, kGreen, 0}, {10, 10, kGreen, 0}, {14, 14, kGreen, 0}, {15, 15, kGrey, 0}}},
-    {"the bitmap is clipped to its rectangle", 1.0f,
+    {"the bitmap is clipped to its rectangle",
+     1.0f,
      [](IGraphics& g, const IRECT&) { g.DrawBitmap(g.LoadBitmap("frames.png", 3), IRECT(20, 20, 25, 30), 1); },
      {{24, 25, kRed, 0}, {25, 25, kGrey, 0}}},
-    {"a rectangle at design (100, 100) lands at pixel (50, 50) at scale 0.5", 0.5f,
+    {"a rectangle at design (100, 100) lands at pixel (50, 50) at scale 0.5",
+     0.5f,
      [](IGraphics& g, const IRECT&) { g.FillRect(kWhite, IRECT(100, 100, 140, 140)); },
      {{50, 50, kWhite, 0}, {69, 69, kWhite, 0}, {49, 49, kGrey, 0}, {70, 70, kGrey, 0}}},
     // Additive: 100 + 176 · 128/255 · 0.75 = 166.3; 50 + 128 · 0.3765 = 98.2; 20 + 112 · 0.3765 = 62.2;
     // 230 + 66.3 saturates at 255.
-    {"additive blend on a known background", 1.0f,
+    {"additive blend on a known background",
+     1.0f,
      [add](IGraphics& g, const IRECT&) {
        g.FillRect(IColor(255, 100, 50, 20), IRECT(0, 0, 50, 50));
        g.FillRect(IColor(255, 230, 50, 20), IRECT(50, 0, 100, 50));
@@ -77,16 +83,19 @@ TEST(IGraphicsDrawing, TableOfDrawingChecks)
      },
      {{25, 25, IColor(255, 166, 98, 62), 1}, {75, 25, IColor(255, 255, 98, 62), 1}}},
     // Source over at weight 0.5: half of white over black.
-    {"default blend with a weight", 1.0f,
+    {"default blend with a weight",
+     1.0f,
      [half](IGraphics& g, const IRECT&) {
        g.FillRect(IColor(255, 0, 0, 0), IRECT(0, 0, 50, 50));
        g.FillRect(kWhite, IRECT(0, 0, 50, 50), &half);
      },
      {{25, 25, IColor(255, 128, 128, 128), 1}}},
-    {"a line of thickness 4 at scale 0.5 is 2 pixels wide", 0.5f,
+    {"a line of thickness 4 at scale 0.5 is 2 pixels wide",
+     0.5f,
      [](IGraphics& g, const IRECT&) { g.DrawLine(kWhite, 20, 100, 180, 100, nullptr, 4.0f); },
      {{50, 49, kWhite, 0}, {50, 50, kWhite, 0}, {50, 48, kGrey, 0}, {50, 51, kGrey, 0}}},
-    {"a triangle fills the lower-right half of its square", 1.0f,
+    {"a triangle fills the lower-right half of its square",
+     1.0f,
      [](IGraphics& g, const IRECT&) { g.FillTriangle(kRed, 100, 200, 200, 100, 200, 200); },
      {{190, 190, kRed, 0}, {110, 110, kGrey, 0}, {199, 101, kRed, 128}}},
   };
@@ -171,7 +180,8 @@ TEST(IGraphicsDrawing, TheBackgroundFillsTheWholeDesignUnderTheControls)
 TEST(IGraphicsDrawing, AHiddenControlDrawsNothing)
 {
   Screen s;
-  auto* below = static_cast<RecordingControl*>(s.attach(new RecordingControl(IRECT(0, 0, 100, 100), kNoParameter, kBlue)));
+  auto* below =
+    static_cast<RecordingControl*>(s.attach(new RecordingControl(IRECT(0, 0, 100, 100), kNoParameter, kBlue)));
   auto* hidden = static_cast<RecordingControl*>(s.attach(new RecordingControl(IRECT(20, 20, 60, 60))));
   hidden->Hide(true);
   s.frame();
@@ -257,10 +267,11 @@ TEST(IGraphicsSize, ResizeClampsToTheScaleConstraintsAndAsksTheView)
   struct Case {
     float scale;
     float expected;
-    int width, height;  // pixels
+    int width, height; // pixels
   };
-  const Case cases[] = {{0.5f, 0.5f, 984, 432},   {0.70710677f, 0.70710677f, 1392, 611}, {0.0f, 0.25f, 492, 216},
-                        {0.1f, 0.25f, 492, 216}, {10.0f, 4.0f, 7872, 3456},            {2.0f, 2.0f, 3936, 1728}};
+  const Case cases[] = {{0.5f, 0.5f, 984, 432},    {0.70710677f, 0.70710677f, 1392, 611},
+                        {0.0f, 0.25f, 492, 216},   {0.1f, 0.25f, 492, 216},
+                        {10.0f, 4.0f, 7872, 3456}, {2.0f, 2.0f, 3936, 1728}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scale);
     s.g.Resize(1968, 864, c.scale, true);
@@ -298,7 +309,7 @@ TEST(IGraphicsAssets, MissingAndBrokenFilesGiveVisiblePlaceholders)
   testing::internal::CaptureStderr();
   const IBitmap missing = s.g.LoadBitmap("missing.png", 2);
   const IBitmap broken = s.g.LoadBitmap("broken.png", 1);
-  s.g.LoadBitmap("missing.png", 2);  // reported once
+  s.g.LoadBitmap("missing.png", 2); // reported once
   const bool fontLoaded = s.g.LoadFont("Roboto-Bold.ttf", "Roboto-Bold.ttf");
   const std::string err = testing::internal::GetCapturedStderr();
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bitmap knob: which of its 65 frames shows a value, and how drags change the value.
 
 #include "graphics/IKnobControl.h"
@@ -21,7 +22,10 @@ std::string writeKnob(const TempDir& dir)
   return path;
 }
 
-int frameShown(const Screen& s, float x, float y) { return s.at(x, y).R / 3 + 1; }
+int frameShown(const Screen& s, float x, float y)
+{
+  return s.at(x, y).R / 3 + 1;
+}
 
 } // namespace
 
@@ -55,7 +59,7 @@ TEST(IBKnobControl, DragGestures)
     float scale;
     int param;
     double start;
-    float dy;  // design units, negative is up
+    float dy; // design units, negative is up
     int steps;
     IMouseMod mod;
     double expected;
@@ -77,8 +81,8 @@ TEST(IBKnobControl, DragGestures)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Screen s(400, 300, c.scale);
-    auto* knob = s.attach(new IBKnobControl(100, 100, IBitmap::Placeholder("knob", 1, false), c.param,
-                                            EDirection::kVertical, 4.0));
+    auto* knob = s.attach(
+      new IBKnobControl(100, 100, IBitmap::Placeholder("knob", 1, false), c.param, EDirection::kVertical, 4.0));
     knob->SetTargetAndDrawRECTs(IRECT(100, 100, 140, 140));
     knob->SetValue(c.start);
     s.ui.drag(120, 120, 120, 120 + c.dy, c.steps, c.mod);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The menu model: items at positions, flags, check marks, the chosen index.
 
 #include "graphics/IPopupMenu.h"
@@ -10,10 +11,10 @@ TEST(IPopupMenu, ItemsGoWhereTheirPositionSays)
 {
   IPopupMenu menu;
   EXPECT_EQ(menu.AddItem("b", 0), 0);
-  EXPECT_EQ(menu.AddItem("d", 1), 1);    // at the end
-  EXPECT_EQ(menu.AddItem("a", 0), 0);    // before the first
-  EXPECT_EQ(menu.AddItem("c", 2), 2);    // in between
-  EXPECT_EQ(menu.AddItem("e", 99), 4);   // beyond the end: appended
+  EXPECT_EQ(menu.AddItem("d", 1), 1); // at the end
+  EXPECT_EQ(menu.AddItem("a", 0), 0); // before the first
+  EXPECT_EQ(menu.AddItem("c", 2), 2); // in between
+  EXPECT_EQ(menu.AddItem("e", 99), 4); // beyond the end: appended
   EXPECT_EQ(menu.AddItem("f"), 5);
   EXPECT_EQ(menu.AddSeparator(), 6);
   ASSERT_EQ(menu.NItems(), 7);
@@ -37,7 +38,7 @@ TEST(IPopupMenu, CheckMarksAndTheChosenItem)
   EXPECT_EQ(menu.GetItem(1)->flags, IPopupMenu::kChecked);
   menu.CheckItem(1, false);
   EXPECT_FALSE(menu.IsItemChecked(1));
-  menu.CheckItem(42, true);  // out of range: nothing
+  menu.CheckItem(42, true); // out of range: nothing
 
   EXPECT_EQ(menu.GetChosenItemIdx(), -1);
   menu.SetChosenItemIdx(3);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bitmap slider's base behaviour: a click puts the handle under the mouse, drags move the value
 // relatively over the track, and the handle is drawn where the value puts it.
 

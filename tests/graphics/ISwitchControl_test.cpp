@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bitmap switch: each click advances one state and wraps after the last.
 
 #include "graphics/ISwitchControl.h"
@@ -12,7 +13,7 @@ TEST(IBSwitchControl, ClicksAdvanceOneStateAndWrapAbove1001)
 {
   struct Case {
     int frames;
-    std::vector<double> values;  // after each click, from 0
+    std::vector<double> values; // after each click, from 0
   };
   const Case cases[] = {
     {2, {1.0, 0.0, 1.0, 0.0}},

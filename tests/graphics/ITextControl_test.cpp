@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The text control: its text in its style over its background colour.
 
 #include "graphics/ITextControl.h"
@@ -30,9 +31,8 @@ TEST(ITextControl, DrawsItsTextCentredOverItsBackground)
   Screen s(400, 100, 1.0f);
   ASSERT_TRUE(s.g.LoadFont("Roboto-Bold.ttf", "Roboto-Bold.ttf"));
   const IRECT box(100, 20, 300, 80);
-  auto* text = static_cast<ITextControl*>(
-    s.attach(new ITextControl(box, "v.1.1.2", IText(24, IColor(255, 0, 0, 0), "Roboto-Bold.ttf"),
-                              IColor(255, 255, 255, 255))));
+  auto* text = static_cast<ITextControl*>(s.attach(
+    new ITextControl(box, "v.1.1.2", IText(24, IColor(255, 0, 0, 0), "Roboto-Bold.ttf"), IColor(255, 255, 255, 255))));
   s.frame();
   EXPECT_EQ(s.at(101, 21), IColor(255, 255, 255, 255)) << "the background colour";
   const auto [l, r] = inkColumns(s, box);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Message boxes end to end on an off-screen context: the box shows at once over the dimmed editor,
 // buttons, Return and Escape answer through the completion, nothing else takes the mouse meanwhile,
 // and a second box waits its turn. Writes pictures of the boxes for people to look at.

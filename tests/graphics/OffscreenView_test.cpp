@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The off-screen view: its screen shows only what was presented, it records what the context asked
 // of the window system, and writes its screen as a PNG.
 
@@ -43,8 +44,9 @@ TEST(OffscreenView, RecordsCursorsUrlsAndResizes)
   s.view.SetOpenURLFails(true);
   EXPECT_FALSE(s.g.OpenURL("https://tarnwellmusic.example/music/vst.html"));
   EXPECT_FALSE(s.g.OpenURL(""));
-  EXPECT_EQ(s.view.OpenedURLs(),
-            (std::vector<std::string>{"https://tarnwellmusic.example/", "https://tarnwellmusic.example/music/vst.html"}));
+  EXPECT_EQ(
+    s.view.OpenedURLs(),
+    (std::vector<std::string>{"https://tarnwellmusic.example/", "https://tarnwellmusic.example/music/vst.html"}));
 
   // Closing shows a hidden cursor again and leaves the arrow.
   s.g.SetMouseCursor(ECursor::kSizeNWSE);

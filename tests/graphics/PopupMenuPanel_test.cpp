@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Pop-up menus end to end on an off-screen context: a control opens a menu at the click, the user
 // hovers and clicks (or drags, or presses Escape), and the control hears the outcome; the menu stays
 // inside the window at every scale. Writes pictures of the menus for people to look at.
@@ -41,7 +42,7 @@ void fillNoteValues(IPopupMenu& menu, int checked)
 
 void fillPresets(IPopupMenu& menu)
 {
-  const char* names[] = {"default",      "Sync 2 Host",      "Frequency", "MIDI Standard", "MIDI Synced",
+  const char* names[] = {"default",        "Sync 2 Host",      "Frequency", "MIDI Standard", "MIDI Synced",
                          "Ring Modulator", "Synced Reversals", "Sequenced", "Slap Back",     "Strange Mix"};
   menu.Clear();
   for (int i = 0; i < 10; ++i)
@@ -119,7 +120,8 @@ TEST(PopupMenu, HoverThenClickReachesTheControlWithTheIndex)
   EXPECT_EQ(s.plugin.host.released, std::vector<int>{TestPlugin::kMode});
   // Where the menu was, the control shows again.
   s.frame();
-  EXPECT_EQ(s.at(item.MW(), item.MH()), (item.MH() < 100 && item.MW() < 150) ? IColor(255, 255, 0, 0) : IColor(255, 60, 60, 60));
+  EXPECT_EQ(s.at(item.MW(), item.MH()),
+            (item.MH() < 100 && item.MW() < 150) ? IColor(255, 255, 0, 0) : IColor(255, 60, 60, 60));
 }
 
 TEST(PopupMenu, EscapeOrAClickOutsideDismisses)
@@ -240,10 +242,10 @@ TEST(PopupMenu, AtTheWindowsEdgesTheMenuStaysInside)
 {
   struct Case {
     float scale;
-    float x, y;  // design units
+    float x, y; // design units
   };
-  const Case cases[] = {{1.0f, 1960, 860}, {1.0f, 1960, 10}, {1.0f, 10, 860}, {0.5f, 1900, 800},
-                        {0.25f, 1967, 863}, {0.25f, 0, 0},   {0.375f, 1000, 850}};
+  const Case cases[] = {{1.0f, 1960, 860},  {1.0f, 1960, 10}, {1.0f, 10, 860},    {0.5f, 1900, 800},
+                        {0.25f, 1967, 863}, {0.25f, 0, 0},    {0.375f, 1000, 850}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.scale << " at " << c.x << ", " << c.y);
     Screen s(1968, 864, c.scale);
@@ -299,8 +301,8 @@ TEST(PopupMenu, PicturesAtThreeScales)
     Screen s(1968, 864, c.scale);
     ASSERT_TRUE(s.g.LoadFont("Roboto-Bold.ttf", "Roboto-Bold.ttf"));
     addScenery(s);
-    auto* control = static_cast<MenuControl*>(
-      s.attach(new MenuControl(IRECT(0, 0, 1968, 864), kNoParameter, IColor(0, 0, 0, 0))));
+    auto* control =
+      static_cast<MenuControl*>(s.attach(new MenuControl(IRECT(0, 0, 1968, 864), kNoParameter, IColor(0, 0, 0, 0))));
     if (c.presets)
       fillPresets(control->menu);
     else

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // What a test sees of a real host's window on a private X server: a window's picture (XGetImage,
@@ -14,8 +15,8 @@ namespace host_pictures {
 inline ScreenGrab grabWindow(Display* display, ::Window window, int width, int height)
 {
   ScreenGrab grab;
-  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                            AllPlanes, ZPixmap);
+  XImage* image =
+    XGetImage(display, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
   if (!image)
     return grab;
   grab.width = width;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A private JACK server (dummy backend, 48 kHz, 512 frames) for the tests that run JACK programs and
@@ -26,9 +27,9 @@ public:
     for (const std::string& e : {"JACK_DEFAULT_SERVER=" + mName, std::string("JACK_NO_START_SERVER=1"),
                                  std::string("JACK_NO_AUDIO_RESERVATION=1")})
       mEnvironment.push_back(e);
-    mJackd = std::make_unique<ChildProcess>(
-      withDeathSignal({"jackd", "-n", mName, "-d", "dummy", "-r", "48000", "-p", "512"}), mEnvironment,
-      files.file("jackd-" + std::to_string(serial) + ".log"));
+    mJackd =
+      std::make_unique<ChildProcess>(withDeathSignal({"jackd", "-n", mName, "-d", "dummy", "-r", "48000", "-p", "512"}),
+                                     mEnvironment, files.file("jackd-" + std::to_string(serial) + ".log"));
     const CommandResult ready =
       runCommand({"jack_wait", "-s", mName, "-w", "-t", "10"}, mEnvironment, files.file("jack_wait.log"), 15.0);
     mRunning = ready.status == 0;

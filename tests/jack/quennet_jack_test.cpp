@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet-jack, the plug-in as a JACK program, on a private JACK server (dummy backend) and a private
 // X server: its message without a server, its ports, its state kept between runs, notes from
 // jack_midiseq in mode "MIDI" recorded with jack_rec and compared with quennet-render on the recorded
@@ -34,7 +35,8 @@ constexpr int kRate = 48000;
 
 // Mode "MIDI" made to depend on nothing before a note: no fades, no attack, no overlaps (a frame
 // fading out would still hold what came before the note).
-constexpr int kZeroed[] = {kGrainFadeIn, kGrainFadeOut, kFrameFadeIn, kFrameFadeOut, kMidiAttack, kGrainOverlap, kFrameOverlap};
+constexpr int kZeroed[] = {kGrainFadeIn, kGrainFadeOut, kFrameFadeIn, kFrameFadeOut,
+                           kMidiAttack,  kGrainOverlap, kFrameOverlap};
 
 // The recorded channels of a WAV file, one vector each.
 std::vector<std::vector<float>> readChannels(const std::string& path)
@@ -46,7 +48,8 @@ std::vector<std::vector<float>> readChannels(const std::string& path)
   std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
   const sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
   sf_close(file);
-  std::vector<std::vector<float>> channels(static_cast<size_t>(info.channels), std::vector<float>(static_cast<size_t>(got)));
+  std::vector<std::vector<float>> channels(static_cast<size_t>(info.channels),
+                                           std::vector<float>(static_cast<size_t>(got)));
   for (sf_count_t i = 0; i < got; ++i)
     for (int c = 0; c < info.channels; ++c)
       channels[static_cast<size_t>(c)][static_cast<size_t>(i)] = frames[static_cast<size_t>(i * info.channels + c)];
@@ -65,8 +68,7 @@ protected:
     plug::IByteChunk chunk;
     plugin->SerializeState(chunk);
     std::filesystem::create_directories(home.configFolder());
-    std::ofstream(statePath(), std::ios::binary)
-      .write(reinterpret_cast<const char*>(chunk.GetData()), chunk.Size());
+    std::ofstream(statePath(), std::ios::binary).write(reinterpret_cast<const char*>(chunk.GetData()), chunk.Size());
     return std::vector<std::uint8_t>(chunk.GetData(), chunk.GetData() + chunk.Size());
   }
   std::string statePath() const { return home.configFolder() + "/quennet-jack.state"; }
@@ -100,7 +102,8 @@ TEST_F(QuennetJackTest, HeadlessItHasItsPortsAndKeepsItsState)
 {
   JackServer jack(files, environment());
   ASSERT_TRUE(jack.running()) << jack.log();
-  const std::vector<std::uint8_t> written = writeState(8, [](Quennet& q) { q.GetParam(kGrainOverlap)->SetValue(17.0); });
+  const std::vector<std::uint8_t> written =
+    writeState(8, [](Quennet& q) { q.GetParam(kGrainOverlap)->SetValue(17.0); });
   ChildProcess& program = jack.start({QUENNET_JACK, "--no-gui"}, "quennet-jack.log");
   ASSERT_TRUE(jack.waitForPort("quennet:midi_in")) << program.log();
   const std::vector<std::string> ports = jack.ports();
@@ -156,8 +159,8 @@ TEST_F(QuennetJackTest, NotesFromJackMidiseqSoundAsTheRendererRendersThem)
     const std::vector<float>& outLeft = channels[2];
     const std::vector<float>& outRight = channels[3];
 
-    constexpr size_t kLength = 22000;  // compared, before the note-off
-    constexpr size_t kSilenceBefore = 2400;  // one frame of 50 ms
+    constexpr size_t kLength = 22000; // compared, before the note-off
+    constexpr size_t kSilenceBefore = 2400; // one frame of 50 ms
     const std::string smf = smfFile(0, 480, 1, {{0, 0, smfTempo(500000)}, {0, 0, std::string("\x90\x39\x64", 3)}});
     std::ofstream(files.file("note.mid"), std::ios::binary) << smf;
     std::unique_ptr<Quennet> settings(static_cast<Quennet*>(plug::MakePlug({})));
@@ -170,7 +173,8 @@ TEST_F(QuennetJackTest, NotesFromJackMidiseqSoundAsTheRendererRendersThem)
       std::vector<std::string> renderer = {QUENNET_RENDER, "--quiet", "--format", "float", "--no-transport", "-p", "3"};
       for (const int p : kZeroed)
         renderer.insert(renderer.end(), {"-s", std::string(settings->GetParam(p)->GetName()) + "=0"});
-      renderer.insert(renderer.end(), {"--midi", files.file("note.mid"), files.file("input.wav"), files.file("rendered.wav")});
+      renderer.insert(renderer.end(),
+                      {"--midi", files.file("note.mid"), files.file("input.wav"), files.file("rendered.wav")});
       if (runCommand(renderer, environment(), files.file("render.log"), 60.0).status != 0)
         return std::nullopt;
       const std::optional<StereoBuffer> expected = readStereoWav(files.file("rendered.wav"), kRate, true);
@@ -212,7 +216,6 @@ TEST_F(QuennetJackTest, NotesFromJackMidiseqSoundAsTheRendererRendersThem)
       }
     }
     judgedNotes += judged;
-
   };
   double best = 1e9;
   for (int attempt = 0; attempt < 3 && best >= 1e-6 && !HasFatalFailure(); ++attempt)
@@ -231,7 +234,7 @@ TEST_F(QuennetJackTest, TheTransportsTempoReachesTheSyncedModes)
 {
   JackServer jack(files, environment());
   ASSERT_TRUE(jack.running()) << jack.log();
-  writeState(1, [](Quennet& q) { q.GetParam(kFrameSync)->SetValue(15.0); });  // "1/1"
+  writeState(1, [](Quennet& q) { q.GetParam(kFrameSync)->SetValue(15.0); }); // "1/1"
   ChildProcess& program = jack.start({QUENNET_JACK, "--no-gui"}, "quennet-jack.log");
   jack.start({"jack_simple_client"}, "simple.log");
   ChildProcess& transport = jack.start({"jack_transport"}, "transport.log", {}, true);
@@ -245,7 +248,8 @@ TEST_F(QuennetJackTest, TheTransportsTempoReachesTheSyncedModes)
   (void)rolling;
   const std::string recording = files.file("synced.wav");
   const CommandResult rec =
-    jack.run({"jack_rec", "-f", recording, "-d", "4", "-b", "32", "quennet:out_left", "quennet:out_right"}, "jack_rec.log", 30.0);
+    jack.run({"jack_rec", "-f", recording, "-d", "4", "-b", "32", "quennet:out_left", "quennet:out_right"},
+             "jack_rec.log", 30.0);
   ASSERT_EQ(rec.status, 0) << rec.output;
   const std::vector<std::vector<float>> channels = readChannels(recording);
   ASSERT_EQ(channels.size(), 2u);
@@ -270,7 +274,8 @@ TEST_F(QuennetJackTest, TheTransportsTempoReachesTheSyncedModes)
   for (const float v : out)
     peak = std::max(peak, std::fabs(v));
   ASSERT_GT(peak, 0.01f) << "the output sounds\n" << transport.log() << program.log();
-  EXPECT_LT(difference(5142), 0.01) << "grains of a sixteenth at 140 BPM; at 6000: " << difference(6000) << ", 5143: " << difference(5143) << ", 12000: " << difference(12000);
+  EXPECT_LT(difference(5142), 0.01) << "grains of a sixteenth at 140 BPM; at 6000: " << difference(6000)
+                                    << ", 5143: " << difference(5143) << ", 12000: " << difference(12000);
   EXPECT_GT(difference(6000), 0.1) << "not those of 120 BPM";
 }
 
@@ -291,8 +296,8 @@ TEST_F(QuennetJackTest, TheEditorWindowOpensAndItsCloseButtonEndsTheProgram)
   ::Window window = 0;
   waitUntil(
     [&] {
-      window = host_pictures::findWindowOfSize(display, DefaultRootWindow(display), twin.view().Width(),
-                                               twin.view().Height());
+      window =
+        host_pictures::findWindowOfSize(display, DefaultRootWindow(display), twin.view().Width(), twin.view().Height());
       return window != 0 || !program.running();
     },
     30.0, 0.1);

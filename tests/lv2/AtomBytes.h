@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,10 @@ public:
   // An event header: frame, then the body atom's header.
   AtomBytes& event(std::int64_t frame, std::uint32_t size, std::uint32_t type) { return i64(frame).atom(size, type); }
   // A property header: key, context 0, then the value atom's header.
-  AtomBytes& property(std::uint32_t key, std::uint32_t size, std::uint32_t type) { return u32(key).u32(0).atom(size, type); }
+  AtomBytes& property(std::uint32_t key, std::uint32_t size, std::uint32_t type)
+  {
+    return u32(key).u32(0).atom(size, type);
+  }
 
   // Overwrites the 32-bit value at `offset` (to set a size once the content is known).
   AtomBytes& patch32(std::size_t offset, std::uint32_t value)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bounds-checked atom reader on host buffers that end exactly where the container's declared
 // size ends, with an inaccessible page right after: any read past the end faults at once.
 #include "framework/LV2/AtomReader.h"
@@ -55,7 +56,7 @@ TEST(AtomReader, EventsAreVisitedOnlyWhileHeaderAndBodyLieInsideTheSequence)
   const std::vector<std::uint8_t> clock = {0xF8};
   struct Case {
     const char* name;
-    std::vector<std::uint8_t> bytes;  // exactly the atom: the buffer ends where its size says
+    std::vector<std::uint8_t> bytes; // exactly the atom: the buffer ends where its size says
     std::vector<std::int64_t> frames;
   };
   std::vector<Case> cases;
@@ -120,10 +121,12 @@ TEST(AtomReader, PropertiesAreVisitedOnlyWhileHeaderAndValueLieInsideTheObject)
   const std::vector<Case> cases = {
     {"two whole properties", object([](AtomBytes&) {}), {11, 12}},
     {"half a property header more", object([](AtomBytes& b) { b.u32(13).u32(0); }), {11, 12}},
-    {"a value that runs one byte past the end", object([](AtomBytes& b) { b.property(13, 9, kFloat).f64(1.0); }),
+    {"a value that runs one byte past the end",
+     object([](AtomBytes& b) { b.property(13, 9, kFloat).f64(1.0); }),
      {11, 12}},
     // 16 + 0xFFFFFFF0 pads to 0 in 32 bits: the walk would stand still for ever.
-    {"a value size near 2^32", object([](AtomBytes& b) { b.property(13, 0xFFFFFFF0u, kFloat).f32(2.0f).padTo8(); }),
+    {"a value size near 2^32",
+     object([](AtomBytes& b) { b.property(13, 0xFFFFFFF0u, kFloat).f32(2.0f).padTo8(); }),
      {11, 12}},
     {"an object of size 0", AtomBytes().atom(0, kObject).get(), {}},
   };

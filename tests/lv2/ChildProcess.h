@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Real processes for the host tests (lv2file, jalv, a private JACK server and its clients): each
@@ -31,7 +32,7 @@ public:
   // this process's own entries of those names.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string logPath,
                bool pipeStdin = false)
-    : mLogPath(std::move(logPath))
+      : mLogPath(std::move(logPath))
   {
     int stdinPipe[2] = {-1, -1};
     if (pipeStdin && pipe(stdinPipe) != 0)
@@ -47,7 +48,8 @@ public:
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) {
       const std::string entry(*e);
-      if (std::none_of(env.begin(), env.end(), [&](const std::string& given) { return nameOf(given) == nameOf(entry); }))
+      if (std::none_of(env.begin(), env.end(),
+                       [&](const std::string& given) { return nameOf(given) == nameOf(entry); }))
         environment.push_back(entry);
     }
     for (const std::string& e : env)
@@ -80,7 +82,7 @@ public:
       _exit(127);
     }
     if (mPid > 0)
-      setpgid(mPid, mPid);  // also here, so that a stop right after the fork reaches the group
+      setpgid(mPid, mPid); // also here, so that a stop right after the fork reaches the group
     if (log >= 0)
       close(log);
     if (pipeStdin) {
@@ -135,7 +137,7 @@ public:
       kill(-mPid, SIGKILL);
       waitExit(3.0);
     }
-    kill(-mPid, SIGKILL);  // whatever the child left behind in its group
+    kill(-mPid, SIGKILL); // whatever the child left behind in its group
   }
 
   std::string log() const
@@ -163,8 +165,8 @@ private:
 };
 
 struct CommandResult {
-  std::optional<int> status;  // nothing: timed out (and killed)
-  std::string output;         // standard output and error together
+  std::optional<int> status; // nothing: timed out (and killed)
+  std::string output; // standard output and error together
 };
 
 // Runs a program to its end, at most `seconds`.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The plug-in's editor off-screen, in the test's own process: the picture a host's window must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <sys/mman.h>
@@ -15,8 +16,7 @@
 class GuardedBuffer {
 public:
   explicit GuardedBuffer(std::size_t size)
-    : mSize((size + 7u) & ~std::size_t{7u})
-    , mPage(static_cast<std::size_t>(sysconf(_SC_PAGESIZE)))
+      : mSize((size + 7u) & ~std::size_t{7u}), mPage(static_cast<std::size_t>(sysconf(_SC_PAGESIZE)))
   {
     const std::size_t pages = (mSize + mPage - 1) / mPage;
     mLength = (pages + 1) * mPage;

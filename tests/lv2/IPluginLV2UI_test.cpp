@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The editor as an LV2 X11 UI, linked in with the plug-in and the bridge and driven as a host drives
 // it, on a private Xvfb: a small editor (a Volume knob and a Grain Mode menu) is installed through the
 // plug-in's editor hooks, the user's mouse comes through XTest, and the test checks what reaches the
@@ -64,7 +65,10 @@ public:
     if (menu)
       SetValueFromUserInput(menu->GetChosenItemIdx() / 3.0);
   }
-  void Draw(IGraphics& g) override { g.FillRect(IColor(255, 0, 0, static_cast<int>(std::lround(255 * GetValue()))), GetRECT()); }
+  void Draw(IGraphics& g) override
+  {
+    g.FillRect(IColor(255, 0, 0, static_cast<int>(std::lround(255 * GetValue()))), GetRECT());
+  }
 
 private:
   IPopupMenu mMenu;
@@ -94,7 +98,7 @@ class Instance {
 public:
   // `smallEditor` false: the plug-in's own editor.
   explicit Instance(bool smallEditor = true)
-    : options(urids, static_cast<float>(kRate), kBlock), ports(urids, kBlock, controlPortDefaults())
+      : options(urids, static_cast<float>(kRate), kBlock), ports(urids, kBlock, controlPortDefaults())
   {
     const LV2_Feature* features[] = {urids.mapFeature(), &options.feature, nullptr};
     handle = descriptor->instantiate(descriptor, kRate, "", features);
@@ -223,7 +227,8 @@ TEST_F(LV2UITest, RefusedWithoutItsRequiredFeaturesOrForAnotherInstanceOrPlugIn)
               std::string("quennet: the editor cannot open: the host gives ") + c.reason + "\n");
   }
   EXPECT_EQ(refusal([&] {
-              return host.open(*plug::lv2::UIDescriptor(), "http://example.com/other", "", instance.handle, instance.urids);
+              return host.open(*plug::lv2::UIDescriptor(), "http://example.com/other", "", instance.handle,
+                               instance.urids);
             }),
             "quennet: the editor cannot open: it is for another plug-in: http://example.com/other\n");
   int notAnInstance = 0;
@@ -236,7 +241,8 @@ TEST_F(LV2UITest, RefusedWithoutItsRequiredFeaturesOrForAnotherInstanceOrPlugIn)
   // A display that cannot be opened, and a parent window that does not exist.
   const std::string display = std::getenv("DISPLAY");
   setenv("DISPLAY", ":4711", 1);
-  EXPECT_EQ(refusal([&] { return open(host, instance); }), "quennet: the editor cannot open: cannot open the X display \":4711\"\n");
+  EXPECT_EQ(refusal([&] { return open(host, instance); }),
+            "quennet: the editor cannot open: cannot open the X display \":4711\"\n");
   setenv("DISPLAY", display.c_str(), 1);
   const ::Window parent = host.parent;
   host.parent = XCreateSimpleWindow(host.display, DefaultRootWindow(host.display), 0, 0, 10, 10, 0, 0, 0);
@@ -244,7 +250,8 @@ TEST_F(LV2UITest, RefusedWithoutItsRequiredFeaturesOrForAnotherInstanceOrPlugIn)
   XSync(host.display, False);
   char gone[80];
   std::snprintf(gone, sizeof(gone), "the parent window 0x%lx does not exist", host.parent);
-  EXPECT_EQ(refusal([&] { return open(host, instance); }), std::string("quennet: the editor cannot open: ") + gone + "\n");
+  EXPECT_EQ(refusal([&] { return open(host, instance); }),
+            std::string("quennet: the editor cannot open: ") + gone + "\n");
   host.parent = parent;
 
   EXPECT_TRUE(open(host, instance, {LV2_UI__resize, LV2_UI__touch, LV2_UI__idleInterface})) << "the optional ones";
@@ -289,7 +296,7 @@ TEST_F(LV2UITest, AKnobDragGoesToTheHostsPortWithTouchAndDoesNotComeBackAsAChang
   instance.run();
   const double before = instance.value(kVolume);
 
-  host.drag(124, 124, 124, 101, 7);  // up: louder
+  host.drag(124, 124, 124, 101, 7); // up: louder
   settle(host);
   const double after = instance.value(kVolume);
   ASSERT_GT(after, before);
@@ -416,7 +423,7 @@ TEST_F(LV2UITest, APresetSwitchInTheEditorWritesEveryPort)
   X11UIHost& host = newHost();
   ASSERT_TRUE(open(host, instance));
   settle(host);
-  instance.plugin().changePreset(2);  // "Frequency", as the editor's preset menu does
+  instance.plugin().changePreset(2); // "Frequency", as the editor's preset menu does
   ASSERT_EQ(host.writes.size(), 22u);
   for (size_t i = 0; i < host.writes.size(); ++i) {
     SCOPED_TRACE(i);
@@ -474,8 +481,8 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
   auto noReferences = [&] {
     const Quennet::EditorReferences& refs = instance.plugin().editorReferences();
     return !refs.graphics && !refs.midiLearnSwitch && !refs.grainLengthSlider && !refs.grainSyncSlider &&
-           !refs.grainFrequencySlider && !refs.frameLengthSlider && !refs.frameSyncSlider && !refs.grainEnvelope &&
-           !refs.frameEnvelope && !refs.midiLed;
+      !refs.grainFrequencySlider && !refs.frameLengthSlider && !refs.frameSyncSlider && !refs.grainEnvelope &&
+      !refs.frameEnvelope && !refs.midiLed;
   };
   X11UIHost& host = newHost();
   // The host's audio thread runs the instance all along; the host sets its ports between two runs.
@@ -496,7 +503,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
     EXPECT_EQ(instance.plugin().editorReferences().graphics, &graphics(host));
     host.portEvent(kVolumePort, i % 2 ? 0.5f : 1.5f);
     if (i % 10 == 0) {
-      host.drag(60, 196, 60, 190, 2, 0);  // the Volume knob; a new editor: no double-click to avoid
+      host.drag(60, 196, 60, 190, 2, 0); // the Volume knob; a new editor: no double-click to avoid
       settle(host);
     }
     host.close();
@@ -512,7 +519,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
     plug::RunLoop::Main().Pump();
   };
   for (int i = 0; i < 3; ++i)
-    cycle(i);  // what the first windows leave for good (Xlib's caches)
+    cycle(i); // what the first windows leave for good (Xlib's caches)
   const int timers = plug::RunLoop::Main().NumTimers();
   const int descriptors = openDescriptors();
   const std::size_t heap = mallinfo2().uordblks;
@@ -536,7 +543,7 @@ TEST_F(LV2UITest, AnInstanceGoneFirstOrAParentDestroyedEndsTheEditorQuietly)
     X11UIHost& host = newHost();
     ASSERT_TRUE(open(host, instance));
     settle(host);
-    instances.clear();  // a host that breaks the rule: the instance goes before its UI
+    instances.clear(); // a host that breaks the rule: the instance goes before its UI
     EXPECT_NE(host.idle(), 0);
     host.portEvent(kVolumePort, 1.0f);
     host.close();
@@ -564,7 +571,7 @@ TEST_F(LV2UITest, TheInstanceAndItsEditorEndInEitherOrderOnEitherThread)
   struct Case {
     const char* name;
     bool instanceFirst;
-    bool onAnotherThread;  // the first to end does so on a thread of its own
+    bool onAnotherThread; // the first to end does so on a thread of its own
   };
   const Case cases[] = {
     {"the instance first, on another thread", true, true},
@@ -574,11 +581,11 @@ TEST_F(LV2UITest, TheInstanceAndItsEditorEndInEitherOrderOnEitherThread)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Instance& instance = newInstance(false);  // the plug-in's own editor
+    Instance& instance = newInstance(false); // the plug-in's own editor
     X11UIHost& host = newHost();
     ASSERT_TRUE(open(host, instance));
     settle(host);
-    host.drag(60, 196, 60, 180, 2);  // the Volume knob: touches, writes
+    host.drag(60, 196, 60, 180, 2); // the Volume knob: touches, writes
     settle(host);
     auto endFirst = [&] {
       if (c.instanceFirst)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The LV2 bridge driven as a host drives it, through its descriptor, linked in directly so that
 // the test can reach the plug-in inside (learned controllers, preset switches from the editor).
 #include <gtest/gtest.h>
@@ -45,8 +46,8 @@ class Instance {
 public:
   explicit Instance(bool withOptions = true, int maxBlock = kBlock, HostWorker* worker = nullptr,
                     int bufferFrames = kBlock)
-    : mOptions(mUrids, static_cast<float>(kRate), maxBlock)
-    , ports(mUrids, std::max({maxBlock, kBlock, bufferFrames}), controlPortDefaults())
+      : mOptions(mUrids, static_cast<float>(kRate), maxBlock),
+        ports(mUrids, std::max({maxBlock, kBlock, bufferFrames}), controlPortDefaults())
   {
     std::vector<const LV2_Feature*> features = {mUrids.mapFeature()};
     if (withOptions)
@@ -124,7 +125,7 @@ bool containsStateChanged(const std::vector<OutEvent>& events, UridMap& urids)
   for (const OutEvent& e : events) {
     LV2_URID otype = 0;
     if (e.type == object && e.body.size() >= 8)
-      std::memcpy(&otype, e.body.data() + 4, sizeof(otype));  // LV2_Atom_Object_Body: id, otype
+      std::memcpy(&otype, e.body.data() + 4, sizeof(otype)); // LV2_Atom_Object_Body: id, otype
     if (otype == stateChanged)
       return true;
   }
@@ -178,7 +179,8 @@ TEST_F(IPluginLV2Test, OptionsInterfaceGrowsTheBuffersAndChangesTheRate)
   const float rate = 96000.0f;
   const std::int32_t bogus = 7;
   const LV2_Options_Option set[] = {
-    {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__nominalBlockLength), sizeof(block), urids.id(LV2_ATOM__Int), &block},
+    {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__nominalBlockLength), sizeof(block), urids.id(LV2_ATOM__Int),
+     &block},
     {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_PARAMETERS__sampleRate), sizeof(rate), urids.id(LV2_ATOM__Float), &rate},
     {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
   EXPECT_EQ(options->set(instance.handle(), set), LV2_OPTIONS_SUCCESS);
@@ -213,10 +215,10 @@ TEST_F(IPluginLV2Test, OptionsOfTheWrongTypeOrRangeAreRefusedAsBadValues)
     const char* name;
     LV2_URID key;
     LV2_URID type;
-    double value;  // stored as the type says
+    double value; // stored as the type says
     LV2_Options_Context context;
     std::uint32_t status;
-    int blockSize;  // after the call
+    int blockSize; // after the call
     double rate;
   };
   const std::uint32_t bad = LV2_OPTIONS_ERR_BAD_VALUE;
@@ -230,7 +232,8 @@ TEST_F(IPluginLV2Test, OptionsOfTheWrongTypeOrRangeAreRefusedAsBadValues)
     {"a block length for a port", maxBlock, typeInt, 4096.0, LV2_OPTIONS_PORT, bad, 1024, kRate},
     {"a rate as an int", sampleRate, typeInt, 96000.0, LV2_OPTIONS_INSTANCE, bad, 1024, kRate},
     {"a block length as an int", maxBlock, typeInt, 2048.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 2048, kRate},
-    {"a block length as a long", nominalBlock, typeLong, 4096.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 4096, kRate},
+    {"a block length as a long", nominalBlock, typeLong, 4096.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 4096,
+     kRate},
     {"a rate as a double", sampleRate, typeDouble, 96000.0, LV2_OPTIONS_INSTANCE, LV2_OPTIONS_SUCCESS, 4096, 96000.0},
   };
   for (const Case& c : cases) {
@@ -265,8 +268,8 @@ TEST_F(IPluginLV2Test, ControlPortsAreHostChangesOnlyWhenTheyMove)
   Instance instance;
   ASSERT_TRUE(instance.valid());
   instance.control(kMix) = 0.7f;
-  instance.control(kGrainMode) = 2.4f;  // between steps: the constraint rounds to 2
-  instance.control(kGrainLength) = 1e9f;  // clamped to the range
+  instance.control(kGrainMode) = 2.4f; // between steps: the constraint rounds to 2
+  instance.control(kGrainLength) = 1e9f; // clamped to the range
   instance.run();
   EXPECT_EQ(instance.value(kMix), 0.7) << "0.7f means 0.7";
   EXPECT_EQ(instance.value(kGrainMode), 2.0);
@@ -292,7 +295,7 @@ TEST_F(IPluginLV2Test, ControlPortsAreHostChangesOnlyWhenTheyMove)
 
 TEST_F(IPluginLV2Test, ALearnedControllerIsNotUndoneByTheStalePortAndTheStateShowsIt)
 {
-  writeConfig("[MIDI Control]\nCC7=1\n");  // controller 7 moves Mix
+  writeConfig("[MIDI Control]\nCC7=1\n"); // controller 7 moves Mix
   Instance instance;
   ASSERT_TRUE(instance.valid());
   instance.run();
@@ -324,7 +327,7 @@ TEST_F(IPluginLV2Test, APresetSwitchInsideThePlugInOutlivesTheStalePorts)
   Instance instance;
   ASSERT_TRUE(instance.valid());
   instance.run();
-  instance.plugin().changePreset(8);  // "Slap Back", as the editor's preset menu does
+  instance.plugin().changePreset(8); // "Slap Back", as the editor's preset menu does
   const std::vector<OutEvent> events = instance.run();
   EXPECT_TRUE(containsStateChanged(events, instance.urids()));
   instance.run();
@@ -345,8 +348,8 @@ TEST_F(IPluginLV2Test, RestoredValuesWinOverThePortsThenPortsMoveAgain)
   ASSERT_EQ(instance.value(kGrainLength), 50.0);
 
   std::vector<double> state(kFactoryPresets[5].values.begin(), kFactoryPresets[5].values.end());
-  state[kGrainLength] = 123.456789;  // a value no float port can hold
-  state[kNumParams - 1] = 0.75;      // a reserved slot: in the state only
+  state[kGrainLength] = 123.456789; // a value no float port can hold
+  state[kNumParams - 1] = 0.75; // a reserved slot: in the state only
   ASSERT_EQ(instance.restore(chunkBytes(state)), LV2_STATE_SUCCESS);
   // A host may write its saved port values after the restore: still the state wins.
   instance.control(kGrainLength) = 20.0f;
@@ -409,7 +412,8 @@ TEST_F(IPluginLV2Test, RestoreRefusesChunksOfAnotherSize)
   for (int i = 0; i < 22; ++i)
     state[static_cast<size_t>(i)] = instance.plugin().GetParam(i)->GetMax();
   const std::vector<std::uint8_t> whole = chunkBytes(state);
-  for (size_t size : {size_t{0}, size_t{1}, size_t{8}, size_t{15}, size_t{231}, size_t{233}, size_t{240}, size_t{464}}) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{8}, size_t{15}, size_t{231}, size_t{233}, size_t{240}, size_t{464}}) {
     SCOPED_TRACE(size);
     std::vector<std::uint8_t> bytes = whole;
     bytes.resize(size, 0x40);
@@ -449,25 +453,25 @@ TEST_F(IPluginLV2Test, EveryShortMidiMessageIsPassedOnInOrder)
     bool passed;
   };
   const std::vector<Case> cases = {
-    {0, {0x90, 60, 100}, true},          // note on
-    {5, {0xB3, 1, 64}, true},            // controller on channel 4
-    {5, {0xC0, 12}, true},               // program change: two bytes
-    {9, {0xF0, 0x7E, 0x01, 0xF7}, false},  // system exclusive: not a short message
-    {9, {0xF8}, true},                   // clock
-    {9, {0xF7}, false},                  // a lone end of exclusive
-    {9, {0xF4}, false},                  // undefined system common
-    {9, {0xF5, 1}, false},               // undefined system common
-    {9, {0xF9}, false},                  // undefined real time
-    {9, {0xFD}, false},                  // undefined real time
-    {10, {0x90, 0x80 | 62, 100}, false},  // a status byte where the note belongs
-    {10, {0xB0, 7, 0xFF}, false},        // a status byte where the value belongs
-    {10, {0x3C, 100}, false},            // data without status
-    {11, {0xF2, 0x10, 0x02}, true},      // song position
-    {11, {0xF1, 0x7F}, true},            // time code quarter frame
-    {11, {0xF6}, true},                  // tune request
-    {11, {0xFE}, true},                  // active sensing
-    {20, {0x90, 61}, false},             // cut short: not a message
-    {511, {0x80, 60, 0}, true},          // note off in the last frame
+    {0, {0x90, 60, 100}, true}, // note on
+    {5, {0xB3, 1, 64}, true}, // controller on channel 4
+    {5, {0xC0, 12}, true}, // program change: two bytes
+    {9, {0xF0, 0x7E, 0x01, 0xF7}, false}, // system exclusive: not a short message
+    {9, {0xF8}, true}, // clock
+    {9, {0xF7}, false}, // a lone end of exclusive
+    {9, {0xF4}, false}, // undefined system common
+    {9, {0xF5, 1}, false}, // undefined system common
+    {9, {0xF9}, false}, // undefined real time
+    {9, {0xFD}, false}, // undefined real time
+    {10, {0x90, 0x80 | 62, 100}, false}, // a status byte where the note belongs
+    {10, {0xB0, 7, 0xFF}, false}, // a status byte where the value belongs
+    {10, {0x3C, 100}, false}, // data without status
+    {11, {0xF2, 0x10, 0x02}, true}, // song position
+    {11, {0xF1, 0x7F}, true}, // time code quarter frame
+    {11, {0xF6}, true}, // tune request
+    {11, {0xFE}, true}, // active sensing
+    {20, {0x90, 61}, false}, // cut short: not a message
+    {511, {0x80, 60, 0}, true}, // note off in the last frame
   };
   for (const Case& c : cases)
     instance.ports.eventsIn.addMidi(c.frame, c.bytes);
@@ -512,7 +516,7 @@ TEST_F(IPluginLV2Test, AnOutputTooSmallForTheMessagesStaysAValidSequence)
     instance.ports.eventsIn.addMidi(i, {0xB0, 100, static_cast<std::uint8_t>(i)});
   instance.ports.eventsOut.prepareOutput();
   LV2_Atom_Sequence* out = instance.ports.eventsOut.data();
-  out->atom.size = sizeof(LV2_Atom_Sequence) + 10 * 24;  // room for ten MIDI events
+  out->atom.size = sizeof(LV2_Atom_Sequence) + 10 * 24; // room for ten MIDI events
   instance.descriptor().run(instance.handle(), kBlock);
   instance.ports.eventsIn.clearInput();
   EXPECT_EQ(out->atom.type, instance.urids().id(LV2_ATOM__Sequence));
@@ -524,7 +528,7 @@ namespace {
 // processing call's HostTransport per block).
 struct TransportCase {
   const char* name;
-  std::optional<HostPosition> position;  // sent at frame `offset` of the first block
+  std::optional<HostPosition> position; // sent at frame `offset` of the first block
   int offset;
   bool hasTransport;
   double tempo;
@@ -544,56 +548,56 @@ TEST_F(IPluginLV2Test, TimePositionGivesTheBlocksTempoAndPosition)
   };
   const StereoBuffer input = testSignal(6 * kBlock);
   for (const TransportCase& c : cases)
-  for (const bool viaTimeIn : {false, true}) {
-    SCOPED_TRACE(c.name);
-    SCOPED_TRACE(viaTimeIn ? "on the time input" : "on the events input");
-    Instance instance;
-    ASSERT_TRUE(instance.valid());
-    instance.control(kGrainMode) = 1.0f;  // "SYNC"
-    instance.control(kGrainSync) = 4.0f;  // 1/16
-    instance.control(kFrameSyncToHost) = 1.0f;
-    instance.control(kFrameSync) = 7.0f;  // 1/8
+    for (const bool viaTimeIn : {false, true}) {
+      SCOPED_TRACE(c.name);
+      SCOPED_TRACE(viaTimeIn ? "on the time input" : "on the events input");
+      Instance instance;
+      ASSERT_TRUE(instance.valid());
+      instance.control(kGrainMode) = 1.0f; // "SYNC"
+      instance.control(kGrainSync) = 4.0f; // 1/16
+      instance.control(kFrameSyncToHost) = 1.0f;
+      instance.control(kFrameSync) = 7.0f; // 1/8
 
-    StereoBuffer viaBridge(input.frames());
-    for (size_t start = 0; start < input.frames(); start += kBlock) {
-      if (c.position && start == 0)
-        (viaTimeIn ? instance.ports.timeIn : instance.ports.eventsIn)
-          .addPosition(c.offset, c.position->beatsPerMinute, c.position->frame, c.position->speed);
-      std::copy_n(input.left.begin() + static_cast<long>(start), kBlock, instance.ports.audio[0].begin());
-      std::copy_n(input.right.begin() + static_cast<long>(start), kBlock, instance.ports.audio[1].begin());
-      instance.ports.eventsOut.prepareOutput();
-      instance.descriptor().run(instance.handle(), kBlock);
-      instance.ports.eventsIn.clearInput();
-      instance.ports.timeIn.clearInput();
-      std::copy_n(instance.ports.audio[2].begin(), kBlock, viaBridge.left.begin() + static_cast<long>(start));
-      std::copy_n(instance.ports.audio[3].begin(), kBlock, viaBridge.right.begin() + static_cast<long>(start));
-    }
+      StereoBuffer viaBridge(input.frames());
+      for (size_t start = 0; start < input.frames(); start += kBlock) {
+        if (c.position && start == 0)
+          (viaTimeIn ? instance.ports.timeIn : instance.ports.eventsIn)
+            .addPosition(c.offset, c.position->beatsPerMinute, c.position->frame, c.position->speed);
+        std::copy_n(input.left.begin() + static_cast<long>(start), kBlock, instance.ports.audio[0].begin());
+        std::copy_n(input.right.begin() + static_cast<long>(start), kBlock, instance.ports.audio[1].begin());
+        instance.ports.eventsOut.prepareOutput();
+        instance.descriptor().run(instance.handle(), kBlock);
+        instance.ports.eventsIn.clearInput();
+        instance.ports.timeIn.clearInput();
+        std::copy_n(instance.ports.audio[2].begin(), kBlock, viaBridge.left.begin() + static_cast<long>(start));
+        std::copy_n(instance.ports.audio[3].begin(), kBlock, viaBridge.right.begin() + static_cast<long>(start));
+      }
 
-    auto direct = directPlugin();
-    direct->SetParameterFromHostPlain(kGrainMode, 1.0);
-    direct->SetParameterFromHostPlain(kGrainSync, 4.0);
-    direct->SetParameterFromHostPlain(kFrameSyncToHost, 1.0);
-    direct->SetParameterFromHostPlain(kFrameSync, 7.0);
-    StereoBuffer viaCall(input.frames());
-    for (size_t start = 0; start < input.frames(); start += kBlock) {
-      plug::HostTransport transport;
-      transport.hasTempo = true;
-      transport.tempo = c.tempo;
-      transport.hasSamplePosition = true;
-      transport.samplePosition = c.firstBlockPosition + (c.playing ? static_cast<double>(start) : 0.0);
-      transport.isPlaying = c.playing;
-      const float* in[2] = {input.left.data() + start, input.right.data() + start};
-      float* out[2] = {viaCall.left.data() + start, viaCall.right.data() + start};
-      plug::HostBlock block;
-      block.inputs = in;
-      block.outputs = out;
-      block.nFrames = kBlock;
-      block.transport = c.hasTransport ? &transport : nullptr;
-      direct->RenderAudio(block);
+      auto direct = directPlugin();
+      direct->SetParameterFromHostPlain(kGrainMode, 1.0);
+      direct->SetParameterFromHostPlain(kGrainSync, 4.0);
+      direct->SetParameterFromHostPlain(kFrameSyncToHost, 1.0);
+      direct->SetParameterFromHostPlain(kFrameSync, 7.0);
+      StereoBuffer viaCall(input.frames());
+      for (size_t start = 0; start < input.frames(); start += kBlock) {
+        plug::HostTransport transport;
+        transport.hasTempo = true;
+        transport.tempo = c.tempo;
+        transport.hasSamplePosition = true;
+        transport.samplePosition = c.firstBlockPosition + (c.playing ? static_cast<double>(start) : 0.0);
+        transport.isPlaying = c.playing;
+        const float* in[2] = {input.left.data() + start, input.right.data() + start};
+        float* out[2] = {viaCall.left.data() + start, viaCall.right.data() + start};
+        plug::HostBlock block;
+        block.inputs = in;
+        block.outputs = out;
+        block.nFrames = kBlock;
+        block.transport = c.hasTransport ? &transport : nullptr;
+        direct->RenderAudio(block);
+      }
+      EXPECT_EQ(viaBridge.left, viaCall.left);
+      EXPECT_EQ(viaBridge.right, viaCall.right);
     }
-    EXPECT_EQ(viaBridge.left, viaCall.left);
-    EXPECT_EQ(viaBridge.right, viaCall.right);
-  }
 }
 
 TEST_F(IPluginLV2Test, InPlaceBuffersGiveTheSameOutput)
@@ -631,7 +635,7 @@ namespace {
 struct ActivateCase {
   const char* name;
   std::vector<std::pair<int, float>> controls;
-  std::vector<TimedMidi> midiBefore;  // never released: the notes still sound at the activation
+  std::vector<TimedMidi> midiBefore; // never released: the notes still sound at the activation
   std::vector<TimedMidi> midiAfter;
 };
 } // namespace
@@ -651,12 +655,16 @@ TEST_F(IPluginLV2Test, AnActivatedInstanceStartsFromSilenceLikeAFreshOne)
     {"M.SEC with grain and frame fades", {{kGrainFadeIn, 0.3f}, {kGrainFadeOut, 0.3f}, {kFrameFadeIn, 0.5f}}, {}, {}},
     {"MIDI with held notes", {{kGrainMode, 3.0f}, {kMidiRelease, 0.5f}}, chord, {}},
     {"M.SEC with frame and grain overlaps", withOverlaps({}), {}, {}},
-    {"SYNC with frame sync and overlaps", withOverlaps({{kGrainMode, 1.0f}, {kFrameSyncToHost, 1.0f}, {kGrainSync, 3.0f}}), {}, {}},
+    {"SYNC with frame sync and overlaps",
+     withOverlaps({{kGrainMode, 1.0f}, {kFrameSyncToHost, 1.0f}, {kGrainSync, 3.0f}}),
+     {},
+     {}},
     {"FREQ with frame and grain overlaps", withOverlaps({{kGrainMode, 2.0f}, {kGrainFrequency, 97.0f}}), {}, {}},
     // Short frames: the idle voices' frames record the material after the silence with the
     // period they hold, and the notes after the activation cross-fade from them.
     {"MIDI with held notes, overlaps and notes after",
-     withOverlaps({{kGrainMode, 3.0f}, {kMidiRelease, 0.5f}, {kFrameLength, 20.0f}}), chord,
+     withOverlaps({{kGrainMode, 3.0f}, {kMidiRelease, 0.5f}, {kFrameLength, 20.0f}}),
+     chord,
      {{1500, 0x90, 57, 100}, {2600, 0x90, 50, 80}, {3100, 0x90, 62, 80}}},
   };
   const StereoBuffer before = testSignal(7 * kBlock);
@@ -711,8 +719,8 @@ namespace {
 struct LearnCase {
   const char* name;
   bool offerWorker;
-  bool parameterLast;  // the parameter completes the learn, else the controller
-  bool parameterFromEditor;  // the parameter comes from an editor gesture, outside run()
+  bool parameterLast; // the parameter completes the learn, else the controller
+  bool parameterFromEditor; // the parameter comes from an editor gesture, outside run()
   bool writtenInRun;
 };
 } // namespace
@@ -787,10 +795,10 @@ TEST_F(IPluginLV2Test, SampleRatesOutsideTheRangeAreRefusedAtInstantiationAndIgn
     bool accepted;
   };
   const double inf = std::numeric_limits<double>::infinity();
-  for (const Case& c : {Case{0.0, false}, Case{-48000.0, false}, Case{10.0, false}, Case{31.0, false},
-                        Case{999.0, false}, Case{1000.0, true}, Case{44100.0, true}, Case{768000.0, true},
-                        Case{768001.0, false}, Case{1e8, false}, Case{inf, false},
-                        Case{std::numeric_limits<double>::quiet_NaN(), false}}) {
+  for (const Case& c :
+       {Case{0.0, false}, Case{-48000.0, false}, Case{10.0, false}, Case{31.0, false}, Case{999.0, false},
+        Case{1000.0, true}, Case{44100.0, true}, Case{768000.0, true}, Case{768001.0, false}, Case{1e8, false},
+        Case{inf, false}, Case{std::numeric_limits<double>::quiet_NaN(), false}}) {
     SCOPED_TRACE(c.rate);
     LV2_Handle handle = descriptor->instantiate(descriptor, c.rate, "", features);
     EXPECT_EQ(handle != nullptr, c.accepted);
@@ -821,14 +829,14 @@ TEST_F(IPluginLV2Test, ABlockLongerThanPreparedIsRenderedInPiecesWithoutAllocati
   constexpr int kLong = 3 * kPrepared + 17;
   Instance instance(true, kPrepared, nullptr, kLong);
   ASSERT_TRUE(instance.valid());
-  instance.control(kGrainMode) = 3.0f;  // "MIDI": what a note does shows where it landed
+  instance.control(kGrainMode) = 3.0f; // "MIDI": what a note does shows where it landed
   instance.control(kFrameSyncToHost) = 1.0f;
-  instance.control(kFrameSync) = 4.0f;  // 1/16: frames restart on the transport's grid
-  instance.run(kPrepared);  // the ports' first sight, before counting
+  instance.control(kFrameSync) = 4.0f; // 1/16: frames restart on the transport's grid
+  instance.run(kPrepared); // the ports' first sight, before counting
 
   const StereoBuffer input = testSignal(kLong);
-  const std::vector<TimedMidi> notes = {{0, 0x90, 60, 100}, {255, 0x90, 64, 100}, {256, 0x80, 60, 0},
-                                        {600, 0x90, 67, 80}, {kLong - 1, 0x80, 64, 0}};
+  const std::vector<TimedMidi> notes = {
+    {0, 0x90, 60, 100}, {255, 0x90, 64, 100}, {256, 0x80, 60, 0}, {600, 0x90, 67, 80}, {kLong - 1, 0x80, 64, 0}};
   std::copy(input.left.begin(), input.left.end(), instance.ports.audio[0].begin());
   std::copy(input.right.begin(), input.right.end(), instance.ports.audio[1].begin());
   for (const TimedMidi& n : notes)
@@ -920,7 +928,7 @@ TEST_F(IPluginLV2Test, EditorEditsGoToTheEditorsPortsOnItsThreadOnly)
 
   // A preset switch from the editor writes every control port, in port order.
   editor.writes.clear();
-  plugin.changePreset(8);  // "Slap Back"
+  plugin.changePreset(8); // "Slap Back"
   ASSERT_EQ(editor.writes.size(), 22u);
   for (int i = 0; i < 22; ++i)
     EXPECT_EQ(editor.writes[static_cast<size_t>(i)].port, portOf(i));
@@ -933,7 +941,7 @@ TEST_F(IPluginLV2Test, EditorEditsGoToTheEditorsPortsOnItsThreadOnly)
 
 TEST_F(IPluginLV2Test, TheEditorsWritesComingBackOnThePortsAreNoChanges)
 {
-  EditorPortsRecorder editor;  // outlives the instance, as a host's UI does not: it is told
+  EditorPortsRecorder editor; // outlives the instance, as a host's UI does not: it is told
   Instance instance;
   instance.run();
   instance.bridge().AttachEditorPorts(&editor);
@@ -1052,7 +1060,7 @@ TEST_F(IPluginLV2Test, EditorGesturesWhileTheAudioThreadRunsEndOnTheEditorsValue
   Quennet& plugin = instance.plugin();
   double last = 0.0;
   for (int i = 1; i <= 2000; ++i) {
-    last = 0.1 + 0.8 * i / 2000.0 + 1e-9;  // no float holds these exactly
+    last = 0.1 + 0.8 * i / 2000.0 + 1e-9; // no float holds these exactly
     plugin.SendParameterValueFromUI(kMix, last);
   }
   // The last write reaches the port and comes back as no change.
@@ -1068,7 +1076,7 @@ TEST_F(IPluginLV2Test, EditorGesturesWhileTheAudioThreadRunsEndOnTheEditorsValue
   }
   stop = true;
   audio.join();
-  instance.run();  // the last write, if it arrived after the audio thread's final run
+  instance.run(); // the last write, if it arrived after the audio thread's final run
   EXPECT_EQ(instance.value(kMix), plugin.GetParam(kMix)->ConstrainValue(last))
     << "the editor's exact value, not an older one nor the port's float";
   instance.bridge().DetachEditorPorts(&editor);

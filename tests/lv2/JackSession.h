@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A private JACK server (dummy backend) with its clients for the tests that run jalv, and the retry
@@ -57,8 +58,8 @@ public:
   JackSession(const std::string& bundlePath, const TempDir& files, int serial) : mFiles(files)
   {
     mServer = "quennet-test-" + std::to_string(getpid()) + "-" + std::to_string(serial);
-    mEnvironment = {"JACK_DEFAULT_SERVER=" + mServer, "JACK_NO_START_SERVER=1", "JACK_NO_AUDIO_RESERVATION=1",
-                    "LV2_PATH=" + bundlePath, "HOME=" + files.path().string(), "XDG_CONFIG_HOME="};
+    mEnvironment = {"JACK_DEFAULT_SERVER=" + mServer, "JACK_NO_START_SERVER=1",        "JACK_NO_AUDIO_RESERVATION=1",
+                    "LV2_PATH=" + bundlePath,         "HOME=" + files.path().string(), "XDG_CONFIG_HOME="};
     mJackd = std::make_unique<ChildProcess>(
       std::vector<std::string>{"jackd", "-n", mServer, "-d", "dummy", "-r", "48000", "-p", "512"}, mEnvironment,
       files.file("jackd.log"));
@@ -116,8 +117,9 @@ public:
     const bool found = waitUntil(
       [&] {
         const std::vector<std::string> names = ports();
-        return std::all_of(wanted.begin(), wanted.end(),
-                           [&](const std::string& p) { return std::find(names.begin(), names.end(), p) != names.end(); });
+        return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& p) {
+          return std::find(names.begin(), names.end(), p) != names.end();
+        });
       },
       20.0, 0.2);
     if (!found)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The host side of an LV2 instance for tests: a URID map, atom sequence buffers for the events
@@ -35,9 +36,7 @@ public:
     mMap.handle = this;
     mMap.map = [](LV2_URID_Map_Handle self, const char* uri) { return static_cast<UridMap*>(self)->id(uri); };
     mUnmap.handle = this;
-    mUnmap.unmap = [](LV2_URID_Unmap_Handle self, LV2_URID urid) {
-      return static_cast<UridMap*>(self)->uri(urid);
-    };
+    mUnmap.unmap = [](LV2_URID_Unmap_Handle self, LV2_URID urid) { return static_cast<UridMap*>(self)->uri(urid); };
     mMapFeature = {LV2_URID__map, &mMap};
     mUnmapFeature = {LV2_URID__unmap, &mUnmap};
   }
@@ -51,7 +50,10 @@ public:
       mUris.push_back(std::make_unique<std::string>(uri));
     return it->second;
   }
-  const char* uri(LV2_URID urid) const { return urid >= 1 && urid <= mUris.size() ? mUris[urid - 1]->c_str() : nullptr; }
+  const char* uri(LV2_URID urid) const
+  {
+    return urid >= 1 && urid <= mUris.size() ? mUris[urid - 1]->c_str() : nullptr;
+  }
 
   LV2_URID_Map* map() { return &mMap; }
   LV2_URID_Unmap* unmap() { return &mUnmap; }
@@ -69,17 +71,15 @@ private:
 
 // Instance options as a host passes them: sample rate and block lengths; null-terminated.
 struct HostOptions {
-  HostOptions(UridMap& urids, float sampleRate, std::int32_t maxBlock)
-    : rate(sampleRate)
-    , blockLength(maxBlock)
+  HostOptions(UridMap& urids, float sampleRate, std::int32_t maxBlock) : rate(sampleRate), blockLength(maxBlock)
   {
     const LV2_URID floatType = urids.id(LV2_ATOM__Float);
     const LV2_URID intType = urids.id(LV2_ATOM__Int);
     options[0] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_PARAMETERS__sampleRate), sizeof(float), floatType, &rate};
-    options[1] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__maxBlockLength), sizeof(std::int32_t), intType,
-                  &blockLength};
-    options[2] = {LV2_OPTIONS_INSTANCE, 0, urids.id(LV2_BUF_SIZE__nominalBlockLength), sizeof(std::int32_t), intType,
-                  &blockLength};
+    options[1] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__maxBlockLength),
+                  sizeof(std::int32_t), intType, &blockLength};
+    options[2] = {LV2_OPTIONS_INSTANCE, 0,       urids.id(LV2_BUF_SIZE__nominalBlockLength),
+                  sizeof(std::int32_t), intType, &blockLength};
     options[3] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
     feature = {LV2_OPTIONS__options, options};
   }
@@ -107,7 +107,7 @@ inline std::vector<float> controlPortDefaults()
 struct OutEvent {
   std::int64_t frame;
   LV2_URID type;
-  std::vector<std::uint8_t> body;  // for an object: its otype as the first four bytes
+  std::vector<std::uint8_t> body; // for an object: its otype as the first four bytes
 };
 
 // An atom sequence port buffer.
@@ -167,7 +167,8 @@ public:
     const LV2_Atom_Sequence* sequence = data();
     if (sequence->atom.type != mUrids.id(LV2_ATOM__Sequence))
       return result;
-    LV2_ATOM_SEQUENCE_FOREACH (sequence, event) {
+    LV2_ATOM_SEQUENCE_FOREACH(sequence, event)
+    {
       OutEvent out{event->time.frames, event->body.type, {}};
       const auto* body = static_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
       out.body.assign(body, body + event->body.size);
@@ -178,7 +179,7 @@ public:
 
 private:
   UridMap& mUrids;
-  std::vector<std::uint64_t> mStorage;  // 8-byte aligned, as atoms must be
+  std::vector<std::uint64_t> mStorage; // 8-byte aligned, as atoms must be
   LV2_Atom_Forge mForge{};
   LV2_Atom_Forge_Frame mFrame{};
 };
@@ -188,10 +189,7 @@ private:
 class HostPorts {
 public:
   HostPorts(UridMap& urids, int maxBlock, const std::vector<float>& defaults)
-    : eventsIn(urids)
-    , eventsOut(urids)
-    , timeIn(urids)
-    , controls(defaults)
+      : eventsIn(urids), eventsOut(urids), timeIn(urids), controls(defaults)
   {
     for (auto& channel : audio)
       channel.assign(static_cast<size_t>(maxBlock), 0.0f);
@@ -210,10 +208,10 @@ public:
 
   std::uint32_t timeInPort() const { return plug::lv2::TimeInPort(static_cast<std::uint32_t>(controls.size())); }
 
-  std::vector<float> audio[4];  // in left, in right, out left, out right
+  std::vector<float> audio[4]; // in left, in right, out left, out right
   EventBuffer eventsIn;
   EventBuffer eventsOut;
-  EventBuffer timeIn;  // stays an empty sequence unless a test adds positions
+  EventBuffer timeIn; // stays an empty sequence unless a test adds positions
   std::vector<float> controls;
 };
 
@@ -257,7 +255,7 @@ public:
     return n;
   }
 
-  int scheduled = 0;  // requests ever made
+  int scheduled = 0; // requests ever made
 
 private:
   LV2_Worker_Schedule mSchedule{};

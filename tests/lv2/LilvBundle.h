@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The build's quennet.lv2 as a lilv host finds it: a world loaded from an LV2_PATH that holds the
@@ -32,7 +33,7 @@ public:
   LilvBundle& operator=(const LilvBundle&) = delete;
 
   LilvWorld* world = nullptr;
-  const LilvPlugin* plugin = nullptr;  // null when the bundle was not found
+  const LilvPlugin* plugin = nullptr; // null when the bundle was not found
 
 private:
   BundlePath mPath;
@@ -45,7 +46,7 @@ class LilvPluginInstance {
 public:
   LilvPluginInstance(const LilvPlugin* plugin, UridMap& urids, double rate, int maxBlock, int bufferFrames,
                      const std::vector<float>& controls, HostWorker* worker = nullptr)
-    : mUrids(urids), mOptions(urids, static_cast<float>(rate), maxBlock), ports(urids, bufferFrames, controls)
+      : mUrids(urids), mOptions(urids, static_cast<float>(rate), maxBlock), ports(urids, bufferFrames, controls)
   {
     std::vector<const LV2_Feature*> features = {urids.mapFeature(), urids.unmapFeature(), &mOptions.feature};
     if (worker)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The host side of an LV2 X11 UI for tests: a top-level window on an X server that the UI goes into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.lv2 in the Ardour 7 GUI, on a private X server (Xvfb) with the dummy backend, as a user
 // meets it: a session prepared headless (ardour7-lua) with Quennet on a stereo track, opened in the
 // GUI with the mixer showing; a double-click on the plug-in opens its editor, embedded in Ardour's
@@ -35,7 +36,7 @@
 
 namespace {
 
-constexpr int kAttempts = 4;  // Ardour crashes by itself now and then
+constexpr int kAttempts = 4; // Ardour crashes by itself now and then
 
 // Places in Ardour's main window of 1348 × 713 at the screen's corner (the layout the private
 // configuration gives): the "Mix" button that shows the mixer, and the plug-in's entry in the mixer
@@ -88,8 +89,8 @@ std::optional<double> sessionPortValue(const std::string& session, const std::st
 // What one GUI run found; `ran` false when Ardour crashed or stalled on its own.
 struct GuiRun {
   bool ran = false;
-  std::string failure;  // why the run did not get through
-  std::string lua;      // the headless preparation's output
+  std::string failure; // why the run did not get through
+  std::string lua; // the headless preparation's output
   std::optional<double> savedVolume;
   int editorWidth = 0, editorHeight = 0, windowWidth = 0;
 };
@@ -130,7 +131,10 @@ protected:
     xdotool({"mousemove", "--sync", std::to_string(origin.first + x), std::to_string(origin.second + y), "click",
              std::to_string(button)});
   }
-  ScreenGrab grabEditor() { return x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height()); }
+  ScreenGrab grabEditor()
+  {
+    return x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height());
+  }
   double settledMismatch(double seconds = 10.0)
   {
     double mismatch = 1.0;
@@ -147,7 +151,7 @@ protected:
   // One run: prepare the session headless, open it in the GUI, work the editor, save, quit.
   GuiRun runArdour(int attempt);
 
-  TempHome home;  // the twin's settings: the default scale
+  TempHome home; // the twin's settings: the default scale
   TempDir files{"quennet-ardour-gui"};
   BundlePath bundlePath;
   XvfbServer server{1600, 1000};
@@ -180,16 +184,16 @@ GuiRun ArdourGuiTest::runArdour(int attempt)
     "NO_AT_BRIDGE=1",
   };
   const std::string sessionDir = (root / "session").string();
-  const CommandResult prepared =
-    runCommand({"ardour7-lua", std::string(QUENNET_ARDOUR_FILES) + "/gui_session.lua", sessionDir, plug::lv2::kPluginURI},
-               env, (root / "prepare.log").string(), 180.0);
+  const CommandResult prepared = runCommand(
+    {"ardour7-lua", std::string(QUENNET_ARDOUR_FILES) + "/gui_session.lua", sessionDir, plug::lv2::kPluginURI}, env,
+    (root / "prepare.log").string(), 180.0);
   run.lua = prepared.output;
   if (!prepared.status || *prepared.status >= 128) {
     run.failure = "the headless preparation crashed";
     return run;
   }
   if (prepared.status != 0 || prepared.output.find("\ndone") == std::string::npos) {
-    run.ran = true;  // no crash of Ardour's: a failure of ours
+    run.ran = true; // no crash of Ardour's: a failure of ours
     run.failure = "the headless preparation failed:\n" + prepared.output;
     return run;
   }
@@ -198,11 +202,12 @@ GuiRun ArdourGuiTest::runArdour(int attempt)
   auto failed = [&](const std::string& why) {
     // What the screen showed then, to look at.
     const std::string shot = pictures + "/ardour-attempt-" + std::to_string(attempt) + ".png";
-    x11::grab(display, 0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display)))
+    x11::grab(display, 0, 0, DisplayWidth(display, DefaultScreen(display)),
+              DisplayHeight(display, DefaultScreen(display)))
       .writePng(shot);
-    run.failure = why + " (see " + shot + ")\n" +
-                  ardour.log().substr(ardour.log().size() > 3000 ? ardour.log().size() - 3000 : 0);
-    run.ran = ardour.running();  // a crash of Ardour's is run again
+    run.failure =
+      why + " (see " + shot + ")\n" + ardour.log().substr(ardour.log().size() > 3000 ? ardour.log().size() - 3000 : 0);
+    run.ran = ardour.running(); // a crash of Ardour's is run again
     return run;
   };
   ::Window mainWindow = 0;
@@ -241,15 +246,22 @@ GuiRun ArdourGuiTest::runArdour(int attempt)
 
   // The Volume knob (centre 120, 392 at scale 0.5) dragged up by 30 pixels in three moves.
   const int kx = origin.first + 60, ky = origin.second + 196;
-  xdotool({"mousemove", "--sync", std::to_string(kx), std::to_string(ky), "mousedown", "1", "mousemove", "--sync",
-           std::to_string(kx), std::to_string(ky - 10), "mousemove", "--sync", std::to_string(kx),
-           std::to_string(ky - 20), "mousemove", "--sync", std::to_string(kx), std::to_string(ky - 30), "mouseup", "1"});
+  xdotool({"mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky),
+           "mousedown",        "1",
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 10),
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 20),
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 30),
+           "mouseup",          "1"});
   twin.ui().dragPx(60, 196, 60, 166, 3);
   twin.settle();
   EXPECT_LT(settledMismatch(), 0.001) << "the Volume knob turned";
 
   // "Set Windows Size to 200%" from the size menu, on the bare background.
-  const std::pair<int, int> background{500, 400};  // (1000, 800) at scale 0.5
+  const std::pair<int, int> background{500, 400}; // (1000, 800) at scale 0.5
   twin.ui().clickPx(static_cast<float>(background.first), static_cast<float>(background.second), UiDriver::right());
   twin.settle();
   const std::pair<int, int> item = twin.menuItemCentre(GUI::kSize200);

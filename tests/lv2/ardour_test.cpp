@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.lv2 in Ardour 7, headless through ardour7-lua with the dummy backend: a session at
 // 140 BPM, a plain stereo track with a deterministic source (a Lua DSP script of ours) and Quennet
 // on "Sync 2 Host", exported twice, before and after the transport rolled for a while. Ardour
@@ -29,7 +30,7 @@ namespace {
 
 constexpr int kRate = 48000;
 constexpr long kFrames = 3 * kRate;
-constexpr int kAttempts = 6;  // Ardour crashes by itself in roughly one run in four here
+constexpr int kAttempts = 6; // Ardour crashes by itself in roughly one run in four here
 // At 140 BPM a sixteenth lasts 48000 · 60 / 140 / 4 = 5142.86 samples, a quarter 20571.43; the
 // plug-in's synced lengths are whole samples.
 constexpr long kGrainPeriod = 5142;
@@ -134,10 +135,9 @@ TEST_F(ArdourTest, SyncToHostFollowsArdoursTempoOnAPlainStereoTrack)
   // The renderer on the same input, from song position 0 at 140 BPM.
   const StereoBuffer input = sourceSignal(kFrames);
   ASSERT_TRUE(writeStereoWav(files.file("input.wav"), input, kRate));
-  const CommandResult rendered =
-    runCommand({QUENNET_RENDER, "-q", "-p", "Sync 2 Host", "--tempo", "140", "--format", "float",
-                files.file("input.wav"), files.file("rendered.wav")},
-               {}, files.file("render.log"));
+  const CommandResult rendered = runCommand({QUENNET_RENDER, "-q", "-p", "Sync 2 Host", "--tempo", "140", "--format",
+                                             "float", files.file("input.wav"), files.file("rendered.wav")},
+                                            {}, files.file("render.log"));
   ASSERT_EQ(rendered.status, 0) << rendered.output;
   const std::optional<StereoBuffer> reference = readStereoWav(files.file("rendered.wav"), kRate);
   ASSERT_TRUE(reference);
@@ -155,8 +155,8 @@ TEST_F(ArdourTest, SyncToHostFollowsArdoursTempoOnAPlainStereoTrack)
       break;
     }
     crashes += "attempt " + std::to_string(attempt) + ": " +
-               (result.status ? "ended by signal " + std::to_string(*result.status - 128) : std::string("timed out")) +
-               "\n" + result.output.substr(result.output.size() > 3000 ? result.output.size() - 3000 : 0) + "\n";
+      (result.status ? "ended by signal " + std::to_string(*result.status - 128) : std::string("timed out")) + "\n" +
+      result.output.substr(result.output.size() > 3000 ? result.output.size() - 3000 : 0) + "\n";
   }
   ASSERT_TRUE(session) << "Ardour crashed in every attempt\n" << crashes;
   ASSERT_EQ(session->status, 0) << session->output;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.lv2 in a hostile host of ours on lilv: sequences, objects and properties whose sizes
 // lie, blocks longer than announced, state chunks of the wrong size, sample rates no plug-in can
 // run at, MIDI bytes that are no message, and a host that loads and unloads the module again and
@@ -29,7 +30,7 @@ namespace {
 
 constexpr double kRate = 48000.0;
 constexpr int kBlock = 256;
-constexpr unsigned kSecondsPerAttack = 10;  // an endless loop fails the case instead of the whole run
+constexpr unsigned kSecondsPerAttack = 10; // an endless loop fails the case instead of the whole run
 
 StereoBuffer testSignal(size_t frames)
 {
@@ -44,10 +45,7 @@ StereoBuffer testSignal(size_t frames)
 
 class HostileHostTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite()
-  {
-    sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
-  }
+  static void SetUpTestSuite() { sLilv = new LilvBundle(QUENNET_LV2_BUNDLE); }
 
   static void TearDownTestSuite()
   {
@@ -61,7 +59,8 @@ protected:
   class Instance : public LilvPluginInstance {
   public:
     Instance(UridMap& urids, double rate = kRate, int maxBlock = kBlock, int bufferFrames = kBlock)
-      : LilvPluginInstance(sLilv->plugin, urids, rate, maxBlock, std::max(maxBlock, bufferFrames), controlPortDefaults())
+        : LilvPluginInstance(sLilv->plugin, urids, rate, maxBlock, std::max(maxBlock, bufferFrames),
+                             controlPortDefaults())
     {
     }
 
@@ -126,7 +125,9 @@ TEST_F(HostileHostTest, SequencesObjectsAndPropertiesAreReadOnlyWithinTheirDecla
   const LV2_URID floatType = id(LV2_ATOM__Float);
   const LV2_URID longType = id(LV2_ATOM__Long);
 
-  auto withNote = [&] { return std::move(AtomBytes().sequence(0, sequence).event(3, 3, midi).bytes({0x90, 60, 100}).padTo8()); };
+  auto withNote = [&] {
+    return std::move(AtomBytes().sequence(0, sequence).event(3, 3, midi).bytes({0x90, 60, 100}).padTo8());
+  };
   // A time:Position at frame 0 with tempo, frame and speed, then `tail` inside the object.
   auto withPosition = [&](const std::function<void(AtomBytes&)>& tail, bool tempoOnly = false) {
     AtomBytes b;
@@ -149,7 +150,8 @@ TEST_F(HostileHostTest, SequencesObjectsAndPropertiesAreReadOnlyWithinTheirDecla
   };
   const std::vector<Case> cases = {
     {"size claims half an event header more", sized(std::move(withNote().i64(7)))},
-    {"last event's body runs past the end", sized(std::move(withNote().event(9, 64, midi).bytes({0x90, 61, 1}).padTo8()))},
+    {"last event's body runs past the end",
+     sized(std::move(withNote().event(9, 64, midi).bytes({0x90, 61, 1}).padTo8()))},
     {"event body size that wraps in 32 bits",
      sized(std::move(withNote().event(9, 0xFFFFFFF8u, midi).bytes({0x90, 61, 1}).padTo8()))},
     {"sequence of size 0", AtomBytes().atom(0, sequence).get()},
@@ -162,8 +164,7 @@ TEST_F(HostileHostTest, SequencesObjectsAndPropertiesAreReadOnlyWithinTheirDecla
      sized(withPosition([&](AtomBytes& b) { b.property(speed, 0xFFFFFFF0u, floatType).f32(1.0f).padTo8(); }, true))},
     {"property value running past the object",
      sized(withPosition([&](AtomBytes& b) { b.property(bpm, 12, floatType).f32(90.0f).padTo8(); }))},
-    {"half a property header after the last",
-     sized(withPosition([&](AtomBytes& b) { b.u32(bpm).u32(0); }))},
+    {"half a property header after the last", sized(withPosition([&](AtomBytes& b) { b.u32(bpm).u32(0); }))},
   };
 
   for (const bool onTimeIn : {false, true})
@@ -174,7 +175,7 @@ TEST_F(HostileHostTest, SequencesObjectsAndPropertiesAreReadOnlyWithinTheirDecla
         Instance instance(urids);
         if (!instance.valid())
           return false;
-        instance.ports.controls[kGrainMode] = 1.0f;  // "SYNC": the tempo is read
+        instance.ports.controls[kGrainMode] = 1.0f; // "SYNC": the tempo is read
         instance.ports.controls[kFrameSyncToHost] = 1.0f;
         GuardedBuffer hostile(c.bytes);
         instance.connect(onTimeIn ? instance.ports.timeInPort() : plug::lv2::kEventsIn, hostile.data());
@@ -196,15 +197,15 @@ TEST_F(HostileHostTest, PropertiesBeforeABrokenOneStillCount)
   const StereoBuffer input = testSignal(16 * kBlock);
   auto render = [&](bool broken) {
     Instance instance(urids);
-    instance.ports.controls[kGrainMode] = 1.0f;  // "SYNC"
-    instance.ports.controls[kGrainSync] = 4.0f;  // 1/16
+    instance.ports.controls[kGrainMode] = 1.0f; // "SYNC"
+    instance.ports.controls[kGrainSync] = 4.0f; // 1/16
     AtomBytes b;
     b.sequence(0, id(LV2_ATOM__Sequence));
     b.event(0, 0, id(LV2_ATOM__Object)).u32(0).u32(id(LV2_TIME__Position));
     b.property(id(LV2_TIME__beatsPerMinute), 4, id(LV2_ATOM__Float)).f32(140.0f).padTo8();
     b.property(id(LV2_TIME__frame), 8, id(LV2_ATOM__Long)).i64(1000);
     b.property(id(LV2_TIME__speed), 4, id(LV2_ATOM__Float)).f32(1.0f).padTo8();
-    if (broken)  // claims far more than the object holds; 16 + size pads to 0 in 32 bits
+    if (broken) // claims far more than the object holds; 16 + size pads to 0 in 32 bits
       b.property(id(LV2_TIME__beatsPerMinute), 0xFFFFFFF0u, id(LV2_ATOM__Float)).f32(60.0f).padTo8();
     b.patch32(sizeof(LV2_Atom_Sequence) + 8, static_cast<std::uint32_t>(b.size() - sizeof(LV2_Atom_Sequence) - 16));
     const std::vector<std::uint8_t> position = sized(b);
@@ -235,11 +236,11 @@ TEST_F(HostileHostTest, ABlockLongerThanAnnouncedIsRenderedInPiecesWithoutAlloca
 {
   constexpr int kLong = 4 * kBlock + 17;
   const StereoBuffer input = testSignal(kLong);
-  const std::vector<TimedMidi> notes = {{5, 0x90, 57, 100}, {kBlock, 0x90, 64, 90}, {3 * kBlock + 1, 0x80, 57, 0},
-                                        {kLong - 1, 0x80, 64, 0}};
+  const std::vector<TimedMidi> notes = {
+    {5, 0x90, 57, 100}, {kBlock, 0x90, 64, 90}, {3 * kBlock + 1, 0x80, 57, 0}, {kLong - 1, 0x80, 64, 0}};
   const HostPosition transport{133.0f, 4800, 1.0f, true};
   auto configure = [](Instance& instance) {
-    instance.ports.controls[kGrainMode] = 3.0f;  // "MIDI"
+    instance.ports.controls[kGrainMode] = 3.0f; // "MIDI"
     instance.ports.controls[kFrameSyncToHost] = 1.0f;
     instance.ports.controls[kFrameSync] = 4.0f;
   };
@@ -281,7 +282,7 @@ TEST_F(HostileHostTest, RunOnANewAudioThreadAllocatesNothingFromItsFirstCall)
 {
   Instance instance(urids);
   ASSERT_TRUE(instance.valid());
-  instance.ports.controls[kGrainMode] = 3.0f;  // "MIDI": notes start voices
+  instance.ports.controls[kGrainMode] = 3.0f; // "MIDI": notes start voices
   const StereoBuffer input = testSignal(kBlock);
   std::copy(input.left.begin(), input.left.end(), instance.ports.audio[0].begin());
   std::copy(input.right.begin(), input.right.end(), instance.ports.audio[1].begin());
@@ -331,7 +332,8 @@ TEST_F(HostileHostTest, StateChunksOfTheWrongSizeAreRefused)
   const std::vector<double> before = instance.chunk();
   ASSERT_EQ(before.size(), 29u);
   EXPECT_EQ(before[kVolume], 1.0);
-  const auto* state = static_cast<const LV2_State_Interface*>(instance.descriptor().extension_data(LV2_STATE__interface));
+  const auto* state =
+    static_cast<const LV2_State_Interface*>(instance.descriptor().extension_data(LV2_STATE__interface));
   ASSERT_NE(state, nullptr);
   struct Retrieve {
     LV2_URID key;
@@ -349,8 +351,8 @@ TEST_F(HostileHostTest, StateChunksOfTheWrongSizeAreRefused)
     *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
     return r->data;
   };
-  for (size_t size : {size_t{0}, size_t{1}, size_t{8}, size_t{9}, size_t{15}, size_t{224}, size_t{231}, size_t{233},
-                      size_t{4096}}) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{8}, size_t{9}, size_t{15}, size_t{224}, size_t{231}, size_t{233}, size_t{4096}}) {
     SCOPED_TRACE(size);
     // The chunk's last byte lies just before the guard page.
     GuardedBuffer bytes(size + 1);
@@ -401,8 +403,8 @@ TEST_F(HostileHostTest, OnlyWellFormedMidiIsPassedOn)
   Instance instance(urids);
   ASSERT_TRUE(instance.valid());
   const std::vector<std::vector<std::uint8_t>> sent = {
-    {0xF7}, {0xF4}, {0xFD}, {0x90, 0x90, 100}, {0xB0, 7, 0x80}, {0x45}, {0x90, 60, 100}, {0xF5, 3},
-    {0xFA}, {0xE0, 0x7F, 0xFF}, {0x80, 60, 0}, {0xB0, 7, 100}};
+    {0xF7},          {0xF4},    {0xFD}, {0x90, 0x90, 100},  {0xB0, 7, 0x80}, {0x45},
+    {0x90, 60, 100}, {0xF5, 3}, {0xFA}, {0xE0, 0x7F, 0xFF}, {0x80, 60, 0},   {0xB0, 7, 100}};
   for (size_t i = 0; i < sent.size(); ++i)
     instance.ports.eventsIn.addMidi(static_cast<std::int64_t>(i), sent[i]);
   // As hosts set it up: a chunk whose size is the buffer less the atom header. The plug-in writes
@@ -435,7 +437,7 @@ TEST_F(HostileHostTest, LoadingAndUnloadingTheModuleLeavesNothingBehind)
     instance.run(kBlock);
   };
   for (int i = 0; i < 5; ++i)
-    cycle();  // lilv's and the C library's own first-use allocations
+    cycle(); // lilv's and the C library's own first-use allocations
   const size_t before = mallinfo2().uordblks;
   constexpr int kCycles = 40;
   for (int i = 0; i < kCycles; ++i)

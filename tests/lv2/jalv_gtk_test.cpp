@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // jalv.gtk3, the LV2 reference host with a window, on a private X server (Xvfb) and a private JACK
 // server: it loads the build's bundle and shows our editor embedded in its window. An off-screen
 // twin of the editor in the test's own process gets every gesture the test sends to jalv's window
@@ -112,15 +113,18 @@ protected:
   std::optional<std::pair<int, int>> editorOnScreen()
   {
     XSync(display, False);
-    const ::Window editor = x11::findLeafOfSize(display, DefaultRootWindow(display), twin.view().Width(),
-                                                twin.view().Height());
+    const ::Window editor =
+      x11::findLeafOfSize(display, DefaultRootWindow(display), twin.view().Width(), twin.view().Height());
     if (!editor)
       return std::nullopt;
     editorWindow = editor;
     return x11::screenPosition(display, editor);
   }
 
-  ScreenGrab grabEditor() { return x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height()); }
+  ScreenGrab grabEditor()
+  {
+    return x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height());
+  }
 
   // How much of the screen's editor differs from the twin's picture, once it has stopped changing
   // towards it (at most `seconds`).
@@ -178,7 +182,7 @@ protected:
         std::tie(editorWidth, editorHeight) = x11::windowSize(display, editorWindow);
         jalvWidth = x11::windowSize(display, x11::topLevelOf(display, editorWindow)).first;
         return editorWidth == twin.view().Width() && editorHeight == twin.view().Height() &&
-               jalvWidth == twin.view().Width();
+          jalvWidth == twin.view().Width();
       },
       15.0, 0.1);
   }
@@ -202,7 +206,7 @@ protected:
     return std::filesystem::exists(saved + "/state.ttl") ? saved + "/state.ttl" : std::string();
   }
 
-  TempHome home;  // the twin's settings: the default scale
+  TempHome home; // the twin's settings: the default scale
   TempDir files{"quennet-jalv-gtk"};
   BundlePath bundlePath;
   XvfbServer server{1600, 1000};
@@ -228,10 +232,11 @@ TEST_F(JalvGtkTest, ShowsTheEditorAndItsGesturesReachThePluginsPorts)
     const ::Window top = x11::topLevelOf(display, editorWindow);
     const std::pair<int, int> topSize = x11::windowSize(display, top);
     const std::pair<int, int> topAt = x11::screenPosition(display, top);
-    x11::grab(display, topAt.first, topAt.second, topSize.first, topSize.second).writePng(pictures + "/jalv-editor.png");
+    x11::grab(display, topAt.first, topAt.second, topSize.first, topSize.second)
+      .writePng(pictures + "/jalv-editor.png");
 
     // Grain Mode's readout opens its menu; "FREQ" is its third entry.
-    const std::pair<int, int> readout{276, 112};  // the readout's centre (552, 224) at scale 0.5
+    const std::pair<int, int> readout{276, 112}; // the readout's centre (552, 224) at scale 0.5
     twin.ui().clickPx(static_cast<float>(readout.first), static_cast<float>(readout.second));
     twin.settle();
     const std::pair<int, int> freq = twin.menuItemCentre(2);
@@ -246,9 +251,16 @@ TEST_F(JalvGtkTest, ShowsTheEditorAndItsGesturesReachThePluginsPorts)
 
     // The Volume knob (centre 120, 392 at scale 0.5) dragged up by 30 pixels in three moves.
     const int kx = origin.first + 60, ky = origin.second + 196;
-    xdotool({"mousemove", "--sync", std::to_string(kx), std::to_string(ky), "mousedown", "1", "mousemove", "--sync",
-             std::to_string(kx), std::to_string(ky - 10), "mousemove", "--sync", std::to_string(kx),
-             std::to_string(ky - 20), "mousemove", "--sync", std::to_string(kx), std::to_string(ky - 30), "mouseup", "1"});
+    xdotool({"mousemove",        "--sync",
+             std::to_string(kx), std::to_string(ky),
+             "mousedown",        "1",
+             "mousemove",        "--sync",
+             std::to_string(kx), std::to_string(ky - 10),
+             "mousemove",        "--sync",
+             std::to_string(kx), std::to_string(ky - 20),
+             "mousemove",        "--sync",
+             std::to_string(kx), std::to_string(ky - 30),
+             "mouseup",          "1"});
     twin.ui().dragPx(60, 196, 60, 166, 3);
     twin.settle();
     dragMismatch = settledMismatch();
@@ -279,7 +291,7 @@ TEST_F(JalvGtkTest, TheEditorsSizeChoicesWinAndSaveWindowSizeStoresThem)
 {
   struct Step {
     const char* name;
-    int sizeItem;  // of the size menu; -1: the corner drag
+    int sizeItem; // of the size menu; -1: the corner drag
   };
   const Step steps[] = {{"200 %", GUI::kSize200}, {"75 %", GUI::kSize75}, {"the corner handle", -1}};
   std::string log, config;
@@ -299,7 +311,8 @@ TEST_F(JalvGtkTest, TheEditorsSizeChoicesWinAndSaveWindowSizeStoresThem)
                  "mousedown", "1", "mousemove", "--sync", std::to_string(origin.first + (x0 + x1) / 2),
                  std::to_string(origin.second + (y0 + y1) / 2), "mousemove", "--sync",
                  std::to_string(origin.first + x1), std::to_string(origin.second + y1), "mouseup", "1"});
-        twin.ui().dragPx(static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1), static_cast<float>(y1), 2);
+        twin.ui().dragPx(static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1), static_cast<float>(y1),
+                         2);
         twin.settle();
       }
       int jalvWidth = 0, editorWidth = 0, editorHeight = 0;
@@ -364,12 +377,12 @@ TEST_F(JalvGtkTest, TheEditorsSizeChoicesWinAndSaveWindowSizeStoresThem)
 // factory values again, also for a control the user had turned.
 TEST_F(JalvGtkTest, ResetCurrentPresetMovesJalvsControlsBackToTheFactoryValues)
 {
-  constexpr int kPreset = 3;  // "MIDI Standard"
+  constexpr int kPreset = 3; // "MIDI Standard"
   std::string state, log;
   const bool ran = runJackSession(bundlePath.path(), files, [&](JackSession& jack) {
     ChildProcess& jalv = startJalv(jack);
     ASSERT_LT(settledMismatch(), 0.001);
-    const std::pair<int, int> presets{150, 37};  // the preset menu's mark (300, 74) at scale 0.5
+    const std::pair<int, int> presets{150, 37}; // the preset menu's mark (300, 74) at scale 0.5
     chooseFromMenu(presets.first, presets.second, kPreset, false);
     // The Mix knob (centre 120, 632 at scale 0.5) turned down.
     const int kx = origin.first + 60, ky = origin.second + 316;
@@ -379,7 +392,7 @@ TEST_F(JalvGtkTest, ResetCurrentPresetMovesJalvsControlsBackToTheFactoryValues)
     twin.ui().dragPx(60, 316, 60, 346, 2);
     twin.settle();
     ASSERT_LT(settledMismatch(), 0.001);
-    chooseFromMenu(presets.first, presets.second, kNumPresets + 1, false);  // "Reset Current Preset"
+    chooseFromMenu(presets.first, presets.second, kNumPresets + 1, false); // "Reset Current Preset"
     EXPECT_LT(settledMismatch(), 0.001);
     state = saveJalvState("after-reset");
     log = jalv.log();

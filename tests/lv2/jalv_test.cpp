@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // jalv, the LV2 reference host, running the build's bundle on a private JACK server with the dummy
 // backend: it takes `set <symbol> <value>` on its standard input and exits cleanly at its end, and
 // MIDI notes from jack_midiseq make the plug-in sound in mode "MIDI" (recorded with jack_rec).
@@ -47,8 +48,8 @@ TEST_F(JalvTest, LoadsThePlugInTakesSetCommandsAndExitsCleanly)
   std::string log;
   const bool ran = runSession([&](JackSession& jack) {
     ChildProcess& jalv = jack.startJalv();
-    jack.waitForPorts({"qjalv:in_left", "qjalv:in_right", "qjalv:out_left", "qjalv:out_right", "qjalv:events_in",
-                       "qjalv:events_out"});
+    jack.waitForPorts(
+      {"qjalv:in_left", "qjalv:in_right", "qjalv:out_left", "qjalv:out_right", "qjalv:events_in", "qjalv:events_out"});
     jalv.write("set grain_mode 3\nset mix 0.25\ncontrols\n");
     jack.waitForOutput(jalv, "grain_mode = 3.000000");
     jack.waitForOutput(jalv, "mix = 0.250000");
@@ -56,7 +57,7 @@ TEST_F(JalvTest, LoadsThePlugInTakesSetCommandsAndExitsCleanly)
     jalv.write("presets\npreset " + std::string(plug::lv2::kPluginURI) + "#preset-slap_back\ncontrols\n");
     jack.waitForOutput(jalv, "mix = 0.700000");
 
-    jalv.closeStdin();  // end of input: jalv quits
+    jalv.closeStdin(); // end of input: jalv quits
     status = jalv.waitExit(15.0);
     log = jalv.log();
   });
@@ -73,12 +74,12 @@ TEST_F(JalvTest, MidiNotesFromJackMidiseqSoundAtThePlugInsOutput)
   std::string log;
   const bool ran = runSession([&](JackSession& jack) {
     ChildProcess& jalv = jack.startJalv();
-    jack.start({"jack_simple_client", "qsine"}, "sine.log");  // a steady tone as the plug-in's input
+    jack.start({"jack_simple_client", "qsine"}, "sine.log"); // a steady tone as the plug-in's input
     jack.waitForPorts({"qjalv:out_right", "qsine:output2"});
     jack.connect("qsine:output1", "qjalv:in_left");
     jack.connect("qsine:output2", "qjalv:in_right");
 
-    jalv.write("set grain_mode 3\n");  // "MIDI": grains only while notes sound
+    jalv.write("set grain_mode 3\n"); // "MIDI": grains only while notes sound
     jack.waitForOutput(jalv, "grain_mode = 3.000000");
     before = jack.recordOutputs("before.wav");
 

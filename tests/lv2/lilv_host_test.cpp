@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.lv2 loaded by a host of ours on lilv, like any LV2 host: found through LV2_PATH (the
 // build's bundle only, never ~/.lv2), instantiated from quennet.so, its state saved and restored
 // with lilv, its presets loaded with lilv. The audio is checked against the plug-in driven
@@ -52,10 +53,7 @@ double rms(const std::vector<float>& samples, size_t from)
 // The host: one lilv world over an LV2_PATH that holds a link to the build's bundle and nothing else.
 class LilvHostTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite()
-  {
-    sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
-  }
+  static void SetUpTestSuite() { sLilv = new LilvBundle(QUENNET_LV2_BUNDLE); }
 
   static void TearDownTestSuite()
   {
@@ -93,7 +91,7 @@ protected:
   class Instance : public LilvPluginInstance {
   public:
     explicit Instance(UridMap& urids, HostWorker* worker = nullptr)
-      : LilvPluginInstance(sLilv->plugin, urids, kRate, kBlock, kBlock, declaredDefaults(), worker)
+        : LilvPluginInstance(sLilv->plugin, urids, kRate, kBlock, kBlock, declaredDefaults(), worker)
     {
     }
 
@@ -163,8 +161,8 @@ TEST_F(LilvHostTest, TheBundleDeclaresWhatTheBridgeExpects)
     const LilvPort* port = lilv_plugin_get_port_by_index(sLilv->plugin, portIndex(symbol));
     LilvNodes* nodes = lilv_port_get_value(sLilv->plugin, port, supports);
     std::set<std::string> uris;
-    LILV_FOREACH (nodes, i, nodes)
-      uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
+    LILV_FOREACH(nodes, i, nodes)
+    uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
     lilv_nodes_free(nodes);
     return uris;
   };
@@ -197,8 +195,8 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
   };
   // Dotted values start with the word: Ardour shows "1/4", "1/4." and "1/4 dotted" as one menu entry.
   const std::vector<std::string> noteValues = {
-    "1/64", "1/32", "1/16T", "dotted 1/32", "1/16", "1/8T", "dotted 1/16", "1/8", "1/4T", "dotted 1/8",
-    "1/4", "1/2T", "dotted 1/4", "1/2", "dotted 1/2", "1/1", "dotted 1/1", "2/1", "dotted 2/1", "4/1"};
+    "1/64", "1/32", "1/16T",      "dotted 1/32", "1/16",       "1/8T", "dotted 1/16", "1/8", "1/4T",       "dotted 1/8",
+    "1/4",  "1/2T", "dotted 1/4", "1/2",         "dotted 1/2", "1/1",  "dotted 1/1",  "2/1", "dotted 2/1", "4/1"};
   const std::vector<EnumCase> enums = {
     {"grain_mode", {labelGrainMode.begin(), labelGrainMode.end()}},
     {"grain_sync", noteValues},
@@ -210,7 +208,8 @@ TEST_F(LilvHostTest, ControlPortsCarryTheParametersTextsAndKinds)
     EXPECT_TRUE(lilv_port_has_property(sLilv->plugin, port(c.symbol), enumeration));
     LilvScalePoints* points = lilv_port_get_scale_points(sLilv->plugin, port(c.symbol));
     std::vector<std::string> texts(c.texts.size());
-    LILV_FOREACH (scale_points, i, points) {
+    LILV_FOREACH(scale_points, i, points)
+    {
       const LilvScalePoint* point = lilv_scale_points_get(points, i);
       const int value = static_cast<int>(lilv_node_as_float(lilv_scale_point_get_value(point)));
       ASSERT_TRUE(value >= 0 && value < static_cast<int>(texts.size()));
@@ -252,15 +251,15 @@ TEST_F(LilvHostTest, MidiModeAudioAndNotesMatchTheProcessingCall)
 {
   Instance instance(urids);
   ASSERT_TRUE(instance.valid());
-  instance.control("grain_mode") = 3.0f;  // "MIDI"
+  instance.control("grain_mode") = 3.0f; // "MIDI"
   instance.control("midi_release") = 0.2f;
   instance.control("grain_fade_in") = 0.2f;
   instance.control("grain_fade_out") = 0.2f;
 
-  const StereoBuffer input = testSignal(24 * kBlock + 100);  // the last block is short
+  const StereoBuffer input = testSignal(24 * kBlock + 100); // the last block is short
   const std::vector<TimedMidi> notes = {
-    {300, 0x90, 48, 100}, {1500, 0x90, 55, 90}, {1500, 0xB0, 1, 64},
-    {4000, 0x80, 48, 0},  {6100, 0x91, 67, 80}, {9000, 0x80, 55, 0}, {11000, 0x81, 67, 0},
+    {300, 0x90, 48, 100}, {1500, 0x90, 55, 90}, {1500, 0xB0, 1, 64},  {4000, 0x80, 48, 0},
+    {6100, 0x91, 67, 80}, {9000, 0x80, 55, 0},  {11000, 0x81, 67, 0},
   };
   std::vector<SentMidi> sent;
   const StereoBuffer viaHost = instance.render(input, notes, std::nullopt, &sent);
@@ -272,7 +271,7 @@ TEST_F(LilvHostTest, MidiModeAudioAndNotesMatchTheProcessingCall)
   direct->SetParameterFromHostPlain(kGrainFadeOut, 0.2);
   RenderOptions options;
   options.blockSize = kBlock;
-  options.tempo = std::nullopt;  // this host sends no time:Position
+  options.tempo = std::nullopt; // this host sends no time:Position
   options.midi = notes;
   const StereoBuffer viaCall = renderThrough(*direct, input, options);
 
@@ -291,7 +290,7 @@ TEST_F(LilvHostTest, ANoteAtFrame480OfA512FrameBlockStartsAtFrame480)
 {
   auto renderWith = [&](const std::vector<TimedMidi>& notes) {
     Instance instance(urids);
-    instance.control("grain_mode") = 3.0f;  // "MIDI"
+    instance.control("grain_mode") = 3.0f; // "MIDI"
     return instance.render(testSignal(3 * 512), notes);
   };
   const long noteFrame = 512 + 480;
@@ -307,10 +306,10 @@ TEST_F(LilvHostTest, SyncModeFollowsTheTimePosition)
 {
   Instance instance(urids);
   ASSERT_TRUE(instance.valid());
-  instance.control("grain_mode") = 1.0f;  // "SYNC"
-  instance.control("grain_sync") = 4.0f;  // 1/16
+  instance.control("grain_mode") = 1.0f; // "SYNC"
+  instance.control("grain_sync") = 4.0f; // 1/16
   instance.control("frame_sync_to_host") = 1.0f;
-  instance.control("frame_sync") = 7.0f;  // 1/8
+  instance.control("frame_sync") = 7.0f; // 1/8
 
   const StereoBuffer input = testSignal(20 * kBlock);
   const StereoBuffer viaHost = instance.render(input, {}, HostPosition{150.0f, 48000, 1.0f});
@@ -352,12 +351,12 @@ TEST_F(LilvHostTest, SyncModeFollowsTheTimePosition)
 // controller), loaded from that file and restored into a fresh instance: all 29 values exactly.
 TEST_F(LilvHostTest, StateSavedWithLilvComesBackExactlyInAFreshInstance)
 {
-  writeConfig("[MIDI Control]\nCC7=1\n");  // controller 7 moves Mix
+  writeConfig("[MIDI Control]\nCC7=1\n"); // controller 7 moves Mix
   TempDir stateDir;
   std::vector<double> expected(kFactoryPresets[6].values.begin(), kFactoryPresets[6].values.end());
-  expected[kGrainFrequency] = 1234.5678901;  // no float port can hold it
+  expected[kGrainFrequency] = 1234.5678901; // no float port can hold it
   for (int i = 22; i < kNumParams; ++i)
-    expected[static_cast<size_t>(i)] = 0.125 * (i - 21);  // reserved slots live in the state only
+    expected[static_cast<size_t>(i)] = 0.125 * (i - 21); // reserved slots live in the state only
 
   {
     Instance first(urids);
@@ -365,9 +364,9 @@ TEST_F(LilvHostTest, StateSavedWithLilvComesBackExactlyInAFreshInstance)
     first.runSilence();
     ASSERT_EQ(restoreChunk(first.descriptor(), first.handle(), urids, chunkBytes(expected)), LV2_STATE_SUCCESS);
     first.runSilence();
-    first.control("grain_length") = 50.0f;  // the host moves a port
+    first.control("grain_length") = 50.0f; // the host moves a port
     expected[kGrainLength] = 50.0;
-    std::vector<TimedMidi> controller = {{10, 0xB0, 7, 0}};  // the learned controller moves Mix to 0
+    std::vector<TimedMidi> controller = {{10, 0xB0, 7, 0}}; // the learned controller moves Mix to 0
     first.render(StereoBuffer(kBlock), controller);
     expected[kMix] = 0.0;
     ASSERT_EQ(first.chunk(), expected);
@@ -376,9 +375,9 @@ TEST_F(LilvHostTest, StateSavedWithLilvComesBackExactlyInAFreshInstance)
                                                     stateDir.path().c_str(), Instance::getPortValue, &first,
                                                     LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
     ASSERT_NE(state, nullptr);
-    ASSERT_EQ(lilv_state_save(sLilv->world, urids.map(), urids.unmap(), state, nullptr, stateDir.path().c_str(),
-                              "state.ttl"),
-              0);
+    ASSERT_EQ(
+      lilv_state_save(sLilv->world, urids.map(), urids.unmap(), state, nullptr, stateDir.path().c_str(), "state.ttl"),
+      0);
     lilv_state_free(state);
   }
 
@@ -409,7 +408,8 @@ TEST_F(LilvHostTest, EachPresetLoadsTheFactoryValues)
   ASSERT_TRUE(instance.valid());
   instance.runSilence();
   std::set<std::string> seen;
-  LILV_FOREACH (nodes, i, presets) {
+  LILV_FOREACH(nodes, i, presets)
+  {
     const LilvNode* preset = lilv_nodes_get(presets, i);
     lilv_world_load_resource(sLilv->world, preset);
     LilvState* state = lilv_state_new_from_world(sLilv->world, urids.map(), preset);
@@ -451,9 +451,9 @@ TEST_F(LilvHostTest, ALearnedControllerIsWrittenByTheHostsWorkerNotInRun)
   auto& bridge = *static_cast<plug::lv2::IPluginLV2*>(instance.handle());
   auto& plugin = static_cast<Quennet&>(*bridge.GetPlug());
   plugin.doMidiLearn(true);
-  instance.control("grain_skew") = 0.5f;  // the parameter to learn, from the host's port
+  instance.control("grain_skew") = 0.5f; // the parameter to learn, from the host's port
   instance.runSilence();
-  instance.render(StereoBuffer(kBlock), {{30, 0xB0, 20, 64}});  // the controller completes the learn
+  instance.render(StereoBuffer(kBlock), {{30, 0xB0, 20, 64}}); // the controller completes the learn
   EXPECT_EQ(plugin.learn().controllerParam(20), kGrainSkew);
   EXPECT_EQ(readFile(home.configFile()), before) << "no file write inside run()";
   ASSERT_EQ(worker.pending(), 1u);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Debian's lv2file, a third-party offline host, renders WAV files through the build's bundle with
 // control values set by symbol; the result equals the plug-in driven directly through the
 // processing call, and the renderer's output for the same settings when the renderer is built.
@@ -31,7 +32,8 @@ StereoBuffer testSignal(size_t frames)
     seed = seed * 1664525u + 1013904223u;
     const double noise = (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.1;
     const double t = static_cast<double>(i) / kRate;
-    signal.left[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 180.0 * t) * std::sin(2.0 * M_PI * 1.5 * t) + noise);
+    signal.left[i] =
+      static_cast<float>(0.3 * std::sin(2.0 * M_PI * 180.0 * t) * std::sin(2.0 * M_PI * 1.5 * t) + noise);
     signal.right[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 260.0 * t) + noise);
   }
   return signal;
@@ -39,14 +41,14 @@ StereoBuffer testSignal(size_t frames)
 
 struct Setting {
   int paramIdx;
-  const char* symbol;     // for lv2file
-  const char* name;       // for the renderer
+  const char* symbol; // for lv2file
+  const char* name; // for the renderer
   double value;
 };
 
 struct Case {
   const char* name;
-  const char* preset;  // a factory preset's label, or null
+  const char* preset; // a factory preset's label, or null
   std::vector<Setting> settings;
 };
 
@@ -94,10 +96,7 @@ protected:
     return renderThrough(*plugin, input, options);
   }
 
-  std::vector<std::string> hostEnvironment() const
-  {
-    return {"LV2_PATH=" + bundlePath.path(), "HOME=" + home.path()};
-  }
+  std::vector<std::string> hostEnvironment() const { return {"LV2_PATH=" + bundlePath.path(), "HOME=" + home.path()}; }
 
   TempHome home;
   TempDir files;
@@ -108,7 +107,7 @@ protected:
 
 TEST_F(Lv2fileTest, RendersWhatTheProcessingCallRenders)
 {
-  const StereoBuffer input = testSignal(40 * kBlock + 123);  // the last block is short
+  const StereoBuffer input = testSignal(40 * kBlock + 123); // the last block is short
   const std::string in = files.file("in.wav");
   ASSERT_TRUE(writeStereoWav(in, input, kRate));
   for (const Case& c : kCases) {
@@ -161,9 +160,9 @@ TEST_F(Lv2fileTest, RendersWithoutADisplayAndNeverOpensOne)
     environment.push_back(std::string("LD_PRELOAD=") + QUENNET_X_TRAP);
     environment.push_back("QUENNET_X_TRAP_FILE=" + trap);
     environment.insert(environment.end(), run.display.begin(), run.display.end());
-    const CommandResult result = runCommand({"lv2file", "-i", in, "-o", files.file("out.wav"), "-p", "grain_mode:2",
-                                             plug::lv2::kPluginURI},
-                                            environment, files.file("lv2file.log"));
+    const CommandResult result =
+      runCommand({"lv2file", "-i", in, "-o", files.file("out.wav"), "-p", "grain_mode:2", plug::lv2::kPluginURI},
+                 environment, files.file("lv2file.log"));
     ASSERT_EQ(result.status, 0) << result.output;
     const std::optional<StereoBuffer> out = readStereoWav(files.file("out.wav"), kRate, true);
     ASSERT_TRUE(out);
@@ -171,9 +170,9 @@ TEST_F(Lv2fileTest, RendersWithoutADisplayAndNeverOpensOne)
     EXPECT_FALSE(std::filesystem::exists(trap)) << "the module opened a display";
   }
   // The trap itself works: a program that opens the display is caught.
-  const CommandResult probe = runCommand({"xdpyinfo"}, {std::string("LD_PRELOAD=") + QUENNET_X_TRAP,
-                                                        "QUENNET_X_TRAP_FILE=" + trap, "DISPLAY=:4321"},
-                                         files.file("xdpyinfo.log"));
+  const CommandResult probe = runCommand(
+    {"xdpyinfo"}, {std::string("LD_PRELOAD=") + QUENNET_X_TRAP, "QUENNET_X_TRAP_FILE=" + trap, "DISPLAY=:4321"},
+    files.file("xdpyinfo.log"));
   EXPECT_NE(probe.status, 0);
   EXPECT_TRUE(std::filesystem::exists(trap));
   if (!savedDisplay.empty())
@@ -187,10 +186,10 @@ TEST_F(Lv2fileTest, RendersWhatTheRendererRenders)
   const std::string in = files.file("in.wav");
   ASSERT_TRUE(writeStereoWav(in, input, kRate));
   const Case& c = kCases[0];
-  std::vector<std::string> lv2file = {"lv2file", "-i", in, "-o", files.file("lv2file.wav"), "-b",
-                                      std::to_string(kBlock)};
-  std::vector<std::string> renderer = {QUENNET_RENDER, "--quiet", "--no-transport", "--block", std::to_string(kBlock),
-                                       "--format", "float"};
+  std::vector<std::string> lv2file = {
+    "lv2file", "-i", in, "-o", files.file("lv2file.wav"), "-b", std::to_string(kBlock)};
+  std::vector<std::string> renderer = {QUENNET_RENDER,         "--quiet",  "--no-transport", "--block",
+                                       std::to_string(kBlock), "--format", "float"};
   for (const Setting& s : c.settings) {
     char value[32];
     std::snprintf(value, sizeof(value), "%.17g", s.value);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The built quennet.lv2 in an X11 host of ours: lilv finds the plug-in and its UI through LV2_PATH,
 // the plug-in is instantiated from quennet.so and its UI from the same module (lv2ui_descriptor),
 // inside a window of ours on a private Xvfb, with the host's idle calls pumping it in real time.
@@ -44,7 +45,7 @@ protected:
   {
     sServer = new XvfbServer(1280, 1024);
     sLilv = new LilvBundle(QUENNET_LV2_BUNDLE);
-    setenv("DISPLAY", sServer->display().c_str(), 1);  // the host's display, where UIs open theirs
+    setenv("DISPLAY", sServer->display().c_str(), 1); // the host's display, where UIs open theirs
   }
   static void TearDownTestSuite()
   {
@@ -89,7 +90,11 @@ protected:
       dlclose(module);
   }
 
-  bool open() { return host.open(*uiDescriptor, plug::lv2::kPluginURI, QUENNET_LV2_BUNDLE, lilv_instance_get_handle(instance), urids); }
+  bool open()
+  {
+    return host.open(*uiDescriptor, plug::lv2::kPluginURI, QUENNET_LV2_BUNDLE, lilv_instance_get_handle(instance),
+                     urids);
+  }
   void run()
   {
     ports->eventsOut.prepareOutput();
@@ -117,7 +122,10 @@ protected:
     const ScreenGrab screen = x11::grab(host.display, 0, 0, twin.view().Width(), twin.view().Height());
     return twin.mismatch([&](int x, int y) { return screen.at(x, y); });
   }
-  bool showsTwin(double seconds = 10.0) { return pumpUntil([&] { return mismatch() < 0.001; }, seconds); }
+  bool showsTwin(double seconds = 10.0)
+  {
+    return pumpUntil([&] { return mismatch() < 0.001; }, seconds);
+  }
 
   static XvfbServer* sServer;
   static LilvBundle* sLilv;
@@ -154,15 +162,16 @@ TEST_F(X11UIHostTest, LilvFindsTheX11UIInThePlugInsModuleWithItsFeatures)
     std::set<std::string> uris;
     LilvNode* p = lilv_new_uri(sLilv->world, predicate);
     LilvNodes* nodes = lilv_world_find_nodes(sLilv->world, lilv_ui_get_uri(ui), p, nullptr);
-    LILV_FOREACH (nodes, i, nodes)
-      uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
+    LILV_FOREACH(nodes, i, nodes)
+    uris.insert(lilv_node_as_uri(lilv_nodes_get(nodes, i)));
     lilv_nodes_free(nodes);
     lilv_node_free(p);
     return uris;
   };
   EXPECT_EQ(objects(LV2_CORE__requiredFeature),
             (std::set<std::string>{LV2_UI__parent, LV2_URID__map, LV2_INSTANCE_ACCESS_URI}));
-  EXPECT_EQ(objects(LV2_CORE__optionalFeature), (std::set<std::string>{LV2_UI__idleInterface, LV2_UI__resize, LV2_UI__touch}));
+  EXPECT_EQ(objects(LV2_CORE__optionalFeature),
+            (std::set<std::string>{LV2_UI__idleInterface, LV2_UI__resize, LV2_UI__touch}));
   EXPECT_EQ(objects(LV2_CORE__extensionData), (std::set<std::string>{LV2_UI__idleInterface, LV2_UI__resize}));
 }
 
@@ -227,11 +236,11 @@ TEST_F(X11UIHostTest, OpenedAndClosedFiftyTimesWhileTheInstanceRuns)
     ASSERT_TRUE(open());
     ASSERT_TRUE(pumpUntil([&] { return host.uiAttributes().map_state == IsViewable; }, 10.0, false));
     host.portEvent(kVolumePort, i % 2 ? 0.5f : 1.5f);
-    pumpUntil([] { return false; }, 0.03, false);  // a frame or two
+    pumpUntil([] { return false; }, 0.03, false); // a frame or two
     host.close();
   };
   for (int i = 0; i < 3; ++i)
-    cycle(i);  // what the first windows leave for good (Xlib's and Cairo's caches)
+    cycle(i); // what the first windows leave for good (Xlib's and Cairo's caches)
   const int descriptors = openDescriptors();
   const std::size_t heap = mallinfo2().uordblks;
   for (int i = 0; i < 50; ++i)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /* Preloaded into a host by the tests: every call of XOpenDisplay is noted in the file that
  * QUENNET_X_TRAP_FILE names, and no connection is opened. A host that never shows the editor must
  * never get here. */

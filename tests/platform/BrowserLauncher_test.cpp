@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Handing web pages to the browser: which addresses are handed on, that the program gets the
 // address as one argument with no shell in between, that opening does not wait for it, what the
 // program inherits, and that every finished child is collected.
@@ -37,7 +38,8 @@ std::string readFile(const std::string& path)
 // descriptor `watchedFd` is open in it, the signals its children ignore and what its standard input holds
 // into ARGS (renamed into place when complete); then, when GATE is a FIFO, waits for a line on it.
 struct FakeBrowser {
-  explicit FakeBrowser(int watchedFd = 99) : program(dir.file("fake-xdg-open")), args(dir.file("args")), gate(dir.file("gate"))
+  explicit FakeBrowser(int watchedFd = 99)
+      : program(dir.file("fake-xdg-open")), args(dir.file("args")), gate(dir.file("gate"))
   {
     std::ofstream script(program);
     script << "#!/bin/sh\n"
@@ -171,7 +173,8 @@ TEST(BrowserLauncher, TheBrowserInheritsNoHostFilesIgnoredSignalsOrInput)
   const int leaked = open("/dev/null", O_RDONLY);
   ASSERT_GE(leaked, 3);
   FakeBrowser fake(leaked);
-  struct sigaction ignore{}, oldPipe{}, oldUsr1{};
+  struct sigaction ignore {
+  }, oldPipe{}, oldUsr1{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &oldPipe);
   sigaction(SIGUSR1, &ignore, &oldUsr1);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "platform/HttpsClient.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +23,14 @@ namespace {
 const char* endName(HttpsEnd end)
 {
   switch (end) {
-  case HttpsEnd::kComplete: return "complete";
-  case HttpsEnd::kConnect: return "connect";
-  case HttpsEnd::kCertificate: return "certificate";
-  case HttpsEnd::kTimeout: return "timeout";
-  case HttpsEnd::kTooLong: return "too long";
-  case HttpsEnd::kBroken: return "broken";
-  case HttpsEnd::kCancelled: return "cancelled";
-  case HttpsEnd::kOther: return "other";
+    case HttpsEnd::kComplete: return "complete";
+    case HttpsEnd::kConnect: return "connect";
+    case HttpsEnd::kCertificate: return "certificate";
+    case HttpsEnd::kTimeout: return "timeout";
+    case HttpsEnd::kTooLong: return "too long";
+    case HttpsEnd::kBroken: return "broken";
+    case HttpsEnd::kCancelled: return "cancelled";
+    case HttpsEnd::kOther: return "other";
   }
   return "?";
 }
@@ -73,8 +74,8 @@ TEST_F(HttpsClientTest, SendsAPlainHttp11GetWithTheHostHeaderOnly)
   EXPECT_EQ(endName(response.end), std::string("complete"));
   EXPECT_EQ(response.body, "1103");
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0], "GET /music/version/?file=quennet HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                      std::to_string(server.port()));
+  EXPECT_EQ(server.requests()[0],
+            "GET /music/version/?file=quennet HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()));
 }
 
 // How an answer ends decides between a clean end and a read error; what arrived is kept either way.
@@ -85,25 +86,27 @@ TEST_F(HttpsClientTest, TellsACleanEndFromAReadErrorAndKeepsWhatArrived)
     Reply reply;
     HttpsEnd end;
     std::string body;
-    bool bodyMayBeCut = false;  // a reset discards what the client had not yet read
+    bool bodyMayBeCut = false; // a reset discards what the client had not yet read
   };
   const std::string full(HttpsClient::kMaxBodyBytes, '7');
   const std::vector<Case> cases = {
-      {"content length", Reply::ok("1210\n"), HttpsEnd::kComplete, "1210\n"},
-      {"empty body", Reply::ok(""), HttpsEnd::kComplete, ""},
-      {"error status is an answer too", raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", Reply::End::kClose),
-       HttpsEnd::kComplete, "not found"},
-      {"redirect not followed", raw("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 4\r\n\r\nmove", Reply::End::kClose),
-       HttpsEnd::kComplete, "move"},
-      {"closed after a body of no length", raw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n1103", Reply::End::kClose),
-       HttpsEnd::kComplete, "1103"},
-      {"chunked", raw(kChunked + "2\r\n11\r\n2\r\n03\r\n0\r\n\r\n", Reply::End::kClose), HttpsEnd::kComplete, "1103"},
-      {"exactly the cap", Reply::ok(full), HttpsEnd::kComplete, full},
-      {"closed before the announced length", raw(kHead100 + "1103", Reply::End::kClose), HttpsEnd::kBroken, "1103"},
-      {"cut before the announced length", raw(kHead100 + "1103", Reply::End::kCut), HttpsEnd::kBroken, "1103"},
-      {"reset before the announced length", raw(kHead100 + "1103", Reply::End::kReset), HttpsEnd::kBroken, "1103", true},
-      {"cut inside a chunk", raw(kChunked + "8\r\n1103", Reply::End::kCut), HttpsEnd::kBroken, "1103"},
-      {"one byte past the cap", Reply::ok(full + "7"), HttpsEnd::kTooLong, full},
+    {"content length", Reply::ok("1210\n"), HttpsEnd::kComplete, "1210\n"},
+    {"empty body", Reply::ok(""), HttpsEnd::kComplete, ""},
+    {"error status is an answer too",
+     raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", Reply::End::kClose), HttpsEnd::kComplete,
+     "not found"},
+    {"redirect not followed",
+     raw("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 4\r\n\r\nmove", Reply::End::kClose),
+     HttpsEnd::kComplete, "move"},
+    {"closed after a body of no length", raw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n1103", Reply::End::kClose),
+     HttpsEnd::kComplete, "1103"},
+    {"chunked", raw(kChunked + "2\r\n11\r\n2\r\n03\r\n0\r\n\r\n", Reply::End::kClose), HttpsEnd::kComplete, "1103"},
+    {"exactly the cap", Reply::ok(full), HttpsEnd::kComplete, full},
+    {"closed before the announced length", raw(kHead100 + "1103", Reply::End::kClose), HttpsEnd::kBroken, "1103"},
+    {"cut before the announced length", raw(kHead100 + "1103", Reply::End::kCut), HttpsEnd::kBroken, "1103"},
+    {"reset before the announced length", raw(kHead100 + "1103", Reply::End::kReset), HttpsEnd::kBroken, "1103", true},
+    {"cut inside a chunk", raw(kChunked + "8\r\n1103", Reply::End::kCut), HttpsEnd::kBroken, "1103"},
+    {"one byte past the cap", Reply::ok(full + "7"), HttpsEnd::kTooLong, full},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,8 +134,8 @@ TEST_F(HttpsClientTest, AFloodStopsAtTheCapAsAReadError)
   };
   const std::size_t flood = 32u << 20;
   const std::vector<Case> cases = {
-      {"body", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", "1103", HttpsClient::kMaxBodyBytes},
-      {"headers", "HTTP/1.1 200 OK\r\n", "X-Filler: 0123456789abcdef\r\n", 0},
+    {"body", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", "1103", HttpsClient::kMaxBodyBytes},
+    {"headers", "HTTP/1.1 200 OK\r\n", "X-Filler: 0123456789abcdef\r\n", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -158,9 +161,9 @@ TEST_F(HttpsClientTest, RefusesServersItCannotTrust)
     std::string caFile;
   };
   const std::vector<Case> cases = {
-      {"self-signed", certs.selfSignedCert, certs.selfSignedKey, certs.caFile},
-      {"signed for another name", certs.otherNameCert, certs.otherNameKey, certs.caFile},
-      {"test authority unknown to the system's store", certs.serverCert, certs.serverKey, ""},
+    {"self-signed", certs.selfSignedCert, certs.selfSignedKey, certs.caFile},
+    {"signed for another name", certs.otherNameCert, certs.otherNameKey, certs.caFile},
+    {"test authority unknown to the system's store", certs.serverCert, certs.serverKey, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,7 +189,7 @@ TEST_F(HttpsClientTest, ConnectionRefusedGivesNoBody)
   ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
 
   const auto response =
-      HttpsClient(trustingTestAuthority()).Get("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+    HttpsClient(trustingTestAuthority()).Get("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
   close(fd);
   EXPECT_EQ(endName(response.end), std::string("connect"));
   EXPECT_EQ(response.body, "");
@@ -206,9 +209,9 @@ TEST_F(HttpsClientTest, ASilentServerEndsInATimeOut)
   Reply noHandshake;
   noHandshake.handshake = false;
   const std::vector<Case> cases = {
-      {"no handshake", noHandshake, 400, 20'000, false, ""},
-      {"no answer", raw("", Reply::End::kHold), 10'000, 1000, true, ""},
-      {"silent in the middle of the body", raw(kHead100 + "1103", Reply::End::kHold), 10'000, 1000, true, "1103"},
+    {"no handshake", noHandshake, 400, 20'000, false, ""},
+    {"no answer", raw("", Reply::End::kHold), 10'000, 1000, true, ""},
+    {"silent in the middle of the body", raw(kHead100 + "1103", Reply::End::kHold), 10'000, 1000, true, "1103"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -248,8 +251,8 @@ TEST_F(HttpsClientTest, ACancelEndsTheWaitForASilentServer)
 TEST_F(HttpsClientTest, FetchesOnlyHttpsAddresses)
 {
   server.setReply(Reply::ok("1103"));
-  for (const std::string& url : {"http://127.0.0.1:" + std::to_string(server.port()) + "/", std::string("file:///etc/hostname"),
-                                std::string("not an address")}) {
+  for (const std::string& url : {"http://127.0.0.1:" + std::to_string(server.port()) + "/",
+                                 std::string("file:///etc/hostname"), std::string("not an address")}) {
     SCOPED_TRACE(url);
     const auto response = HttpsClient(trustingTestAuthority()).Get(url);
     EXPECT_EQ(endName(response.end), std::string("other"));

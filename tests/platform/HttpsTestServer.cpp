@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "HttpsTestServer.h"
 
 #include <arpa/inet.h>
@@ -43,7 +44,10 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:other.invalid
 )";
 
-bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool run(const std::string& command)
+{
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 TestCertificates makeCertificates(const TempDir& dir)
 {
@@ -53,16 +57,15 @@ TestCertificates makeCertificates(const TempDir& dir)
   const auto signedBy = [&](const std::string& name, const std::string& extensions, int serial) {
     return run("openssl req -new" + newKey + " -subj /CN=" + name + " -keyout " + dir.file(name + ".key") + " -out " +
                dir.file(name + ".csr")) &&
-           run("openssl x509 -req -in " + dir.file(name + ".csr") + " -CA " + dir.file("authority.crt") + " -CAkey " +
-               dir.file("authority.key") + " -set_serial " + std::to_string(serial) + " -days 30 -extfile " + config +
-               " -extensions " + extensions + " -out " + dir.file(name + ".crt"));
+      run("openssl x509 -req -in " + dir.file(name + ".csr") + " -CA " + dir.file("authority.crt") + " -CAkey " +
+          dir.file("authority.key") + " -set_serial " + std::to_string(serial) + " -days 30 -extfile " + config +
+          " -extensions " + extensions + " -out " + dir.file(name + ".crt"));
   };
-  const bool ok =
-      run("openssl req -x509 -new" + newKey + " -extensions authority -keyout " + dir.file("authority.key") + " -out " +
-          dir.file("authority.crt")) &&
-      signedBy("loopback", "loopback", 2) && signedBy("othername", "othername", 3) &&
-      run("openssl req -x509 -new" + newKey + " -extensions loopback -subj /CN=selfsigned -keyout " +
-          dir.file("selfsigned.key") + " -out " + dir.file("selfsigned.crt"));
+  const bool ok = run("openssl req -x509 -new" + newKey + " -extensions authority -keyout " +
+                      dir.file("authority.key") + " -out " + dir.file("authority.crt")) &&
+    signedBy("loopback", "loopback", 2) && signedBy("othername", "othername", 3) &&
+    run("openssl req -x509 -new" + newKey + " -extensions loopback -subj /CN=selfsigned -keyout " +
+        dir.file("selfsigned.key") + " -out " + dir.file("selfsigned.crt"));
   if (!ok)
     return {};
   return {dir.file("authority.crt"), dir.file("loopback.crt"),   dir.file("loopback.key"),  dir.file("othername.crt"),
@@ -89,7 +92,7 @@ HttpsTestServer::Reply HttpsTestServer::Reply::ok(const std::string& body)
 {
   Reply reply;
   reply.bytes = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
-                "\r\nConnection: close\r\n\r\n" + body;
+    "\r\nConnection: close\r\n\r\n" + body;
   return reply;
 }
 
@@ -138,7 +141,10 @@ HttpsTestServer::~HttpsTestServer()
     close(mListenFd);
 }
 
-std::string HttpsTestServer::address() const { return "https://127.0.0.1:" + std::to_string(mPort); }
+std::string HttpsTestServer::address() const
+{
+  return "https://127.0.0.1:" + std::to_string(mPort);
+}
 
 void HttpsTestServer::setReply(Reply reply)
 {
@@ -191,7 +197,7 @@ void HttpsTestServer::serveConnection(int fd)
 
   SSL* ssl = SSL_new(mTls->context);
   SSL_set_fd(ssl, fd);
-  if (SSL_accept(ssl) != 1) {  // the client may rightly refuse our certificate
+  if (SSL_accept(ssl) != 1) { // the client may rightly refuse our certificate
     SSL_free(ssl);
     ERR_clear_error();
     return;
@@ -205,7 +211,7 @@ void HttpsTestServer::serveConnection(int fd)
       break;
     head.append(buffer, static_cast<std::size_t>(got));
   }
-  if (head.empty()) {  // the client left without asking, e.g. after checking our certificate
+  if (head.empty()) { // the client left without asking, e.g. after checking our certificate
     SSL_free(ssl);
     ERR_clear_error();
     return;
@@ -233,20 +239,17 @@ void HttpsTestServer::serveConnection(int fd)
   }
 
   switch (reply.end) {
-  case Reply::End::kClose:
-    if (writing)
-      SSL_shutdown(ssl);
-    break;
-  case Reply::End::kCut:
-    break;
-  case Reply::End::kReset: {
-    const linger abort{1, 0};  // close() then sends RST
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    break;
-  }
-  case Reply::End::kHold:
-    waitForClient(fd);
-    break;
+    case Reply::End::kClose:
+      if (writing)
+        SSL_shutdown(ssl);
+      break;
+    case Reply::End::kCut: break;
+    case Reply::End::kReset: {
+      const linger abort{1, 0}; // close() then sends RST
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+      break;
+    }
+    case Reply::End::kHold: waitForClient(fd); break;
   }
   SSL_free(ssl);
   ERR_clear_error();
@@ -260,6 +263,6 @@ void HttpsTestServer::waitForClient(int fd) const
     if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN))
       return;
     if (recv(fd, buffer, sizeof buffer, 0) <= 0)
-      return;  // the client closed (or reset) the connection
+      return; // the client closed (or reset) the connection
   }
 }

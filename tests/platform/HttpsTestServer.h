@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <cstddef>
@@ -11,10 +12,10 @@
 // temporary folder that lives until the process ends. Every file name is empty when making them
 // failed.
 struct TestCertificates {
-  std::string caFile;                 // the test authority: what clients are told to trust
-  std::string serverCert, serverKey;  // for 127.0.0.1 and localhost, signed by the authority
-  std::string otherNameCert, otherNameKey;    // signed by the authority, but for other.invalid
-  std::string selfSignedCert, selfSignedKey;  // for 127.0.0.1, signed by nobody trusted
+  std::string caFile; // the test authority: what clients are told to trust
+  std::string serverCert, serverKey; // for 127.0.0.1 and localhost, signed by the authority
+  std::string otherNameCert, otherNameKey; // signed by the authority, but for other.invalid
+  std::string selfSignedCert, selfSignedKey; // for 127.0.0.1, signed by nobody trusted
 
   static const TestCertificates& get();
   bool ok() const { return !caFile.empty(); }
@@ -27,14 +28,14 @@ class HttpsTestServer {
 public:
   struct Reply {
     enum class End {
-      kClose,  // a TLS close_notify, then the connection is closed
-      kCut,    // the connection is closed without close_notify
-      kReset,  // the connection is reset (TCP RST)
-      kHold,   // nothing more is sent; waits until the client goes away
+      kClose, // a TLS close_notify, then the connection is closed
+      kCut, // the connection is closed without close_notify
+      kReset, // the connection is reset (TCP RST)
+      kHold, // nothing more is sent; waits until the client goes away
     };
-    bool handshake = true;   // false: accept the TCP connection only, then wait like kHold
-    std::string bytes;       // sent as they stand once the request head has arrived
-    std::string filler;      // then repeated until fillerBytes went out or the client left
+    bool handshake = true; // false: accept the TCP connection only, then wait like kHold
+    std::string bytes; // sent as they stand once the request head has arrived
+    std::string filler; // then repeated until fillerBytes went out or the client left
     std::size_t fillerBytes = 0;
     End end = End::kClose;
 
@@ -53,7 +54,7 @@ public:
   // False when the certificate did not load or no port could be opened.
   bool running() const { return mThread.joinable(); }
   int port() const { return mPort; }
-  std::string address() const;  // "https://127.0.0.1:<port>"
+  std::string address() const; // "https://127.0.0.1:<port>"
 
   // For the connections accepted from now on.
   void setReply(Reply reply);
@@ -72,7 +73,7 @@ private:
 
   std::unique_ptr<Tls> mTls;
   int mListenFd = -1;
-  int mWakeFd = -1;  // eventfd: becomes readable when the server stops
+  int mWakeFd = -1; // eventfd: becomes readable when the server stops
   int mPort = 0;
   mutable std::mutex mMutex;
   Reply mReply;

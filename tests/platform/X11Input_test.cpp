@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The X server's pointer, crossing and key events turned into the graphics context's calls, on an
 // off-screen context: no display needed (the events are plain structures).
 
@@ -136,11 +137,11 @@ TEST(X11Input, WhileAButtonIsHeldTheWindowKeepsThePointer)
   Fixture f;
   f.press(Button1, 150, 150);
   EXPECT_TRUE(f.input.ButtonHeld());
-  f.press(Button3, 150, 150);  // another button during the gesture
+  f.press(Button3, 150, 150); // another button during the gesture
   f.motion(170, 140, Button1Mask);
-  f.motion(-50, 400, Button1Mask);  // far outside the window: still a drag
+  f.motion(-50, 400, Button1Mask); // far outside the window: still a drag
   f.input.OnLeave(f.crossing(LeaveNotify, -50, 400));
-  f.release(Button3, -50, 400);  // not the button that started it
+  f.release(Button3, -50, 400); // not the button that started it
   EXPECT_EQ(f.control->events, (std::vector<std::string>{"down", "drag", "drag"}));
   EXPECT_FLOAT_EQ(f.control->drags[1].x, -220.0f);
   EXPECT_FLOAT_EQ(f.control->drags[1].y, 260.0f);
@@ -191,7 +192,10 @@ TEST(X11Input, DoubleClicksAreToldByTheServersTimestamps)
     {"400 ms apart", 5000, 5400, Button1, {"down", "up", "dblclick", "up"}},
     {"401 ms apart", 5000, 5401, Button1, {"down", "up", "down", "up"}},
     {"left then right", 5000, 5100, Button3, {"down", "up", "down", "up"}},
-    {"272 ms apart across the wrap of the server's 32-bit clock", 0xFFFFFF00ul, 0x10ul, Button1,
+    {"272 ms apart across the wrap of the server's 32-bit clock",
+     0xFFFFFF00ul,
+     0x10ul,
+     Button1,
      {"down", "up", "dblclick", "up"}},
     {"more than 24 days apart", 0x10ul, 0x10ul + 0x80000001ul, Button1, {"down", "up", "down", "up"}},
   };

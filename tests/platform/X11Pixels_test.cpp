@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The picture's premultiplied ARGB words as pixels of the X visuals a server may offer.
 
 #include "platform/X11Pixels.h"
@@ -66,7 +67,7 @@ TEST(X11PixelFormat, ConvertWritesTheAreaInRowsPaddedTo32Bits)
     for (int x = 0; x < 4; ++x)
       words.push_back(0xFF000000u | static_cast<std::uint32_t>(16 * x) << 16 | static_cast<std::uint32_t>(16 * y) << 8);
   const plug::graphics::ImageView image{reinterpret_cast<const std::uint8_t*>(words.data()), 4, 3, 16};
-  const plug::graphics::PixelRect area{1, 1, 3, 2};  // x 1 … 3, y 1 … 2
+  const plug::graphics::PixelRect area{1, 1, 3, 2}; // x 1 … 3, y 1 … 2
 
   std::vector<std::uint8_t> out;
   const X11PixelFormat packed = format(24, 24, 0xFF0000, 0xFF00, 0xFF);

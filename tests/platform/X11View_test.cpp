@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The X11 view on a real X server (a private Xvfb): the window inside a parent, the picture on the
 // screen and after exposure, sizes from the context and from the host (also a host that gives its
 // old room back, as toolkit sockets do), the surround beyond the picture, input sent with XTest,
@@ -83,7 +84,7 @@ protected:
     view->Attach(g.get());
     view->Map();
     settle();
-    settleSize();  // the editor's first size is its own choice too: the host has its moment
+    settleSize(); // the editor's first size is its own choice too: the host has its moment
   }
   void closeEditor()
   {
@@ -116,7 +117,7 @@ protected:
       view->Sync();
       g->UpdateFrame();
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the size did not settle";
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the view's steady clock runs meanwhile
+      std::this_thread::sleep_for(std::chrono::milliseconds(5)); // the view's steady clock runs meanwhile
     } while (view->SizeSettling());
     hostTurn();
     settle();
@@ -154,8 +155,8 @@ protected:
     // Only what shows inside the host's window can be read back.
     const int w = std::min({g->WindowWidth(), a.width, 800});
     const int h = std::min({g->WindowHeight(), a.height, 600});
-    XImage* image = XGetImage(host, view->GetWindow(), 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h),
-                              AllPlanes, ZPixmap);
+    XImage* image =
+      XGetImage(host, view->GetWindow(), 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap);
     if (!image)
       return -1;
     int different = 0;
@@ -202,12 +203,18 @@ TEST(X11ViewRules, CursorShapesComeFromTheCursorFont)
     unsigned int shape;
   };
   const Case cases[] = {
-    {ECursor::kArrow, XC_left_ptr},           {ECursor::kHand, XC_hand2},
-    {ECursor::kSizeNWSE, XC_bottom_right_corner}, {ECursor::kSizeNESW, XC_bottom_left_corner},
-    {ECursor::kSizeWE, XC_sb_h_double_arrow},  {ECursor::kSizeNS, XC_sb_v_double_arrow},
-    {ECursor::kIBeam, XC_xterm},              {ECursor::kWait, XC_watch},
-    {ECursor::kCross, XC_crosshair},          {ECursor::kSizeAll, XC_fleur},
-    {ECursor::kNo, XC_X_cursor},              {ECursor::kUpArrow, XC_sb_up_arrow},
+    {ECursor::kArrow, XC_left_ptr},
+    {ECursor::kHand, XC_hand2},
+    {ECursor::kSizeNWSE, XC_bottom_right_corner},
+    {ECursor::kSizeNESW, XC_bottom_left_corner},
+    {ECursor::kSizeWE, XC_sb_h_double_arrow},
+    {ECursor::kSizeNS, XC_sb_v_double_arrow},
+    {ECursor::kIBeam, XC_xterm},
+    {ECursor::kWait, XC_watch},
+    {ECursor::kCross, XC_crosshair},
+    {ECursor::kSizeAll, XC_fleur},
+    {ECursor::kNo, XC_X_cursor},
+    {ECursor::kUpArrow, XC_sb_up_arrow},
     {static_cast<ECursor>(99), XC_left_ptr},
   };
   for (const Case& c : cases) {
@@ -224,9 +231,8 @@ TEST(X11ViewRules, ScaleToFitKeepsTheAspectWithinTheLimits)
   };
   // The editor's design, 1968 × 864, within 0.25 … 4.
   const Case cases[] = {
-    {984, 432, 0.5f},    {1968, 864, 1.0f},  {1000, 432, 0.5f},  {984, 1000, 0.5f},
-    {3936, 1000, 1000.0f / 864.0f},          {100, 100, 0.25f},  {20000, 20000, 4.0f},
-    {0, 432, 0.25f},     {-5, -5, 0.25f},
+    {984, 432, 0.5f},  {1968, 864, 1.0f},    {1000, 432, 0.5f}, {984, 1000, 0.5f}, {3936, 1000, 1000.0f / 864.0f},
+    {100, 100, 0.25f}, {20000, 20000, 4.0f}, {0, 432, 0.25f},   {-5, -5, 0.25f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
@@ -307,7 +313,7 @@ TEST_F(X11ViewTest, AHostSizeGivesTheScaleThatFits)
     const char* name;
     int w, h;
     float scale;
-    bool throughX;  // the host resized the window itself; else it told the view (ui:resize)
+    bool throughX; // the host resized the window itself; else it told the view (ui:resize)
   };
   const Case cases[] = {
     {"wider than the design's aspect", 800, 450, 1.5f, true},
@@ -370,7 +376,7 @@ TEST_F(X11ViewTest, TheEditorsOwnSizeWinsInAHostThatGivesItsOldRoomBack)
   XSelectInput(host, widget, SubstructureNotifyMask);
   XSync(host, False);
   openEditor(1.0f, widget);
-  bool refuses = false;  // the host sets its top-level window back to where it was
+  bool refuses = false; // the host sets its top-level window back to where it was
   int topWidth = 400, topHeight = 300;
   auto toolkit = [&] {
     while (XPending(host) > 0) {
@@ -397,7 +403,7 @@ TEST_F(X11ViewTest, TheEditorsOwnSizeWinsInAHostThatGivesItsOldRoomBack)
   struct Case {
     const char* name;
     float scale;
-    int width, height;  // the host's top-level window, and the editor's, at the end
+    int width, height; // the host's top-level window, and the editor's, at the end
   };
   const Case cases[] = {
     {"larger", 2.0f, 800, 600},
@@ -406,7 +412,7 @@ TEST_F(X11ViewTest, TheEditorsOwnSizeWinsInAHostThatGivesItsOldRoomBack)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    g->Resize(400, 300, c.scale);  // the size menu or the corner handle
+    g->Resize(400, 300, c.scale); // the size menu or the corner handle
     toolkit();
     view->Sync();
     EXPECT_FLOAT_EQ(g->GetDrawScale(), c.scale) << "the editor takes the scale at once";
@@ -445,11 +451,11 @@ TEST_F(X11ViewTest, TheEditorsOwnSizeWinsInAHostThatGivesItsOldRoomBack)
 
 TEST_F(X11ViewTest, MouseInputReachesTheContext)
 {
-  openEditor(0.5f);  // the control covers 50, 50 … 100, 100 on the screen
+  openEditor(0.5f); // the control covers 50, 50 … 100, 100 on the screen
   struct Case {
     const char* name;
     unsigned int button;
-    KeySym modifier;  // held during the click; 0 for none
+    KeySym modifier; // held during the click; 0 for none
     bool left, right, shift, control;
   };
   const Case cases[] = {
@@ -475,7 +481,7 @@ TEST_F(X11ViewTest, MouseInputReachesTheContext)
     if (c.modifier)
       key(c.modifier, true);
     moveTo(150, 50);
-    button(c.button, true, 1000);  // a second later: never a double-click with the one before
+    button(c.button, true, 1000); // a second later: never a double-click with the one before
     button(c.button, false);
     if (c.modifier)
       key(c.modifier, false);
@@ -497,7 +503,7 @@ TEST_F(X11ViewTest, DragsKeepThePointerBeyondTheWindowAndDoubleClicksFollowTheSe
   moveTo(150, 150);
   button(Button1, true, 1000);
   moveTo(160, 120);
-  moveTo(600, 500);  // outside the view, inside the host's window
+  moveTo(600, 500); // outside the view, inside the host's window
   button(Button1, false);
   settle();
   ASSERT_FALSE(gestures(control).empty());
@@ -511,9 +517,9 @@ TEST_F(X11ViewTest, DragsKeepThePointerBeyondTheWindowAndDoubleClicksFollowTheSe
   moveTo(150, 150);
   button(Button1, true, 1000);
   button(Button1, false);
-  button(Button1, true);  // at once: a double-click
+  button(Button1, true); // at once: a double-click
   button(Button1, false);
-  button(Button1, true, 600);  // 600 ms later by the server's clock: a new click
+  button(Button1, true, 600); // 600 ms later by the server's clock: a new click
   button(Button1, false);
   settle();
   std::vector<std::string> presses;
@@ -586,7 +592,7 @@ TEST_F(X11ViewTest, CursorsFromTheFontAndAHiddenCursor)
   auto fontCursor = [&](unsigned int shape) {
     const Cursor cursor = XCreateFontCursor(host, shape);
     XDefineCursor(host, parent, cursor);
-    moveTo(700, 550);  // over the host's window, outside the view
+    moveTo(700, 550); // over the host's window, outside the view
     XSync(host, False);
     std::vector<unsigned long> pixels = shown();
     XUndefineCursor(host, parent);
@@ -628,9 +634,9 @@ TEST_F(X11ViewTest, AParentDestroyedFirstEndsTheViewQuietly)
   g->Resize(400, 300, 0.5f);
   EXPECT_FALSE(view->Sync());
   EXPECT_TRUE(view->WindowGone());
-  g->UpdateFrame();  // nothing more is sent
+  g->UpdateFrame(); // nothing more is sent
   EXPECT_FALSE(view->ProcessEvents());
-  closeEditor();  // destroys nothing twice, and the process lives on
+  closeEditor(); // destroys nothing twice, and the process lives on
   parent = 0;
 }
 
@@ -672,7 +678,12 @@ TEST_F(X11ViewTest, WebPagesGoToXdgOpenAndOnlyWebPages)
   EXPECT_FALSE(g->OpenURL("file:///etc/passwd"));
   setenv("PATH", path.c_str(), 1);
   // The view collects the finished child on its next round of events.
-  ASSERT_TRUE(waitUntil([&] { view->ProcessEvents(); return plug::BrowserLauncher::ReapFinished() == 0; }, 10.0));
+  ASSERT_TRUE(waitUntil(
+    [&] {
+      view->ProcessEvents();
+      return plug::BrowserLauncher::ReapFinished() == 0;
+    },
+    10.0));
   std::ifstream file(noted);
   std::string line;
   std::getline(file, line);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "AllocationCounter.h"
 
 #include <cstdlib>
@@ -45,9 +46,15 @@ Counts CountingScope::counts() const
 }
 
 #ifdef QUENNET_SANITIZER_OWNS_MALLOC
-bool available() { return false; }
+bool available()
+{
+  return false;
+}
 #else
-bool available() { return true; }
+bool available()
+{
+  return true;
+}
 #endif
 
 } // namespace alloc_count
@@ -86,7 +93,7 @@ int posix_memalign(void** result, size_t alignment, size_t size)
 {
   alloc_count::countAllocation();
   *result = __libc_memalign(alignment, size);
-  return *result ? 0 : 12;  // ENOMEM
+  return *result ? 0 : 12; // ENOMEM
 }
 void free(void* pointer)
 {
@@ -120,11 +127,29 @@ void* operator new(size_t size, std::align_val_t alignment)
     return p;
   throw std::bad_alloc();
 }
-void operator delete(void* pointer) noexcept { free(pointer); }
-void operator delete[](void* pointer) noexcept { free(pointer); }
-void operator delete(void* pointer, size_t) noexcept { free(pointer); }
-void operator delete[](void* pointer, size_t) noexcept { free(pointer); }
-void operator delete(void* pointer, std::align_val_t) noexcept { free(pointer); }
-void operator delete(void* pointer, size_t, std::align_val_t) noexcept { free(pointer); }
+void operator delete(void* pointer) noexcept
+{
+  free(pointer);
+}
+void operator delete[](void* pointer) noexcept
+{
+  free(pointer);
+}
+void operator delete(void* pointer, size_t) noexcept
+{
+  free(pointer);
+}
+void operator delete[](void* pointer, size_t) noexcept
+{
+  free(pointer);
+}
+void operator delete(void* pointer, std::align_val_t) noexcept
+{
+  free(pointer);
+}
+void operator delete(void* pointer, size_t, std::align_val_t) noexcept
+{
+  free(pointer);
+}
 
 #endif

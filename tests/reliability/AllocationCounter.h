@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Counts heap allocations and deallocations made on the calling thread while a CountingScope is

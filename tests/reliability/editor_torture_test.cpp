@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The editor under torture, the way a restless user and a busy host meet it together. The plug-in
 // runs through its LV2 descriptor and its editor through its LV2 UI, in a host window on a private
 // Xvfb; for a fixed number of steps, chosen by a seeded generator:
@@ -82,8 +83,7 @@ int envOr(const char* name, int fallback)
 // saves, one per control port), and the saved states.
 class TortureHost {
 public:
-  TortureHost()
-    : options(urids, static_cast<float>(kRate), kMaxBlock), ports(urids, kMaxBlock, controlPortDefaults())
+  TortureHost() : options(urids, static_cast<float>(kRate), kMaxBlock), ports(urids, kMaxBlock, controlPortDefaults())
   {
     for (size_t c = 0; c < ports.controls.size(); ++c)
       controls[c].store(ports.controls[c]);
@@ -161,10 +161,10 @@ public:
   const LV2_Descriptor* descriptor = plug::lv2::Descriptor();
   UridMap urids;
   HostOptions options;
-  HostPorts ports;  // the audio thread's
+  HostPorts ports; // the audio thread's
   LV2_Handle handle = nullptr;
-  std::array<std::atomic<float>, 64> controls{};  // the host's controls, by control port
-  std::mutex runMutex;  // run() against restore and save
+  std::array<std::atomic<float>, 64> controls{}; // the host's controls, by control port
+  std::mutex runMutex; // run() against restore and save
   // One automation event (a control and, through the framework's host path, the parameter) against
   // restore and save: a host's saved state and its controls tell the same. Taken before runMutex.
   std::mutex hostMutex;
@@ -228,7 +228,7 @@ XvfbServer* EditorTorture::gServer = nullptr;
 class User {
 public:
   User(TortureHost& host, const std::string& display, std::uint32_t seed)
-    : mHost(host), mWindow(display, 1200, 800), mRandom(seed)
+      : mHost(host), mWindow(display, 1200, 800), mRandom(seed)
   {
   }
 
@@ -361,12 +361,12 @@ private:
     g().OnMouseMove(x, y, IMouseMod());
     press(x, y, mod);
     switch (pick(4)) {
-      case 0: break;  // a click
-      case 1:  // a double-click
+      case 0: break; // a click
+      case 1: // a double-click
         g().OnMouseUp(x, y, mod);
         press(x, y, mod, true);
         break;
-      default: {  // a drag of a few moves, anywhere
+      default: { // a drag of a few moves, anywhere
         const int moves = 1 + pick(8);
         float px = x, py = y;
         for (int i = 0; i < moves && isOpen(); ++i) {
@@ -451,7 +451,8 @@ private:
     const int moves = 1 + pick(5);
     for (int i = 1; i <= moves && isOpen(); ++i)
       g().OnMouseMove(x0 * (1.0f + (factor - 1.0f) * static_cast<float>(i) / static_cast<float>(moves)),
-                      y0 * (1.0f + (factor - 1.0f) * static_cast<float>(i) / static_cast<float>(moves)), IMouseMod(true));
+                      y0 * (1.0f + (factor - 1.0f) * static_cast<float>(i) / static_cast<float>(moves)),
+                      IMouseMod(true));
     g().OnMouseUp(x0 * factor, y0 * factor, IMouseMod(true));
   }
 
@@ -498,7 +499,7 @@ std::string disagreements(TortureHost& host, User& user)
     const float control = host.controls[c].load();
     if (static_cast<float>(value) != control)
       found += std::string(plugin.GetParam(paramIdx)->GetName()) + ": the host's control " + std::to_string(control) +
-               ", the parameter " + std::to_string(value) + "\n";
+        ", the parameter " + std::to_string(value) + "\n";
   }
   if (!user.isOpen())
     return found + "no editor\n";
@@ -511,16 +512,17 @@ std::string disagreements(TortureHost& host, User& user)
     const double normalized = std::clamp(plugin.GetParam(paramIdx)->GetNormalized(), 0.0, 1.0);
     if (std::fabs(control.GetValue() - normalized) > 1e-9)
       found += std::string(plugin.GetParam(paramIdx)->GetName()) + ": the editor shows " +
-               std::to_string(control.GetValue()) + ", the parameter is " + std::to_string(normalized) + "\n";
+        std::to_string(control.GetValue()) + ", the parameter is " + std::to_string(normalized) + "\n";
   }
   const Quennet::EditorReferences& refs = plugin.editorReferences();
   const int mode = static_cast<int>(plugin.GetParam(kGrainMode)->GetValue());
   const bool frameSync = plugin.GetParam(kFrameSyncToHost)->GetValue() >= 0.5;
-  const bool shown[] = {!refs.grainLengthSlider->IsHidden(), !refs.grainSyncSlider->IsHidden(),
+  const bool shown[] = {!refs.grainLengthSlider->IsHidden(),    !refs.grainSyncSlider->IsHidden(),
                         !refs.grainFrequencySlider->IsHidden(), !refs.frameLengthSlider->IsHidden(),
-                        !refs.frameSyncSlider->IsHidden(), !refs.midiLed->IsHidden()};
-  const bool expected[] = {mode == kGrainModeMsec, mode == kGrainModeSync, mode == kGrainModeFreq, !frameSync, frameSync,
-                           mode == kGrainModeMidi};
+                        !refs.frameSyncSlider->IsHidden(),      !refs.midiLed->IsHidden()};
+  const bool expected[] = {
+    mode == kGrainModeMsec, mode == kGrainModeSync, mode == kGrainModeFreq, !frameSync, frameSync,
+    mode == kGrainModeMidi};
   for (size_t i = 0; i < std::size(shown); ++i)
     if (shown[i] != expected[i])
       found += "slider or LED " + std::to_string(i) + " does not follow mode " + std::to_string(mode) + "\n";
@@ -549,12 +551,13 @@ TEST_F(EditorTorture, ARestlessUserAndABusyHostLeaveEverythingAgreeing)
   // The host's automation: every control, at random, and the host's UI hears of each change.
   std::mutex eventsMutex;
   std::deque<std::pair<std::uint32_t, float>> portEvents;
-  const std::unique_ptr<plug::IPlugin> reference(plug::MakePlug({}));  // the parameters' ranges
+  const std::unique_ptr<plug::IPlugin> reference(plug::MakePlug({})); // the parameters' ranges
   std::thread automation([&] {
     std::mt19937 random(seed + 1);
     while (!stop.load()) {
       const size_t c = std::uniform_int_distribution<size_t>(0, host.numControls() - 1)(random);
-      const int paramIdx = host.bridge().ParamOfControlPort(plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(c));
+      const int paramIdx =
+        host.bridge().ParamOfControlPort(plug::lv2::kFirstControlPort + static_cast<std::uint32_t>(c));
       const float value = randomPortValue(*reference->GetParam(paramIdx), random);
       {
         const std::lock_guard event(host.hostMutex);
@@ -586,11 +589,15 @@ TEST_F(EditorTorture, ARestlessUserAndABusyHostLeaveEverythingAgreeing)
           frame = std::min<std::int64_t>(frames > 0 ? frames - 1 : 0, frame + static_cast<std::int64_t>(random() % 64));
           const auto note = static_cast<std::uint8_t>(24 + random() % 84);
           switch (random() % 8) {
-            case 0: host.ports.eventsIn.addMidi(frame, {0xB0, static_cast<std::uint8_t>(random() % 2 ? 120 : 123), 0}); break;
+            case 0:
+              host.ports.eventsIn.addMidi(frame, {0xB0, static_cast<std::uint8_t>(random() % 2 ? 120 : 123), 0});
+              break;
             case 1: host.ports.eventsIn.addMidi(frame, {0xE0, static_cast<std::uint8_t>(random() % 128), 64}); break;
             case 2:
             case 3: host.ports.eventsIn.addMidi(frame, {0x80, note, 0}); break;
-            default: host.ports.eventsIn.addMidi(frame, {0x90, note, static_cast<std::uint8_t>(1 + random() % 127)}); break;
+            default:
+              host.ports.eventsIn.addMidi(frame, {0x90, note, static_cast<std::uint8_t>(1 + random() % 127)});
+              break;
           }
         }
         if (random() % 8 == 0)
@@ -618,7 +625,7 @@ TEST_F(EditorTorture, ARestlessUserAndABusyHostLeaveEverythingAgreeing)
     for (const auto& [port, value] : events)
       user.portEvent(port, value);
     if (user.idle(clock) != 0 && user.isOpen()) {
-      user.close();  // the window went (it never should here)
+      user.close(); // the window went (it never should here)
       ADD_FAILURE() << "the editor's window went at step " << step;
     }
   }

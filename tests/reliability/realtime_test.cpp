@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The audio path allocates nothing: render calls with MIDI, host parameter changes, state
 // changes and learned controllers make no heap allocation or deallocation on the audio thread.
 // The two specified exceptions, block-size growth and the file write of a learn completed by a
@@ -93,9 +94,9 @@ protected:
 TEST_F(RealtimeSafety, RenderCallsWithMidiHostChangesStateChangesAndLearnedControllersDoNotAllocate)
 {
   PreallocatedHost host(*plugin);
-  plug::IByteChunk state;  // made outside the measured span, as a host's saved project would be
+  plug::IByteChunk state; // made outside the measured span, as a host's saved project would be
   plugin->SerializeState(state);
-  ASSERT_TRUE(host.render(512));  // settle: first use of everything
+  ASSERT_TRUE(host.render(512)); // settle: first use of everything
 
   // The render calls on a thread that has never called into the plug-in, as a host's audio thread.
   bool finite = true;
@@ -103,7 +104,7 @@ TEST_F(RealtimeSafety, RenderCallsWithMidiHostChangesStateChangesAndLearnedContr
     for (int block = 0; block < 400; ++block) {
       const auto step = static_cast<std::uint8_t>(block % 128);
       switch (block % 8) {
-        case 0: host.addMidi(0xB0, 3, static_cast<std::uint8_t>(block % 4 * 42)); break;  // Grain Mode by CC
+        case 0: host.addMidi(0xB0, 3, static_cast<std::uint8_t>(block % 4 * 42)); break; // Grain Mode by CC
         case 1: host.addMidi(0x90, static_cast<std::uint8_t>(36 + block % 48), 100); break;
         case 2: host.addMidi(0x80, static_cast<std::uint8_t>(36 + (block - 1) % 48), 0); break;
         case 3: plugin->SetParameterFromHost(block % kMidiRelease, step / 127.0); break;
@@ -140,7 +141,7 @@ TEST_F(RealtimeSafety, ALearnCompletedByAControllerWritesTheFileAndNothingElseAl
   PreallocatedHost host(*plugin);
   ASSERT_TRUE(host.render(512));
   plugin->doMidiLearn(true);
-  plugin->SetParameterFromHostPlain(kGrainSkew, 0.5);  // names the parameter to learn
+  plugin->SetParameterFromHostPlain(kGrainSkew, 0.5); // names the parameter to learn
   host.addMidi(0xB0, 60, 10);
   {
     alloc_count::CountingScope scope;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // One instance hammered at once by a host-automation thread, the audio thread, the
 // user-interface timer and a state save/restore thread. Run under ThreadSanitizer too: no race,
 // no torn value, every output sample finite.
@@ -25,7 +26,10 @@ namespace {
 constexpr double kLengthA = 20.0;
 constexpr double kLengthB = 1999.9;
 
-bool isOneOf(double value) { return value == kLengthA || value == kLengthB; }
+bool isOneOf(double value)
+{
+  return value == kLengthA || value == kLengthB;
+}
 
 // The editor sees values only on the user-interface thread; it checks each one.
 struct CheckingEditor : EditorRecorder {
@@ -52,7 +56,7 @@ TEST(Stress, FourThreadsOnOneInstance)
     if (cc - 1 != kGrainLength)
       plugin->learn().setControllerParam(cc, cc - 1);
   CheckingEditor editor;
-  plugin->AttachEditor(&editor);  // this thread is the user-interface thread
+  plugin->AttachEditor(&editor); // this thread is the user-interface thread
 
   const auto duration = std::chrono::milliseconds(1500);
   std::atomic<bool> stop{false};

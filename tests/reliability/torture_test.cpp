@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The audio path under hostile conditions: extreme sample rates with changes mid-stream, block
 // sizes from 0 to 8192, silence, full-scale noise, denormal input, NaN and infinity in the
 // input, every parameter at its extremes, every factory preset.
@@ -24,11 +25,11 @@ enum class Input { Silence, Noise, Denormal, NaNBurst, InfinityBurst };
 
 struct Case {
   std::string name;
-  std::vector<double> sampleRates;  // changed in order, mid-stream
-  std::vector<int> blockSizes;      // cycled through
+  std::vector<double> sampleRates; // changed in order, mid-stream
+  std::vector<int> blockSizes; // cycled through
   Input input;
-  int preset;                       // factory preset, or -1 to keep the defaults
-  std::vector<std::pair<int, double>> settings;  // plain values applied after the preset
+  int preset; // factory preset, or -1 to keep the defaults
+  std::vector<std::pair<int, double>> settings; // plain values applied after the preset
 };
 
 // Test names show the case's name, not its bytes.
@@ -73,7 +74,8 @@ std::vector<std::pair<int, double>> allAt(bool maximum)
 {
   std::vector<std::pair<int, double>> settings;
   for (int i = 0; i < kNumParams; ++i)
-    settings.push_back({i, maximum ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity()});
+    settings.push_back(
+      {i, maximum ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity()});
   return settings;
 }
 
@@ -106,7 +108,7 @@ TEST_P(Torture, OutputStaysFiniteAndRecovers)
     SCOPED_TRACE(rate);
     plugin->SetSampleRate(rate);
     plugin->PrepareToPlay(rate, 1);
-    renderEmptyBlock(*plugin);  // applies the settings before measuring the frame span
+    renderEmptyBlock(*plugin); // applies the settings before measuring the frame span
 
     const size_t settle = longestFrameSpan(*plugin, rate);
     const size_t badFrom = static_cast<size_t>(rate * 0.05);
@@ -170,10 +172,24 @@ std::vector<Case> cases()
     {"NaNInputFreq", {44100}, {64}, Input::NaNBurst, 2, {}},
     {"EverythingAtMinimum", {48000}, {512}, Input::Noise, -1, allAt(false)},
     {"EverythingAtMaximum", {48000}, {512}, Input::Noise, -1, allAt(true)},
-    {"MidiModeAtMaximum", {96000}, {480}, Input::Noise, -1,
-     {{kGrainMode, 3}, {kMidiPolyphony, 8}, {kGrainOverlap, 50}, {kFrameOverlap, 50}, {kMidiRelease, 1.0},
-      {kMidiAttack, 1.0}, {kGrainSkew, 1.0}, {kFrameSkew, -1.0}}},
-    {"SyncAtSlowestTempoSettings", {8000}, {4096}, Input::Noise, -1,
+    {"MidiModeAtMaximum",
+     {96000},
+     {480},
+     Input::Noise,
+     -1,
+     {{kGrainMode, 3},
+      {kMidiPolyphony, 8},
+      {kGrainOverlap, 50},
+      {kFrameOverlap, 50},
+      {kMidiRelease, 1.0},
+      {kMidiAttack, 1.0},
+      {kGrainSkew, 1.0},
+      {kFrameSkew, -1.0}}},
+    {"SyncAtSlowestTempoSettings",
+     {8000},
+     {4096},
+     Input::Noise,
+     -1,
      {{kGrainMode, 1}, {kGrainSync, 19}, {kFrameSyncToHost, 1}, {kFrameSync, 19}, {kFrameOverlap, 50}}},
   };
   for (int preset = 0; preset < kNumPresets; ++preset)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/midi_learn.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +49,14 @@ struct Located {
 };
 
 // Set HOME or XDG_CONFIG_HOME until the enclosing TempHome restores them.
-void setHome(const std::string& value) { setenv("HOME", value.c_str(), 1); }
-void setConfigHome(const std::string& value) { setenv("XDG_CONFIG_HOME", value.c_str(), 1); }
+void setHome(const std::string& value)
+{
+  setenv("HOME", value.c_str(), 1);
+}
+void setConfigHome(const std::string& value)
+{
+  setenv("XDG_CONFIG_HOME", value.c_str(), 1);
+}
 
 mode_t modeOf(const std::string& path)
 {
@@ -64,7 +71,7 @@ mode_t modeOf(const std::string& path)
 TEST(MidiLearnConfigLocation, FreshInstallCreatesFolderWithMode0774AndEmptyFileKeepingTheUmask)
 {
   TempHome home;
-  const mode_t previous = umask(022);  // a typical host umask, which would turn 0774 into 0754
+  const mode_t previous = umask(022); // a typical host umask, which would turn 0774 into 0754
   MidiLearnConfig config;
   config.locate();
   const mode_t during = umask(previous);
@@ -117,36 +124,43 @@ TEST(MidiLearnConfigLocation, ConfigurationFolderFollowsXdgConfigHome)
 {
   struct Case {
     const char* name;
-    std::function<void(const std::string& root)> prepare;  // sets the environment below `root`
-    const char* expectedFolder;  // relative to `root`
-    std::vector<const char*> madePrivate;  // folders made on the way, relative to `root`
+    std::function<void(const std::string& root)> prepare; // sets the environment below `root`
+    const char* expectedFolder; // relative to `root`
+    std::vector<const char*> madePrivate; // folders made on the way, relative to `root`
   };
   const std::vector<Case> cases = {
     {"unset", [](const std::string&) {}, "home/.config", {"home/.config"}},
     {"empty", [](const std::string&) { setConfigHome(""); }, "home/.config", {"home/.config"}},
-    {"relative", [](const std::string&) { setConfigHome("quennet-relative-config"); }, "home/.config",
+    {"relative",
+     [](const std::string&) { setConfigHome("quennet-relative-config"); },
+     "home/.config",
      {"home/.config"}},
     {"absolute and present",
      [](const std::string& root) {
        fs::create_directories(root + "/xdg");
        setConfigHome(root + "/xdg");
      },
-     "xdg", {}},
+     "xdg",
+     {}},
     {"absolute with trailing slashes",
      [](const std::string& root) {
        fs::create_directories(root + "/xdg");
        setConfigHome(root + "/xdg//");
      },
-     "xdg", {}},
+     "xdg",
+     {}},
     {"absolute and missing two levels",
-     [](const std::string& root) { setConfigHome(root + "/new/config"); }, "new/config", {"new", "new/config"}},
+     [](const std::string& root) { setConfigHome(root + "/new/config"); },
+     "new/config",
+     {"new", "new/config"}},
     {"absolute, with HOME unset",
      [](const std::string& root) {
        unsetenv("HOME");
        fs::create_directories(root + "/xdg");
        setConfigHome(root + "/xdg");
      },
-     "xdg", {}},
+     "xdg",
+     {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -176,7 +190,7 @@ TEST(MidiLearnConfigLocation, ConfigurationFolderFollowsXdgConfigHome)
 
 TEST(MidiLearnConfigLocation, HomeUnsetOrEmptyFallsBackToThePasswordDatabase)
 {
-  TempHome home;  // restores HOME afterwards
+  TempHome home; // restores HOME afterwards
   const passwd* entry = getpwuid(getuid());
   ASSERT_NE(entry, nullptr) << "this machine's user has no password entry";
   const std::string expected = entry->pw_dir;
@@ -198,7 +212,7 @@ TEST(MidiLearnConfigLocation, UnusableHomeKeepsSettingsInMemoryOnly)
 {
   struct Case {
     const char* name;
-    std::function<std::string(const std::string& root)> prepare;  // returns the HOME to use
+    std::function<std::string(const std::string& root)> prepare; // returns the HOME to use
   };
   const std::vector<Case> cases = {
     {"HOME is a regular file",
@@ -211,8 +225,7 @@ TEST(MidiLearnConfigLocation, UnusableHomeKeepsSettingsInMemoryOnly)
        writeFile(root + "/notadir", "x");
        return root + "/notadir/home";
      }},
-    {"HOME does not exist",
-     [](const std::string& root) { return root + "/missing/home"; }},
+    {"HOME does not exist", [](const std::string& root) { return root + "/missing/home"; }},
     {".config is a regular file",
      [](const std::string& root) {
        writeFile(root + "/home/.config", "x");
@@ -309,19 +322,15 @@ TEST(MidiLearnConfigLoad, ControllerValuesAsAtoiReadsThem)
     int expected;
   };
   const std::vector<Case> cases = {
-    {5, "abc", -1},       // not a number
-    {6, "0", 0},          // a real zero assigns parameter 0
-    {7, "99", 99},        // loads, and is ignored at use
-    {8, "7", 7},
-    {9, " 12 ", 12},      // the store trims blanks
-    {10, "12abc", 12},    // leading number
-    {11, "0x10", 0},      // starts with 0
-    {12, "-0", -1},       // zero without a leading '0'
-    {13, "-1", -1},
-    {14, "-5", -5},
-    {15, "28", 28},
-    {16, "4294967303", INT_MAX},  // 2^32 + 7 must not wrap to 7
-    {17, "\"3\"", 3},     // quotes removed by the store
+    {5, "abc", -1}, // not a number
+    {6, "0", 0}, // a real zero assigns parameter 0
+    {7, "99", 99}, // loads, and is ignored at use
+    {8, "7", 7},       {9, " 12 ", 12}, // the store trims blanks
+    {10, "12abc", 12}, // leading number
+    {11, "0x10", 0}, // starts with 0
+    {12, "-0", -1}, // zero without a leading '0'
+    {13, "-1", -1},    {14, "-5", -5},  {15, "28", 28}, {16, "4294967303", INT_MAX}, // 2^32 + 7 must not wrap to 7
+    {17, "\"3\"", 3}, // quotes removed by the store
   };
   std::string content = "[MIDI Control]\n";
   for (const Case& c : cases)
@@ -333,9 +342,9 @@ TEST(MidiLearnConfigLoad, ControllerValuesAsAtoiReadsThem)
   for (const Case& c : cases)
     EXPECT_EQ(config.controllerParam(c.cc), c.expected) << "CC" << c.cc << "=" << c.stored;
   EXPECT_EQ(config.controllerParam(119), 2);
-  EXPECT_EQ(config.controllerParam(4), -1);    // missing key
-  EXPECT_EQ(config.controllerParam(120), -1);  // not a learnable controller
-  EXPECT_EQ(config.preferredScale(), 0.5f);    // no Editor section
+  EXPECT_EQ(config.controllerParam(4), -1); // missing key
+  EXPECT_EQ(config.controllerParam(120), -1); // not a learnable controller
+  EXPECT_EQ(config.preferredScale(), 0.5f); // no Editor section
   EXPECT_EQ(located.file(), content) << "loading writes nothing";
 }
 
@@ -355,21 +364,16 @@ TEST(MidiLearnConfigLoad, EmptyStoredValueLeavesTheEntryAsItWas)
 TEST(MidiLearnConfigLoad, ScaleParsing)
 {
   struct Case {
-    const char* editorSection;  // null: no Editor section
+    const char* editorSection; // null: no Editor section
     float expected;
   };
   const std::vector<Case> cases = {
-    {nullptr, 0.5f},
-    {"Scale=0.75", 0.75f},
-    {"scale=1.500000", 1.5f},  // keys match case-insensitively
-    {"Scale=", 0.5f},          // empty: the default
-    {"Other=2", 0.5f},
-    {"Scale=abc", 0.0f},       // not a number
-    {"Scale=2x", 2.0f},        // leading number
-    {"Scale=0.1", 0.1f},
-    {"Scale=nan", 0.0f},       // no window has such a scale: counts as no number
-    {"Scale=inf", 0.0f},
-    {"Scale=1e40", 0.0f},      // beyond float
+    {nullptr, 0.5f},     {"Scale=0.75", 0.75f}, {"scale=1.500000", 1.5f}, // keys match case-insensitively
+    {"Scale=", 0.5f}, // empty: the default
+    {"Other=2", 0.5f},   {"Scale=abc", 0.0f}, // not a number
+    {"Scale=2x", 2.0f}, // leading number
+    {"Scale=0.1", 0.1f}, {"Scale=nan", 0.0f}, // no window has such a scale: counts as no number
+    {"Scale=inf", 0.0f}, {"Scale=1e40", 0.0f}, // beyond float
   };
   for (const Case& c : cases) {
     const std::string content = c.editorSection ? std::string("[Editor]\n") + c.editorSection + "\n" : "[x]\n";
@@ -383,8 +387,7 @@ TEST(MidiLearnConfigLoad, ScaleParsing)
 
 TEST(MidiLearnConfigSave, WritesAssignedControllersAndTheScale)
 {
-  const std::string content =
-    "[zeta]\nkeep=me\n[MIDI Control]\nCC50=3\nCC3=1\n[Editor]\nScale=0.75\nWidth=10\n";
+  const std::string content = "[zeta]\nkeep=me\n[MIDI Control]\nCC50=3\nCC3=1\n[Editor]\nScale=0.75\nWidth=10\n";
   Located located(&content);
   MidiLearnConfig& config = located.config;
   EXPECT_EQ(config.preferredScale(), 0.75f);
@@ -394,7 +397,7 @@ TEST(MidiLearnConfigSave, WritesAssignedControllersAndTheScale)
   config.setControllerParam(20, 7);
   config.setControllerParam(0, 0);
   config.setControllerParam(119, 28);
-  config.setControllerParam(44, 99);  // out of range, but kept like the file had it
+  config.setControllerParam(44, 99); // out of range, but kept like the file had it
   EXPECT_TRUE(config.saveConfig());
   // Sorted case-insensitively; the old CC50 key is gone; other sections and keys stay.
   EXPECT_EQ(located.file(),
@@ -453,35 +456,65 @@ TEST(MidiLearnStateMachine, Table)
   const std::string kHeader = "[Editor]\nScale=0.500000\n\n[MIDI Control]\n";
   struct Case {
     const char* name;
-    const char* before;  // file content before
+    const char* before; // file content before
     std::vector<Action> actions;
-    bool completes;      // the last action completes; every earlier one does not
-    const char* after;   // expected "MIDI Control" keys when completed
+    bool completes; // the last action completes; every earlier one does not
+    const char* after; // expected "MIDI Control" keys when completed
   };
   const std::vector<Case> cases = {
-    {"learn: parameter then CC; the old CC of that parameter goes", "[MIDI Control]\nCC3=7\n",
-     {{Step::Learn}, {Step::Param, 7}, {Step::CC, 20}}, true, "CC20=7\n"},
-    {"learn: CC then parameter", "[MIDI Control]\nCC3=7\n",
-     {{Step::Learn}, {Step::CC, 20}, {Step::Param, 7}}, true, "CC20=7\n"},
-    {"learn: a second CC replaces the first", "",
-     {{Step::Learn}, {Step::CC, 20}, {Step::CC, 21}, {Step::Param, 2}}, true, "CC21=2\n"},
-    {"learn: a second parameter replaces the first", "[MIDI Control]\nCC9=5\n",
-     {{Step::Learn}, {Step::Param, 5}, {Step::Param, 2}, {Step::CC, 20}}, true, "CC20=2\nCC9=5\n"},
-    {"learn: a CC already assigned elsewhere is reassigned", "[MIDI Control]\nCC20=3\nCC4=3\n",
-     {{Step::Learn}, {Step::Param, 28}, {Step::CC, 20}}, true, "CC20=28\nCC4=3\n"},
-    {"learn: every CC of the parameter goes, from the file's several", "[MIDI Control]\nCC1=6\nCC2=6\nCC3=6\n",
-     {{Step::Learn}, {Step::CC, 119}, {Step::Param, 6}}, true, "CC119=6\n"},
+    {"learn: parameter then CC; the old CC of that parameter goes",
+     "[MIDI Control]\nCC3=7\n",
+     {{Step::Learn}, {Step::Param, 7}, {Step::CC, 20}},
+     true,
+     "CC20=7\n"},
+    {"learn: CC then parameter",
+     "[MIDI Control]\nCC3=7\n",
+     {{Step::Learn}, {Step::CC, 20}, {Step::Param, 7}},
+     true,
+     "CC20=7\n"},
+    {"learn: a second CC replaces the first",
+     "",
+     {{Step::Learn}, {Step::CC, 20}, {Step::CC, 21}, {Step::Param, 2}},
+     true,
+     "CC21=2\n"},
+    {"learn: a second parameter replaces the first",
+     "[MIDI Control]\nCC9=5\n",
+     {{Step::Learn}, {Step::Param, 5}, {Step::Param, 2}, {Step::CC, 20}},
+     true,
+     "CC20=2\nCC9=5\n"},
+    {"learn: a CC already assigned elsewhere is reassigned",
+     "[MIDI Control]\nCC20=3\nCC4=3\n",
+     {{Step::Learn}, {Step::Param, 28}, {Step::CC, 20}},
+     true,
+     "CC20=28\nCC4=3\n"},
+    {"learn: every CC of the parameter goes, from the file's several",
+     "[MIDI Control]\nCC1=6\nCC2=6\nCC3=6\n",
+     {{Step::Learn}, {Step::CC, 119}, {Step::Param, 6}},
+     true,
+     "CC119=6\n"},
     {"learn: a CC alone waits", "", {{Step::Learn}, {Step::CC, 20}}, false, nullptr},
     {"learn: a parameter alone waits", "", {{Step::Learn}, {Step::Param, 7}}, false, nullptr},
     {"unlearn by CC", "[MIDI Control]\nCC20=7\nCC21=7\n", {{Step::Unlearn}, {Step::CC, 20}}, true, "CC21=7\n"},
-    {"unlearn by parameter", "[MIDI Control]\nCC20=7\nCC21=7\nCC22=3\n", {{Step::Unlearn}, {Step::Param, 7}}, true,
+    {"unlearn by parameter",
+     "[MIDI Control]\nCC20=7\nCC21=7\nCC22=3\n",
+     {{Step::Unlearn}, {Step::Param, 7}},
+     true,
      "CC22=3\n"},
-    {"unlearn of an unassigned CC still completes", "[MIDI Control]\nCC21=7\n", {{Step::Unlearn}, {Step::CC, 30}},
-     true, "CC21=7\n"},
-    {"captures are cleared when re-armed", "",
-     {{Step::Learn}, {Step::CC, 20}, {Step::Learn}, {Step::Param, 7}}, false, nullptr},
-    {"switching to unlearn forgets learn's capture", "[MIDI Control]\nCC21=7\n",
-     {{Step::Learn}, {Step::Param, 4}, {Step::Unlearn}, {Step::CC, 21}}, true, ""},
+    {"unlearn of an unassigned CC still completes",
+     "[MIDI Control]\nCC21=7\n",
+     {{Step::Unlearn}, {Step::CC, 30}},
+     true,
+     "CC21=7\n"},
+    {"captures are cleared when re-armed",
+     "",
+     {{Step::Learn}, {Step::CC, 20}, {Step::Learn}, {Step::Param, 7}},
+     false,
+     nullptr},
+    {"switching to unlearn forgets learn's capture",
+     "[MIDI Control]\nCC21=7\n",
+     {{Step::Learn}, {Step::Param, 4}, {Step::Unlearn}, {Step::CC, 21}},
+     true,
+     ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "Files.h"
 #include "TempHome.h"
 #include "services/profile_ini.h"
@@ -22,8 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 
@@ -35,7 +35,7 @@ void setMtime(const std::string& path, time_t seconds)
 
 struct stat statOf(const std::string& path)
 {
-  struct stat st{};
+  struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
   return st;
 }
@@ -63,14 +63,12 @@ std::string dump(const std::string& fn)
   char sections[65536];
   GetPrivateProfileString(nullptr, nullptr, "", sections, sizeof sections, fn.c_str());
   std::string out;
-  for (const std::string& section : splitList(sections))
-  {
+  for (const std::string& section : splitList(sections)) {
     char keys[65536];
     GetPrivateProfileString(section.c_str(), nullptr, "", keys, sizeof keys, fn.c_str());
     out += section + "{";
     bool first = true;
-    for (const std::string& key : splitList(keys))
-    {
+    for (const std::string& key : splitList(keys)) {
       out += (first ? "" : ",") + key + "=" + getString(section.c_str(), key.c_str(), fn);
       first = false;
     }
@@ -88,8 +86,7 @@ std::string entryList(const std::vector<std::string>& entries)
   return list + '\0';
 }
 
-class ProfileIni : public ::testing::Test
-{
+class ProfileIni : public ::testing::Test {
 protected:
   std::string path(const std::string& name) const { return mHome.path() + "/" + name; }
 
@@ -113,22 +110,21 @@ TEST_F(ProfileIni, ValueReadTrimmedThroughDifferentlyCasedKeyAndStoredUntrimmed)
 
 TEST_F(ProfileIni, QuotesStrippedOnlyWhenTheyMatch)
 {
-  struct Case
-  {
+  struct Case {
     const char* stored;
     const char* read;
   } const cases[] = {
-      {"\"hi\"", "hi"},           {"'hi'", "hi"},         {"\"hi'", "\"hi'"}, {"\"", "\""},
-      {"  \"a b\" \t", "a b"},    {"\"\"", ""},           {"'\"x\"'", "\"x\""}, {" \t v \t", "v"},
-      {"\" padded \"", " padded "}, {"x\"", "x\""},
+    {"\"hi\"", "hi"},     {"'hi'", "hi"},          {"\"hi'", "\"hi'"},
+    {"\"", "\""},         {"  \"a b\" \t", "a b"}, {"\"\"", ""},
+    {"'\"x\"'", "\"x\""}, {" \t v \t", "v"},       {"\" padded \"", " padded "},
+    {"x\"", "x\""},
   };
   const std::string fn = path("q.ini");
   std::string text = "[q]\n";
   for (std::size_t i = 0; i < std::size(cases); ++i)
     text += "k" + std::to_string(i) + "=" + cases[i].stored + "\n";
   writeFile(fn, text);
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-  {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].stored);
     EXPECT_EQ(getString("q", ("k" + std::to_string(i)).c_str(), fn), cases[i].read);
   }
@@ -136,27 +132,25 @@ TEST_F(ProfileIni, QuotesStrippedOnlyWhenTheyMatch)
 
 TEST_F(ProfileIni, ParsesHeadersKeysAndDroppedLines)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     const char* text;
     const char* expected; // dump() of the parsed file
   } const cases[] = {
-      {"repeated section replaces the earlier", "[a]\nx=1\ny=2\n[b]\nz=3\n[A]\nw=4\n", "a{w=4}b{z=3}"},
-      {"empty header drops the keys after it", "[a]\nx=1\n[]\ny=2\n[b]\nz=3\n", "a{x=1}b{z=3}"},
-      {"header without ] is ignored", "[a]\n[oops\nx=1\n", "a{x=1}"},
-      {"text after ] is ignored", "  [a]junk=1\nx=1\n", "a{x=1}"},
-      {"keys before any section are dropped", "x=1\n[a]\ny=2\n", "a{y=2}"},
-      {"no comment syntax, no key without =", "[a]\n;x=1\njust text\n=5\n  \t=6\n", "a{;x=1}"},
-      {"value keeps everything after the first =", "[a]\nk=v=w\n", "a{k=v=w}"},
-      {"indented lines, CRLF, no final newline", "\t [s]\r\n   key \t= v \r\nlast=9", "s{key=v,last=9}"},
-      {"sections and keys sorted case-insensitively", "[b]\nY=1\nx=2\n[A]\nk=3\n", "A{k=3}b{x=2,Y=1}"},
-      {"equal keys collapse to the later one", "[a]\nK=1\nk=2\n", "a{k=2}"},
-      {"empty file", "", ""},
+    {"repeated section replaces the earlier", "[a]\nx=1\ny=2\n[b]\nz=3\n[A]\nw=4\n", "a{w=4}b{z=3}"},
+    {"empty header drops the keys after it", "[a]\nx=1\n[]\ny=2\n[b]\nz=3\n", "a{x=1}b{z=3}"},
+    {"header without ] is ignored", "[a]\n[oops\nx=1\n", "a{x=1}"},
+    {"text after ] is ignored", "  [a]junk=1\nx=1\n", "a{x=1}"},
+    {"keys before any section are dropped", "x=1\n[a]\ny=2\n", "a{y=2}"},
+    {"no comment syntax, no key without =", "[a]\n;x=1\njust text\n=5\n  \t=6\n", "a{;x=1}"},
+    {"value keeps everything after the first =", "[a]\nk=v=w\n", "a{k=v=w}"},
+    {"indented lines, CRLF, no final newline", "\t [s]\r\n   key \t= v \r\nlast=9", "s{key=v,last=9}"},
+    {"sections and keys sorted case-insensitively", "[b]\nY=1\nx=2\n[A]\nk=3\n", "A{k=3}b{x=2,Y=1}"},
+    {"equal keys collapse to the later one", "[a]\nK=1\nk=2\n", "a{k=2}"},
+    {"empty file", "", ""},
   };
   int i = 0;
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string fn = path("parse" + std::to_string(i++) + ".ini");
     writeFile(fn, c.text);
@@ -215,24 +209,18 @@ TEST_F(ProfileIni, EnumerationIsDoubleNulTerminated)
 {
   const std::string fn = path("e.ini");
   writeFile(fn, "[b]\n[a]\n[C]\nk2=1\nk1=2\n");
-  struct Case
-  {
+  struct Case {
     const char* section; // null: list the sections
     int size;
     int result;
     std::string bytes; // the first bytes of the buffer afterwards
   } const cases[] = {
-      {nullptr, 64, 5, std::string("a\0b\0C\0\0", 7)},
-      {nullptr, 4, 2, std::string("a\0\0\0#", 5)},
-      {nullptr, 2, 0, std::string("\0\0#", 3)},
-      {nullptr, 1, 0, std::string("\0#", 2)},
-      {"c", 64, 5, std::string("k1\0k2\0\0", 7)},
-      {"c", 5, 3, std::string("k1\0\0\0#", 6)},
-      {"a", 64, 0, std::string("\0\0#", 3)},
-      {"missing", 64, 0, std::string("\0\0#", 3)},
+    {nullptr, 64, 5, std::string("a\0b\0C\0\0", 7)}, {nullptr, 4, 2, std::string("a\0\0\0#", 5)},
+    {nullptr, 2, 0, std::string("\0\0#", 3)},        {nullptr, 1, 0, std::string("\0#", 2)},
+    {"c", 64, 5, std::string("k1\0k2\0\0", 7)},      {"c", 5, 3, std::string("k1\0\0\0#", 6)},
+    {"a", 64, 0, std::string("\0\0#", 3)},           {"missing", 64, 0, std::string("\0\0#", 3)},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.section ? c.section : "<sections>") + " size " + std::to_string(c.size));
     char buf[64];
     std::memset(buf, '#', sizeof buf);
@@ -274,14 +262,22 @@ TEST_F(ProfileIni, GetSectionListsTrimmedEntries)
 
 TEST_F(ProfileIni, GetIntReadsLeadingDecimalOrDefault)
 {
-  struct Case
-  {
+  struct Case {
     const char* stored; // null: key missing
     int expected;
   } const cases[] = {
-      {"abc", 7},  {"0x10", 0}, {"42", 42}, {"-5", -5},        {"0", 0},
-      {"", 7},     {nullptr, 7}, {" 12 ", 12}, {"'3'", 3},       {"12abc", 12},
-      {"99999999999", INT_MAX},  {"-99999999999", INT_MIN},
+    {"abc", 7},
+    {"0x10", 0},
+    {"42", 42},
+    {"-5", -5},
+    {"0", 0},
+    {"", 7},
+    {nullptr, 7},
+    {" 12 ", 12},
+    {"'3'", 3},
+    {"12abc", 12},
+    {"99999999999", INT_MAX},
+    {"-99999999999", INT_MIN},
   };
   const std::string fn = path("i.ini");
   std::string text = "[i]\n";
@@ -289,8 +285,7 @@ TEST_F(ProfileIni, GetIntReadsLeadingDecimalOrDefault)
     if (cases[i].stored != nullptr)
       text += "k" + std::to_string(i) + "=" + cases[i].stored + "\n";
   writeFile(fn, text);
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-  {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].stored ? cases[i].stored : "<missing>");
     EXPECT_EQ(GetPrivateProfileInt("i", ("k" + std::to_string(i)).c_str(), 7, fn.c_str()), cases[i].expected);
   }
@@ -320,28 +315,26 @@ TEST_F(ProfileIni, StructStoredAsHexWithChecksum)
 
 TEST_F(ProfileIni, StructReadRefusesBadLengthDigitsAndChecksum)
 {
-  struct Case
-  {
+  struct Case {
     const char* stored;
     int count;
     bool ok;
     std::vector<unsigned char> bytes; // expected buffer afterwards (starts as 0xEE)
   } const cases[] = {
-      {"01020306", 3, true, {1, 2, 3}},
-      {"0a0B15", 2, true, {0x0A, 0x0B}},
-      {"01020307", 3, false, {1, 2, 3}},
-      {"010203", 3, false, {0xEE, 0xEE, 0xEE}},
-      {"0102030600", 3, false, {0xEE, 0xEE, 0xEE}},
-      {"01G20306", 3, false, {1, 0xEE, 0xEE}},
-      {"00", 0, true, {}},
+    {"01020306", 3, true, {1, 2, 3}},
+    {"0a0B15", 2, true, {0x0A, 0x0B}},
+    {"01020307", 3, false, {1, 2, 3}},
+    {"010203", 3, false, {0xEE, 0xEE, 0xEE}},
+    {"0102030600", 3, false, {0xEE, 0xEE, 0xEE}},
+    {"01G20306", 3, false, {1, 0xEE, 0xEE}},
+    {"00", 0, true, {}},
   };
   const std::string fn = path("sb.ini");
   std::string text = "[s]\n";
   for (std::size_t i = 0; i < std::size(cases); ++i)
     text += "k" + std::to_string(i) + "=" + cases[i].stored + "\n";
   writeFile(fn, text);
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-  {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(c.stored);
     std::vector<unsigned char> buf(4, 0xEE);
@@ -407,7 +400,7 @@ TEST_F(ProfileIni, WriteSectionReplacesContent)
   const std::string fn = path("ws.ini");
   writeFile(fn, "[a]\nold=1\n[b]\nz=3\n");
   ASSERT_TRUE(WritePrivateProfileSection(
-      "A", entryList({"k=v", "no equals sign", "K2= spaced = value ", "k=again"}).c_str(), fn.c_str()));
+    "A", entryList({"k=v", "no equals sign", "K2= spaced = value ", "k=again"}).c_str(), fn.c_str()));
   EXPECT_EQ(readFile(fn), "[a]\nk=again\nK2= spaced = value \n\n[b]\nz=3\n\n");
   EXPECT_EQ(getString("a", "k2", fn), "spaced = value");
 }
@@ -439,24 +432,22 @@ TEST_F(ProfileIni, RefusesInvalidArgumentsAndWhatTheFileCannotHold)
   const std::string fn = path("r.ini");
   writeFile(fn, "[a]\nx=1\n");
   const std::string original = readFile(fn);
-  struct Case
-  {
+  struct Case {
     const char* name;
     const char* section;
     const char* key;
     const char* value;
   } const cases[] = {
-      {"null section", nullptr, "k", "v"},
-      {"empty key", "a", "", "v"},
-      {"line break in value", "a", "k", "1\n[evil]\nk=2"},
-      {"carriage return in key", "a", "k\rx", "1"},
-      {"] in section", "a]b", "k", "1"},
-      {"= in key", "a", "x=y", "1"},
-      {"key read as a header", "a", " [k]", "1"},
-      {"empty section", "", "k", "1"},
+    {"null section", nullptr, "k", "v"},
+    {"empty key", "a", "", "v"},
+    {"line break in value", "a", "k", "1\n[evil]\nk=2"},
+    {"carriage return in key", "a", "k\rx", "1"},
+    {"] in section", "a]b", "k", "1"},
+    {"= in key", "a", "x=y", "1"},
+    {"key read as a header", "a", " [k]", "1"},
+    {"empty section", "", "k", "1"},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_FALSE(WritePrivateProfileString(c.section, c.key, c.value, fn.c_str()));
   }
@@ -557,7 +548,7 @@ TEST_F(ProfileIni, SymlinkedFileKeepsItsLink)
   EXPECT_EQ(getString("a", "x", link), "1");
   ASSERT_TRUE(WritePrivateProfileString("a", "y", "2", link.c_str()));
 
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(readFile(target), "[a]\nx=1\ny=2\n\n");
@@ -571,8 +562,7 @@ TEST_F(ProfileIni, LeastRecentlyUsedContextIsReplaced)
   // 33 files for 32 contexts. A change that keeps size and time is invisible to the store, so
   // after it a file still read from the cache shows its old value, an evicted one its new value.
   std::vector<std::string> files;
-  for (int i = 0; i <= 32; ++i)
-  {
+  for (int i = 0; i <= 32; ++i) {
     files.push_back(path("lru" + std::to_string(i) + ".ini"));
     writeFile(files.back(), "[a]\nx=old\n");
     setMtime(files.back(), 1000000000);
@@ -582,8 +572,7 @@ TEST_F(ProfileIni, LeastRecentlyUsedContextIsReplaced)
   EXPECT_EQ(getString("a", "x", files[0]), "old"); // file 1 is now the least recently used
   EXPECT_EQ(getString("a", "x", files[32]), "old");
 
-  for (int i : {0, 1, 2})
-  {
+  for (int i : {0, 1, 2}) {
     writeFile(files[i], "[a]\nx=new\n");
     setMtime(files[i], 1000000000);
   }
@@ -594,10 +583,9 @@ TEST_F(ProfileIni, LeastRecentlyUsedContextIsReplaced)
 
 // --- Crash safety ---
 
-struct Contents
-{
+struct Contents {
   std::string entries; // for WritePrivateProfileSection
-  std::string file;    // the file the store writes for them
+  std::string file; // the file the store writes for them
   std::string listing; // what GetPrivateProfileSection gives back
 };
 
@@ -606,8 +594,7 @@ Contents makeContents(int keys, char fill, int valueLength)
   Contents c;
   c.file = "[s]\n";
   std::vector<std::string> entries;
-  for (int i = 0; i < keys; ++i)
-  {
+  for (int i = 0; i < keys; ++i) {
     char key[16];
     std::snprintf(key, sizeof key, "k%05d", i);
     const std::string entry = std::string(key) + "=" + std::string(static_cast<std::size_t>(valueLength), fill);
@@ -628,13 +615,11 @@ std::string sectionListing(const std::string& fn)
 }
 
 // Kills and reaps the child however the test ends.
-struct ChildGuard
-{
+struct ChildGuard {
   pid_t pid;
   ~ChildGuard()
   {
-    if (pid > 0)
-    {
+    if (pid > 0) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
@@ -651,8 +636,7 @@ TEST_F(ProfileIni, ReaderInAnotherProcessNeverSeesAHalfWrittenFile)
 
   ChildGuard writer{::fork()};
   ASSERT_GE(writer.pid, 0);
-  if (writer.pid == 0)
-  {
+  if (writer.pid == 0) {
     bool ok = true;
     for (int i = 0; i < 300; ++i)
       ok = WritePrivateProfileSection("s", (i % 2 == 0 ? b : a).entries.c_str(), fn.c_str()) && ok;
@@ -660,8 +644,7 @@ TEST_F(ProfileIni, ReaderInAnotherProcessNeverSeesAHalfWrittenFile)
   }
 
   int reads = 0, badFiles = 0, badListings = 0, status = 0;
-  for (;;)
-  {
+  for (;;) {
     const pid_t done = ::waitpid(writer.pid, &status, WNOHANG);
     const std::string file = readFile(fn);
     badFiles += (file != a.file && file != b.file);
@@ -690,12 +673,10 @@ TEST_F(ProfileIni, TwoWritingProcessesNeverMixTheirFiles)
   ASSERT_TRUE(WritePrivateProfileSection("s", a.entries.c_str(), fn.c_str()));
 
   ChildGuard writers[2] = {{-1}, {-1}};
-  for (int w = 0; w < 2; ++w)
-  {
+  for (int w = 0; w < 2; ++w) {
     writers[w].pid = ::fork();
     ASSERT_GE(writers[w].pid, 0);
-    if (writers[w].pid == 0)
-    {
+    if (writers[w].pid == 0) {
       bool ok = true;
       for (int i = 0; i < 150; ++i)
         ok = WritePrivateProfileSection("s", (w == 0 ? a : b).entries.c_str(), fn.c_str()) && ok;
@@ -703,16 +684,13 @@ TEST_F(ProfileIni, TwoWritingProcessesNeverMixTheirFiles)
     }
   }
   int reads = 0, badFiles = 0, running = 2;
-  while (running > 0)
-  {
+  while (running > 0) {
     const std::string file = readFile(fn);
     badFiles += (file != a.file && file != b.file);
     ++reads;
-    for (ChildGuard& w : writers)
-    {
+    for (ChildGuard& w : writers) {
       int status = 0;
-      if (w.pid > 0 && ::waitpid(w.pid, &status, WNOHANG) == w.pid)
-      {
+      if (w.pid > 0 && ::waitpid(w.pid, &status, WNOHANG) == w.pid) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         w.pid = 0;
         --running;
@@ -730,15 +708,13 @@ TEST_F(ProfileIni, WriterKilledAtAnyMomentLeavesOldOrNewFile)
   const Contents a = makeContents(3000, 'a', 40);
   const Contents b = makeContents(3000, 'b', 50);
   unsigned seed = 12345;
-  for (int round = 0; round < 20; ++round)
-  {
+  for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_TRUE(WritePrivateProfileSection("s", a.entries.c_str(), fn.c_str()));
 
     ChildGuard writer{::fork()};
     ASSERT_GE(writer.pid, 0);
-    if (writer.pid == 0)
-    {
+    if (writer.pid == 0) {
       for (int i = 0; i < 100000; ++i)
         WritePrivateProfileSection("s", (i % 2 == 0 ? b : a).entries.c_str(), fn.c_str());
       ::_exit(0);
@@ -746,8 +722,7 @@ TEST_F(ProfileIni, WriterKilledAtAnyMomentLeavesOldOrNewFile)
     // Kill after a pseudo-random amount of work, checking the file meanwhile.
     seed = seed * 1103515245u + 12345u;
     const int readsBeforeKill = 1 + static_cast<int>((seed >> 16) % 40);
-    for (int i = 0; i < readsBeforeKill; ++i)
-    {
+    for (int i = 0; i < readsBeforeKill; ++i) {
       const std::string file = readFile(fn);
       EXPECT_TRUE(file == a.file || file == b.file);
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/tuning_client.h"
 
 #include "services/fake_mts/fake_mts.h"
@@ -13,8 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // Equal-tempered frequency of a note, note 69 = 440 Hz.
 double et(int note)
@@ -22,8 +22,7 @@ double et(int note)
   return 440.0 * std::pow(2.0, (note - 69) / 12.0);
 }
 
-struct ClientDeleter
-{
+struct ClientDeleter {
   void operator()(TuningClient* client) const { MTS_DeregisterClient(client); }
 };
 using ClientPtr = std::unique_ptr<TuningClient, ClientDeleter>;
@@ -64,20 +63,20 @@ void appendName(Bytes& bytes, std::string_view name16)
     bytes.push_back(static_cast<unsigned char>(c));
 }
 
-using Entry = std::array<int, 3>;  // MTS 3-byte frequency: semitone, fraction MSB, fraction LSB
+using Entry = std::array<int, 3>; // MTS 3-byte frequency: semitone, fraction MSB, fraction LSB
 
 // Bulk tuning dump (0x01), or the key-based dump with bank (0x04).
 Bytes bulkDump(bool withBank, std::string_view name16, const std::array<Entry, 128>& entries)
 {
   Bytes bytes = bytesOf({0xF0, 0x7E, 0x00, 0x08});
   if (withBank)
-    append(bytes, {0x04, 0x02, 0x05});  // message, bank, program
+    append(bytes, {0x04, 0x02, 0x05}); // message, bank, program
   else
-    append(bytes, {0x01, 0x05});        // message, program
+    append(bytes, {0x01, 0x05}); // message, program
   appendName(bytes, name16);
   for (const Entry& e : entries)
     append(bytes, {e[0], e[1], e[2]});
-  append(bytes, {0x33, 0xF7});  // checksum (not checked), end
+  append(bytes, {0x33, 0xF7}); // checksum (not checked), end
   return bytes;
 }
 
@@ -87,8 +86,7 @@ void parse(TuningClient* client, const Bytes& bytes)
 }
 
 // The client's whole table and name, to show that a message touched nothing else.
-struct Snapshot
-{
+struct Snapshot {
   std::array<double, 128> frequencies{};
   std::string name;
 
@@ -102,8 +100,7 @@ struct Snapshot
 // ---- fixtures ----
 
 // No tuning library loaded, whatever is installed on this machine.
-class TuningClientWithoutLibrary : public ::testing::Test
-{
+class TuningClientWithoutLibrary : public ::testing::Test {
 protected:
   void SetUp() override { TuningLibrary::global.unload(); }
 };
@@ -111,8 +108,7 @@ protected:
 using TuningClientParser = TuningClientWithoutLibrary;
 
 // The fake library with all nine entry points, freshly reset, loaded through the client's loader.
-class TuningClientWithFake : public ::testing::Test
-{
+class TuningClientWithFake : public ::testing::Test {
 protected:
   void SetUp() override
   {
@@ -145,13 +141,11 @@ TEST_F(TuningClientWithoutLibrary, FreshClientAnswersEqualTemperament)
 
 TEST_F(TuningClientWithoutLibrary, NullClientAnswersEqualTemperament)
 {
-  struct Case
-  {
+  struct Case {
     int note;
-    int expectedNote;  // after the seven-bit mask
+    int expectedNote; // after the seven-bit mask
   };
-  for (const Case& c : {Case{0, 0}, Case{60, 60}, Case{69, 69}, Case{127, 127}, Case{-59, 69}, Case{-1, 127}})
-  {
+  for (const Case& c : {Case{0, 0}, Case{60, 60}, Case{69, 69}, Case{127, 127}, Case{-59, 69}, Case{-1, 127}}) {
     SCOPED_TRACE(c.note);
     const double expected = et(c.expectedNote);
     EXPECT_NEAR(frequency(nullptr, c.note), expected, expected * 1e-12);
@@ -162,17 +156,16 @@ TEST_F(TuningClientWithoutLibrary, NullClientAnswersEqualTemperament)
   EXPECT_EQ(MTS_RetuningAsRatio(nullptr, 60, -1), 1.0);
   EXPECT_EQ(MTS_RetuningInSemitones(nullptr, 60, -1), 0.0);
   const Bytes message = bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x01, 0x45, 0x39, 0x00, 0x00, 0xF7});
-  parse(nullptr, message);  // ignored
-  MTS_DeregisterClient(nullptr);  // ignored
+  parse(nullptr, message); // ignored
+  MTS_DeregisterClient(nullptr); // ignored
 }
 
 TEST_F(TuningClientWithoutLibrary, FrequencyToNoteRoundsAtTheGeometricMean)
 {
-  const double mean69and70 = 440.0 * std::pow(2.0, 1.0 / 24.0);  // 452.893 Hz
-  const double mean0and1 = et(0) * std::pow(2.0, 1.0 / 24.0);     // 8.416 Hz
-  const double mean126and127 = et(126) * std::pow(2.0, 1.0 / 24.0);  // 12186.9 Hz
-  struct Case
-  {
+  const double mean69and70 = 440.0 * std::pow(2.0, 1.0 / 24.0); // 452.893 Hz
+  const double mean0and1 = et(0) * std::pow(2.0, 1.0 / 24.0); // 8.416 Hz
+  const double mean126and127 = et(126) * std::pow(2.0, 1.0 / 24.0); // 12186.9 Hz
+  struct Case {
     const char* name;
     double hz;
     int note;
@@ -196,11 +189,10 @@ TEST_F(TuningClientWithoutLibrary, FrequencyToNoteRoundsAtTheGeometricMean)
 
   // Without a client (equal-temperament search) and with a fresh client (its own table).
   ClientPtr client = newClient();
-  for (const TuningClient* who : {static_cast<const TuningClient*>(nullptr), static_cast<const TuningClient*>(client.get())})
-  {
+  for (const TuningClient* who :
+       {static_cast<const TuningClient*>(nullptr), static_cast<const TuningClient*>(client.get())}) {
     SCOPED_TRACE(who == nullptr ? "no client" : "fresh client");
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
       EXPECT_EQ(MTS_FrequencyToNote(who, c.hz, -1), c.note);
     }
@@ -246,7 +238,7 @@ TEST_F(TuningClientWithFake, MasterIsAskedAtEveryQuery)
   // The master retunes: the table contents are read afresh.
   fake.setMasterFrequency(60, 310.0);
   EXPECT_EQ(frequency(client.get(), 60), 310.0);
-  EXPECT_EQ(frequency(client.get(), 60 - 128), 310.0);  // seven-bit mask
+  EXPECT_EQ(frequency(client.get(), 60 - 128), 310.0); // seven-bit mask
 
   fake.setMaster(false);
   EXPECT_FALSE(MTS_HasMaster(client.get()));
@@ -285,7 +277,7 @@ TEST_F(TuningClientWithFake, FilterIsAskedOnlyWithAMaster)
   EXPECT_EQ(fake.lastFilterNote(), 61);
   EXPECT_EQ(fake.lastFilterChannel(), -1);
   EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 60, -1));
-  EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 61 - 128, -1));  // seven-bit mask
+  EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 61 - 128, -1)); // seven-bit mask
   EXPECT_EQ(fake.lastFilterNote(), 61);
 }
 
@@ -294,9 +286,8 @@ TEST_F(TuningClientWithFake, ChannelMinusOneNeverUsesChannelTables)
   fake.setMaster(true);
   fake.setMasterFrequency(60, 300.0);
   fake.setFilter(60, false);
-  fake.setUseMultichannel(-1, true);  // even if the library would answer yes for −1
-  for (int c = 0; c < 16; ++c)
-  {
+  fake.setUseMultichannel(-1, true); // even if the library would answer yes for −1
+  for (int c = 0; c < 16; ++c) {
     fake.setUseMultichannel(c, true);
     fake.setChannelFrequency(c, 60, 250.0);
     fake.setChannelFilter(c, 60, true);
@@ -341,15 +332,15 @@ TEST_F(TuningClientWithFake, ChannelWithItsOwnTuningAsksOnlyTheChannelFilter)
 {
   fake.setMaster(true);
   fake.setUseMultichannel(3, true);
-  fake.setChannelFilter(3, 62, true);  // filtered on channel 3 only
-  fake.setFilter(64, true);            // filtered in the single table only
+  fake.setChannelFilter(3, 62, true); // filtered on channel 3 only
+  fake.setFilter(64, true); // filtered in the single table only
 
   ClientPtr client = newClient();
   EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 62, 3));
   EXPECT_EQ(fake.lastFilterChannel(), 3);
   EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 62, -1));
-  EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 64, 3));  // no fallback to the single table
-  EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 64, 5));   // channel 5 has no tuning of its own
+  EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 64, 3)); // no fallback to the single table
+  EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 64, 5)); // channel 5 has no tuning of its own
   EXPECT_TRUE(MTS_ShouldFilterNote(client.get(), 64, -1));
 
   // After a frequency query on no channel, only frequency queries decide the tuning channel:
@@ -379,7 +370,7 @@ TEST_F(TuningClientWithFake, RegistrationReachesTheLibrary)
 TEST_F(TuningClientWithFake, ScaleNameAndRetuningComeFromTheMaster)
 {
   fake.setScaleName("Werckmeister III");
-  fake.setMasterFrequency(69, 440.0 * std::pow(2.0, 1.0 / 12.0));  // a semitone up
+  fake.setMasterFrequency(69, 440.0 * std::pow(2.0, 1.0 / 12.0)); // a semitone up
   ClientPtr client = newClient();
 
   EXPECT_STREQ(MTS_GetScaleName(client.get()), "12-TET");
@@ -396,7 +387,7 @@ TEST_F(TuningClientWithFake, FrequencyToNoteSearchesTheMasterTable)
 {
   ClientPtr client = newClient();
   fake.setMaster(true);
-  fake.setMasterFrequency(40, 1000.0);  // far from its equal-tempered 82.4 Hz
+  fake.setMasterFrequency(40, 1000.0); // far from its equal-tempered 82.4 Hz
   EXPECT_EQ(MTS_FrequencyToNote(client.get(), 1000.0, -1), 40);
   EXPECT_EQ(MTS_FrequencyToNote(client.get(), 440.0, -1), 69);
 
@@ -430,13 +421,13 @@ TEST(TuningClientWithMinimalFake, MissingEntriesFallBack)
   fake.setScaleName("Meantone");
   fake.setUseMultichannel(3, true);
 
-  ClientPtr client = newClient();  // no registration entry: nothing to call
+  ClientPtr client = newClient(); // no registration entry: nothing to call
   EXPECT_TRUE(MTS_HasMaster(client.get()));
   EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 60, 3));
   EXPECT_FALSE(MTS_ShouldFilterNote(client.get(), 60, -1));
   EXPECT_EQ(frequency(client.get(), 60, 3), 300.0);
   EXPECT_STREQ(MTS_GetScaleName(client.get()), "12-TET");
-  EXPECT_EQ(MTS_FrequencyToNote(client.get(), 300.0, -1), 60);  // not skipped
+  EXPECT_EQ(MTS_FrequencyToNote(client.get(), 300.0, -1), 60); // not skipped
   client.reset();
   TuningLibrary::global.unload();
 }
@@ -469,14 +460,12 @@ TEST_F(TuningClientParser, BulkDumpSetsNameAndAllFrequencies)
   for (int k = 0; k < 128; ++k)
     reversed[k] = {127 - k, 0, 0};
 
-  for (bool withBank : {false, true})
-  {
+  for (bool withBank : {false, true}) {
     SCOPED_TRACE(withBank ? "key-based dump 0x04" : "bulk dump 0x01");
     ClientPtr client = newClient();
     parse(client.get(), bulkDump(withBank, "Reversed  table ", reversed));
     EXPECT_STREQ(MTS_GetScaleName(client.get()), "Reversed  table ");
-    for (int k = 0; k < 128; ++k)
-    {
+    for (int k = 0; k < 128; ++k) {
       const double expected = et(127 - k);
       ASSERT_NEAR(frequency(client.get(), k), expected, expected * 1e-12) << "note " << k;
     }
@@ -485,8 +474,7 @@ TEST_F(TuningClientParser, BulkDumpSetsNameAndAllFrequencies)
 
 TEST_F(TuningClientParser, SingleNoteChanges)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     Bytes message;
   };
@@ -495,38 +483,37 @@ TEST_F(TuningClientParser, SingleNoteChanges)
   const Case cases[] = {
     {"without bank 0x02",
      bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x03, 69, 57, 0, 0, 70, 60, 0x7F, 0x7F, 71, 69, 0x40, 0x00, 0xF7})},
-    {"with bank 0x07",
-     bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x07, 0x01, 0x00, 0x03, 69, 57, 0, 0, 70, 60, 0x7F, 0x7F, 71, 69, 0x40, 0x00, 0xF7})},
+    {"with bank 0x07", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x07, 0x01, 0x00, 0x03, 69,   57,  0,
+                                0,    70,   60,   0x7F, 0x7F, 71,   69,   0x40, 0x00, 0xF7})},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClientPtr client = newClient();
     parse(client.get(), c.message);
     EXPECT_NEAR(frequency(client.get(), 69), 220.0, 1e-9);
     EXPECT_NEAR(frequency(client.get(), 70), et(61), 1e-9);
     EXPECT_NEAR(frequency(client.get(), 71), 440.0 * std::pow(2.0, (8192.0 / 16383.0) / 12.0), 1e-9);
-    EXPECT_NEAR(frequency(client.get(), 68), et(68), 1e-9);  // untouched
-    EXPECT_STREQ(MTS_GetScaleName(client.get()), "12-TET");  // note changes carry no name
+    EXPECT_NEAR(frequency(client.get(), 68), et(68), 1e-9); // untouched
+    EXPECT_STREQ(MTS_GetScaleName(client.get()), "12-TET"); // note changes carry no name
   }
 }
 
 TEST_F(TuningClientParser, ScaleOctaveForms)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     Bytes message;
     const char* scaleName;
-    std::array<double, 12> semitones;  // offset of each pitch class
+    std::array<double, 12> semitones; // offset of each pitch class
   };
   // 1-byte form: cents from 64. 2-byte form: 0, 8192 and 16383 give −1, 0 and +1 semitone;
   // 12288 = 8192 + 4096 gives 4096/8191 and 4096 gives −0.5.
   const std::array<double, 12> oneByte = {-0.64, 0.0, 0.63, -0.5, 0.5, 0.0, 0.01, -0.01, 0.0, 0.0, 0.0, 0.0};
   const std::array<double, 12> twoByte = {-1.0, 0.0, 1.0, 4096.0 / 8191.0, -0.5, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   const std::initializer_list<int> oneByteValues = {0, 64, 127, 14, 114, 64, 65, 63, 64, 64, 64, 64};
-  const std::initializer_list<int> twoByteValues = {0x00, 0x00, 0x40, 0x00, 0x7F, 0x7F, 0x60, 0x00, 0x20, 0x00, 0x40, 0x00,
-                                                    0x40, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00};
+  const std::initializer_list<int> twoByteValues = {0x00, 0x00, 0x40, 0x00, 0x7F, 0x7F, 0x60, 0x00,
+                                                    0x20, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00,
+                                                    0x40, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00};
 
   Bytes realTime1 = bytesOf({0xF0, 0x7F, 0x7F, 0x08, 0x08, 0x03, 0x7F, 0x7F});
   append(realTime1, oneByteValues);
@@ -549,8 +536,7 @@ TEST_F(TuningClientParser, ScaleOctaveForms)
     {"1-byte dump 0x05", dump1, "Quarter comma   ", oneByte},
     {"2-byte dump 0x06", dump2, "Just intonation ", twoByte},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClientPtr client = newClient();
     parse(client.get(), c.message);
@@ -566,11 +552,10 @@ TEST_F(TuningClientParser, DumpRequestEmptiesTheName)
   std::array<Entry, 128> unchanged{};
   unchanged.fill({0x7F, 0x7F, 0x7F});
   const Bytes requests[] = {
-    bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x00, 0x05, 0xF7}),        // 0x00: program
-    bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x03, 0x01, 0x05, 0xF7}),  // 0x03: bank, program
+    bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x00, 0x05, 0xF7}), // 0x00: program
+    bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x03, 0x01, 0x05, 0xF7}), // 0x03: bank, program
   };
-  for (const Bytes& request : requests)
-  {
+  for (const Bytes& request : requests) {
     ClientPtr client = newClient();
     parse(client.get(), bulkDump(false, "Sixteen chars!!!", unchanged));
     ASSERT_STREQ(MTS_GetScaleName(client.get()), "Sixteen chars!!!");
@@ -588,12 +573,11 @@ TEST_F(TuningClientParser, NoChangeValueLeavesTheNoteAlone)
     entries[k] = {k + 1, 0, 0};
   for (int k : {0, 69, 127})
     entries[k] = {0x7F, 0x7F, 0x7F};
-  entries[5] = {0x00, 0x7F, 0x7F};  // an ordinary value anywhere but in the last entry: note 1's pitch
+  entries[5] = {0x00, 0x7F, 0x7F}; // an ordinary value anywhere but in the last entry: note 1's pitch
 
   ClientPtr client = newClient();
   parse(client.get(), bulkDump(false, "No change       ", entries));
-  for (int k = 0; k < 128; ++k)
-  {
+  for (int k = 0; k < 128; ++k) {
     SCOPED_TRACE(k);
     const int pitch = (k == 0 || k == 69 || k == 127) ? k : k == 5 ? 1 : k + 1;
     EXPECT_NEAR(frequency(client.get(), k), et(pitch), et(pitch) * 1e-12);
@@ -612,8 +596,7 @@ TEST_F(TuningClientParser, NoChangeValueLeavesTheNoteAlone)
 
 TEST_F(TuningClientParser, HeaderForms)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     Bytes message;
   };
@@ -621,11 +604,11 @@ TEST_F(TuningClientParser, HeaderForms)
   const Case cases[] = {
     {"non-real-time", bytesOf({0xF0, 0x7E, 0x10, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7})},
     {"real-time", bytesOf({0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7})},
-    {"bytes before the universal id", bytesOf({0xF0, 0x01, 0x02, 0x7E, 0x00, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7})},
+    {"bytes before the universal id",
+     bytesOf({0xF0, 0x01, 0x02, 0x7E, 0x00, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7})},
     {"sub-id as the fourth byte", bytesOf({0xF0, 0x7E, 0x00, 0x01, 0x02, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7})},
   };
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClientPtr client = newClient();
     parse(client.get(), c.message);
@@ -635,36 +618,39 @@ TEST_F(TuningClientParser, HeaderForms)
 
 TEST_F(TuningClientParser, MalformedDataReturnsToIdleAtTheNextEnd)
 {
-  struct Case
-  {
+  struct Case {
     const char* name;
     Bytes garbage;
-    int changedNote;  // -1: nothing changes
+    int changedNote; // -1: nothing changes
     int changedPitch;
     std::string scaleName;
   };
   const std::string unnamed = "12-TET";
   const Case cases[] = {
     {"unknown tuning message", bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x0A, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0, unnamed},
-    {"not a tuning message", bytesOf({0xF0, 0x7E, 0x00, 0x09, 0x01, 0x02, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0, unnamed},
-    {"sub-id as the third byte", bytesOf({0xF0, 0x7E, 0x00, 0x01, 0x08, 0x02, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0, unnamed},
+    {"not a tuning message", bytesOf({0xF0, 0x7E, 0x00, 0x09, 0x01, 0x02, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0,
+     unnamed},
+    {"sub-id as the third byte", bytesOf({0xF0, 0x7E, 0x00, 0x01, 0x08, 0x02, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0,
+     unnamed},
     {"no universal id", bytesOf({0xF0, 0x01, 0x02, 0x08, 0x02, 0x00, 0x01, 69, 57, 0, 0, 0xF7}), -1, 0, unnamed},
     {"data outside a message", bytesOf({0x08, 0x02, 0x00, 0x01, 69, 57, 0, 0}), -1, 0, unnamed},
-    {"truncated in the first change", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x02, 69, 57, 0xF7, 0, 0}), -1, 0, unnamed},
+    {"truncated in the first change", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x02, 69, 57, 0xF7, 0, 0}), -1, 0,
+     unnamed},
     {"truncated in the second change",
      bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x02, 69, 57, 0, 0, 70, 0xF7, 0, 0}), 69, 57, unnamed},
     {"truncated dump keeps the entries read",
-     bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x01, 0x00, 'S', 'h', 'o', 'r', 't', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-              ' ', ' ', 5, 0, 0, 6, 0xF7, 0}),
+     bytesOf({0xF0, 0x7E, 0x00, 0x08, 0x01, 0x00, 'S', 'h', 'o', 'r', 't', ' ', ' ',  ' ',
+              ' ',  ' ',  ' ',  ' ',  ' ',  ' ',  ' ', ' ', 5,   0,   0,   6,   0xF7, 0}),
      0, 5, std::string("Short") + std::string(11, ' ')},
-    {"status byte as key", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x02, 0xC5, 57, 0, 0, 69, 57, 0, 0, 0xF7}), -1, 0, unnamed},
-    {"status byte in a frequency", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x01, 69, 0x90, 0, 0, 0xF7}), -1, 0, unnamed},
+    {"status byte as key", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x02, 0xC5, 57, 0, 0, 69, 57, 0, 0, 0xF7}), -1,
+     0, unnamed},
+    {"status byte in a frequency", bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x01, 69, 0x90, 0, 0, 0xF7}), -1, 0,
+     unnamed},
   };
   // A well-formed change after the garbage: note 64 to semitone 72.
   const Bytes trailer = bytesOf({0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, 0xF7});
 
-  for (const Case& c : cases)
-  {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClientPtr client = newClient();
     const Snapshot before(client.get());
@@ -673,8 +659,7 @@ TEST_F(TuningClientParser, MalformedDataReturnsToIdleAtTheNextEnd)
     parse(client.get(), bytes);
 
     const Snapshot after(client.get());
-    for (int n = 0; n < 128; ++n)
-    {
+    for (int n = 0; n < 128; ++n) {
       double expected = before.frequencies[n];
       if (n == 64)
         expected = et(72);
@@ -688,7 +673,8 @@ TEST_F(TuningClientParser, MalformedDataReturnsToIdleAtTheNextEnd)
 
 TEST_F(TuningClientParser, SignedBufferParsesLikeUnsigned)
 {
-  const char message[] = {static_cast<char>(0xF0), 0x7E, 0x00, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0, static_cast<char>(0xF7)};
+  const char message[] = {static_cast<char>(0xF0), 0x7E, 0x00, 0x08, 0x02, 0x00, 0x01, 64, 72, 0, 0,
+                          static_cast<char>(0xF7)};
   ClientPtr client = newClient();
   MTS_ParseMIDIData(client.get(), message, static_cast<int>(sizeof message));
   EXPECT_NEAR(frequency(client.get(), 64), et(72), 1e-9);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "services/version_check.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +23,10 @@ namespace {
 // the test answers the box on show. Everything shown, answered and opened goes into one log.
 class RecordingUI : public VersionCheckUI {
 public:
-  std::vector<std::string> asked;  // every box as "type | caption | text", in the order asked for
-  std::vector<std::string> log;    // "shown: <caption>", "opened: <url>"
+  std::vector<std::string> asked; // every box as "type | caption | text", in the order asked for
+  std::vector<std::string> log; // "shown: <caption>", "opened: <url>"
 
-  void showMessageBox(const std::string& text, const std::string& caption, BoxType type,
-                      Completion completion) override
+  void showMessageBox(const std::string& text, const std::string& caption, BoxType type, Completion completion) override
   {
     asked.push_back(describe(type, caption, text));
     mQueue.push_back({caption, std::move(completion)});
@@ -70,9 +70,9 @@ std::string newVersion(const std::string& version)
   return "Yes/No | New Version of Quennet Detected | A new version of Quennet is available.\n\n"
          "\tYour version: \t1.1.2\n"
          "\tNew version: \t" +
-         version +
-         "\n"
-         "\nDo you want to go to https://tarnwellmusic.example to get the new version?";
+    version +
+    "\n"
+    "\nDo you want to go to https://tarnwellmusic.example to get the new version?";
 }
 const std::string kDownloadPage = "http://tarnwellmusic.example/music/vst.html";
 
@@ -116,8 +116,8 @@ TEST_F(VersionCheckTest, AsksTheMakersServiceWithAPlainGet)
   RecordingUI ui;
   EXPECT_EQ(check().checkVersionAgainstWeb(ui), 0);
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0], "GET /music/version/?file=quennet HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                      std::to_string(server.port()));
+  EXPECT_EQ(server.requests()[0],
+            "GET /music/version/?file=quennet HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()));
 }
 
 // Answers that arrive whole: one box each, and no error box.
@@ -129,23 +129,23 @@ TEST_F(VersionCheckTest, ReportsEachAnswer)
     std::string box;
   };
   const std::vector<Case> cases = {
-      {"1102", 0, kUpToDate},
-      {"no number", 0, kUpToDate},
-      {"1000", 0, kUpToDate},
-      {"-5000", 0, kUpToDate},
-      {"1103", 0, newVersion("1.1.3")},
-      {"1210", 0, newVersion("1.2.10")},
-      {"2000", 0, newVersion("2.0.0")},
-      {"1110", 0, newVersion("1.1.10")},
-      // What follows the number stays in the version text.
-      {"1103\n", 0, newVersion("1.1.3\n")},
-      // Beyond the range of int: still a number above ours.
-      {"99999999999999999999", 0, newVersion("9.9.999999999999999999")},
-      // A '<' anywhere makes it a web page, not an answer, whatever number comes first.
-      {"1210 <html><body>Quennet</body></html>", -3, kInvalid},
-      {"<!DOCTYPE html><html><body>404 Not Found</body></html>", -3, kInvalid},
-      {"1102\n<", -3, kInvalid},
-      {"", -1, kError},
+    {"1102", 0, kUpToDate},
+    {"no number", 0, kUpToDate},
+    {"1000", 0, kUpToDate},
+    {"-5000", 0, kUpToDate},
+    {"1103", 0, newVersion("1.1.3")},
+    {"1210", 0, newVersion("1.2.10")},
+    {"2000", 0, newVersion("2.0.0")},
+    {"1110", 0, newVersion("1.1.10")},
+    // What follows the number stays in the version text.
+    {"1103\n", 0, newVersion("1.1.3\n")},
+    // Beyond the range of int: still a number above ours.
+    {"99999999999999999999", 0, newVersion("9.9.999999999999999999")},
+    // A '<' anywhere makes it a web page, not an answer, whatever number comes first.
+    {"1210 <html><body>Quennet</body></html>", -3, kInvalid},
+    {"<!DOCTYPE html><html><body>404 Not Found</body></html>", -3, kInvalid},
+    {"1102\n<", -3, kInvalid},
+    {"", -1, kError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.body);
@@ -167,26 +167,35 @@ TEST_F(VersionCheckTest, ReportsReadErrorsAfterTheResult)
     std::vector<std::string> boxes;
     long connectTimeoutMs = 10'000, transferTimeoutMs = 20'000;
   };
-  Reply flood;  // megabytes of an answer that never ends
+  Reply flood; // megabytes of an answer that never ends
   flood.bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n1102";
   flood.filler = " ";
   flood.fillerBytes = 16u << 20;
   Reply noHandshake;
   noHandshake.handshake = false;
   const std::vector<Case> cases = {
-      {"stops in the middle of a new version", raw(kHead100 + "1103", Reply::End::kCut), -5, {newVersion("1.1.3"), kError}},
-      {"stops in the middle of an old version", raw(kHead100 + "1102", Reply::End::kCut), -5, {kUpToDate, kError}},
-      {"stops in the middle of a web page", raw(kHead100 + "1103 <ht", Reply::End::kCut), -3, {kInvalid}},
-      {"sends megabytes", flood, -5, {kUpToDate, kError}},
-      {"falls silent after a number", raw(kHead100 + "1210", Reply::End::kHold), -5, {newVersion("1.2.10"), kError}, 10'000, 1000},
-      {"never answers", raw("", Reply::End::kHold), -1, {kError}, 10'000, 1000},
-      {"never shakes hands", noHandshake, -1, {kError}, 400, 20'000},
+    {"stops in the middle of a new version",
+     raw(kHead100 + "1103", Reply::End::kCut),
+     -5,
+     {newVersion("1.1.3"), kError}},
+    {"stops in the middle of an old version", raw(kHead100 + "1102", Reply::End::kCut), -5, {kUpToDate, kError}},
+    {"stops in the middle of a web page", raw(kHead100 + "1103 <ht", Reply::End::kCut), -3, {kInvalid}},
+    {"sends megabytes", flood, -5, {kUpToDate, kError}},
+    {"falls silent after a number",
+     raw(kHead100 + "1210", Reply::End::kHold),
+     -5,
+     {newVersion("1.2.10"), kError},
+     10'000,
+     1000},
+    {"never answers", raw("", Reply::End::kHold), -1, {kError}, 10'000, 1000},
+    {"never shakes hands", noHandshake, -1, {kError}, 400, 20'000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     server.setReply(c.reply);
     RecordingUI ui;
-    EXPECT_EQ(check(trustingTestAuthority(c.connectTimeoutMs, c.transferTimeoutMs)).checkVersionAgainstWeb(ui), c.status);
+    EXPECT_EQ(check(trustingTestAuthority(c.connectTimeoutMs, c.transferTimeoutMs)).checkVersionAgainstWeb(ui),
+              c.status);
     EXPECT_EQ(ui.asked, c.boxes);
   }
 }
@@ -227,8 +236,8 @@ TEST_F(VersionCheckTest, NoConnectionOrAnUntrustedServerGivesTheErrorBox)
     std::string address;
   };
   const std::vector<Case> cases = {
-      {"connection refused", "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port))},
-      {"untrusted certificate", untrusted.address()},
+    {"connection refused", "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port))},
+    {"untrusted certificate", untrusted.address()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -253,13 +262,19 @@ TEST_F(VersionCheckTest, OnlyYesOpensTheDownloadPage)
   };
   const std::string caption = "New Version of Quennet Detected";
   const std::vector<Case> cases = {
-      {"yes", Reply::ok("1103"), Answer::kYes, 0, {"shown: " + caption, "opened: " + kDownloadPage}},
-      {"no", Reply::ok("1103"), Answer::kNo, 0, {"shown: " + caption}},
-      {"closed unanswered", Reply::ok("1103"), Answer::kCancel, 0, {"shown: " + caption}},
-      {"yes, then the error box", raw(kHead100 + "1103", Reply::End::kCut), Answer::kYes, -5,
-       {"shown: " + caption, "opened: " + kDownloadPage, "shown: Check Online for Update"}},
-      {"no, then the error box", raw(kHead100 + "1103", Reply::End::kCut), Answer::kNo, -5,
-       {"shown: " + caption, "shown: Check Online for Update"}},
+    {"yes", Reply::ok("1103"), Answer::kYes, 0, {"shown: " + caption, "opened: " + kDownloadPage}},
+    {"no", Reply::ok("1103"), Answer::kNo, 0, {"shown: " + caption}},
+    {"closed unanswered", Reply::ok("1103"), Answer::kCancel, 0, {"shown: " + caption}},
+    {"yes, then the error box",
+     raw(kHead100 + "1103", Reply::End::kCut),
+     Answer::kYes,
+     -5,
+     {"shown: " + caption, "opened: " + kDownloadPage, "shown: Check Online for Update"}},
+    {"no, then the error box",
+     raw(kHead100 + "1103", Reply::End::kCut),
+     Answer::kNo,
+     -5,
+     {"shown: " + caption, "shown: Check Online for Update"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

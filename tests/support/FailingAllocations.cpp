@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "FailingAllocations.h"
 
 #include <cstdlib>
@@ -99,15 +100,51 @@ void* operator new[](std::size_t size, std::align_val_t alignment, const std::no
 {
   return alloc_fail::allocateAligned(size, alignment);
 }
-void operator delete(void* pointer) noexcept { std::free(pointer); }
-void operator delete[](void* pointer) noexcept { std::free(pointer); }
-void operator delete(void* pointer, std::size_t) noexcept { std::free(pointer); }
-void operator delete[](void* pointer, std::size_t) noexcept { std::free(pointer); }
-void operator delete(void* pointer, const std::nothrow_t&) noexcept { std::free(pointer); }
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept { std::free(pointer); }
-void operator delete(void* pointer, std::align_val_t) noexcept { std::free(pointer); }
-void operator delete[](void* pointer, std::align_val_t) noexcept { std::free(pointer); }
-void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept { std::free(pointer); }
-void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept { std::free(pointer); }
-void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept { std::free(pointer); }
-void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept { std::free(pointer); }
+void operator delete(void* pointer) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer) noexcept
+{
+  std::free(pointer);
+}
+void operator delete(void* pointer, std::size_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer, std::size_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete(void* pointer, const std::nothrow_t&) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept
+{
+  std::free(pointer);
+}
+void operator delete(void* pointer, std::align_val_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer, std::align_val_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept
+{
+  std::free(pointer);
+}
+void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
+{
+  std::free(pointer);
+}
+void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
+{
+  std::free(pointer);
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Out of memory on demand: while a FailingAllocations scope is alive, the calling thread's n-th

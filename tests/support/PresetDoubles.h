@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Every factory preset rendered through the plug-in's processing call at double precision, on
@@ -35,9 +36,9 @@ inline void makeInput(std::vector<double>& left, std::vector<double>& right)
   std::uint32_t state = 20240613u;
   for (long n = 0; n < kFrames; ++n) {
     state = state * 1664525u + 1013904223u;
-    const std::int32_t noise = static_cast<std::int32_t>(state >> 20) - 2048;  // -2048 … 2047
-    const std::int32_t saw = static_cast<std::int32_t>((n * 301) % 65536) - 32768;  // about 220 Hz
-    const std::int32_t square = (n / 109) % 2 ? 12000 : -12000;                       // about 220 Hz
+    const std::int32_t noise = static_cast<std::int32_t>(state >> 20) - 2048; // -2048 … 2047
+    const std::int32_t saw = static_cast<std::int32_t>((n * 301) % 65536) - 32768; // about 220 Hz
+    const std::int32_t square = (n / 109) % 2 ? 12000 : -12000; // about 220 Hz
     left[static_cast<size_t>(n)] = static_cast<double>(saw / 2 + noise) * 0x1p-16;
     right[static_cast<size_t>(n)] = static_cast<double>(square + noise) * 0x1p-16;
   }
@@ -49,9 +50,9 @@ struct Note {
 };
 
 // Notes for the MIDI presets (the others ignore them), each at the start of the block holding it.
-inline constexpr Note kNotes[] = {{0, 0x90, 48},     {0, 0x90, 55},     {2000, 0x90, 60},  {9000, 0x90, 64},
-                                  {21000, 0x80, 55}, {30000, 0x90, 67}, {30000, 0x80, 60}, {44000, 0x80, 48},
-                                  {50000, 0x90, 72}};
+inline constexpr Note kNotes[] = {{0, 0x90, 48},     {0, 0x90, 55},     {2000, 0x90, 60},
+                                  {9000, 0x90, 64},  {21000, 0x80, 55}, {30000, 0x90, 67},
+                                  {30000, 0x80, 60}, {44000, 0x80, 48}, {50000, 0x90, 72}};
 
 // One preset's output, left and right interleaved (2 × kFrames values).
 inline std::vector<double> render(int preset, const std::vector<double>& left, const std::vector<double>& right)
@@ -93,4 +94,4 @@ inline std::vector<double> render(int preset, const std::vector<double>& left, c
   return out;
 }
 
-}  // namespace preset_doubles
+} // namespace preset_doubles

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <vector>
@@ -16,7 +17,10 @@ struct HostRecorder : plug::IHostNotifications {
   std::vector<int> released;
   int presetChanges = 0;
 
-  void InformHostOfParamChange(int paramIdx, double normalizedValue) override { changes.push_back({paramIdx, normalizedValue}); }
+  void InformHostOfParamChange(int paramIdx, double normalizedValue) override
+  {
+    changes.push_back({paramIdx, normalizedValue});
+  }
   void BeginInformHostOfParamChange(int paramIdx) override { touched.push_back(paramIdx); }
   void EndInformHostOfParamChange(int paramIdx) override { released.push_back(paramIdx); }
   void InformHostOfPresetChange() override { ++presetChanges; }
@@ -33,6 +37,9 @@ struct EditorRecorder : plug::IEditorView {
   std::vector<plug::IMidiMsg> midi;
 
   bool WindowIsOpen() const override { return open; }
-  void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override { updates.push_back({paramIdx, normalizedValue}); }
+  void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override
+  {
+    updates.push_back({paramIdx, normalizedValue});
+  }
   void ForwardMidiMsg(const plug::IMidiMsg& msg) override { midi.push_back(msg); }
 };

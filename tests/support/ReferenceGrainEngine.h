@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The grain engine as it first shipped: grain box, grain set and envelope, evaluated one sample

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The plug-in's audio path as it first shipped, on the reference grain engine: tempo sync, the
@@ -103,29 +104,68 @@ public:
       case kGrainLength: mVoices[0].setGrainLength(x); break;
       case kGrainSync: mGrainSyncIndex = static_cast<int>(x); break;
       case kGrainFrequency: mVoices[0].setGrainFrequency(x, false); break;
-      case kGrainOverlap: for (GrainSet& v : mVoices) v.setGrainOverlap(x); break;
-      case kGrainFadeIn: for (GrainSet& v : mVoices) v.setGrainFadeIn(x); break;
-      case kGrainSkew: for (GrainSet& v : mVoices) v.setGrainSkew(x); break;
-      case kGrainFadeOut: for (GrainSet& v : mVoices) v.setGrainFadeOut(x); break;
-      case kFrameLength: for (GrainSet& v : mVoices) v.setFrameLength(x); break;
+      case kGrainOverlap:
+        for (GrainSet& v : mVoices)
+          v.setGrainOverlap(x);
+        break;
+      case kGrainFadeIn:
+        for (GrainSet& v : mVoices)
+          v.setGrainFadeIn(x);
+        break;
+      case kGrainSkew:
+        for (GrainSet& v : mVoices)
+          v.setGrainSkew(x);
+        break;
+      case kGrainFadeOut:
+        for (GrainSet& v : mVoices)
+          v.setGrainFadeOut(x);
+        break;
+      case kFrameLength:
+        for (GrainSet& v : mVoices)
+          v.setFrameLength(x);
+        break;
       case kFrameSync: mFrameSyncIndex = static_cast<int>(x); break;
       case kFrameSyncToHost:
         mFrameSyncToHost = x >= 0.5;
         for (GrainSet& v : mVoices)
           v.setFrameLengthSyncEnabled(mFrameSyncToHost);
         break;
-      case kFrameOverlap: for (GrainSet& v : mVoices) v.setFrameOverlap(x); break;
-      case kFrameFadeIn: for (GrainSet& v : mVoices) v.setFrameFadeIn(x); break;
-      case kFrameSkew: for (GrainSet& v : mVoices) v.setFrameSkew(x); break;
-      case kFrameFadeOut: for (GrainSet& v : mVoices) v.setFrameFadeOut(x); break;
+      case kFrameOverlap:
+        for (GrainSet& v : mVoices)
+          v.setFrameOverlap(x);
+        break;
+      case kFrameFadeIn:
+        for (GrainSet& v : mVoices)
+          v.setFrameFadeIn(x);
+        break;
+      case kFrameSkew:
+        for (GrainSet& v : mVoices)
+          v.setFrameSkew(x);
+        break;
+      case kFrameFadeOut:
+        for (GrainSet& v : mVoices)
+          v.setFrameFadeOut(x);
+        break;
       case kMidiPolyphony:
         allNotesOff();
         mPolyphony = static_cast<int>(x);
         break;
-      case kMidiAttack: for (ADSR& e : mEnvelopes) e.setAttack(x); break;
-      case kMidiDecay: for (ADSR& e : mEnvelopes) e.setDecay(x); break;
-      case kMidiSustain: for (ADSR& e : mEnvelopes) e.setSustain(x); break;
-      case kMidiRelease: for (ADSR& e : mEnvelopes) e.setRelease(x); break;
+      case kMidiAttack:
+        for (ADSR& e : mEnvelopes)
+          e.setAttack(x);
+        break;
+      case kMidiDecay:
+        for (ADSR& e : mEnvelopes)
+          e.setDecay(x);
+        break;
+      case kMidiSustain:
+        for (ADSR& e : mEnvelopes)
+          e.setSustain(x);
+        break;
+      case kMidiRelease:
+        for (ADSR& e : mEnvelopes)
+          e.setRelease(x);
+        break;
       default: break;
     }
   }
@@ -268,22 +308,18 @@ private:
   }
 
   static constexpr double kNote2Hz[128] = {
-    8.176, 8.662, 9.177, 9.723, 10.301, 10.913, 11.562, 12.250,
-    12.978, 13.750, 14.568, 15.434, 16.352, 17.324, 18.354, 19.445,
-    20.602, 21.827, 23.125, 24.500, 25.957, 27.500, 29.135, 30.868,
-    32.703, 34.648, 36.708, 38.891, 41.203, 43.654, 46.249, 48.999,
-    51.913, 55.000, 58.270, 61.735, 65.406, 69.296, 73.416, 77.782,
-    82.407, 87.307, 92.499, 97.999, 103.826, 110.000, 116.541, 123.471,
-    130.813, 138.591, 146.832, 155.563, 164.814, 174.614, 184.997, 195.998,
-    207.652, 220.000, 233.082, 246.942, 261.626, 277.183, 293.665, 311.127,
-    329.628, 349.228, 369.994, 391.995, 415.305, 440.000, 466.164, 493.883,
-    523.251, 554.365, 587.330, 622.254, 659.255, 698.456, 739.989, 783.991,
-    830.609, 880.000, 932.328, 987.767, 1046.502, 1108.731, 1174.659, 1244.508,
-    1318.510, 1396.913, 1479.978, 1567.982, 1661.219, 1760.000, 1864.655, 1975.533,
-    2093.005, 2217.461, 2349.318, 2489.016, 2637.020, 2793.826, 2959.955, 3135.963,
-    3322.438, 3520.000, 3729.310, 3951.066, 4186.009, 4434.922, 4698.636, 4978.032,
-    5274.041, 5587.652, 5919.911, 6271.927, 6644.875, 7040.000, 7458.620, 7902.133,
-    8372.018, 8869.844, 9397.273, 9956.063, 10548.08, 11175.3, 11839.82, 12543.85,
+    8.176,    8.662,    9.177,    9.723,    10.301,   10.913,   11.562,   12.250,   12.978,   13.750,   14.568,
+    15.434,   16.352,   17.324,   18.354,   19.445,   20.602,   21.827,   23.125,   24.500,   25.957,   27.500,
+    29.135,   30.868,   32.703,   34.648,   36.708,   38.891,   41.203,   43.654,   46.249,   48.999,   51.913,
+    55.000,   58.270,   61.735,   65.406,   69.296,   73.416,   77.782,   82.407,   87.307,   92.499,   97.999,
+    103.826,  110.000,  116.541,  123.471,  130.813,  138.591,  146.832,  155.563,  164.814,  174.614,  184.997,
+    195.998,  207.652,  220.000,  233.082,  246.942,  261.626,  277.183,  293.665,  311.127,  329.628,  349.228,
+    369.994,  391.995,  415.305,  440.000,  466.164,  493.883,  523.251,  554.365,  587.330,  622.254,  659.255,
+    698.456,  739.989,  783.991,  830.609,  880.000,  932.328,  987.767,  1046.502, 1108.731, 1174.659, 1244.508,
+    1318.510, 1396.913, 1479.978, 1567.982, 1661.219, 1760.000, 1864.655, 1975.533, 2093.005, 2217.461, 2349.318,
+    2489.016, 2637.020, 2793.826, 2959.955, 3135.963, 3322.438, 3520.000, 3729.310, 3951.066, 4186.009, 4434.922,
+    4698.636, 4978.032, 5274.041, 5587.652, 5919.911, 6271.927, 6644.875, 7040.000, 7458.620, 7902.133, 8372.018,
+    8869.844, 9397.273, 9956.063, 10548.08, 11175.3,  11839.82, 12543.85,
   };
 
   std::array<GrainSet, kNumVoices> mVoices;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <algorithm>
@@ -32,9 +33,10 @@ inline std::string smfChunk(const std::string& tag, const std::string& body)
 
 inline std::string smfHeader(int format, int tracks, int division)
 {
-  return smfChunk("MThd", smfBigEndian(static_cast<std::uint32_t>(format), 2) +
-                            smfBigEndian(static_cast<std::uint32_t>(tracks), 2) +
-                            smfBigEndian(static_cast<std::uint32_t>(division), 2));
+  return smfChunk("MThd",
+                  smfBigEndian(static_cast<std::uint32_t>(format), 2) +
+                    smfBigEndian(static_cast<std::uint32_t>(tracks), 2) +
+                    smfBigEndian(static_cast<std::uint32_t>(division), 2));
 }
 
 inline const std::string kSmfEndOfTrack("\xFF\x2F\x00", 3);

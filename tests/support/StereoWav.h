@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Stereo WAV files of 32-bit float samples for the tests that hand audio to a host or a program

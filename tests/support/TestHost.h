@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 #include <algorithm>
@@ -35,7 +36,7 @@ struct MidiCollector : plug::HostMidiOutput {
 // With a transport, the song position advances with the stream from `startPosition`.
 struct RenderOptions {
   int blockSize = 512;
-  std::optional<double> tempo = 120.0;  // no value: the host gives no transport
+  std::optional<double> tempo = 120.0; // no value: the host gives no transport
   double startPosition = 0.0;
   std::vector<TimedMidi> midi;
   MidiCollector* midiOut = nullptr;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A private X server for the tests that need one: Xvfb on a display number it picks itself (free at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The texts the artwork prints come from the parameter table: section titles from the words the
 // names share, labels from what is left.
 
@@ -12,8 +13,7 @@ namespace {
 TEST(ArtNames, SectionsTakeTheirTitleFromTheSharedFirstWord)
 {
   const art::ParamTable params;
-  struct Case
-  {
+  struct Case {
     const char* name;
     std::vector<int> group;
     const char* word;
@@ -34,19 +34,15 @@ TEST(ArtNames, SectionsTakeTheirTitleFromTheSharedFirstWord)
 TEST(ArtNames, LabelsDropOnlyALeadingSectionWord)
 {
   const art::ParamTable params;
-  struct Case
-  {
+  struct Case {
     int param;
     const char* word;
     const char* label;
   };
   const Case cases[] = {
-    {kGrainFadeIn, "Grain", "Fade-In"},
-    {kFrameSyncToHost, "Frame", "Sync to Host"},
-    {kMidiPolyphony, "MIDI", "Polyphony"},
-    {kGrainLength, "", "Grain Length"},
-    {kGrainLength, "Frame", "Grain Length"},
-    {kVolume, "Vol", "Volume"}, // a word, not a prefix of one
+    {kGrainFadeIn, "Grain", "Fade-In"},      {kFrameSyncToHost, "Frame", "Sync to Host"},
+    {kMidiPolyphony, "MIDI", "Polyphony"},   {kGrainLength, "", "Grain Length"},
+    {kGrainLength, "Frame", "Grain Length"}, {kVolume, "Vol", "Volume"}, // a word, not a prefix of one
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

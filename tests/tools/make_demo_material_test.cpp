@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs the real make-demo-material binary into temporary folders and reads what it wrote with
 // libsndfile and the renderer's MIDI file reader.
 
@@ -32,8 +33,7 @@ constexpr double kBpm = 172.0;
 constexpr double kLoopSeconds = 6 * 4 * 60.0 / kBpm; // 8.3721 s
 constexpr int kRate = 48000;
 
-struct Result
-{
+struct Result {
   int status = -1; // exit status, or -1 when the process did not exit normally
   std::string err; // what it wrote to stderr
 };
@@ -71,8 +71,7 @@ std::vector<char> readBytes(const fs::path& path)
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class MakeDemoMaterial : public ::testing::Test
-{
+class MakeDemoMaterial : public ::testing::Test {
 protected:
   void SetUp() override
   {
@@ -206,8 +205,7 @@ TEST(MakeDemoMaterialErrors, OneLineMessageAndFailureStatus)
   const fs::path blocker = temp.path() / "file";
   std::ofstream(blocker) << "not a folder";
 
-  struct Case
-  {
+  struct Case {
     const char* name;
     std::vector<std::string> args;
   };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs the real make-editor-art binary into a temporary folder and reads the images back with
 // stb_image: the frame counts and sizes the editor's layout relies on, the slider scale against
 // the handle's travel, "on" frames that stand out, and backgrounds that keep the editor's own
@@ -22,11 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kAssetFiles[] = {"back.jpg",    "knob.png", "switch.png", "handle.png",
-                                   "learn.png",   "unlearn.png", "led.png", "triangle.png"};
+const char* const kAssetFiles[] = {"back.jpg",  "knob.png",    "switch.png", "handle.png",
+                                   "learn.png", "unlearn.png", "led.png",    "triangle.png"};
 
-struct Picture
-{
+struct Picture {
   int width = 0, height = 0;
   std::vector<unsigned char> rgba;
 
@@ -92,8 +92,7 @@ double meanLuminanceOverPanel(const Picture& p, int frame, int frameHeight)
   return sum / (static_cast<double>(frameHeight) * p.width);
 }
 
-class MakeEditorArt : public ::testing::Test
-{
+class MakeEditorArt : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
@@ -116,22 +115,21 @@ protected:
 TEST_F(MakeEditorArt, EveryImageHasTheFramesAndSizeItsPlaceAllows)
 {
   EXPECT_EQ(sRun.output, "");
-  struct Case
-  {
+  struct Case {
     const char* file;
     int frames;
-    int x, y;            // where the editor puts it
+    int x, y; // where the editor puts it
     int maxRight, maxBottom; // what it must not reach into
   };
   const Case cases[] = {
     {"back.jpg", 1, 0, 0, 1968, 864},
-    {"knob.png", 65, 436, 572, 580, 864},     // Grain Fade-In: the next knob starts 144 to the right
-    {"switch.png", 2, 1156, 204, 1348, 378},  // Frame Sync to Host, left of Frame Overlap
-    {"handle.png", 1, 304, 272, 436, 864},    // Grain Length slider, left of Grain Fade-In
+    {"knob.png", 65, 436, 572, 580, 864}, // Grain Fade-In: the next knob starts 144 to the right
+    {"switch.png", 2, 1156, 204, 1348, 378}, // Frame Sync to Host, left of Frame Overlap
+    {"handle.png", 1, 304, 272, 436, 864}, // Grain Length slider, left of Grain Fade-In
     {"learn.png", 2, 58, 774, 1968, 864 - 26},
     {"unlearn.png", 2, 58, 774, 1968, 864 - 26},
-    {"led.png", 2, 1632, 56, 1700, 192},      // MIDI activity, above the Polyphony menu
-    {"triangle.png", 1, 274, 52, 326, 96},    // fills the preset mark
+    {"led.png", 2, 1632, 56, 1700, 192}, // MIDI activity, above the Polyphony menu
+    {"triangle.png", 1, 274, 52, 326, 96}, // fills the preset mark
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -251,8 +249,7 @@ TEST_F(MakeEditorArt, KnobFramesLightTheValueArcStepByStep)
 TEST_F(MakeEditorArt, BackgroundKeepsTheEditorsTextsReadable)
 {
   const Picture back = picture("back.jpg");
-  struct Case
-  {
+  struct Case {
     const char* what;
     int l, t, r, b;
     double textAlpha, textGrey;
@@ -271,8 +268,8 @@ TEST_F(MakeEditorArt, BackgroundKeepsTheEditorsTextsReadable)
       for (int x = c.l + 8; x < c.r - 8; ++x) {
         const unsigned char* p = back.at(x, y);
         const double a = c.textAlpha;
-        const double text = luminance(c.textGrey * a + p[0] * (1 - a), c.textGrey * a + p[1] * (1 - a),
-                                      c.textGrey * a + p[2] * (1 - a));
+        const double text =
+          luminance(c.textGrey * a + p[0] * (1 - a), c.textGrey * a + p[1] * (1 - a), c.textGrey * a + p[2] * (1 - a));
         worst = std::min(worst, contrast(luminance(p), text));
       }
     EXPECT_GE(worst, 3.0);
@@ -318,8 +315,7 @@ TEST_F(MakeEditorArt, PreviewComposesTheArtworkAtThreeScales)
   const CommandResult run =
     runCommand({QUENNET_PREVIEW_EDITOR_ART, sOut.string(), previews.string()}, {}, sTemp->file("preview.txt"));
   ASSERT_EQ(run.status, 0) << run.output;
-  struct Case
-  {
+  struct Case {
     const char* file;
     int width, height;
   };
@@ -337,8 +333,7 @@ TEST(MakeEditorArtFailures, ReportWhatWentWrongAndWriteNothing)
   TempDir temp("quennet-art-fail");
   ASSERT_FALSE(temp.path().empty());
   writeFile(temp.path() / "file", "not a folder");
-  struct Case
-  {
+  struct Case {
     const char* name;
     std::vector<std::string> args;
     int status;

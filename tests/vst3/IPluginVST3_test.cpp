@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The VST3 bridge driven by a host of ours (VST3Host.h) through its factory and interfaces, linked in
 // directly so that the test can reach the plug-in inside (the editor's edits, learned controllers)
 // and so that it also runs under the sanitizers. Allocations inside process() are counted; an
@@ -89,10 +90,7 @@ protected:
       changes.add(id, 0, normalized);
       run(nullptr, &changes);
     }
-    void choosePreset(int preset)
-    {
-      edit()->set_parameter_normalised(controller, vst3::kPresetParamId, preset / 9.0);
-    }
+    void choosePreset(int preset) { edit()->set_parameter_normalised(controller, vst3::kPresetParamId, preset / 9.0); }
   };
 
   void writeConfig(const std::string& text) { writeFile(home.configFile(), text); }
@@ -204,10 +202,10 @@ TEST_F(IPluginVST3Test, ParametersCarryTheirNamesUnitsStepsDefaultsAndFlags)
     const char* title;
     const char* units;
     int steps;
-    double defaultNormalized;  // worked out from the parameter table
+    double defaultNormalized; // worked out from the parameter table
     bool list;
   };
-  const double lengthDefault = std::pow((20.0 - 0.2) / 1999.8, 0.25);   // power-4 curve
+  const double lengthDefault = std::pow((20.0 - 0.2) / 1999.8, 0.25); // power-4 curve
   const double frequencyDefault = std::pow((110.0 - 16.0) / 4984.0, 0.25);
   const double frameDefault = std::pow((160.0 - 0.2) / 4999.8, 0.25);
   const Case cases[] = {
@@ -280,12 +278,24 @@ TEST_F(IPluginVST3Test, ValueTextsGoBothWaysAsHostsShowThem)
     const char* text;
   };
   const Shown shown[] = {
-    {kVolume, 1.0, "0.0"},        {kVolume, 2.0, "6.0"},         {kVolume, 0.0, "-oo"},
-    {kVolume, 0.5, "-6.0"},       {kMix, 0.3, "70:30"},          {kMix, 0.0, "Dry"},
-    {kMix, 1.0, "Wet"},           {kGrainMode, 2.0, "FREQ"},     {kGrainSync, 10.0, "1/4"},
-    {kGrainSync, 12.0, "dotted 1/4"}, {kGrainSync, 8.0, "1/4T"}, {kFrameSync, 3.0, "dotted 1/32"},
-    {kFrameSyncToHost, 1.0, "on"}, {kGrainFrequency, 110.0, "110.0"}, {kGrainLength, 125.2, "125.2"},
-    {kGrainOverlap, 33.0, "33"},  {kGrainSkew, -0.4, "-0.40"},   {kMidiPolyphony, 4.0, "4"},
+    {kVolume, 1.0, "0.0"},
+    {kVolume, 2.0, "6.0"},
+    {kVolume, 0.0, "-oo"},
+    {kVolume, 0.5, "-6.0"},
+    {kMix, 0.3, "70:30"},
+    {kMix, 0.0, "Dry"},
+    {kMix, 1.0, "Wet"},
+    {kGrainMode, 2.0, "FREQ"},
+    {kGrainSync, 10.0, "1/4"},
+    {kGrainSync, 12.0, "dotted 1/4"},
+    {kGrainSync, 8.0, "1/4T"},
+    {kFrameSync, 3.0, "dotted 1/32"},
+    {kFrameSyncToHost, 1.0, "on"},
+    {kGrainFrequency, 110.0, "110.0"},
+    {kGrainLength, 125.2, "125.2"},
+    {kGrainOverlap, 33.0, "33"},
+    {kGrainSkew, -0.4, "-0.40"},
+    {kMidiPolyphony, 4.0, "4"},
   };
   for (const Shown& s : shown) {
     SCOPED_TRACE(s.text);
@@ -313,14 +323,14 @@ TEST_F(IPluginVST3Test, ValueTextsGoBothWaysAsHostsShowThem)
     std::optional<double> plain;
   };
   const Typed typed[] = {
-    {kVolume, "-6", 0.5},            // the nearest shown number
+    {kVolume, "-6", 0.5}, // the nearest shown number
     {kVolume, " 6.0 ", 2.0},
     {kMix, "50:50", 0.5},
-    {kGrainSync, "1/4.", 12.0},      // the plug-in's own spelling
+    {kGrainSync, "1/4.", 12.0}, // the plug-in's own spelling
     {kGrainFrequency, "220 Hz", 220.0},
-    {kGrainFrequency, "9999", 5000.0},  // clamped
+    {kGrainFrequency, "9999", 5000.0}, // clamped
     {kGrainFrequency, "banana", std::nullopt},
-    {kGrainMode, "7", std::nullopt},  // no mode's text
+    {kGrainMode, "7", std::nullopt}, // no mode's text
     {kFrameSyncToHost, "maybe", std::nullopt},
     {kMidiPolyphony, "", std::nullopt},
   };
@@ -356,7 +366,7 @@ TEST_F(IPluginVST3Test, TheStateIsThe232ByteChunkAndComesBackExactlyInAFreshInst
     EXPECT_EQ(values[kMidiRelease], 0.05);
     EXPECT_EQ(values[28], 0.0);
 
-    instance.choosePreset(6);  // "Synced Reversals"
+    instance.choosePreset(6); // "Synced Reversals"
     instance.hostSets(kGrainLength, 0.61803);
     instance.hostSets(kMix, 0.123456789);
     saved = doublesOf(instance.state());
@@ -429,7 +439,7 @@ TEST_F(IPluginVST3Test, TheFactoryPresetsAreTheProgramListAndTheHostsChoiceSwitc
   EXPECT_NE(units->get_program_name(instance.units, 7, 0, name), V3_OK);
 
   // The host chooses "Slap Back": the plug-in takes its values, and the next block tells the host.
-  instance.hostSets(kMix, 0.9);  // an edit of preset 0, kept in its slot
+  instance.hostSets(kMix, 0.9); // an edit of preset 0, kept in its slot
   instance.choosePreset(8);
   for (int i = 0; i < kNumParams; ++i)
     EXPECT_EQ(instance.value(i), kFactoryPresets[8].values[static_cast<size_t>(i)]) << "parameter " << i;
@@ -465,7 +475,7 @@ TEST_F(IPluginVST3Test, HostChangesReachTheBlocksAudioAndAnUnchangedValueChanges
       direct->SetParameterFromHostPlain(kGrainFrequency, 440.0);
     }
     if (b == 5) {
-      changes.add(kGrainMode, 0, 2.0 / 3.0);  // already FREQ: no dispatch, notes and frames go on
+      changes.add(kGrainMode, 0, 2.0 / 3.0); // already FREQ: no dispatch, notes and frames go on
       changes.add(kFrameLength, 0, instance.toNormalized(kFrameLength, 30.0));
       direct->SetParameterFromHostPlain(kFrameLength, 30.0);
     }
@@ -494,7 +504,7 @@ TEST_F(IPluginVST3Test, HostChangesReachTheBlocksAudioAndAnUnchangedValueChanges
   wild.add(kMix, 0, 7.0);
   wild.add(kVolume, 0, std::nan(""));
   wild.add(4000, 0, 0.5);
-  wild.add(25, 0, 0.5);  // reserved: read-only
+  wild.add(25, 0, 0.5); // reserved: read-only
   instance.run(nullptr, &wild);
   EXPECT_EQ(instance.value(kMix), 1.0);
   EXPECT_EQ(instance.value(kVolume), 1.0);
@@ -506,7 +516,7 @@ TEST_F(IPluginVST3Test, NotesAndAllNotesOffComeFromTheEventBusAndControllers)
   Instance instance;
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.setup());
-  instance.choosePreset(3);  // "MIDI Standard"
+  instance.choosePreset(3); // "MIDI Standard"
   instance.run();
   Quennet& plugin = instance.plugin();
   const auto sustaining = [&] {
@@ -519,8 +529,8 @@ TEST_F(IPluginVST3Test, NotesAndAllNotesOffComeFromTheEventBusAndControllers)
   EventList notes;
   notes.noteOn(10, 60);
   notes.noteOn(20, 64);
-  notes.noteOn(30, 200);  // no such note
-  notes.noteOn(40, 67, 0.5f, 16);  // no such channel
+  notes.noteOn(30, 200); // no such note
+  notes.noteOn(40, 67, 0.5f, 16); // no such channel
   instance.run(&notes);
   EXPECT_TRUE(plugin.noteActive());
   EXPECT_EQ(plugin.voiceNote(0), 60);
@@ -535,10 +545,13 @@ TEST_F(IPluginVST3Test, NotesAndAllNotesOffComeFromTheEventBusAndControllers)
 
   // Controller 123 (all notes off), as a host delivers it through IMidiMapping.
   v3_param_id id = 0;
-  ASSERT_EQ(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 0, 3, 123, &id), V3_OK);
+  ASSERT_EQ(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 0, 3, 123, &id),
+            V3_OK);
   EXPECT_EQ(id, vst3::ControllerParamId(123));
-  EXPECT_NE(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 1, 0, 7, &id), V3_OK);
-  EXPECT_NE(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 0, 16, 7, &id), V3_OK);
+  EXPECT_NE(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 1, 0, 7, &id),
+            V3_OK);
+  EXPECT_NE(v3_cpp_obj(instance.midiMapping)->get_midi_controller_assignment(instance.midiMapping, 0, 16, 7, &id),
+            V3_OK);
   ParamChanges allOff;
   allOff.add(vst3::ControllerParamId(123), 0, 0.0);
   instance.run(nullptr, &allOff);
@@ -564,7 +577,7 @@ TEST_F(IPluginVST3Test, ANoteAtFrame480OfA512FrameBlockStartsAtFrame480)
   Instance instance;
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.setup());
-  instance.choosePreset(3);  // "MIDI Standard": wet only, silent until a note plays
+  instance.choosePreset(3); // "MIDI Standard": wet only, silent until a note plays
   const StereoBuffer input = testSignal(2 * kBlock);
   StereoBuffer output(input.frames());
   EventList none;
@@ -587,7 +600,7 @@ TEST_F(IPluginVST3Test, TempoAndSongPositionComeFromTheProcessContext)
 {
   struct Case {
     const char* name;
-    std::optional<double> tempo;  // nothing: no process context
+    std::optional<double> tempo; // nothing: no process context
     double start;
   };
   for (const Case& c : {Case{"140 BPM from bar 9", 140.0, 768000.0}, Case{"97 BPM at an odd position", 97.0, 12345.0},
@@ -596,7 +609,7 @@ TEST_F(IPluginVST3Test, TempoAndSongPositionComeFromTheProcessContext)
     Instance instance;
     ASSERT_TRUE(instance.valid());
     ASSERT_TRUE(instance.setup());
-    instance.choosePreset(1);  // "Sync 2 Host"
+    instance.choosePreset(1); // "Sync 2 Host"
     std::unique_ptr<Quennet> direct = directPlugin();
     direct->changePreset(1);
 
@@ -608,8 +621,8 @@ TEST_F(IPluginVST3Test, TempoAndSongPositionComeFromTheProcessContext)
     const StereoBuffer viaCall = renderThrough(*direct, input, options);
     EXPECT_EQ(viaHost.left, viaCall.left);
     EXPECT_EQ(viaHost.right, viaCall.right);
-    EXPECT_EQ(instance.plugin().grainSyncSamples(), c.tempo ? static_cast<std::int64_t>(48000.0 * 60.0 / *c.tempo / 4.0)
-                                                            : 6000)
+    EXPECT_EQ(instance.plugin().grainSyncSamples(),
+              c.tempo ? static_cast<std::int64_t>(48000.0 * 60.0 / *c.tempo / 4.0) : 6000)
       << "a sixteenth in samples (120 BPM without a context)";
   }
 }
@@ -638,7 +651,7 @@ TEST_F(IPluginVST3Test, TheEditorsEditsReachTheHostAsGesturesOnItsThread)
 
   // A preset from the editor's menu: every parameter, and the preset parameter.
   instance.handler.calls.clear();
-  plugin.changePreset(4);  // "MIDI Synced"
+  plugin.changePreset(4); // "MIDI Synced"
   for (int i = 0; i < 22; ++i) {
     EXPECT_EQ(instance.handler.kindsOf(i), "bpe") << i;
     EXPECT_EQ(instance.handler.lastPerformed(i), std::optional<double>(plugin.GetParam(i)->GetNormalized())) << i;
@@ -692,7 +705,7 @@ TEST_F(IPluginVST3Test, TheEditorsEditsComingBackThroughProcessAreNoChanges)
 
 TEST_F(IPluginVST3Test, ALearnedControllerGoesToTheHostAsAnOutputChangeOfItsBlock)
 {
-  writeConfig("[MIDI Control]\nCC7=1\n");  // controller 7 moves Mix
+  writeConfig("[MIDI Control]\nCC7=1\n"); // controller 7 moves Mix
   Instance instance;
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.setup());
@@ -731,11 +744,11 @@ TEST_F(IPluginVST3Test, ProcessBeforeActivationRendersSilenceAndSaysSo)
   v3_audio_processor* p = v3_cpp_obj(instance.processor);
   EXPECT_EQ(p->setup_processing(instance.processor, &setup), V3_FALSE) << "while active";
   v3_cpp_obj(instance.component)->set_active(instance.component, false);
-  for (const v3_process_setup& bad : {v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, 500.0},
-                                      v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, 1e7},
-                                      v3_process_setup{V3_REALTIME, V3_SAMPLE_32, 0, kRate},
-                                      v3_process_setup{V3_REALTIME, V3_SAMPLE_64, kBlock, kRate},
-                                      v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, std::nan("")}}) {
+  for (const v3_process_setup& bad :
+       {v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, 500.0},
+        v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, 1e7}, v3_process_setup{V3_REALTIME, V3_SAMPLE_32, 0, kRate},
+        v3_process_setup{V3_REALTIME, V3_SAMPLE_64, kBlock, kRate},
+        v3_process_setup{V3_REALTIME, V3_SAMPLE_32, kBlock, std::nan("")}}) {
     v3_process_setup copy = bad;
     EXPECT_EQ(p->setup_processing(instance.processor, &copy), V3_FALSE);
   }
@@ -750,7 +763,7 @@ TEST_F(IPluginVST3Test, ProcessAllocatesNothingAndALongerBlockGoesInPieces)
   Instance instance;
   ASSERT_TRUE(instance.valid());
   ASSERT_TRUE(instance.setup(kRate, kPrepared));
-  instance.choosePreset(4);  // "MIDI Synced"
+  instance.choosePreset(4); // "MIDI Synced"
   std::unique_ptr<Quennet> direct = directPlugin(kPrepared);
   direct->changePreset(4);
   instance.run(nullptr, nullptr, kPrepared);
@@ -787,7 +800,8 @@ TEST_F(IPluginVST3Test, ProcessAllocatesNothingAndALongerBlockGoesInPieces)
   options.startPosition = kPrepared;
   for (TimedMidi& m : midi)
     options.midi.push_back(m);
-  std::sort(options.midi.begin(), options.midi.end(), [](const TimedMidi& a, const TimedMidi& b) { return a.frame < b.frame; });
+  std::sort(options.midi.begin(), options.midi.end(),
+            [](const TimedMidi& a, const TimedMidi& b) { return a.frame < b.frame; });
   const StereoBuffer expected = renderThrough(*direct, input, options);
   EXPECT_EQ(output.left, expected.left);
   EXPECT_EQ(output.right, expected.right);
@@ -831,7 +845,7 @@ TEST_F(IPluginVST3Test, TheEditorEditsWhileTheAudioThreadProcessesAndTheHostPass
       plugin.SendParameterValueFromUI(kMix, last);
     }
     plugin.EndInformHostOfParamChangeFromUI(kMix);
-    MemoryStream state;  // hosts may save while the audio runs
+    MemoryStream state; // hosts may save while the audio runs
     EXPECT_EQ(v3_cpp_obj(instance.component)->get_state(instance.component, state.get()), V3_OK);
   }
   // Every edit has reached the audio thread.

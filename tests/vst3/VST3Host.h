@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A small VST3 host of ours on the raw interfaces (the travesty headers): the host-side objects a
@@ -61,7 +62,7 @@ inline std::uint32_t V3_API noRef(void*)
 class MemoryStream {
 public:
   explicit MemoryStream(std::vector<std::uint8_t> initial = {}, std::int32_t maxPerCall = 1 << 30)
-    : bytes(std::move(initial)), mMaxPerCall(maxPerCall)
+      : bytes(std::move(initial)), mMaxPerCall(maxPerCall)
   {
   }
   v3_bstream** get() { return reinterpret_cast<v3_bstream**>(&mSlot); }
@@ -88,7 +89,8 @@ private:
     MemoryStream& s = ownerOf<MemoryStream>(self);
     ++s.reads;
     const std::int64_t left = static_cast<std::int64_t>(s.bytes.size()) - s.position;
-    const std::int32_t count = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::min<std::int64_t>(n, s.mMaxPerCall), 0, left));
+    const std::int32_t count =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(std::min<std::int64_t>(n, s.mMaxPerCall), 0, left));
     if (count > 0)
       std::memcpy(buffer, s.bytes.data() + s.position, static_cast<size_t>(count));
     s.position += count;
@@ -112,7 +114,9 @@ private:
   static v3_result V3_API seek(void* self, std::int64_t pos, std::int32_t mode, std::int64_t* result)
   {
     MemoryStream& s = ownerOf<MemoryStream>(self);
-    const std::int64_t base = mode == V3_SEEK_SET ? 0 : mode == V3_SEEK_CUR ? s.position : static_cast<std::int64_t>(s.bytes.size());
+    const std::int64_t base = mode == V3_SEEK_SET ? 0
+      : mode == V3_SEEK_CUR                       ? s.position
+                                                  : static_cast<std::int64_t>(s.bytes.size());
     s.position = std::max<std::int64_t>(0, base + pos);
     if (result)
       *result = s.position;
@@ -150,7 +154,10 @@ private:
     return V3_NO_INTERFACE;
   }
   static v3_param_id V3_API paramId(void* self) { return ownerOf<ParamQueue>(self).id; }
-  static std::int32_t V3_API count(void* self) { return static_cast<std::int32_t>(ownerOf<ParamQueue>(self).points.size()); }
+  static std::int32_t V3_API count(void* self)
+  {
+    return static_cast<std::int32_t>(ownerOf<ParamQueue>(self).points.size());
+  }
   static v3_result V3_API point(void* self, std::int32_t i, std::int32_t* offset, double* value)
   {
     ParamQueue& q = ownerOf<ParamQueue>(self);
@@ -208,7 +215,10 @@ private:
     *obj = nullptr;
     return V3_NO_INTERFACE;
   }
-  static std::int32_t V3_API count(void* self) { return static_cast<std::int32_t>(ownerOf<ParamChanges>(self).queues.size()); }
+  static std::int32_t V3_API count(void* self)
+  {
+    return static_cast<std::int32_t>(ownerOf<ParamChanges>(self).queues.size());
+  }
   static v3_param_value_queue** V3_API data(void* self, std::int32_t i)
   {
     ParamChanges& c = ownerOf<ParamChanges>(self);
@@ -294,7 +304,7 @@ private:
 class ComponentHandler {
 public:
   struct Call {
-    char kind;  // 'b' begin, 'p' perform, 'e' end, 'r' restart
+    char kind; // 'b' begin, 'p' perform, 'e' end, 'r' restart
     v3_param_id id;
     double value;
     std::thread::id thread;
@@ -451,7 +461,8 @@ private:
   }
   static v3_result V3_API registerTimer(void* self, v3_timer_handler** timer, std::uint64_t ms)
   {
-    ownerOf<PlugFrame>(self).mTimers.push_back({timer, ms, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)});
+    ownerOf<PlugFrame>(self).mTimers.push_back(
+      {timer, ms, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)});
     return V3_OK;
   }
   static v3_result V3_API unregisterTimer(void* self, v3_timer_handler** timer)
@@ -506,7 +517,7 @@ private:
 // What a host tells the plug-in of its transport for a block.
 struct Transport {
   double tempo = 120.0;
-  double position = 0.0;  // samples
+  double position = 0.0; // samples
   bool playing = true;
 };
 
@@ -518,7 +529,8 @@ public:
   {
     if (!factory)
       return;
-    if (v3_cpp_obj(factory)->create_instance(factory, classId, v3_component_iid, reinterpret_cast<void**>(&component)) != V3_OK ||
+    if (v3_cpp_obj(factory)->create_instance(factory, classId, v3_component_iid,
+                                             reinterpret_cast<void**>(&component)) != V3_OK ||
         !component)
       return;
     v3_cpp_obj_query_interface(component, v3_audio_processor_iid, &processor);
@@ -603,7 +615,7 @@ public:
     if (!transport)
       return context;
     context.state = V3_PROCESS_CTX_TEMPO_VALID | V3_PROCESS_CTX_PROJECT_TIME_VALID | V3_PROCESS_CTX_TIME_SIG_VALID |
-                    (transport->playing ? static_cast<std::uint32_t>(V3_PROCESS_CTX_PLAYING) : 0u);
+      (transport->playing ? static_cast<std::uint32_t>(V3_PROCESS_CTX_PLAYING) : 0u);
     context.sample_rate = sampleRate;
     context.project_time_in_samples = static_cast<std::int64_t>(transport->position);
     context.continuous_time_in_samples = context.project_time_in_samples;
@@ -660,8 +672,8 @@ public:
       events.noteOff(at, data1, channel);
     else if (kind == 0xB0 && midiMapping) {
       v3_param_id id = 0;
-      if (v3_cpp_obj(midiMapping)->get_midi_controller_assignment(midiMapping, 0, static_cast<std::int16_t>(channel),
-                                                                  data1, &id) == V3_OK)
+      if (v3_cpp_obj(midiMapping)
+            ->get_midi_controller_assignment(midiMapping, 0, static_cast<std::int16_t>(channel), data1, &id) == V3_OK)
         changes.add(id, at, data2 / 127.0);
     }
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What VST3 hosts store about the plug-in, held fixed: the class id, the parameter ids, the program
 // list and the state's layout. A change here breaks every saved session and preset.
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ TEST(VST3Layout, TheStateIsOneLittleEndianDoublePerSlotInIndexOrder)
   for (int i = 0; i < 29; ++i) {
     std::uint64_t bits = 0;
     for (int b = 7; b >= 0; --b)
-      bits = bits << 8 | bytes[static_cast<size_t>(i * 8 + b)];  // little-endian, whatever the machine
+      bits = bits << 8 | bytes[static_cast<size_t>(i * 8 + b)]; // little-endian, whatever the machine
     double value = 0.0;
     std::memcpy(&value, &bits, sizeof(value));
     EXPECT_EQ(value, slapBack[i]) << "slot " << i;

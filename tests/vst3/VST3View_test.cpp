@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The editor as a VST3 view, linked in with the plug-in and the bridge and driven as a Linux host
 // drives it on a private Xvfb: embedded in the host's window (X11EmbedWindowID), its 20 ms timer and
 // its X connection's descriptor on the host's run loop (our PlugFrame), opened on the main thread
@@ -188,7 +189,7 @@ protected:
     return mismatch;
   }
 
-  TempHome home;  // the editor's settings: the default scale, 0.5
+  TempHome home; // the editor's settings: the default scale, 0.5
 };
 
 } // namespace
@@ -320,7 +321,9 @@ TEST_F(VST3ViewTest, OpenedAndClosedTwentyTimesWhileAudioRunsLeavesNothingBehind
   ASSERT_TRUE(instance.valid());
   HostWindow host;
   PlugFrame frame;
-  { OpenView warmUp(instance, host, frame); }  // fonts and images loaded once
+  {
+    OpenView warmUp(instance, host, frame);
+  } // fonts and images loaded once
   const int descriptors = openDescriptors();
   const int timers = plug::RunLoop::Main().NumTimers();
   for (int round = 0; round < 20; ++round) {

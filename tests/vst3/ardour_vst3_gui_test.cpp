@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.vst3 in Ardour 7's GUI on a private Xvfb. A session prepared headless (Ardour's scanner,
 // then ardour7-lua) holds Quennet as VST3 on a stereo track; Ardour opens it with the dummy backend
 // (xdotool gets it past its dialogs), its mixer shows, and a double-click on the plug-in opens our
@@ -35,10 +36,10 @@ constexpr const char* kUID = "5472776C7477516E56535433516E6574";
 struct Offset {
   int x, y;
 };
-constexpr Offset kAudioSystemCombo{285, 49};   // Audio/MIDI Setup: the "Audio System" menu
-constexpr Offset kDummyBackendItem{269, 93};   // its third entry, "None (Dummy)"
-constexpr Offset kStartButton{501, 351};       // and "Start"
-constexpr int kMixButtonFromRight = 23;        // the main window's "Mix" button, from its right edge
+constexpr Offset kAudioSystemCombo{285, 49}; // Audio/MIDI Setup: the "Audio System" menu
+constexpr Offset kDummyBackendItem{269, 93}; // its third entry, "None (Dummy)"
+constexpr Offset kStartButton{501, 351}; // and "Start"
+constexpr int kMixButtonFromRight = 23; // the main window's "Mix" button, from its right edge
 constexpr int kMixButtonY = 72;
 
 // A session's value of a plug-in port, as Ardour saved it.
@@ -89,9 +90,9 @@ protected:
   {
     std::vector<std::string> env = environment();
     env.push_back("LD_LIBRARY_PATH=/usr/lib/ardour7");
-    const CommandResult scan =
-      runCommand(orphanProof({"/usr/lib/ardour7/ardour-vst3-scanner", "-f", (mHome / ".vst3" / "quennet.vst3").string()}),
-                 env, files.file("scanner.log"), 60.0);
+    const CommandResult scan = runCommand(
+      orphanProof({"/usr/lib/ardour7/ardour-vst3-scanner", "-f", (mHome / ".vst3" / "quennet.vst3").string()}), env,
+      files.file("scanner.log"), 60.0);
     const CommandResult made =
       runCommand(orphanProof({"ardour7-lua", std::string(QUENNET_VST3_ARDOUR_FILES) + "/vst3_gui_session.lua",
                               sessionDir(), kUID}),
@@ -183,7 +184,8 @@ protected:
     double mismatch = 1.0;
     waitUntil(
       [&] {
-        const ScreenGrab screen = x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height());
+        const ScreenGrab screen =
+          x11::grab(display, origin.first, origin.second, twin.view().Width(), twin.view().Height());
         mismatch = twin.mismatch([&](int x, int y) { return screen.at(x, y); });
         return mismatch < 0.001;
       },
@@ -199,7 +201,7 @@ protected:
     return waitUntil([&] { return std::filesystem::last_write_time(sessionFile()) != before; }, 20.0, 0.2);
   }
 
-  TempHome twinHome;  // the twin's settings: the default scale, as Ardour's instance has them
+  TempHome twinHome; // the twin's settings: the default scale, as Ardour's instance has them
   TempDir files{"quennet-ardour-gui"};
   XvfbServer server{1600, 1200};
   Display* display = nullptr;
@@ -233,10 +235,10 @@ TEST_F(ArdourVST3GuiTest, TheEditorOpensInArdoursPluginWindowAndItsGesturesMoveA
   waitUntil(
     [&] {
       if (!windowNamed("Quennet: Quennet (by Tarnwell Music) [VST3]"))
-        click(330, 214, 2);  // the strip's processor box, "Quennet" above "Fader"
+        click(330, 214, 2); // the strip's processor box, "Quennet" above "Fader"
       XSync(display, False);
-      if (const ::Window leaf = x11::findLeafOfSize(display, DefaultRootWindow(display), twin.view().Width(),
-                                                    twin.view().Height()))
+      if (const ::Window leaf =
+            x11::findLeafOfSize(display, DefaultRootWindow(display), twin.view().Width(), twin.view().Height()))
         editor = x11::screenPosition(display, leaf);
       return editor.has_value() || !ardour.running();
     },
@@ -254,9 +256,16 @@ TEST_F(ArdourVST3GuiTest, TheEditorOpensInArdoursPluginWindowAndItsGesturesMoveA
 
   // The Volume knob (centre 120, 392 at scale 0.5: 60, 196) dragged up by 30 pixels.
   const int kx = origin.first + 60, ky = origin.second + 196;
-  xdotool({"mousemove", "--sync", std::to_string(kx), std::to_string(ky), "mousedown", "1", "mousemove", "--sync",
-           std::to_string(kx), std::to_string(ky - 10), "mousemove", "--sync", std::to_string(kx),
-           std::to_string(ky - 20), "mousemove", "--sync", std::to_string(kx), std::to_string(ky - 30), "mouseup", "1"});
+  xdotool({"mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky),
+           "mousedown",        "1",
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 10),
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 20),
+           "mousemove",        "--sync",
+           std::to_string(kx), std::to_string(ky - 30),
+           "mouseup",          "1"});
   twin.ui().dragPx(60, 196, 60, 166, 3);
   twin.settle();
   EXPECT_LT(settledMismatch(twin), 0.001) << "the Volume knob turned";
@@ -266,7 +275,7 @@ TEST_F(ArdourVST3GuiTest, TheEditorOpensInArdoursPluginWindowAndItsGesturesMoveA
   EXPECT_NEAR(savedPort(sessionFile(), kVolume).value_or(-1.0), volume, 1e-5) << "Ardour's Volume control";
 
   // "Slap Back" from the editor's preset menu: every control of Ardour's follows.
-  const std::pair<int, int> presets{149, 36};  // the triangle beside "Presets"
+  const std::pair<int, int> presets{149, 36}; // the triangle beside "Presets"
   twin.ui().clickPx(static_cast<float>(presets.first), static_cast<float>(presets.second));
   twin.settle();
   const std::pair<int, int> slapBack = twin.menuItemCentre(8);

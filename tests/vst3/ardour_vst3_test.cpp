@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // quennet.vst3 in Ardour 7, headless through ardour7-lua with the dummy backend. Ardour's own
 // scanner indexes the bundle (in a private HOME's ~/.vst3), then a session at 140 BPM puts Quennet
 // as VST3 on a plain stereo track behind a deterministic source (a Lua DSP script of the LV2 test),
@@ -34,7 +35,7 @@ namespace {
 
 constexpr int kRate = 48000;
 constexpr long kFrames = 3 * kRate;
-constexpr int kAttempts = 6;  // Ardour crashes by itself in roughly one run in four here
+constexpr int kAttempts = 6; // Ardour crashes by itself in roughly one run in four here
 // At 140 BPM a sixteenth lasts 48000 · 60 / 140 / 4 = 5142.86 samples, a quarter 20571.43; the
 // plug-in's synced lengths are whole samples.
 constexpr long kGrainPeriod = 5142;
@@ -197,9 +198,9 @@ protected:
       "XDG_CACHE_HOME=" + (home / ".cache").string(),
       "LD_LIBRARY_PATH=/usr/lib/ardour7",
     };
-    const CommandResult scan =
-      runCommand(orphanProof({"/usr/lib/ardour7/ardour-vst3-scanner", "-f", (home / ".vst3" / "quennet.vst3").string()}),
-                 env, (root / "scanner.log").string(), 60.0);
+    const CommandResult scan = runCommand(
+      orphanProof({"/usr/lib/ardour7/ardour-vst3-scanner", "-f", (home / ".vst3" / "quennet.vst3").string()}), env,
+      (root / "scanner.log").string(), 60.0);
     if (scan.status != 0) {
       run.session = scan;
       return run;
@@ -228,10 +229,9 @@ TEST_F(ArdourVST3Test, SyncToHostFollowsArdoursTempoPresetsLoadAndTheSessionCome
   // The renderer on the same input, from song position 0 at 140 BPM.
   const StereoBuffer input = sourceSignal(kFrames);
   ASSERT_TRUE(writeStereoWav(files.file("input.wav"), input, kRate));
-  const CommandResult rendered =
-    runCommand({QUENNET_RENDER, "-q", "-p", "Sync 2 Host", "--tempo", "140", "--format", "float",
-                files.file("input.wav"), files.file("rendered.wav")},
-               {"HOME=" + files.path().string()}, files.file("render.log"));
+  const CommandResult rendered = runCommand({QUENNET_RENDER, "-q", "-p", "Sync 2 Host", "--tempo", "140", "--format",
+                                             "float", files.file("input.wav"), files.file("rendered.wav")},
+                                            {"HOME=" + files.path().string()}, files.file("render.log"));
   ASSERT_EQ(rendered.status, 0) << rendered.output;
   const std::optional<StereoBuffer> reference = readStereoWav(files.file("rendered.wav"), kRate);
   ASSERT_TRUE(reference);
@@ -249,8 +249,8 @@ TEST_F(ArdourVST3Test, SyncToHostFollowsArdoursTempoPresetsLoadAndTheSessionCome
     }
     const CommandResult& failed = crashed(result.session) ? result.session : result.reload;
     crashes += "attempt " + std::to_string(attempt) + ": " +
-               (failed.status ? "ended by signal " + std::to_string(*failed.status - 128) : std::string("timed out")) +
-               "\n" + failed.output.substr(failed.output.size() > 3000 ? failed.output.size() - 3000 : 0) + "\n";
+      (failed.status ? "ended by signal " + std::to_string(*failed.status - 128) : std::string("timed out")) + "\n" +
+      failed.output.substr(failed.output.size() > 3000 ? failed.output.size() - 3000 : 0) + "\n";
   }
   ASSERT_TRUE(run) << "Ardour crashed in every attempt\n" << crashes;
   ASSERT_EQ(run->session.status, 0) << run->session.output;

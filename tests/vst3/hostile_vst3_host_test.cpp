@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The VST3 bridge in a hostile host of ours: event lists and parameter queues that lie about their
 // sizes, events of unknown types and out-of-range fields, parameter ids and values no host should
 // send, state streams of the wrong size or that misbehave, process before activation and with
@@ -30,7 +31,7 @@ namespace vst3 = plug::vst3;
 
 constexpr double kRate = 48000.0;
 constexpr int kBlock = 256;
-constexpr unsigned kSecondsPerAttack = 20;  // an endless loop fails the case instead of the whole run
+constexpr unsigned kSecondsPerAttack = 20; // an endless loop fails the case instead of the whole run
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -48,11 +49,11 @@ void survives(const std::function<bool()>& attack)
 // Host audio buffers of `frames` frames, each ending at a guard page; the input a quiet tone.
 struct GuardedAudio {
   explicit GuardedAudio(int frames)
-    : inLeft(sizeof(float) * static_cast<size_t>(frames))
-    , inRight(sizeof(float) * static_cast<size_t>(frames))
-    , outLeft(sizeof(float) * static_cast<size_t>(frames))
-    , outRight(sizeof(float) * static_cast<size_t>(frames))
-    , n(frames)
+      : inLeft(sizeof(float) * static_cast<size_t>(frames)),
+        inRight(sizeof(float) * static_cast<size_t>(frames)),
+        outLeft(sizeof(float) * static_cast<size_t>(frames)),
+        outRight(sizeof(float) * static_cast<size_t>(frames)),
+        n(frames)
   {
     // The guarded buffers round up to 8 bytes: the channels start that far before the guard.
     for (int i = 0; i < frames; ++i) {
@@ -108,7 +109,7 @@ TEST_F(HostileVST3HostTest, EventListsThatLieAndEventsNoPlugInShouldGetChangeNot
     Instance instance;
     if (!instance.valid() || !instance.setup(kRate, kBlock))
       return false;
-    instance.edit()->set_parameter_normalised(instance.controller, vst3::kPresetParamId, 3.0 / 9.0);  // mode MIDI
+    instance.edit()->set_parameter_normalised(instance.controller, vst3::kPresetParamId, 3.0 / 9.0); // mode MIDI
     GuardedAudio audio(kBlock);
     EventList events;
     // Data events whose sizes lie and whose bytes are missing; types nobody knows.
@@ -117,8 +118,8 @@ TEST_F(HostileVST3HostTest, EventListsThatLieAndEventsNoPlugInShouldGetChangeNot
     data.data.size = 0xFFFFFFFF;
     data.data.bytes = nullptr;
     events.events.push_back(data);
-    for (std::uint16_t type : {std::uint16_t{3}, std::uint16_t{4}, std::uint16_t{5}, std::uint16_t{6},
-                               std::uint16_t{7}, std::uint16_t{8}, std::uint16_t{999}, std::uint16_t{65534}}) {
+    for (std::uint16_t type : {std::uint16_t{3}, std::uint16_t{4}, std::uint16_t{5}, std::uint16_t{6}, std::uint16_t{7},
+                               std::uint16_t{8}, std::uint16_t{999}, std::uint16_t{65534}}) {
       v3_event odd{};
       odd.type = type;
       std::memset(&odd.note_on, 0xFF, sizeof(odd.note_on));
@@ -187,26 +188,24 @@ TEST_F(HostileVST3HostTest, ParameterIdsAndValuesOutOfRangeChangeNothingThatShou
     changes.add(kMix, -50, 1e300);
     changes.add(kVolume, 1 << 30, -7.0);
     changes.add(vst3::ControllerParamId(123), -1, kNaN);
-    changes.add(vst3::kPresetParamId, 0, 0.5);  // only the controller switches presets
-    changes.add(25, 0, 1.0);  // reserved, read-only
-    changes.queue(kGrainSkew);  // a queue without points
+    changes.add(vst3::kPresetParamId, 0, 0.5); // only the controller switches presets
+    changes.add(25, 0, 1.0); // reserved, read-only
+    changes.queue(kGrainSkew); // a queue without points
     long allocations = 0;
     bool ok = false;
     allocations = allocationsOf([&] { ok = instance.process(audio, nullptr, &changes) == V3_OK; });
     const Quennet& plugin = instance.plugin();
     const bool values = plugin.GetParam(kGrainLength)->GetValue() == 20.0 &&
-                        plugin.GetParam(kGrainFrequency)->GetValue() == 5000.0 &&
-                        plugin.GetParam(kFrameLength)->GetValue() == 0.2 && plugin.GetParam(kMix)->GetValue() == 1.0 &&
-                        plugin.GetParam(kVolume)->GetValue() == 0.0 && plugin.GetParam(25)->GetValue() == 0.0 &&
-                        plugin.GetCurrentPresetIdx() == 0;
+      plugin.GetParam(kGrainFrequency)->GetValue() == 5000.0 && plugin.GetParam(kFrameLength)->GetValue() == 0.2 &&
+      plugin.GetParam(kMix)->GetValue() == 1.0 && plugin.GetParam(kVolume)->GetValue() == 0.0 &&
+      plugin.GetParam(25)->GetValue() == 0.0 && plugin.GetCurrentPresetIdx() == 0;
 
     // The controller's calls with ids and values no host should pass.
     v3_edit_controller* edit = instance.edit();
     v3_str_128 text{};
     double normalized = 0.0;
     std::int16_t input[2] = {'1', 0};
-    const bool refused =
-      edit->get_parameter_string_for_value(instance.controller, 4000, 0.5, text) != V3_OK &&
+    const bool refused = edit->get_parameter_string_for_value(instance.controller, 4000, 0.5, text) != V3_OK &&
       edit->get_parameter_value_for_string(instance.controller, 4000, input, &normalized) != V3_OK &&
       edit->get_parameter_string_for_value(instance.controller, kMix, 0.5, nullptr) != V3_OK &&
       edit->get_parameter_value_for_string(instance.controller, kMix, nullptr, &normalized) != V3_OK &&
@@ -218,15 +217,15 @@ TEST_F(HostileVST3HostTest, ParameterIdsAndValuesOutOfRangeChangeNothingThatShou
       edit->normalised_parameter_to_plain(instance.controller, 4000, 0.5) == 0.0;
     // Values far outside 0 ... 1 give the ends; NaN gives the current value's ends, never NaN.
     const bool clamped = edit->normalised_parameter_to_plain(instance.controller, kGrainLength, 7.0) == 2000.0 &&
-                         edit->normalised_parameter_to_plain(instance.controller, kGrainLength, -7.0) == 0.2 &&
-                         std::isfinite(edit->normalised_parameter_to_plain(instance.controller, kGrainLength, kNaN)) &&
-                         edit->plain_parameter_to_normalised(instance.controller, kGrainLength, 1e9) == 1.0 &&
-                         edit->get_parameter_string_for_value(instance.controller, kGrainLength, kNaN, text) == V3_OK;
+      edit->normalised_parameter_to_plain(instance.controller, kGrainLength, -7.0) == 0.2 &&
+      std::isfinite(edit->normalised_parameter_to_plain(instance.controller, kGrainLength, kNaN)) &&
+      edit->plain_parameter_to_normalised(instance.controller, kGrainLength, 1e9) == 1.0 &&
+      edit->get_parameter_string_for_value(instance.controller, kGrainLength, kNaN, text) == V3_OK;
     // The program change parameter out of range: the last preset at most.
     edit->set_parameter_normalised(instance.controller, vst3::kPresetParamId, 55.0);
     const bool preset = instance.plugin().GetCurrentPresetIdx() == 9;
     return ok && values && refused && clamped && preset && audio.finite() &&
-           (!alloc_count::available() || allocations == 0);
+      (!alloc_count::available() || allocations == 0);
   });
 }
 
@@ -264,7 +263,7 @@ TEST_F(HostileVST3HostTest, StateStreamsOfTheWrongSizeOrThatMisbehaveAreRefused)
       return false;
     bool refused = true;
     for (size_t size : {size_t{0}, size_t{1}, size_t{231}, size_t{233}, size_t{464}, size_t{1} << 20}) {
-      std::vector<std::uint8_t> bytes(size, 0x7F);  // NaN-like doubles where they fit
+      std::vector<std::uint8_t> bytes(size, 0x7F); // NaN-like doubles where they fit
       refused = refused && instance.setState(bytes) != V3_OK && instance.setState(bytes, 1) != V3_OK;
     }
     // A stream whose reads fail, or claim more than they were asked for.
@@ -343,9 +342,9 @@ TEST_F(HostileVST3HostTest, ProcessBeforeActivationWithOddBuffersOrFarLongerBloc
       v3_result expected;
     };
     const Odd odd[] = {
-      {2, 2, 0, 0, false, kBlock, V3_SAMPLE_32, V3_OK},     {2, 2, 1, 1, true, kBlock, V3_SAMPLE_32, V3_OK},
-      {1, 1, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},     {0, 0, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},
-      {64, 2, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},    {2, 2, 1, 1, false, 0, V3_SAMPLE_32, V3_OK},
+      {2, 2, 0, 0, false, kBlock, V3_SAMPLE_32, V3_OK},      {2, 2, 1, 1, true, kBlock, V3_SAMPLE_32, V3_OK},
+      {1, 1, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},      {0, 0, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},
+      {64, 2, 1, 1, false, kBlock, V3_SAMPLE_32, V3_OK},     {2, 2, 1, 1, false, 0, V3_SAMPLE_32, V3_OK},
       {2, 2, 1, 1, false, -5, V3_SAMPLE_32, V3_INVALID_ARG}, {2, 2, 1, 1, false, kBlock, V3_SAMPLE_64, V3_INVALID_ARG},
     };
     for (int i = 2; i < 64; ++i)
@@ -379,7 +378,7 @@ TEST_F(HostileVST3HostTest, ProcessBeforeActivationWithOddBuffersOrFarLongerBloc
     bool ok = false;
     const long allocations = allocationsOf([&] { ok = instance.process(huge, &events, &changes) == V3_OK; });
     return ok && huge.finite() && instance.plugin().GetBlockSize() == kBlock &&
-           (!alloc_count::available() || allocations == 0);
+      (!alloc_count::available() || allocations == 0);
   });
 }
 
@@ -395,8 +394,8 @@ TEST_F(HostileVST3HostTest, TextsWithoutAnEndAreReadOnlyAsFarAsAHostsFieldGoes)
     for (int i = 0; i < 128; ++i)
       units[i] = '7';
     double normalized = 0.0;
-    const v3_result result = instance.edit()->get_parameter_value_for_string(instance.controller, kGrainFrequency, units,
-                                                                            &normalized);
+    const v3_result result =
+      instance.edit()->get_parameter_value_for_string(instance.controller, kGrainFrequency, units, &normalized);
     // Unpaired surrogates are no text either.
     for (int i = 0; i < 128; ++i)
       units[i] = static_cast<std::int16_t>(0xD800);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The built quennet.vst3 in our own host, loaded as hosts load it (dlopen of the bundle's module,
 // ModuleEntry, GetPluginFactory): what the bundle holds and exports, every factory preset rendered
 // exactly as quennet-render renders it with the same blocks, notes and transport, and the parameter
@@ -40,7 +41,8 @@ StereoBuffer testSignal(size_t frames)
     seed = seed * 1664525u + 1013904223u;
     const double noise = (static_cast<double>(seed >> 8) / 16777216.0 - 0.5) * 0.1;
     const double t = static_cast<double>(i) / kRate;
-    signal.left[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 150.0 * t) * std::sin(2.0 * M_PI * 2.5 * t) + noise);
+    signal.left[i] =
+      static_cast<float>(0.3 * std::sin(2.0 * M_PI * 150.0 * t) * std::sin(2.0 * M_PI * 2.5 * t) + noise);
     signal.right[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * 270.0 * t) + noise);
   }
   return signal;
@@ -53,7 +55,7 @@ struct Note {
   std::uint32_t length;
   int pitch;
 };
-const std::vector<Note> kNotes = {{0, 960, 48}, {0, 960, 55}, {96, 200, 67}, {480, 300, 70},
+const std::vector<Note> kNotes = {{0, 960, 48},   {0, 960, 55},    {96, 200, 67},  {480, 300, 70},
                                   {961, 480, 43}, {1003, 111, 79}, {1500, 700, 60}};
 
 std::string midiFile()
@@ -146,8 +148,9 @@ TEST_F(VST3BundleTest, EveryFactoryPresetRendersWhatTheRendererRenders)
   for (int preset = 0; preset < 10; ++preset) {
     SCOPED_TRACE("preset " + std::to_string(preset));
     const bool midiMode = preset == 3 || preset == 4;
-    std::vector<std::string> renderer = {QUENNET_RENDER, "--quiet", "--preset", std::to_string(preset), "--tempo",
-                                         "120", "--block", std::to_string(kBlock), "--format", "float"};
+    std::vector<std::string> renderer = {QUENNET_RENDER, "--quiet", "--preset", std::to_string(preset),
+                                         "--tempo",      "120",     "--block",  std::to_string(kBlock),
+                                         "--format",     "float"};
     if (midiMode)
       renderer.insert(renderer.end(), {"--midi", files.file("notes.mid")});
     const std::string out = files.file("renderer-" + std::to_string(preset) + ".wav");
@@ -203,14 +206,16 @@ TEST_F(VST3BundleTest, TheParameterListIsTheLV2Bundles)
     EXPECT_EQ(plug::lv2::PlainFromPortValue(maxs[port]), plugin.plain(info.param_id, 1.0));
     // The default through its normalised value: power curves round in the last digit.
     const double lv2Default = plug::lv2::PlainFromPortValue(defaults[port]);
-    EXPECT_NEAR(plugin.plain(info.param_id, info.default_normalised_value), lv2Default, 1e-12 * (1.0 + std::fabs(lv2Default)));
+    EXPECT_NEAR(plugin.plain(info.param_id, info.default_normalised_value), lv2Default,
+                1e-12 * (1.0 + std::fabs(lv2Default)));
 
     // A menu's entries: the LV2 scale points are the VST3 texts of the steps.
     LilvScalePoints* points = lilv_port_get_scale_points(lilv.plugin, lv2Port);
     if (info.flags & V3_PARAM_IS_LIST) {
       ASSERT_NE(points, nullptr);
       EXPECT_EQ(lilv_scale_points_size(points), static_cast<unsigned>(info.step_count + 1));
-      LILV_FOREACH (scale_points, i, points) {
+      LILV_FOREACH(scale_points, i, points)
+      {
         const LilvScalePoint* point = lilv_scale_points_get(points, i);
         const double value = lilv_node_as_float(lilv_scale_point_get_value(point));
         EXPECT_EQ(plugin.text(info.param_id, plugin.toNormalized(info.param_id, value)),

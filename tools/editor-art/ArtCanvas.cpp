@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "tools/editor-art/ArtCanvas.h"
 
 #include <cairo-ft.h>
@@ -179,7 +180,8 @@ bool writeJpeg(cairo_surface_t* surface, const std::string& path, int quality, s
   for (int y = 0; y < height; ++y) {
     const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
     for (int x = 0; x < width; ++x) {
-      unsigned char* out = &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+      unsigned char* out =
+        &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
       out[0] = static_cast<unsigned char>(row[x] >> 16);
       out[1] = static_cast<unsigned char>(row[x] >> 8);
       out[2] = static_cast<unsigned char>(row[x]);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Small drawing helpers over Cairo for the editor's artwork: colours, rounded shapes, text in
@@ -12,8 +13,7 @@
 namespace art {
 
 // Straight (not premultiplied) colour, components 0 … 1.
-struct Colour
-{
+struct Colour {
   double r, g, b, a = 1.0;
 };
 
@@ -36,19 +36,13 @@ void fillRoundedGradient(cairo_t* cr, Rect r, double radius, Colour top, Colour 
 void line(cairo_t* cr, double x1, double y1, double x2, double y2, double width, Colour c);
 
 // The bundled font, loaded once from the system's copy of Roboto Bold.
-class Font
-{
+class Font {
 public:
   // False (with the reason in `error`) when the file cannot be read as a font.
   static bool load(const std::string& path, std::string& error);
 };
 
-enum class Align
-{
-  Left,
-  Centre,
-  Right
-};
+enum class Align { Left, Centre, Right };
 
 // `tracking` adds that many design units after every character but the last.
 double textWidth(cairo_t* cr, const std::string& text, double size, double tracking = 0);

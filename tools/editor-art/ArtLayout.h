@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Where the editor places its controls on the 1968 × 864 design, and the sizes of the artwork
@@ -12,8 +13,7 @@
 
 namespace art {
 
-struct Rect
-{
+struct Rect {
   double l = 0, t = 0, r = 0, b = 0;
   constexpr double w() const { return r - l; }
   constexpr double h() const { return b - t; }
@@ -43,8 +43,7 @@ inline constexpr int kTriangleHeight = 44;
 // kTrackLength − kHandleHeight units, and the value readout sits in a band above.
 inline constexpr int kTrackLength = kHandleHeight / 2 + 352;
 
-struct Slider
-{
+struct Slider {
   double x, y; // the control's position
 
   constexpr Rect bounds() const { return {x, y, x + kHandleWidth, y + kTrackLength}; }
@@ -61,8 +60,7 @@ struct Slider
 };
 
 // Each slider position carries one of several parameters, only one shown at a time.
-struct SliderPlace
-{
+struct SliderPlace {
   Slider slider;
   std::array<int, 3> params; // -1 where unused
 };
@@ -70,8 +68,7 @@ struct SliderPlace
 inline constexpr SliderPlace kGrainSlider{{304, 272}, {kGrainLength, kGrainSync, kGrainFrequency}};
 inline constexpr SliderPlace kFrameSlider{{976, 272}, {kFrameLength, kFrameSync, -1}};
 
-struct KnobPlace
-{
+struct KnobPlace {
   int param;
   double x, y;
   constexpr Rect bounds() const { return {x, y, x + kKnobSize, y + kKnobSize}; }
@@ -94,8 +91,7 @@ inline constexpr std::array<KnobPlace, 14> kKnobs = {{
   {kMidiRelease, 1788, 572},
 }};
 
-struct MenuPlace
-{
+struct MenuPlace {
   int param;
   Rect bounds;
   // The band the editor centres the value text in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "tools/editor-art/ArtNames.h"
 
 #include <cctype>
@@ -32,8 +33,8 @@ std::string ParamTable::commonFirstWord(std::span<const int> params) const
 std::string ParamTable::shortName(int param, const std::string& groupWord) const
 {
   const std::string name = (*this)[param].GetName();
-  if (!groupWord.empty() && name.size() > groupWord.size() + 1 && name.compare(0, groupWord.size(), groupWord) == 0
-      && name[groupWord.size()] == ' ')
+  if (!groupWord.empty() && name.size() > groupWord.size() + 1 && name.compare(0, groupWord.size(), groupWord) == 0 &&
+      name[groupWord.size()] == ' ')
     return name.substr(groupWord.size() + 1);
   return name;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The texts printed on the artwork, taken from the plug-in's own parameter table so the picture
@@ -13,8 +14,7 @@
 namespace art {
 
 // The parameters as the plug-in makes them.
-class ParamTable
-{
+class ParamTable {
 public:
   ParamTable();
   ParamTable(const ParamTable&) = delete;

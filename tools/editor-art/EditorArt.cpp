@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "tools/editor-art/EditorArt.h"
 
 #include <cairo.h>
@@ -61,7 +62,7 @@ constexpr double kTitleSize = 30;
 constexpr double kTitleTracking = 3;
 constexpr double kLabelSize = 28;
 constexpr double kHintSize = 20;
-constexpr double kKnobLabelGap = 26;       // from a knob's bottom edge to its label's baseline
+constexpr double kKnobLabelGap = 26; // from a knob's bottom edge to its label's baseline
 constexpr double kTopRowLabelBaseline = 284; // labels of the menus and the switch
 constexpr double kBottomRowLabelBaseline = kKnobs[1].y + kKnobSize + kKnobLabelGap; // lowest row of knobs
 
@@ -78,8 +79,7 @@ constexpr Rect kGrainPanel{248, 120, 864, 744};
 constexpr Rect kFramePanel{920, 120, 1536, 744};
 constexpr Rect kMidiPanel{1592, 120, 1928, 744};
 
-struct Section
-{
+struct Section {
   const char* fallbackTitle; // when the parameters share no first word
   Rect panel;
   std::vector<int> params;
@@ -90,9 +90,11 @@ const std::array<Section, 4>& sections()
 {
   static const std::array<Section, 4> list = {{
     {"Output", kOutputPanel, {kVolume, kMix}},
-    {"Grain", kGrainPanel,
+    {"Grain",
+     kGrainPanel,
      {kGrainMode, kGrainLength, kGrainSync, kGrainFrequency, kGrainOverlap, kGrainFadeIn, kGrainSkew, kGrainFadeOut}},
-    {"Frame", kFramePanel,
+    {"Frame",
+     kFramePanel,
      {kFrameLength, kFrameSync, kFrameSyncToHost, kFrameOverlap, kFrameFadeIn, kFrameSkew, kFrameFadeOut}},
     {"MIDI", kMidiPanel, {kMidiPolyphony, kMidiAttack, kMidiDecay, kMidiSustain, kMidiRelease}},
   }};
@@ -508,7 +510,8 @@ bool writeFrames(const std::filesystem::path& file, int w, int h, int frames, co
     error = std::string("cannot draw ") + file.string() + ": " + cairo_status_to_string(cairo_status(cr));
   cairo_destroy(cr);
   if (ok)
-    ok = file.extension() == ".jpg" ? writeJpeg(surface, file.string(), 95, error) : writePng(surface, file.string(), error);
+    ok = file.extension() == ".jpg" ? writeJpeg(surface, file.string(), 95, error)
+                                    : writePng(surface, file.string(), error);
   cairo_surface_destroy(surface);
   return ok;
 }

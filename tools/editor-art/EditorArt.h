@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // The editor's artwork, drawn in code: the background picture and the frames of every bitmap
@@ -10,8 +11,7 @@ namespace art {
 
 // One image the editor loads: its file, frame count and the size of one frame (frames stacked
 // vertically).
-struct Asset
-{
+struct Asset {
   const char* file;
   int frames;
   int width;

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 -- ardour7-lua gui_session.lua SESSION_DIR PLUGIN_URI
 -- A session at 48 kHz with one stereo track holding Quennet, saved for the GUI to open. Prints, for
 -- each of Quennet's menus, how many entries Ardour keeps of its scale points ("entries SYMBOL N"):

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 ardour {
 	["type"]    = "dsp",
 	name        = "Quennet Test Source",

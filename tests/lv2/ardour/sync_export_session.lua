@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 -- ardour7-lua sync_export_session.lua SESSION_DIR EXPORT_DIR FRAMES PLUGIN_URI
 -- A session at 48 kHz and 140 BPM with one stereo track: the test source, then Quennet with its
 -- factory preset "Sync 2 Host". Exports samples 0 ... FRAMES - 1 as "first", rolls the transport

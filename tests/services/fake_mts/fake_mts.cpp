@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Fake MTS-ESP library for the tuning client's tests: the nine entry points with answers that
 // the tests set through the fake_mts_* control functions (see fake_mts.h).
 // Compile definitions leave entry points out: FAKE_MTS_MINIMAL keeps only MTS_HasMaster and
@@ -10,14 +11,12 @@
 
 #define FAKE_MTS_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace
-{
+namespace {
 
 constexpr int kNotes = 128;
 constexpr int kChannels = 16;
 
-struct State
-{
+struct State {
   bool master = false;
   bool nullTables = false;
   double masterTable[kNotes] = {};
@@ -25,7 +24,7 @@ struct State
   bool filter[kNotes] = {};
   bool channelFilter[kChannels][kNotes] = {};
   bool useMultichannel[kChannels] = {};
-  bool useMultichannelOther = false;  // answer for channels outside 0 … 15
+  bool useMultichannelOther = false; // answer for channels outside 0 … 15
   char scaleName[64] = {};
   int registerCount = 0;
   int deregisterCount = 0;
@@ -41,11 +40,9 @@ struct State
   {
     master = false;
     nullTables = false;
-    for (int n = 0; n < kNotes; ++n)
-    {
+    for (int n = 0; n < kNotes; ++n) {
       masterTable[n] = 440.0 * std::pow(2.0, (n - 69) / 12.0);
-      for (int c = 0; c < kChannels; ++c)
-      {
+      for (int c = 0; c < kChannels; ++c) {
         channelTables[c][n] = masterTable[n];
         channelFilter[c][n] = false;
       }
@@ -62,8 +59,14 @@ struct State
 
 State state;
 
-bool validNote(int note) { return note >= 0 && note < kNotes; }
-bool validChannel(int channel) { return channel >= 0 && channel < kChannels; }
+bool validNote(int note)
+{
+  return note >= 0 && note < kNotes;
+}
+bool validChannel(int channel)
+{
+  return channel >= 0 && channel < kChannels;
+}
 
 } // namespace
 
@@ -102,7 +105,8 @@ FAKE_MTS_EXPORT bool MTS_ShouldFilterNoteMultiChannel(signed char note, signed c
   ++state.multiFilterCount;
   state.lastFilterNote = note;
   state.lastFilterChannel = channel;
-  return validNote(note) && validChannel(channel) && state.channelFilter[static_cast<int>(channel)][static_cast<int>(note)];
+  return validNote(note) && validChannel(channel) &&
+    state.channelFilter[static_cast<int>(channel)][static_cast<int>(note)];
 }
 #endif
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Control interface of the fake MTS-ESP library that the tests build (module fake_mts, plus the
@@ -44,9 +45,9 @@ void fake_mts_set_scale_name(const char* name);
 // Calls received since the last reset.
 int fake_mts_register_count(void);
 int fake_mts_deregister_count(void);
-int fake_mts_filter_count(void);               // MTS_ShouldFilterNote
-int fake_mts_multi_filter_count(void);         // MTS_ShouldFilterNoteMultiChannel
-int fake_mts_use_multichannel_count(void);     // MTS_UseMultiChannelTuning
+int fake_mts_filter_count(void); // MTS_ShouldFilterNote
+int fake_mts_multi_filter_count(void); // MTS_ShouldFilterNoteMultiChannel
+int fake_mts_use_multichannel_count(void); // MTS_UseMultiChannelTuning
 // Arguments of the last MTS_ShouldFilterNote or MTS_ShouldFilterNoteMultiChannel call
 // (-1000 before any).
 int fake_mts_last_filter_note(void);
@@ -54,13 +55,11 @@ int fake_mts_last_filter_channel(void);
 
 } // extern "C"
 
-namespace fake_mts
-{
+namespace fake_mts {
 
 // Opens the fake module at `path` and binds its control functions. Keeps the module open until
 // destroyed. Check ok() before use.
-struct Controls
-{
+struct Controls {
   explicit Controls(const char* path) : handle(dlopen(path, RTLD_NOW))
   {
     if (handle == nullptr)

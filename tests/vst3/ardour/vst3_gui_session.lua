@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 -- ardour7-lua vst3_gui_session.lua SESSION_DIR UID
 -- A session at 48 kHz with one stereo track and Quennet (VST3) on it, saved for Ardour's GUI to open.
 -- Prints "done" at the end.

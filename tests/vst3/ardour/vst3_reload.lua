@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 -- ardour7-lua vst3_reload.lua SESSION_DIR
 -- Loads the session vst3_session.lua saved, prints the plug-in's values ("values reloaded ...") and
 -- saves the session again as the snapshot "again". Prints "done" at the end.

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: ISC
 -- ardour7-lua vst3_session.lua SESSION_DIR EXPORT_DIR FRAMES UID
 -- A session at 48 kHz and 140 BPM with one stereo track: the test source, then Quennet as VST3 with
 -- its factory preset "Sync 2 Host" from the plug-in's program list. Exports samples 0 ... FRAMES - 1
