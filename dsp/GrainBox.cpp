@@ -231,9 +231,10 @@ struct LastReads {
 };
 } // namespace
 
-// Arrays of a pass are aligned for the vector units, those of the one-sample pass need not be.
+// Arrays of a pass are aligned for the vector units; those of the one-sample pass only as far as
+// their (left, right) pairs need.
 template <int kMax>
-constexpr std::size_t kPassAlignment = kMax > 1 ? 64 : alignof(double);
+constexpr std::size_t kPassAlignment = kMax > 1 ? 64 : alignof(Pair);
 
 // What the walk gives for a pass of up to kMax samples, worked out from the counters alone (never
 // from the audio): the main reader's positions, the buffer stretches it reads, the grain
