@@ -17,48 +17,11 @@
 #include "framework/IByteChunk.h"
 #include "framework/LV2/AtomReader.h"
 #include "framework/LV2/LV2Layout.h"
+#include "framework/ShortMidiMessage.h"
 
 namespace plug::lv2 {
 
 namespace {
-// The length of the short MIDI message that `bytes` (`size` of them) start with, or 0 when they
-// do not start with a well-formed one: a channel message, or a system common or real-time message,
-// with every data byte below 0x80. System exclusive (F0 ... F7) is no short message, and a lone
-// end of exclusive (F7) or an undefined status (F4, F5, F9, FD) is no message at all.
-std::uint32_t shortMessageSize(const std::uint8_t* bytes, std::uint32_t size)
-{
-  if (size == 0)
-    return 0;
-  const std::uint8_t status = bytes[0];
-  std::uint32_t length = 0;
-  if (status < 0x80)
-    return 0; // a data byte
-  if (status < 0xC0 || (status >= 0xE0 && status < 0xF0))
-    length = 3; // note off/on, poly pressure, controller, pitch bend
-  else if (status < 0xE0)
-    length = 2; // program change, channel pressure
-  else
-    switch (status) {
-      case 0xF1: // time code quarter frame
-      case 0xF3: length = 2; break; // song select
-      case 0xF2: length = 3; break; // song position
-      case 0xF6: // tune request
-      case 0xF8:
-      case 0xFA:
-      case 0xFB:
-      case 0xFC:
-      case 0xFE:
-      case 0xFF: length = 1; break; // real time
-      default: return 0; // F0, F4, F5, F7, F9, FD
-    }
-  if (size < length)
-    return 0;
-  for (std::uint32_t i = 1; i < length; ++i)
-    if (bytes[i] >= 0x80)
-      return 0;
-  return length;
-}
-
 bool acceptedRate(double rate)
 {
   return rate >= IPluginLV2::kMinSampleRate && rate <= IPluginLV2::kMaxSampleRate;
@@ -422,7 +385,7 @@ void IPluginLV2::readMidi(const LV2_Atom& event, std::int64_t frame)
 {
   // The event reader has checked that event.size bytes follow the atom header.
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&event + 1);
-  const std::uint32_t size = shortMessageSize(bytes, event.size);
+  const std::uint32_t size = ShortMidiMessageLength(bytes, event.size);
   if (size == 0 || mMidi.size() >= kMaxMidiPerBlock)
     return;
   HostMidiEvent midi;
@@ -555,7 +518,7 @@ bool IPluginLV2::reserveEventsOut(std::uint32_t bodySize)
 void IPluginLV2::SendMidi(const IMidiMsg& msg)
 {
   const std::uint8_t bytes[3] = {msg.mStatus, msg.mData1, msg.mData2};
-  const std::uint32_t size = shortMessageSize(bytes, sizeof(bytes));
+  const std::uint32_t size = ShortMidiMessageLength(bytes, sizeof(bytes));
   if (size == 0 || !reserveEventsOut(size))
     return;
   // The offset counts from the piece being rendered. Messages from the editor carry no time:
