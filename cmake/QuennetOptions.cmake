@@ -83,3 +83,21 @@ function(quennet_include_root target folder)
   endif()
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
+
+# `quennet_editor_assets(<target> <folder> <bundle>)`: a target that copies the editor's artwork and
+# font into `folder`, beside a plug-in module, where the editor looks for them. `bundle` names it in
+# the build's messages.
+function(quennet_editor_assets target folder bundle)
+  set(assets back.jpg knob.png switch.png handle.png learn.png unlearn.png led.png triangle.png Roboto-Bold.ttf)
+  list(TRANSFORM assets PREPEND ${QUENNET_RESOURCES_DIR}/ OUTPUT_VARIABLE sources)
+  list(TRANSFORM assets PREPEND ${folder}/ OUTPUT_VARIABLE copies)
+  add_custom_command(
+    OUTPUT ${copies}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND ${CMAKE_COMMAND} -E copy ${sources} ${folder}
+    DEPENDS ${sources}
+    COMMENT "Copying the editor's assets for ${bundle}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${copies})
+  add_dependencies(${target} editor-art)
+endfunction()
