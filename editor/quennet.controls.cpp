@@ -170,19 +170,6 @@ void ITWSliderControl::Draw(IGraphics& g)
 
 // ---- Envelope display ----
 
-double envelope::exponent(double amount)
-{
-  const double t = amount <= 0.5 ? 1.0 - 2.0 * amount : 0.5 - amount;
-  return std::pow(2.0, 4.0 * t);
-}
-
-double envelope::value(double t, double h, double s, double k, double p1, double p2)
-{
-  if (t < s)
-    return h > 0.0 ? 1.0 - std::pow(1.0 - t / s, p1) : 1.0;
-  return k > 0.0 ? 1.0 - std::pow((t - s) / (1.0 - s), p2) : 1.0;
-}
-
 ITWEnvelopeControl::ITWEnvelopeControl(const IRECT& bounds, int kind) : IControl(bounds, kind), mKind(kind)
 {
   mBlend = IBlend(EBlend::kAdd, 0.75f);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "dsp/EnvelopeCurve.h"
 #include "graphics/IBitmapControl.h"
 #include "graphics/ICornerResizerControl.h"
 #include "graphics/IKnobControl.h"
@@ -86,22 +87,17 @@ private:
 
 // The shape of a grain or frame envelope as the grain engine makes it, for the displays.
 namespace envelope {
-// The curve's exponent for a fade amount a (0 … 1): 2^(4 (1 − 2a)) up to a = 0.5, then
-// 2^(4 (0.5 − a)): 16 at 0, 4 at 0.25, 1 at 0.5, 0.5 at 0.75, 0.25 at 1.
-double exponent(double amount);
-// The envelope at relative position t (0 ≤ t < 1) with fade-in amount h, peak position s (0 … 1)
-// and fade-out amount k; p1, p2 the exponents of h and k.
-double value(double t, double h, double s, double k, double p1, double p2);
-
 // The outline in `bounds` (design units), one segment per unit of width: from the bottom-left corner
 // up to the envelope at t = 0, along the envelope to x = R − 2, down to the bottom-right corner. The
-// peak (value 1) lies at 90 % of the height. `line(x1, y1, x2, y2)` gets each segment in order.
-// Allocates nothing.
+// peak (value 1) lies at 90 % of the height. The curve is the engine's own (EnvelopeCurve) for the
+// fade amounts (0 … 1) and the peak's place (0 … 1). `line(x1, y1, x2, y2)` gets each segment in
+// order. Allocates nothing.
 template <typename Line>
 void trace(const plug::graphics::IRECT& bounds, double fadeIn, double peak, double fadeOut, Line&& line)
 {
-  const double p1 = exponent(fadeIn);
-  const double p2 = exponent(fadeOut);
+  EnvelopeCurve curve;
+  curve.setFadeIn(fadeIn);
+  curve.setFadeOut(fadeOut);
   const double width = static_cast<double>(bounds.R) - bounds.L;
   float prevX = bounds.L;
   float prevY = bounds.B;
@@ -111,7 +107,7 @@ void trace(const plug::graphics::IRECT& bounds, double fadeIn, double peak, doub
     for (int i = 1;; ++i) {
       const double t = (i - 1) * dt;
       const float x = bounds.L + static_cast<float>(i - 1);
-      const float y = static_cast<float>(bounds.B - value(t, fadeIn, peak, fadeOut, p1, p2) * amplitude);
+      const float y = static_cast<float>(bounds.B - curve.value(t, peak) * amplitude);
       line(prevX, prevY, x, y);
       prevX = x;
       prevY = y;

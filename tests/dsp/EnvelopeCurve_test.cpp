@@ -43,6 +43,20 @@ TEST(EnvelopeCurve, BlockValuesAgreeWithSingleValues)
   }
 }
 
+// The exponent of a fade amount a: 2^(4 (1 − 2a)) up to a = 0.5, then 2^(4 (0.5 − a)).
+TEST(EnvelopeCurve, ExponentsOfTheFadeAmounts)
+{
+  const double amounts[] = {0.0, 0.25, 0.5, 0.75, 1.0};
+  const double exponents[] = {16.0, 4.0, 1.0, 0.5, 0.25};
+  for (int i = 0; i < 5; ++i) {
+    EnvelopeCurve curve;
+    curve.setFadeIn(amounts[i]);
+    curve.setFadeOut(amounts[i]);
+    EXPECT_DOUBLE_EQ(curve.fadeInExponent(), exponents[i]) << amounts[i];
+    EXPECT_DOUBLE_EQ(curve.fadeOutExponent(), exponents[i]) << amounts[i];
+  }
+}
+
 TEST(EnvelopeCurve, FlatOnlyWhereNoSideIsShaped)
 {
   struct Case {

@@ -253,14 +253,6 @@ TEST(Controls, EnvelopeOutlineHasOneSegmentPerUnitOfWidth)
   EXPECT_EQ(xs[282], 782.0f) << "the last point before the closing line lies at R - 2";
 }
 
-TEST(Controls, EnvelopeExponents)
-{
-  const double amounts[] = {0.0, 0.25, 0.5, 0.75, 1.0};
-  const double exponents[] = {16.0, 4.0, 1.0, 0.5, 0.25};
-  for (int i = 0; i < 5; ++i)
-    EXPECT_DOUBLE_EQ(envelope::exponent(amounts[i]), exponents[i]);
-}
-
 TEST(Controls, EnvelopeOutlinesOnThePicture)
 {
   // Expected rows worked out by hand: the box is 164 high, the peak 147.6 above its bottom (542).
