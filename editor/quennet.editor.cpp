@@ -12,6 +12,7 @@
 #include "core/quennet.h"
 #include "editor/asset_folder.h"
 #include "editor/quennet.controls.h"
+#include "editor/quennet.layout.h"
 #include "graphics/IGraphics.h"
 #include "graphics/ITextControl.h"
 #include "services/version_check.h"
@@ -27,6 +28,20 @@ constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
 constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
 
 constexpr const char* kVersionLabel = "v.1.1.2";
+
+// The layout table's places as the controls take them (design units).
+IRECT rectOf(const layout::Rect& r)
+{
+  return IRECT(static_cast<float>(r.l), static_cast<float>(r.t), static_cast<float>(r.r), static_cast<float>(r.b));
+}
+float xOf(const layout::Point& p)
+{
+  return static_cast<float>(p.x);
+}
+float yOf(const layout::Point& p)
+{
+  return static_cast<float>(p.y);
+}
 
 // The version check's message boxes and browser on an editor's graphics context. Each box's
 // completion holds the adapter, so the check's completions find it alive for as long as the box
@@ -95,15 +110,15 @@ void Quennet::layoutEditor(IGraphics& g)
   g.AttachControl(new ITWSizeContextControl(IRECT(0, 0, kEditorWidth, kEditorHeight)), kNoTag, "");
   g.SetScaleConstraints(kEditorMinScale, kEditorMaxScale);
   g.Resize(kEditorWidth, kEditorHeight, mLearn.preferredScale(), true);
-  g.AttachControl(new ITWOnlineMenu(IRECT(32, 48, 216, 272)), kNoTag, "");
+  g.AttachControl(new ITWOnlineMenu(rectOf(layout::kLogo)), kNoTag, "");
   g.AttachCornerResizer(new ITWCornerResizer(IRECT(0, 0, static_cast<float>(g.Width()), static_cast<float>(g.Height())),
                                              kCornerResizerSize),
                         EUIResizerMode::kScale, false);
   // The version text lies in the logo area: it lets the mouse through to the online menu.
   IControl* version = g.AttachControl(
-    new ITextControl(IRECT(32, 240, 212, 268), kVersionLabel, versionLabelText(), IColor(0, 0, 0, 0)), kNoTag, "");
+    new ITextControl(rectOf(layout::kVersionText), kVersionLabel, versionLabelText(), IColor(0, 0, 0, 0)), kNoTag, "");
   version->SetIgnoreMouse(true);
-  g.AttachControl(new ITWPresetMenu(IRECT(274, 52, 326, 96), triangle), kNoTag, "");
+  g.AttachControl(new ITWPresetMenu(rectOf(layout::kPresetMark), triangle), kNoTag, "");
 
   // A new editor starts with learn disarmed.
   mLearn.doMidiLearn(false);
@@ -119,32 +134,40 @@ void Quennet::layoutEditor(IGraphics& g)
     control->Hide(true);
     return control;
   };
-  refs.midiLearnSwitch = attach(new ITWSwitchMidiLearn(58, 774, learn));
-  attach(new ITWKnobControl(60, 332, knob, kVolume));
-  attach(new ITWKnobControl(60, 572, knob, kMix));
-  refs.grainLengthSlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainLength));
-  refs.grainSyncSlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainSync));
-  refs.grainFrequencySlider = attachHidden(new ITWSliderControl(304, 272, handle, kGrainFrequency));
-  attach(new ITWMenuControl(IRECT(488, 192, 616, 256), kGrainMode));
-  attach(new ITWKnobControl(676, 204, knob, kGrainOverlap));
-  refs.grainEnvelope = attach(new ITWEnvelopeControl(IRECT(500, 378, 784, 542), kGrainEnvelopeId));
-  attach(new ITWKnobControl(436, 572, knob, kGrainFadeIn));
-  attach(new ITWKnobControl(580, 572, knob, kGrainSkew));
-  attach(new ITWKnobControl(724, 572, knob, kGrainFadeOut));
-  refs.frameLengthSlider = attachHidden(new ITWSliderControl(976, 272, handle, kFrameLength));
-  refs.frameSyncSlider = attachHidden(new ITWSliderControl(976, 272, handle, kFrameSync));
-  attach(new ITWSwitchControl(1156, 204, switchBitmap, kFrameSyncToHost));
-  attach(new ITWKnobControl(1348, 204, knob, kFrameOverlap));
-  refs.frameEnvelope = attach(new ITWEnvelopeControl(IRECT(1172, 378, 1456, 542), kFrameEnvelopeId));
-  attach(new ITWKnobControl(1108, 572, knob, kFrameFadeIn));
-  attach(new ITWKnobControl(1252, 572, knob, kFrameSkew));
-  attach(new ITWKnobControl(1396, 572, knob, kFrameFadeOut));
-  refs.midiLed = attachHidden(new IBitmapControl(1632, 56, led, kMidiLedId));
-  attach(new ITWMenuControl(IRECT(1700, 192, 1828, 256), kMidiPolyphony));
-  attach(new ITWKnobControl(1612, 332, knob, kMidiAttack));
-  attach(new ITWKnobControl(1788, 332, knob, kMidiDecay));
-  attach(new ITWKnobControl(1612, 572, knob, kMidiSustain));
-  attach(new ITWKnobControl(1788, 572, knob, kMidiRelease));
+  const layout::Point grainSlider = layout::kGrainSlider.at;
+  const layout::Point frameSlider = layout::kFrameSlider.at;
+  refs.midiLearnSwitch = attach(new ITWSwitchMidiLearn(xOf(layout::kLearnSwitch), yOf(layout::kLearnSwitch), learn));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kVolume)), yOf(layout::knobAt(kVolume)), knob, kVolume));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kMix)), yOf(layout::knobAt(kMix)), knob, kMix));
+  refs.grainLengthSlider = attachHidden(new ITWSliderControl(xOf(grainSlider), yOf(grainSlider), handle, kGrainLength));
+  refs.grainSyncSlider = attachHidden(new ITWSliderControl(xOf(grainSlider), yOf(grainSlider), handle, kGrainSync));
+  refs.grainFrequencySlider =
+    attachHidden(new ITWSliderControl(xOf(grainSlider), yOf(grainSlider), handle, kGrainFrequency));
+  attach(new ITWMenuControl(rectOf(layout::kGrainModeMenu.bounds), kGrainMode));
+  attach(
+    new ITWKnobControl(xOf(layout::knobAt(kGrainOverlap)), yOf(layout::knobAt(kGrainOverlap)), knob, kGrainOverlap));
+  refs.grainEnvelope = attach(new ITWEnvelopeControl(rectOf(layout::kGrainEnvelope), kGrainEnvelopeId));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kGrainFadeIn)), yOf(layout::knobAt(kGrainFadeIn)), knob, kGrainFadeIn));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kGrainSkew)), yOf(layout::knobAt(kGrainSkew)), knob, kGrainSkew));
+  attach(
+    new ITWKnobControl(xOf(layout::knobAt(kGrainFadeOut)), yOf(layout::knobAt(kGrainFadeOut)), knob, kGrainFadeOut));
+  refs.frameLengthSlider = attachHidden(new ITWSliderControl(xOf(frameSlider), yOf(frameSlider), handle, kFrameLength));
+  refs.frameSyncSlider = attachHidden(new ITWSliderControl(xOf(frameSlider), yOf(frameSlider), handle, kFrameSync));
+  attach(
+    new ITWSwitchControl(xOf(layout::kFrameSyncSwitch), yOf(layout::kFrameSyncSwitch), switchBitmap, kFrameSyncToHost));
+  attach(
+    new ITWKnobControl(xOf(layout::knobAt(kFrameOverlap)), yOf(layout::knobAt(kFrameOverlap)), knob, kFrameOverlap));
+  refs.frameEnvelope = attach(new ITWEnvelopeControl(rectOf(layout::kFrameEnvelope), kFrameEnvelopeId));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kFrameFadeIn)), yOf(layout::knobAt(kFrameFadeIn)), knob, kFrameFadeIn));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kFrameSkew)), yOf(layout::knobAt(kFrameSkew)), knob, kFrameSkew));
+  attach(
+    new ITWKnobControl(xOf(layout::knobAt(kFrameFadeOut)), yOf(layout::knobAt(kFrameFadeOut)), knob, kFrameFadeOut));
+  refs.midiLed = attachHidden(new IBitmapControl(xOf(layout::kMidiLed), yOf(layout::kMidiLed), led, kMidiLedId));
+  attach(new ITWMenuControl(rectOf(layout::kPolyphonyMenu.bounds), kMidiPolyphony));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kMidiAttack)), yOf(layout::knobAt(kMidiAttack)), knob, kMidiAttack));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kMidiDecay)), yOf(layout::knobAt(kMidiDecay)), knob, kMidiDecay));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kMidiSustain)), yOf(layout::knobAt(kMidiSustain)), knob, kMidiSustain));
+  attach(new ITWKnobControl(xOf(layout::knobAt(kMidiRelease)), yOf(layout::knobAt(kMidiRelease)), knob, kMidiRelease));
   mEditor = refs;
 
   mLearn.setEditorScale(g.GetDrawScale());

@@ -192,8 +192,9 @@ TEST(Editor, KeepsReferencesToItsNineControlsWhileOpen)
   EXPECT_EQ(s.g().GetCornerResizer()->GetRECT(), IRECT(1943, 839, 1967, 863));
 }
 
-// The artwork program draws labels, tracks, boxes and frames from a layout of its own: it must
-// place everything where the editor puts the controls it belongs to.
+// The artwork program draws labels, tracks, boxes and frames around the places of the layout table
+// with frame sizes of its own: every control the editor makes from the artwork's bitmaps must cover
+// exactly what the artwork drew for it.
 TEST(Editor, TheArtworkFramesEachControlWhereTheEditorPlacesIt)
 {
   EditorScreen s;

@@ -1,26 +1,20 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
-// Where the editor places its controls on the 1968 × 864 design, and the sizes of the artwork
-// frames that go with them. Design units are pixels of the artwork (one pixel per unit). The
-// positions repeat the editor's control table (an editor test holds them equal); the frame sizes
-// are ours to choose and are read back by the editor from the image files.
+// The editor's control places (its layout table) with the sizes of the artwork frames that go with
+// them. Design units are pixels of the artwork (one pixel per unit). The frame sizes are ours to
+// choose and are read back by the editor from the image files.
 
 #include <array>
+#include <cstddef>
 
 #include "core/quennet.param.h"
 #include "editor/quennet.editor.h"
+#include "editor/quennet.layout.h"
 
 namespace art {
 
-struct Rect {
-  double l = 0, t = 0, r = 0, b = 0;
-  constexpr double w() const { return r - l; }
-  constexpr double h() const { return b - t; }
-  constexpr double cx() const { return (l + r) / 2; }
-  constexpr double cy() const { return (t + b) / 2; }
-  constexpr Rect grown(double dx, double dy) const { return {l - dx, t - dy, r + dx, b + dy}; }
-};
+using layout::Rect;
 
 inline constexpr int kDesignWidth = kEditorWidth;
 inline constexpr int kDesignHeight = kEditorHeight;
@@ -59,14 +53,19 @@ struct Slider {
   constexpr double markY(double value) const { return handleAt(value).cy(); }
 };
 
-// Each slider position carries one of several parameters, only one shown at a time.
+// Each slider place carries one of several parameters, only one shown at a time.
 struct SliderPlace {
   Slider slider;
   std::array<int, 3> params; // -1 where unused
 };
 
-inline constexpr SliderPlace kGrainSlider{{304, 272}, {kGrainLength, kGrainSync, kGrainFrequency}};
-inline constexpr SliderPlace kFrameSlider{{976, 272}, {kFrameLength, kFrameSync, -1}};
+constexpr SliderPlace sliderPlace(const layout::SliderPlace& place)
+{
+  return {{place.at.x, place.at.y}, place.params};
+}
+
+inline constexpr SliderPlace kGrainSlider = sliderPlace(layout::kGrainSlider);
+inline constexpr SliderPlace kFrameSlider = sliderPlace(layout::kFrameSlider);
 
 struct KnobPlace {
   int param;
@@ -74,44 +73,32 @@ struct KnobPlace {
   constexpr Rect bounds() const { return {x, y, x + kKnobSize, y + kKnobSize}; }
 };
 
-inline constexpr std::array<KnobPlace, 14> kKnobs = {{
-  {kVolume, 60, 332},
-  {kMix, 60, 572},
-  {kGrainOverlap, 676, 204},
-  {kGrainFadeIn, 436, 572},
-  {kGrainSkew, 580, 572},
-  {kGrainFadeOut, 724, 572},
-  {kFrameOverlap, 1348, 204},
-  {kFrameFadeIn, 1108, 572},
-  {kFrameSkew, 1252, 572},
-  {kFrameFadeOut, 1396, 572},
-  {kMidiAttack, 1612, 332},
-  {kMidiDecay, 1788, 332},
-  {kMidiSustain, 1612, 572},
-  {kMidiRelease, 1788, 572},
-}};
+constexpr std::array<KnobPlace, layout::kKnobs.size()> knobPlaces()
+{
+  std::array<KnobPlace, layout::kKnobs.size()> knobs{};
+  for (std::size_t i = 0; i < knobs.size(); ++i)
+    knobs[i] = {layout::kKnobs[i].param, layout::kKnobs[i].at.x, layout::kKnobs[i].at.y};
+  return knobs;
+}
 
-struct MenuPlace {
-  int param;
-  Rect bounds;
-  // The band the editor centres the value text in.
-  constexpr Rect textBounds() const { return {bounds.l, bounds.t + 24, bounds.r, bounds.b - 24}; }
-};
+inline constexpr std::array<KnobPlace, layout::kKnobs.size()> kKnobs = knobPlaces();
 
-inline constexpr MenuPlace kGrainModeMenu{kGrainMode, {488, 192, 616, 256}};
-inline constexpr MenuPlace kPolyphonyMenu{kMidiPolyphony, {1700, 192, 1828, 256}};
+using layout::kGrainModeMenu;
+using layout::kPolyphonyMenu;
+using layout::MenuPlace;
 
-inline constexpr double kSwitchX = 1156, kSwitchY = 204; // Frame Sync to Host
+inline constexpr double kSwitchX = layout::kFrameSyncSwitch.x, kSwitchY = layout::kFrameSyncSwitch.y;
 inline constexpr Rect kSwitchBounds{kSwitchX, kSwitchY, kSwitchX + kSwitchWidth, kSwitchY + kSwitchHeight};
 
-inline constexpr Rect kGrainEnvelope{500, 378, 784, 542};
-inline constexpr Rect kFrameEnvelope{1172, 378, 1456, 542};
-
-inline constexpr Rect kLogo{32, 48, 216, 272};
-inline constexpr Rect kVersionText{32, 240, 212, 268};
-inline constexpr Rect kPresetMark{274, 52, 326, 96};
-inline constexpr Rect kLearn{58, 774, 58 + kLearnWidth, 774 + kLearnHeight};
-inline constexpr Rect kLed{1632, 56, 1632 + kLedSize, 56 + kLedSize};
+using layout::kFrameEnvelope;
+using layout::kGrainEnvelope;
+using layout::kLogo;
+using layout::kPresetMark;
+using layout::kVersionText;
+inline constexpr Rect kLearn{layout::kLearnSwitch.x, layout::kLearnSwitch.y, layout::kLearnSwitch.x + kLearnWidth,
+                             layout::kLearnSwitch.y + kLearnHeight};
+inline constexpr Rect kLed{layout::kMidiLed.x, layout::kMidiLed.y, layout::kMidiLed.x + kLedSize,
+                           layout::kMidiLed.y + kLedSize};
 inline constexpr int kCornerSize = static_cast<int>(kCornerResizerSize); // the resize handle in the bottom-right corner
 
 // Text the editor draws on the background: sizes and colours (alpha, red, green, blue) of its styles.
