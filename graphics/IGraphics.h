@@ -38,7 +38,7 @@ enum class EUIResizerMode { kScale };
 // second, and only the areas that changed are redrawn and presented.
 //
 // Threads: the user-interface thread, except IControl::SetDirty and IControl::Hide (see there).
-class IGraphics : public IEditorView {
+class IGraphics : public IEditorView, public IViewContent {
 public:
   static constexpr float kDefaultMinScale = 0.25f;
   static constexpr float kDefaultMaxScale = 4.0f;
@@ -82,7 +82,7 @@ public:
   // The colour a view shows beyond the picture's edges, where a host's window is larger than the
   // picture or of another proportion: the mean colour of the background picture's right and bottom
   // edges, so that the picture seems to go on; the context's own grey without a background.
-  IColor GetSurroundColor() const { return mSurroundColor; }
+  IColor GetSurroundColor() const override { return mSurroundColor; }
   IControl* AttachControl(IControl* control, int tag = kNoTag, const char* group = "");
   void AttachCornerResizer(ICornerResizerControl* control, EUIResizerMode mode = EUIResizerMode::kScale,
                            bool layoutOnResize = false);
@@ -92,17 +92,17 @@ public:
   void SetAllControlsDirty();
 
   // Size: the design in units, the picture in pixels.
-  int Width() const { return mWidth; }
-  int Height() const { return mHeight; }
+  int Width() const override { return mWidth; }
+  int Height() const override { return mHeight; }
   float GetDrawScale() const { return mScale; }
-  int WindowWidth() const { return mPixelWidth; }
-  int WindowHeight() const { return mPixelHeight; }
+  int WindowWidth() const override { return mPixelWidth; }
+  int WindowHeight() const override { return mPixelHeight; }
   void SetScaleConstraints(float lo, float hi);
-  float GetMinScale() const { return mMinScale; }
-  float GetMaxScale() const { return mMaxScale; }
+  float GetMinScale() const override { return mMinScale; }
+  float GetMaxScale() const override { return mMaxScale; }
   // The scale is clamped to the constraints. With a platform resize the view is asked to take the
   // new pixel size (without one, the view is the one that changed).
-  void Resize(int width, int height, float scale, bool needsPlatformResize = true);
+  void Resize(int width, int height, float scale, bool needsPlatformResize = true) override;
 
   // Platform services.
   void SetMouseCursor(ECursor cursor);
@@ -120,7 +120,7 @@ public:
   // dismissed first; an empty menu, or one asked for while a message box is open, is dismissed at
   // once.
   void CreatePopupMenu(IControl& control, IPopupMenu& menu, const IRECT& anchor, int valIdx = 0);
-  bool IsPopupMenuOpen() const { return mMenu != nullptr; }
+  bool IsPopupMenuOpen() const override { return mMenu != nullptr; }
   // The open menu as drawn (for tests), or null.
   const PopupMenuPanel* GetPopupMenuPanel() const { return mMenu.get(); }
 
@@ -128,7 +128,7 @@ public:
   // is open nothing else gets the mouse. A box asked for while another is open waits its turn.
   // Boxes still open when the context is destroyed are dropped without an answer.
   void ShowMessageBox(const char* text, const char* caption, EMsgBoxType type, IMsgBoxCompletion completion = nullptr);
-  int NMessageBoxes() const { return static_cast<int>(mBoxes.size()); }
+  int NMessageBoxes() const override { return static_cast<int>(mBoxes.size()); }
   // The box on screen (for tests), or null.
   const MessageBoxPanel* GetMessageBoxPanel() const { return mBoxes.empty() ? nullptr : mBoxes.front().get(); }
 
@@ -158,20 +158,20 @@ public:
   // them to the view. The frame timer calls it; tests and pictures may call it directly.
   void UpdateFrame();
   // The picture as last drawn.
-  ImageView GetImage() const;
+  ImageView GetImage() const override;
 
   // Events from the platform view: positions in pixels from the picture's top-left corner; `timeMs`
   // from any steady clock (it tells a double-click). A move with a button held drags.
-  void OnMouseDown(float x, float y, const IMouseMod& mod, double timeMs);
-  void OnMouseUp(float x, float y, const IMouseMod& mod);
-  void OnMouseMove(float x, float y, const IMouseMod& mod);
-  void OnMouseLeave();
+  void OnMouseDown(float x, float y, const IMouseMod& mod, double timeMs) override;
+  void OnMouseUp(float x, float y, const IMouseMod& mod) override;
+  void OnMouseMove(float x, float y, const IMouseMod& mod) override;
+  void OnMouseLeave() override;
   // The wheel turned `d` notches (positive: away from the user) with the pointer at (x, y): the
   // control under the pointer takes it as one gesture (the host hears of its start and end). Ignored
   // while a button is held or a menu or message box is open. True when a control took it.
-  bool OnMouseWheel(float x, float y, const IMouseMod& mod, float d);
+  bool OnMouseWheel(float x, float y, const IMouseMod& mod, float d) override;
   // True when the key was used.
-  bool OnKeyDown(EKey key);
+  bool OnKeyDown(EKey key) override;
 
 private:
   enum class PressOwner { kNone, kControl, kMenu, kBox, kSwallowed };

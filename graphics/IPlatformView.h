@@ -54,4 +54,36 @@ public:
   virtual bool OpenURL(const char* url) = 0;
 };
 
+// The graphics context as the view that shows it sees it: the picture and its sizes, and the entry
+// points for the user's input. Implemented by IGraphics; views need nothing else of it. Called on
+// the user-interface thread only.
+class IViewContent {
+public:
+  virtual ~IViewContent() = default;
+
+  // The picture as last drawn, WindowWidth() × WindowHeight() pixels.
+  virtual ImageView GetImage() const = 0;
+  // The design's size (units) and the picture's (pixels), and the scales the design may take.
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual int WindowWidth() const = 0;
+  virtual int WindowHeight() const = 0;
+  virtual float GetMinScale() const = 0;
+  virtual float GetMaxScale() const = 0;
+  // Redraws at a new size and scale; the view asked for it when `needsPlatformResize` is false.
+  virtual void Resize(int width, int height, float scale, bool needsPlatformResize = true) = 0;
+  // The colour the window shows beyond the picture.
+  virtual IColor GetSurroundColor() const = 0;
+  virtual bool IsPopupMenuOpen() const = 0;
+  virtual int NMessageBoxes() const = 0;
+
+  // Events: positions in pixels from the picture's top-left corner; `timeMs` from any steady clock.
+  virtual void OnMouseDown(float x, float y, const IMouseMod& mod, double timeMs) = 0;
+  virtual void OnMouseUp(float x, float y, const IMouseMod& mod) = 0;
+  virtual void OnMouseMove(float x, float y, const IMouseMod& mod) = 0;
+  virtual void OnMouseLeave() = 0;
+  virtual bool OnMouseWheel(float x, float y, const IMouseMod& mod, float d) = 0;
+  virtual bool OnKeyDown(EKey key) = 0;
+};
+
 } // namespace plug::graphics

@@ -3,7 +3,7 @@
 
 #include <X11/keysym.h>
 
-#include "graphics/IGraphics.h"
+#include "graphics/IPlatformView.h"
 
 namespace plug {
 

@@ -8,7 +8,7 @@
 #include "graphics/IGraphicsTypes.h"
 
 namespace plug::graphics {
-class IGraphics;
+class IViewContent;
 }
 
 namespace plug {
@@ -32,7 +32,7 @@ namespace plug {
 // User-interface thread.
 class X11Input {
 public:
-  explicit X11Input(graphics::IGraphics& graphics) : mGraphics(graphics) {}
+  explicit X11Input(graphics::IViewContent& graphics) : mGraphics(graphics) {}
 
   // The window's size in pixels, to tell a release outside it.
   void SetWindowSize(int width, int height)
@@ -58,7 +58,7 @@ private:
   bool outside(int x, int y) const { return x < 0 || y < 0 || x >= mWidth || y >= mHeight; }
   double unwrappedMs(Time time);
 
-  graphics::IGraphics& mGraphics;
+  graphics::IViewContent& mGraphics;
   unsigned int mHeldButton = 0; // the X button whose press started the gesture; 0: none
   bool mHeldRight = false; // that press counts as a right press
   int mWidth = 0;

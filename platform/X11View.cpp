@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "graphics/IGraphics.h"
+#include "graphics/IPlatformView.h"
 #include "platform/X11ErrorTrap.h"
 
 namespace plug {
@@ -175,7 +175,7 @@ X11View::~X11View()
   X11ErrorTrap::Unregister(mDisplay);
 }
 
-void X11View::Attach(graphics::IGraphics* graphics)
+void X11View::Attach(graphics::IViewContent* graphics)
 {
   mGraphics = graphics;
   mInput = graphics ? std::make_unique<X11Input>(*graphics) : nullptr;

@@ -15,7 +15,7 @@
 #include "platform/X11Pixels.h"
 
 namespace plug::graphics {
-class IGraphics;
+class IViewContent;
 }
 
 namespace plug {
@@ -67,7 +67,7 @@ public:
   X11View& operator=(const X11View&) = delete;
 
   // The context the window shows and sends input to; null before the context goes.
-  void Attach(graphics::IGraphics* graphics);
+  void Attach(graphics::IViewContent* graphics);
   // Called with the window's new size after the view resized it for the context (not for sizes the
   // host gave); the LV2 UI passes it on with ui:resize.
   void SetSizeListener(std::function<void(int width, int height)> listener) { mSizeListener = std::move(listener); }
@@ -129,7 +129,7 @@ private:
   long mEventMask = 0;
   std::vector<std::uint8_t> mConverted; // for visuals that are not native
 
-  graphics::IGraphics* mGraphics = nullptr;
+  graphics::IViewContent* mGraphics = nullptr;
   std::unique_ptr<X11Input> mInput;
   std::function<void(int, int)> mSizeListener;
   BrowserLauncher mBrowser;
