@@ -1055,6 +1055,10 @@ TEST_F(IPluginLV2Test, EditorGesturesWhileTheAudioThreadRunsEndOnTheEditorsValue
         editor.pending.clear();
       }
       instance.run();
+      // At the pace of a host's audio thread: the bridge waits for an editor's write to show on
+      // the port for half a second of audio, which an unpaced loop would pass in a few
+      // milliseconds while the editor's thread is still between two statements.
+      std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int>(1e6 * kBlock / kRate)));
     }
   });
   Quennet& plugin = instance.plugin();
