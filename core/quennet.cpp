@@ -205,6 +205,12 @@ void Quennet::keepRecordingsResident()
 
 void Quennet::OnActivate()
 {
+  resetEngine();
+  warmUpAudioPath();
+}
+
+void Quennet::resetEngine()
+{
   allNotesOff();
   // Every voice as new, with nothing recorded: the first frame's cross-fade comes from silence,
   // not from what the other box held before the pause.
@@ -214,6 +220,21 @@ void Quennet::OnActivate()
   mVoiceAge.fill(0);
   clearHighpass(mHighpass);
   prepareFirstBlock();
+}
+
+void Quennet::warmUpAudioPath()
+{
+  // Hosts process right after an activation. Left cold, the first block pays for fetching the
+  // audio path's code and this instance's data into the caches, several times what a block
+  // costs; a pass of silence through the voices and the output stage fetches them now, and the
+  // engine is then reset again to the state of before (no voice sounds after a reset, so the
+  // pass only records and filters silence).
+  const bool midiMode = mMidiMode.load(std::memory_order_relaxed);
+  const int polyphony = std::min(mPolyphony.load(std::memory_order_relaxed), kNumVoices);
+  Scratch& s = *mScratch;
+  renderVoices(s.silence, s.silence, s.wetLeft, s.wetRight, kPass, midiMode, polyphony);
+  renderOutput(s.silence, s.silence, s.wetLeft, s.wetRight, s.voiceLeft, s.voiceRight, kPass, 0.0, 0.0);
+  resetEngine();
 }
 
 void Quennet::prepareFirstBlock()

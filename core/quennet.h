@@ -193,6 +193,9 @@ private:
   void syncToHostTempo();
   void keepRecordingsResident();
   void prepareFirstBlock();
+  // The state of an activation: no note, every voice and the filter as new.
+  void resetEngine();
+  void warmUpAudioPath();
   // Audio path, in passes of at most a few hundred samples (see quennet.process.cpp).
   int advanceTempoSync(bool grainSync, bool frameSync, int wanted);
   void renderVoices(const double* inL, const double* inR, double* wetL, double* wetR, int n, bool midiMode,
@@ -235,6 +238,7 @@ private:
     alignas(64) double voiceLeft[kPass];
     alignas(64) double voiceRight[kPass];
     alignas(64) double levels[kNumVoices][kPass]; // envelope levels of the sounding voices
+    alignas(64) double silence[kPass] = {}; // never written: the input of the warm-up pass
   };
   std::unique_ptr<Scratch> mScratch = std::make_unique<Scratch>();
   // Envelope values at whole positions, shared by all voices: the grain envelope in the integer

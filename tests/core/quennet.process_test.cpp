@@ -934,6 +934,32 @@ TEST(QuennetRender, PreparingTakesOverTheSettingsMadeBeforeIt)
   EXPECT_EQ(q->mix(), 0.25);
 }
 
+TEST(QuennetRender, AnActivationStartsOverAsANewInstance)
+{
+  // Whatever an instance played before (notes held, grains and filters running), after an
+  // activation it sounds as a new one, to the bit: the activation's own pass through the audio
+  // path, which warms the caches for the first block, leaves nothing behind.
+  const StereoBuffer before = noiseInput(20000, 3u);
+  const StereoBuffer after = noiseInput(30000, 7u);
+  for (int preset = 0; preset < 10; ++preset) {
+    SCOPED_TRACE(preset);
+    Rig fresh;
+    Rig used;
+    for (Rig* rig : {&fresh, &used})
+      (*rig)->RestorePreset(preset);
+    used.apply({noteOn(48), noteOn(60)});
+    used.render(before);
+    used->Activate();
+    fresh.apply();
+
+    RenderOptions options;
+    options.midi = {{100, 0x90, 55, 100}, {9000, 0x90, 67, 90}, {21000, 0x80, 55, 0}};
+    const StereoBuffer a = fresh.render(after, options);
+    const StereoBuffer b = used.render(after, options);
+    ASSERT_TRUE(a.left == b.left && a.right == b.right);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The processing call as the plug-in sees it
 
