@@ -19,6 +19,9 @@ namespace plug::graphics {
 class IBitmapControl;
 class IGraphics;
 } // namespace plug::graphics
+
+namespace quennet {
+
 class ITWEnvelopeControl;
 class ITWSliderControl;
 class ITWSwitchMidiLearn;
@@ -281,3 +284,5 @@ private:
   std::unique_ptr<VersionCheckThread> mVersionCheckThread;
   bool mVersionAnswerWanted = false;
 };
+
+} // namespace quennet
