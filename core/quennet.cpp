@@ -9,6 +9,8 @@
 #include <mutex>
 #include <utility>
 
+namespace quennet {
+
 using plug::IParam;
 
 namespace {
@@ -87,12 +89,15 @@ void StereoHighpass::setChannel(int c, const Highpass& h)
   antiDenormal[c] = h.antiDenormal;
 }
 
+} // namespace quennet
+
+// The framework's factory functions: the framework declares them in its own namespace.
 const plug::Config& plug::PlugConfig()
 {
   static const plug::Config config = [] {
     plug::Config c;
-    c.nParams = kNumParams;
-    c.nPresets = kNumPresets;
+    c.nParams = quennet::kNumParams;
+    c.nPresets = quennet::kNumPresets;
     c.channelIOStr = "2-2";
     c.pluginName = "Quennet";
     c.productName = "Quennet";
@@ -125,11 +130,13 @@ plug::IPlugin* plug::MakePlug(const plug::InstanceInfo& info)
   static std::mutex sMutex;
   std::lock_guard lock(sMutex);
   try {
-    return new Quennet(info);
+    return new quennet::Quennet(info);
   } catch (...) {
     return nullptr; // nothing may escape into the host
   }
 }
+
+namespace quennet {
 
 Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
 {
@@ -418,3 +425,5 @@ void Quennet::sendValuesToEditor()
   for (int i = 0; i < kNumParams; ++i)
     SendParameterValueFromDelegate(i, std::clamp(GetParam(i)->GetNormalized(), 0.0, 1.0), true);
 }
+
+} // namespace quennet

@@ -19,6 +19,9 @@ namespace plug::graphics {
 class IBitmapControl;
 class IGraphics;
 } // namespace plug::graphics
+
+namespace quennet {
+
 class ITWEnvelopeControl;
 class ITWSliderControl;
 class ITWSwitchMidiLearn;
@@ -285,3 +288,5 @@ private:
   std::unique_ptr<VersionCheckThread> mVersionCheckThread;
   bool mVersionAnswerWanted = false;
 };
+
+} // namespace quennet

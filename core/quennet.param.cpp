@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace quennet {
+
 using plug::IParam;
 
 constexpr std::initializer_list<const char*> labelGrainMode = {"M.SEC", "SYNC", "FREQ", "MIDI"};
@@ -106,3 +108,5 @@ constexpr std::array<FactoryPreset, kNumPresets> kFactoryPresets = {{
   {"Strange Mix", {1.0, 0.5, 0.0, 60.0, 10.0, 110.0, 50.0, 0.2, 0.0, 0.2, 160.0, 10.0, 0.0, 50.0, 0.0,
                    0.0, 0.0, 4.0, 0.0,  0.0,  1.0,   0.05, 0,   0,   0,   0,     0,    0,   0}},
 }};
+
+} // namespace quennet

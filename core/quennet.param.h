@@ -8,6 +8,8 @@
 #include "framework/IParam.h"
 #include "framework/TextString.h"
 
+namespace quennet {
+
 // Quennet's parameters. The index is a parameter's identity everywhere: host slot, state chunk,
 // MIDI learn map, factory presets and editor controls, so the order below must never change.
 enum EParams {
@@ -97,3 +99,5 @@ inline constexpr std::array<bool, kNumParams> kFactoryPresetTakesDouble = {
   false, true,  true,  true,  true, // MIDI Polyphony … MIDI Release
   false, false, false, false, false, false, false, // reserved
 };
+
+} // namespace quennet

@@ -8,6 +8,8 @@
 #include "core/quennet.h"
 #include "dsp/VectorClones.h"
 
+namespace quennet {
+
 namespace {
 // Twelve-tone equal temperament, note 69 at 440 Hz, in hertz.
 constexpr double Note2Hz[128] = {
@@ -427,3 +429,5 @@ void Quennet::allNotesOff()
     mVoices[static_cast<size_t>(v)].resetFrame();
   }
 }
+
+} // namespace quennet

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace quennet {
+
 namespace {
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kAttackTarget = 1.1111111111111112; // 10/9: 10 % beyond the end point
@@ -173,3 +175,5 @@ void ADSR::setRelease(double value)
   if (mStage == kStageRelease)
     mCoefficient = coefficientFor(mRelease);
 }
+
+} // namespace quennet

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
+namespace quennet {
+
 // Amplitude envelope of one MIDI voice. Each stage is a one-pole approach of mLevel towards a
 // target; the attack aims above 1 and the release below 0, so both end in finite time.
 //
@@ -55,3 +57,5 @@ private:
   double mCoefficient = 0.0; // fraction of the remaining distance covered per sample
   double mRateScale = 0.002302585092994046; // ln(10) / sample rate; starts as ln(10) / 1000
 };
+
+} // namespace quennet

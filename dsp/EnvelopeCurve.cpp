@@ -9,6 +9,8 @@
 #include "dsp/PowerBlock.h"
 #include "dsp/VectorClones.h"
 
+namespace quennet {
+
 namespace {
 constexpr int kExponentBlock = 256; // exponents per powBlock call when the two sides differ
 
@@ -161,3 +163,5 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
   for (int i = 0; i < n; ++i)
     out[i] = 1.0 - out[i];
 }
+
+} // namespace quennet

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
+namespace quennet {
+
 // The curve of a grain or frame envelope around its peak at the skew s (0 … 1): the rising side
 // 1 − (1 − x/s)^in before the peak, the falling side 1 − ((x − s)/(1 − s))^out from it on, each
 // side flat at 1 while its fade is off. Positions x are relative, 0 ≤ x < 1.
@@ -57,3 +59,5 @@ private:
   Side mIn;
   Side mOut;
 };
+
+} // namespace quennet

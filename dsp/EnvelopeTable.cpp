@@ -5,6 +5,8 @@
 #include <cmath>
 #include <new>
 
+namespace quennet {
+
 void EnvelopeTable::reserve(int capacity)
 {
   if (capacity <= mCapacity)
@@ -46,3 +48,5 @@ const double* EnvelopeTable::values(const EnvelopeCurve& curve, double skew, dou
   }
   return mValues;
 }
+
+} // namespace quennet

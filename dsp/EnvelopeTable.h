@@ -6,6 +6,8 @@
 #include "dsp/EnvelopeCurve.h"
 #include "dsp/ZeroedPages.h"
 
+namespace quennet {
+
 // An envelope curve's values at the whole positions of a stretch: value(k / length) for
 // k = 0 … length - 1. Whole positions come back in every grain of the integer grain modes and in
 // every frame, so their powers are worked out once per setting instead of once per sample; the
@@ -33,3 +35,5 @@ private:
   double mSkew = 0.0;
   EnvelopeCurve mCurve;
 };
+
+} // namespace quennet

@@ -12,6 +12,8 @@
 
 #include "dsp/VectorClones.h"
 
+namespace quennet {
+
 namespace {
 template <typename History>
 bool finite(const History& h)
@@ -995,3 +997,5 @@ void GrainBox::record(const double* inLeft, const double* inRight, int n)
   for (int k = 0; k < main.count; ++k)
     push(mMainHistory, stored(main.entry[k]));
 }
+
+} // namespace quennet

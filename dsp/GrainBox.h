@@ -8,6 +8,8 @@
 #include "dsp/Sample.h"
 #include "dsp/ZeroedPages.h"
 
+namespace quennet {
+
 // Records the beginning of one frame of audio and replays it as a train of enveloped,
 // cross-faded grains until the frame runs out. Owned by a GrainSet, which alternates two
 // boxes from frame to frame.
@@ -221,3 +223,5 @@ private:
   int mFrameLength = 1;
   int mFrameCounter = 0;
 };
+
+} // namespace quennet

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+namespace quennet {
+
 namespace {
 constexpr int kIntMax = std::numeric_limits<int>::max();
 constexpr int kIntMin = std::numeric_limits<int>::min();
@@ -259,3 +261,5 @@ void GrainSet::record(const double* inLeft, const double* inRight, int n)
     i += m;
   }
 }
+
+} // namespace quennet

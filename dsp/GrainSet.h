@@ -4,6 +4,8 @@
 #include "dsp/GrainBox.h"
 #include "dsp/Sample.h"
 
+namespace quennet {
+
 // One grain voice: turns the user's grain and frame settings into sample counts for its two
 // grain boxes and runs the frame cycle, switching boxes every frame period and cross-fading the
 // old box's tail linearly into the new frame.
@@ -120,3 +122,5 @@ private:
   int mFramePeriod = 0; // distance between frame starts
   int mFrameCounter = 0; // 0: the next sample starts a frame
 };
+
+} // namespace quennet

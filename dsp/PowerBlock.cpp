@@ -10,6 +10,8 @@
 #endif
 #include <sleef.h>
 
+namespace quennet {
+
 // Every kernel computes b^e as 2^(e log2 b), with a logarithm within 3.5 ULP and an exponential
 // within 1 ULP: the error relative to b^e grows with |e log2 b|, which stays below 70 wherever b^e
 // exceeds 1e-21, so there b^e is within about 2e-14 relative, and below that within 1e-34 absolute
@@ -204,3 +206,5 @@ std::span<const PowBlockKernel> powBlockKernels()
 {
   return {kKernels.list.data(), static_cast<std::size_t>(kKernels.count)};
 }
+
+} // namespace quennet

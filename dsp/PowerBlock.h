@@ -3,6 +3,8 @@
 
 #include <span>
 
+namespace quennet {
+
 // Powers of a whole block at once with SLEEF's vectorised logarithm and exponential, on the
 // widest vector unit that the CPU offers (chosen when the library loads, so the same binary runs
 // on any x86-64): AVX-512, AVX or SSE2 on x86-64, AdvSIMD on aarch64, a plain scalar loop on any
@@ -32,3 +34,5 @@ struct PowBlockKernel {
 // one powBlock uses first, the portable scalar one last: for tests that hold each to the same
 // accuracy, whichever CPU they run on.
 std::span<const PowBlockKernel> powBlockKernels();
+
+} // namespace quennet

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
+namespace quennet {
+
 // One stereo pair, passed by value into and out of the grain engine.
 struct Sample {
   double left = 0.0;
@@ -17,3 +19,5 @@ enum eGrainMode {
   kGrainModeFreq = 2, // fractional grain length from the grain frequency, interpolated reads
   kGrainModeMidi = 3 // fractional grain length from the note of each voice, interpolated reads
 };
+
+} // namespace quennet

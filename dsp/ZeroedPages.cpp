@@ -10,6 +10,8 @@
 #define QUENNET_HAS_MMAP 1
 #endif
 
+namespace quennet {
+
 bool ZeroedPages::allocate(std::size_t bytes)
 {
   release();
@@ -70,3 +72,5 @@ void ZeroedPages::keepResident(std::size_t bytes)
   mResident = to;
 #endif
 }
+
+} // namespace quennet

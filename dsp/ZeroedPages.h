@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace quennet {
+
 // Zeroed memory that is reserved whole but taken into memory a page at a time: pages that are
 // never written cost no memory and no time. keepResident brings the first bytes into memory ahead
 // of time, so that writing there later, on the audio thread, never waits for the system to supply
@@ -33,3 +35,5 @@ private:
   std::size_t mResident = 0; // bytes from the start known to be in memory
   bool mMapped = false; // an anonymous mapping (else an ordinary allocation, all resident)
 };
+
+} // namespace quennet

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace quennet {
+
 namespace {
 
 bool holdsAssets(const std::filesystem::path& folder)
@@ -36,3 +38,5 @@ std::string editorAssetFolder()
     dladdr(reinterpret_cast<const void*>(&editorAssetFolder), &info) != 0 && info.dli_fname ? info.dli_fname : "";
   return chooseAssetFolder(moduleFile, QUENNET_BUILD_RESOURCES_DIR);
 }
+
+} // namespace quennet

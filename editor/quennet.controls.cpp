@@ -12,6 +12,8 @@
 #include "framework/TextString.h"
 #include "graphics/IGraphics.h"
 
+namespace quennet {
+
 using namespace plug::graphics;
 
 namespace {
@@ -460,3 +462,5 @@ void ITWCornerResizer::Draw(IGraphics& g)
   const IRECT& r = GetRECT();
   g.FillTriangle(color, r.L, r.B, r.R, r.T, r.R, r.B);
 }
+
+} // namespace quennet

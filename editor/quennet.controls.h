@@ -15,6 +15,8 @@
 #include "graphics/ISliderControl.h"
 #include "graphics/ISwitchControl.h"
 
+namespace quennet {
+
 class Quennet;
 
 // Numbers in the parameter slot of the controls that carry no parameter (any negative number means
@@ -266,3 +268,5 @@ private:
   plug::graphics::IColor mNormalColor{32, 255, 255, 0};
   plug::graphics::IColor mActiveColor{128, 255, 255, 0};
 };
+
+} // namespace quennet

@@ -18,6 +18,8 @@
 #include "services/version_check.h"
 #include "services/version_check_thread.h"
 
+namespace quennet {
+
 using namespace plug::graphics;
 
 namespace {
@@ -350,3 +352,5 @@ void Quennet::showVersionAnswer()
   VersionCheck::report(done->answer(), *ui);
   g->SetAllControlsDirty();
 }
+
+} // namespace quennet

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 
+namespace quennet {
+
 // The editor as the factory makes it, and the design it lays out: 1968 × 864 units shown at a scale.
 inline constexpr int kEditorFactoryWidth = 984;
 inline constexpr int kEditorFactoryHeight = 432;
@@ -51,3 +53,5 @@ inline float scaleOf(int size)
 }
 
 } // namespace GUI
+
+} // namespace quennet

@@ -9,6 +9,8 @@
 
 #include "core/quennet.param.h"
 
+namespace quennet {
+
 namespace layout {
 
 struct Rect {
@@ -85,3 +87,5 @@ inline constexpr Point kLearnSwitch{58, 774};
 inline constexpr Point kMidiLed{1632, 56};
 
 } // namespace layout
+
+} // namespace quennet

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace quennet {
+
 template <typename V>
 class StringKeyedArray {
 public:
@@ -90,3 +92,5 @@ private:
 
   std::vector<Pair> mPairs;
 };
+
+} // namespace quennet

@@ -13,6 +13,8 @@
 
 #include "services/profile_ini.h"
 
+namespace quennet {
+
 namespace {
 constexpr const char* kFolderName = "TarnwellMusic";
 constexpr const char* kFileName = "quennet.ini";
@@ -291,3 +293,5 @@ bool MidiLearnConfig::applyMidiLearn()
   mSwitchResetRequested.store(true, std::memory_order_release);
   return true;
 }
+
+} // namespace quennet

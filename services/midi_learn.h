@@ -5,6 +5,8 @@
 #include <atomic>
 #include <string>
 
+namespace quennet {
+
 // The per-user configuration file ("quennet.ini", shared by every instance) and the MIDI-learn
 // state machine that edits its controller map. The file lives in the folder "TarnwellMusic" of
 // the user's configuration folder: $XDG_CONFIG_HOME, or ~/.config (the XDG base directory rules).
@@ -100,3 +102,5 @@ private:
   SaveDeferral mSaveDeferral = nullptr;
   void* mSaveDeferralContext = nullptr;
 };
+
+} // namespace quennet

@@ -24,6 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace quennet {
+
 namespace {
 
 using KeyMap = StringKeyedArray<std::string>;
@@ -757,3 +759,5 @@ void SetPrivateProfileDefaultPath(const char* path)
     return true;
   });
 }
+
+} // namespace quennet

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
+namespace quennet {
+
 // INI profile store: the classic private-profile interface over small INI files.
 //
 // Files are parsed once into a process-wide cache of 32 file contexts and re-read only when the
@@ -55,3 +57,5 @@ bool WritePrivateProfileSection(const char* section, const char* entries, const 
 // Sets the base path used for a null, empty or bare `fn` in place of "$HOME/.libProfile.ini"
 // (copied; null restores the HOME default). Nothing in the plug-in sets it.
 void SetPrivateProfileDefaultPath(const char* path);
+
+} // namespace quennet

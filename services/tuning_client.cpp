@@ -8,6 +8,8 @@
 
 #include <dlfcn.h>
 
+namespace quennet {
+
 namespace {
 
 // Where an installed MTS-ESP library lives, tried in this order.
@@ -547,3 +549,5 @@ void MTS_ParseMIDIDataU(TuningClient* client, const unsigned char* data, int len
   if (client != nullptr)
     client->parseMIDIData(data, length);
 }
+
+} // namespace quennet

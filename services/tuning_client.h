@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace quennet {
+
 // Process-wide state of the MTS-ESP library: the entry points and the master's table pointers,
 // fetched once when the library is loaded. The tables belong to the library, which rewrites their
 // contents while we read them; every query reads the current values.
@@ -142,3 +144,5 @@ int MTS_FrequencyToNote(const TuningClient* client, double frequency, signed cha
 const char* MTS_GetScaleName(const TuningClient* client) noexcept;
 void MTS_ParseMIDIData(TuningClient* client, const char* data, int length) noexcept;
 void MTS_ParseMIDIDataU(TuningClient* client, const unsigned char* data, int length) noexcept;
+
+} // namespace quennet

@@ -5,6 +5,8 @@
 #include <climits>
 #include <utility>
 
+namespace quennet {
+
 namespace {
 
 constexpr const char* kCaption = "Check Online for Update";
@@ -104,3 +106,5 @@ int VersionCheck::report(const VersionAnswer& answer, VersionCheckUI& ui)
     showReadError(ui);
   return status;
 }
+
+} // namespace quennet

@@ -7,6 +7,8 @@
 
 #include "platform/HttpsClient.h"
 
+namespace quennet {
+
 // What the version check needs from the editor: message boxes and the browser. The editor
 // implements it on its graphics context.
 //
@@ -82,3 +84,5 @@ private:
   std::string mServiceAddress;
   plug::HttpsClient mClient;
 };
+
+} // namespace quennet

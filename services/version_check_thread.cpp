@@ -3,6 +3,8 @@
 
 #include <utility>
 
+namespace quennet {
+
 VersionCheckThread::VersionCheckThread(std::shared_ptr<const VersionCheck> check) : mCheck(std::move(check))
 {
   mThread = std::thread([this] {
@@ -16,3 +18,5 @@ VersionCheckThread::~VersionCheckThread()
   mCancel.store(true, std::memory_order_relaxed);
   mThread.join();
 }
+
+} // namespace quennet

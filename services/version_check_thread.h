@@ -7,6 +7,8 @@
 
 #include "services/version_check.h"
 
+namespace quennet {
+
 // One version check's request on a thread of its own, so that the thread that asked (the host's
 // user-interface thread) goes on drawing and handling the mouse while the network answers or the
 // time limits run out. The asking thread polls finished() (the editor's idle timer) and then shows
@@ -34,3 +36,5 @@ private:
   VersionAnswer mAnswer; // written by the request's thread before mFinished
   std::thread mThread;
 };
+
+} // namespace quennet

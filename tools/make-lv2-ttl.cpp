@@ -22,6 +22,7 @@ namespace {
 
 using plug::IParam;
 namespace lv2 = plug::lv2;
+using namespace quennet;
 
 const char* const kPrefixes = "@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .\n"
                               "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"

@@ -13,6 +13,8 @@
 #include "platform/X11ErrorTrap.h"
 #include "platform/X11View.h"
 
+namespace jack_app {
+
 std::unique_ptr<EditorTopLevel> EditorTopLevel::Open(plug::IPlugin& plugin)
 {
   Display* probe = XOpenDisplay(nullptr);
@@ -80,3 +82,5 @@ bool EditorTopLevel::ProcessEvents()
   }
   return !mClosed && mView->ProcessEvents();
 }
+
+} // namespace jack_app

@@ -11,6 +11,8 @@ namespace plug::graphics {
 class EditorWindow;
 }
 
+namespace jack_app {
+
 // The plug-in's editor in a top-level window of its own: the X11 view made on the screen's root
 // window, titled "Quennet", and the window manager's close button (WM_DELETE_WINDOW) reported
 // instead of ending the connection, so that the program can end cleanly. The window follows the
@@ -40,3 +42,5 @@ private:
   unsigned long mDeleteWindow = 0; // the WM_DELETE_WINDOW atom
   bool mClosed = false;
 };
+
+} // namespace jack_app

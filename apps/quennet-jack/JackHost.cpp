@@ -5,6 +5,8 @@
 
 #include "framework/ShortMidiMessage.h"
 
+namespace jack_app {
+
 std::unique_ptr<JackHost> JackHost::Open(plug::IPlugin& plugin, const std::string& clientName, std::string& error)
 {
   jack_status_t status{};
@@ -140,3 +142,5 @@ const plug::HostTransport* JackHost::readTransport()
   mTransport.isPlaying = state == JackTransportRolling;
   return &mTransport;
 }
+
+} // namespace jack_app

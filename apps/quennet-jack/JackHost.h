@@ -12,6 +12,8 @@
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
 
+namespace jack_app {
+
 // The plug-in as a JACK client: stereo in and out, a MIDI input, and the JACK transport's tempo and
 // position while a timebase master runs. JACK's process thread is the plug-in's audio thread; the
 // thread that made the host (the program's main thread) is its user-interface thread.
@@ -49,3 +51,5 @@ private:
   plug::HostTransport mTransport;
   std::atomic<bool> mServerGone{false};
 };
+
+} // namespace jack_app

@@ -9,11 +9,11 @@
 #include "framework/IByteChunk.h"
 #include "services/midi_learn.h"
 
-namespace state_file {
+namespace jack_app::state_file {
 
 std::string Path()
 {
-  const std::string config = MidiLearnConfig::configHome();
+  const std::string config = quennet::MidiLearnConfig::configHome();
   return config.empty() ? std::string() : config + "/TarnwellMusic/" + kFileName;
 }
 
@@ -50,4 +50,4 @@ bool Save(const plug::IPluginBase& plugin, const std::string& path)
   return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-} // namespace state_file
+} // namespace jack_app::state_file

@@ -8,7 +8,7 @@
 // The program's state between runs: the plug-in's state chunk (all 29 values, the same 232 bytes
 // the plug-in formats save) in "quennet-jack.state", beside quennet.ini in the settings folder
 // ($XDG_CONFIG_HOME/TarnwellMusic, ~/.config/TarnwellMusic when unset).
-namespace state_file {
+namespace jack_app::state_file {
 
 inline constexpr const char* kFileName = "quennet-jack.state";
 
@@ -19,4 +19,4 @@ bool Load(plug::IPluginBase& plugin, const std::string& path);
 // Writes the values through a temporary file, so a crash never leaves half a state.
 bool Save(const plug::IPluginBase& plugin, const std::string& path);
 
-} // namespace state_file
+} // namespace jack_app::state_file

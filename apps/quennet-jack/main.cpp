@@ -70,18 +70,18 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "quennet-jack: the plug-in could not be made\n");
     return 1;
   }
-  const std::string statePath = state_file::Path();
-  state_file::Load(*plugin, statePath);
+  const std::string statePath = jack_app::state_file::Path();
+  jack_app::state_file::Load(*plugin, statePath);
 
   std::string error;
-  std::unique_ptr<JackHost> jack = JackHost::Open(*plugin, name, error);
+  std::unique_ptr<jack_app::JackHost> jack = jack_app::JackHost::Open(*plugin, name, error);
   if (!jack) {
     std::fprintf(stderr, "quennet-jack: %s\n", error.c_str());
     return 1;
   }
-  std::unique_ptr<EditorTopLevel> editor;
+  std::unique_ptr<jack_app::EditorTopLevel> editor;
   if (withEditor) {
-    editor = EditorTopLevel::Open(*plugin);
+    editor = jack_app::EditorTopLevel::Open(*plugin);
     if (!editor) {
       std::fprintf(stderr, "quennet-jack: no X display for the editor (run with --no-gui for headless use)\n");
       return 1;
@@ -108,7 +108,7 @@ int main(int argc, char** argv)
 
   jack.reset(); // no more processing
   editor.reset();
-  if (!state_file::Save(*plugin, statePath))
+  if (!jack_app::state_file::Save(*plugin, statePath))
     std::fprintf(stderr, "quennet-jack: the state could not be saved to %s\n", statePath.c_str());
   plugin->StopTimer();
   return 0;

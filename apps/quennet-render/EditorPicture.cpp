@@ -65,10 +65,10 @@ void writeEditorPicture(const Options& options)
 
   // The editor opens at this instance's preferred scale (the settings file is not touched), as it
   // would for a user whose file holds this scale.
-  auto* quennet = dynamic_cast<Quennet*>(plugin.get());
-  if (!quennet)
+  auto* instance = dynamic_cast<quennet::Quennet*>(plugin.get());
+  if (!instance)
     throw RenderFailure("the plug-in has no editor");
-  quennet->learn().setPreferredScale(static_cast<float>(options.editorScale));
+  instance->learn().setPreferredScale(static_cast<float>(options.editorScale));
   PictureOnlyView view;
   std::unique_ptr<plug::graphics::EditorWindow> window = plug::graphics::EditorWindow::Open(*plugin, view);
   if (!window)

@@ -44,6 +44,8 @@
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kRate = 48000.0;

@@ -25,6 +25,8 @@
 #include "framework/HostBlock.h"
 #include "framework/IPlugin.h"
 
+using namespace quennet;
+
 int main(int argc, char** argv)
 {
   if (argc < 2) {

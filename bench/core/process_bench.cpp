@@ -22,6 +22,8 @@
 
 #include "TempHome.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kSampleRate = 48000.0;

@@ -22,6 +22,8 @@
 #include <memory>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 constexpr double kSampleRate = 48000.0;
 constexpr int kBlockSize = 512;

@@ -19,6 +19,8 @@
 
 #include <X11/Xlib.h>
 
+using namespace quennet;
+
 namespace {
 
 using plug::graphics::IGraphics;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace aax {
+namespace plug::aax {
 
 using AAX_Result = std::int32_t;
 using AAX_CTypeID = std::uint32_t;
@@ -63,4 +63,4 @@ struct AAX_RenderContext {
   bool bypass = false; // the "Master Bypass" parameter
 };
 
-} // namespace aax
+} // namespace plug::aax

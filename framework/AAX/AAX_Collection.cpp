@@ -3,7 +3,7 @@
 
 #include <utility>
 
-namespace aax {
+namespace plug::aax {
 
 AAX_Result AAX_IEffectDescriptor::AddName(const char* name)
 {
@@ -66,4 +66,4 @@ AAX_Result AAX_ICollection::SetPackageVersion(std::uint32_t version)
   return result("SetPackageVersion");
 }
 
-} // namespace aax
+} // namespace plug::aax

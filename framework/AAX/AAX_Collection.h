@@ -12,7 +12,7 @@
 
 #include "framework/AAX/AAX.h"
 
-namespace aax {
+namespace plug::aax {
 
 // One I/O configuration's setup record.
 struct AAX_ComponentSetup {
@@ -87,4 +87,4 @@ private:
   AAX_Result result(const char* call) const { return failingCall == call ? failResult : AAX_SUCCESS; }
 };
 
-} // namespace aax
+} // namespace plug::aax

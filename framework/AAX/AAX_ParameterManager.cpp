@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "framework/AAX/AAX_ParameterManager.h"
 
-namespace aax {
+namespace plug::aax {
 
 const AAX_ParameterManager::Parameter* AAX_ParameterManager::Find(const std::string& id) const
 {
@@ -46,4 +46,4 @@ AAX_Result AAX_ParameterManager::ReleaseParameter(const std::string& id)
   return AAX_SUCCESS;
 }
 
-} // namespace aax
+} // namespace plug::aax

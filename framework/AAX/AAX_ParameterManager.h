@@ -11,7 +11,7 @@
 
 #include "framework/AAX/AAX.h"
 
-namespace aax {
+namespace plug::aax {
 
 class AAX_ParameterManager {
 public:
@@ -40,4 +40,4 @@ private:
   std::map<std::string, Parameter> mParameters;
 };
 
-} // namespace aax
+} // namespace plug::aax

@@ -10,7 +10,7 @@
 
 #include "framework/IByteChunk.h"
 
-namespace aax {
+namespace plug::aax {
 
 namespace {
 // "Quennet\nQnet" -> {"Quennet", "Qnet"}.
@@ -308,9 +308,9 @@ void* AAX_CEffectGUI_Plugin::Create()
   return new (std::nothrow) AAX_CEffectGUI_Plugin();
 }
 
-} // namespace aax
+} // namespace plug::aax
 
-using namespace aax;
+using namespace plug::aax;
 
 AAX_Result GetEffectDescriptions(AAX_ICollection* collection)
 {

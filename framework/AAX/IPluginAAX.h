@@ -11,7 +11,7 @@
 #include "framework/AAX/AAX_ParameterManager.h"
 #include "framework/IPlugin.h"
 
-namespace aax {
+namespace plug::aax {
 
 // The AAX bridge: the effect's parameter object as the host sees it. It owns one plug-in
 // instance, registers its parameters with the host under the ids "1", "2", ... (index + 1),
@@ -75,7 +75,7 @@ public:
   static void* Create();
 };
 
-} // namespace aax
+} // namespace plug::aax
 
 // The description entry the host calls first: declares the effect.
-aax::AAX_Result GetEffectDescriptions(aax::AAX_ICollection* collection);
+plug::aax::AAX_Result GetEffectDescriptions(plug::aax::AAX_ICollection* collection);

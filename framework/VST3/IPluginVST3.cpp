@@ -428,19 +428,6 @@ v3_result IPluginVST3::QueryInterface(const v3_tuid iid, void** obj)
   return V3_OK;
 }
 
-std::uint32_t IPluginVST3::Ref()
-{
-  return mRefs.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-std::uint32_t IPluginVST3::Unref()
-{
-  const std::uint32_t left = mRefs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0)
-    delete this;
-  return left;
-}
-
 // Hosts initialise and terminate the component and the controller, which are this one object: the
 // plug-in is made with the object and goes with its last reference, so there is nothing to do.
 v3_result IPluginVST3::Initialize(v3_funknown**)

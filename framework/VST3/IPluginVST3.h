@@ -50,7 +50,7 @@ namespace plug::vst3 {
 // Threads (VST3's): construction, initialize, the controller's calls, setState/getState, setActive
 // and setupProcessing come on the host's user-interface thread (getState and setState may also run
 // on another non-audio thread, also during process); process is the audio thread.
-class IPluginVST3 final : public IHostNotifications {
+class IPluginVST3 final : public IHostNotifications, public RefCount<IPluginVST3> {
 public:
   static constexpr double kMinSampleRate = 1000.0;
   static constexpr double kMaxSampleRate = 768000.0;
@@ -72,10 +72,8 @@ public:
   IPluginVST3(const IPluginVST3&) = delete;
   IPluginVST3& operator=(const IPluginVST3&) = delete;
 
-  // The object model. Any thread.
+  // The object model (Ref and Unref from RefCount). Any thread.
   v3_result QueryInterface(const v3_tuid iid, void** obj);
-  std::uint32_t Ref();
-  std::uint32_t Unref();
 
   // The plug-in inside, for the view and for tests acting as the host.
   IPlugin& Plug() { return *mPlug; }
@@ -147,6 +145,8 @@ private:
     std::int64_t framesSince = 0;
   };
 
+  friend class RefCount<IPluginVST3>; // the last Unref deletes the bridge
+
   explicit IPluginVST3(std::unique_ptr<IPlugin> plug);
   ~IPluginVST3() override;
 
@@ -184,7 +184,6 @@ private:
   Interface<v3_midi_mapping_cpp, IPluginVST3> mMidiMapping;
   Interface<v3_unit_information_cpp, IPluginVST3> mUnitInfo;
 
-  std::atomic<std::uint32_t> mRefs{1};
   std::unique_ptr<IPlugin> mPlug;
 
   // Host side of the controller; user-interface thread.

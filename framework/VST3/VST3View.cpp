@@ -184,19 +184,6 @@ v3_result VST3View::QueryInterface(const v3_tuid iid, void** obj)
   return V3_OK;
 }
 
-std::uint32_t VST3View::Ref()
-{
-  return mRefs.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-std::uint32_t VST3View::Unref()
-{
-  const std::uint32_t left = mRefs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0)
-    delete this;
-  return left;
-}
-
 v3_result VST3View::IsPlatformTypeSupported(const char* type) const
 {
   return type && std::strcmp(type, V3_VIEW_PLATFORM_TYPE_X11) == 0 ? V3_OK : V3_FALSE;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
 
 #include "framework/VST3/Com.h"
@@ -37,7 +35,7 @@ class IPluginVST3;
 //
 // Every call comes from the host's user-interface thread. The view keeps a reference to the bridge,
 // so that the plug-in outlives its editor.
-class VST3View {
+class VST3View final : public RefCount<VST3View> {
 public:
   // The view for createView("editor"), with one reference.
   static v3_plugin_view** Create(IPluginVST3& bridge);
@@ -45,9 +43,8 @@ public:
   VST3View(const VST3View&) = delete;
   VST3View& operator=(const VST3View&) = delete;
 
+  // The object model (Ref and Unref from RefCount).
   v3_result QueryInterface(const v3_tuid iid, void** obj);
-  std::uint32_t Ref();
-  std::uint32_t Unref();
 
   // IPlugView.
   v3_result IsPlatformTypeSupported(const char* type) const;
@@ -67,6 +64,8 @@ public:
   graphics::EditorWindow* Window() const { return mWindow.get(); }
 
 private:
+  friend class RefCount<VST3View>; // the last Unref deletes the view
+
   explicit VST3View(IPluginVST3& bridge);
   ~VST3View();
 
@@ -76,7 +75,6 @@ private:
   Interface<v3_plugin_view_cpp, VST3View> mView;
   Interface<v3_timer_handler_cpp, VST3View> mTimer;
   Interface<v3_event_handler_cpp, VST3View> mEvents;
-  std::atomic<std::uint32_t> mRefs{1};
 
   IPluginVST3& mBridge;
   v3_plugin_frame** mFrame = nullptr;

@@ -42,6 +42,8 @@
 #include "framework/IPlugin.h"
 #include "apps/quennet-render/WaveformPicture.h"
 
+using namespace quennet;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -16,6 +16,8 @@
 #include "PresetDoublesFile.h"
 #include "TempHome.h"
 
+using namespace quennet;
+
 namespace {
 constexpr double kTolerance = 1e-9;
 } // namespace

@@ -10,6 +10,8 @@
 #include "PresetDoublesFile.h"
 #include "TempHome.h"
 
+using namespace quennet;
+
 int main(int argc, char** argv)
 {
   if (argc != 2) {

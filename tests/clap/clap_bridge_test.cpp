@@ -29,6 +29,8 @@
 #include "graphics/PopupMenuPanel.h"
 #include "platform/X11View.h"
 
+using namespace quennet;
+
 using plug::clap::IPluginCLAP;
 using plug::clap::ParamID;
 

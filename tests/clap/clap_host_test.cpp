@@ -23,6 +23,8 @@
 #include "TempHome.h"
 #include "core/quennet.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kRate = 48000.0;

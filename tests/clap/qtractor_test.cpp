@@ -26,6 +26,8 @@
 #include "framework/IByteChunk.h"
 #include "HostPictures.h"
 
+using namespace quennet;
+
 namespace {
 
 std::string readFile(const std::string& path)

@@ -19,7 +19,9 @@
 #include "framework/AAX/IPluginAAX.h"
 #include "base/RunLoop.h"
 
-using namespace aax;
+using namespace quennet;
+
+using namespace plug::aax;
 
 namespace {
 

@@ -23,6 +23,8 @@
 #include "TestHost.h"
 #include "base/RunLoop.h"
 
+using namespace quennet;
+
 namespace fs = std::filesystem;
 
 namespace {

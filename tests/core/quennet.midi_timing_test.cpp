@@ -13,6 +13,8 @@
 #include "TestHost.h"
 #include "core/quennet.h"
 
+using namespace quennet;
+
 namespace {
 
 StereoBuffer noise(size_t frames)

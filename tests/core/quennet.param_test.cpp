@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+using namespace quennet;
+
 using plug::IParam;
 using plug::TextString;
 

@@ -15,6 +15,8 @@
 #include "TestHost.h"
 #include "core/quennet.h"
 
+using namespace quennet;
+
 namespace {
 
 using Values = std::vector<double>;

@@ -24,6 +24,8 @@
 #include "ReferenceQuennet.h"
 #include "TempHome.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kTolerance = 1e-9;

@@ -19,6 +19,8 @@
 #include "TempHome.h"
 #include "TestHost.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -17,6 +17,8 @@
 #include "TempHome.h"
 #include "TestHost.h"
 
+using namespace quennet;
+
 namespace {
 
 // Grain period a voice plays a frequency at, in seconds.

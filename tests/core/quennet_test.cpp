@@ -8,6 +8,8 @@
 #include "TestHost.h"
 #include "core/quennet.h"
 
+using namespace quennet;
+
 namespace {
 
 class QuennetTest : public ::testing::Test {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 // Per-sample coefficients at 44100 Hz, 10^(2.3 - 4.5 v) · ln 10 / 44100, worked out separately.
 constexpr double kAttack0At44100 = 0.010417825993333631; // v = 0

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace quennet;
+
 // Blocks of positions give what value() gives for each, within the powers' rounding (exactly,
 // where no general power is needed: exponent 1, or sides switched off).
 TEST(EnvelopeCurve, BlockValuesAgreeWithSingleValues)

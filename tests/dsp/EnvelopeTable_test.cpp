@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 EnvelopeCurve curve(double fadeIn, double fadeOut)
 {

@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 struct Settings {
   double sampleRate = 1000.0;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+using namespace quennet;
+
 TEST(GrainSet, DerivesFrameCountsFromSettings)
 {
   struct Case {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 // The envelope exponents: 2^(4t) for fade amounts 0 … 1.
 const double kExponents[] = {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 // Whether every page of [data, data + bytes) is in memory, as the kernel tells.
 bool inMemory(const void* data, std::size_t bytes)

@@ -28,6 +28,7 @@
 namespace editor_test {
 
 using namespace plug::graphics;
+using namespace quennet;
 
 // The run loop's clock, advanced by hand; set before any instance puts its timer on the loop.
 inline plug::ManualClock& testClock()

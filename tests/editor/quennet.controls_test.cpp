@@ -15,6 +15,8 @@
 
 #include "EditorSupport.h"
 
+using namespace quennet;
+
 using namespace editor_test;
 
 namespace {

@@ -20,6 +20,8 @@
 #include "services/version_check.h"
 #include "tools/editor-art/ArtLayout.h"
 
+using namespace quennet;
+
 using namespace editor_test;
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include "EditorSupport.h"
 
+using namespace quennet;
+
 using namespace editor_test;
 
 TEST(EditorThreads, AudioThreadRequestsMeetTheIdleTicksAndFrames)

@@ -16,6 +16,8 @@
 #include "platform/HttpsTestServer.h"
 #include "services/version_check.h"
 
+using namespace quennet;
+
 using namespace editor_test;
 
 namespace {

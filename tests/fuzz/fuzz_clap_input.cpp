@@ -18,6 +18,8 @@
 #include "framework/CLAP/CLAPLayout.h"
 #include "framework/CLAP/IPluginCLAP.h"
 
+using namespace quennet;
+
 namespace {
 
 const clap_host_t* fuzzHost()

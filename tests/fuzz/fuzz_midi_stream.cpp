@@ -7,6 +7,8 @@
 
 #include "FuzzPlugin.h"
 
+using namespace quennet;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
   useScratchHome();

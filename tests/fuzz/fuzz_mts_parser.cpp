@@ -8,6 +8,8 @@
 
 #include "services/tuning_client.h"
 
+using namespace quennet;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
   TuningClient* client = MTS_RegisterClient();

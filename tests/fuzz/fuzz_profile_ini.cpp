@@ -11,6 +11,8 @@
 
 #include "services/profile_ini.h"
 
+using namespace quennet;
+
 namespace {
 const std::string& scratchFolder()
 {

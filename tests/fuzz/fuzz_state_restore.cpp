@@ -10,12 +10,14 @@
 #include "framework/AAX/IPluginAAX.h"
 #include "framework/IByteChunk.h"
 
+using namespace quennet;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
   useScratchHome();
-  static aax::IPluginAAX* bridge = [] {
-    auto* b = new aax::IPluginAAX();
-    static aax::AAX_ParameterManager manager;
+  static plug::aax::IPluginAAX* bridge = [] {
+    auto* b = new plug::aax::IPluginAAX();
+    static plug::aax::AAX_ParameterManager manager;
     b->Initialize(&manager);
     b->GetPlug()->PrepareToPlay(48000.0, 256);
     return b;
@@ -30,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0: plugin.UnserializeState(chunk, 0); break;
     case 1: plugin.UnserializePresets(chunk, 0); break;
     default: {
-      aax::AAX_SPlugInChunk hostChunk;
-      hostChunk.fChunkID = static_cast<aax::AAX_CTypeID>(plugin.GetUniqueID());
+      plug::aax::AAX_SPlugInChunk hostChunk;
+      hostChunk.fChunkID = static_cast<plug::aax::AAX_CTypeID>(plugin.GetUniqueID());
       hostChunk.fSize = static_cast<std::int32_t>(size - 1);
       hostChunk.fData.assign(data + 1, data + size);
       bridge->SetChunk(hostChunk.fChunkID, &hostChunk);

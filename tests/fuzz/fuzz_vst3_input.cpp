@@ -25,6 +25,8 @@
 #include "framework/VST3/VST3Factory.h"
 #include "framework/VST3/VST3Layout.h"
 
+using namespace quennet;
+
 namespace {
 
 using namespace vst3host;

@@ -29,6 +29,8 @@
 #include "framework/IByteChunk.h"
 #include "HostPictures.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr int kRate = 48000;

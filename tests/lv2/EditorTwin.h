@@ -25,7 +25,7 @@
 class EditorTwin {
 public:
   // Needs a HOME of the test's (the plug-in reads its settings file): the default scale 0.5.
-  EditorTwin() : mPlugin(static_cast<Quennet*>(plug::MakePlug({})))
+  EditorTwin() : mPlugin(static_cast<quennet::Quennet*>(plug::MakePlug({})))
   {
     mPlugin->PrepareToPlay(48000.0, 512);
     mWindow = plug::graphics::EditorWindow::Open(*mPlugin, mView);
@@ -35,7 +35,7 @@ public:
   }
 
   bool valid() const { return mWindow != nullptr; }
-  Quennet& plugin() { return *mPlugin; }
+  quennet::Quennet& plugin() { return *mPlugin; }
   plug::graphics::IGraphics& graphics() { return mWindow->Graphics(); }
   UiDriver& ui() { return *mDriver; }
   const plug::OffscreenView& view() const { return mView; }
@@ -86,7 +86,7 @@ public:
   }
 
 private:
-  std::unique_ptr<Quennet> mPlugin;
+  std::unique_ptr<quennet::Quennet> mPlugin;
   plug::OffscreenView mView;
   std::unique_ptr<plug::graphics::EditorWindow> mWindow;
   std::unique_ptr<UiDriver> mDriver;

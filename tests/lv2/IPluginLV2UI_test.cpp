@@ -37,6 +37,8 @@
 
 #include "X11UIHost.h"
 
+using namespace quennet;
+
 using namespace plug::graphics;
 using plug::lv2::IPluginLV2UI;
 

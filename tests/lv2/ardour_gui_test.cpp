@@ -34,6 +34,8 @@
 
 #include "X11UIHost.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr int kAttempts = 4; // Ardour crashes by itself now and then

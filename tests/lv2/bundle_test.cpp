@@ -14,6 +14,8 @@
 #include "core/quennet.param.h"
 #include "framework/LV2/LV2Layout.h"
 
+using namespace quennet;
+
 namespace {
 
 const std::string kBundle = QUENNET_LV2_BUNDLE;

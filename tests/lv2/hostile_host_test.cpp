@@ -26,6 +26,8 @@
 #include "core/quennet.h"
 #include "framework/LV2/AtomReader.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kRate = 48000.0;

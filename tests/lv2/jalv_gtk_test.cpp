@@ -44,6 +44,8 @@
 // Xlib's macros break the headers above: last.
 #include "platform/X11View.h"
 
+using namespace quennet;
+
 namespace {
 
 // A port's value in a state jalv saved, or nothing.

@@ -23,6 +23,8 @@
 #include "core/quennet.h"
 #include "framework/LV2/IPluginLV2.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kRate = 48000.0;

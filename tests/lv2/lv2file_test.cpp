@@ -19,6 +19,8 @@
 #include "core/quennet.h"
 #include "framework/LV2/LV2Layout.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr int kRate = 48000;

@@ -32,6 +32,8 @@
 
 #include "X11UIHost.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr double kRate = 48000.0;

@@ -56,6 +56,8 @@
 
 #include "X11UIHost.h"
 
+using namespace quennet;
+
 using namespace plug::graphics;
 
 namespace {

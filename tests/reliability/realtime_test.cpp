@@ -16,6 +16,8 @@
 #include "core/quennet.h"
 #include "framework/IByteChunk.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr int kMaxFrames = 1024;

@@ -19,6 +19,8 @@
 #include "framework/IByteChunk.h"
 #include "base/RunLoop.h"
 
+using namespace quennet;
+
 namespace {
 
 // Two values of Grain Length whose bit patterns share nothing in the high word: a torn read of

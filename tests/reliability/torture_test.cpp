@@ -19,6 +19,8 @@
 #include "TestHost.h"
 #include "core/quennet.h"
 
+using namespace quennet;
+
 namespace {
 
 enum class Input { Silence, Noise, Denormal, NaNBurst, InfinityBurst };

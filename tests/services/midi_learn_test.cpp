@@ -21,6 +21,8 @@
 #include "Files.h"
 #include "TempHome.h"
 
+using namespace quennet;
+
 namespace fs = std::filesystem;
 
 namespace {

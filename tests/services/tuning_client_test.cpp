@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace quennet;
+
 namespace {
 
 // Equal-tempered frequency of a note, note 69 = 440 Hz.

@@ -13,6 +13,8 @@
 
 #include "platform/HttpsTestServer.h"
 
+using namespace quennet;
+
 using Answer = VersionCheckUI::Answer;
 using BoxType = VersionCheckUI::BoxType;
 using Reply = HttpsTestServer::Reply;

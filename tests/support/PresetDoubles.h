@@ -57,7 +57,7 @@ inline constexpr Note kNotes[] = {{0, 0x90, 48},     {0, 0x90, 55},     {2000, 0
 // One preset's output, left and right interleaved (2 × kFrames values).
 inline std::vector<double> render(int preset, const std::vector<double>& left, const std::vector<double>& right)
 {
-  std::unique_ptr<Quennet> plugin(static_cast<Quennet*>(plug::MakePlug({})));
+  std::unique_ptr<quennet::Quennet> plugin(static_cast<quennet::Quennet*>(plug::MakePlug({})));
   plugin->PrepareToPlay(kRate, 512);
   plugin->RestorePreset(preset);
   std::vector<double> out(2 * static_cast<size_t>(kFrames));

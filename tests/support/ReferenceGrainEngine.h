@@ -18,6 +18,10 @@
 
 namespace reference {
 
+// The product's stereo pair and grain modes, shared with the engine under test; the classes
+// declared here hide the product's classes of the same names.
+using namespace quennet;
+
 class GrainBox {
 public:
   static constexpr double kMaxSampleRate = 715827882.0;

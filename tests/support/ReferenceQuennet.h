@@ -17,6 +17,9 @@
 
 namespace reference {
 
+// The parameter indices of the plug-in under test.
+using namespace quennet;
+
 struct Highpass {
   double cutoff = 16.0;
   double feedback1 = 0.0, feedback2 = 0.0, gain0 = 0.0, gain1 = 0.0;

@@ -8,6 +8,8 @@
 
 #include "tools/editor-art/ArtNames.h"
 
+using namespace quennet;
+
 namespace {
 
 TEST(ArtNames, SectionsTakeTheirTitleFromTheSharedFirstWord)

@@ -12,6 +12,8 @@
 #include "framework/VST3/VST3Factory.h"
 #include "framework/VST3/VST3Layout.h"
 
+using namespace quennet;
+
 namespace vst3 = plug::vst3;
 
 TEST(VST3Layout, TheClassIdAndTheIdsNeverChange)

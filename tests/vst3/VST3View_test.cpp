@@ -29,6 +29,8 @@
 #include "lv2/X11UIHost.h"
 #include "platform/X11View.h"
 
+using namespace quennet;
+
 namespace {
 
 using namespace vst3host;

@@ -27,6 +27,8 @@
 // Xlib last: its macros break the LV2 headers that X11UIHost.h includes.
 #include "lv2/X11UIHost.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr const char* kUID = "5472776C7477516E56535433516E6574";

@@ -31,6 +31,8 @@
 #include "framework/Base64.h"
 #include "lv2/ChildProcess.h"
 
+using namespace quennet;
+
 namespace {
 
 constexpr int kRate = 48000;

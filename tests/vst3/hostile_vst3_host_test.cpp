@@ -24,6 +24,8 @@
 #include "framework/VST3/VST3Layout.h"
 #include "lv2/GuardedBuffer.h"
 
+using namespace quennet;
+
 namespace {
 
 using namespace vst3host;

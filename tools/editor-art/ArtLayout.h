@@ -14,6 +14,7 @@
 
 namespace art {
 
+using namespace quennet;
 using layout::Rect;
 
 inline constexpr int kDesignWidth = kEditorWidth;

@@ -13,6 +13,8 @@
 
 namespace art {
 
+using namespace quennet;
+
 // The parameters as the plug-in makes them.
 class ParamTable {
 public:
