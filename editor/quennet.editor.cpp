@@ -13,6 +13,7 @@
 #include "editor/asset_folder.h"
 #include "editor/quennet.controls.h"
 #include "editor/quennet.layout.h"
+#include "graphics/EditorFactory.h"
 #include "graphics/IGraphics.h"
 #include "graphics/ITextControl.h"
 #include "services/version_check.h"
@@ -76,7 +77,7 @@ private:
 
 void Quennet::installEditorFactory()
 {
-  SetMakeGraphicsFunc([this] {
+  SetMakeGraphicsFunc(*this, [this] {
     std::unique_ptr<IGraphics> g = MakeGraphics(*this, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
     g->SetAssetFolder(editorAssetFolder());
     createGraphics();
@@ -86,7 +87,7 @@ void Quennet::installEditorFactory()
 
 void Quennet::createGraphics()
 {
-  SetLayoutFunc([this](IGraphics* g) {
+  SetLayoutFunc(*this, [this](IGraphics* g) {
     if (g)
       layoutEditor(*g);
   });

@@ -392,7 +392,7 @@ TEST(Editor, MissingAssetsShowPlaceholdersNotACrash)
 {
   PluginInHome p;
   TempDir empty("quennet-no-assets");
-  p.plugin->SetMakeGraphicsFunc([&] {
+  SetMakeGraphicsFunc(*p.plugin, [&] {
     auto g = MakeGraphics(*p.plugin, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
     g->SetAssetFolder(empty.path().string());
     p.plugin->createGraphics();

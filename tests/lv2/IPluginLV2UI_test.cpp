@@ -79,9 +79,9 @@ private:
 struct TestEditor {
   void install(plug::IPlugin& plugin)
   {
-    plugin.SetMakeGraphicsFunc([this, &plugin] {
+    SetMakeGraphicsFunc(plugin, [this, &plugin] {
       auto g = MakeGraphics(plugin, 400, 300, 60, 1.0f);
-      plugin.SetLayoutFunc([this](IGraphics* layout) {
+      SetLayoutFunc(plugin, [this](IGraphics* layout) {
         knob = static_cast<IKnobControlBase*>(
           layout->AttachControl(new IBKnobControl(100, 100, IBitmap::Placeholder("knob", 65, false), kVolume)));
         mode = static_cast<ModeMenu*>(layout->AttachControl(new ModeMenu(IRECT(200, 100, 300, 140))));
