@@ -24,6 +24,7 @@
 #include "TempHome.h"
 #include "XvfbServer.h"
 #include "core/quennet.h"
+#include "editor/quennet.editor.h"
 #include "framework/LV2/IPluginLV2.h"
 #include "framework/LV2/IPluginLV2UI.h"
 #include "framework/LV2/LV2Layout.h"
@@ -479,7 +480,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
 {
   Instance& instance = newInstance(false);
   auto noReferences = [&] {
-    const Quennet::EditorReferences& refs = instance.plugin().editorReferences();
+    const QuennetEditor::EditorReferences& refs = editorOf(instance.plugin()).editorReferences();
     return !refs.graphics && !refs.midiLearnSwitch && !refs.grainLengthSlider && !refs.grainSyncSlider &&
       !refs.grainFrequencySlider && !refs.frameLengthSlider && !refs.frameSyncSlider && !refs.grainEnvelope &&
       !refs.frameEnvelope && !refs.midiLed;
@@ -500,7 +501,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
   auto cycle = [&](int i) {
     ASSERT_TRUE(open(host, instance));
     settle(host);
-    EXPECT_EQ(instance.plugin().editorReferences().graphics, &graphics(host));
+    EXPECT_EQ(editorOf(instance.plugin()).editorReferences().graphics, &graphics(host));
     host.portEvent(kVolumePort, i % 2 ? 0.5f : 1.5f);
     if (i % 10 == 0) {
       host.drag(60, 196, 60, 190, 2, 0); // the Volume knob; a new editor: no double-click to avoid
