@@ -97,7 +97,8 @@ public:
 
   // The plug-in's editor side (editor/quennet.editor.h): the editor's factory and layout, its idle
   // updates, sizes and version check. Installed by the binaries that show an editor (the plug-in as
-  // hosts make it, MakePlug); without one the plug-in runs as before, only no editor opens.
+  // hosts make it, MakePlug); without one the plug-in sounds and behaves the same, only no editor
+  // opens.
   // User-interface thread.
   class EditorSide {
   public:
