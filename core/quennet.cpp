@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: ISC
 #include "core/quennet.h"
 
-#include "services/version_check_thread.h"
-
 #include <cmath>
 #include <cstdarg>
 #include <limits>
-#include <mutex>
 #include <utility>
 
 namespace quennet {
@@ -124,18 +121,6 @@ const plug::Config& plug::PlugConfig()
   return config;
 }
 
-// Instances are constructed one at a time, process-wide.
-plug::IPlugin* plug::MakePlug(const plug::InstanceInfo& info)
-{
-  static std::mutex sMutex;
-  std::lock_guard lock(sMutex);
-  try {
-    return new quennet::Quennet(info);
-  } catch (...) {
-    return nullptr; // nothing may escape into the host
-  }
-}
-
 namespace quennet {
 
 Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
@@ -151,7 +136,6 @@ Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
   mLearn.locate();
   // A learn that the audio thread completes leaves its write to the host's background thread, if any.
   mLearn.setSaveDeferral([](void* self) { return static_cast<Quennet*>(self)->ScheduleBackgroundWork(); }, this);
-  resizeUI();
 
   SetChannelLabel(plug::kInput, 0, "Quennet Left");
   SetChannelLabel(plug::kInput, 1, "Quennet Right");
@@ -159,7 +143,6 @@ Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
   SetChannelLabel(plug::kOutput, 1, "Quennet Right");
 
   initParameters();
-  installEditorFactory();
   initPresets();
   mTuningClient = MTS_RegisterClient();
   mConstructing = false;
@@ -168,6 +151,8 @@ Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
 Quennet::~Quennet()
 {
   StopTimer();
+  // The editor side goes first: its version check's thread is joined while the plug-in is whole.
+  mEditorSide.reset();
   MTS_DeregisterClient(mTuningClient);
 }
 
@@ -261,8 +246,62 @@ void Quennet::OnBackgroundWork()
 bool Quennet::loadConfig()
 {
   mLearn.loadConfig();
-  resizeUI();
+  if (mEditorSide)
+    mEditorSide->onPreferredScaleChange();
   return true;
+}
+
+// ---- Editor side ----
+
+void Quennet::OnIdle()
+{
+  if (mEditorSide) {
+    mEditorSide->onIdle();
+    return;
+  }
+  // No editor shows the refreshes or the learn switch: what was asked for needs no applying.
+  takeEditorRefresh();
+  mLearn.takeSwitchResetRequest();
+}
+
+void Quennet::OnEditorClose()
+{
+  if (mEditorSide)
+    mEditorSide->onEditorClose();
+}
+
+void Quennet::requestEditorRefresh(unsigned what)
+{
+  // Also without an editor: a request made while one is being built is applied at its first tick.
+  mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
+}
+
+void Quennet::updateSliders()
+{
+  requestEditorRefresh(kRefreshSliders);
+}
+void Quennet::updateGrainEnvelope()
+{
+  requestEditorRefresh(kRefreshGrainEnvelope);
+}
+void Quennet::updateFrameEnvelope()
+{
+  requestEditorRefresh(kRefreshFrameEnvelope);
+}
+
+void Quennet::requestEditorRefreshFor(int paramIdx)
+{
+  switch (paramIdx) {
+    case kGrainMode:
+    case kFrameSyncToHost: updateSliders(); break;
+    case kGrainFadeIn:
+    case kGrainSkew:
+    case kGrainFadeOut: updateGrainEnvelope(); break;
+    case kFrameFadeIn:
+    case kFrameSkew:
+    case kFrameFadeOut: updateFrameEnvelope(); break;
+    default: break;
+  }
 }
 
 void Quennet::OnParamChange(int paramIdx)

@@ -13,23 +13,7 @@
 #include "services/midi_learn.h"
 #include "services/tuning_client.h"
 
-// The editor's types, defined in editor/: the plug-in keeps references to a few of its controls
-// and its size table, and needs no graphics header for that.
-namespace plug::graphics {
-class IBitmapControl;
-class IGraphics;
-} // namespace plug::graphics
-
 namespace quennet {
-
-class ITWEnvelopeControl;
-class ITWSliderControl;
-class ITWSwitchMidiLearn;
-class VersionCheck;
-class VersionCheckThread;
-namespace GUI {
-enum GUISize : int;
-}
 
 // Second-order high-pass of one output channel; coefficients made for `sampleRate` by OnReset.
 struct Highpass {
@@ -113,39 +97,24 @@ public:
   MidiLearnConfig& learn() { return mLearn; }
   const MidiLearnConfig& learn() const { return mLearn; }
 
-  // The editor (editor/quennet.editor.cpp); user-interface thread.
-  // Installs the layout function that fills each new editor.
-  void createGraphics();
-  // Resizes an open editor to the preferred scale; does nothing without one.
-  void resizeUI();
-  // Makes a size of the size menu the preferred scale and resizes an open editor to it.
-  void resizeUI(GUI::GUISize size);
-  // Asks the maker's version service for the newest release, on a thread of its own, and returns
-  // at once (VersionCheck::kRequested): the idle tick that finds the answer shows it in the message
-  // boxes of the editor that asked, or drops it when that editor has closed. A check already on its
-  // way serves a second request. Without an open editor nothing is asked (VersionCheck::kEmptyAnswer).
-  int checkVersionAgainstWeb();
-  // A check's request is on its way.
-  bool versionCheckRunning() const { return mVersionCheckThread != nullptr; }
-  // The service the version check asks (tests: a local server); null: the maker's.
-  void setVersionCheck(std::shared_ptr<const VersionCheck> check) { mVersionCheck = std::move(check); }
-  void OnEditorClose() override;
-
-  // The editor controls the plug-in updates. Valid only while the editor they belong to
-  // (`graphics`) exists: set by its layout, cleared when it closes. User-interface thread.
-  struct EditorReferences {
-    plug::graphics::IGraphics* graphics = nullptr;
-    ITWSwitchMidiLearn* midiLearnSwitch = nullptr;
-    ITWSliderControl* grainLengthSlider = nullptr;
-    ITWSliderControl* grainSyncSlider = nullptr;
-    ITWSliderControl* grainFrequencySlider = nullptr;
-    ITWSliderControl* frameLengthSlider = nullptr;
-    ITWSliderControl* frameSyncSlider = nullptr;
-    ITWEnvelopeControl* grainEnvelope = nullptr;
-    ITWEnvelopeControl* frameEnvelope = nullptr;
-    plug::graphics::IBitmapControl* midiLed = nullptr;
+  // The plug-in's editor side (editor/quennet.editor.h): the editor's factory and layout, its idle
+  // updates, sizes and version check. Installed by the binaries that show an editor (the plug-in as
+  // hosts make it, MakePlug); without one the plug-in sounds and behaves the same, only no editor
+  // opens.
+  // User-interface thread.
+  class EditorSide {
+  public:
+    virtual ~EditorSide() = default;
+    // The plug-in's idle tick, every 20 ms.
+    virtual void onIdle() = 0;
+    // The plug-in's OnEditorClose.
+    virtual void onEditorClose() = 0;
+    // The preferred scale may have changed (a configuration was loaded): an open editor takes it.
+    virtual void onPreferredScaleChange() = 0;
   };
-  const EditorReferences& editorReferences() const { return mEditor; }
+  void setEditorSide(std::unique_ptr<EditorSide> side) { mEditorSide = std::move(side); }
+  EditorSide* editorSide() const { return mEditorSide.get(); }
+  void OnEditorClose() override;
 
   // Notes; audio thread (or before the first render call).
   void setNoteOn(int note, int velocity);
@@ -155,12 +124,15 @@ public:
   // Editor refreshes. The three update... requests may come from any thread (the dispatch asks for
   // them as a parameter changes, before the audio thread applies it): they only mark what the next
   // idle tick applies on the user-interface thread, and touch no control. What the editor shows
-  // follows the parameters, not the engine's copies. updateLED() is the idle tick's LED rule;
-  // user-interface thread.
-  void updateLED();
+  // follows the parameters, not the engine's copies.
   void updateSliders();
   void updateGrainEnvelope();
   void updateFrameEnvelope();
+  // The refreshes asked for since the last call, one bit each; the idle tick takes them.
+  static constexpr unsigned kRefreshSliders = 1u << 0;
+  static constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
+  static constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
+  unsigned takeEditorRefresh() { return mEditorRefresh.exchange(0, std::memory_order_relaxed); }
 
   // Read-only views for the editor and the tests.
   const GrainSet& voice(int v) const { return mVoices[static_cast<size_t>(v)]; }
@@ -207,16 +179,8 @@ private:
                     double* outR, int n, double mix, double volume);
   void sendValuesToEditor();
   void requestEditorRefresh(unsigned what);
-  // The refreshes the dispatch asks for after a change of the parameter (editor/quennet.editor.cpp).
+  // The refreshes the dispatch asks for after a change of the parameter.
   void requestEditorRefreshFor(int paramIdx);
-
-  // Editor (editor/quennet.editor.cpp).
-  void installEditorFactory();
-  void layoutEditor(plug::graphics::IGraphics& g);
-  // The editor the references belong to while it is attached and open, else null.
-  plug::graphics::IGraphics* openEditor() const;
-  void applySliderRule();
-  void showVersionAnswer();
 
   template <typename Fn>
   void forEachVoice(Fn&& fn)
@@ -281,12 +245,7 @@ private:
   bool mConstructing = true;
   // Editor refreshes asked for since the last idle tick, one bit each (any thread).
   std::atomic<unsigned> mEditorRefresh{0};
-  EditorReferences mEditor;
-  std::shared_ptr<const VersionCheck> mVersionCheck;
-  // The version check's request on its way, and whether an open editor still waits for its answer.
-  // User-interface thread.
-  std::unique_ptr<VersionCheckThread> mVersionCheckThread;
-  bool mVersionAnswerWanted = false;
+  std::unique_ptr<EditorSide> mEditorSide;
 };
 
 } // namespace quennet

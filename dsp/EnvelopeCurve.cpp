@@ -52,6 +52,21 @@ QUENNET_VECTOR_CLONES void powerBases(const double* __restrict x, double* __rest
   else
     loop(std::false_type{}, std::false_type{});
 }
+
+// The bases exactly as value() forms them. A side that is off gets base ±0, whose power is ±0
+// for every exponent here: its value comes out as 1 - (±0) = 1, as value() gives. Dividing by a
+// power of two only scales, so such a divisor becomes an exact multiplication by its reciprocal
+// (a peak in the middle, the default, is such a case, and so is a peak at 0 with x / 1).
+void formPowerBases(const double* x, double* base, int n, double skew, bool rising, bool falling)
+{
+  const double fallingSpan = 1.0 - skew;
+  const bool risingDivides = rising && !isPowerOfTwo(skew);
+  const bool fallingDivides = falling && !isPowerOfTwo(fallingSpan);
+  const double risingOne = rising ? 1.0 : 0.0;
+  const double risingBy = rising && !risingDivides ? 1.0 / skew : 0.0;
+  const double fallingBy = falling && !fallingDivides ? 1.0 / fallingSpan : 0.0;
+  powerBases(x, base, n, skew, risingDivides, fallingDivides, risingOne, risingBy, fallingBy);
+}
 } // namespace
 
 void EnvelopeCurve::Side::set(double amount)
@@ -117,51 +132,48 @@ void EnvelopeCurve::values(const double* x, double* out, int n, double skew) con
     return;
   }
 
-  // The bases exactly as value() forms them. A side that is off gets base ±0, whose power is ±0
-  // for every exponent here: its value comes out as 1 - (±0) = 1, as value() gives. Dividing by a
-  // power of two only scales, so such a divisor becomes an exact multiplication by its reciprocal
-  // (a peak in the middle, the default, is such a case, and so is a peak at 0 with x / 1).
-  const double fallingSpan = 1.0 - skew;
-  const bool risingDivides = rising && !isPowerOfTwo(skew);
-  const bool fallingDivides = falling && !isPowerOfTwo(fallingSpan);
-  const double risingOne = rising ? 1.0 : 0.0;
-  const double risingBy = rising && !risingDivides ? 1.0 / skew : 0.0;
-  const double fallingBy = falling && !fallingDivides ? 1.0 / fallingSpan : 0.0;
-  powerBases(x, out, n, skew, risingDivides, fallingDivides, risingOne, risingBy, fallingBy);
-
+  formPowerBases(x, out, n, skew, rising, falling);
   // One exponent for the block when only one side is shaped, or both alike.
   const bool mixed = rising && falling && (mIn.exponent != mOut.exponent || mIn.power != mOut.power);
-  if (mixed) {
-    double exponents[kExponentBlock];
-    for (int start = 0; start < n; start += kExponentBlock) {
-      const int m = n - start < kExponentBlock ? n - start : kExponentBlock;
-      const double risingExponent = mIn.exponent;
-      const double fallingExponent = mOut.exponent;
-      for (int i = 0; i < m; ++i)
-        exponents[i] = skew > x[start + i] ? risingExponent : fallingExponent;
-      powBlock(out + start, exponents, out + start, m);
-    }
-  } else {
-    const Side& side = rising ? mIn : mOut;
-    switch (side.power) {
-      case Power::kLinear: break; // b^1 = b exactly
-      case Power::kSquarings:
-        // Within a few units in the last place of std::pow.
-        for (int s = 0; s < side.squarings; ++s)
-          for (int i = 0; i < n; ++i)
-            out[i] = out[i] * out[i];
-        break;
-      case Power::kSquareRoots:
-        for (int s = 0; s < side.squarings; ++s)
-          for (int i = 0; i < n; ++i)
-            out[i] = std::sqrt(out[i]);
-        break;
-      case Power::kGeneral: powBlock(out, side.exponent, out, n); break;
-    }
-  }
+  if (mixed)
+    raiseToEachSide(x, out, n, skew);
+  else
+    (rising ? mIn : mOut).raise(out, n);
 
   for (int i = 0; i < n; ++i)
     out[i] = 1.0 - out[i];
+}
+
+void EnvelopeCurve::raiseToEachSide(const double* x, double* base, int n, double skew) const
+{
+  double exponents[kExponentBlock];
+  for (int start = 0; start < n; start += kExponentBlock) {
+    const int m = n - start < kExponentBlock ? n - start : kExponentBlock;
+    const double risingExponent = mIn.exponent;
+    const double fallingExponent = mOut.exponent;
+    for (int i = 0; i < m; ++i)
+      exponents[i] = skew > x[start + i] ? risingExponent : fallingExponent;
+    powBlock(base + start, exponents, base + start, m);
+  }
+}
+
+void EnvelopeCurve::Side::raise(double* base, int n) const
+{
+  switch (power) {
+    case Power::kLinear: break; // b^1 = b exactly
+    case Power::kSquarings:
+      // Within a few units in the last place of std::pow.
+      for (int s = 0; s < squarings; ++s)
+        for (int i = 0; i < n; ++i)
+          base[i] = base[i] * base[i];
+      break;
+    case Power::kSquareRoots:
+      for (int s = 0; s < squarings; ++s)
+        for (int i = 0; i < n; ++i)
+          base[i] = std::sqrt(base[i]);
+      break;
+    case Power::kGeneral: powBlock(base, exponent, base, n); break;
+  }
 }
 
 } // namespace quennet

@@ -48,8 +48,14 @@ private:
     int squarings = 0;
 
     void set(double amount);
+    // base[i] = base[i]^exponent for a block, the way `power` allows.
+    void raise(double* base, int n) const;
     bool operator==(const Side&) const = default;
   };
+
+  // Both sides shaped with different powers: each position's base raised to its own side's
+  // exponent (powBlock, a block of exponents at a time).
+  void raiseToEachSide(const double* x, double* base, int n, double skew) const;
 
   // A side is shaped only where its positions exist: the rising side needs a peak above 0, and a
   // peak at 1 leaves no falling side.

@@ -44,6 +44,13 @@ Quennet* quennetOf(const IControl& control)
   return dynamic_cast<Quennet*>(control.GetDelegate());
 }
 
+// The editor side of the plug-in a control belongs to, or null.
+QuennetEditor* editorSideOf(const IControl& control)
+{
+  Quennet* plugin = quennetOf(control);
+  return plugin ? dynamic_cast<QuennetEditor*>(plugin->editorSide()) : nullptr;
+}
+
 // ---- Knob and switch ----
 
 ITWKnobControl::ITWKnobControl(float x, float y, const IBitmap& bitmap, int paramIdx)
@@ -385,8 +392,8 @@ void ITWOnlineMenu::OnPopupMenuSelection(IPopupMenu* menu, int)
   if (menu) {
     const int chosen = menu->GetChosenItemIdx();
     if (chosen == 0) {
-      if (Quennet* plugin = quennetOf(*this))
-        plugin->checkVersionAgainstWeb();
+      if (QuennetEditor* editor = editorSideOf(*this))
+        editor->checkVersionAgainstWeb();
     } else if (chosen == 1) {
       if (IGraphics* ui = GetUI())
         ui->OpenURL(kHomePage);
@@ -434,7 +441,8 @@ void ITWSizeContextControl::OnPopupMenuSelection(IPopupMenu* menu, int)
     return;
   const int chosen = menu->GetChosenItemIdx();
   if (chosen >= 0 && chosen < static_cast<int>(GUI::kSizes.size())) {
-    plugin->resizeUI(static_cast<GUI::GUISize>(chosen));
+    if (QuennetEditor* editor = editorSideOf(*this))
+      editor->resizeUI(static_cast<GUI::GUISize>(chosen));
   } else if (chosen == kSaveItem) {
     // What is saved is this window's scale, however it was reached.
     plugin->learn().setEditorScale(ui->GetDrawScale());

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: ISC
 // The plug-in's editor side: the factory and layout, the idle updates, the window sizes and the
-// version check's message boxes. Members of Quennet; the plug-in's other files know nothing of
-// graphics.
+// version check's message boxes. The plug-in itself knows nothing of graphics.
 
 #include "editor/quennet.editor.h"
 
@@ -13,6 +12,7 @@
 #include "editor/asset_folder.h"
 #include "editor/quennet.controls.h"
 #include "editor/quennet.layout.h"
+#include "graphics/EditorFactory.h"
 #include "graphics/IGraphics.h"
 #include "graphics/ITextControl.h"
 #include "services/version_check.h"
@@ -23,11 +23,6 @@ namespace quennet {
 using namespace plug::graphics;
 
 namespace {
-
-// Editor refreshes asked for since the last idle tick (Quennet::mEditorRefresh).
-constexpr unsigned kRefreshSliders = 1u << 0;
-constexpr unsigned kRefreshGrainEnvelope = 1u << 1;
-constexpr unsigned kRefreshFrameEnvelope = 1u << 2;
 
 constexpr const char* kVersionLabel = "v.1.1.2";
 
@@ -74,21 +69,48 @@ private:
 
 } // namespace
 
+// ---- Installation ----
+
+QuennetEditor& QuennetEditor::install(Quennet& plugin)
+{
+  auto side = std::make_unique<QuennetEditor>(plugin);
+  QuennetEditor& editor = *side;
+  plugin.setEditorSide(std::move(side));
+  return editor;
+}
+
+QuennetEditor::QuennetEditor(Quennet& plugin) : mPlugin(plugin)
+{
+  installEditorFactory();
+}
+
+QuennetEditor::~QuennetEditor() = default;
+
+QuennetEditor& editorOf(Quennet& plugin)
+{
+  return dynamic_cast<QuennetEditor&>(*plugin.editorSide());
+}
+
+const QuennetEditor& editorOf(const Quennet& plugin)
+{
+  return dynamic_cast<const QuennetEditor&>(*plugin.editorSide());
+}
+
 // ---- Factory and layout ----
 
-void Quennet::installEditorFactory()
+void QuennetEditor::installEditorFactory()
 {
-  SetMakeGraphicsFunc([this] {
-    std::unique_ptr<IGraphics> g = MakeGraphics(*this, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
+  SetMakeGraphicsFunc(mPlugin, [this] {
+    std::unique_ptr<IGraphics> g = MakeGraphics(mPlugin, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
     g->SetAssetFolder(editorAssetFolder());
     createGraphics();
     return g;
   });
 }
 
-void Quennet::createGraphics()
+void QuennetEditor::createGraphics()
 {
-  SetLayoutFunc([this](IGraphics* g) {
+  SetLayoutFunc(mPlugin, [this](IGraphics* g) {
     if (g)
       layoutEditor(*g);
   });
@@ -96,7 +118,7 @@ void Quennet::createGraphics()
 
 // Runs once the new editor's window is open, before the editor is attached to the plug-in (so the
 // slider rule at the end works on `g` itself).
-void Quennet::layoutEditor(IGraphics& g)
+void QuennetEditor::layoutEditor(IGraphics& g)
 {
   const IBitmap knob = g.LoadBitmap("knob.png", 65);
   const IBitmap switchBitmap = g.LoadBitmap("switch.png", 2);
@@ -111,7 +133,7 @@ void Quennet::layoutEditor(IGraphics& g)
 
   g.AttachControl(new ITWSizeContextControl(IRECT(0, 0, kEditorWidth, kEditorHeight)), kNoTag, "");
   g.SetScaleConstraints(kEditorMinScale, kEditorMaxScale);
-  g.Resize(kEditorWidth, kEditorHeight, mLearn.preferredScale(), true);
+  g.Resize(kEditorWidth, kEditorHeight, mPlugin.learn().preferredScale(), true);
   g.AttachControl(new ITWOnlineMenu(rectOf(layout::kLogo)), kNoTag, "");
   g.AttachCornerResizer(new ITWCornerResizer(IRECT(0, 0, static_cast<float>(g.Width()), static_cast<float>(g.Height())),
                                              kCornerResizerSize),
@@ -123,7 +145,7 @@ void Quennet::layoutEditor(IGraphics& g)
   g.AttachControl(new ITWPresetMenu(rectOf(layout::kPresetMark), triangle), kNoTag, "");
 
   // A new editor starts with learn disarmed.
-  mLearn.doMidiLearn(false);
+  mPlugin.learn().doMidiLearn(false);
 
   EditorReferences refs;
   refs.graphics = &g;
@@ -172,63 +194,30 @@ void Quennet::layoutEditor(IGraphics& g)
   attach(new ITWKnobControl(xOf(layout::knobAt(kMidiRelease)), yOf(layout::knobAt(kMidiRelease)), knob, kMidiRelease));
   mEditor = refs;
 
-  mLearn.setEditorScale(g.GetDrawScale());
+  mPlugin.learn().setEditorScale(g.GetDrawScale());
   if (g.WindowIsOpen())
     applySliderRule();
 }
 
-void Quennet::OnEditorClose()
+void QuennetEditor::onEditorClose()
 {
   // A second editor that a host opened meanwhile stays attached when an older one closes; the
   // references are that editor's then and stay.
-  if (GetEditor() != nullptr && GetEditor() == mEditor.graphics)
+  if (mPlugin.GetEditor() != nullptr && mPlugin.GetEditor() == mEditor.graphics)
     return;
   mEditor = EditorReferences{};
-  mLearn.setEditorScale(0.0f);
+  mPlugin.learn().setEditorScale(0.0f);
   // The editor that asked for a version check has gone: its answer is not shown.
   mVersionAnswerWanted = false;
 }
 
-IGraphics* Quennet::openEditor() const
+IGraphics* QuennetEditor::openEditor() const
 {
-  return mEditor.graphics && HasOpenEditor() && GetEditor() == mEditor.graphics ? mEditor.graphics : nullptr;
+  return mEditor.graphics && mPlugin.HasOpenEditor() && mPlugin.GetEditor() == mEditor.graphics ? mEditor.graphics
+                                                                                                : nullptr;
 }
 
 // ---- Idle updates ----
-
-void Quennet::requestEditorRefresh(unsigned what)
-{
-  // Also without an editor: a request made while one is being built is applied at its first tick.
-  mEditorRefresh.fetch_or(what, std::memory_order_relaxed);
-}
-
-void Quennet::updateSliders()
-{
-  requestEditorRefresh(kRefreshSliders);
-}
-void Quennet::updateGrainEnvelope()
-{
-  requestEditorRefresh(kRefreshGrainEnvelope);
-}
-void Quennet::updateFrameEnvelope()
-{
-  requestEditorRefresh(kRefreshFrameEnvelope);
-}
-
-void Quennet::requestEditorRefreshFor(int paramIdx)
-{
-  switch (paramIdx) {
-    case kGrainMode:
-    case kFrameSyncToHost: updateSliders(); break;
-    case kGrainFadeIn:
-    case kGrainSkew:
-    case kGrainFadeOut: updateGrainEnvelope(); break;
-    case kFrameFadeIn:
-    case kFrameSkew:
-    case kFrameFadeOut: updateFrameEnvelope(); break;
-    default: break;
-  }
-}
 
 namespace {
 // The modes as the parameters hold them, the dispatch's rules applied: what the editor shows, also
@@ -244,13 +233,13 @@ bool frameSyncToHostOf(const Quennet& plugin)
 }
 } // namespace
 
-void Quennet::applySliderRule()
+void QuennetEditor::applySliderRule()
 {
-  const int mode = grainModeOf(*this);
+  const int mode = grainModeOf(mPlugin);
   const bool sync = mode == kGrainModeSync;
   const bool freq = mode == kGrainModeFreq;
   const bool midi = mode == kGrainModeMidi;
-  const bool frameSync = frameSyncToHostOf(*this);
+  const bool frameSync = frameSyncToHostOf(mPlugin);
   mEditor.grainLengthSlider->Hide(sync || freq || midi);
   mEditor.grainSyncSlider->Hide(!sync);
   mEditor.grainFrequencySlider->Hide(!freq);
@@ -258,68 +247,68 @@ void Quennet::applySliderRule()
   mEditor.frameSyncSlider->Hide(!frameSync);
 }
 
-void Quennet::updateLED()
+void QuennetEditor::updateLED()
 {
   if (!openEditor())
     return;
-  if (grainModeOf(*this) != kGrainModeMidi) {
+  if (grainModeOf(mPlugin) != kGrainModeMidi) {
     mEditor.midiLed->Hide(true);
     return;
   }
   mEditor.midiLed->Hide(false);
-  mEditor.midiLed->SetValueFromDelegate(mNoteActive.load(std::memory_order_relaxed) ? 1.0 : 0.0, 0);
+  mEditor.midiLed->SetValueFromDelegate(mPlugin.noteActive() ? 1.0 : 0.0, 0);
 }
 
-void Quennet::OnIdle()
+void QuennetEditor::onIdle()
 {
   // Taken whether or not an editor is open: what was asked for while none was needs no applying.
-  const unsigned refresh = mEditorRefresh.exchange(0, std::memory_order_relaxed);
-  const bool resetLearnSwitch = mLearn.takeSwitchResetRequest();
+  const unsigned refresh = mPlugin.takeEditorRefresh();
+  const bool resetLearnSwitch = mPlugin.learn().takeSwitchResetRequest();
   showVersionAnswer();
   IGraphics* g = openEditor();
   if (!g)
     return;
-  mLearn.setEditorScale(g->GetDrawScale());
+  mPlugin.learn().setEditorScale(g->GetDrawScale());
   // A learn completed (on whichever thread): the switch shows off again, unless it was armed anew.
-  if (resetLearnSwitch && !mLearn.learnActive()) {
+  if (resetLearnSwitch && !mPlugin.learn().learnActive()) {
     mEditor.midiLearnSwitch->SetValueFromDelegate(0.0, 0);
     mEditor.midiLearnSwitch->SetDirty(true, -1);
   }
-  if (refresh & kRefreshSliders)
+  if (refresh & Quennet::kRefreshSliders)
     applySliderRule();
-  if (refresh & kRefreshGrainEnvelope)
+  if (refresh & Quennet::kRefreshGrainEnvelope)
     mEditor.grainEnvelope->SetDirty(true, -1);
-  if (refresh & kRefreshFrameEnvelope)
+  if (refresh & Quennet::kRefreshFrameEnvelope)
     mEditor.frameEnvelope->SetDirty(true, -1);
   updateLED();
 }
 
 // ---- Sizes ----
 
-void Quennet::resizeUI()
+void QuennetEditor::resizeUI()
 {
   IGraphics* g = openEditor();
-  const float scale = mLearn.preferredScale();
+  const float scale = mPlugin.learn().preferredScale();
   if (!g || !(scale > 0.0f))
     return;
   g->Resize(kEditorWidth, kEditorHeight, scale, true);
-  mLearn.setEditorScale(g->GetDrawScale());
+  mPlugin.learn().setEditorScale(g->GetDrawScale());
 }
 
-void Quennet::resizeUI(GUI::GUISize size)
+void QuennetEditor::resizeUI(GUI::GUISize size)
 {
   if (!openEditor())
     return;
   const float scale = GUI::scaleOf(size);
   if (scale > 0.0f) {
-    mLearn.setPreferredScale(scale);
+    mPlugin.learn().setPreferredScale(scale);
     resizeUI();
   }
 }
 
 // ---- Version check ----
 
-int Quennet::checkVersionAgainstWeb()
+int QuennetEditor::checkVersionAgainstWeb()
 {
   IGraphics* g = openEditor();
   if (!g)
@@ -339,7 +328,7 @@ int Quennet::checkVersionAgainstWeb()
   return VersionCheck::kRequested;
 }
 
-void Quennet::showVersionAnswer()
+void QuennetEditor::showVersionAnswer()
 {
   if (!mVersionCheckThread || !mVersionCheckThread->finished())
     return;

@@ -5,8 +5,22 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
+
+#include "core/quennet.h"
+
+namespace plug::graphics {
+class IBitmapControl;
+class IGraphics;
+} // namespace plug::graphics
 
 namespace quennet {
+
+class ITWEnvelopeControl;
+class ITWSliderControl;
+class ITWSwitchMidiLearn;
+class VersionCheck;
+class VersionCheckThread;
 
 // The editor as the factory makes it, and the design it lays out: 1968 × 864 units shown at a scale.
 inline constexpr int kEditorFactoryWidth = 984;
@@ -53,5 +67,74 @@ inline float scaleOf(int size)
 }
 
 } // namespace GUI
+
+// The plug-in's editor side: installs the editor's factory and layout on the plug-in, keeps
+// references to the controls the plug-in updates, applies the idle updates, the window sizes and
+// the version check's message boxes. One per plug-in instance, owned by it. User-interface thread.
+class QuennetEditor final : public Quennet::EditorSide {
+public:
+  // Makes the plug-in's editor side and hands it to the plug-in.
+  static QuennetEditor& install(Quennet& plugin);
+  explicit QuennetEditor(Quennet& plugin);
+  ~QuennetEditor() override;
+
+  // Installs the layout function that fills each new editor.
+  void createGraphics();
+  // Resizes an open editor to the preferred scale; does nothing without one.
+  void resizeUI();
+  // Makes a size of the size menu the preferred scale and resizes an open editor to it.
+  void resizeUI(GUI::GUISize size);
+  // The idle tick's LED rule.
+  void updateLED();
+  // Asks the maker's version service for the newest release, on a thread of its own, and returns
+  // at once (VersionCheck::kRequested): the idle tick that finds the answer shows it in the message
+  // boxes of the editor that asked, or drops it when that editor has closed. A check already on its
+  // way serves a second request. Without an open editor nothing is asked (VersionCheck::kEmptyAnswer).
+  int checkVersionAgainstWeb();
+  // A check's request is on its way.
+  bool versionCheckRunning() const { return mVersionCheckThread != nullptr; }
+  // The service the version check asks (tests: a local server); null: the maker's.
+  void setVersionCheck(std::shared_ptr<const VersionCheck> check) { mVersionCheck = std::move(check); }
+
+  // The editor controls the plug-in updates. Valid only while the editor they belong to
+  // (`graphics`) exists: set by its layout, cleared when it closes.
+  struct EditorReferences {
+    plug::graphics::IGraphics* graphics = nullptr;
+    ITWSwitchMidiLearn* midiLearnSwitch = nullptr;
+    ITWSliderControl* grainLengthSlider = nullptr;
+    ITWSliderControl* grainSyncSlider = nullptr;
+    ITWSliderControl* grainFrequencySlider = nullptr;
+    ITWSliderControl* frameLengthSlider = nullptr;
+    ITWSliderControl* frameSyncSlider = nullptr;
+    ITWEnvelopeControl* grainEnvelope = nullptr;
+    ITWEnvelopeControl* frameEnvelope = nullptr;
+    plug::graphics::IBitmapControl* midiLed = nullptr;
+  };
+  const EditorReferences& editorReferences() const { return mEditor; }
+
+  // Quennet::EditorSide.
+  void onIdle() override;
+  void onEditorClose() override;
+  void onPreferredScaleChange() override { resizeUI(); }
+
+private:
+  void installEditorFactory();
+  void layoutEditor(plug::graphics::IGraphics& g);
+  // The editor the references belong to while it is attached and open, else null.
+  plug::graphics::IGraphics* openEditor() const;
+  void applySliderRule();
+  void showVersionAnswer();
+
+  Quennet& mPlugin;
+  EditorReferences mEditor;
+  std::shared_ptr<const VersionCheck> mVersionCheck;
+  // The version check's request on its way, and whether an open editor still waits for its answer.
+  std::unique_ptr<VersionCheckThread> mVersionCheckThread;
+  bool mVersionAnswerWanted = false;
+};
+
+// The editor side of a plug-in that has one installed (every instance MakePlug makes).
+QuennetEditor& editorOf(Quennet& plugin);
+const QuennetEditor& editorOf(const Quennet& plugin);
 
 } // namespace quennet

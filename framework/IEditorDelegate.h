@@ -2,15 +2,10 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include "framework/IMidiMsg.h"
-
-namespace plug::graphics {
-class IGraphics;
-}
 
 namespace plug {
 
@@ -35,6 +30,15 @@ public:
   // without triggering an action (nothing goes back to the host or the dispatch).
   virtual void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) = 0;
   virtual void ForwardMidiMsg(const IMidiMsg& msg) = 0;
+};
+
+// How the plug-in's editors are made, as the framework keeps it: an object of the library that draws
+// them (the graphics library's editor factory), which only that library looks into. The framework
+// never makes an editor itself; it holds the factory so that each format's editor glue finds it on
+// the plug-in. User-interface thread.
+class IEditorFactory {
+public:
+  virtual ~IEditorFactory() = default;
 };
 
 // The plug-in side of the editor: the hooks the editor and the framework call, and the editor
@@ -66,16 +70,10 @@ public:
   virtual void BeginInformHostOfParamChangeFromUI(int /*paramIdx*/) {}
   virtual void EndInformHostOfParamChangeFromUI(int /*paramIdx*/) {}
 
-  // How an editor is built (user-interface thread). The factory makes the graphics context of a new
-  // editor; the layout function fills it once it is shown. The graphics library's editor window
-  // calls both, so this layer needs no graphics header. Either may be replaced at any time; the next
-  // editor opened uses what is installed then.
-  using MakeGraphicsFunc = std::function<std::unique_ptr<graphics::IGraphics>()>;
-  using LayoutFunc = std::function<void(graphics::IGraphics*)>;
-  void SetMakeGraphicsFunc(MakeGraphicsFunc func) { mMakeGraphicsFunc = std::move(func); }
-  void SetLayoutFunc(LayoutFunc func) { mLayoutFunc = std::move(func); }
-  const MakeGraphicsFunc& GetMakeGraphicsFunc() const { return mMakeGraphicsFunc; }
-  const LayoutFunc& GetLayoutFunc() const { return mLayoutFunc; }
+  // How an editor is built (user-interface thread). The factory may be replaced at any time; the
+  // next editor opened uses what is installed then.
+  void SetEditorFactory(std::unique_ptr<IEditorFactory> factory) { mEditorFactory = std::move(factory); }
+  IEditorFactory* GetEditorFactory() const { return mEditorFactory.get(); }
 
   // The editor is closing (user-interface thread): it is already detached and no longer open, its
   // controls still exist and are destroyed right after. The place to drop references to them.
@@ -104,8 +102,7 @@ public:
 private:
   std::atomic<IEditorView*> mEditor{nullptr};
   std::atomic<std::thread::id> mUIThread;
-  MakeGraphicsFunc mMakeGraphicsFunc;
-  LayoutFunc mLayoutFunc;
+  std::unique_ptr<IEditorFactory> mEditorFactory;
   EditorSize mLastEditorSize;
 };
 

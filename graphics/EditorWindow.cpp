@@ -10,9 +10,10 @@ EditorWindow::EditorWindow(IEditorDelegate& delegate, std::unique_ptr<IGraphics>
 
 std::unique_ptr<EditorWindow> EditorWindow::Open(IEditorDelegate& delegate, IPlatformView& view)
 {
-  if (!delegate.GetMakeGraphicsFunc())
+  const EditorFactory* factory = GetEditorFactory(delegate);
+  if (!factory || !factory->makeGraphics)
     return nullptr;
-  std::unique_ptr<IGraphics> graphics = delegate.GetMakeGraphicsFunc()();
+  std::unique_ptr<IGraphics> graphics = factory->makeGraphics();
   if (!graphics)
     return nullptr;
 
@@ -21,8 +22,9 @@ std::unique_ptr<EditorWindow> EditorWindow::Open(IEditorDelegate& delegate, IPla
     graphics->Resize(last.width, last.height, last.scale, false);
   graphics->OpenWindow(view);
   // The factory may install the layout function: read it only now.
-  if (const IEditorDelegate::LayoutFunc& layout = delegate.GetLayoutFunc())
-    layout(graphics.get());
+  factory = GetEditorFactory(delegate);
+  if (factory && factory->layout)
+    factory->layout(graphics.get());
   delegate.AttachEditor(graphics.get());
   graphics->UpdateFrame();
   return std::unique_ptr<EditorWindow>(new EditorWindow(delegate, std::move(graphics)));

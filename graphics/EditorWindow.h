@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "graphics/EditorFactory.h"
 #include "graphics/IGraphics.h"
 
 namespace plug::graphics {

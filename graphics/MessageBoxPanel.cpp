@@ -71,6 +71,35 @@ std::vector<std::string> wrap(const Font* font, const std::string& text, float p
   return lines;
 }
 
+// Each paragraph's tab-separated cells.
+MessageBoxPanel::TextCells tabCells(const std::string& text)
+{
+  MessageBoxPanel::TextCells cells;
+  for (const std::string& paragraph : split(text, '\n'))
+    cells.push_back(split(paragraph, '\t'));
+  return cells;
+}
+
+// Tab columns shared by all lines: column c + 1 starts after the widest cell c of the lines that
+// go on past it, and at least a tab's width after column c.
+std::vector<float> tabColumns(const Font* font, const MessageBoxPanel::TextCells& cells, float p)
+{
+  std::size_t maxCells = 1;
+  for (const auto& line : cells)
+    maxCells = std::max(maxCells, line.size());
+  const float minTab = std::round(1.5f * p);
+  const float cellGap = std::round(0.6f * p);
+  std::vector<float> columnX(maxCells, 0.0f);
+  for (std::size_t c = 0; c + 1 < maxCells; ++c) {
+    float widest = 0.0f;
+    for (const auto& line : cells)
+      if (line.size() > c + 1)
+        widest = std::max(widest, measureText(font, line[c], p));
+    columnX[c + 1] = columnX[c] + std::max(widest + cellGap, minTab);
+  }
+  return columnX;
+}
+
 } // namespace
 
 MessageBoxPanel::MessageBoxPanel(std::string text, std::string caption, EMsgBoxType type, IMsgBoxCompletion completion)
@@ -94,100 +123,112 @@ void MessageBoxPanel::Layout(const Font* font, float textPx, int windowW, int wi
   const float availW = std::max(1.0f, static_cast<float>(windowW) - 2.0f * margin);
   const float availH = std::max(1.0f, static_cast<float>(windowH) - 2.0f * margin);
 
-  // Buttons, right to left from the default one.
-  float buttonsW = 0.0f;
-  std::vector<float> buttonW;
-  for (const Button& b : mButtons) {
-    buttonW.push_back(std::max(std::round(measureText(font, b.label, p) + 2.4f * p), std::round(5.0f * p)));
-    buttonsW += buttonW.back();
-  }
-  const float buttonGap = std::round(0.6f * p);
-  buttonsW += buttonGap * static_cast<float>(mButtons.size() - 1);
+  const ButtonRow buttons = MeasureButtons(font, p);
+  const TextCells cells = tabCells(mText);
+  const std::vector<float> columnX = tabColumns(font, cells, p);
+  const float natural = NaturalWidth(font, cells, columnX, buttons.width, p);
 
-  // Tab columns shared by all lines: column c + 1 starts after the widest cell c of the lines that
-  // go on past it, and at least a tab's width after column c.
-  const std::vector<std::string> paragraphs = split(mText, '\n');
-  std::vector<std::vector<std::string>> cells;
-  std::size_t maxCells = 1;
-  for (const std::string& para : paragraphs) {
-    cells.push_back(split(para, '\t'));
-    maxCells = std::max(maxCells, cells.back().size());
-  }
-  const float minTab = std::round(1.5f * p);
-  const float cellGap = std::round(0.6f * p);
-  std::vector<float> columnX(maxCells, 0.0f);
-  for (std::size_t c = 0; c + 1 < maxCells; ++c) {
-    float widest = 0.0f;
-    for (const auto& line : cells)
-      if (line.size() > c + 1)
-        widest = std::max(widest, measureText(font, line[c], p));
-    columnX[c + 1] = columnX[c] + std::max(widest + cellGap, minTab);
-  }
-
-  // Width of the text: what the content asks for, within a comfortable measure and the window.
-  float natural = std::max(measureText(font, mCaption, mCaptionPx), buttonsW);
-  for (const auto& line : cells)
-    natural = std::max(natural, columnX[line.size() - 1] + measureText(font, line.back(), p));
-
+  // From the loosest spacing to the tightest, which is taken whether or not everything fits.
   for (const float spacing : {1.0f, 0.8f, 0.6f}) {
     const float pad = std::round(p * 1.1f * spacing);
     const float maxContent = std::max(1.0f, std::min(availW - 2.0f * pad, std::round(34.0f * p)));
     const float content = std::clamp(natural, std::min(std::round(16.0f * p), maxContent), maxContent);
-
-    mLines.clear();
-    float y = pad;
-    const float captionLineH = std::round(mCaptionPx * 1.3f * std::max(spacing, 0.8f));
-    if (!mCaption.empty()) {
-      for (const std::string& text : wrap(font, mCaption, mCaptionPx, content)) {
-        y += captionLineH;
-        mLines.push_back({{{0.0f, text}}, y - 0.3f * captionLineH, true});
-      }
-      y += std::round(0.7f * p * spacing);
-    }
-    const float lineH = std::round(p * 1.45f * std::max(spacing, 0.85f));
-    const float blankH = std::round(p * 0.75f * spacing);
-    for (const auto& line : cells) {
-      if (line.size() == 1 && line[0].empty()) {
-        y += blankH;
-        continue;
-      }
-      if (line.size() == 1) {
-        for (const std::string& text : wrap(font, line[0], p, content)) {
-          y += lineH;
-          mLines.push_back({{{0.0f, text}}, y - 0.3f * lineH, false});
-        }
-        continue;
-      }
-      Line laid{{}, 0.0f, false};
-      for (std::size_t c = 0; c < line.size(); ++c) {
-        const bool last = c + 1 == line.size();
-        const float room = content - columnX[c];
-        if (room <= 0.0f)
-          break;
-        laid.pieces.push_back({columnX[c], last ? fitText(font, line[c], p, room) : line[c]});
-      }
-      y += lineH;
-      laid.baseline = y - 0.3f * lineH;
-      mLines.push_back(std::move(laid));
-    }
+    const float textBottom = LayOutLines(font, cells, columnX, content, spacing, pad);
     const float buttonH = std::round(p * (spacing < 1.0f ? 1.7f : 2.0f));
     const float gap = std::round(p * 1.0f * spacing);
-    const float textBottom = y;
     const float h = std::min(availH, textBottom + gap + buttonH + pad);
     const float w = std::min(availW, content + 2.0f * pad);
     if (textBottom + gap + buttonH + pad <= availH || spacing < 0.7f) {
       const float x0 = std::round(0.5f * (static_cast<float>(windowW) - w));
       const float y0 = std::round(0.5f * (static_cast<float>(windowH) - h));
       mBounds = IRECT::MakeXYWH(x0, y0, w, h);
-      const float buttonsTop = y0 + h - pad - buttonH;
-      mTextArea = IRECT(x0 + pad, y0, x0 + w - pad, buttonsTop - 0.5f * gap);
-      float right = x0 + w - pad;
-      for (std::size_t i = mButtons.size(); i-- > 0;) {
-        mButtons[i].rect = IRECT(right - buttonW[i], buttonsTop, right, buttonsTop + buttonH);
-        right -= buttonW[i] + buttonGap;
-      }
+      PlaceTextAndButtons(buttons, pad, gap, buttonH);
       break;
     }
+  }
+}
+
+MessageBoxPanel::ButtonRow MessageBoxPanel::MeasureButtons(const Font* font, float p) const
+{
+  ButtonRow row;
+  for (const Button& b : mButtons) {
+    row.widths.push_back(std::max(std::round(measureText(font, b.label, p) + 2.4f * p), std::round(5.0f * p)));
+    row.width += row.widths.back();
+  }
+  row.gap = std::round(0.6f * p);
+  row.width += row.gap * static_cast<float>(mButtons.size() - 1);
+  return row;
+}
+
+float MessageBoxPanel::NaturalWidth(const Font* font, const TextCells& cells, const std::vector<float>& columnX,
+                                    float buttonsWidth, float p) const
+{
+  // What the content asks for; Layout keeps it within a comfortable measure and the window.
+  float natural = std::max(measureText(font, mCaption, mCaptionPx), buttonsWidth);
+  for (const auto& line : cells)
+    natural = std::max(natural, columnX[line.size() - 1] + measureText(font, line.back(), p));
+  return natural;
+}
+
+float MessageBoxPanel::LayOutLines(const Font* font, const TextCells& cells, const std::vector<float>& columnX,
+                                   float content, float spacing, float pad)
+{
+  const float p = mTextPx;
+  mLines.clear();
+  float y = pad;
+  const float captionLineH = std::round(mCaptionPx * 1.3f * std::max(spacing, 0.8f));
+  if (!mCaption.empty()) {
+    for (const std::string& text : wrap(font, mCaption, mCaptionPx, content)) {
+      y += captionLineH;
+      mLines.push_back({{{0.0f, text}}, y - 0.3f * captionLineH, true});
+    }
+    y += std::round(0.7f * p * spacing);
+  }
+  const float lineH = std::round(p * 1.45f * std::max(spacing, 0.85f));
+  const float blankH = std::round(p * 0.75f * spacing);
+  for (const auto& line : cells) {
+    if (line.size() == 1 && line[0].empty()) {
+      y += blankH;
+      continue;
+    }
+    if (line.size() == 1) {
+      for (const std::string& text : wrap(font, line[0], p, content)) {
+        y += lineH;
+        mLines.push_back({{{0.0f, text}}, y - 0.3f * lineH, false});
+      }
+      continue;
+    }
+    y += lineH;
+    mLines.push_back(TabbedLine(font, line, columnX, content, y - 0.3f * lineH));
+  }
+  return y;
+}
+
+MessageBoxPanel::Line MessageBoxPanel::TabbedLine(const Font* font, const std::vector<std::string>& cells,
+                                                  const std::vector<float>& columnX, float content,
+                                                  float baseline) const
+{
+  // Cells that start beyond the text's width are left out; the last one is cut to fit.
+  Line laid{{}, baseline, false};
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const bool last = c + 1 == cells.size();
+    const float room = content - columnX[c];
+    if (room <= 0.0f)
+      break;
+    laid.pieces.push_back({columnX[c], last ? fitText(font, cells[c], mTextPx, room) : cells[c]});
+  }
+  return laid;
+}
+
+void MessageBoxPanel::PlaceTextAndButtons(const ButtonRow& buttons, float pad, float gap, float buttonH)
+{
+  // The buttons sit in the panel's bottom right corner, right to left from the default one.
+  const float buttonsTop = mBounds.B - pad - buttonH;
+  mTextArea = IRECT(mBounds.L + pad, mBounds.T, mBounds.R - pad, buttonsTop - 0.5f * gap);
+  float right = mBounds.R - pad;
+  for (std::size_t i = mButtons.size(); i-- > 0;) {
+    mButtons[i].rect = IRECT(right - buttons.widths[i], buttonsTop, right, buttonsTop + buttonH);
+    right -= buttons.widths[i] + buttons.gap;
   }
 }
 

@@ -22,6 +22,9 @@ using IMsgBoxCompletion = std::function<void(EMsgBoxResult)>;
 // words too long for a line break anywhere. The buttons stay visible however little room there is.
 class MessageBoxPanel {
 public:
+  // The text's paragraphs (lines between newlines), each as its tab-separated cells.
+  using TextCells = std::vector<std::vector<std::string>>;
+
   MessageBoxPanel(std::string text, std::string caption, EMsgBoxType type, IMsgBoxCompletion completion);
 
   void Layout(const Font* font, float textPx, int windowW, int windowH);
@@ -71,6 +74,25 @@ private:
     EMsgBoxResult result;
     IRECT rect;
   };
+  // The buttons' widths in pixels, the gap between two and the whole row's width.
+  struct ButtonRow {
+    std::vector<float> widths;
+    float gap = 0.0f;
+    float width = 0.0f;
+  };
+
+  // The steps of Layout, in pixels; `p` is the text size.
+  ButtonRow MeasureButtons(const Font* font, float p) const;
+  float NaturalWidth(const Font* font, const TextCells& cells, const std::vector<float>& columnX, float buttonsWidth,
+                     float p) const;
+  // Lays out the caption and the text lines `content` pixels wide from `pad` below the panel's
+  // top; returns the bottom of the last line.
+  float LayOutLines(const Font* font, const TextCells& cells, const std::vector<float>& columnX, float content,
+                    float spacing, float pad);
+  Line TabbedLine(const Font* font, const std::vector<std::string>& cells, const std::vector<float>& columnX,
+                  float content, float baseline) const;
+  // The text area and the buttons inside mBounds.
+  void PlaceTextAndButtons(const ButtonRow& buttons, float pad, float gap, float buttonH);
 
   std::string mText;
   std::string mCaption;

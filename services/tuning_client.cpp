@@ -317,12 +317,61 @@ const char* TuningClient::scaleName() const noexcept
   return mScaleName;
 }
 
-void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
-{
-  mTuningReceived = true;
-  if (data == nullptr)
-    return;
+namespace {
 
+// Reads a stream of system-exclusive messages one byte at a time and applies the MIDI Tuning
+// Standard messages 0x00 to 0x09 to a client's table (Hz) and scale name.
+class TuningMessageReader {
+public:
+  TuningMessageReader(double (&retuning)[TuningLibrary::kNumNotes], char (&scaleName)[17]) noexcept
+      : mRetuning(retuning), mScaleName(scaleName)
+  {
+  }
+
+  void read(unsigned byte) noexcept
+  {
+    if (byte == kSysExEnd) {
+      mStage = Stage::Idle;
+      return;
+    }
+    // Within a message only 7-bit data bytes are valid: any other status byte breaks it off.
+    // (A note number of 0x80 or more would otherwise index past the table.)
+    if (byte >= 0x80 && mStage != Stage::Idle && mStage != Stage::Universal)
+      mStage = Stage::Idle;
+
+    switch (mStage) {
+      case Stage::Idle:
+        if (byte == kSysExStart)
+          mStage = Stage::Universal;
+        break;
+      case Stage::Universal: readUniversalId(byte); break;
+      case Stage::Header: readHeader(byte); break;
+      case Stage::Message: readMessageId(byte); break;
+      case Stage::Bank: mStage = Stage::Program; break;
+      case Stage::Program: readProgram(); break;
+      case Stage::Name: readName(byte); break;
+      case Stage::Count:
+        mEntry = static_cast<int>(byte);
+        mStage = mEntry > 0 ? Stage::Key : Stage::Idle;
+        break;
+      case Stage::Key:
+        mKey = static_cast<int>(byte);
+        mPosition = 0;
+        mStage = Stage::Frequency;
+        break;
+      case Stage::Frequency: readFrequency(byte); break;
+      case Stage::ChannelMask:
+        if (++mPosition == 3) {
+          mPosition = 0;
+          mStage = Stage::PitchClass;
+        }
+        break;
+      case Stage::PitchClass: readPitchClassOffset(byte); break;
+      case Stage::Checksum: mStage = Stage::Idle; break;
+    }
+  }
+
+private:
   enum class Stage {
     Idle, // waiting for 0xF0
     Universal, // skipping to the universal identifier 0x7E or 0x7F
@@ -338,149 +387,149 @@ void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
     PitchClass, // 12 offsets of 1 or 2 bytes
     Checksum, // ignored
   };
-  using enum Stage;
 
-  Stage stage = Idle;
-  unsigned message = 0;
-  int position = 0; // bytes read of the header, the name or the current value
-  int entry = 0; // dumps: the note; note changes: changes left; scale/octave: pitch class
-  int key = 0;
-  unsigned value[3] = {};
+  // The single-note changes (0x02, and 0x07 with a bank) name their keys; the dumps give all 128.
+  bool isNoteChange() const noexcept { return mMessage == 0x02 || mMessage == 0x07; }
+  // The scale/octave messages that come with a name and a checksum (0x05, 0x06), not a channel mask.
+  bool isScaleDump() const noexcept { return mMessage == 0x05 || mMessage == 0x06; }
 
-  auto setNote = [this](int note, const unsigned* bytes, bool lastOfDump) {
-    // 0x7F 0x7F 0x7F is the standard's "no change"; a dump's last entry 0x00 0x7F 0x7F is skipped too.
-    if (bytes[0] == 0x7F && bytes[1] == 0x7F && bytes[2] == 0x7F)
-      return;
-    if (lastOfDump && bytes[0] == 0x00 && bytes[1] == 0x7F && bytes[2] == 0x7F)
-      return;
-    mRetuning[note] = tuningStandardFrequency(bytes[0], bytes[1], bytes[2]);
-  };
-  auto setPitchClass = [this](int pitchClass, double semitones) {
-    for (int k = pitchClass; k < TuningLibrary::kNumNotes; k += 12)
-      mRetuning[k] = 440.0 * std::pow(2.0, (k + semitones - 69) / 12.0);
-  };
-
-  for (int i = 0; i < length; ++i) {
-    const unsigned byte = data[i];
-    if (byte == kSysExEnd) {
-      stage = Idle;
-      continue;
-    }
-    // Within a message only 7-bit data bytes are valid: any other status byte breaks it off.
-    // (A note number of 0x80 or more would otherwise index past the table.)
-    if (byte >= 0x80 && stage != Idle && stage != Universal)
-      stage = Idle;
-
-    switch (stage) {
-      case Idle:
-        if (byte == kSysExStart)
-          stage = Universal;
-        break;
-      case Universal:
-        if (byte == 0x7E || byte == 0x7F) {
-          stage = Header;
-          position = 0;
-        }
-        break;
-      case Header:
-        ++position; // 1: device identifier
-        if ((position == 2 || position == 4) && byte == 0x08)
-          stage = Message;
-        else if (position >= 4)
-          stage = Idle;
-        break;
-      case Message:
-        message = byte;
-        position = 0;
-        entry = 0;
-        switch (byte) {
-          case 0x00:
-          case 0x01:
-          case 0x02: stage = Program; break;
-          case 0x03:
-          case 0x04:
-          case 0x05:
-          case 0x06:
-          case 0x07: stage = Bank; break;
-          case 0x08:
-          case 0x09: stage = ChannelMask; break;
-          default: stage = Idle; break;
-        }
-        break;
-      case Bank: stage = Program; break;
-      case Program:
-        if (message == 0x02 || message == 0x07) {
-          stage = Count;
-          break;
-        }
-        // Every other message with a program carries a name next, so a dump request empties it.
-        std::memset(mScaleName, 0, sizeof mScaleName);
-        position = 0;
-        stage = Name;
-        break;
-      case Name:
-        mScaleName[position++] = static_cast<char>(byte); // mScaleName[16] stays the terminator
-        if (position == 16) {
-          position = 0;
-          if (message == 0x01 || message == 0x04)
-            stage = Frequency;
-          else if (message == 0x05 || message == 0x06)
-            stage = PitchClass;
-          else
-            stage = Idle;
-        }
-        break;
-      case Count:
-        entry = static_cast<int>(byte);
-        stage = entry > 0 ? Key : Idle;
-        break;
-      case Key:
-        key = static_cast<int>(byte);
-        position = 0;
-        stage = Frequency;
-        break;
-      case Frequency:
-        value[position++] = byte;
-        if (position < 3)
-          break;
-        position = 0;
-        if (message == 0x02 || message == 0x07) {
-          setNote(key, value, false);
-          stage = --entry > 0 ? Key : Idle;
-        } else {
-          setNote(entry, value, entry == 127);
-          if (++entry == TuningLibrary::kNumNotes)
-            stage = Checksum;
-        }
-        break;
-      case ChannelMask:
-        if (++position == 3) {
-          position = 0;
-          stage = PitchClass;
-        }
-        break;
-      case PitchClass: {
-        const bool twoBytes = message == 0x06 || message == 0x09;
-        value[position++] = byte;
-        if (position < (twoBytes ? 2 : 1))
-          break;
-        position = 0;
-        if (twoBytes) {
-          // 0 … 16383 spans −1 … +1 semitone with 8192 at 0; the upper half has one step fewer.
-          const int w = static_cast<int>(128 * value[0] + value[1]);
-          setPitchClass(entry, w <= 8192 ? (w - 8192) / 8192.0 : (w - 8192) / 8191.0);
-        } else {
-          // Cents offset from 64.
-          const int v = static_cast<int>(value[0]);
-          setPitchClass(entry, (v - 64) * 0.01);
-        }
-        if (++entry == 12)
-          stage = (message == 0x05 || message == 0x06) ? Checksum : Idle;
-        break;
-      }
-      case Checksum: stage = Idle; break;
+  void readUniversalId(unsigned byte) noexcept
+  {
+    if (byte == 0x7E || byte == 0x7F) {
+      mStage = Stage::Header;
+      mPosition = 0;
     }
   }
+
+  void readHeader(unsigned byte) noexcept
+  {
+    ++mPosition; // 1: device identifier
+    if ((mPosition == 2 || mPosition == 4) && byte == 0x08)
+      mStage = Stage::Message;
+    else if (mPosition >= 4)
+      mStage = Stage::Idle;
+  }
+
+  void readMessageId(unsigned byte) noexcept
+  {
+    mMessage = byte;
+    mPosition = 0;
+    mEntry = 0;
+    switch (byte) {
+      case 0x00:
+      case 0x01:
+      case 0x02: mStage = Stage::Program; break;
+      case 0x03:
+      case 0x04:
+      case 0x05:
+      case 0x06:
+      case 0x07: mStage = Stage::Bank; break;
+      case 0x08:
+      case 0x09: mStage = Stage::ChannelMask; break;
+      default: mStage = Stage::Idle; break;
+    }
+  }
+
+  void readProgram() noexcept
+  {
+    if (isNoteChange()) {
+      mStage = Stage::Count;
+      return;
+    }
+    // Every other message with a program carries a name next, so a dump request empties it.
+    std::memset(mScaleName, 0, sizeof mScaleName);
+    mPosition = 0;
+    mStage = Stage::Name;
+  }
+
+  void readName(unsigned byte) noexcept
+  {
+    mScaleName[mPosition++] = static_cast<char>(byte); // mScaleName[16] stays the terminator
+    if (mPosition < 16)
+      return;
+    mPosition = 0;
+    if (mMessage == 0x01 || mMessage == 0x04)
+      mStage = Stage::Frequency;
+    else if (isScaleDump())
+      mStage = Stage::PitchClass;
+    else
+      mStage = Stage::Idle;
+  }
+
+  void readFrequency(unsigned byte) noexcept
+  {
+    mValue[mPosition++] = byte;
+    if (mPosition < 3)
+      return;
+    mPosition = 0;
+    if (isNoteChange()) {
+      setNote(mKey, false);
+      mStage = --mEntry > 0 ? Stage::Key : Stage::Idle;
+    } else {
+      setNote(mEntry, mEntry == 127);
+      if (++mEntry == TuningLibrary::kNumNotes)
+        mStage = Stage::Checksum;
+    }
+  }
+
+  void readPitchClassOffset(unsigned byte) noexcept
+  {
+    const bool twoBytes = mMessage == 0x06 || mMessage == 0x09;
+    mValue[mPosition++] = byte;
+    if (mPosition < (twoBytes ? 2 : 1))
+      return;
+    mPosition = 0;
+    if (twoBytes) {
+      // 0 … 16383 spans −1 … +1 semitone with 8192 at 0; the upper half has one step fewer.
+      const int w = static_cast<int>(128 * mValue[0] + mValue[1]);
+      setPitchClass(mEntry, w <= 8192 ? (w - 8192) / 8192.0 : (w - 8192) / 8191.0);
+    } else {
+      // Cents offset from 64.
+      const int v = static_cast<int>(mValue[0]);
+      setPitchClass(mEntry, (v - 64) * 0.01);
+    }
+    if (++mEntry == 12)
+      mStage = isScaleDump() ? Stage::Checksum : Stage::Idle;
+  }
+
+  // The note takes the three frequency bytes just read.
+  void setNote(int note, bool lastOfDump) noexcept
+  {
+    // 0x7F 0x7F 0x7F is the standard's "no change"; a dump's last entry 0x00 0x7F 0x7F is skipped too.
+    if (mValue[0] == 0x7F && mValue[1] == 0x7F && mValue[2] == 0x7F)
+      return;
+    if (lastOfDump && mValue[0] == 0x00 && mValue[1] == 0x7F && mValue[2] == 0x7F)
+      return;
+    mRetuning[note] = tuningStandardFrequency(mValue[0], mValue[1], mValue[2]);
+  }
+
+  // Every note of the pitch class, `semitones` away from equal temperament.
+  void setPitchClass(int pitchClass, double semitones) noexcept
+  {
+    for (int k = pitchClass; k < TuningLibrary::kNumNotes; k += 12)
+      mRetuning[k] = 440.0 * std::pow(2.0, (k + semitones - 69) / 12.0);
+  }
+
+  double (&mRetuning)[TuningLibrary::kNumNotes];
+  char (&mScaleName)[17];
+  Stage mStage = Stage::Idle;
+  unsigned mMessage = 0;
+  int mPosition = 0; // bytes read of the header, the name or the current value
+  int mEntry = 0; // dumps: the note; note changes: changes left; scale/octave: pitch class
+  int mKey = 0;
+  unsigned mValue[3] = {};
+};
+
+} // namespace
+
+void TuningClient::parseMIDIData(const unsigned char* data, int length) noexcept
+{
+  mTuningReceived = true;
+  if (data == nullptr)
+    return;
+  TuningMessageReader reader(mRetuning, mScaleName);
+  for (int i = 0; i < length; ++i)
+    reader.read(data[i]);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1047,6 +1047,18 @@ TEST_F(QuennetRenderTest, BadInputGetsOneLineExitStatus2AndLeavesOutputUntouched
     {"editor picture, unknown preset", {"--editor-picture", path("e.png"), "-p", "Loud"}, "unknown preset 'Loud'"},
     {"missing OUTPUT", {in}, "missing OUTPUT"},
     {"one file too many", {in, out, path("x.wav")}, "unexpected argument '" + path("x.wav") + "'"},
+    {"empty OUTPUT", {in, ""}, "INPUT and OUTPUT must not be empty"},
+    {"unknown short option", {"-z", in, out}, "unknown option '-z'"},
+    {"long option given a value it takes none of", {"--quiet=yes", in, out}, "option --quiet takes no value"},
+    {"short option given a value it takes none of", {"-qx", in, out}, "option -q takes no value"},
+    {"option without its value", {in, out, "--tempo"}, "option --tempo needs a value"},
+    {"empty preset", {"--preset=", in, out}, "--preset needs a preset index 0-9 or a preset name"},
+    {"setting without a name", {"--set", "=1", in, out}, "--set needs NAME=VALUE, not '=1'"},
+    {"two modes",
+     {"--list-presets", "--list-params"},
+     "choose one of --list-presets, --list-params, --overview and --editor-picture"},
+    {"markdown without a list", {"--markdown", in, out}, "--markdown goes with --list-presets or --list-params"},
+    {"overview without files", {"--overview", path("o.png")}, "--overview needs at least one audio file"},
   };
 
   const auto before = folderContents(work);

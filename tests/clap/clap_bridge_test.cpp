@@ -20,6 +20,7 @@
 #include "UiDriver.h"
 #include "XvfbServer.h"
 #include "core/quennet.h"
+#include "editor/quennet.editor.h"
 #include "editor/quennet.controls.h"
 #include "framework/CLAP/ClapEditor.h"
 #include "framework/CLAP/IPluginCLAP.h"
@@ -524,7 +525,7 @@ TEST_F(ClapEditorTest, TheEditorOpensInTheHostsWindowAtItsOwnSize)
 
   // The user's choice in the editor wins, even when the host refuses to follow.
   mHost->acceptResize = false;
-  plugin(*mHost).resizeUI(static_cast<GUI::GUISize>(0));
+  editorOf(plugin(*mHost)).resizeUI(static_cast<GUI::GUISize>(0));
   pump();
   ASSERT_FALSE(mHost->resizeRequests.empty());
   ASSERT_TRUE(mHost->gui()->get_size(mHost->plugin, &w, &h));

@@ -68,6 +68,7 @@ struct PluginInHome {
       writeFile(home.path() + "/.config", "not a folder");
     plug::RunLoop::Main().SetClock(testClock());
     plugin = std::make_unique<Quennet>(plug::InstanceInfo{});
+    QuennetEditor::install(*plugin);
     plugin->SetHostNotifications(&host);
   }
   ~PluginInHome()
@@ -107,7 +108,7 @@ struct EditorScreen : PluginInHome {
   }
 
   IGraphics& g() const { return window->Graphics(); }
-  const Quennet::EditorReferences& refs() const { return plugin->editorReferences(); }
+  const QuennetEditor::EditorReferences& refs() const { return editorOf(*plugin).editorReferences(); }
 
   // One 20 ms tick of the run loop: the plug-in's timer (its queued editor updates, OnIdle) and the
   // editor's frame.

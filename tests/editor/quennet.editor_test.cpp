@@ -109,7 +109,7 @@ TEST(Editor, OpeningDisarmsLearnAndShowsTheSwitchOffInLearnMode)
   auto window = EditorWindow::Open(*p.plugin, view);
   EXPECT_FALSE(p.plugin->learn().learnActive());
   EXPECT_FALSE(p.plugin->learn().unlearnMode());
-  ITWSwitchMidiLearn* learnSwitch = p.plugin->editorReferences().midiLearnSwitch;
+  ITWSwitchMidiLearn* learnSwitch = editorOf(*p.plugin).editorReferences().midiLearnSwitch;
   ASSERT_NE(learnSwitch, nullptr);
   EXPECT_EQ(learnSwitch->GetValue(), 0.0);
   EXPECT_TRUE(learnSwitch->IsLearnMode());
@@ -137,7 +137,7 @@ TEST(Editor, ShowsTheSliderOfTheModeRightAfterTheLayout)
     plug::OffscreenView view;
     auto window = EditorWindow::Open(*p.plugin, view); // no tick: the layout itself applied the rule
     std::set<int> visible;
-    const auto& r = p.plugin->editorReferences();
+    const auto& r = editorOf(*p.plugin).editorReferences();
     for (ITWSliderControl* slider :
          {r.grainLengthSlider, r.grainSyncSlider, r.grainFrequencySlider, r.frameLengthSlider, r.frameSyncSlider})
       if (!slider->IsHidden())
@@ -326,11 +326,11 @@ TEST(Editor, ClosingClearsTheReferencesAndNothingTouchesTheClosedEditor)
   s.plugin->SendParameterValueFromUI(kMix, 0.5);
   s.renderAndTick({cc(20, 64), noteOn(60)});
   EXPECT_EQ(s.plugin->learn().controllerParam(20), kMix) << "the learn completed without an editor";
-  s.plugin->updateLED();
-  s.plugin->resizeUI();
-  s.plugin->resizeUI(GUI::kSize800);
+  editorOf(*s.plugin).updateLED();
+  editorOf(*s.plugin).resizeUI();
+  editorOf(*s.plugin).resizeUI(GUI::kSize800);
   EXPECT_FLOAT_EQ(s.plugin->learn().preferredScale(), 0.5f) << "sizes need an open editor";
-  EXPECT_EQ(s.plugin->checkVersionAgainstWeb(), VersionCheck::kEmptyAnswer);
+  EXPECT_EQ(editorOf(*s.plugin).checkVersionAgainstWeb(), VersionCheck::kEmptyAnswer);
   s.tick();
 
   // The next editor shows the state it finds.
@@ -338,6 +338,26 @@ TEST(Editor, ClosingClearsTheReferencesAndNothingTouchesTheClosedEditor)
   EXPECT_EQ(visibleSliders(s), std::set<int>{kFrameLength});
   s.tick();
   EXPECT_FALSE(s.refs().midiLed->IsHidden());
+}
+
+TEST(Editor, ThePlugInAsHostsMakeItHasItsEditorAndThePlugInAloneHasNone)
+{
+  TempHome home;
+  plug::RunLoop::Main().SetClock(testClock());
+  std::unique_ptr<Quennet> made(static_cast<Quennet*>(plug::MakePlug({})));
+  ASSERT_NE(made, nullptr);
+  ASSERT_NE(dynamic_cast<QuennetEditor*>(made->editorSide()), nullptr);
+  plug::OffscreenView view;
+  EXPECT_NE(EditorWindow::Open(*made, view), nullptr);
+
+  // Without an editor side no editor opens, and the editor's requests go nowhere.
+  Quennet alone{plug::InstanceInfo{}};
+  EXPECT_EQ(alone.editorSide(), nullptr);
+  EXPECT_EQ(EditorWindow::Open(alone, view), nullptr);
+  alone.SetParameterFromHostPlain(kGrainMode, kGrainModeMidi);
+  alone.OnIdle();
+  EXPECT_EQ(alone.takeEditorRefresh(), 0u) << "the idle tick took the refresh that nothing shows";
+  EXPECT_TRUE(alone.loadConfig());
 }
 
 TEST(Editor, AnOlderEditorClosingLeavesTheNewerOnesReferences)
@@ -394,10 +414,10 @@ TEST(Editor, MissingAssetsShowPlaceholdersNotACrash)
 {
   PluginInHome p;
   TempDir empty("quennet-no-assets");
-  p.plugin->SetMakeGraphicsFunc([&] {
+  SetMakeGraphicsFunc(*p.plugin, [&] {
     auto g = MakeGraphics(*p.plugin, kEditorFactoryWidth, kEditorFactoryHeight, kEditorFps, 1.0f);
     g->SetAssetFolder(empty.path().string());
-    p.plugin->createGraphics();
+    editorOf(*p.plugin).createGraphics();
     return g;
   });
   plug::OffscreenView view;

@@ -33,7 +33,7 @@ protected:
 
   void useTimeLimits(long connectMs, long transferMs)
   {
-    s.plugin->setVersionCheck(std::make_shared<VersionCheck>(
+    editorOf(*s.plugin).setVersionCheck(std::make_shared<VersionCheck>(
       server.address(), plug::HttpsClient::Settings{TestCertificates::get().caFile, connectMs, transferMs}));
   }
 
@@ -52,7 +52,7 @@ protected:
   {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int ticks = 0;
-    while (s.plugin->versionCheckRunning()) {
+    while (editorOf(*s.plugin).versionCheckRunning()) {
       if (std::chrono::steady_clock::now() > deadline)
         return -1;
       s.tick();
@@ -152,7 +152,7 @@ TEST_F(EditorVersionCheck, ASilentServerLeavesTheEditorWorkingUntilTheTimeLimitB
   const std::vector<IColor> before = knob();
   s.plugin->SetParameterFromHost(kVolume, 1.0);
   s.tick();
-  EXPECT_TRUE(s.plugin->versionCheckRunning()) << "the request still waits for the server";
+  EXPECT_TRUE(editorOf(*s.plugin).versionCheckRunning()) << "the request still waits for the server";
   EXPECT_DOUBLE_EQ(s.find<ITWKnobControl>(kVolume)->GetValue(), 1.0) << "the host's change reached the knob";
   EXPECT_NE(knob(), before) << "and the knob was drawn again";
 

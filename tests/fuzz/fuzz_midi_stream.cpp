@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
   useScratchHome();
   static Quennet* plugin = [] {
-    auto* q = static_cast<Quennet*>(plug::MakePlug({}));
+    // The plug-in alone: no editor side, nothing of the graphics library.
+    auto* q = new Quennet(plug::InstanceInfo{});
     // Controllers 0 ... 28 move parameters 0 ... 28, reserved slots included.
     for (int cc = 0; cc <= 28; ++cc)
       q->learn().setControllerParam(cc, cc);

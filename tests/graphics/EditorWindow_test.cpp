@@ -35,7 +35,7 @@ class EditorPlugin {
 public:
   explicit EditorPlugin(TestPlugin& p) : plugin(p)
   {
-    plugin.SetMakeGraphicsFunc([this] {
+    SetMakeGraphicsFunc(plugin, [this] {
       ++made;
       auto g = MakeGraphics(plugin, 984, 432, 60, 1.0f);
       g->SetAssetFolder(QUENNET_TEST_RESOURCES);
@@ -46,7 +46,7 @@ public:
 
   void createGraphics()
   {
-    plugin.SetLayoutFunc([this](IGraphics* g) {
+    SetLayoutFunc(plugin, [this](IGraphics* g) {
       scaleBeforeLayout = g->GetDrawScale();
       openDuringLayout = g->WindowIsOpen();
       attachedDuringLayout = plugin.GetEditor() != nullptr;
@@ -74,7 +74,7 @@ TEST(EditorWindow, WithoutAFactoryThereIsNoEditor)
   TestPlugin plugin;
   plug::OffscreenView view;
   EXPECT_EQ(EditorWindow::Open(plugin, view), nullptr);
-  plugin.SetMakeGraphicsFunc([] { return std::unique_ptr<IGraphics>(); });
+  SetMakeGraphicsFunc(plugin, [] { return std::unique_ptr<IGraphics>(); });
   EXPECT_EQ(EditorWindow::Open(plugin, view), nullptr);
   EXPECT_EQ(plugin.GetEditor(), nullptr);
 }

@@ -24,6 +24,7 @@
 #include "TempHome.h"
 #include "XvfbServer.h"
 #include "core/quennet.h"
+#include "editor/quennet.editor.h"
 #include "framework/LV2/IPluginLV2.h"
 #include "framework/LV2/IPluginLV2UI.h"
 #include "framework/LV2/LV2Layout.h"
@@ -81,9 +82,9 @@ private:
 struct TestEditor {
   void install(plug::IPlugin& plugin)
   {
-    plugin.SetMakeGraphicsFunc([this, &plugin] {
+    SetMakeGraphicsFunc(plugin, [this, &plugin] {
       auto g = MakeGraphics(plugin, 400, 300, 60, 1.0f);
-      plugin.SetLayoutFunc([this](IGraphics* layout) {
+      SetLayoutFunc(plugin, [this](IGraphics* layout) {
         knob = static_cast<IKnobControlBase*>(
           layout->AttachControl(new IBKnobControl(100, 100, IBitmap::Placeholder("knob", 65, false), kVolume)));
         mode = static_cast<ModeMenu*>(layout->AttachControl(new ModeMenu(IRECT(200, 100, 300, 140))));
@@ -481,7 +482,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
 {
   Instance& instance = newInstance(false);
   auto noReferences = [&] {
-    const Quennet::EditorReferences& refs = instance.plugin().editorReferences();
+    const QuennetEditor::EditorReferences& refs = editorOf(instance.plugin()).editorReferences();
     return !refs.graphics && !refs.midiLearnSwitch && !refs.grainLengthSlider && !refs.grainSyncSlider &&
       !refs.grainFrequencySlider && !refs.frameLengthSlider && !refs.frameSyncSlider && !refs.grainEnvelope &&
       !refs.frameEnvelope && !refs.midiLed;
@@ -502,7 +503,7 @@ TEST_F(LV2UITest, ThePlugInsEditorOpenedAndClosedFiftyTimesWhileTheInstanceRunsL
   auto cycle = [&](int i) {
     ASSERT_TRUE(open(host, instance));
     settle(host);
-    EXPECT_EQ(instance.plugin().editorReferences().graphics, &graphics(host));
+    EXPECT_EQ(editorOf(instance.plugin()).editorReferences().graphics, &graphics(host));
     host.portEvent(kVolumePort, i % 2 ? 0.5f : 1.5f);
     if (i % 10 == 0) {
       host.drag(60, 196, 60, 190, 2, 0); // the Volume knob; a new editor: no double-click to avoid

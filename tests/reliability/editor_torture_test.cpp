@@ -516,7 +516,7 @@ std::string disagreements(TortureHost& host, User& user)
       found += std::string(plugin.GetParam(paramIdx)->GetName()) + ": the editor shows " +
         std::to_string(control.GetValue()) + ", the parameter is " + std::to_string(normalized) + "\n";
   }
-  const Quennet::EditorReferences& refs = plugin.editorReferences();
+  const QuennetEditor::EditorReferences& refs = editorOf(plugin).editorReferences();
   const int mode = static_cast<int>(plugin.GetParam(kGrainMode)->GetValue());
   const bool frameSync = plugin.GetParam(kFrameSyncToHost)->GetValue() >= 0.5;
   const bool shown[] = {!refs.grainLengthSlider->IsHidden(),    !refs.grainSyncSlider->IsHidden(),
@@ -542,8 +542,8 @@ TEST_F(EditorTorture, ARestlessUserAndABusyHostLeaveEverythingAgreeing)
   TortureHost host;
   ASSERT_NE(host.handle, nullptr);
   // The version check asks a port where nothing listens, and soon gives up.
-  host.plugin().setVersionCheck(
-    std::make_shared<VersionCheck>("https://127.0.0.1:9", plug::HttpsClient::Settings{"", 500, 1000}));
+  editorOf(host.plugin())
+    .setVersionCheck(std::make_shared<VersionCheck>("https://127.0.0.1:9", plug::HttpsClient::Settings{"", 500, 1000}));
   User user(host, gServer->display(), seed);
   ASSERT_TRUE(user.open());
 

@@ -270,7 +270,7 @@ TEST_F(VST3ViewTest, SizesGoBothWaysAndTheUsersChoiceWins)
   EXPECT_EQ(v3_cpp_obj(view.view)->can_resize(view.view), V3_OK);
 
   // The user picks 200 % from the editor's size menu: the host is asked, and follows.
-  instance.plugin().resizeUI(GUI::kSize200);
+  editorOf(instance.plugin()).resizeUI(GUI::kSize200);
   frame.pump(100.0);
   const int width200 = view.graphics().WindowWidth();
   const int height200 = view.graphics().WindowHeight();
@@ -281,7 +281,7 @@ TEST_F(VST3ViewTest, SizesGoBothWaysAndTheUsersChoiceWins)
 
   // A host that refuses: the editor stays at the user's choice all the same.
   frame.refuseResize = true;
-  instance.plugin().resizeUI(GUI::kSize100);
+  editorOf(instance.plugin()).resizeUI(GUI::kSize100);
   frame.pump(1200.0);
   EXPECT_EQ(frame.resizeRequests.back(), std::make_pair(984, 432));
   EXPECT_EQ(view.graphics().WindowWidth(), 984);
