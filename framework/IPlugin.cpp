@@ -66,6 +66,11 @@ void IPlugin::Activate()
   // Not concurrent with a render call: the plug-in may change its engine as the audio thread does.
   RenderThreadScope scope(*this);
   OnActivate();
+  // The first block follows at once in most hosts: its conversion buffers in the caches now
+  // rather than fetched during it (their contents are rewritten by every block).
+  for (auto* buffers : {mScratchIn, mScratchOut})
+    for (int c = 0; c < 2; ++c)
+      std::fill(buffers[c].begin(), buffers[c].end(), 0.0);
 }
 
 void IPlugin::RenderAudio(const HostBlock& block)
