@@ -37,8 +37,6 @@ static_assert(Note2Hz[0] == Quennet::kLowestNoteHz);
 // Synced lengths outside 1 ... this many samples (a tempo near 0) skip the sync for a block.
 constexpr double kMaxSyncSamples = static_cast<double>(std::numeric_limits<std::int32_t>::max());
 
-constexpr int kPass = Quennet::kPass;
-
 // Passes of at most this many frames do their few steps directly, without the vector units'
 // set-up (hosts that call with a frame or two, blocks split at MIDI events).
 constexpr int kFewFrames = 4;
