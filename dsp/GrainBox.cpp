@@ -783,8 +783,11 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
     const double* table =
       whole && mGrainTable ? mGrainTable->values(mGrainCurve, mGrainSkew, mGrainSpan, needed) : nullptr;
     if (table) {
-      for (int i = 0; i < n; ++i)
-        envelopes.grain[i] = table[static_cast<int>(plan.position[i])];
+      // Along a run the whole positions rise by 1 from the run's first entry: their values lie
+      // side by side in the table.
+      for (int r = 0; r < plan.runs; ++r)
+        std::copy_n(table + plan.runIndex[r], plan.runStart[r + 1] - plan.runStart[r],
+                    envelopes.grain + plan.runStart[r]);
       for (int i = 0; i < plan.tails; ++i)
         envelopes.grain[n + i] = table[static_cast<int>(plan.tailPosition[i])];
     } else {
