@@ -206,9 +206,10 @@ void Quennet::renderVoices(const double* inL, const double* inR, double* wetL, d
   std::fill(wetL, wetL + n, 0.0);
   std::fill(wetR, wetR + n, 0.0);
   const bool inputFinite = n > kFewFrames ? recordsFinite(inL, inR, n) : recordsFiniteFew(inL, inR, n);
-  int sounding[kNumVoices];
-  ADSR* envelopes[kNumVoices];
-  double* levels[kNumVoices];
+  // Filled for the sounding voices only; the rest stays null, never read.
+  int sounding[kNumVoices] = {};
+  ADSR* envelopes[kNumVoices] = {};
+  double* levels[kNumVoices] = {};
   int count = 0;
   for (int v = 0; v < polyphony; ++v) {
     GrainSet& voice = mVoices[static_cast<size_t>(v)];
