@@ -319,6 +319,7 @@ void GrainBox::setSampleRate(double sampleRate)
 
   mGrainPosition = 0.0;
   mFrameCounter = 0;
+  mWalkFromFrameStart = true;
   invalidateAhead();
 }
 
@@ -404,6 +405,8 @@ void GrainBox::setGrainBoxProperties()
   // A span beyond any buffer (or NaN) freezes the box, which then records nothing.
   mRecordedLength = mGrainSpan <= kMaxSampleRate * 3.0 ? static_cast<int>(std::ceil(mGrainSpan)) : 0;
   mFrameLength = l.frame;
+  // Positions from here on follow the new lengths from wherever the walk stands.
+  mWalkFromFrameStart = false;
   invalidateAhead(); // worked out for the old lengths
 }
 
@@ -420,6 +423,8 @@ void GrainBox::prepareEnvelopes()
 
 void GrainBox::resetGrain()
 {
+  // A grain restarted inside the frame moves the positions of the frame counters after it.
+  mWalkFromFrameStart = mWalkFromFrameStart && mFrameCounter == 0;
   mGrainPosition = 0.0;
   invalidateAhead();
 }
@@ -429,6 +434,7 @@ void GrainBox::resetFrame()
   setGrainBoxProperties();
   mGrainPosition = 0.0;
   mFrameCounter = 0;
+  mWalkFromFrameStart = true;
 }
 
 void GrainBox::reset()
@@ -448,6 +454,7 @@ void GrainBox::reset()
   mOverlapStep = std::numeric_limits<double>::infinity();
   mFrameLength = 1;
   mFrameCounter = 0;
+  mWalkFromFrameStart = true;
   invalidateAhead();
 }
 
@@ -791,10 +798,7 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
       for (int i = 0; i < plan.tails; ++i)
         envelopes.grain[n + i] = table[static_cast<int>(plan.tailPosition[i])];
     } else {
-      alignas(kPassAlignment<kMax>) double at[2 * kMax];
-      divide(plan.position, mGrainSpan, at, n);
-      divide(plan.tailPosition, mGrainSpan, at + n, plan.tails);
-      mGrainCurve.values(at, envelopes.grain, n + plan.tails, mGrainSkew);
+      evaluateGrainEnvelope(plan, envelopes);
     }
   }
   if (!envelopes.frameShaped)
@@ -811,6 +815,46 @@ void GrainBox::evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelo
   divide(at, static_cast<double>(mFrameLength), at, n);
   mFrameCurve.values(at, envelopes.frameValues, n, mFrameSkew);
   envelopes.frame = envelopes.frameValues;
+}
+
+// The grain envelope at the pass's positions from the curve, or copied from the memo where an
+// earlier frame worked out the same positions.
+template <int kMax>
+void GrainBox::evaluateGrainEnvelope(const Plan<kMax>& plan, Envelopes<kMax>& envelopes) const
+{
+  const int n = plan.size();
+  const GrainEnvelopeMemo::Key key = mGrainMemo && mWalkFromFrameStart ? memoKey() : GrainEnvelopeMemo::Key{};
+  // The tail reads in order, each at the frame counter of its sample.
+  const auto forEachTail = [&](auto&& visit) {
+    int tail = n;
+    for (int r = 0; r < plan.crossFades; ++r)
+      for (int i = plan.crossFadeStart[r]; i < plan.crossFadeStart[r] + plan.crossFadeLength[r]; ++i)
+        visit(tail++, plan.frameStart + i);
+  };
+  if (mGrainMemo && mWalkFromFrameStart && mGrainMemo->holds(key, plan.frameStart, n)) {
+    std::copy_n(mGrainMemo->grain() + plan.frameStart, n, envelopes.grain);
+    const double* tail = mGrainMemo->tail();
+    forEachTail([&](int entry, int frameCounter) { envelopes.grain[entry] = tail[frameCounter]; });
+    return;
+  }
+
+  alignas(kPassAlignment<kMax>) double at[2 * kMax];
+  divide(plan.position, mGrainSpan, at, n);
+  divide(plan.tailPosition, mGrainSpan, at + n, plan.tails);
+  mGrainCurve.values(at, envelopes.grain, n + plan.tails, mGrainSkew);
+
+  if (!mGrainMemo || !mWalkFromFrameStart)
+    return;
+  if (double* grain = mGrainMemo->grainToFill(key, plan.frameStart, n)) {
+    std::copy_n(envelopes.grain, n, grain);
+    double* tail = mGrainMemo->tailToFill();
+    forEachTail([&](int entry, int frameCounter) { tail[frameCounter] = envelopes.grain[entry]; });
+  }
+}
+
+GrainEnvelopeMemo::Key GrainBox::memoKey() const
+{
+  return {mGrainLength, mOverlapLength, mGrainSpan, mGrainSkew, mGrainCurve};
 }
 
 // A frame records its first mGrainSpan input samples (all of them, if the frame is shorter): of

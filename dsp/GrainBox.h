@@ -5,6 +5,7 @@
 
 #include "dsp/EnvelopeCurve.h"
 #include "dsp/EnvelopeTable.h"
+#include "dsp/GrainEnvelopeMemo.h"
 #include "dsp/Sample.h"
 #include "dsp/ZeroedPages.h"
 
@@ -66,6 +67,8 @@ public:
   // Tables of envelope values at whole positions that the owner shares among its boxes (either
   // may be null): the grain envelope in the integer grain modes, the frame envelope always.
   void shareEnvelopeTables(EnvelopeTable* grain, EnvelopeTable* frame);
+  // The grain envelope memo the owner's two boxes share (may be null).
+  void shareGrainEnvelopeMemo(GrainEnvelopeMemo* memo) { mGrainMemo = memo; }
 
   // Takes over the owner's settings as the effective lengths of the next frame.
   void setGrainBoxProperties();
@@ -166,6 +169,9 @@ private:
   template <int kMax>
   void evaluateEnvelopes(const Plan<kMax>& plan, Envelopes<kMax>& envelopes) const;
   template <int kMax>
+  void evaluateGrainEnvelope(const Plan<kMax>& plan, Envelopes<kMax>& envelopes) const;
+  GrainEnvelopeMemo::Key memoKey() const;
+  template <int kMax>
   void readMain(const Plan<kMax>& plan, Pass<kMax>& pass, const double* inLeft, const double* inRight);
   template <int kMax>
   void readTails(const Plan<kMax>& plan, Pass<kMax>& pass, const Envelopes<kMax>& envelopes);
@@ -193,6 +199,7 @@ private:
   EnvelopeCurve mFrameCurve;
   EnvelopeTable* mGrainTable = nullptr; // shared, not owned
   EnvelopeTable* mFrameTable = nullptr;
+  GrainEnvelopeMemo* mGrainMemo = nullptr; // shared, not owned
 
   // The envelopes of the next samples, worked out ahead while the box goes a few samples at a
   // time. They depend only on the walk, the lengths, the curves and the skews: whatever changes
@@ -216,6 +223,9 @@ private:
   double mGrainSpan = 1.0; // grain plus cross-fade: the stretch of buffer one grain covers
   int mRecordedLength = 1; // ceil(mGrainSpan): the samples a frame records, from its start
   double mGrainPosition = 0.0;
+  // The walk has gone undisturbed since the frame started at position 0 with the effective
+  // lengths: each frame counter has the position of every such frame (what the memo relies on).
+  bool mWalkFromFrameStart = true;
   double mOverlapLength = 0.0; // whole samples
   double mOverlapStep = std::numeric_limits<double>::infinity();
   int mBufferSize = 0;

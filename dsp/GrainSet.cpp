@@ -30,7 +30,11 @@ void GrainSet::setSampleRate(double sampleRate)
   if (!(sampleRate > 0.0) || sampleRate > GrainBox::kMaxSampleRate)
     return;
   mSampleRate = sampleRate;
-  forBothBoxes([&](GrainBox& box) { box.setSampleRate(sampleRate); });
+  mGrainMemo.reserve();
+  forBothBoxes([&](GrainBox& box) {
+    box.setSampleRate(sampleRate);
+    box.shareGrainEnvelopeMemo(&mGrainMemo);
+  });
   // Millisecond lengths follow the new rate, also for settings made before the first rate.
   setGrainSetProperties();
 }

@@ -102,6 +102,7 @@ private:
 
   GrainBox mBoxA;
   GrainBox mBoxB;
+  GrainEnvelopeMemo mGrainMemo; // both boxes' grain envelope by frame counter
   GrainBox* mCurrentBox = nullptr; // box of the running frame
   GrainBox* mPreviousBox = nullptr; // box of the frame before, heard during the frame overlap
   // Settings as the user gives them.

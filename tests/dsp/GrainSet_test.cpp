@@ -452,6 +452,57 @@ TEST(GrainSet, SharedEnvelopeTablesGiveThePerSampleNumbers)
     }
 }
 
+TEST(GrainSet, RememberedGrainEnvelopesFollowEveryChange)
+{
+  // The fractional modes take each frame's grain envelope from the frames before it (the same
+  // positions at the same frame counters). Every change that moves a position or a value, made
+  // in the middle of a frame, must be noticed then and at the frames after.
+  const auto skew = [](auto& set) { set.setGrainSkew(0.35); };
+  const auto fade = [](auto& set) { set.setGrainFadeIn(0.6); };
+  const auto note = [](auto& set) { set.setGrainFrequency(331.0, true); };
+  const auto overlap = [](auto& set) { set.setGrainOverlap(12.0); };
+  const auto grainRestart = [](auto& set) { set.resetGrain(); };
+  const auto shorterFrame = [](auto& set) { set.setFrameLength(17.0); };
+  const SetCase cases[] = {
+    {"FREQ, general fades", kGrainModeFreq, 20.0, 173.0, 25.0, 30.0, 50.0, 0.2, 0.3, false},
+    {"MIDI, grain cross-fades", kGrainModeMidi, 20.0, 220.0, 40.0, 25.0, 20.0, 0.2, 0.0, false},
+  };
+  std::vector<double> inL, inR;
+  material(inL, inR, 9000);
+  for (const SetCase& c : cases)
+    for (int blockSize : {1, 100, 512}) {
+      const auto run = [&](const char* name, auto change) {
+        SCOPED_TRACE(testing::Message() << c.name << ", " << name << ", blocks of " << blockSize);
+        reference::GrainSet ref;
+        GrainSet set;
+        configureSet(ref, c);
+        configureSet(set, c);
+        std::vector<double> outL(inL.size()), outR(inL.size());
+        for (int start = 0; start < 9000;) {
+          // In the third frame or so, after the first ones were remembered.
+          if (start == 4000) {
+            change(ref);
+            change(set);
+          }
+          const int n = std::min(blockSize, (start < 4000 ? 4000 : 9000) - start);
+          set.process(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, n);
+          for (int i = start; i < start + n; ++i) {
+            const Sample expected = ref.process(Sample(inL[static_cast<size_t>(i)], inR[static_cast<size_t>(i)]));
+            ASSERT_NEAR(outL[static_cast<size_t>(i)], expected.left, 1e-13) << "sample " << i;
+            ASSERT_NEAR(outR[static_cast<size_t>(i)], expected.right, 1e-13) << "sample " << i;
+          }
+          start += n;
+        }
+      };
+      run("grain skew", skew);
+      run("grain fade-in", fade);
+      run("a new note", note);
+      run("grain overlap", overlap);
+      run("grain restart", grainRestart);
+      run("shorter frames", shorterFrame);
+    }
+}
+
 TEST(GrainSet, FewSamplesAtATimeGiveTheBlockNumbersToTheBit)
 {
   // Blocks of one to five samples go sample by sample: the same numbers as blocks of 512, with
