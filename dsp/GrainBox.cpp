@@ -823,7 +823,6 @@ template <int kMax>
 void GrainBox::evaluateGrainEnvelope(const Plan<kMax>& plan, Envelopes<kMax>& envelopes) const
 {
   const int n = plan.size();
-  const GrainEnvelopeMemo::Key key = mGrainMemo && mWalkFromFrameStart ? memoKey() : GrainEnvelopeMemo::Key{};
   // The tail reads in order, each at the frame counter of its sample.
   const auto forEachTail = [&](auto&& visit) {
     int tail = n;
@@ -831,9 +830,11 @@ void GrainBox::evaluateGrainEnvelope(const Plan<kMax>& plan, Envelopes<kMax>& en
       for (int i = plan.crossFadeStart[r]; i < plan.crossFadeStart[r] + plan.crossFadeLength[r]; ++i)
         visit(tail++, plan.frameStart + i);
   };
-  if (mGrainMemo && mWalkFromFrameStart && mGrainMemo->holds(key, plan.frameStart, n)) {
-    std::copy_n(mGrainMemo->grain() + plan.frameStart, n, envelopes.grain);
-    const double* tail = mGrainMemo->tail();
+  GrainEnvelopeMemo* const memo = mWalkFromFrameStart ? mGrainMemo : nullptr;
+  const GrainEnvelopeMemo::Key key = memo ? memoKey() : GrainEnvelopeMemo::Key{};
+  if (memo && memo->holds(key, plan.frameStart, n)) {
+    std::copy_n(memo->grain() + plan.frameStart, n, envelopes.grain);
+    const double* tail = memo->tail();
     forEachTail([&](int entry, int frameCounter) { envelopes.grain[entry] = tail[frameCounter]; });
     return;
   }
@@ -843,11 +844,9 @@ void GrainBox::evaluateGrainEnvelope(const Plan<kMax>& plan, Envelopes<kMax>& en
   divide(plan.tailPosition, mGrainSpan, at + n, plan.tails);
   mGrainCurve.values(at, envelopes.grain, n + plan.tails, mGrainSkew);
 
-  if (!mGrainMemo || !mWalkFromFrameStart)
-    return;
-  if (double* grain = mGrainMemo->grainToFill(key, plan.frameStart, n)) {
+  if (double* grain = memo ? memo->grainToFill(key, plan.frameStart, n) : nullptr) {
     std::copy_n(envelopes.grain, n, grain);
-    double* tail = mGrainMemo->tailToFill();
+    double* tail = memo->tailToFill();
     forEachTail([&](int entry, int frameCounter) { tail[frameCounter] = envelopes.grain[entry]; });
   }
 }
