@@ -131,6 +131,11 @@ Quennet::Quennet(const plug::InstanceInfo&) : plug::IPlugin(plug::PlugConfig())
   mGrainEnvelopeTable.reserve(kEnvelopeTableLength);
   mFrameEnvelopeTable.reserve(kEnvelopeTableLength);
   forEachVoice([&](GrainSet& v) { v.shareEnvelopeTables(&mGrainEnvelopeTable, &mFrameEnvelopeTable); });
+  // Voice 0 plays every mode and remembers the default stretch of its frames. The other voices
+  // play notes only: half of it, which holds whole the frames of the MIDI presets at 48 kHz (75 ms)
+  // and the first 85 ms of longer ones, for half the memory to keep resident.
+  for (int v = 1; v < kNumVoices; ++v)
+    mVoices[static_cast<size_t>(v)].setGrainEnvelopeMemoCapacity(GrainEnvelopeMemo::kDefaultCapacity / 2);
 
   mLearn.doMidiLearn(false);
   mLearn.locate();

@@ -3,21 +3,22 @@
 
 namespace quennet {
 
-void GrainEnvelopeMemo::reserve()
+void GrainEnvelopeMemo::reserve(int capacity)
 {
-  if (mGrain)
+  if (capacity <= mCapacity)
     return;
-  constexpr std::size_t kBytes = 2 * kCapacity * sizeof(double);
-  if (mMemory.allocate(kBytes))
-    mMemory.keepResident(kBytes);
+  const std::size_t bytes = 2 * static_cast<std::size_t>(capacity) * sizeof(double);
+  if (mMemory.allocate(bytes))
+    mMemory.keepResident(bytes);
   mGrain = static_cast<double*>(mMemory.data());
-  mTail = mGrain ? mGrain + kCapacity : nullptr;
+  mTail = mGrain ? mGrain + capacity : nullptr;
+  mCapacity = mGrain ? capacity : 0;
   mFilled = 0;
 }
 
 double* GrainEnvelopeMemo::grainToFill(const Key& key, int start, int n)
 {
-  if (!mGrain || start < 0 || n > kCapacity - start)
+  if (start < 0 || n > mCapacity - start)
     return nullptr;
   if (!(key == mKey)) {
     if (start != 0)

@@ -17,9 +17,9 @@ namespace quennet {
 // except reserve.
 class GrainEnvelopeMemo {
 public:
-  // Frame counters remembered, from 0: the frames of every factory preset at 48 kHz, and the
-  // beginning of longer ones. 128 KiB.
-  static constexpr int kCapacity = 8192;
+  // Frame counters remembered from 0 unless the owner asks otherwise: the frames of every factory
+  // preset at 48 kHz, and the beginning of longer ones. 128 KiB.
+  static constexpr int kDefaultCapacity = 8192;
 
   // What the remembered values depend on besides the frame counter.
   struct Key {
@@ -31,9 +31,10 @@ public:
     bool operator==(const Key&) const = default;
   };
 
-  // In memory whole, so that filling it on the audio thread never waits for a page. Allocates:
-  // call while preparing. Without memory the memo remembers nothing.
-  void reserve();
+  // Room for the frame counters below `capacity`, in memory whole, so that filling it on the audio
+  // thread never waits for a page; a smaller capacity than the present one changes nothing.
+  // Allocates: call while preparing. Without memory the memo remembers nothing.
+  void reserve(int capacity);
 
   // Whether the values at frame counters start … start + n - 1 are all remembered for this key:
   // the main reader's are then in grain(), the tail reader's in tail() (where it reads), each at
@@ -52,8 +53,9 @@ public:
 
 private:
   ZeroedPages mMemory;
-  double* mGrain = nullptr; // kCapacity values
-  double* mTail = nullptr; // kCapacity values
+  double* mGrain = nullptr; // mCapacity values
+  double* mTail = nullptr; // mCapacity values
+  int mCapacity = 0;
   int mFilled = 0; // frame counters remembered, from 0
   Key mKey;
 };

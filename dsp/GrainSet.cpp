@@ -30,7 +30,7 @@ void GrainSet::setSampleRate(double sampleRate)
   if (!(sampleRate > 0.0) || sampleRate > GrainBox::kMaxSampleRate)
     return;
   mSampleRate = sampleRate;
-  mGrainMemo.reserve();
+  mGrainMemo.reserve(mGrainMemoCapacity);
   forBothBoxes([&](GrainBox& box) {
     box.setSampleRate(sampleRate);
     box.shareGrainEnvelopeMemo(&mGrainMemo);

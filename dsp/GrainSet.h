@@ -22,6 +22,9 @@ public:
 
   // Hz. Rates the boxes ignore (≤ 0, beyond GrainBox::kMaxSampleRate) are ignored here too.
   void setSampleRate(double sampleRate);
+  // The frame counters whose grain envelope the boxes remember (GrainEnvelopeMemo), from the next
+  // setSampleRate on, which allocates the room.
+  void setGrainEnvelopeMemoCapacity(int frameCounters) { mGrainMemoCapacity = frameCounters; }
   // The first `entries` entries of both boxes' recordings in memory from now on (see
   // GrainBox::keepRecordingResident). Allocates: not on the audio thread.
   void keepRecordingResident(int entries)
@@ -103,6 +106,7 @@ private:
   GrainBox mBoxA;
   GrainBox mBoxB;
   GrainEnvelopeMemo mGrainMemo; // both boxes' grain envelope by frame counter
+  int mGrainMemoCapacity = GrainEnvelopeMemo::kDefaultCapacity;
   GrainBox* mCurrentBox = nullptr; // box of the running frame
   GrainBox* mPreviousBox = nullptr; // box of the frame before, heard during the frame overlap
   // Settings as the user gives them.
